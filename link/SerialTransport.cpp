@@ -1,0 +1,91 @@
+#include "SerialTransport.h"
+
+SerialTransport::SerialTransport(QObject *parent)
+    : Transport(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+        const QByteArray bytes = m_port.readAll();
+        if (!bytes.isEmpty())
+            Q_EMIT received(bytes);
+    });
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialTransport::onError);
+}
+
+SerialTransport::~SerialTransport()
+{
+    m_port.disconnect(this);
+    m_port.close();
+}
+
+void SerialTransport::setTarget(const QString &address, quint16)
+{
+    if (!m_port.isOpen())
+        m_port.setPortName(address);
+}
+
+bool SerialTransport::open(QString *error, int)
+{
+    if (m_port.portName().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("no serial port selected");
+        return false;
+    }
+    m_port.setBaudRate(QSerialPort::Baud57600);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        if (error)
+            *error = m_port.errorString();
+        m_port.clearError();
+        return false;
+    }
+    return true;
+}
+
+void SerialTransport::close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.clearError();
+}
+
+qint64 SerialTransport::write(const QByteArray &bytes)
+{
+    const qint64 written = m_port.write(bytes);
+    m_port.flush();
+    return written;
+}
+
+void SerialTransport::discardPending()
+{
+    if (!m_port.isOpen())
+        return;
+    m_port.clear(QSerialPort::AllDirections);
+    m_port.readAll();
+}
+
+void SerialTransport::onError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::NoError:
+        return;
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError: {
+        // A vanished device (pty peer gone, adapter unplugged) keeps raising read errors
+        // until the port is closed.
+        const QString reason = m_port.errorString();
+        const bool wasOpen = m_port.isOpen();
+        close();
+        if (wasOpen)
+            Q_EMIT failed(reason);
+        return;
+    }
+    default:
+        // Line settings a pseudo terminal does not support (DTR/RTS) are harmless.
+        m_port.clearError();
+        return;
+    }
+}

@@ -1,0 +1,341 @@
+#include "TKVCOMControl.h"
+
+#include "SerialTransport.h"
+#include "TcpTransport.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMetaMethod>
+#include <QTimer>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcLink, "matrix.link", QtInfoMsg)
+
+TKVCOMControl::TKVCOMControl(QObject *parent)
+    : QObject(parent)
+{
+    setTransport(cmCOM, std::make_unique<SerialTransport>());
+    setTransport(cmLAN, std::make_unique<TcpTransport>());
+}
+
+TKVCOMControl::~TKVCOMControl()
+{
+    // Close quietly: no notification may reach a receiver that is going away.
+    blockSignals(true);
+    for (Transport *t : {m_tcp.get(), m_serial.get()}) {
+        if (t)
+            t->close();
+    }
+}
+
+void TKVCOMControl::setControlMode(TControlMode mode)
+{
+    m_controlMode = mode;
+    m_searching = false;
+    m_configuring = false;
+}
+
+bool TKVCOMControl::Connected() const
+{
+    const Transport *t = current();
+    return t && t->isOpen();
+}
+
+void TKVCOMControl::setStopRequested(bool stop)
+{
+    m_stopRequested = stop;
+    if (stop)
+        wakeWaits();
+}
+
+void TKVCOMControl::setTransport(TControlMode mode, std::unique_ptr<Transport> transport)
+{
+    auto &slot = mode == cmCOM ? m_serial : m_tcp;
+    if (slot)
+        slot->close();
+    slot = std::move(transport);
+    if (!slot)
+        return;
+    Transport *t = slot.get();
+    connect(t, &Transport::received, this, [this, t](const QByteArray &bytes) {
+        if (t == current())
+            onReceived(bytes);
+    });
+    connect(t, &Transport::failed, this, [this, t](const QString &reason) {
+        if (t == current())
+            onTransportFailed(reason);
+    });
+}
+
+Transport *TKVCOMControl::transport(TControlMode mode) const
+{
+    return mode == cmCOM ? m_serial.get() : m_tcp.get();
+}
+
+bool TKVCOMControl::Connect()
+{
+    if (Connected())
+        return true;
+    Transport *t = current();
+    if (!t)
+        return false;
+    if (m_controlMode == cmCOM)
+        t->setTarget(m_comPort, 0);
+    else
+        t->setTarget(m_deviceIP, m_tcpPort);
+
+    m_connecting = true;
+    QString error;
+    const bool opened = t->open(&error, m_timing.connectTimeoutMs);
+    m_connecting = false;
+    if (!opened) {
+        t->close();
+        qCInfo(lcLink) << "open failed:" << error;
+        notify(LinkMessage::OpenCloseFailed, Connected() ? 1 : 0);
+        return false;
+    }
+    t->discardPending();
+    m_transportFailed = false;
+    Q_EMIT connectedChanged(true);
+    return true;
+}
+
+bool TKVCOMControl::Disconnect()
+{
+    if (Connected()) {
+        current()->close();
+        Q_EMIT connectedChanged(false);
+    }
+    return true;
+}
+
+void TKVCOMControl::notify(LinkMessage code, quint32 wParam, quint32 lParam, const QString &text)
+{
+    Q_EMIT notification(LinkNotice{code, wParam, lParam, text});
+}
+
+void TKVCOMControl::trace(const QString &label, const CommandPacket &packet, int number)
+{
+    const bool logged = lcLink().isDebugEnabled();
+    if (!logged && !isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification)))
+        return;
+    const QString line = TracePacket(label, packet, number);
+    if (logged)
+        qCDebug(lcLink).noquote() << line;
+    notify(LinkMessage::Trace, 0, 0, line);
+}
+
+void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &result)
+{
+    if (m_stopRequested)
+        return;
+
+    CommandPacket packet;
+    InitPacket(packet);
+    std::copy(request.bytes.begin() + 2, request.bytes.begin() + 12, packet.bytes.begin() + 2);
+    packet.bytes[12] = PacketChecksum(packet);
+    const QByteArray wire = packet.toByteArray();
+
+    int attempt = 1;
+    for (; attempt <= Attempts; ++attempt) {
+        ResetReceiveState(FrameKind::Reply);
+        if (SendBuffer(wire) != wire.size()) {
+            result.Success = false;
+            notify(LinkMessage::TransportError);
+            return;
+        }
+        trace(QStringLiteral("[%1] snd cmd PPP:   ").arg(attempt), packet, 0);
+        if (!WaitReply()) {
+            result.Success = false;
+            return;
+        }
+        if (m_transportFailed) {
+            result.Success = false;
+            notify(LinkMessage::TransportError);
+            return;
+        }
+        if (TimedOut()) {
+            if (attempt == Attempts) {
+                result.Success = false;
+                notify(LinkMessage::TimeOut);
+                return;
+            }
+            continue;
+        }
+        const CommandPacket reply = CommandPacket::fromBytes(
+            reinterpret_cast<const char *>(m_receiveBuffer.data()), CommandPacket::Size);
+        trace(QStringLiteral("rcv cmd PPP:   "), reply, 0);
+        result.reply = reply;
+        // A status of 0xFF is a refusal even when the packet itself is sound.
+        result.Success = reply.status() != 0xFF && PacketChecksum(reply) == reply.checksum()
+            && IsMatchingReply(reply, packet);
+        if (result.Success)
+            break;
+        if (!Pause(m_timing.retryPauseMs))
+            return;
+    }
+    if (attempt >= Attempts && !result.Success)
+        notify(LinkMessage::SendFailed);
+}
+
+qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)
+{
+    Transport *t = current();
+    if (!t || !t->isOpen())
+        return -1;
+    t->discardPending();
+    return t->write(bytes);
+}
+
+bool TKVCOMControl::WaitReply()
+{
+    QElapsedTimer clock;
+    clock.start();
+    const WaitEnd end = waitUntil([this] { return m_frameComplete; }, m_timing.replyTimeoutMs());
+    m_tickCount = end == WaitEnd::Deadline
+        ? m_timing.replyTicks
+        : static_cast<int>(clock.elapsed() / std::max(1, m_timing.tickMs));
+    if (end == WaitEnd::Done)
+        m_tickCount = std::min(m_tickCount, m_timing.replyTicks - 1);
+    return end != WaitEnd::Stopped;
+}
+
+bool TKVCOMControl::WaitTicks(int n)
+{
+    return Pause(n * m_timing.tickMs);
+}
+
+bool TKVCOMControl::Pause(int ms)
+{
+    return waitUntil([] { return false; }, ms) != WaitEnd::Stopped;
+}
+
+TKVCOMControl::WaitEnd TKVCOMControl::waitUntil(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (m_stopRequested)
+            return WaitEnd::Stopped;
+        if (done())
+            return WaitEnd::Done;
+        if (m_transportFailed)
+            return WaitEnd::TransportLost;
+        const qint64 left = ms - clock.elapsed();
+        if (left <= 0)
+            return WaitEnd::Deadline;
+
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(static_cast<int>(left));
+        m_waits.append(&loop);
+        loop.exec();
+        m_waits.removeOne(&loop);
+    }
+}
+
+void TKVCOMControl::wakeWaits()
+{
+    for (QEventLoop *loop : std::as_const(m_waits))
+        loop->quit();
+}
+
+int TKVCOMControl::FrameLength(FrameKind kind)
+{
+    switch (kind) {
+    case FrameKind::EdidBlock:
+        return ReceiveBufferSize;
+    case FrameKind::ModuleFrame:
+        return 32;
+    default:
+        return CommandPacket::Size;
+    }
+}
+
+void TKVCOMControl::ResetReceiveState(FrameKind kind)
+{
+    m_frameKind = kind;
+    m_frameComplete = false;
+    m_receiveBuffer.fill(0);
+    m_receivePosition = 0;
+    m_transportFailed = false;
+    m_tickCount = 0;
+}
+
+void TKVCOMControl::StoreReceived(const QByteArray &bytes)
+{
+    // A completed frame stays as it is until the next request resets the storage, so late
+    // or surplus bytes can never overwrite a reply before it is read.
+    if (m_frameComplete || bytes.isEmpty())
+        return;
+    const int length = FrameLength(m_frameKind);
+    const int count = static_cast<int>(std::min<qsizetype>(bytes.size(), length - m_receivePosition));
+    std::copy_n(reinterpret_cast<const quint8 *>(bytes.constData()), count,
+                m_receiveBuffer.begin() + m_receivePosition);
+    m_receivePosition += count;
+    if (m_receivePosition >= length) {
+        m_frameComplete = true;
+        m_receivePosition = 0;
+    }
+}
+
+QByteArray TKVCOMControl::ReceivedFrame() const
+{
+    const int size = m_frameComplete ? FrameLength(m_frameKind) : m_receivePosition;
+    return QByteArray(reinterpret_cast<const char *>(m_receiveBuffer.data()), size);
+}
+
+void TKVCOMControl::onReceived(const QByteArray &bytes)
+{
+    if (m_stopRequested)
+        return;
+    const bool wanted = isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
+    if (wanted)
+        notify(LinkMessage::DataReceived, static_cast<quint32>(bytes.size()));
+    const int position = m_receivePosition;
+    const bool wasComplete = m_frameComplete;
+    StoreReceived(bytes);
+    if (wanted && !wasComplete) {
+        const int stored = std::min<int>(static_cast<int>(bytes.size()),
+                                         FrameLength(m_frameKind) - position);
+        QString dump = m_controlMode == cmCOM
+            ? QStringLiteral("CopyDataPosition = %1\r\n").arg(position)
+            : QStringLiteral("cmLAN:::");
+        dump += receiveDump(bytes.left(stored));
+        notify(LinkMessage::ReceiveDump, 0, 0, dump);
+    }
+    if (m_frameComplete)
+        wakeWaits();
+}
+
+QString TKVCOMControl::receiveDump(const QByteArray &stored) const
+{
+    const QString rule(48, QLatin1Char('*'));
+    QString text = rule + QLatin1String("\r\n");
+    for (qsizetype i = 0; i < stored.size(); ++i) {
+        const auto byte = static_cast<quint8>(stored[i]);
+        text += QLatin1String("0x") + QString::number(byte, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+        text += QChar::fromLatin1(static_cast<char>(byte));
+        text += QLatin1String(", ");
+        if (i % 16 == 15)
+            text += QLatin1String("\r\n");
+    }
+    text += QLatin1String("\r\n") + rule;
+    return text;
+}
+
+void TKVCOMControl::onTransportFailed(const QString &reason)
+{
+    qCInfo(lcLink) << "transport failed:" << reason;
+    const bool waiting = !m_waits.isEmpty();
+    m_transportFailed = true;
+    wakeWaits();
+    Q_EMIT connectedChanged(false);
+    // During a transaction the transaction reports the failure; otherwise report it here.
+    if (!waiting)
+        notify(LinkMessage::TransportError);
+}

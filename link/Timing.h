@@ -1,0 +1,34 @@
+#pragma once
+
+// Every duration the program waits for, in one place. The device protocol counts waits in
+// ticks of 10 ms; the counts stay fixed and tests shrink the tick and the pauses so that
+// failure paths run in milliseconds.
+struct Timing
+{
+    int tickMs = 10;           // one wait tick
+    int replyTicks = 500;      // ticks before a reply has timed out
+    int retryPauseMs = 5;      // pause after a bad reply before the next attempt
+    int connectTimeoutMs = 3000; // TCP connect
+    int blinkMs = 350;         // status panel blink step
+    int connectSettleMs = 100; // after a connect/disconnect click
+    int firmwareStepMs = 300;  // between the main MCU preparation steps
+    int firmwareRetryMs = 50;  // before a firmware block is sent again
+    int rebootStepMs = 100;    // one step of the reboot wait
+
+    int replyTimeoutMs() const { return tickMs * replyTicks; }
+
+    // For tests: the same counts with 1 ms ticks and 1 ms pauses.
+    static Timing fast()
+    {
+        Timing t;
+        t.tickMs = 1;
+        t.retryPauseMs = 1;
+        t.connectTimeoutMs = 1000;
+        t.blinkMs = 1;
+        t.connectSettleMs = 1;
+        t.firmwareStepMs = 1;
+        t.firmwareRetryMs = 1;
+        t.rebootStepMs = 1;
+        return t;
+    }
+};
