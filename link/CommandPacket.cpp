@@ -30,8 +30,8 @@ CommandPacket CommandPacket::fromBytes(const char *data, qsizetype size)
     return packet;
 }
 
-CommandPacket CommandPacket::make(quint8 command, quint8 subcommand, quint16 word1,
-                                  quint16 word2, quint16 word3, quint16 word4)
+CommandPacket CommandPacket::make(
+    quint8 command, quint8 subcommand, quint16 word1, quint16 word2, quint16 word3, quint16 word4)
 {
     CommandPacket packet;
     InitPacket(packet);

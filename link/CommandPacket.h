@@ -17,7 +17,7 @@ struct CommandPacket
     static constexpr quint8 Lead1 = 0xA5;
     static constexpr quint8 Lead2 = 0x5B;
 
-    std::array<quint8, Size> bytes{};
+    std::array<quint8, Size> bytes {};
 
     quint8 command() const { return bytes[2]; }
     quint8 subcommand() const { return bytes[3]; }
@@ -38,7 +38,7 @@ struct CommandPacket
 
     // A complete request: lead bytes, fields and checksum.
     static CommandPacket make(quint8 command, quint8 subcommand, quint16 word1 = 0,
-                              quint16 word2 = 0, quint16 word3 = 0, quint16 word4 = 0);
+        quint16 word2 = 0, quint16 word3 = 0, quint16 word4 = 0);
 
     friend bool operator==(const CommandPacket &, const CommandPacket &) = default;
 };

@@ -16,7 +16,7 @@ public:
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     qint64 write(const QByteArray &bytes) override;
-    void discardPending() override {}
+    void discardPending() override { }
 
     // Test controls: refuse the next opens, or break the stream as a vanished device would.
     void setOpenable(bool openable) { m_openable = openable; }

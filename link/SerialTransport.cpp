@@ -1,7 +1,6 @@
 #include "SerialTransport.h"
 
-SerialTransport::SerialTransport(QObject *parent)
-    : Transport(parent)
+SerialTransport::SerialTransport(QObject *parent) : Transport(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, [this] {
         const QByteArray bytes = m_port.readAll();
@@ -83,9 +82,11 @@ void SerialTransport::onError(QSerialPort::SerialPortError error)
             Q_EMIT failed(reason);
         return;
     }
-    default:
+    case QSerialPort::UnsupportedOperationError:
         // Line settings a pseudo terminal does not support (DTR/RTS) are harmless.
         m_port.clearError();
+        return;
+    default:
         return;
     }
 }

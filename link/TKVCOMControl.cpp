@@ -12,8 +12,7 @@
 
 Q_LOGGING_CATEGORY(lcLink, "matrix.link", QtInfoMsg)
 
-TKVCOMControl::TKVCOMControl(QObject *parent)
-    : QObject(parent)
+TKVCOMControl::TKVCOMControl(QObject *parent) : QObject(parent)
 {
     setTransport(cmCOM, std::make_unique<SerialTransport>());
     setTransport(cmLAN, std::make_unique<TcpTransport>());
@@ -112,7 +111,7 @@ bool TKVCOMControl::Disconnect()
 
 void TKVCOMControl::notify(LinkMessage code, quint32 wParam, quint32 lParam, const QString &text)
 {
-    Q_EMIT notification(LinkNotice{code, wParam, lParam, text});
+    Q_EMIT notification(LinkNotice {code, wParam, lParam, text});
 }
 
 void TKVCOMControl::trace(const QString &label, const CommandPacket &packet, int number)
@@ -273,9 +272,10 @@ void TKVCOMControl::StoreReceived(const QByteArray &bytes)
     if (m_frameComplete || bytes.isEmpty())
         return;
     const int length = FrameLength(m_frameKind);
-    const int count = static_cast<int>(std::min<qsizetype>(bytes.size(), length - m_receivePosition));
+    const int count
+        = static_cast<int>(std::min<qsizetype>(bytes.size(), length - m_receivePosition));
     std::copy_n(reinterpret_cast<const quint8 *>(bytes.constData()), count,
-                m_receiveBuffer.begin() + m_receivePosition);
+        m_receiveBuffer.begin() + m_receivePosition);
     m_receivePosition += count;
     if (m_receivePosition >= length) {
         m_frameComplete = true;
@@ -300,8 +300,8 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
     const bool wasComplete = m_frameComplete;
     StoreReceived(bytes);
     if (wanted && !wasComplete) {
-        const int stored = std::min<int>(static_cast<int>(bytes.size()),
-                                         FrameLength(m_frameKind) - position);
+        const int stored
+            = std::min<int>(static_cast<int>(bytes.size()), FrameLength(m_frameKind) - position);
         QString dump = m_controlMode == cmCOM
             ? QStringLiteral("CopyDataPosition = %1\r\n").arg(position)
             : QStringLiteral("cmLAN:::");
@@ -318,7 +318,8 @@ QString TKVCOMControl::receiveDump(const QByteArray &stored) const
     QString text = rule + QLatin1String("\r\n");
     for (qsizetype i = 0; i < stored.size(); ++i) {
         const auto byte = static_cast<quint8>(stored[i]);
-        text += QLatin1String("0x") + QString::number(byte, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+        text += QLatin1String("0x")
+            + QString::number(byte, 16).rightJustified(2, QLatin1Char('0')).toUpper();
         text += QChar::fromLatin1(static_cast<char>(byte));
         text += QLatin1String(", ");
         if (i % 16 == 15)

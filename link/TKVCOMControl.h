@@ -24,13 +24,13 @@ enum TUDPMode { umBROADCAST = 0, umNORMAL = 1 };
 
 // What the link expects next on the wire; it decides how many bytes make a frame.
 enum class FrameKind : int {
-    Reply = 0,        // 13-byte reply
-    EdidBlock = 1,    // 270-byte EDID block frame
-    Reply2 = 2,       // 13 bytes
-    SlaveAck = 3,     // 13-byte firmware acknowledgement (slave MCU)
-    MainAck = 4,      // 13-byte firmware acknowledgement (main MCU)
-    Reply5 = 5,       // 13 bytes
-    ModuleFrame = 6,  // 32-byte network module frame
+    Reply = 0, // 13-byte reply
+    EdidBlock = 1, // 270-byte EDID block frame
+    Reply2 = 2, // 13 bytes
+    SlaveAck = 3, // 13-byte firmware acknowledgement (slave MCU)
+    MainAck = 4, // 13-byte firmware acknowledgement (main MCU)
+    Reply5 = 5, // 13 bytes
+    ModuleFrame = 6, // 32-byte network module frame
 };
 
 // The one link to the switcher: owns the transports, runs request/reply transactions and
@@ -110,8 +110,7 @@ public:
     // The stored bytes of the current frame (the whole frame once complete).
     QByteArray ReceivedFrame() const;
 
-    void notify(LinkMessage code, quint32 wParam = 0, quint32 lParam = 0,
-                const QString &text = {});
+    void notify(LinkMessage code, quint32 wParam = 0, quint32 lParam = 0, const QString &text = {});
     void trace(const QString &label, const CommandPacket &packet, int number);
 
 Q_SIGNALS:
@@ -143,7 +142,7 @@ private:
     std::unique_ptr<Transport> m_tcp;
 
     FrameKind m_frameKind = FrameKind::Reply;
-    std::array<quint8, ReceiveBufferSize> m_receiveBuffer{};
+    std::array<quint8, ReceiveBufferSize> m_receiveBuffer {};
     int m_receivePosition = 0;
     bool m_frameComplete = false;
     bool m_transportFailed = false;

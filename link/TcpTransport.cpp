@@ -4,8 +4,7 @@
 #include <QHostAddress>
 #include <QTimer>
 
-TcpTransport::TcpTransport(QObject *parent)
-    : Transport(parent)
+TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
 {
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
@@ -36,7 +35,9 @@ bool TcpTransport::open(QString *error, int timeoutMs)
 {
     // "0.0.0.0" stands for "no device selected"; the system would route it to this host.
     const QHostAddress literal(m_host);
-    if (m_host.trimmed().isEmpty() || (literal == QHostAddress(QHostAddress::AnyIPv4) || literal == QHostAddress(QHostAddress::AnyIPv6))) {
+    if (m_host.trimmed().isEmpty()
+        || (literal == QHostAddress(QHostAddress::AnyIPv4)
+            || literal == QHostAddress(QHostAddress::AnyIPv6))) {
         if (error)
             *error = QStringLiteral("no device selected");
         return false;

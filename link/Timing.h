@@ -5,15 +5,15 @@
 // failure paths run in milliseconds.
 struct Timing
 {
-    int tickMs = 10;           // one wait tick
-    int replyTicks = 500;      // ticks before a reply has timed out
-    int retryPauseMs = 5;      // pause after a bad reply before the next attempt
+    int tickMs = 10; // one wait tick
+    int replyTicks = 500; // ticks before a reply has timed out
+    int retryPauseMs = 5; // pause after a bad reply before the next attempt
     int connectTimeoutMs = 3000; // TCP connect
-    int blinkMs = 350;         // status panel blink step
+    int blinkMs = 350; // status panel blink step
     int connectSettleMs = 100; // after a connect/disconnect click
-    int firmwareStepMs = 300;  // between the main MCU preparation steps
-    int firmwareRetryMs = 50;  // before a firmware block is sent again
-    int rebootStepMs = 100;    // one step of the reboot wait
+    int firmwareStepMs = 300; // between the main MCU preparation steps
+    int firmwareRetryMs = 50; // before a firmware block is sent again
+    int rebootStepMs = 100; // one step of the reboot wait
 
     int replyTimeoutMs() const { return tickMs * replyTicks; }
 

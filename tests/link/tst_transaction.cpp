@@ -1,0 +1,376 @@
+#include "InProcessTransport.h"
+#include "LinkStatusText.h"
+#include "TKVCOMControl.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+// A device that answers each request with the next entry of its script: reply bytes, or an
+// empty entry to stay silent.
+class ScriptedDevice : public QObject
+{
+public:
+    explicit ScriptedDevice(InProcessTransport *wire)
+    {
+        connect(wire, &InProcessTransport::written, this, [this, wire](const QByteArray &bytes) {
+            requests.append(bytes);
+            if (script.isEmpty())
+                return;
+            const QByteArray reply = script.takeFirst();
+            if (!reply.isEmpty())
+                QTimer::singleShot(0, wire, [wire, reply] { wire->deliver(reply); });
+        });
+    }
+    QByteArrayList script;
+    QByteArrayList requests;
+};
+
+QByteArray reply(quint8 cmd, quint8 sub, quint8 status, quint8 answer = 0)
+{
+    auto packet = CommandPacket::make(cmd, sub, status, answer);
+    return packet.toByteArray();
+}
+
+QByteArray withChecksum(QByteArray bytes, quint8 checksum)
+{
+    bytes[12] = static_cast<char>(checksum);
+    return bytes;
+}
+
+// Records the notifications a main window would act on (not the traces and dumps).
+struct NoticeLog
+{
+    explicit NoticeLog(TKVCOMControl &link)
+    {
+        QObject::connect(&link, &TKVCOMControl::notification, &link, [this](const LinkNotice &n) {
+            if (n.code != LinkMessage::Trace && n.code != LinkMessage::ReceiveDump
+                && n.code != LinkMessage::DataReceived)
+                codes.append(static_cast<int>(n.code));
+            else
+                ++chatter;
+        });
+    }
+    QList<int> codes;
+    int chatter = 0;
+};
+
+} // namespace
+
+class TestTransaction : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void transaction_data();
+    void transaction();
+    void requestIsRebuilt();
+    void replyInPiecesAndSurplusBytes();
+    void transportBreaksDuringWait();
+    void notConnected();
+    void stopBeforeStart();
+    void stopWhileWaiting();
+    void connectWhileConnected();
+    void connectFailureReportsOpenClose();
+    void statusTexts_data();
+    void statusTexts();
+    void frameStorage_data();
+    void frameStorage();
+    void controlModeClearsBusyFlags();
+
+private:
+    TKVCOMControl *m_link = nullptr;
+    InProcessTransport *m_wire = nullptr;
+    ScriptedDevice *m_device = nullptr;
+};
+
+void TestTransaction::init()
+{
+    m_link = new TKVCOMControl;
+    m_link->setTiming(Timing::fast());
+    auto wire = std::make_unique<InProcessTransport>();
+    m_wire = wire.get();
+    m_link->setTransport(cmLAN, std::move(wire));
+    m_device = new ScriptedDevice(m_wire);
+    m_link->setDeviceIP(QStringLiteral("127.0.0.1"));
+    QVERIFY(m_link->Connect());
+}
+
+void TestTransaction::cleanup()
+{
+    delete m_device;
+    delete m_link;
+}
+
+void TestTransaction::transaction_data()
+{
+    QTest::addColumn<QByteArrayList>("script");
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QList<int>>("notices");
+    QTest::addColumn<int>("attempts");
+
+    const QByteArray good = reply(0x02, 0x03, 0x00, 3);
+    const QByteArray refused = reply(0x02, 0x03, 0xFF, 3);
+    const QByteArray silent;
+    const QList<int> none;
+
+    QTest::newRow("good reply") << QByteArrayList {good} << true << none << 1;
+    QTest::newRow("status 0xFF is never accepted")
+        << QByteArrayList(5, refused) << false << QList<int> {2037} << 5;
+    QTest::newRow("wrong echo is retried")
+        << QByteArrayList {reply(0x02, 0x01, 0x00), good} << true << none << 2;
+    QTest::newRow("bad checksum is retried")
+        << QByteArrayList {withChecksum(good, 0x11), good} << true << none << 2;
+    QTest::newRow("four time-outs then a good reply")
+        << QByteArrayList {silent, silent, silent, silent, good} << true << none << 5;
+    QTest::newRow("five time-outs") << QByteArrayList(5, silent) << false << QList<int> {2026} << 5;
+    QTest::newRow("bad replies then a time-out")
+        << QByteArrayList {refused, refused, refused, refused, silent} << false << QList<int> {2026}
+        << 5;
+    QTest::newRow("time-outs then a bad fifth reply") << QByteArrayList {silent, silent, silent,
+        silent, refused} << false << QList<int> {2037} << 5;
+    QTest::newRow("garbage reply")
+        << QByteArrayList(5, QByteArray(13, 'x')) << false << QList<int> {2037} << 5;
+}
+
+void TestTransaction::transaction()
+{
+    QFETCH(QByteArrayList, script);
+    QFETCH(bool, success);
+    QFETCH(QList<int>, notices);
+    QFETCH(int, attempts);
+
+    m_device->script = script;
+    const QByteArray last = script.last();
+    NoticeLog log(*m_link);
+    CommandResult result;
+    m_link->ExecuteCommand(CommandPacket::make(0x02, 0x03, 3, 2), result);
+
+    QCOMPARE(result.Success, success);
+    QCOMPARE(log.codes, notices);
+    QCOMPARE(m_device->requests.size(), attempts);
+    for (const QByteArray &request : std::as_const(m_device->requests))
+        QCOMPARE(request.toHex(' '), QByteArray("a5 5b 02 03 03 00 02 00 00 00 00 00 f6"));
+    if (!last.isEmpty())
+        QCOMPARE(result.reply.toByteArray().toHex(' '), last.toHex(' '));
+    QVERIFY(log.chatter > 0); // traces are sent along the way
+}
+
+void TestTransaction::requestIsRebuilt()
+{
+    // Callers may hand over a packet with only the fields set.
+    CommandPacket bare;
+    bare.bytes[2] = 0x01;
+    bare.bytes[3] = 0x01;
+    bare.setWord(1, 0x00FE);
+    m_device->script = {reply(0x01, 0x01, 0x02)};
+    CommandResult result;
+    m_link->ExecuteCommand(bare, result);
+    QVERIFY(result.Success);
+    QCOMPARE(m_device->requests.value(0), QByteArray::fromHex("a55b0101fe0000000000000000"));
+    QCOMPARE(result.reply.status(), 0x02);
+}
+
+void TestTransaction::replyInPiecesAndSurplusBytes()
+{
+    const QByteArray good = reply(0x02, 0x01, 0x00, 4);
+    connect(m_wire, &InProcessTransport::written, this, [this, good] {
+        QTimer::singleShot(0, m_wire, [this, good] { m_wire->deliver(good.left(5)); });
+        QTimer::singleShot(1, m_wire, [this, good] {
+            // the rest, followed by bytes that belong to no frame
+            m_wire->deliver(good.mid(5));
+            m_wire->deliver(QByteArray(13, '\xEE'));
+        });
+    });
+    CommandResult result;
+    m_link->ExecuteCommand(CommandPacket::make(0x02, 0x01, 2), result);
+    QVERIFY(result.Success);
+    QCOMPARE(result.reply.answer(), 4);
+    QCOMPARE(m_device->requests.size(), 1);
+}
+
+void TestTransaction::transportBreaksDuringWait()
+{
+    NoticeLog log(*m_link);
+    QSignalSpy lost(m_link, &TKVCOMControl::connectedChanged);
+    connect(m_wire, &InProcessTransport::written, this,
+        [this] { QTimer::singleShot(0, m_wire, [this] { m_wire->breakStream(); }); });
+    CommandResult result;
+    result.Success = true;
+    m_link->ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
+    QVERIFY(!result.Success);
+    QCOMPARE(log.codes, QList<int> {2031});
+    QCOMPARE(m_device->requests.size(), 1);
+    QVERIFY(!m_link->Connected());
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(lost.first().first().toBool(), false);
+}
+
+void TestTransaction::notConnected()
+{
+    m_link->Disconnect();
+    NoticeLog log(*m_link);
+    CommandResult result;
+    m_link->ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
+    QVERIFY(!result.Success);
+    QCOMPARE(log.codes, QList<int> {2031});
+    QVERIFY(m_device->requests.isEmpty());
+}
+
+void TestTransaction::stopBeforeStart()
+{
+    m_link->setStopRequested(true);
+    NoticeLog log(*m_link);
+    CommandResult result;
+    result.Success = true;
+    result.reply.bytes[6] = 0x42;
+    m_link->ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
+    QVERIFY(result.Success); // untouched
+    QCOMPARE(result.reply.answer(), 0x42);
+    QVERIFY(m_device->requests.isEmpty());
+    QVERIFY(log.codes.isEmpty());
+}
+
+void TestTransaction::stopWhileWaiting()
+{
+    // With real 10 ms ticks the wait would last 5 s per attempt; the stop ends it at once.
+    m_link->setTiming(Timing());
+    NoticeLog log(*m_link);
+    QTimer::singleShot(20, m_link, [this] { m_link->setStopRequested(true); });
+    CommandResult result;
+    result.Success = true;
+    m_link->ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
+    QVERIFY(!result.Success);
+    QCOMPARE(m_device->requests.size(), 1);
+    QVERIFY(log.codes.isEmpty());
+}
+
+void TestTransaction::connectWhileConnected()
+{
+    QSignalSpy opened(m_wire, &InProcessTransport::opened);
+    QVERIFY(m_link->Connected());
+    QVERIFY(m_link->Connect());
+    QCOMPARE(opened.size(), 0);
+}
+
+void TestTransaction::connectFailureReportsOpenClose()
+{
+    m_link->Disconnect();
+    m_wire->setOpenable(false);
+    QList<LinkNotice> notices;
+    connect(m_link, &TKVCOMControl::notification, this,
+        [&notices](const LinkNotice &n) { notices.append(n); });
+    QVERIFY(!m_link->Connect());
+    QVERIFY(!m_link->Connecting());
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices[0].code, LinkMessage::OpenCloseFailed);
+    QCOMPARE(notices[0].wParam, 0u);
+    QCOMPARE(LinkStatusText(notices[0], *m_link), QStringLiteral("Connect 127.0.0.1 failed"));
+}
+
+void TestTransaction::statusTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("time out") << 2026 << int(cmLAN) << true << QStringLiteral("Time out!");
+    QTest::newRow("invalid") << 2029 << int(cmCOM) << true << QStringLiteral("Data invalid!");
+    QTest::newRow("send failed") << 2037 << int(cmLAN) << true
+                                 << QStringLiteral("Send data failed!");
+    QTest::newRow("COM access") << 2031 << int(cmCOM) << true
+                                << QStringLiteral("COM access failed!");
+    QTest::newRow("TCP control") << 2031 << int(cmLAN) << true
+                                 << QStringLiteral("TCP control failed!");
+    QTest::newRow("open COM") << 2032 << int(cmCOM) << false
+                              << QStringLiteral("Open COM [COM7] failed");
+    QTest::newRow("close COM") << 2032 << int(cmCOM) << true
+                               << QStringLiteral("Close COM [COM7] failed");
+    QTest::newRow("disconnect") << 2032 << int(cmLAN) << true
+                                << QStringLiteral("Disconnect 10.1.2.3 failed");
+    QTest::newRow("trace shows nothing") << 2025 << int(cmLAN) << true << QString();
+}
+
+void TestTransaction::statusTexts()
+{
+    QFETCH(int, code);
+    QFETCH(int, mode);
+    QFETCH(bool, connected);
+    QFETCH(QString, text);
+
+    TKVCOMControl link;
+    auto com = std::make_unique<InProcessTransport>();
+    auto lan = std::make_unique<InProcessTransport>();
+    com->setOpenable(connected);
+    lan->setOpenable(connected);
+    link.setTransport(cmCOM, std::move(com));
+    link.setTransport(cmLAN, std::move(lan));
+    link.setComPort(QStringLiteral("COM7"));
+    link.setDeviceIP(QStringLiteral("10.1.2.3"));
+    link.setControlMode(static_cast<TControlMode>(mode));
+    link.blockSignals(true);
+    link.Connect();
+    QCOMPARE(link.Connected(), connected);
+    QCOMPARE(LinkStatusText(LinkNotice {static_cast<LinkMessage>(code), 0, 0, {}}, link), text);
+}
+
+void TestTransaction::frameStorage_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QList<int>>("pieces");
+    QTest::addColumn<QList<bool>>("completeAfter");
+    QTest::addColumn<int>("stored");
+
+    QTest::newRow("20 bytes for a 13-byte reply")
+        << int(FrameKind::Reply) << QList<int> {20} << QList<bool> {true} << 13;
+    QTest::newRow("270-byte block in three pieces")
+        << int(FrameKind::EdidBlock) << QList<int> {100, 100, 70}
+        << QList<bool> {false, false, true} << 270;
+    QTest::newRow("block piece overshoots")
+        << int(FrameKind::EdidBlock) << QList<int> {200, 200} << QList<bool> {false, true} << 270;
+    QTest::newRow("module frame") << int(FrameKind::ModuleFrame) << QList<int> {13, 13, 13}
+                                  << QList<bool> {false, false, true} << 32;
+    QTest::newRow("firmware acknowledgement")
+        << int(FrameKind::MainAck) << QList<int> {12, 1} << QList<bool> {false, true} << 13;
+}
+
+void TestTransaction::frameStorage()
+{
+    QFETCH(int, kind);
+    QFETCH(QList<int>, pieces);
+    QFETCH(QList<bool>, completeAfter);
+    QFETCH(int, stored);
+
+    m_link->ResetReceiveState(static_cast<FrameKind>(kind));
+    QByteArray sent;
+    for (int i = 0; i < pieces.size(); ++i) {
+        QByteArray piece(pieces[i], '\0');
+        for (int j = 0; j < piece.size(); ++j)
+            piece[j] = static_cast<char>(sent.size() + j);
+        sent += piece;
+        m_wire->deliver(piece);
+        QCOMPARE(m_link->FrameComplete(), completeAfter[i]);
+    }
+    QCOMPARE(m_link->ReceivedFrame(), sent.left(stored));
+    QCOMPARE(m_link->ReceivePosition(), 0);
+    // bytes after a complete frame do not touch it
+    m_wire->deliver(QByteArray(5, '\x77'));
+    QCOMPARE(m_link->ReceivedFrame(), sent.left(stored));
+}
+
+void TestTransaction::controlModeClearsBusyFlags()
+{
+    m_link->setSearching(true);
+    m_link->setConfiguring(true);
+    m_link->setControlMode(cmCOM);
+    QVERIFY(!m_link->Searching());
+    QVERIFY(!m_link->Configuring());
+    // the transport of the other mode stays open; only the mode changed
+    QVERIFY(m_wire->isOpen());
+}
+
+QTEST_GUILESS_MAIN(TestTransaction)
+#include "tst_transaction.moc"
