@@ -17,7 +17,7 @@ struct CommandPacket
     static constexpr quint8 Lead1 = 0xA5;
     static constexpr quint8 Lead2 = 0x5B;
 
-    std::array<quint8, Size> bytes {};
+    std::array<quint8, Size> bytes{};
 
     quint8 command() const { return bytes[2]; }
     quint8 subcommand() const { return bytes[3]; }

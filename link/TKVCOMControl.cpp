@@ -90,7 +90,7 @@ bool TKVCOMControl::Connect()
     m_connecting = false;
     if (!opened) {
         t->close();
-        qCInfo(lcLink) << "open failed:" << error;
+        qCDebug(lcLink) << "open failed:" << error;
         notify(LinkMessage::OpenCloseFailed, Connected() ? 1 : 0);
         return false;
     }
@@ -111,7 +111,7 @@ bool TKVCOMControl::Disconnect()
 
 void TKVCOMControl::notify(LinkMessage code, quint32 wParam, quint32 lParam, const QString &text)
 {
-    Q_EMIT notification(LinkNotice {code, wParam, lParam, text});
+    Q_EMIT notification(LinkNotice{code, wParam, lParam, text});
 }
 
 void TKVCOMControl::trace(const QString &label, const CommandPacket &packet, int number)
@@ -331,7 +331,7 @@ QString TKVCOMControl::receiveDump(const QByteArray &stored) const
 
 void TKVCOMControl::onTransportFailed(const QString &reason)
 {
-    qCInfo(lcLink) << "transport failed:" << reason;
+    qCDebug(lcLink) << "transport failed:" << reason;
     const bool waiting = !m_waits.isEmpty();
     m_transportFailed = true;
     wakeWaits();

@@ -142,7 +142,7 @@ private:
     std::unique_ptr<Transport> m_tcp;
 
     FrameKind m_frameKind = FrameKind::Reply;
-    std::array<quint8, ReceiveBufferSize> m_receiveBuffer {};
+    std::array<quint8, ReceiveBufferSize> m_receiveBuffer{};
     int m_receivePosition = 0;
     bool m_frameComplete = false;
     bool m_transportFailed = false;

@@ -117,23 +117,23 @@ void TestTransaction::transaction_data()
     const QByteArray silent;
     const QList<int> none;
 
-    QTest::newRow("good reply") << QByteArrayList {good} << true << none << 1;
+    QTest::newRow("good reply") << QByteArrayList{good} << true << none << 1;
     QTest::newRow("status 0xFF is never accepted")
-        << QByteArrayList(5, refused) << false << QList<int> {2037} << 5;
+        << QByteArrayList(5, refused) << false << QList<int>{2037} << 5;
     QTest::newRow("wrong echo is retried")
-        << QByteArrayList {reply(0x02, 0x01, 0x00), good} << true << none << 2;
+        << QByteArrayList{reply(0x02, 0x01, 0x00), good} << true << none << 2;
     QTest::newRow("bad checksum is retried")
-        << QByteArrayList {withChecksum(good, 0x11), good} << true << none << 2;
+        << QByteArrayList{withChecksum(good, 0x11), good} << true << none << 2;
     QTest::newRow("four time-outs then a good reply")
-        << QByteArrayList {silent, silent, silent, silent, good} << true << none << 5;
-    QTest::newRow("five time-outs") << QByteArrayList(5, silent) << false << QList<int> {2026} << 5;
+        << QByteArrayList{silent, silent, silent, silent, good} << true << none << 5;
+    QTest::newRow("five time-outs") << QByteArrayList(5, silent) << false << QList<int>{2026} << 5;
     QTest::newRow("bad replies then a time-out")
-        << QByteArrayList {refused, refused, refused, refused, silent} << false << QList<int> {2026}
+        << QByteArrayList{refused, refused, refused, refused, silent} << false << QList<int>{2026}
         << 5;
-    QTest::newRow("time-outs then a bad fifth reply") << QByteArrayList {silent, silent, silent,
-        silent, refused} << false << QList<int> {2037} << 5;
+    QTest::newRow("time-outs then a bad fifth reply") << QByteArrayList{silent, silent, silent,
+        silent, refused} << false << QList<int>{2037} << 5;
     QTest::newRow("garbage reply")
-        << QByteArrayList(5, QByteArray(13, 'x')) << false << QList<int> {2037} << 5;
+        << QByteArrayList(5, QByteArray(13, 'x')) << false << QList<int>{2037} << 5;
 }
 
 void TestTransaction::transaction()
@@ -202,7 +202,7 @@ void TestTransaction::transportBreaksDuringWait()
     result.Success = true;
     m_link->ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
     QVERIFY(!result.Success);
-    QCOMPARE(log.codes, QList<int> {2031});
+    QCOMPARE(log.codes, QList<int>{2031});
     QCOMPARE(m_device->requests.size(), 1);
     QVERIFY(!m_link->Connected());
     QCOMPARE(lost.size(), 1);
@@ -216,7 +216,7 @@ void TestTransaction::notConnected()
     CommandResult result;
     m_link->ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
     QVERIFY(!result.Success);
-    QCOMPARE(log.codes, QList<int> {2031});
+    QCOMPARE(log.codes, QList<int>{2031});
     QVERIFY(m_device->requests.isEmpty());
 }
 
@@ -314,7 +314,7 @@ void TestTransaction::statusTexts()
     link.blockSignals(true);
     link.Connect();
     QCOMPARE(link.Connected(), connected);
-    QCOMPARE(LinkStatusText(LinkNotice {static_cast<LinkMessage>(code), 0, 0, {}}, link), text);
+    QCOMPARE(LinkStatusText(LinkNotice{static_cast<LinkMessage>(code), 0, 0, {}}, link), text);
 }
 
 void TestTransaction::frameStorage_data()
@@ -325,16 +325,16 @@ void TestTransaction::frameStorage_data()
     QTest::addColumn<int>("stored");
 
     QTest::newRow("20 bytes for a 13-byte reply")
-        << int(FrameKind::Reply) << QList<int> {20} << QList<bool> {true} << 13;
+        << int(FrameKind::Reply) << QList<int>{20} << QList<bool>{true} << 13;
     QTest::newRow("270-byte block in three pieces")
-        << int(FrameKind::EdidBlock) << QList<int> {100, 100, 70}
-        << QList<bool> {false, false, true} << 270;
+        << int(FrameKind::EdidBlock) << QList<int>{100, 100, 70} << QList<bool>{false, false, true}
+        << 270;
     QTest::newRow("block piece overshoots")
-        << int(FrameKind::EdidBlock) << QList<int> {200, 200} << QList<bool> {false, true} << 270;
-    QTest::newRow("module frame") << int(FrameKind::ModuleFrame) << QList<int> {13, 13, 13}
-                                  << QList<bool> {false, false, true} << 32;
+        << int(FrameKind::EdidBlock) << QList<int>{200, 200} << QList<bool>{false, true} << 270;
+    QTest::newRow("module frame") << int(FrameKind::ModuleFrame) << QList<int>{13, 13, 13}
+                                  << QList<bool>{false, false, true} << 32;
     QTest::newRow("firmware acknowledgement")
-        << int(FrameKind::MainAck) << QList<int> {12, 1} << QList<bool> {false, true} << 13;
+        << int(FrameKind::MainAck) << QList<int>{12, 1} << QList<bool>{false, true} << 13;
 }
 
 void TestTransaction::frameStorage()

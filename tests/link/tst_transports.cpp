@@ -30,7 +30,7 @@ public:
         m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
             return;
-        termios raw {};
+        termios raw{};
         tcgetattr(m_master, &raw);
         cfmakeraw(&raw);
         tcsetattr(m_master, TCSANOW, &raw);
@@ -170,7 +170,7 @@ void TestTransports::tcpConnectFailures()
     Notices notices(link);
     QVERIFY(!link.Connect());
     QVERIFY(!link.Connected());
-    QCOMPARE(notices.texts, QStringList {text});
+    QCOMPARE(notices.texts, QStringList{text});
     QTest::qWait(20);
     QCOMPARE(device.connections, 0);
 }
@@ -186,7 +186,7 @@ void TestTransports::tcpPeerCloses()
     QSignalSpy changed(&link, &TKVCOMControl::connectedChanged);
     QVERIFY(link.Connect());
     QTRY_VERIFY(!link.Connected());
-    QCOMPARE(notices.texts, QStringList {QStringLiteral("TCP control failed!")});
+    QCOMPARE(notices.texts, QStringList{QStringLiteral("TCP control failed!")});
     QCOMPARE(changed.size(), 2);
 }
 
@@ -222,7 +222,7 @@ void TestTransports::serialPeerVanishes()
     // The port is closed and the loss reported once, not in a flood of read errors.
     QTRY_VERIFY(!link.Connected());
     QTest::qWait(50);
-    QCOMPARE(notices.texts, QStringList {QStringLiteral("COM access failed!")});
+    QCOMPARE(notices.texts, QStringList{QStringLiteral("COM access failed!")});
     CommandResult result;
     link.ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
     QVERIFY(!result.Success);
@@ -235,7 +235,7 @@ void TestTransports::serialOpenFailure()
     link.setComPort(QStringLiteral("/dev/no-such-port"));
     Notices notices(link);
     QVERIFY(!link.Connect());
-    QCOMPARE(notices.texts, QStringList {QStringLiteral("Open COM [/dev/no-such-port] failed")});
+    QCOMPARE(notices.texts, QStringList{QStringLiteral("Open COM [/dev/no-such-port] failed")});
 }
 
 QTEST_GUILESS_MAIN(TestTransports)
