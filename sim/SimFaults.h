@@ -1,0 +1,19 @@
+#pragma once
+
+// Misbehaviour to inject into the simulated switcher's replies. The counters name how many of
+// the upcoming replies they spoil and count down as they do; the persistent settings stay
+// until changed. A request the device does not answer (bad checksum) uses up no counter.
+struct SimFaults
+{
+    int dropReplies = 0; // stay silent instead of replying
+    int corruptChecksum = 0; // reply with a wrong checksum byte
+    int wrongEcho = 0; // reply to a different subcommand (checksum still right)
+    int refuseStatus = 0; // status byte 0xFF (checksum right)
+    int refuse44 = 0; // status byte 0x44, as firmware refuses an upgrade part
+    int dropConnectionAfter = -1; // close the connection instead of the n-th next reply; -1 off
+
+    // Persistent
+    int splitInto = 1; // pieces per reply, sent a moment apart
+    int extraBytes = 0; // garbage appended to each reply
+    int delayMs = 0; // before each reply
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "SimFaults.h"
+#include "SwitcherSimulator.h"
+
+#include <QByteArrayList>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+class InProcessTransport;
+class QTcpSocket;
+class SimSession;
+
+// One simulated switcher reachable over TCP, pseudo terminals and in-process transports.
+// All connections share the device state and the faults; each has its own byte stream.
+class SimulatorServer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SimulatorServer)
+public:
+    explicit SimulatorServer(QObject *parent = nullptr);
+    ~SimulatorServer() override;
+
+    SwitcherSimulator &simulator() { return m_simulator; }
+    SimFaults &faults() { return m_faults; }
+
+    // port 0 = any free port. Clients may come and go, one after another or side by side.
+    bool listenTcp(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    quint16 tcpPort() const { return m_tcp.serverPort(); }
+    QString tcpError() const { return m_tcp.errorString(); }
+
+    // A new pseudo terminal served by the device; returns its slave path ("" on failure, the
+    // reason in ptyError()). On a serial line a hang-up fault only loses that reply.
+    QString openPty(const QString &symlinkPath = {});
+    QString ptyError() const { return m_ptyError; }
+
+    // Serves an in-process transport: what the link writes reaches the device at once, the
+    // replies arrive later from the event loop, as from a wire. A hang-up breaks the stream.
+    void attach(InProcessTransport *transport);
+
+    // Every well-formed request seen on any connection, in order, as the bytes on the wire.
+    QByteArrayList received() const { return m_received; }
+    void clearReceived() { m_received.clear(); }
+
+Q_SIGNALS:
+    void requestHandled(const QByteArray &request13);
+
+private:
+    SimSession *newSession(QObject *owner);
+    void serve(QTcpSocket *socket);
+
+    // Declared first so that they outlive the sessions below that refer to them.
+    SwitcherSimulator m_simulator;
+    SimFaults m_faults;
+    QByteArrayList m_received;
+    QString m_ptyError;
+    QTcpServer m_tcp;
+};

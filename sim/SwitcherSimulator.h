@@ -1,0 +1,50 @@
+#pragma once
+
+#include "CommandPacket.h"
+#include "SwitcherState.h"
+
+#include <QByteArray>
+#include <QString>
+
+// The switcher's command interpreter: takes one complete 13-byte request, updates the state
+// and builds the reply. No I/O and no timing; SimSession puts it on a byte stream.
+//
+// Replies use the request layout: lead bytes, the echoed command and subcommand, byte 4 the
+// status (or the first answer), byte 6 the answer, every other byte zero, a valid checksum.
+class SwitcherSimulator final
+{
+public:
+    static constexpr quint8 StatusAccepted = 0x00;
+    static constexpr quint8 StatusRefused = 0xFF;
+    static constexpr quint8 StatusProceed = 0xAA; // block transfer may start
+    static constexpr quint8 StatusDeclined = 0x44; // firmware part not taken
+    static constexpr quint16 PowerKey3 = 0xD22D; // word3 and word4 of the power commands
+    static constexpr quint16 PowerKey4 = 0x2ED3;
+
+    SwitcherState &state() { return m_state; }
+    const SwitcherState &state() const { return m_state; }
+
+    // Returns the reply bytes for one request (empty = the device stays silent).
+    QByteArray handle(const CommandPacket &request);
+
+    // Folder of display EDID files for the outputs.
+    void setEdidDirectory(const QString &path) { m_edidDirectory = path; }
+    QString edidDirectory() const { return m_edidDirectory; }
+
+    static CommandPacket makeReply(const CommandPacket &request, quint8 status, quint8 answer = 0);
+    static bool isEdidModeWord(quint16 word);
+
+private:
+    struct Answer
+    {
+        quint8 status = StatusAccepted;
+        quint8 value = 0;
+    };
+    Answer answer(const CommandPacket &request);
+    bool isInput(int n) const;
+    bool isOutput(int n) const;
+    bool isConnectedOutput(int n) const;
+
+    SwitcherState m_state;
+    QString m_edidDirectory;
+};

@@ -1,0 +1,181 @@
+// matrix-sim: a simulated 6x6 HDMI matrix switcher for trying the controller without hardware.
+
+#include "SimulatorServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const Description = R"(Simulated 6x6 HDMI matrix switcher.
+
+Serves the switcher's 13-byte command protocol over TCP and, with --pty, over a pseudo
+terminal that the controller opens like a serial port. Once ready it prints on stdout:
+  TCP <address>:<port>
+  PTY <slave path>          (with --pty or --pty-link)
+It stops cleanly on SIGINT or SIGTERM and removes the --pty-link symlink.
+
+Device behaviour:
+  - Replies are 13 bytes: A5 5B, the echoed command and subcommand, byte 4 the status
+    (00 accepted, FF refused) or the first answer, byte 6 the answer, other bytes 00,
+    a valid checksum. 01/01 answers the model number (2 = 6x6) for any word1.
+  - A request with a bad checksum gets no reply; bytes before a lead A5 5B are skipped.
+  - Unknown commands, bad parameters, ports outside 1..6 (7 and 8 included): status FF,
+    and nothing changes.
+  - Routing, EDID and panel switch commands (APM, beeper, keys, IR) are refused with FF
+    while the switcher is off; identity queries, power, firmware and reboot still work.
+  - Power commands 10/01 and 10/02 need word3 D22D and word4 2ED3, else FF.
+  - EDID copy (03/03, 03/04) and read (03/05) need a display on the output, else FF.
+  - EDID download (03/06, 03/07) answers AA (proceed); the read (03/05) is accepted.
+  - Firmware parts (20/01 word1 1, 20/02 MCU 1-3) are declined with 44; the main MCU's
+    preparation steps (20/01 word1 0080, 0010) are accepted. 80/02 000F reboots.
+
+Faults: the counters spoil that many of the next replies; --split, --extra-bytes and
+--delay apply to every reply. On a pty, --drop-connection-after loses the reply only.)";
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
+}
+
+bool readInt(const QCommandLineParser &parser, const QString &name, int min, int max, int *value)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const int v = parser.value(name).toInt(&ok);
+    if (!ok || v < min || v > max) {
+        std::fprintf(stderr, "matrix-sim: --%s wants a number from %d to %d, not \"%s\"\n",
+            qPrintable(name), min, max, qPrintable(parser.value(name)));
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("matrix-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MATRIX_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const auto option = [](const char *name, const char *text, const char *valueName = nullptr,
+                            const char *defaultValue = nullptr) {
+        QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(text));
+        if (valueName)
+            o.setValueName(QString::fromLatin1(valueName));
+        if (defaultValue)
+            o.setDefaultValue(QString::fromLatin1(defaultValue));
+        return o;
+    };
+    parser.addOptions({
+        option("tcp-port", "TCP port to serve; 0 picks a free one.", "port", "8000"),
+        option("listen", "Address to listen on.", "address", "127.0.0.1"),
+        option("pty", "Also serve a pseudo terminal."),
+        option("pty-link", "Serve a pseudo terminal and make <path> a symlink to it.", "path"),
+        option("edid-dir", "Folder of display EDID files for the outputs.", "dir"),
+        option("drop", "Stay silent instead of sending the next <n> replies.", "n"),
+        option("corrupt-checksum", "Spoil the checksum of the next <n> replies.", "n"),
+        option("wrong-echo", "Echo a wrong subcommand in the next <n> replies.", "n"),
+        option("refuse", "Answer status FF in the next <n> replies.", "n"),
+        option("refuse-44", "Answer status 44 in the next <n> replies.", "n"),
+        option("split", "Send every reply in <n> pieces.", "n"),
+        option("extra-bytes", "Append <n> garbage bytes to every reply.", "n"),
+        option("delay", "Wait <ms> before every reply.", "ms"),
+        option("drop-connection-after", "Close the connection instead of the <n>-th reply.", "n"),
+        option("verbose", "Trace requests and replies on stderr."),
+    });
+    parser.process(app);
+
+    SimulatorServer server;
+    SimFaults &faults = server.faults();
+    constexpr int Big = 1'000'000;
+    int port = 8000;
+    const bool numbersOk = readInt(parser, QStringLiteral("tcp-port"), 0, 65535, &port)
+        && readInt(parser, QStringLiteral("drop"), 0, Big, &faults.dropReplies)
+        && readInt(parser, QStringLiteral("corrupt-checksum"), 0, Big, &faults.corruptChecksum)
+        && readInt(parser, QStringLiteral("wrong-echo"), 0, Big, &faults.wrongEcho)
+        && readInt(parser, QStringLiteral("refuse"), 0, Big, &faults.refuseStatus)
+        && readInt(parser, QStringLiteral("refuse-44"), 0, Big, &faults.refuse44)
+        && readInt(parser, QStringLiteral("split"), 1, 13, &faults.splitInto)
+        && readInt(parser, QStringLiteral("extra-bytes"), 0, 4096, &faults.extraBytes)
+        && readInt(parser, QStringLiteral("delay"), 0, 60'000, &faults.delayMs)
+        && readInt(
+            parser, QStringLiteral("drop-connection-after"), 1, Big, &faults.dropConnectionAfter);
+    if (!numbersOk)
+        return 2;
+
+    const QHostAddress address(parser.value(QStringLiteral("listen")));
+    if (address.isNull()) {
+        std::fprintf(stderr, "matrix-sim: --listen wants an IP address, not \"%s\"\n",
+            qPrintable(parser.value(QStringLiteral("listen"))));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("edid-dir"))) {
+        const QString dir = parser.value(QStringLiteral("edid-dir"));
+        if (!QFileInfo(dir).isDir()) {
+            std::fprintf(stderr, "matrix-sim: --edid-dir: no folder \"%s\"\n", qPrintable(dir));
+            return 2;
+        }
+        server.simulator().setEdidDirectory(QDir(dir).absolutePath());
+    }
+    if (parser.isSet(QStringLiteral("verbose")))
+        QLoggingCategory::setFilterRules(QStringLiteral("matrix.sim.debug=true"));
+
+    // SIGINT/SIGTERM end the event loop, so that destructors remove the symlink.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
+        std::perror("matrix-sim: socketpair");
+        return 1;
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char byte = 0;
+        [[maybe_unused]] const auto n = ::read(signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    if (!server.listenTcp(address, static_cast<quint16>(port))) {
+        std::fprintf(stderr, "matrix-sim: cannot listen on %s:%d: %s\n",
+            qPrintable(address.toString()), port, qPrintable(server.tcpError()));
+        return 1;
+    }
+    std::printf("TCP %s:%u\n", qPrintable(address.toString()), unsigned(server.tcpPort()));
+    std::fflush(stdout);
+
+    if (parser.isSet(QStringLiteral("pty")) || parser.isSet(QStringLiteral("pty-link"))) {
+        const QString slave = server.openPty(parser.value(QStringLiteral("pty-link")));
+        if (slave.isEmpty()) {
+            std::fprintf(
+                stderr, "matrix-sim: cannot open a pty: %s\n", qPrintable(server.ptyError()));
+            return 1;
+        }
+        std::printf("PTY %s\n", qPrintable(slave));
+        std::fflush(stdout);
+    }
+
+    return QCoreApplication::exec();
+}
