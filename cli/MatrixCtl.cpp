@@ -278,7 +278,8 @@ bool parseTcpTarget(const QString &text, QString *host, quint16 *port)
 
 } // namespace
 
-int RunMatrixCtl(const QStringList &arguments, QTextStream &out, QTextStream &err)
+int RunMatrixCtl(
+    const QStringList &arguments, QTextStream &out, QTextStream &err, const Timing &timing)
 {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
@@ -315,6 +316,7 @@ int RunMatrixCtl(const QStringList &arguments, QTextStream &out, QTextStream &er
         return usage(QStringLiteral("choose one of --tcp HOST[:PORT] and --serial PATH"));
 
     TKVCOMControl link;
+    link.setTiming(timing);
     if (parser.isSet(tcp)) {
         QString host;
         quint16 port = 0;

@@ -1,0 +1,214 @@
+// matrixctl against the simulated switcher: in-process for the command table, and the real
+// programs as processes for what a script sees.
+#include "MatrixCtl.h"
+#include "SimulatorServer.h"
+
+#include <QProcess>
+#include <QTest>
+#include <QTextStream>
+
+class TestMatrixCtl : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void commands_data();
+    void commands();
+    void routeSetPutsExactBytesOnTheWire_data();
+    void routeSetPutsExactBytesOnTheWire();
+    void linkFailures_data();
+    void linkFailures();
+    void programs();
+
+private:
+    int run(const QStringList &args);
+
+    SimulatorServer *m_sim = nullptr;
+    QString m_out;
+    QString m_err;
+};
+
+void TestMatrixCtl::init()
+{
+    m_sim = new SimulatorServer;
+    QVERIFY(m_sim->listenTcp());
+}
+
+void TestMatrixCtl::cleanup()
+{
+    delete m_sim;
+}
+
+int TestMatrixCtl::run(const QStringList &args)
+{
+    m_out.clear();
+    m_err.clear();
+    QTextStream out(&m_out);
+    QTextStream err(&m_err);
+    return RunMatrixCtl(QStringList{QStringLiteral("matrixctl")} + args, out, err, Timing::fast());
+}
+
+void TestMatrixCtl::commands_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<int>("requests");
+
+    const auto row = [](const char *name, const char *args, int code, const char *out,
+                         const char *err, int requests) {
+        QTest::newRow(name) << QString::fromLatin1(args).split(QLatin1Char(' '), Qt::SkipEmptyParts)
+                            << code << QString::fromLatin1(out) << QString::fromLatin1(err)
+                            << requests;
+    };
+    row("info", "info", 0, "Model: HDMI Matrix 6x6 (2)\nSize: 6x6\nFirmware: 6.50\n", "", 3);
+    row("route get one", "route get 4", 0, "Output4: Input4\n", "", 1);
+    row("route get all", "route get", 0,
+        "Output1: Input1\nOutput2: Input2\nOutput3: Input3\nOutput4: Input4\nOutput5: "
+        "Input5\nOutput6: Input6\n",
+        "", 6);
+    row("route set", "route set 5 1", 0, "Output1: Input5\n", "", 1);
+    row("route to an input the 6x6 unit lacks", "route set 7 1", 1, "", "Send data failed!\n", 5);
+    row("power status", "power status", 0, "Power: on\n", "", 1);
+    row("power off", "power off", 0, "Power: off\n", "", 1);
+    row("send", "send 01 02 0xFE", 0, "A5 5B 01 02 06 00 06 00 00 00 00 00 F1\nSuccess\n", "", 1);
+    row("send refused", "send 7f 01", 1, "A5 5B 7F 01 FF 00 00 00 00 00 00 00 81\nFailed\n",
+        "Send data failed!\n", 5);
+    // bad arguments: usage, exit 2, nothing on the wire
+    row("no command", "", 2, "", "matrixctl: no command given\n", 0);
+    row("unknown command", "reboot", 2, "", "matrixctl: unknown command\n", 0);
+    row("port not a number", "route set x 2", 2, "", "matrixctl: IN and OUT must be port numbers\n",
+        0);
+    row("port zero", "route get 0", 2, "", "matrixctl: OUT must be a port number\n", 0);
+    row("power what", "power maybe", 2, "", "matrixctl: power takes status, on or off\n", 0);
+    row("send word too big", "send 01 02 65536", 2, "",
+        "matrixctl: words must be 0..65535 (decimal or 0x-hex)\n", 0);
+    row("send byte too big", "send 100 02", 2, "", "matrixctl: CMD and SUB must be hex bytes\n", 0);
+}
+
+void TestMatrixCtl::commands()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QFETCH(int, requests);
+
+    const QStringList target{
+        QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort())};
+    QCOMPARE(run(target + args), exitCode);
+    QCOMPARE(m_out, out);
+    if (exitCode == 2)
+        QVERIFY2(
+            m_err.startsWith(err) && m_err.contains(QLatin1String("Usage:")), qPrintable(m_err));
+    else
+        QCOMPARE(m_err, err);
+    QCOMPARE(m_sim->received().size(), requests);
+}
+
+void TestMatrixCtl::routeSetPutsExactBytesOnTheWire_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::newRow("tcp") << false;
+    QTest::newRow("serial") << true;
+}
+
+void TestMatrixCtl::routeSetPutsExactBytesOnTheWire()
+{
+    QFETCH(bool, serial);
+    QStringList target;
+    if (serial) {
+        const QString pty = m_sim->openPty();
+        QVERIFY2(!pty.isEmpty(), qPrintable(m_sim->ptyError()));
+        target = {QStringLiteral("--serial"), pty};
+    } else {
+        target = {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort())};
+    }
+    QCOMPARE(run(target
+                 + QStringList{QStringLiteral("route"), QStringLiteral("set"), QStringLiteral("3"),
+                     QStringLiteral("2")}),
+        0);
+    QCOMPARE(m_sim->received(), QByteArrayList{QByteArray::fromHex("a55b02030300020000000000f6")});
+    QCOMPARE(m_sim->simulator().state().routes[1], 3);
+}
+
+void TestMatrixCtl::linkFailures_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("refused connection") << QStringList{QStringLiteral("--tcp"),
+        QStringLiteral("127.0.0.1:1"), QStringLiteral("info")}
+                                        << QStringLiteral("Connect 127.0.0.1 failed\n");
+    QTest::newRow("no such serial port") << QStringList{QStringLiteral("--serial"),
+        QStringLiteral("/dev/no-such-port"), QStringLiteral("info")}
+                                         << QStringLiteral("Open COM [/dev/no-such-port] failed\n");
+    QTest::newRow("silent switcher") << QStringList{QStringLiteral("power"), QStringLiteral("on")}
+                                     << QStringLiteral("Time out!\n");
+}
+
+void TestMatrixCtl::linkFailures()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, err);
+    if (!args.first().startsWith(QLatin1String("--"))) {
+        m_sim->faults().dropReplies = 5;
+        args = QStringList{QStringLiteral("--tcp"),
+                   QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort())}
+            + args;
+    }
+    QCOMPARE(run(args), 1);
+    QCOMPARE(m_err, err);
+    QVERIFY(m_out.isEmpty());
+}
+
+void TestMatrixCtl::programs()
+{
+    // matrix-sim as a process, announcing its port and pty; matrixctl as a process on both.
+    QProcess sim;
+    sim.start(QStringLiteral(MATRIX_SIM_PATH),
+        {QStringLiteral("--tcp-port"), QStringLiteral("0"), QStringLiteral("--pty")});
+    QVERIFY(sim.waitForStarted());
+    QString tcp, pty;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            while (sim.canReadLine()) {
+                const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
+                if (line.startsWith(QLatin1String("TCP ")))
+                    tcp = line.mid(4);
+                else if (line.startsWith(QLatin1String("PTY ")))
+                    pty = line.mid(4);
+            }
+            return !tcp.isEmpty() && !pty.isEmpty();
+        }(),
+        5000);
+
+    const auto ctl = [](const QStringList &args, QString *out = nullptr) {
+        QProcess p;
+        p.start(QStringLiteral(MATRIXCTL_PATH), args);
+        if (!p.waitForFinished(30000))
+            return -1;
+        if (out)
+            *out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        return p.exitCode();
+    };
+    QCOMPARE(ctl({QStringLiteral("--tcp"), tcp, QStringLiteral("route"), QStringLiteral("set"),
+                 QStringLiteral("3"), QStringLiteral("2")}),
+        0);
+    QString out;
+    QCOMPARE(ctl({QStringLiteral("--serial"), pty, QStringLiteral("route"), QStringLiteral("get"),
+                     QStringLiteral("2")},
+                 &out),
+        0);
+    QCOMPARE(out, QStringLiteral("Output2: Input3\n"));
+    QCOMPARE(ctl({QStringLiteral("--tcp"), tcp, QStringLiteral("route"), QStringLiteral("set"),
+                 QStringLiteral("8"), QStringLiteral("2")}),
+        1);
+    QCOMPARE(ctl({QStringLiteral("route"), QStringLiteral("get")}), 2);
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+}
+
+QTEST_GUILESS_MAIN(TestMatrixCtl)
+#include "tst_matrixctl.moc"
