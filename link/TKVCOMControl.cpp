@@ -144,7 +144,8 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
             notify(LinkMessage::TransportError);
             return;
         }
-        trace(QStringLiteral("[%1] snd cmd PPP:   ").arg(attempt), packet, 0);
+        trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd PPP:   "),
+            packet, 0);
         if (!WaitReply()) {
             result.Success = false;
             return;
@@ -302,9 +303,9 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
     if (wanted && !wasComplete) {
         const int stored
             = std::min<int>(static_cast<int>(bytes.size()), FrameLength(m_frameKind) - position);
-        QString dump = m_controlMode == cmCOM
-            ? QStringLiteral("CopyDataPosition = %1\r\n").arg(position)
-            : QStringLiteral("cmLAN:::");
+        QString dump = m_controlMode == cmCOM ? QLatin1String("CopyDataPosition = ")
+                + QString::number(position) + QLatin1String("\r\n")
+                                              : QStringLiteral("cmLAN:::");
         dump += receiveDump(bytes.left(stored));
         notify(LinkMessage::ReceiveDump, 0, 0, dump);
     }
@@ -314,18 +315,23 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
 
 QString TKVCOMControl::receiveDump(const QByteArray &stored) const
 {
-    const QString rule(48, QLatin1Char('*'));
-    QString text = rule + QLatin1String("\r\n");
+    static constexpr char digits[] = "0123456789ABCDEF";
+    static const QString rule(48, QLatin1Char('*'));
+    QString text;
+    text.reserve(2 * rule.size() + 8 + stored.size() * 7);
+    text += rule;
+    text += QLatin1String("\r\n");
     for (qsizetype i = 0; i < stored.size(); ++i) {
         const auto byte = static_cast<quint8>(stored[i]);
-        text += QLatin1String("0x")
-            + QString::number(byte, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-        text += QChar::fromLatin1(static_cast<char>(byte));
+        const char entry[] = {'0', 'x', digits[byte >> 4], digits[byte & 0xF]};
+        text += QLatin1String(entry, 4);
+        text += QChar(char16_t(byte));
         text += QLatin1String(", ");
         if (i % 16 == 15)
             text += QLatin1String("\r\n");
     }
-    text += QLatin1String("\r\n") + rule;
+    text += QLatin1String("\r\n");
+    text += rule;
     return text;
 }
 
