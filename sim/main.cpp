@@ -87,8 +87,8 @@ int main(int argc, char *argv[])
         return o;
     };
     parser.addOptions({
-        option("tcp-port", "TCP port to serve; 0 picks a free one.", "port", "8000"),
-        option("listen", "Address to listen on.", "address", "127.0.0.1"),
+        option("tcp-port", "TCP port to serve (default 8000); 0 picks a free one.", "port", "8000"),
+        option("listen", "Address to listen on (default 127.0.0.1).", "address", "127.0.0.1"),
         option("pty", "Also serve a pseudo terminal."),
         option("pty-link", "Serve a pseudo terminal and make <path> a symlink to it.", "path"),
         option("edid-dir", "Folder of display EDID files for the outputs.", "dir"),
