@@ -10,8 +10,8 @@ struct SimFaults
     int wrongEcho = 0; // reply to a different subcommand (checksum still right)
     int refuseStatus = 0; // status byte 0xFF (checksum right)
     int refuse44 = 0; // status byte 0x44, as firmware refuses an upgrade part
-    int dropConnectionAfter
-        = -1; // close the connection instead of the n-th next reply (n >= 1); -1 off
+    // Close the connection instead of the n-th next reply (n >= 1); -1 off.
+    int dropConnectionAfter = -1;
 
     // Persistent
     int splitInto = 1; // pieces per reply, sent a moment apart
