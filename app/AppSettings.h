@@ -1,0 +1,146 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+// Everything Settings.ini holds, as plain data. A default-constructed AppSettings is what a
+// missing file reads as. SettingsFile.h documents where each field is stored.
+
+inline constexpr int kSettingsPortCount = 6;
+inline constexpr int kSettingsPresetCount = 8;
+
+// Same numbers as the link's TControlMode (cmLAN, cmCOM).
+inline constexpr int kControlModeTcp = 0;
+inline constexpr int kControlModeCom = 1;
+
+// MAC text of "no network switcher selected"; tags are never stored under it.
+inline QString noDeviceMac()
+{
+    return QStringLiteral("00-00-00-00-00-00");
+}
+
+enum class PortSide { Input, Output };
+
+struct Preset
+{
+    QString name;
+    QString value; // sub-items joined by ",", as stored; splitting and padding is the list's job
+
+    bool operator==(const Preset &) const = default;
+};
+
+struct PortTags
+{
+    std::array<QString, kSettingsPortCount> inputs;
+    std::array<QString, kSettingsPortCount> outputs;
+
+    std::array<QString, kSettingsPortCount> &side(PortSide s)
+    {
+        return s == PortSide::Input ? inputs : outputs;
+    }
+    const std::array<QString, kSettingsPortCount> &side(PortSide s) const
+    {
+        return s == PortSide::Input ? inputs : outputs;
+    }
+    // True when every tag is empty after trimming blanks: such sections are not kept.
+    bool isBlank() const
+    {
+        for (const auto *tags : {&inputs, &outputs})
+            for (const QString &t : *tags)
+                if (!t.trimmed().isEmpty())
+                    return false;
+        return true;
+    }
+
+    bool operator==(const PortTags &) const = default;
+};
+
+// The EDID page's six choices, stored as entry texts ("In2 - [Blu-ray]", "All Inputs", ...).
+// A text that matches no entry any more selects entry 0; empty means never chosen.
+struct EdidChoices
+{
+    QString edidMode; // cbEDIDMode
+    QString setModeInput; // cbSetEDIDModeInput
+    QString copyOutput; // cbCopyEDIDOutput
+    QString copyInput; // cbCopyEDIDInput
+    QString readOutput; // cbReadEDIDDataOutput
+    QString downloadInput; // cbDownloadEDIDInput
+
+    bool operator==(const EdidChoices &) const = default;
+};
+
+struct AppSettings
+{
+    int controlMode = kControlModeTcp; // kControlModeTcp or kControlModeCom
+    QString comPort; // last COM port
+    QString networkIP, networkGateway, networkMask; // the configuration dialog's three texts
+    QString macId; // MAC ID bytes of the current device, as text
+    QString firmwareFolder; // last firmware folder; empty = none yet
+
+    std::array<Preset, kSettingsPresetCount> presets = defaultPresets();
+
+    PortTags comTags; // tags of COM control mode
+    QMap<QString, PortTags> lanTags; // tags per network switcher, by its MAC text
+
+    QStringList inputNamePool; // "In device name", in stored order
+    QStringList outputNamePool; // "Out display name", in stored order
+    bool displayTag = false; // cbDisplayTag
+
+    EdidChoices edid;
+
+    QStringList lanDevices; // cbLANDevice entry texts, in stored order
+    QString lanDevice; // the selected entry text; empty = none selected
+
+    static std::array<Preset, kSettingsPresetCount> defaultPresets()
+    {
+        std::array<Preset, kSettingsPresetCount> presets;
+        for (int n = 1; n <= kSettingsPresetCount; ++n)
+            presets[size_t(n - 1)]
+                = {QStringLiteral("Setting") + QString::number(n), QStringLiteral("1,2,3,4,5,6")};
+        return presets;
+    }
+
+    // Index of lanDevice in lanDevices, -1 when none is selected or it is not listed.
+    int lanDeviceIndex() const { return lanDevice.isEmpty() ? -1 : lanDevices.indexOf(lanDevice); }
+
+    // The tags stored for a control mode and switcher (MAC compared without regard to case,
+    // as the file's section names are). Unknown switcher: all empty.
+    PortTags tags(int mode, const QString &mac) const
+    {
+        if (mode == kControlModeCom)
+            return comTags;
+        const auto it = findLanTags(mac);
+        return it == lanTags.cend() ? PortTags{} : *it;
+    }
+
+    // Stores tags for a control mode and switcher; in TCP mode without a selected switcher
+    // nothing is stored.
+    void setTags(int mode, const QString &mac, const PortTags &tags)
+    {
+        if (mode == kControlModeCom) {
+            comTags = tags;
+            return;
+        }
+        if (mac == noDeviceMac())
+            return;
+        const auto it = findLanTags(mac);
+        if (it == lanTags.cend())
+            lanTags.insert(mac, tags);
+        else
+            lanTags[it.key()] = tags;
+    }
+
+    bool operator==(const AppSettings &) const = default;
+
+private:
+    QMap<QString, PortTags>::const_iterator findLanTags(const QString &mac) const
+    {
+        for (auto it = lanTags.cbegin(); it != lanTags.cend(); ++it)
+            if (it.key().compare(mac, Qt::CaseInsensitive) == 0)
+                return it;
+        return lanTags.cend();
+    }
+};

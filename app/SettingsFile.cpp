@@ -1,0 +1,513 @@
+#include "SettingsFile.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QSaveFile>
+#include <QStringDecoder>
+
+// SimpleIni comes from the distribution as a compiled library built against ICU; the header must
+// see the same converter choice so that its declarations match. CSimpleIniA (below) keeps the
+// file's bytes as they are: UTF-8 is decoded here, at the QString boundary.
+#include <SimpleIni.h>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Section and key names; SettingsFile.h has the table of what each holds.
+constexpr char kConnection[] = "Connection";
+constexpr char kControlMode[] = "Control mode";
+constexpr char kComPort[] = "COM port";
+constexpr char kDeviceList[] = "TCP control device list";
+constexpr char kDeviceListKey[] = "Device";
+constexpr char kSelectedDevice[] = "TCP control device";
+constexpr char kValue[] = "Value";
+constexpr char kNetwork[] = "TCP configuration";
+constexpr char kNetworkIP[] = "IP address";
+constexpr char kNetworkGateway[] = "Gateway";
+constexpr char kNetworkMask[] = "Subnet mask";
+constexpr char kMacId[] = "MAC ID";
+constexpr char kPresetNames[] = "Pre-Setting name";
+constexpr char kPresetNameKey[] = "Setting";
+constexpr char kPresetValues[] = "Pre-Setting value";
+constexpr char kPresetValueKey[] = "value";
+constexpr char kInputPool[] = "In device name";
+constexpr char kInputPoolKey[] = "Device";
+constexpr char kOutputPool[] = "Out display name";
+constexpr char kOutputPoolKey[] = "Display";
+constexpr char kDisplayTag[] = "Display tag";
+constexpr char kEdid[] = "EDID setting";
+constexpr char kEdidMode[] = "EDID mode";
+constexpr char kEdidSetModeInput[] = "In of EDID mode";
+constexpr char kEdidCopyOutput[] = "Out of Copy EDID";
+constexpr char kEdidCopyInput[] = "In of Copy EDID";
+constexpr char kEdidReadOutput[] = "Out of Read EDID";
+constexpr char kEdidDownloadInput[] = "In of Download EDID";
+constexpr char kFirmware[] = "FW upgrade";
+constexpr char kFirmwareFolder[] = "Last folder";
+
+constexpr char kTagSectionMarker[] = "Tag of";
+constexpr char kInputTagKey[] = "In";
+constexpr char kOutputTagKey[] = "Out";
+
+constexpr char kMultiLineTag[] = "END_OF_TEXT";
+
+bool isIniBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+bool isQuote(char c)
+{
+    return c == '"' || c == '\'';
+}
+
+QString decodeText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    // Not UTF-8: a file an ANSI Windows program wrote.
+    QStringDecoder ansi("windows-1252");
+    return ansi.isValid() ? QString(ansi.decode(bytes)) : QString::fromLatin1(bytes);
+}
+
+// A text that ends up with line breaks: "<<<TAG", its lines, "TAG". SimpleIni ends the value at
+// the first line equal to TAG (case and trailing blanks ignored), so TAG must match none of them.
+QByteArray multiLineForm(QByteArray text)
+{
+    text.replace("\r\n", "\n");
+    text.replace('\r', '\n');
+    const QList<QByteArray> lines = text.split('\n');
+    QByteArray tag = kMultiLineTag;
+    for (int i = 1;; ++i) {
+        const bool clash = std::any_of(lines.cbegin(), lines.cend(), [&](QByteArray line) {
+            while (!line.isEmpty() && isIniBlank(line.back()))
+                line.chop(1);
+            return qstricmp(line.constData(), tag.constData()) == 0;
+        });
+        if (!clash)
+            break;
+        tag = kMultiLineTag + ('_' + QByteArray::number(i));
+    }
+    return "<<<" + tag + '\n' + text + '\n' + tag;
+}
+
+// How a text is stored: as it stands unless it needs one of the protections SettingsFile.h lists.
+QByteArray storedForm(QByteArray text)
+{
+    text.removeIf([](char c) { return c == '\0'; });
+    if (text.contains('\n') || text.contains('\r') || text.startsWith("<<<"))
+        return multiLineForm(text);
+    const bool blankEdge = !text.isEmpty() && (isIniBlank(text.front()) || isIniBlank(text.back()));
+    const bool quoted = text.size() >= 2 && isQuote(text.front()) && text.front() == text.back();
+    if (blankEdge || quoted)
+        return '"' + text + '"';
+    return text;
+}
+
+// The inverse of storedForm, also right for values written by hand.
+QByteArray textOf(const QByteArray &stored)
+{
+    if (stored.startsWith("<<<")) {
+        const qsizetype first = stored.indexOf('\n');
+        const qsizetype last = stored.lastIndexOf('\n');
+        if (first >= 0 && last > first)
+            return stored.mid(first + 1, last - first - 1);
+        return stored;
+    }
+    if (stored.size() >= 2 && isQuote(stored.front()) && stored.front() == stored.back())
+        return stored.mid(1, stored.size() - 2);
+    return stored;
+}
+
+// The switcher's MAC text becomes part of a section name; keep it from ending the name early or
+// losing its trailing blanks.
+QString encodeMacForSection(const QString &mac)
+{
+    qsizetype keptEnd = mac.size();
+    while (keptEnd > 0 && (mac.at(keptEnd - 1) == u' ' || mac.at(keptEnd - 1) == u'\t'))
+        --keptEnd;
+    QString out;
+    for (qsizetype i = 0; i < mac.size(); ++i) {
+        const char16_t c = mac.at(i).unicode();
+        if (c == u'%' || c == u']' || c < 0x20 || c == 0x7F || i >= keptEnd)
+            out += u'%' + QString::number(c, 16).toUpper().rightJustified(2, u'0');
+        else
+            out += QChar(c);
+    }
+    return out;
+}
+
+QString decodeMacFromSection(const QString &text)
+{
+    const auto isHex = [](QChar c) {
+        return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+    };
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == u'%' && i + 2 < text.size() && isHex(text.at(i + 1))
+            && isHex(text.at(i + 2))) {
+            out += QChar(char16_t(text.mid(i + 1, 2).toUShort(nullptr, 16)));
+            i += 2;
+        } else {
+            out += text.at(i);
+        }
+    }
+    return out;
+}
+
+QString tagSectionPrefix(PortSide side)
+{
+    return side == PortSide::Input ? u"Tag of Input - "_s : u"Tag of Output - "_s;
+}
+
+QByteArray tagKeyPrefix(PortSide side)
+{
+    return side == PortSide::Input ? kInputTagKey : kOutputTagKey;
+}
+
+// CSimpleIniA with the value rules above. Every value is held in its stored form, so that values
+// of sections we do not know are written back byte for byte.
+class IniDocument final
+{
+public:
+    IniDocument()
+    {
+        m_ini.SetUnicode(true);
+        m_ini.SetMultiKey(false);
+        m_ini.SetMultiLine(true);
+        m_ini.SetQuotes(false); // textOf strips quotes, so hand-written values keep theirs on save
+        m_ini.SetSpaces(false); // "key=value", as Windows writes it
+    }
+    Q_DISABLE_COPY_MOVE(IniDocument)
+
+    bool parse(const QByteArray &bytes)
+    {
+        if (m_ini.LoadData(bytes.constData(), size_t(bytes.size())) < 0)
+            return false;
+        // SimpleIni hands out multi-line values already joined; put them back into stored form
+        // (we write with multi-line output off so that our end tags are used).
+        for (const QByteArray &section : sections())
+            for (const QByteArray &key : keys(section)) {
+                const QByteArray text = m_ini.GetValue(section.constData(), key.constData(), "");
+                if (text.contains('\n') || text.startsWith("<<<"))
+                    m_ini.SetValue(
+                        section.constData(), key.constData(), multiLineForm(text).constData());
+            }
+        return true;
+    }
+
+    std::string serialize(bool *ok)
+    {
+        std::string out;
+        m_ini.SetMultiLine(false);
+        *ok = m_ini.Save(out, false) >= 0;
+        m_ini.SetMultiLine(true);
+        return out;
+    }
+
+    // Raw section names in file order.
+    QList<QByteArray> sections() const
+    {
+        CSimpleIniA::TNamesDepend names;
+        m_ini.GetAllSections(names);
+        names.sort(CSimpleIniA::Entry::LoadOrder());
+        QList<QByteArray> out;
+        for (const auto &entry : names)
+            out.append(entry.pItem);
+        return out;
+    }
+
+    QList<QByteArray> keys(const QByteArray &section) const
+    {
+        CSimpleIniA::TNamesDepend names;
+        m_ini.GetAllKeys(section.constData(), names);
+        names.sort(CSimpleIniA::Entry::LoadOrder());
+        QList<QByteArray> out;
+        for (const auto &entry : names)
+            out.append(entry.pItem);
+        return out;
+    }
+
+    std::optional<QString> text(const QByteArray &section, const QByteArray &key) const
+    {
+        const char *stored = m_ini.GetValue(section.constData(), key.constData(), nullptr);
+        if (!stored)
+            return std::nullopt;
+        return decodeText(textOf(stored));
+    }
+
+    QString text(const QByteArray &section, const QByteArray &key, const QString &fallback) const
+    {
+        return text(section, key).value_or(fallback);
+    }
+
+    int integer(const QByteArray &section, const QByteArray &key, int fallback) const
+    {
+        bool ok = false;
+        const int value = text(section, key).value_or(QString()).trimmed().toInt(&ok);
+        return ok ? value : fallback;
+    }
+
+    // A Windows reader takes any non-zero number as true; the usual words are accepted too.
+    bool boolean(const QByteArray &section, const QByteArray &key, bool fallback) const
+    {
+        const QString value = text(section, key).value_or(QString()).trimmed().toLower();
+        bool ok = false;
+        const int number = value.toInt(&ok);
+        if (ok)
+            return number != 0;
+        if (value == "true"_L1 || value == "yes"_L1 || value == "on"_L1)
+            return true;
+        if (value == "false"_L1 || value == "no"_L1 || value == "off"_L1)
+            return false;
+        return fallback;
+    }
+
+    // The values of prefix + k keys (k = 1, 2, …) in the order of k; gaps are skipped, and so
+    // are empty values, which no list holds.
+    QStringList list(const QByteArray &section, const QByteArray &prefix) const
+    {
+        QList<std::pair<qlonglong, QString>> items;
+        for (const QByteArray &key : keys(section)) {
+            if (!key.toLower().startsWith(prefix.toLower()))
+                continue;
+            const QByteArray suffix = key.mid(prefix.size());
+            bool ok = !suffix.isEmpty() && std::all_of(suffix.cbegin(), suffix.cend(), [](char c) {
+                return c >= '0' && c <= '9';
+            });
+            const qlonglong k = ok ? suffix.toLongLong(&ok) : 0;
+            const QString value = text(section, key).value_or(QString());
+            if (ok && !value.isEmpty())
+                items.append({k, value});
+        }
+        std::stable_sort(items.begin(), items.end(),
+            [](const auto &a, const auto &b) { return a.first < b.first; });
+        QStringList out;
+        for (const auto &item : std::as_const(items))
+            out.append(item.second);
+        return out;
+    }
+
+    void setText(const QByteArray &section, const QByteArray &key, const QString &value)
+    {
+        m_ini.SetValue(
+            section.constData(), key.constData(), storedForm(value.toUtf8()).constData());
+    }
+
+    // The section is erased first, keeping its place and comment, then refilled.
+    void setList(const QByteArray &section, const QByteArray &prefix, const QStringList &values)
+    {
+        for (const QByteArray &key : keys(section))
+            m_ini.Delete(section.constData(), key.constData());
+        int k = 0;
+        for (const QString &value : values)
+            if (!value.isEmpty())
+                setText(section, prefix + QByteArray::number(++k), value);
+    }
+
+    void removeBlankTagSections()
+    {
+        for (const QByteArray &section : sections()) {
+            if (!decodeText(section).contains(
+                    QLatin1StringView(kTagSectionMarker), Qt::CaseInsensitive))
+                continue;
+            const QList<QByteArray> names = keys(section);
+            const bool blank = std::all_of(names.cbegin(), names.cend(), [&](const auto &key) {
+                return text(section, key).value_or(QString()).trimmed().isEmpty();
+            });
+            if (blank)
+                m_ini.Delete(section.constData(), nullptr);
+        }
+    }
+
+private:
+    CSimpleIniA m_ini;
+};
+
+void readTags(const IniDocument &doc, const QByteArray &section, PortSide side,
+    std::array<QString, kSettingsPortCount> &tags)
+{
+    for (int n = 1; n <= kSettingsPortCount; ++n)
+        tags[size_t(n - 1)] = doc.text(section, tagKeyPrefix(side) + QByteArray::number(n), {});
+}
+
+void writeTags(IniDocument &doc, int controlMode, const QString &mac, const PortTags &tags)
+{
+    if (controlMode != kControlModeCom && mac == noDeviceMac())
+        return;
+    for (const PortSide side : {PortSide::Input, PortSide::Output}) {
+        const QByteArray section = SettingsFile::tagSectionName(side, controlMode, mac).toUtf8();
+        for (int n = 1; n <= kSettingsPortCount; ++n)
+            doc.setText(section, tagKeyPrefix(side) + QByteArray::number(n),
+                tags.side(side)[size_t(n - 1)]);
+    }
+}
+
+void readSettings(const IniDocument &doc, AppSettings &s)
+{
+    const int mode = doc.integer(kConnection, kControlMode, kControlModeTcp);
+    s.controlMode = mode == kControlModeCom ? kControlModeCom : kControlModeTcp;
+    s.comPort = doc.text(kConnection, kComPort, {});
+    s.lanDevices = doc.list(kDeviceList, kDeviceListKey);
+    s.lanDevice = doc.text(kSelectedDevice, kValue, {});
+    s.networkIP = doc.text(kNetwork, kNetworkIP, {});
+    s.networkGateway = doc.text(kNetwork, kNetworkGateway, {});
+    s.networkMask = doc.text(kNetwork, kNetworkMask, {});
+    s.macId = doc.text(kNetwork, kMacId, {});
+
+    for (int n = 1; n <= kSettingsPresetCount; ++n) {
+        Preset &preset = s.presets[size_t(n - 1)];
+        const QByteArray number = QByteArray::number(n);
+        preset.name = doc.text(kPresetNames, kPresetNameKey + number, preset.name);
+        preset.value = doc.text(kPresetValues, kPresetValueKey + number, preset.value);
+    }
+
+    for (const QByteArray &section : doc.sections()) {
+        const QString name = decodeText(section);
+        for (const PortSide side : {PortSide::Input, PortSide::Output}) {
+            const QString comName = SettingsFile::tagSectionName(side, kControlModeCom, {});
+            const QString lanPrefix = tagSectionPrefix(side) + u"TCP:"_s;
+            if (name.compare(comName, Qt::CaseInsensitive) == 0) {
+                readTags(doc, section, side, s.comTags.side(side));
+            } else if (name.startsWith(lanPrefix, Qt::CaseInsensitive)) {
+                const QString mac = decodeMacFromSection(name.mid(lanPrefix.size()));
+                PortTags tags = s.tags(kControlModeTcp, mac);
+                readTags(doc, section, side, tags.side(side));
+                s.setTags(kControlModeTcp, mac, tags);
+            }
+        }
+    }
+
+    s.inputNamePool = doc.list(kInputPool, kInputPoolKey);
+    s.outputNamePool = doc.list(kOutputPool, kOutputPoolKey);
+    s.displayTag = doc.boolean(kDisplayTag, kValue, false);
+
+    s.edid.edidMode = doc.text(kEdid, kEdidMode, {});
+    s.edid.setModeInput = doc.text(kEdid, kEdidSetModeInput, {});
+    s.edid.copyOutput = doc.text(kEdid, kEdidCopyOutput, {});
+    s.edid.copyInput = doc.text(kEdid, kEdidCopyInput, {});
+    s.edid.readOutput = doc.text(kEdid, kEdidReadOutput, {});
+    s.edid.downloadInput = doc.text(kEdid, kEdidDownloadInput, {});
+
+    s.firmwareFolder = doc.text(kFirmware, kFirmwareFolder, {});
+}
+
+void writeSettings(IniDocument &doc, const AppSettings &s)
+{
+    doc.setText(kConnection, kControlMode, QString::number(s.controlMode));
+    doc.setText(kConnection, kComPort, s.comPort);
+    doc.setList(kDeviceList, kDeviceListKey, s.lanDevices);
+    doc.setText(kSelectedDevice, kValue, s.lanDevice);
+    doc.setText(kNetwork, kNetworkIP, s.networkIP);
+    doc.setText(kNetwork, kNetworkGateway, s.networkGateway);
+    doc.setText(kNetwork, kNetworkMask, s.networkMask);
+    doc.setText(kNetwork, kMacId, s.macId);
+
+    for (int n = 1; n <= kSettingsPresetCount; ++n) {
+        const Preset &preset = s.presets[size_t(n - 1)];
+        const QByteArray number = QByteArray::number(n);
+        doc.setText(kPresetNames, kPresetNameKey + number, preset.name);
+        doc.setText(kPresetValues, kPresetValueKey + number, preset.value);
+    }
+
+    writeTags(doc, kControlModeCom, {}, s.comTags);
+    for (auto it = s.lanTags.cbegin(); it != s.lanTags.cend(); ++it)
+        writeTags(doc, kControlModeTcp, it.key(), it.value());
+
+    doc.setList(kInputPool, kInputPoolKey, s.inputNamePool);
+    doc.setList(kOutputPool, kOutputPoolKey, s.outputNamePool);
+    doc.setText(kDisplayTag, kValue, s.displayTag ? u"1"_s : u"0"_s);
+
+    doc.setText(kEdid, kEdidMode, s.edid.edidMode);
+    doc.setText(kEdid, kEdidSetModeInput, s.edid.setModeInput);
+    doc.setText(kEdid, kEdidCopyOutput, s.edid.copyOutput);
+    doc.setText(kEdid, kEdidCopyInput, s.edid.copyInput);
+    doc.setText(kEdid, kEdidReadOutput, s.edid.readOutput);
+    doc.setText(kEdid, kEdidDownloadInput, s.edid.downloadInput);
+
+    doc.setText(kFirmware, kFirmwareFolder, s.firmwareFolder);
+}
+
+bool fail(QString *error, const QString &reason)
+{
+    if (error)
+        *error = reason;
+    return false;
+}
+
+// Read-modify-write: what the existing file holds beyond our keys is kept.
+bool rewrite(const QString &path, QString *error, const std::function<void(IniDocument &)> &edit)
+{
+    IniDocument doc;
+    QFile existing(path);
+    if (existing.exists()) {
+        // Never replace a file we could not read: what it holds would be lost.
+        if (!existing.open(QIODevice::ReadOnly))
+            return fail(error, u"Cannot read %1: %2"_s.arg(path, existing.errorString()));
+        if (!doc.parse(existing.readAll()))
+            return fail(error, u"Cannot parse %1"_s.arg(path));
+        existing.close();
+    }
+
+    edit(doc);
+    doc.removeBlankTagSections();
+
+    bool ok = false;
+    const std::string bytes = doc.serialize(&ok);
+    if (!ok)
+        return fail(error, u"Cannot format the settings for %1"_s.arg(path));
+
+    // Unbuffered: a short write (disk full, file size limit) then shows in write()'s count. Through
+    // the buffer it would only fail the flush inside commit(), which does not report it.
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(error, u"Cannot write %1: %2"_s.arg(path, out.errorString()));
+    if (out.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())) {
+        const QString reason = out.errorString();
+        out.cancelWriting();
+        return fail(error, u"Cannot write %1: %2"_s.arg(path, reason));
+    }
+    if (!out.commit())
+        return fail(error, u"Cannot write %1: %2"_s.arg(path, out.errorString()));
+    return true;
+}
+
+} // namespace
+
+AppSettings SettingsFile::load(const QString &path)
+{
+    AppSettings settings;
+    QFile file(path);
+    IniDocument doc;
+    if (file.open(QIODevice::ReadOnly) && doc.parse(file.readAll()))
+        readSettings(doc, settings);
+    return settings;
+}
+
+bool SettingsFile::save(const QString &path, const AppSettings &settings, QString *error)
+{
+    return rewrite(path, error, [&](IniDocument &doc) { writeSettings(doc, settings); });
+}
+
+bool SettingsFile::savePortTags(
+    const QString &path, int controlMode, const QString &mac, const PortTags &tags, QString *error)
+{
+    return rewrite(path, error, [&](IniDocument &doc) { writeTags(doc, controlMode, mac, tags); });
+}
+
+QString SettingsFile::tagSectionName(PortSide side, int controlMode, const QString &mac)
+{
+    if (controlMode == kControlModeCom)
+        return tagSectionPrefix(side) + u"COM"_s;
+    return tagSectionPrefix(side) + u"TCP:"_s + encodeMacForSection(mac);
+}

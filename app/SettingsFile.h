@@ -1,0 +1,74 @@
+#pragma once
+
+#include "AppSettings.h"
+
+#include <QString>
+
+// Settings.ini: plain Windows-style INI, UTF-8, read and written with SimpleIni.
+//
+// Every key the file holds (n = 1 … 6 ports, p = 1 … 8 presets, k = 1, 2, … in list order;
+// MAC is the switcher's MAC text):
+// clang-format off
+//
+// | Section                   | Key                   | Value                      | Default     |
+// |---------------------------|-----------------------|----------------------------|-------------|
+// | "Connection"              | "Control mode"        | 0 = TCP, 1 = COM           | 0           |
+// | "Connection"              | "COM port"            | last serial port name      | ""          |
+// | "TCP control device list" | "Device"k             | device entry text          | none        |
+// | "TCP control device"      | "Value"               | selected device entry text | ""          |
+// | "TCP configuration"       | "IP address"          | network text: IP address   | ""          |
+// | "TCP configuration"       | "Gateway"             | network text: gateway      | ""          |
+// | "TCP configuration"       | "Subnet mask"         | network text: subnet mask  | ""          |
+// | "TCP configuration"       | "MAC ID"              | MAC ID bytes, as text      | ""          |
+// | "Pre-Setting name"        | "Setting"p            | preset name                | "Setting"p  |
+// | "Pre-Setting value"       | "value"p              | preset value text          | 1,2,3,4,5,6 |
+// | "Tag of Input - COM"      | "In"n                 | input tag, COM mode        | ""          |
+// | "Tag of Output - COM"     | "Out"n                | output tag, COM mode       | ""          |
+// | "Tag of Input - TCP:"MAC  | "In"n                 | input tag of switcher      | ""          |
+// | "Tag of Output - TCP:"MAC | "Out"n                | output tag of switcher     | ""          |
+// | "In device name"          | "Device"k             | input tag name pool        | none        |
+// | "Out display name"        | "Display"k            | output tag name pool       | none        |
+// | "Display tag"             | "Value"               | 1/0: show the tag pop-up   | 0           |
+// | "EDID setting"            | "EDID mode"           | cbEDIDMode entry           | ""          |
+// | "EDID setting"            | "In of EDID mode"     | cbSetEDIDModeInput entry   | ""          |
+// | "EDID setting"            | "Out of Copy EDID"    | cbCopyEDIDOutput entry     | ""          |
+// | "EDID setting"            | "In of Copy EDID"     | cbCopyEDIDInput entry      | ""          |
+// | "EDID setting"            | "Out of Read EDID"    | cbReadEDIDDataOutput entry | ""          |
+// | "EDID setting"            | "In of Download EDID" | cbDownloadEDIDInput entry  | ""          |
+// | "FW upgrade"              | "Last folder"         | last firmware folder       | ""          |
+//
+// clang-format on
+//
+// Values are written as they stand (backslashes, "]", ";", "=", "#" and non-ASCII included), so
+// the file stays readable by plain Windows INI readers. Three cases need protection, and get the
+// forms SimpleIni and Windows readers already understand:
+// - a text with a line break, or one starting with "<<<", is written as a SimpleIni multi-line
+//   value ("key=<<<END_OF_TEXT", the lines, "END_OF_TEXT", with an end tag that no line of the
+//   text matches); CR LF and a lone CR inside a text read back as LF;
+// - a text with a leading or trailing blank, or one enclosed in a pair of matching quotes, is
+//   written inside double quotes (a reader strips one enclosing pair, as Windows does);
+// - a NUL character cannot be stored and is dropped.
+// The switcher's MAC text inside a tag section name comes from the network, so "%", "]", control
+// characters and a trailing blank in it are written as %XX.
+//
+// Reading: a missing file, section or key gives the default; a key written twice counts once (the
+// last one); bytes that are not UTF-8 (a file written by an ANSI program) read as Windows-1252.
+// Saving rewrites our keys into the existing file and keeps every other section, key and comment,
+// then removes each section whose name contains "Tag of" and whose values are all blank.
+class SettingsFile final
+{
+public:
+    // Never fails: whatever cannot be read keeps its default.
+    static AppSettings load(const QString &path);
+
+    // Atomic (QSaveFile): on failure returns false, sets *error and leaves the old file as it was.
+    static bool save(const QString &path, const AppSettings &settings, QString *error = nullptr);
+
+    // Writes only the twelve tags of one control mode and switcher (nothing in TCP mode without
+    // a selected switcher), removes blank tag sections and flushes the file.
+    static bool savePortTags(const QString &path, int controlMode, const QString &mac,
+        const PortTags &tags, QString *error = nullptr);
+
+    // Section name of one side's tags, e.g. "Tag of Input - TCP:00-1A-2B-3C-4D-5E".
+    static QString tagSectionName(PortSide side, int controlMode, const QString &mac);
+};

@@ -1,0 +1,12 @@
+# Widget-free pieces of the application shell.
+add_library(matrix_app_core STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/AppSettings.h
+    ${CMAKE_CURRENT_LIST_DIR}/SettingsFile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SettingsFile.h
+)
+target_include_directories(matrix_app_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+# The distribution's SimpleIni library is built with the ICU converter; the header must agree.
+target_compile_definitions(matrix_app_core PRIVATE SI_CONVERT_ICU)
+target_link_libraries(matrix_app_core
+    PUBLIC Qt6::Core project_options
+    PRIVATE PkgConfig::SIMPLEINI)
