@@ -1,0 +1,2 @@
+matrix_add_test(tst_settingsfile unit ${CMAKE_CURRENT_LIST_DIR}/tst_settingsfile.cpp)
+target_link_libraries(tst_settingsfile PRIVATE matrix_app_core)
