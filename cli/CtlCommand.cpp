@@ -1,0 +1,84 @@
+#include "CtlCommand.h"
+
+#include "LinkStatusText.h"
+#include "TKVCOMControl.h"
+
+#include <QTextStream>
+
+CtlSession::CtlSession(TKVCOMControl &link, bool hasTarget, QTextStream &err)
+    : m_link(link), m_hasTarget(hasTarget), m_err(err)
+{
+    QObject::connect(&link, &TKVCOMControl::notification, &link, [this](const LinkNotice &notice) {
+        const QString text = LinkStatusText(notice, m_link);
+        if (!text.isEmpty())
+            m_failure = text;
+    });
+}
+
+bool CtlSession::connect()
+{
+    if (!m_hasTarget)
+        throw UsageError{QStringLiteral("choose one of --tcp HOST[:PORT] and --serial PATH")};
+    if (m_link.Connect())
+        return true;
+    reportFailure();
+    return false;
+}
+
+bool CtlSession::execute(quint8 command, quint8 subcommand, quint16 word1, quint16 word2,
+    quint16 word3, quint16 word4, CommandResult *out)
+{
+    if (!connect())
+        return false;
+    CommandResult result;
+    m_failure.clear();
+    m_link.ExecuteCommand(
+        CommandPacket::make(command, subcommand, word1, word2, word3, word4), result);
+    if (out)
+        *out = result;
+    if (!result.Success)
+        reportFailure();
+    return result.Success;
+}
+
+void CtlSession::reportFailure()
+{
+    m_err << (m_failure.isEmpty() ? QStringLiteral("Failed") : m_failure) << Qt::endl;
+    m_failure.clear();
+}
+
+std::optional<quint16> ParseWord(const QString &text, bool hex)
+{
+    QString digits = text.trimmed();
+    int base = hex ? 16 : 10;
+    if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        digits = digits.mid(2);
+        base = 16;
+    }
+    bool ok = false;
+    const uint value = digits.toUInt(&ok, base);
+    if (!ok || digits.isEmpty() || value > 0xFFFF)
+        return std::nullopt;
+    return static_cast<quint16>(value);
+}
+
+std::optional<quint8> ParseByte(const QString &text)
+{
+    const auto value = ParseWord(text, true);
+    if (!value || *value > 0xFF)
+        return std::nullopt;
+    return static_cast<quint8>(*value);
+}
+
+std::optional<int> ParsePort(const QString &text)
+{
+    const auto value = ParseWord(text);
+    if (!value || *value < 1 || *value > 0xFF)
+        return std::nullopt;
+    return *value;
+}
+
+QString HexBytes(const CommandPacket &packet)
+{
+    return QString::fromLatin1(packet.toByteArray().toHex(' ').toUpper());
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "CommandPacket.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class QTextStream;
+class TKVCOMControl;
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+// Thrown while a command checks its arguments, and when a command needs the switcher but no
+// --tcp/--serial was given. Caught by the tool, which prints the usage.
+struct UsageError
+{
+    QString message;
+};
+
+// The switcher as one command sees it: connects on first use and reports every failure on
+// stderr in the link's own words.
+class CtlSession
+{
+    Q_DISABLE_COPY_MOVE(CtlSession)
+public:
+    CtlSession(TKVCOMControl &link, bool hasTarget, QTextStream &err);
+
+    TKVCOMControl &link() { return m_link; }
+    // Connects unless connected; false (reason on stderr) when that fails.
+    bool connect();
+    // One transaction; on failure the link's reason goes to stderr.
+    bool execute(quint8 command, quint8 subcommand, quint16 word1, quint16 word2 = 0,
+        quint16 word3 = 0, quint16 word4 = 0, CommandResult *out = nullptr);
+    // Prints the last failure the link reported (or a generic one).
+    void reportFailure();
+    // Clears the remembered failure before an operation of the caller's own.
+    void clearFailure() { m_failure.clear(); }
+
+private:
+    TKVCOMControl &m_link;
+    bool m_hasTarget;
+    QTextStream &m_err;
+    QString m_failure;
+};
+
+// What a running command may use.
+struct CtlContext
+{
+    CtlSession &device;
+    QTextStream &out;
+    QTextStream &err;
+    // Settings.ini of the installation (beside the programs unless --settings says otherwise).
+    QString settingsPath;
+};
+
+// A command checks its arguments (throwing UsageError) and returns the work to run, so that
+// nothing goes on the wire for a malformed command line.
+using CtlJob = std::function<int(CtlContext &)>;
+using CtlParser = std::function<CtlJob(const QStringList &args)>;
+
+struct CtlCommand
+{
+    QString name;
+    QString usage; // lines for the help text, "name args   what it does"
+    CtlParser parse;
+};
+using CtlCommandTable = QList<CtlCommand>;
+
+// Argument helpers. Words are decimal or 0x-hex; bytes are hex with or without 0x.
+std::optional<quint16> ParseWord(const QString &text, bool hex = false);
+std::optional<quint8> ParseByte(const QString &text);
+// A port number 1..255; the switcher refuses ports it does not have.
+std::optional<int> ParsePort(const QString &text);
+QString HexBytes(const CommandPacket &packet);
+
+// Command groups, one file each.
+void AddDeviceCommands(CtlCommandTable &table);

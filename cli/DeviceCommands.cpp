@@ -1,0 +1,144 @@
+#include "CtlCommand.h"
+
+#include "DeviceModel.h"
+
+#include <QTextStream>
+
+#include <array>
+
+// Identity, power, routing and raw commands.
+namespace {
+
+constexpr quint16 PowerKey1 = 0xD22D;
+constexpr quint16 PowerKey2 = 0x2ED3;
+constexpr quint16 Query = 0x00FE;
+constexpr int Ports = 6;
+
+CtlJob info(const QStringList &args)
+{
+    if (!args.isEmpty())
+        throw UsageError{QStringLiteral("info takes no arguments")};
+    return [](CtlContext &ctx) {
+        CommandResult model, size, version;
+        if (!ctx.device.execute(0x01, 0x01, Query, 0, 0, 0, &model)
+            || !ctx.device.execute(0x01, 0x02, Query, 0, 0, 0, &size)
+            || !ctx.device.execute(0x01, 0x03, Query, 0, 0, 0, &version))
+            return ExitFailed;
+        ctx.out << "Model: " << DeviceModelName(model.reply.status()) << " ("
+                << model.reply.status() << ")\n"
+                << "Size: " << size.reply.status() << 'x' << size.reply.answer() << '\n'
+                << "Firmware: " << version.reply.status() << '.'
+                << QString::number(version.reply.answer()).rightJustified(2, QLatin1Char('0'))
+                << '\n';
+        return ExitOk;
+    };
+}
+
+CtlJob power(const QStringList &args)
+{
+    const QString what = args.value(0);
+    if (args.size() != 1
+        || !QStringList{QStringLiteral("status"), QStringLiteral("on"), QStringLiteral("off")}
+                .contains(what))
+        throw UsageError{QStringLiteral("power takes status, on or off")};
+    return [what](CtlContext &ctx) {
+        if (what == QLatin1String("status")) {
+            CommandResult result;
+            if (!ctx.device.execute(0x10, 0x01, Query, 0, PowerKey1, PowerKey2, &result))
+                return ExitFailed;
+            ctx.out << "Power: " << (result.reply.answer() == 0xFF ? "on" : "off") << '\n';
+            return ExitOk;
+        }
+        const quint16 state = what == QLatin1String("on") ? 0x0F : 0xF0;
+        if (!ctx.device.execute(0x10, 0x02, state, 0, PowerKey1, PowerKey2))
+            return ExitFailed;
+        ctx.out << "Power: " << what << '\n';
+        return ExitOk;
+    };
+}
+
+CtlJob route(const QStringList &args)
+{
+    const QString what = args.value(0);
+    if (what == QLatin1String("get") && args.size() <= 2) {
+        QList<int> outputs;
+        if (args.size() == 2) {
+            const auto output = ParsePort(args[1]);
+            if (!output)
+                throw UsageError{QStringLiteral("OUT must be a port number")};
+            outputs = {*output};
+        } else {
+            for (int output = 1; output <= Ports; ++output)
+                outputs.append(output);
+        }
+        return [outputs](CtlContext &ctx) {
+            for (int output : outputs) {
+                CommandResult result;
+                if (!ctx.device.execute(0x02, 0x01, static_cast<quint16>(output), 0, 0, 0, &result))
+                    return ExitFailed;
+                ctx.out << "Output" << output << ": Input" << result.reply.answer() << '\n';
+            }
+            return ExitOk;
+        };
+    }
+    if (what == QLatin1String("set") && args.size() == 3) {
+        const auto input = ParsePort(args[1]);
+        const auto output = ParsePort(args[2]);
+        if (!input || !output)
+            throw UsageError{QStringLiteral("IN and OUT must be port numbers")};
+        return [in = *input, outPort = *output](CtlContext &ctx) {
+            if (!ctx.device.execute(
+                    0x02, 0x03, static_cast<quint16>(in), static_cast<quint16>(outPort)))
+                return ExitFailed;
+            ctx.out << "Output" << outPort << ": Input" << in << '\n';
+            return ExitOk;
+        };
+    }
+    throw UsageError{QStringLiteral("route takes get [OUT] or set IN OUT")};
+}
+
+CtlJob send(const QStringList &args)
+{
+    if (args.size() < 2 || args.size() > 6)
+        throw UsageError{QStringLiteral("send takes CMD SUB and up to four words")};
+    const auto command = ParseByte(args[0]);
+    const auto subcommand = ParseByte(args[1]);
+    if (!command || !subcommand)
+        throw UsageError{QStringLiteral("CMD and SUB must be hex bytes")};
+    std::array<quint16, 4> words{};
+    for (int i = 2; i < args.size(); ++i) {
+        const auto word = ParseWord(args[i]);
+        if (!word)
+            throw UsageError{QStringLiteral("words must be 0..65535 (decimal or 0x-hex)")};
+        words[static_cast<std::size_t>(i - 2)] = *word;
+    }
+    return [cmd = *command, sub = *subcommand, words](CtlContext &ctx) {
+        CommandResult result;
+        const bool ok
+            = ctx.device.execute(cmd, sub, words[0], words[1], words[2], words[3], &result);
+        ctx.out << HexBytes(result.reply) << '\n' << (ok ? "Success" : "Failed") << '\n';
+        return ok ? ExitOk : ExitFailed;
+    };
+}
+
+} // namespace
+
+void AddDeviceCommands(CtlCommandTable &table)
+{
+    table.append({QStringLiteral("info"),
+        QStringLiteral("info                          model, matrix size and firmware version"),
+        info});
+    table.append({QStringLiteral("power"),
+        QStringLiteral("power status|on|off           read or switch the power"), power});
+    table.append({QStringLiteral("route"),
+        QStringLiteral(
+            "route get [OUT]               the input routed to one output, or to all six\n"
+            "route set IN OUT              route input IN to output OUT"),
+        route});
+    table.append({QStringLiteral("send"),
+        QStringLiteral(
+            "send CMD SUB [W1 [W2 [W3 [W4]]]]\n"
+            "                              send one command and print the reply bytes;\n"
+            "                              CMD and SUB are hex bytes, words decimal or 0x-hex"),
+        send});
+}
