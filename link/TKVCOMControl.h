@@ -4,6 +4,7 @@
 #include "LinkMessage.h"
 #include "Timing.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QList>
 #include <QLoggingCategory>
@@ -87,6 +88,22 @@ public:
     // One request/reply transaction with up to five attempts.
     void ExecuteCommand(const CommandPacket &request, CommandResult &result);
 
+    // EDID block transfers (EdidTransfer.cpp). A read fills EDIDReadStream; a download sends
+    // SendStream from its start.
+    void ReadEDIDBlocks(const CommandPacket &request, CommandResult &result);
+    void DownloadEDIDBlocks(const CommandPacket &request, CommandResult &result);
+    QByteArray &EDIDReadStream() { return m_edidReadStream; }
+
+    // Firmware parts (FirmwareTransfer.cpp): one part, unscrambled in SendStream, then the
+    // wait for the switcher to come back.
+    void TransferSlavePart(const CommandPacket &request, CommandResult &result);
+    void TransferMainPart(const CommandPacket &request, CommandResult &result);
+    void WaitReboot(CommandResult &result);
+
+    // Data a block transfer sends (an EDID file, a firmware part).
+    QBuffer &SendStream() { return m_sendStream; }
+    bool RestartPending() const { return m_restartPending; }
+
     // Low-level pieces used by the transactions and the block transfers.
     qint64 SendBuffer(const QByteArray &bytes);
     // Waits for a complete frame; false when a stop was requested.
@@ -148,4 +165,8 @@ private:
     bool m_transportFailed = false;
     int m_tickCount = 0;
     QList<QEventLoop *> m_waits;
+
+    QByteArray m_edidReadStream;
+    QBuffer m_sendStream;
+    bool m_restartPending = false;
 };

@@ -69,16 +69,17 @@ void SimSession::receive(const QByteArray &bytes)
     }
 }
 
-qsizetype SimSession::frameLength(const QByteArray &) const
+qsizetype SimSession::frameLength(const QByteArray &header) const
 {
-    return CommandPacket::Size;
+    return std::max<qsizetype>(
+        CommandPacket::Size, m_sim.frameLength(CommandPacket::fromBytes(header)));
 }
 
 void SimSession::dispatch(const QByteArray &frame)
 {
     const CommandPacket request = CommandPacket::fromBytes(frame);
     Q_EMIT requestHandled(frame.left(CommandPacket::Size));
-    const QByteArray answer = m_sim.handle(request);
+    const QByteArray answer = m_sim.handleFrame(frame);
     qCDebug(lcSim).noquote() << TracePacket(QStringLiteral("request"), request, 0);
     if (answer.isEmpty())
         return;
@@ -100,6 +101,8 @@ void SimSession::reply(QByteArray bytes)
     if (take(f.dropReplies))
         return;
 
+    // Faults spoil the 13-byte header; a data block after it goes as it is.
+    const QByteArray data = bytes.mid(CommandPacket::Size);
     CommandPacket packet = CommandPacket::fromBytes(bytes);
     if (take(f.refuseStatus))
         packet.bytes[4] = SwitcherSimulator::StatusRefused;
@@ -110,7 +113,7 @@ void SimSession::reply(QByteArray bytes)
     packet.bytes[12] = PacketChecksum(packet);
     if (take(f.corruptChecksum))
         packet.bytes[12] = static_cast<quint8>(packet.bytes[12] + 1);
-    bytes = packet.toByteArray();
+    bytes = packet.toByteArray() + data;
     bytes.append(std::max(0, f.extraBytes), GarbageByte);
 
     const qsizetype pieces = std::clamp<qsizetype>(f.splitInto, 1, bytes.size());

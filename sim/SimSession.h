@@ -46,9 +46,7 @@ private:
         bool hangUp = false;
     };
 
-    // How long the frame starting with this 13-byte header is. Every request is 13 bytes
-    // today; the data frames of EDID downloads and firmware parts (270 bytes, header first)
-    // are to be measured here, and dispatch() to pass them on.
+    // How long the frame starting with this 13-byte header is: the switcher's parts decide.
     qsizetype frameLength(const QByteArray &header) const;
     void dispatch(const QByteArray &frame);
     void reply(QByteArray bytes);

@@ -45,6 +45,25 @@ QByteArray SwitcherSimulator::handle(const CommandPacket &request)
     return makeReply(request, a.status, a.value).toByteArray();
 }
 
+qsizetype SwitcherSimulator::frameLength(const CommandPacket &header) const
+{
+    for (const SimFrameHandler *handler : m_handlers) {
+        if (const qsizetype length = handler->frameLength(header))
+            return length;
+    }
+    return CommandPacket::Size;
+}
+
+QByteArray SwitcherSimulator::handleFrame(const QByteArray &frame)
+{
+    const CommandPacket header = CommandPacket::fromBytes(frame);
+    for (SimFrameHandler *handler : std::as_const(m_handlers)) {
+        if (handler->frameLength(header))
+            return handler->handleFrame(frame);
+    }
+    return handle(header);
+}
+
 CommandPacket SwitcherSimulator::makeReply(
     const CommandPacket &request, quint8 status, quint8 answer)
 {

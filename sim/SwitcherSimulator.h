@@ -1,7 +1,10 @@
 #pragma once
 
 #include "CommandPacket.h"
+#include "SimFrameHandler.h"
 #include "SwitcherState.h"
+
+#include <QList>
 
 #include <QByteArray>
 #include <QString>
@@ -27,6 +30,14 @@ public:
     // Returns the reply bytes for one request (empty = the device stays silent).
     QByteArray handle(const CommandPacket &request);
 
+    // Parts that take over frames of their own (not owned). A part is asked before the
+    // command interpreter, in the order added.
+    void addFrameHandler(SimFrameHandler *handler) { m_handlers.append(handler); }
+    // Length of the frame starting with this header: 13 unless a part says otherwise.
+    qsizetype frameLength(const CommandPacket &header) const;
+    // Answers one complete frame (a request, or a part's longer data frame).
+    QByteArray handleFrame(const QByteArray &frame);
+
     // Folder of display EDID files for the outputs.
     void setEdidDirectory(const QString &path) { m_edidDirectory = path; }
     QString edidDirectory() const { return m_edidDirectory; }
@@ -46,5 +57,6 @@ private:
     bool isConnectedOutput(int n) const;
 
     SwitcherState m_state;
+    QList<SimFrameHandler *> m_handlers;
     QString m_edidDirectory;
 };
