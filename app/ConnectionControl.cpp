@@ -1,0 +1,190 @@
+#include "ConnectionControl.h"
+
+#include "LinkLease.h"
+#include "StatusBar.h"
+#include "ui_TForm1.h"
+
+#include <QCollator>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+namespace {
+
+const QColor EnabledCaption(Qt::black);
+const QColor DisabledCaption(128, 128, 128);
+
+void setCaptionColour(QGroupBox *group, bool enabled)
+{
+    QPalette palette = group->palette();
+    palette.setColor(QPalette::WindowText, enabled ? EnabledCaption : DisabledCaption);
+    group->setPalette(palette);
+}
+
+} // namespace
+
+ConnectionControl::ConnectionControl(
+    Ui::TForm1 &ui, LinkLease &lease, StatusBar &status, PortSource ports, QObject *parent)
+    : QObject(parent), m_ui(ui), m_lease(lease), m_status(status), m_ports(std::move(ports))
+{
+    connect(m_ui.btnConnect, &QPushButton::clicked, this, &ConnectionControl::btnConnectClick);
+    // Like a radio button's click: only when it becomes checked.
+    connect(m_ui.rbCOMMode, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rbCOMModeClick();
+    });
+    connect(m_ui.rbLANMode, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            rbLANModeClick();
+    });
+    // A connection the peer broke (cable pulled, switcher gone) shows as closed at once.
+    connect(m_lease.get(), &TKVCOMControl::connectedChanged, this, [this](bool connected) {
+        if (!connected)
+            showConnectionState();
+    });
+}
+
+QStringList ConnectionControl::SystemSerialPorts(const QStringList &extraPorts)
+{
+    QStringList names;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        names.append(info.portName());
+    QCollator collator;
+    collator.setNumericMode(true);
+    std::sort(names.begin(), names.end(), collator);
+    for (const QString &path : extraPorts) {
+        if (QFileInfo::exists(path))
+            names.append(path);
+    }
+    names.removeDuplicates();
+    return names;
+}
+
+void ConnectionControl::RefreshComPortList()
+{
+    QStringList ports = m_ports ? m_ports() : QStringList();
+    ports.removeDuplicates();
+
+    QComboBox *list = m_ui.cbCOMList;
+    bool changed = ports.size() != list->count();
+    for (int i = 0; !changed && i < ports.size(); ++i)
+        changed = list->findText(ports[i], Qt::MatchExactly | Qt::MatchCaseSensitive) < 0;
+    if (!changed)
+        return;
+
+    list->clear();
+    list->addItems(ports);
+    TKVCOMControl *link = m_lease.get();
+    const QString current = link ? link->ComPort() : QString();
+    if (!ports.contains(current)) {
+        if (link && link->Connected() && link->ControlMode() == cmCOM)
+            btnConnectClick();
+        if (!ports.isEmpty())
+            list->setCurrentIndex(0);
+    } else {
+        list->setCurrentIndex(ports.indexOf(current));
+    }
+}
+
+void ConnectionControl::btnConnectClick()
+{
+    TKVCOMControl *link = m_lease.get();
+    if (!link)
+        return;
+    LinkLease::Use use(m_lease);
+
+    m_status.ShowStatus(2, QString());
+    if (link->Connected()) {
+        link->Disconnect();
+    } else {
+        if (link->ControlMode() == cmCOM) {
+            link->setComPort(m_ui.cbCOMList->currentText());
+            m_status.ShowStatus(
+                2, QStringLiteral("Opening [") + link->ComPort() + QStringLiteral("] ..."));
+        } else {
+            m_status.ShowStatus(
+                2, QStringLiteral("Connecting [") + link->DeviceIP() + QStringLiteral("] ..."));
+        }
+        m_ui.btnConnect->setEnabled(false);
+        link->Connect();
+        m_ui.btnConnect->setEnabled(true);
+        if (m_ui.pcContainer->currentWidget() == m_ui.tsGeneral)
+            m_ui.btnConnect->setFocus();
+    }
+    showConnectionState();
+    if (link->Connected())
+        m_status.ShowStatus(2, QString());
+    link->Pause(link->timing().connectSettleMs);
+}
+
+void ConnectionControl::showConnectionState()
+{
+    const TKVCOMControl *link = m_lease.get();
+    const bool connected = link && link->Connected();
+    m_ui.cbCOMList->setEnabled(!connected);
+    m_ui.imgOpen->setVisible(connected);
+    m_ui.imgClose->setVisible(!connected);
+    m_ui.btnConnect->setText(
+        connected ? QStringLiteral("&Disconnect") : QStringLiteral("&Connect"));
+    if (connected) {
+        const QString where = link->ControlMode() == cmCOM ? link->ComPort() : link->DeviceIP();
+        m_status.ShowStatus(1, where + QStringLiteral(": Connected"));
+    } else {
+        m_status.ShowStatus(1, QStringLiteral("Disconnect"));
+    }
+}
+
+void ConnectionControl::rbCOMModeClick()
+{
+    TKVCOMControl *link = m_lease.get();
+    if (!link)
+        return;
+    m_status.ShowStatus(2, QString());
+    if (link->Connected())
+        btnConnectClick();
+    Q_EMIT clearPortTags();
+    link->setControlMode(cmCOM);
+    ApplyControlModeState(cmCOM, false);
+    Q_EMIT loadPortTags();
+}
+
+void ConnectionControl::rbLANModeClick()
+{
+    TKVCOMControl *link = m_lease.get();
+    if (!link || link->Searching())
+        return;
+    if (link->Connected())
+        btnConnectClick();
+    Q_EMIT clearPortTags();
+    link->setControlMode(cmLAN);
+    Q_EMIT loadPortTags();
+    m_status.ShowStatus(3, QString());
+    ApplyControlModeState(cmLAN, false);
+    if (!m_ui.rbLANMode->isChecked())
+        m_status.ShowStatus(2, QString());
+}
+
+void ConnectionControl::ApplyControlModeState(TControlMode mode, bool busy)
+{
+    const bool lan = mode == cmLAN && !busy;
+    const bool com = mode == cmCOM && !busy;
+    for (QWidget *w : std::initializer_list<QWidget *>{m_ui.gbLANMode, m_ui.cbLANDevice,
+             m_ui.btnSearchDevice, m_ui.btnConfig, m_ui.btnDeleteDevice})
+        w->setEnabled(lan);
+    setCaptionColour(m_ui.gbLANMode, lan);
+
+    // The TCP module is queried and reset over the serial port, so its groups follow COM mode.
+    for (QWidget *w : std::initializer_list<QWidget *>{m_ui.gbCOMMode, m_ui.lblPort, m_ui.cbCOMList,
+             m_ui.gbTCPModInfo, m_ui.lblTCPVersion, m_ui.lblTCPDHCP, m_ui.lblTCPIPAddr,
+             m_ui.btnQueryTCPModInfo, m_ui.gbResetDefault, m_ui.btnReset})
+        w->setEnabled(com);
+    for (QGroupBox *g : {m_ui.gbCOMMode, m_ui.gbTCPModInfo, m_ui.gbResetDefault})
+        setCaptionColour(g, com);
+
+    for (QWidget *w : std::initializer_list<QWidget *>{m_ui.gbModeSelect, m_ui.rbCOMMode,
+             m_ui.rbLANMode, m_ui.btnConnect, m_ui.btnGetDevStatus})
+        w->setEnabled(!busy);
+    setCaptionColour(m_ui.gbModeSelect, !busy);
+}

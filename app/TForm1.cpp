@@ -1,0 +1,343 @@
+#include "TForm1.h"
+
+#include "CommandPacket.h"
+#include "CommandRunner.h"
+#include "ConnectionControl.h"
+#include "LinkLease.h"
+#include "LinkStatusText.h"
+#include "StatusBar.h"
+#include "TKVCOMControl.h"
+#include "ui_TForm1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTabBar>
+#include <QTextBlock>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int OuterWidth = 1025;
+constexpr int ClientHeight = 580;
+constexpr int ProbeNameLength = 240;
+
+} // namespace
+
+TForm1::TForm1(const ShellOptions &options, QWidget *parent)
+    : QMainWindow(parent),
+      ui(std::make_unique<Ui::TForm1>()),
+      m_programFolder(options.programFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                      : options.programFolder),
+      m_serialPorts(options.serialPorts)
+{
+    ui->setupUi(this);
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+TKVCOMControl *TForm1::link() const
+{
+    return m_lease->get();
+}
+
+void TForm1::FormCreate()
+{
+    if (!IsFolderWritable(m_programFolder)) {
+        m_startRefused = true;
+        QMessageBox::information(this, ProductTitle(),
+            QStringLiteral("Please copy GUI application to writable disk then run it. Thank you."));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    }
+
+    m_lease = std::make_unique<LinkLease>(std::make_unique<TKVCOMControl>());
+    m_status = std::make_unique<StatusBar>(
+        ui->sb, [this] { return m_state.StopRequested; },
+        [this] {
+            const TKVCOMControl *l = link();
+            return l ? l->timing().blinkMs : Timing().blinkMs;
+        });
+    m_connection = std::make_unique<ConnectionControl>(*ui, *m_lease, *m_status,
+        [ports = m_serialPorts] { return ConnectionControl::SystemSerialPorts(ports); });
+    m_runner = std::make_unique<CommandRunner>(*m_lease, m_state, *m_status, *m_connection, this);
+
+    connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,
+        Qt::DirectConnection);
+    connect(m_connection.get(), &ConnectionControl::clearPortTags, this, [this] {
+        for (int n = 1; n <= 6; ++n) {
+            for (const char *side : {"leInput", "leOutput"}) {
+                const QString name
+                    = QLatin1String(side) + QString::number(n) + QLatin1String("Tag");
+                if (auto *edit = findChild<QLineEdit *>(name))
+                    edit->clear();
+            }
+        }
+    });
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    tmr.setInterval(1000);
+    connect(&tmr, &QTimer::timeout, this, &TForm1::tmrTimer);
+    ui->pcContainer->tabBar()->installEventFilter(this);
+    ui->pcContainer->installEventFilter(this);
+
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setStyleHint(QFont::Serif);
+    font.setPixelSize(16);
+    setFont(font);
+    QFont note = font;
+    note.setPixelSize(19);
+    note.setBold(true);
+    ui->lblNote->setFont(note);
+    QFont grid = font;
+    grid.setPixelSize(14);
+    ui->sgEDIDContent->setFont(grid);
+
+    setWindowTitle(windowTitle() + VersionText());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+        | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(OuterWidth, ClientHeight);
+
+    ui->gbMergeFW->setEnabled(false);
+    ui->gbMergeFW->hide();
+    // The layout ends with "Auto EDID", which the switcher does not offer.
+    if (ui->cbEDIDMode->count() > 0)
+        ui->cbEDIDMode->removeItem(ui->cbEDIDMode->count() - 1);
+}
+
+QString TForm1::ProbeFileName(const QString &folder, int minLetters)
+{
+    QString name = folder;
+    if (!name.endsWith(QLatin1Char('/')))
+        name += QLatin1Char('/');
+    const qsizetype letters = std::max<qsizetype>(minLetters, ProbeNameLength - name.size());
+    for (qsizetype i = 0; i < letters; ++i)
+        name += QChar(u'A' + QRandomGenerator::global()->bounded(26));
+    return name + QStringLiteral(".tmp");
+}
+
+bool TForm1::IsFolderWritable(const QString &folder)
+{
+    // A long folder leaves no room for random letters; should that one name exist, add some.
+    QString name = ProbeFileName(folder);
+    while (QFileInfo::exists(name))
+        name = ProbeFileName(folder, 8);
+    QFile probe(name);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    probe.close();
+    probe.remove();
+    return true;
+}
+
+QString TForm1::ClockText(const QDateTime &time)
+{
+    return QString::number(time.date().year()) + time.toString(QStringLiteral("-MM-dd HH:mm"));
+}
+
+void TForm1::setVisible(bool visible)
+{
+    QMainWindow::setVisible(visible && !m_startRefused);
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // The outer width counts the frame, where the window system adds one.
+    const int frame = frameGeometry().width() - width();
+    if (frame > 0)
+        setFixedWidth(OuterWidth - frame);
+    if (const QScreen *s = screen())
+        move(s->availableGeometry().center() - frameGeometry().center() + pos());
+    FormShow();
+}
+
+void TForm1::FormShow()
+{
+    m_connection->RefreshComPortList();
+    const TKVCOMControl *l = link();
+    m_status->ShowStatus(
+        1, l && l->Connected() ? QStringLiteral("Connected") : QStringLiteral("Disconnect"));
+    tmr.start();
+    // Show the end of a long path.
+    for (QLineEdit *path :
+        {ui->edtSaveEDID, ui->edtOpenEDID, ui->edtFWFile, ui->edtMainMCUFW, ui->edtSlaveMCU1FW})
+        path->end(false);
+}
+
+void TForm1::tmrTimer()
+{
+    m_connection->RefreshComPortList();
+    m_status->ShowStatus(4, ClockText(QDateTime::currentDateTime()));
+}
+
+bool TForm1::idle() const
+{
+    const TKVCOMControl *l = link();
+    return m_state.RunnerIdle && (!l || (!l->Searching() && !l->Connecting() && !l->Configuring()));
+}
+
+bool TForm1::pcContainerChanging() const
+{
+    return !m_state.PowerOn || idle();
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    // A tab widget cannot veto a page change, so the operator's ways to change pages are
+    // caught before they reach it.
+    QTabBar *tabs = ui->pcContainer->tabBar();
+    if (watched == tabs) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            const int index = tabs->tabAt(static_cast<QMouseEvent *>(event)->position().toPoint());
+            if (index >= 0 && index != tabs->currentIndex() && !pcContainerChanging())
+                return true;
+            break;
+        }
+        case QEvent::KeyPress:
+        case QEvent::Wheel:
+            if (!pcContainerChanging())
+                return true;
+            break;
+        default:
+            break;
+        }
+    } else if (watched == ui->pcContainer && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool pageKey = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab
+            || key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown;
+        if (pageKey && (key->modifiers() & Qt::ControlModifier) && !pcContainerChanging())
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::requestStop()
+{
+    m_state.StopRequested = true;
+    if (TKVCOMControl *l = link())
+        l->setStopRequested(true);
+}
+
+bool TForm1::FormCloseQuery()
+{
+    if (idle()) {
+        requestStop();
+        return true;
+    }
+    const TKVCOMControl *l = link();
+    if (l && l->Connecting()) {
+        QMessageBox::information(
+            this, ProductTitle(), QStringLiteral("Connection in process, please wait..."));
+        return false;
+    }
+    if (QMessageBox::question(this, ProductTitle(),
+            QStringLiteral("Processing not complete, continue to close controller?"))
+        != QMessageBox::Yes)
+        return false;
+    requestStop();
+    return true;
+}
+
+void TForm1::FormClose()
+{
+    tmr.stop();
+    // An operation still on the stack keeps the link until it has returned.
+    m_lease->release();
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    if (!m_closed) {
+        if (!FormCloseQuery()) {
+            event->ignore();
+            return;
+        }
+        m_closed = true;
+        FormClose();
+    }
+    event->accept();
+}
+
+void TForm1::Button1Click()
+{
+    ui->mmoMessage->clear();
+}
+
+void TForm1::linkNotification(const LinkNotice &notice)
+{
+    switch (notice.code) {
+    case LinkMessage::TimeOut:
+    case LinkMessage::DataInvalid:
+    case LinkMessage::TransportError:
+    case LinkMessage::OpenCloseFailed:
+    case LinkMessage::SendFailed:
+        if (const TKVCOMControl *l = link()) {
+            m_status->ShowStatus(2, LinkStatusText(notice, *l), true);
+            m_status->ShowStatus(3, QString());
+        }
+        break;
+    case LinkMessage::PartRefused:
+        ui->mmoMessage->appendPlainText(QStringLiteral("Write to Part_%1.%2.%3.%4 failed")
+                                            .arg(HiByte(quint16(notice.wParam)))
+                                            .arg(LoByte(quint16(notice.wParam)))
+                                            .arg(HiByte(quint16(notice.lParam)))
+                                            .arg(LoByte(quint16(notice.lParam))));
+        m_state.FirmwareWriteFailed = true;
+        break;
+    case LinkMessage::PartProgress: {
+        const auto percent = quint16(notice.lParam);
+        if (percent == m_state.LastFirmwarePercent)
+            break;
+        ui->tsgFWProgress->setFormat(QStringLiteral("Upgrading Part_%1.%2 %p%")
+                                         .arg(HiByte(quint16(notice.wParam)))
+                                         .arg(LoByte(quint16(notice.wParam))));
+        ui->tsgFWProgress->setValue(percent);
+        ui->tsgFWProgress->repaint();
+        m_state.LastFirmwarePercent = percent;
+        break;
+    }
+    case LinkMessage::Reboot:
+        appendRebootLine(notice.text, notice.lParam == 1);
+        break;
+    case LinkMessage::NetworkProgress:
+        if (notice.lParam == 0)
+            Q_EMIT searchProgress(notice.text, notice.wParam);
+        else
+            m_status->ShowStatus(2, notice.text);
+        break;
+    default:
+        break;
+    }
+}
+
+void TForm1::appendRebootLine(const QString &text, bool replacesRebooting)
+{
+    QPlainTextEdit *memo = ui->mmoMessage;
+    QTextDocument *doc = memo->document();
+    if (replacesRebooting) {
+        memo->setCursorWidth(0);
+        const QTextBlock last = doc->lastBlock();
+        if (!doc->isEmpty() && last.text().contains(QLatin1String("System rebooting"))) {
+            QTextCursor cursor(last);
+            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            cursor.insertText(text);
+            memo->viewport()->repaint();
+            return;
+        }
+    }
+    memo->appendPlainText(text);
+    memo->viewport()->repaint();
+}

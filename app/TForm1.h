@@ -1,0 +1,96 @@
+#pragma once
+
+#include "LinkMessage.h"
+#include "ShellState.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+namespace Ui {
+class TForm1;
+}
+class CommandRunner;
+class ConnectionControl;
+class LinkLease;
+class QDateTime;
+class StatusBar;
+class TKVCOMControl;
+
+struct ShellOptions
+{
+    // Where Settings.ini lives; empty: the folder of the executable.
+    QString programFolder;
+    // Serial port paths the system does not list (virtual ports, pseudo terminals).
+    QStringList serialPorts;
+};
+
+// The main window: creation, first showing, closing, the clock timer, the status bar, the
+// command runner and the link's notifications. Pages get their behaviour from their own classes.
+class TForm1 final : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TForm1)
+public:
+    explicit TForm1(const ShellOptions &options = {}, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Creates and deletes a file of a random name in folder.
+    static bool IsFolderWritable(const QString &folder);
+    // The name IsFolderWritable tries: the folder and random capitals up to 240 characters,
+    // then ".tmp"; at least minLetters capitals however long the folder is.
+    static QString ProbeFileName(const QString &folder, int minLetters = 0);
+    // Status panel 4: "2024-03-05 09:07".
+    static QString ClockText(const QDateTime &time);
+
+    // The program folder was not writable: the window never shows and the program ends.
+    bool startRefused() const { return m_startRefused; }
+    QString programFolder() const { return m_programFolder; }
+    // Null once the window has closed and its last operation has returned.
+    TKVCOMControl *link() const;
+    ShellState &state() { return m_state; }
+    StatusBar &status() { return *m_status; }
+    CommandRunner &runner() { return *m_runner; }
+    ConnectionControl &connection() { return *m_connection; }
+
+    void setVisible(bool visible) override;
+
+public Q_SLOTS:
+    void tmrTimer();
+    void Button1Click();
+
+Q_SIGNALS:
+    // Progress of a network search, for the search dialog.
+    void searchProgress(const QString &text, quint32 wParam);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    bool FormCloseQuery();
+    void FormClose();
+    bool pcContainerChanging() const;
+    bool idle() const;
+    void requestStop();
+    void linkNotification(const LinkNotice &notice);
+    void appendRebootLine(const QString &text, bool replacesRebooting);
+
+    std::unique_ptr<Ui::TForm1> ui;
+    QString m_programFolder;
+    QStringList m_serialPorts;
+    bool m_startRefused = false;
+    bool m_shown = false;
+    bool m_closed = false;
+    ShellState m_state;
+    std::unique_ptr<LinkLease> m_lease;
+    std::unique_ptr<StatusBar> m_status;
+    std::unique_ptr<ConnectionControl> m_connection;
+    std::unique_ptr<CommandRunner> m_runner;
+    QTimer tmr;
+};

@@ -1,0 +1,25 @@
+# Main window, command runner, connection control (matrix_app_ui) and the program entry.
+add_library(matrix_app_ui STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/CommandRunner.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandRunner.h
+    ${CMAKE_CURRENT_LIST_DIR}/ConnectionControl.cpp ${CMAKE_CURRENT_LIST_DIR}/ConnectionControl.h
+    ${CMAKE_CURRENT_LIST_DIR}/LinkLease.cpp ${CMAKE_CURRENT_LIST_DIR}/LinkLease.h
+    ${CMAKE_CURRENT_LIST_DIR}/ShellState.h
+    ${CMAKE_CURRENT_LIST_DIR}/StatusBar.cpp ${CMAKE_CURRENT_LIST_DIR}/StatusBar.h
+    ${CMAKE_CURRENT_LIST_DIR}/TForm1.cpp ${CMAKE_CURRENT_LIST_DIR}/TForm1.h
+    ${CMAKE_CURRENT_LIST_DIR}/TForm1.ui
+)
+target_include_directories(matrix_app_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(matrix_app_ui PUBLIC matrix_link Qt6::Widgets Qt6::SerialPort)
+qt_add_resources(matrix_app_ui glyphs
+    PREFIX /glyphs
+    BASE ${CMAKE_CURRENT_LIST_DIR}/resources
+    FILES
+        ${CMAKE_CURRENT_LIST_DIR}/resources/closed.png
+        ${CMAKE_CURRENT_LIST_DIR}/resources/open.png
+        ${CMAKE_CURRENT_LIST_DIR}/resources/power-on.png
+        ${CMAKE_CURRENT_LIST_DIR}/resources/power-off.png
+        ${CMAKE_CURRENT_LIST_DIR}/resources/power-init.png
+)
+
+add_executable(matrix-controller ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+target_link_libraries(matrix-controller PRIVATE matrix_app_ui)
