@@ -1,0 +1,550 @@
+// The main window against the simulated switcher over a loopback TCP socket and a pseudo
+// terminal: connecting, the command runner and its reports, closing and page changes while an
+// operation runs.
+#include "CommandPacket.h"
+#include "CommandRunner.h"
+#include "ConnectionControl.h"
+#include "SimulatorServer.h"
+#include "StatusBar.h"
+#include "TForm1.h"
+#include "TKVCOMControl.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(SimFaults)
+
+namespace {
+
+// Answers the next message box with a button and remembers what it said.
+class BoxAnswer final : public QObject
+{
+public:
+    explicit BoxAnswer(QMessageBox::StandardButton button) : m_button(button)
+    {
+        m_poll.setInterval(0);
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            m_poll.stop();
+            m_text = box->text();
+            m_icon = box->icon();
+            if (QAbstractButton *b = box->button(m_button))
+                b->click();
+            else
+                box->done(0);
+        });
+        m_poll.start();
+    }
+    bool seen() const { return !m_poll.isActive(); }
+    QString text() const { return m_text; }
+    QMessageBox::Icon icon() const { return m_icon; }
+
+private:
+    QMessageBox::StandardButton m_button;
+    QTimer m_poll;
+    QString m_text;
+    QMessageBox::Icon m_icon = QMessageBox::NoIcon;
+};
+
+// A listener whose accept queue is already full: a further connect hangs until it times out.
+class FullListener final
+{
+public:
+    FullListener()
+    {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr *>(&addr), len) != 0
+            || listen(m_listener, 0) != 0
+            || getsockname(m_listener, reinterpret_cast<sockaddr *>(&addr), &len) != 0)
+            return;
+        m_filler = socket(AF_INET, SOCK_STREAM, 0);
+        if (m_filler >= 0 && ::connect(m_filler, reinterpret_cast<sockaddr *>(&addr), len) == 0)
+            m_port = ntohs(addr.sin_port);
+    }
+    ~FullListener()
+    {
+        for (int fd : {m_filler, m_listener}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    Q_DISABLE_COPY_MOVE(FullListener)
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+    quint16 m_port = 0;
+};
+
+const QString MissingPort = QStringLiteral("/nonexistent/ttyMX0");
+
+} // namespace
+
+class TestCommandRunner : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void connectAndRun_data();
+    void connectAndRun();
+    void outcomes_data();
+    void outcomes();
+    void secondCommandIgnored();
+    void closeWithoutOperation();
+    void closeWhileConnecting();
+    void closeDuringOperation_data();
+    void closeDuringOperation();
+    void pageChange_data();
+    void pageChange();
+    void modeSwitchClosesLink_data();
+    void modeSwitchClosesLink();
+    void vanishedPortIsClosed();
+    void serialPortOption();
+
+private:
+    template<typename T>
+    T *widget(const char *name) const
+    {
+        return m_form->findChild<T *>(QLatin1String(name));
+    }
+    // Points the window at a wire without connecting: "tcp", "pty", "nothing listening" or
+    // "missing port".
+    void selectWire(const QString &wire);
+    QString panel(int n) const { return m_form->status().text(n); }
+    CommandResult route(int input, int output);
+
+    QTemporaryDir *m_dir = nullptr;
+    SimulatorServer *m_sim = nullptr;
+    TForm1 *m_form = nullptr;
+    QString m_pty;
+};
+
+void TestCommandRunner::init()
+{
+    m_dir = new QTemporaryDir;
+    QVERIFY(m_dir->isValid());
+    m_sim = new SimulatorServer;
+    QVERIFY(m_sim->listenTcp());
+    m_pty = m_sim->openPty();
+    QVERIFY2(!m_pty.isEmpty(), qPrintable(m_sim->ptyError()));
+
+    m_form = new TForm1({m_dir->path(), {m_pty}});
+    Timing timing = Timing::fast();
+    timing.replyTicks = 100;
+    m_form->link()->setTiming(timing);
+    m_form->link()->setTcpPort(m_sim->tcpPort());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+}
+
+void TestCommandRunner::cleanup()
+{
+    delete m_form;
+    delete m_sim;
+    delete m_dir;
+}
+
+void TestCommandRunner::selectWire(const QString &wire)
+{
+    const bool serial = wire == QLatin1String("pty") || wire == QLatin1String("missing port");
+    widget<QRadioButton>(serial ? "rbCOMMode" : "rbLANMode")->click();
+    if (wire == QLatin1String("missing port")) {
+        m_form->connection().setPortSource([] { return QStringList{MissingPort}; });
+        m_form->connection().RefreshComPortList();
+    }
+    auto *ports = widget<QComboBox>("cbCOMList");
+    ports->setCurrentIndex(ports->findText(wire == QLatin1String("pty") ? m_pty : MissingPort));
+    m_form->link()->setDeviceIP(wire == QLatin1String("nothing listening")
+            ? QStringLiteral("127.0.0.9")
+            : QStringLiteral("127.0.0.1"));
+}
+
+CommandResult TestCommandRunner::route(int input, int output)
+{
+    CommandResult result;
+    m_form->runner().RunCommand(
+        QStringLiteral("Setting..."), 0x02, 0x03, quint16(input), quint16(output), 0, 0, result);
+    return result;
+}
+
+void TestCommandRunner::connectAndRun_data()
+{
+    QTest::addColumn<QString>("wire");
+    QTest::newRow("tcp") << QStringLiteral("tcp");
+    QTest::newRow("pty") << QStringLiteral("pty");
+}
+
+void TestCommandRunner::connectAndRun()
+{
+    QFETCH(QString, wire);
+    selectWire(wire);
+    auto *button = widget<QPushButton>("btnConnect");
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    const QString where = wire == QLatin1String("pty") ? m_pty : QStringLiteral("127.0.0.1");
+    QCOMPARE(panel(1), where + QStringLiteral(": Connected"));
+    QCOMPARE(panel(2), QString());
+    QCOMPARE(button->text(), QStringLiteral("&Disconnect"));
+    QVERIFY(widget<QLabel>("imgOpen")->isVisible());
+    QVERIFY(!widget<QLabel>("imgClose")->isVisible());
+    QVERIFY(!widget<QComboBox>("cbCOMList")->isEnabled());
+
+    const CommandResult result = route(3, 2);
+    QVERIFY(result.Success);
+    QCOMPARE(panel(2), QStringLiteral("Done"));
+    QCOMPARE(panel(3), QString());
+    QVERIFY(!m_form->status().alert());
+    QCOMPARE(m_sim->simulator().state().routes[1], 3);
+    QVERIFY(m_form->state().RunnerIdle);
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!m_form->link()->Connected());
+    QCOMPARE(panel(1), QStringLiteral("Disconnect"));
+    QCOMPARE(button->text(), QStringLiteral("&Connect"));
+    QVERIFY(widget<QLabel>("imgClose")->isVisible());
+    QVERIFY(widget<QComboBox>("cbCOMList")->isEnabled());
+}
+
+void TestCommandRunner::outcomes_data()
+{
+    QTest::addColumn<QString>("wire");
+    QTest::addColumn<SimFaults>("faults");
+    QTest::addColumn<int>("power"); // -1: plain command; 0/1: powered command, switcher off/on
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QString>("panel2");
+    QTest::addColumn<bool>("red");
+    QTest::addColumn<QString>("panel3");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("requests");
+
+    auto faults = [](auto set) {
+        SimFaults f;
+        set(f);
+        return f;
+    };
+    const QString done = QStringLiteral("Done");
+    const QString none;
+    const QString note = QStringLiteral("note"); // panel 3 before the command
+    // Not connected beforehand in every row: the runner connects on demand.
+    QTest::newRow("tcp: done") << "tcp" << SimFaults() << -1 << true << done << false << none
+                               << none << 1;
+    QTest::newRow("pty: done") << "pty" << SimFaults() << -1 << true << done << false << none
+                               << none << 1;
+    QTest::newRow("tcp: switcher on, done")
+        << "tcp" << SimFaults() << 1 << true << done << false << none << none << 1;
+    QTest::newRow("tcp: time out") << "tcp" << faults([](SimFaults &f) { f.dropReplies = 5; }) << -1
+                                   << false << "Time out!" << true << none << none << 5;
+    QTest::newRow("pty: time out") << "pty" << faults([](SimFaults &f) { f.dropReplies = 5; }) << -1
+                                   << false << "Time out!" << true << none << none << 5;
+    QTest::newRow("tcp: refused") << "tcp" << faults([](SimFaults &f) { f.refuseStatus = 5; }) << -1
+                                  << false << "Send data failed!" << true << none << none << 5;
+    QTest::newRow("pty: refused") << "pty" << faults([](SimFaults &f) { f.refuseStatus = 5; }) << -1
+                                  << false << "Send data failed!" << true << none << none << 5;
+    QTest::newRow("tcp: hang-up") << "tcp"
+                                  << faults([](SimFaults &f) { f.dropConnectionAfter = 1; }) << -1
+                                  << false << "TCP control failed!" << true << none << none << 1;
+    QTest::newRow("nothing listening") << "nothing listening" << SimFaults() << -1 << false
+                                       << "Connect 127.0.0.9 failed" << true << none << none << 0;
+    QTest::newRow("missing serial port")
+        << "missing port" << SimFaults() << -1 << false
+        << QStringLiteral("Open COM [%1] failed").arg(MissingPort) << true << none << none << 0;
+    QTest::newRow("switcher off") << "tcp" << SimFaults() << 0 << false << none << false << note
+                                  << "System is power off, please turn it on first." << 0;
+}
+
+void TestCommandRunner::outcomes()
+{
+    QFETCH(QString, wire);
+    QFETCH(SimFaults, faults);
+    QFETCH(int, power);
+    QFETCH(bool, success);
+    QFETCH(QString, panel2);
+    QFETCH(bool, red);
+    QFETCH(QString, panel3);
+    QFETCH(QString, box);
+    QFETCH(int, requests);
+
+    selectWire(wire);
+    m_sim->faults() = faults;
+    m_form->state().PowerOn = power == 1;
+    m_form->status().ShowStatus(3, QStringLiteral("note"));
+
+    BoxAnswer answer(QMessageBox::Ok);
+    CommandResult result;
+    result.Success = !success;
+    if (power < 0)
+        m_form->runner().RunCommand(QStringLiteral("Setting..."), 0x02, 0x03, 4, 1, 0, 0, result);
+    else
+        m_form->runner().RunPoweredCommand(
+            QStringLiteral("Setting..."), 0x02, 0x03, 4, 1, 0, 0, result);
+
+    QCOMPARE(result.Success, success);
+    QCOMPARE(panel(2), panel2);
+    QCOMPARE(m_form->status().alert(), red);
+    QCOMPARE(panel(3), panel3);
+    QCOMPARE(answer.seen(), !box.isEmpty());
+    if (!box.isEmpty()) {
+        QCOMPARE(answer.text(), box);
+        QCOMPARE(answer.icon(), QMessageBox::Information);
+        QVERIFY(!m_form->link()->Connected());
+    }
+    QCOMPARE(m_sim->received().size(), requests);
+    QVERIFY(m_form->state().RunnerIdle);
+    if (red) {
+        // The failure text stays on red with white letters.
+        const QImage image
+            = m_form->findChild<QWidget *>(QStringLiteral("sbPanel2"))->grab().toImage();
+        QCOMPARE(image.pixelColor(image.width() - 2, image.height() - 2), QColor(Qt::red));
+    }
+}
+
+void TestCommandRunner::secondCommandIgnored()
+{
+    selectWire(QStringLiteral("tcp"));
+    CommandResult second;
+    second.Success = true;
+    QString noteDuring;
+    connect(
+        m_sim, &SimulatorServer::requestHandled, this,
+        [&] {
+            m_form->runner().RunCommand(
+                QStringLiteral("Setting..."), 0x02, 0x03, 1, 1, 0, 0, second);
+            noteDuring = panel(3);
+        },
+        Qt::SingleShotConnection);
+
+    const CommandResult first = route(5, 6);
+
+    QVERIFY(!second.Success);
+    QCOMPARE(noteDuring, QStringLiteral("In processing, command ignored"));
+    QVERIFY(first.Success);
+    QCOMPARE(panel(2), QStringLiteral("Done"));
+    QCOMPARE(m_sim->received().size(), 1);
+    QCOMPARE(m_sim->simulator().state().routes[5], 5);
+    QCOMPARE(m_sim->simulator().state().routes[0], 1);
+}
+
+void TestCommandRunner::closeWithoutOperation()
+{
+    selectWire(QStringLiteral("tcp"));
+    QVERIFY(route(2, 2).Success);
+    const QPointer<TKVCOMControl> link = m_form->link();
+
+    BoxAnswer answer(QMessageBox::Yes);
+    QVERIFY(m_form->close());
+    QVERIFY(!answer.seen());
+    QVERIFY(!m_form->isVisible());
+    QVERIFY(m_form->state().StopRequested);
+    QVERIFY(link.isNull());
+}
+
+void TestCommandRunner::closeWhileConnecting()
+{
+    FullListener listener;
+    QVERIFY(listener.port() != 0);
+    selectWire(QStringLiteral("tcp"));
+    m_form->link()->setTcpPort(listener.port());
+    Timing timing = m_form->link()->timing();
+    timing.connectTimeoutMs = 300;
+    m_form->link()->setTiming(timing);
+
+    BoxAnswer answer(QMessageBox::Ok);
+    bool closed = true;
+    bool tried = false;
+    QTimer whenConnecting;
+    whenConnecting.setInterval(0);
+    connect(&whenConnecting, &QTimer::timeout, this, [&] {
+        if (!m_form->link()->Connecting())
+            return;
+        whenConnecting.stop();
+        tried = true;
+        closed = m_form->close();
+    });
+    whenConnecting.start();
+    widget<QPushButton>("btnConnect")->click();
+
+    QVERIFY(tried);
+    QVERIFY(answer.seen());
+    QCOMPARE(answer.text(), QStringLiteral("Connection in process, please wait..."));
+    QCOMPARE(answer.icon(), QMessageBox::Information);
+    QVERIFY(!closed);
+    QVERIFY(m_form->isVisible());
+    QVERIFY(!m_form->state().StopRequested);
+    QCOMPARE(panel(2), QStringLiteral("Connect 127.0.0.1 failed"));
+}
+
+void TestCommandRunner::closeDuringOperation_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("yes closes") << true;
+    QTest::newRow("no keeps everything") << false;
+}
+
+void TestCommandRunner::closeDuringOperation()
+{
+    QFETCH(bool, yes);
+    selectWire(QStringLiteral("tcp"));
+    if (yes)
+        m_sim->faults().dropReplies = 5; // the operation would wait long for its reply
+    const QPointer<TKVCOMControl> link = m_form->link();
+
+    BoxAnswer answer(yes ? QMessageBox::Yes : QMessageBox::No);
+    bool closed = !yes;
+    bool linkDuringClose = false;
+    connect(
+        m_sim, &SimulatorServer::requestHandled, this,
+        [&] {
+            closed = m_form->close();
+            linkDuringClose = !link.isNull();
+        },
+        Qt::SingleShotConnection);
+
+    const CommandResult result = route(2, 3);
+
+    QVERIFY(answer.seen());
+    QCOMPARE(
+        answer.text(), QStringLiteral("Processing not complete, continue to close controller?"));
+    QCOMPARE(answer.icon(), QMessageBox::Question);
+    QCOMPARE(closed, yes);
+    // The running operation keeps the link until it has returned.
+    QVERIFY(linkDuringClose);
+    QCOMPARE(link.isNull(), yes);
+    QCOMPARE(result.Success, !yes);
+    QCOMPARE(m_form->isVisible(), !yes);
+    QVERIFY(m_form->state().RunnerIdle);
+    if (yes) {
+        QCOMPARE(m_sim->received().size(), 1);
+        QVERIFY(panel(2) != QStringLiteral("Done"));
+    } else {
+        QCOMPARE(panel(2), QStringLiteral("Done"));
+        QVERIFY(link->Connected());
+        QVERIFY(route(4, 4).Success);
+    }
+}
+
+void TestCommandRunner::pageChange_data()
+{
+    QTest::addColumn<bool>("powerOn");
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<bool>("changes");
+    QTest::newRow("switcher off, idle") << false << false << true;
+    QTest::newRow("switcher off, busy") << false << true << true;
+    QTest::newRow("switcher on, idle") << true << false << true;
+    QTest::newRow("switcher on, busy") << true << true << false;
+}
+
+void TestCommandRunner::pageChange()
+{
+    QFETCH(bool, powerOn);
+    QFETCH(bool, busy);
+    QFETCH(bool, changes);
+    selectWire(QStringLiteral("tcp"));
+    m_form->state().PowerOn = powerOn;
+    auto *pages = widget<QTabWidget>("pcContainer");
+    QTabBar *tabs = pages->tabBar();
+    const int target = pages->indexOf(widget<QWidget>("tsSetting"));
+    int pageAfterClick = -1;
+    const auto clickTab = [&] {
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(target).center());
+        pageAfterClick = pages->currentIndex();
+    };
+
+    if (busy) {
+        connect(m_sim, &SimulatorServer::requestHandled, this, clickTab, Qt::SingleShotConnection);
+        QVERIFY(route(1, 1).Success);
+    } else {
+        clickTab();
+    }
+    QCOMPARE(pageAfterClick, changes ? target : 0);
+}
+
+void TestCommandRunner::modeSwitchClosesLink_data()
+{
+    QTest::addColumn<QString>("wire");
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("tcp, then COM mode") << "tcp"
+                                        << "rbCOMMode" << int(cmCOM);
+    QTest::newRow("pty, then TCP mode") << "pty"
+                                        << "rbLANMode" << int(cmLAN);
+}
+
+void TestCommandRunner::modeSwitchClosesLink()
+{
+    QFETCH(QString, wire);
+    QFETCH(QString, radio);
+    QFETCH(int, mode);
+    selectWire(wire);
+    QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
+    QVERIFY(m_form->link()->Connected());
+
+    QTest::mouseClick(m_form->findChild<QRadioButton *>(radio), Qt::LeftButton);
+
+    QVERIFY(!m_form->link()->Connected());
+    QCOMPARE(int(m_form->link()->ControlMode()), mode);
+    QCOMPARE(widget<QPushButton>("btnConnect")->text(), QStringLiteral("&Connect"));
+    QVERIFY(widget<QLabel>("imgClose")->isVisible());
+    QCOMPARE(panel(1), QStringLiteral("Disconnect"));
+    QCOMPARE(widget<QWidget>("gbCOMMode")->isEnabled(), mode == cmCOM);
+    QCOMPARE(widget<QWidget>("gbLANMode")->isEnabled(), mode == cmLAN);
+}
+
+void TestCommandRunner::vanishedPortIsClosed()
+{
+    selectWire(QStringLiteral("pty"));
+    QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
+    QVERIFY(m_form->link()->Connected());
+
+    const QString other = QStringLiteral("ttyOther0");
+    m_form->connection().setPortSource([other] { return QStringList{other}; });
+    m_form->tmrTimer();
+
+    QVERIFY(!m_form->link()->Connected());
+    auto *ports = widget<QComboBox>("cbCOMList");
+    QCOMPARE(ports->count(), 1);
+    QCOMPARE(ports->currentText(), other);
+    QCOMPARE(panel(1), QStringLiteral("Disconnect"));
+    QCOMPARE(widget<QPushButton>("btnConnect")->text(), QStringLiteral("&Connect"));
+}
+
+void TestCommandRunner::serialPortOption()
+{
+    QTemporaryDir dir;
+    TForm1 form({dir.path(), {m_pty, MissingPort, m_pty}});
+    form.show();
+    const QStringList ports = [&] {
+        QStringList items;
+        const auto *list = form.findChild<QComboBox *>(QStringLiteral("cbCOMList"));
+        for (int i = 0; i < list->count(); ++i)
+            items.append(list->itemText(i));
+        return items;
+    }();
+    QCOMPARE(ports.count(m_pty), 1);
+    QVERIFY(!ports.contains(MissingPort));
+    QCOMPARE(ports.last(), m_pty);
+}
+
+QTEST_MAIN(TestCommandRunner)
+#include "tst_commandrunner.moc"
