@@ -1,0 +1,173 @@
+#include "EdidCommands.h"
+
+#include <algorithm>
+
+namespace {
+
+const QString Setting = QStringLiteral("Setting...");
+const QString Copying = QStringLiteral("Copying...");
+const QString Reading = QStringLiteral("Reading...");
+const QString Downloading = QStringLiteral("Downloading...");
+
+bool isPort(int n)
+{
+    return n >= 1 && n <= EdidPorts;
+}
+
+bool isInputChoice(int n)
+{
+    return isPort(n) || n == EdidAllInputsIndex;
+}
+
+} // namespace
+
+QStringList EdidModeLayout()
+{
+    return {
+        QStringLiteral("Select EDID"),
+        QStringLiteral("1080i, Stereo Audio 2.0"),
+        QStringLiteral("1080i, Dolby/DTS 5.1"),
+        QStringLiteral("1080i, HD Audio 7.1"),
+        QStringLiteral("1080p, Stereo Audio 2.0"),
+        QStringLiteral("1080p, Dolby/DTS 5.1"),
+        QStringLiteral("1080p, HD Audio 7.1"),
+        QStringLiteral("3D, Stereo Audio 2.0"),
+        QStringLiteral("3D, Dolby/DTS 5.1"),
+        QStringLiteral("3D, HD Audio 7.1"),
+        QStringLiteral("4K2K, Stereo Audio 2.0"),
+        QStringLiteral("4K2K, Dolby/DTS 5.1"),
+        QStringLiteral("4K2K, HD Audio 7.1"),
+        QStringLiteral("1024x768 DVI"),
+        QStringLiteral("1920x1080 DVI"),
+        QStringLiteral("1920x1200 DVI"),
+        QStringLiteral("User1"),
+        QStringLiteral("User2"),
+        QStringLiteral("Default EDID"),
+        QStringLiteral("Auto EDID"),
+    };
+}
+
+QStringList EdidModeList()
+{
+    QStringList modes = EdidModeLayout();
+    modes.removeLast();
+    return modes;
+}
+
+bool IsDefaultEdidEntry(const QStringList &modes, int index)
+{
+    return index > 0 && index == modes.size() - 1;
+}
+
+std::optional<quint16> EdidModeCode(const QStringList &modes, int index)
+{
+    if (index <= 0 || index >= modes.size() || IsDefaultEdidEntry(modes, index))
+        return std::nullopt;
+    const auto isUser
+        = [](const QString &text) { return text.toUpper().contains(QLatin1String("USER")); };
+    if (!isUser(modes[index]))
+        return static_cast<quint16>(0xF000 + index);
+    // Counted from the first user mode in the list, as the index difference.
+    int firstUser = 1;
+    while (!isUser(modes[firstUser]))
+        ++firstUser;
+    return static_cast<quint16>(0xF000 + ((index - firstUser + 1) << 8));
+}
+
+QString EdidInputEntry(int input, const QString &tag)
+{
+    const QString entry = QStringLiteral("In") + QString::number(input);
+    return tag.isEmpty() ? entry : entry + QStringLiteral(" - [") + tag + QLatin1Char(']');
+}
+
+QString EdidOutputEntry(int output, const QString &tag)
+{
+    const QString entry = QStringLiteral("Out") + QString::number(output);
+    return tag.isEmpty() ? entry : entry + QStringLiteral(" - [") + tag + QLatin1Char(']');
+}
+
+QStringList EdidPortListItems(
+    EdidPortList list, const QStringList &inputTags, const QStringList &outputTags)
+{
+    const bool inputs = list == EdidPortList::SetModeInput || list == EdidPortList::CopyInput
+        || list == EdidPortList::DownloadInput;
+    QStringList items{inputs ? QStringLiteral("Select Input") : QStringLiteral("Select Output")};
+    for (int n = 1; n <= EdidPorts; ++n) {
+        items += inputs ? EdidInputEntry(n, inputTags.value(n - 1))
+                        : EdidOutputEntry(n, outputTags.value(n - 1));
+    }
+    if (inputs)
+        items += QStringLiteral("All Inputs");
+    if (list == EdidPortList::DownloadInput)
+        items += {QStringLiteral("User1 Memory"), QStringLiteral("User2 Memory")};
+    return items;
+}
+
+int EdidEntryIndex(const QStringList &items, const QString &stored)
+{
+    return std::max<int>(0, static_cast<int>(items.indexOf(stored)));
+}
+
+std::optional<EdidCommand> EdidSetModeCommand(const QStringList &modes, int mode, int input)
+{
+    if (mode <= 0 || mode >= modes.size() || !isInputChoice(input))
+        return std::nullopt;
+    const bool all = input == EdidAllInputsIndex;
+    const auto in = static_cast<quint16>(input);
+    if (IsDefaultEdidEntry(modes, mode))
+        return all ? EdidCommand{Setting, 0x03, 0x09, 0x00FE, 0}
+                   : EdidCommand{Setting, 0x03, 0x0A, in, 0};
+    const quint16 code = *EdidModeCode(modes, mode);
+    return all ? EdidCommand{Setting, 0x03, 0x01, code, 0}
+               : EdidCommand{Setting, 0x03, 0x02, code, in};
+}
+
+std::optional<EdidCommand> EdidCopyCommand(int output, int input)
+{
+    if (!isPort(output) || !isInputChoice(input))
+        return std::nullopt;
+    const auto out = static_cast<quint16>(output);
+    if (input == EdidAllInputsIndex)
+        return EdidCommand{Copying, 0x03, 0x03, out, 0};
+    return EdidCommand{Copying, 0x03, 0x04, out, static_cast<quint16>(input)};
+}
+
+std::optional<EdidCommand> EdidReadCommand(int output)
+{
+    if (!isPort(output))
+        return std::nullopt;
+    return EdidCommand{Reading, 0x03, 0x05, static_cast<quint16>(0xF000 + output), 0};
+}
+
+std::optional<EdidCommand> EdidDownloadCommand(int target)
+{
+    if (isPort(target))
+        return EdidCommand{Downloading, 0x03, 0x07, static_cast<quint16>(0xF000 + target), 0};
+    if (target == EdidAllInputsIndex)
+        return EdidCommand{Downloading, 0x03, 0x06, 0xF0FE, 0};
+    if (target == EdidUser1MemoryIndex || target == EdidUser2MemoryIndex) {
+        const int memory = target - EdidAllInputsIndex;
+        return EdidCommand{
+            Downloading, 0x03, 0x07, static_cast<quint16>(0xF000 + (memory << 8)), 0};
+    }
+    return std::nullopt;
+}
+
+EdidCommand EdidPrepareCommand(const QString &progress)
+{
+    return {progress, 0x03, 0x08, 0x00F0, 0};
+}
+
+EdidCommand OutputConnectionQuery(int output)
+{
+    return {QStringLiteral("Getting Output") + QString::number(output)
+            + QStringLiteral(" connection ..."),
+        0x01, 0x05, static_cast<quint16>(output), 0};
+}
+
+quint8 OutputConnectionState(const CommandResult &result)
+{
+    if (!result.Success)
+        return OutputQueryFailed;
+    return result.reply.answer() == 0 ? OutputConnected : OutputNotConnected;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+
+// What the EDID page and matrixctl say to the operator.
+namespace EdidTexts {
+
+inline QString SelectListItemFirst()
+{
+    return QStringLiteral("Select list item first");
+}
+// Shown with the output's number on a line of its own.
+inline QString OutputNotConnected(int output)
+{
+    return QStringLiteral("EDID can not be read because output not connected.\r\nOutput")
+        + QString::number(output);
+}
+inline QString PowerOff()
+{
+    return QStringLiteral("System is power off, please turn it on first.");
+}
+inline QString ContentError()
+{
+    return QStringLiteral("EDID content error.");
+}
+inline QString ContentEmpty()
+{
+    return QStringLiteral("EDID Content empty");
+}
+inline QString ContentEmptyOpenFirst()
+{
+    return QStringLiteral("EDID Content empty, open EDID file first");
+}
+inline QString OverwriteQuestion(const QString &fileName)
+{
+    return fileName + QStringLiteral(" exists, overwrite it?");
+}
+// Filter of the open and save dialogs, in Qt's form.
+inline QString FileFilter()
+{
+    return QStringLiteral("Binary file(*.bin)");
+}
+
+} // namespace EdidTexts
