@@ -8,6 +8,7 @@
 
 SimulatorServer::SimulatorServer(QObject *parent) : QObject(parent)
 {
+    m_simulator.addFrameHandler(&m_edid);
     connect(&m_tcp, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_tcp.nextPendingConnection())
             serve(socket);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SimEdid.h"
 #include "SimFaults.h"
 #include "SwitcherSimulator.h"
 
@@ -25,6 +26,7 @@ public:
 
     SwitcherSimulator &simulator() { return m_simulator; }
     SimFaults &faults() { return m_faults; }
+    SimEdid &edid() { return m_edid; }
 
     // port 0 = any free port. Clients may come and go, one after another or side by side.
     bool listenTcp(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
@@ -53,6 +55,7 @@ private:
 
     // Declared first so that they outlive the sessions below that refer to them.
     SwitcherSimulator m_simulator;
+    SimEdid m_edid{m_simulator};
     SimFaults m_faults;
     QByteArrayList m_received;
     QString m_ptyError;

@@ -16,6 +16,7 @@ struct SwitcherState
     static constexpr quint16 EdidUser1 = 0xF100;
     static constexpr quint16 EdidUser2 = 0xF200;
     static constexpr quint16 EdidCopiedFromOutput = 0xE000; // + output number
+    static constexpr quint16 EdidDownloaded = 0xE100; // data downloaded by the controller
 
     int modelNumber = 2; // 1-based index into the model name list: "HDMI Matrix 6x6"
     int inputs = 6;

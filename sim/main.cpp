@@ -36,6 +36,11 @@ Device behaviour:
   - Power commands 10/01 and 10/02 need word3 D22D and word4 2ED3, else FF.
   - EDID copy (03/03, 03/04) and read (03/05) need a display on the output, else FF.
   - EDID download (03/06, 03/07) answers AA (proceed); the read (03/05) is accepted.
+  - EDID: each input has an EDID memory, and there are two user memories. Set mode and
+    copy fill the input memories. A read sends the output's display EDID in 270-byte
+    block frames (--edid-block-size data bytes each); a download takes 270-byte frames
+    into the input(s) or user memory. Displays have built-in EDIDs unless --edid-dir gives
+    a folder: output n then shows its n-th .bin file in name order (wrapping around).
   - Firmware parts (20/01 word1 1, 20/02 MCU 1-3) are declined with 44; the main MCU's
     preparation steps (20/01 word1 0080, 0010) are accepted. 80/02 000F reboots.
 
@@ -101,6 +106,12 @@ int main(int argc, char *argv[])
         option("extra-bytes", "Append <n> garbage bytes to every reply.", "n"),
         option("delay", "Wait <ms> before every reply.", "ms"),
         option("drop-connection-after", "Close the connection instead of the <n>-th reply.", "n"),
+        option("edid-block-size", "Data bytes per EDID read block (1-256, default 256).", "n"),
+        option("edid-bad-block-checksum", "Spoil the data checksum of <n> EDID blocks.", "n"),
+        option("edid-bad-block-header", "Spoil the header checksum of <n> EDID blocks.", "n"),
+        option("edid-refuse-block", "Refuse <n> EDID read blocks or download frames.", "n"),
+        option("edid-oversize-block", "Claim 270 data bytes in <n> EDID read blocks.", "n"),
+        option("edid-decline-download", "Answer 00, not AA, to <n> EDID download starts.", "n"),
         option("verbose", "Trace requests and replies on stderr."),
     });
     parser.process(app);
@@ -120,8 +131,21 @@ int main(int argc, char *argv[])
         && readInt(parser, QStringLiteral("delay"), 0, 60'000, &faults.delayMs)
         && readInt(
             parser, QStringLiteral("drop-connection-after"), 1, Big, &faults.dropConnectionAfter);
-    if (!numbersOk)
+    SimEdid::Faults &edidFaults = server.edid().faults();
+    int edidBlockSize = SimEdid::MaxBlock;
+    const bool edidNumbersOk
+        = readInt(parser, QStringLiteral("edid-block-size"), 1, SimEdid::MaxBlock, &edidBlockSize)
+        && readInt(
+            parser, QStringLiteral("edid-bad-block-checksum"), 0, Big, &edidFaults.badBlockChecksum)
+        && readInt(
+            parser, QStringLiteral("edid-bad-block-header"), 0, Big, &edidFaults.badBlockHeader)
+        && readInt(parser, QStringLiteral("edid-refuse-block"), 0, Big, &edidFaults.refuseBlock)
+        && readInt(parser, QStringLiteral("edid-oversize-block"), 0, Big, &edidFaults.oversizeBlock)
+        && readInt(
+            parser, QStringLiteral("edid-decline-download"), 0, Big, &edidFaults.declineDownload);
+    if (!numbersOk || !edidNumbersOk)
         return 2;
+    server.edid().setBlockSize(edidBlockSize);
 
     const QHostAddress address(parser.value(QStringLiteral("listen")));
     if (address.isNull()) {

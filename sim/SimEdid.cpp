@@ -1,0 +1,272 @@
+#include "SimEdid.h"
+
+#include "SimEdidData.h"
+#include "SwitcherSimulator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLoggingCategory>
+
+#include <algorithm>
+
+Q_DECLARE_LOGGING_CATEGORY(lcSim)
+
+namespace {
+
+constexpr quint16 BlockMore = 0x00AA;
+constexpr quint16 BlockLast = 0x0056;
+constexpr quint16 BlockNext = 0x0000;
+constexpr quint16 BlockRepeat = 0x00FF;
+constexpr quint8 Refused = SwitcherSimulator::StatusRefused;
+constexpr int HeaderSize = CommandPacket::Size + 1;
+// Display EDID files larger than the largest E-EDID are cut there.
+constexpr qint64 MaxFileEdid = 256 * 128;
+
+bool take(int &counter)
+{
+    if (counter <= 0)
+        return false;
+    --counter;
+    return true;
+}
+
+bool isBlockRequest(quint16 word1)
+{
+    return word1 == BlockMore || word1 == BlockNext || word1 == BlockRepeat;
+}
+
+bool isDataFrame(quint8 subcommand, quint16 word1)
+{
+    return (subcommand == 0x06 || subcommand == 0x07) && (word1 == BlockMore || word1 == BlockLast);
+}
+
+void reseal(QByteArray &frame)
+{
+    frame[12] = static_cast<char>(PacketChecksum(CommandPacket::fromBytes(frame)));
+}
+
+} // namespace
+
+SimEdid::SimEdid(SwitcherSimulator &simulator) : m_sim(simulator)
+{
+    m_inputs.fill(SimEdidData::defaultEdid());
+    m_users = {SimEdidData::userEdid(1), SimEdidData::userEdid(2)};
+}
+
+void SimEdid::setBlockSize(int bytes)
+{
+    m_blockSize = std::clamp(bytes, 1, MaxBlock);
+}
+
+QByteArray SimEdid::inputEdid(int input) const
+{
+    return input >= 1 && input <= Ports ? m_inputs[std::size_t(input - 1)] : QByteArray();
+}
+
+QByteArray SimEdid::userEdid(int memory) const
+{
+    return memory == 1 || memory == 2 ? m_users[std::size_t(memory - 1)] : QByteArray();
+}
+
+QByteArray SimEdid::displayEdid(int output) const
+{
+    if (output < 1 || output > Ports)
+        return {};
+    const QByteArray &set = m_displays[std::size_t(output - 1)];
+    if (!set.isEmpty())
+        return set;
+    const QByteArray file = folderEdid(output);
+    return file.isEmpty() ? SimEdidData::displayEdid(output) : file;
+}
+
+void SimEdid::setDisplayEdid(int output, const QByteArray &edid)
+{
+    if (output >= 1 && output <= Ports)
+        m_displays[std::size_t(output - 1)] = edid;
+}
+
+QByteArray SimEdid::folderEdid(int output) const
+{
+    const QString folder = m_sim.edidDirectory();
+    if (folder.isEmpty())
+        return {};
+    const QFileInfoList files = QDir(folder).entryInfoList(
+        {QStringLiteral("*.bin")}, QDir::Files | QDir::Readable, QDir::Name);
+    if (files.isEmpty())
+        return {};
+    QFile file(files[(output - 1) % files.size()].filePath());
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcSim) << "cannot read" << file.fileName() << file.errorString();
+        return {};
+    }
+    return file.read(MaxFileEdid);
+}
+
+qsizetype SimEdid::frameLength(const CommandPacket &header) const
+{
+    if (header.command() != 0x03)
+        return 0;
+    const quint8 subcommand = header.subcommand();
+    if (isDataFrame(subcommand, header.word(1)))
+        return FrameSize;
+    return subcommand >= 0x01 && subcommand <= 0x0A ? CommandPacket::Size : 0;
+}
+
+QByteArray SimEdid::handleFrame(const QByteArray &frame)
+{
+    const CommandPacket request = CommandPacket::fromBytes(frame);
+    if (request.bytes[0] != CommandPacket::Lead1 || request.bytes[1] != CommandPacket::Lead2
+        || PacketChecksum(request) != request.checksum())
+        return {};
+    const quint8 subcommand = request.subcommand();
+    if (subcommand == 0x05 && isBlockRequest(request.word(1)))
+        return readBlock(request);
+    if (isDataFrame(subcommand, request.word(1)))
+        return downloadFrame(frame);
+
+    QByteArray reply = m_sim.handle(request);
+    if (reply.isEmpty())
+        return reply;
+    const quint8 status = CommandPacket::fromBytes(reply).status();
+    if (subcommand == 0x05 || subcommand == 0x06 || subcommand == 0x07) {
+        // A new start ends whatever transfer of that kind was under way.
+        if (subcommand == 0x05)
+            m_read.reset();
+        else
+            m_download.reset();
+        if (status == Refused)
+            return reply;
+        if (subcommand != 0x05 && take(m_faults.declineDownload)) {
+            reply[4] = 0x00;
+            reseal(reply);
+            return reply;
+        }
+        startTransfer(request);
+    } else if (status == SwitcherSimulator::StatusAccepted) {
+        applyCommand(request);
+    }
+    return reply;
+}
+
+void SimEdid::startTransfer(const CommandPacket &request)
+{
+    if (request.subcommand() == 0x05)
+        m_read = Read{displayEdid(LoByte(request.word(1))), 0, 0};
+    else
+        m_download = Download{request.subcommand(), request.word(1), {}};
+}
+
+QByteArray SimEdid::readBlock(const CommandPacket &request)
+{
+    QByteArray data;
+    quint8 status = Refused;
+    if (m_sim.state().powerOn && m_read) {
+        Read &r = *m_read;
+        if (request.word(1) == BlockMore)
+            r.offset = 0;
+        else if (request.word(1) == BlockNext)
+            r.offset = std::min(r.offset + r.lastSize, r.data.size());
+        data = r.data.mid(r.offset, m_blockSize);
+        r.lastSize = data.size();
+        status = LoByte(r.offset + data.size() >= r.data.size() ? BlockLast : BlockMore);
+    }
+    if (take(m_faults.refuseBlock))
+        status = Refused;
+    quint16 length = static_cast<quint16>(data.size());
+    if (take(m_faults.oversizeBlock))
+        length = FrameSize;
+
+    QByteArray frame(FrameSize, '\0');
+    const CommandPacket header = CommandPacket::make(0x03, 0x05, status, length);
+    std::copy(header.bytes.begin(), header.bytes.end(), frame.begin());
+    frame[CommandPacket::Size] = static_cast<char>(BlockChecksum(data));
+    frame.replace(HeaderSize, data.size(), data);
+    if (take(m_faults.badBlockHeader))
+        frame[12] = static_cast<char>(frame[12] + 1);
+    if (take(m_faults.badBlockChecksum))
+        frame[CommandPacket::Size] = static_cast<char>(frame[CommandPacket::Size] + 1);
+    ++m_blocksSent;
+    return frame;
+}
+
+QByteArray SimEdid::downloadFrame(const QByteArray &frame)
+{
+    const CommandPacket header = CommandPacket::fromBytes(frame);
+    const int n = header.word(2);
+    const QByteArray data = frame.mid(HeaderSize, n);
+    bool taken = m_sim.state().powerOn && m_download
+        && m_download->subcommand == header.subcommand() && n <= MaxBlock && data.size() == n
+        && BlockChecksum(data) == static_cast<quint8>(frame[CommandPacket::Size]);
+    if (take(m_faults.refuseBlock))
+        taken = false;
+    if (taken) {
+        ++m_framesTaken;
+        m_download->data += data;
+        if (header.word(1) == BlockLast) {
+            commit(*m_download);
+            m_download.reset();
+        }
+    }
+    return SwitcherSimulator::makeReply(header, taken ? SwitcherSimulator::StatusAccepted : Refused)
+        .toByteArray();
+}
+
+void SimEdid::commit(const Download &download)
+{
+    auto &modes = m_sim.state().edidMode;
+    const auto setInput = [&](int input) {
+        m_inputs[std::size_t(input - 1)] = download.data;
+        modes[std::size_t(input - 1)] = SwitcherState::EdidDownloaded;
+    };
+    if (download.subcommand == 0x06) {
+        for (int input = 1; input <= Ports; ++input)
+            setInput(input);
+    } else if (download.target == SwitcherState::EdidUser1) {
+        m_users[0] = download.data;
+    } else if (download.target == SwitcherState::EdidUser2) {
+        m_users[1] = download.data;
+    } else {
+        setInput(LoByte(download.target));
+    }
+}
+
+QByteArray SimEdid::sourceEdid(quint16 modeWord) const
+{
+    if (modeWord == SwitcherState::EdidUser1)
+        return m_users[0];
+    if (modeWord == SwitcherState::EdidUser2)
+        return m_users[1];
+    return SimEdidData::modeEdid(modeWord);
+}
+
+void SimEdid::applyCommand(const CommandPacket &request)
+{
+    const quint16 word1 = request.word(1);
+    const quint16 word2 = request.word(2);
+    const auto setAll = [this](const QByteArray &edid) { m_inputs.fill(edid); };
+    const auto setOne
+        = [this](int input, const QByteArray &edid) { m_inputs[std::size_t(input - 1)] = edid; };
+    // The interpreter has accepted the command, so its ports and words are valid.
+    switch (request.subcommand()) {
+    case 0x01:
+        setAll(sourceEdid(word1));
+        break;
+    case 0x02:
+        setOne(word2, sourceEdid(word1));
+        break;
+    case 0x03:
+        setAll(displayEdid(word1));
+        break;
+    case 0x04:
+        setOne(word2, displayEdid(word1));
+        break;
+    case 0x09:
+        setAll(SimEdidData::defaultEdid());
+        break;
+    case 0x0A:
+        setOne(word1, SimEdidData::defaultEdid());
+        break;
+    default:
+        break;
+    }
+}
