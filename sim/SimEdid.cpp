@@ -181,8 +181,10 @@ QByteArray SimEdid::readBlock(const CommandPacket &request)
     std::copy(header.bytes.begin(), header.bytes.end(), frame.begin());
     frame[CommandPacket::Size] = static_cast<char>(BlockChecksum(data));
     frame.replace(HeaderSize, data.size(), data);
-    if (take(m_faults.badBlockHeader))
-        frame[12] = static_cast<char>(frame[12] + 1);
+    if (take(m_faults.badBlockHeader)) {
+        frame[1] = static_cast<char>(CommandPacket::Lead2 ^ 0x01);
+        reseal(frame);
+    }
     if (take(m_faults.badBlockChecksum))
         frame[CommandPacket::Size] = static_cast<char>(frame[CommandPacket::Size] + 1);
     ++m_blocksSent;

@@ -32,7 +32,9 @@ public:
     struct Faults
     {
         int badBlockChecksum = 0; // read block: byte 13 does not match the data
-        int badBlockHeader = 0; // read block: the header's checksum is wrong
+        // Read block: the header's second lead byte is damaged (its checksum still holds: a
+        // session seals every header it sends; SimFaults::corruptChecksum spoils that).
+        int badBlockHeader = 0;
         int refuseBlock = 0; // read block with status FF; download frame not taken (FF)
         int oversizeBlock = 0; // read block whose word2 claims more than a frame holds
         int declineDownload = 0; // a download start answered 00 instead of AA

@@ -108,7 +108,7 @@ int main(int argc, char *argv[])
         option("drop-connection-after", "Close the connection instead of the <n>-th reply.", "n"),
         option("edid-block-size", "Data bytes per EDID read block (1-256, default 256).", "n"),
         option("edid-bad-block-checksum", "Spoil the data checksum of <n> EDID blocks.", "n"),
-        option("edid-bad-block-header", "Spoil the header checksum of <n> EDID blocks.", "n"),
+        option("edid-bad-block-header", "Spoil the header lead bytes of <n> EDID blocks.", "n"),
         option("edid-refuse-block", "Refuse <n> EDID read blocks or download frames.", "n"),
         option("edid-oversize-block", "Claim 270 data bytes in <n> EDID read blocks.", "n"),
         option("edid-decline-download", "Answer 00, not AA, to <n> EDID download starts.", "n"),
