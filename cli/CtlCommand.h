@@ -81,3 +81,4 @@ QString HexBytes(const CommandPacket &packet);
 
 // Command groups, one file each.
 void AddDeviceCommands(CtlCommandTable &table);
+void AddEdidCommands(CtlCommandTable &table);

@@ -15,6 +15,7 @@ const CtlCommandTable &commands()
     static const CtlCommandTable table = [] {
         CtlCommandTable t;
         AddDeviceCommands(t);
+        AddEdidCommands(t);
         return t;
     }();
     return table;

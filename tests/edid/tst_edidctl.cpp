@@ -1,0 +1,334 @@
+// matrixctl's EDID commands against the simulated switcher: in-process for the requests on
+// the wire and the switcher's memories, and as real programs over a pty for what a script
+// sees, edid-decode reading the file matrixctl wrote.
+#include "EdidFixture.h"
+#include "MatrixCtl.h"
+#include "SimEdidData.h"
+#include "SimulatorServer.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+using Setup = std::function<void(SimulatorServer &)>;
+Q_DECLARE_METATYPE(Setup)
+
+class TestEdidCtl : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void check_data();
+    void check();
+    void device_data();
+    void device();
+    void programs();
+
+private:
+    int run(QStringList args);
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_dir;
+    SimulatorServer *m_sim = nullptr;
+    QString m_out;
+    QString m_err;
+};
+
+void TestEdidCtl::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QByteArray good = EdidFixture::make();
+    QByteArray badSum = good;
+    badSum[200] = static_cast<char>(badSum[200] + 1);
+    const std::pair<const char *, QByteArray> files[]
+        = {{"good.bin", good}, {"good257.bin", good + '\x01'}, {"short.bin", good.left(128)},
+            {"badsum.bin", badSum}, {"huge.bin", good.repeated(4096)}};
+    for (const auto &[name, bytes] : files) {
+        QFile file(path(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+}
+
+void TestEdidCtl::init()
+{
+    m_sim = new SimulatorServer;
+    QVERIFY(m_sim->listenTcp());
+    QFile::remove(path(u"out.bin"_s));
+}
+
+void TestEdidCtl::cleanup()
+{
+    delete m_sim;
+}
+
+// Runs matrixctl on the simulator; "@name" arguments are files of the test folder.
+int TestEdidCtl::run(QStringList args)
+{
+    for (QString &arg : args) {
+        if (arg.startsWith(QLatin1Char('@')))
+            arg = path(arg.mid(1));
+    }
+    m_out.clear();
+    m_err.clear();
+    QTextStream out(&m_out);
+    QTextStream err(&m_err);
+    const QStringList target{u"--tcp"_s, u"127.0.0.1:%1"_s.arg(m_sim->tcpPort())};
+    return RunMatrixCtl(QStringList{u"matrixctl"_s} + target + args, out, err, Timing::fast());
+}
+
+void TestEdidCtl::check_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QString summary = u"ABC 0x1234 \"Test Monitor\" 1920x1080@60\n"_s;
+    QTest::newRow("accepted") << u"good.bin"_s << 0 << summary + u"accepted\n"_s << QString();
+    QTest::newRow("257 bytes") << u"good257.bin"_s << 0 << summary + u"accepted\n"_s << QString();
+    QTest::newRow("128 bytes") << u"short.bin"_s << 1
+                               << summary + u"refused: size 128, not 256 or 257 bytes\n"_s
+                               << QString();
+    QTest::newRow("1 MiB") << u"huge.bin"_s << 1
+                           << summary + u"refused: size 1048576, not 256 or 257 bytes\n"_s
+                           << QString();
+    QTest::newRow("bad sum") << u"badsum.bin"_s << 1
+                             << summary + u"refused: bytes 0-255 do not sum to 0 modulo 256\n"_s
+                             << QString();
+    QTest::newRow("missing") << u"missing.bin"_s << 1 << QString()
+                             << u"Cannot open EDID file %1: No such file or directory\n"_s;
+}
+
+void TestEdidCtl::check()
+{
+    QFETCH(QString, file);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QCOMPARE(run({u"edid"_s, u"check"_s, u"@"_s + file}), exitCode);
+    QCOMPARE(m_out, out);
+    QCOMPARE(m_err, err.contains(u"%1"_s) ? err.arg(path(file)) : err);
+    QVERIFY(m_sim->received().isEmpty());
+}
+
+void TestEdidCtl::device_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // its start, when it ends with "..."
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<QStringList>("requests"); // "cmd/sub word1 word2" of each frame
+    QTest::addColumn<int>("memory"); // input 1-6, 8/9 user memory 1/2; 0 none
+    QTest::addColumn<QByteArray>("content"); // of that memory, or of @out.bin
+
+    const Setup none;
+    const auto unplug = [](int output) {
+        return Setup([output](SimulatorServer &s) {
+            s.simulator().state().outputConnected[std::size_t(output - 1)] = false;
+        });
+    };
+    const QByteArray fixture = EdidFixture::make();
+    const QString display2 = u"SIM 0x0102 \"SIM Display 2\" 3840x2160@60"_s;
+    const QString notConnected
+        = u"EDID can not be read because output not connected.\nOutput%1\n"_s;
+    const auto row = [](const char *name, const char *args) -> QTestData & {
+        return QTest::newRow(name) << QString::fromLatin1(args).split(QLatin1Char(' '));
+    };
+
+    row("read into a file", "edid read 2 -o @out.bin")
+        << none << 0 << u"Output2: "_s + display2 + u'\n' << QString()
+        << QStringList{u"01/05 0002 0000"_s, u"03/05 F002 0000"_s, u"03/05 00AA 0000"_s} << 0
+        << SimEdidData::displayEdid(2);
+    row("read and show", "edid read 2")
+        << none << 0 << u"Output2: "_s + display2 + u"\n    0  1  2  3  4  5..."_s << QString()
+        << QStringList{u"01/05 0002 0000"_s, u"03/05 F002 0000"_s, u"03/05 00AA 0000"_s} << 0
+        << QByteArray();
+    row("read from an output without a display", "edid read 3 -o @out.bin")
+        << unplug(3) << 1 << QString() << notConnected.arg(3) << QStringList{u"01/05 0003 0000"_s}
+        << 0 << QByteArray();
+    row("read of content the checks refuse", "edid read 4 -o @out.bin")
+        << Setup([](SimulatorServer &s) {
+               s.edid().setDisplayEdid(4, SimEdidData::displayEdid(4).left(128));
+           })
+        << 1 << QString() << u"EDID content error. (size 128, not 256 or 257 bytes)\n"_s
+        << QStringList{u"01/05 0004 0000"_s, u"03/05 F004 0000"_s, u"03/05 00AA 0000"_s} << 0
+        << QByteArray();
+    row("download to input 3", "edid download 3 @good.bin")
+        << none << 0 << u"Input3: ABC 0x1234 \"Test Monitor\" 1920x1080@60\n"_s << QString()
+        << QStringList{u"03/08 00F0 0000"_s, u"03/07 F003 0000"_s, u"03/07 0056 0100"_s} << 3
+        << fixture;
+    row("download of 257 bytes to User2 Memory", "edid download user2 @good257.bin")
+        << none << 0 << u"User2 Memory: ABC 0x1234 \"Test Monitor\" 1920x1080@60\n"_s << QString()
+        << QStringList{u"03/08 00F0 0000"_s, u"03/07 F200 0000"_s, u"03/07 0056 0100"_s} << 9
+        << fixture;
+    row("download to all inputs", "edid download all @good.bin")
+        << none << 0 << u"All Inputs: ABC 0x1234 \"Test Monitor\" 1920x1080@60\n"_s << QString()
+        << QStringList{u"03/08 00F0 0000"_s, u"03/06 F0FE 0000"_s, u"03/06 0056 0100"_s} << 6
+        << fixture;
+    row("download of a refused file", "edid download all @badsum.bin")
+        << none << 1 << QString()
+        << u"EDID content error. (bytes 0-255 do not sum to 0 modulo 256)\n"_s << QStringList() << 1
+        << SimEdidData::defaultEdid();
+    row("download declined", "edid download 1 @good.bin")
+        << Setup([](SimulatorServer &s) { s.edid().faults().declineDownload = 1; }) << 1
+        << QString() << u"Data invalid!\n"_s
+        << QStringList{u"03/08 00F0 0000"_s, u"03/07 F001 0000"_s} << 1
+        << SimEdidData::defaultEdid();
+    row("User2 on input 3", "edid mode user2 3")
+        << none << 0 << u"Input3: User2\n"_s << QString()
+        << QStringList{u"03/08 00F0 0000"_s, u"03/02 F200 0003"_s} << 3 << SimEdidData::userEdid(2);
+    row("Default EDID on all inputs", "edid mode default all")
+        << none << 0 << u"All Inputs: Default EDID\n"_s << QString()
+        << QStringList{u"03/08 00F0 0000"_s, u"03/09 00FE 0000"_s} << 0 << QByteArray();
+    row("mode by number", "edid mode 4 all")
+        << none << 0 << u"All Inputs: 1080p, Stereo Audio 2.0\n"_s << QString()
+        << QStringList{u"03/08 00F0 0000"_s, u"03/01 F004 0000"_s} << 5
+        << SimEdidData::modeEdid(0xF004);
+    row("copy to one input", "edid copy 2 1")
+        << none << 0 << u"Input1: EDID of Output2\n"_s << QString()
+        << QStringList{u"01/05 0002 0000"_s, u"03/08 00F0 0000"_s, u"03/04 0002 0001"_s} << 1
+        << SimEdidData::displayEdid(2);
+    row("copy from an output without a display", "edid copy 3 all")
+        << unplug(3) << 1 << QString() << notConnected.arg(3) << QStringList{u"01/05 0003 0000"_s}
+        << 1 << SimEdidData::defaultEdid();
+
+    // Bad arguments: usage, exit 2, nothing on the wire.
+    const QStringList nothing;
+    const auto usage = [&](const char *name, const char *args, const char *why) {
+        row(name, args) << none << 2 << QString() << u"matrixctl: "_s + QLatin1String(why)
+                        << nothing << 0 << QByteArray();
+    };
+    usage("no subcommand", "edid", "edid takes read, download, mode, copy, check or modes");
+    usage("output 7", "edid read 7 -o x", "OUT must be an output 1-6");
+    usage("-o without a file", "edid read 2 -o", "-o needs a FILE");
+    usage("download target 0", "edid download 0 f",
+        "TARGET must be an input 1-6, all, user1 or user2");
+    usage("unknown mode", "edid mode 19 1", "MODE must be a number or a name from \"edid modes\"");
+    usage("copy to the user memory", "edid copy 1 user1", "TARGET must be an input 1-6 or all");
+}
+
+void TestEdidCtl::device()
+{
+    QFETCH(QStringList, args);
+    QFETCH(Setup, setup);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QFETCH(QStringList, requests);
+    QFETCH(int, memory);
+    QFETCH(QByteArray, content);
+
+    if (setup)
+        setup(*m_sim);
+    QCOMPARE(run(args), exitCode);
+    if (out.endsWith(u"..."_s))
+        QVERIFY2(m_out.startsWith(out.chopped(3)), qPrintable(m_out));
+    else
+        QCOMPARE(m_out, out);
+    if (exitCode == 2)
+        QVERIFY2(
+            m_err.startsWith(err + u'\n') && m_err.contains(u"edid read OUT"_s), qPrintable(m_err));
+    else
+        QCOMPARE(m_err, err);
+
+    QStringList sent;
+    for (const QByteArray &header : m_sim->received()) {
+        const CommandPacket p = CommandPacket::fromBytes(header);
+        sent += u"%1/%2 %3 %4"_s.arg(p.command(), 2, 16, QLatin1Char('0'))
+                    .arg(p.subcommand(), 2, 16, QLatin1Char('0'))
+                    .arg(p.word(1), 4, 16, QLatin1Char('0'))
+                    .arg(p.word(2), 4, 16, QLatin1Char('0'))
+                    .toUpper();
+    }
+    QCOMPARE(sent, requests);
+
+    const SimEdid &edid = m_sim->edid();
+    if (memory >= 1 && memory <= 6)
+        QCOMPARE(edid.inputEdid(memory), content);
+    else if (memory >= 8)
+        QCOMPARE(edid.userEdid(memory - 7), content);
+    QFile written(path(u"out.bin"_s));
+    if (args.contains(u"@out.bin"_s)) {
+        QCOMPARE(written.exists(), exitCode == 0);
+        if (exitCode == 0) {
+            QVERIFY(written.open(QIODevice::ReadOnly));
+            QCOMPARE(written.readAll(), content);
+        }
+    }
+}
+
+void TestEdidCtl::programs()
+{
+    // matrix-sim and matrixctl as processes, on a pty; with the real EDIDs, when they are
+    // here, as the displays.
+    const QString realEdids = EdidFixture::testDataFolder();
+    QStringList simArgs{u"--tcp-port"_s, u"0"_s, u"--pty"_s};
+    if (!realEdids.isEmpty())
+        simArgs += {u"--edid-dir"_s, realEdids};
+    QProcess sim;
+    sim.start(QStringLiteral(MATRIX_SIM_PATH), simArgs);
+    QVERIFY(sim.waitForStarted());
+    QString pty;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            while (sim.canReadLine()) {
+                const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
+                if (line.startsWith(u"PTY "_s))
+                    pty = line.mid(4);
+            }
+            return !pty.isEmpty();
+        }(),
+        5000);
+
+    const auto ctl = [](const QStringList &args, QString *err = nullptr) {
+        QProcess p;
+        p.start(QStringLiteral(MATRIXCTL_PATH), args);
+        if (!p.waitForFinished(30000))
+            return -1;
+        if (err)
+            *err = QString::fromLocal8Bit(p.readAllStandardError());
+        return p.exitCode();
+    };
+    const QStringList serial{u"--serial"_s, pty};
+    const QString file = path(u"program.bin"_s);
+    QString err;
+    // Without the real EDIDs, output 2 shows a built-in display; with them, the folder's
+    // second file (512 bytes, which the checks refuse) and its fourth (256 bytes).
+    const QString output = realEdids.isEmpty() ? u"2"_s : u"4"_s;
+    QCOMPARE(ctl(serial + QStringList{u"edid"_s, u"read"_s, output, u"-o"_s, file}, &err), 0);
+    QVERIFY2(err.isEmpty(), qPrintable(err));
+    QCOMPARE(ctl({u"edid"_s, u"check"_s, file}), 0);
+    QCOMPARE(ctl({u"edid"_s, u"check"_s, path(u"short.bin"_s)}), 1);
+    if (!realEdids.isEmpty()) {
+        QFile real(QDir(realEdids).filePath(u"benq_pd3200u_256.bin"_s));
+        QFile saved(file);
+        QVERIFY(real.open(QIODevice::ReadOnly) && saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), real.readAll());
+        QCOMPARE(ctl(serial + QStringList{u"edid"_s, u"read"_s, u"2"_s}, &err), 1);
+        QCOMPARE(err, u"EDID content error. (size 512, not 256 or 257 bytes)\n"_s);
+    }
+    QCOMPARE(ctl(serial + QStringList{u"edid"_s, u"download"_s, u"user1"_s, file}), 0);
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+
+    const QString decoder = QStandardPaths::findExecutable(u"edid-decode"_s);
+    if (decoder.isEmpty())
+        QSKIP("edid-decode is not installed: the saved file was not decoded");
+    QProcess decode;
+    decode.start(decoder, {file});
+    QVERIFY(decode.waitForFinished(10000));
+    QCOMPARE(decode.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(decode.exitCode(), 0);
+    QVERIFY(decode.readAllStandardOutput().contains("Extension blocks: 1"));
+}
+
+QTEST_GUILESS_MAIN(TestEdidCtl)
+#include "tst_edidctl.moc"
