@@ -3,8 +3,10 @@
 #include "CommandPacket.h"
 #include "CommandRunner.h"
 #include "ConnectionControl.h"
+#include "DeviceEntry.h"
 #include "LinkLease.h"
 #include "LinkStatusText.h"
+#include "SettingsFile.h"
 #include "StatusBar.h"
 #include "TKVCOMControl.h"
 #include "ui_TForm1.h"
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTabBar>
 #include <QTextBlock>
 
@@ -165,6 +168,7 @@ void TForm1::showEvent(QShowEvent *event)
 void TForm1::FormShow()
 {
     m_connection->RefreshComPortList();
+    LoadSettings();
     const TKVCOMControl *l = link();
     m_status->ShowStatus(
         1, l && l->Connected() ? QStringLiteral("Connected") : QStringLiteral("Disconnect"));
@@ -173,6 +177,72 @@ void TForm1::FormShow()
     for (QLineEdit *path :
         {ui->edtSaveEDID, ui->edtOpenEDID, ui->edtFWFile, ui->edtMainMCUFW, ui->edtSlaveMCU1FW})
         path->end(false);
+    // Completes a missing or partial file with the defaults at once.
+    SaveSettings();
+}
+
+QString TForm1::settingsPath() const
+{
+    return QDir(m_programFolder).filePath(QStringLiteral("Settings.ini"));
+}
+
+void TForm1::LoadSettings()
+{
+    m_settings = SettingsFile::load(settingsPath());
+    TKVCOMControl *l = link();
+
+    QComboBox *devices = ui->cbLANDevice;
+    devices->clear();
+    devices->addItems(m_settings.lanDevices);
+    devices->model()->sort(0);
+    devices->setCurrentIndex(devices->findText(m_settings.lanDevice));
+    const QString device = devices->currentText();
+    m_state.CurrentDeviceMAC = GetEntryField(device, DeviceField::MAC);
+    l->setDeviceIP(GetEntryField(device, DeviceField::IP));
+
+    m_state.NetworkIP = m_settings.networkIP;
+    m_state.NetworkGateway = m_settings.networkGateway;
+    m_state.NetworkMask = m_settings.networkMask;
+
+    if (!m_settings.comPort.isEmpty()) {
+        l->setComPort(m_settings.comPort);
+        const int port = ui->cbCOMList->findText(m_settings.comPort);
+        if (port >= 0)
+            ui->cbCOMList->setCurrentIndex(port);
+    }
+
+    const bool com = m_settings.controlMode == kControlModeCom;
+    QRadioButton *mode = com ? ui->rbCOMMode : ui->rbLANMode;
+    {
+        const QSignalBlocker blocker(mode);
+        mode->setChecked(true);
+    }
+    if (com)
+        m_connection->rbCOMModeClick();
+    else
+        m_connection->rbLANModeClick();
+}
+
+void TForm1::SaveSettings()
+{
+    // Nothing was read before the first showing; writing then would overwrite the file.
+    if (m_startRefused || !m_shown)
+        return;
+    if (const TKVCOMControl *l = link())
+        m_settings.controlMode = l->ControlMode() == cmCOM ? kControlModeCom : kControlModeTcp;
+    if (!ui->cbCOMList->currentText().isEmpty())
+        m_settings.comPort = ui->cbCOMList->currentText();
+    m_settings.lanDevices.clear();
+    for (int i = 0; i < ui->cbLANDevice->count(); ++i)
+        m_settings.lanDevices.append(ui->cbLANDevice->itemText(i));
+    m_settings.lanDevice = ui->cbLANDevice->currentText();
+    m_settings.networkIP = m_state.NetworkIP;
+    m_settings.networkGateway = m_state.NetworkGateway;
+    m_settings.networkMask = m_state.NetworkMask;
+
+    QString error;
+    if (!SettingsFile::save(settingsPath(), m_settings, &error))
+        qWarning().noquote() << "Settings not saved:" << error;
 }
 
 void TForm1::tmrTimer()
@@ -254,6 +324,7 @@ bool TForm1::FormCloseQuery()
 void TForm1::FormClose()
 {
     tmr.stop();
+    SaveSettings();
     // An operation still on the stack keeps the link until it has returned.
     m_lease->release();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppSettings.h"
 #include "LinkMessage.h"
 #include "ShellState.h"
 
@@ -48,6 +49,10 @@ public:
     // The program folder was not writable: the window never shows and the program ends.
     bool startRefused() const { return m_startRefused; }
     QString programFolder() const { return m_programFolder; }
+    QString settingsPath() const;
+    // What Settings.ini held at the first showing, with this window's changes; written back
+    // whole, so that what other pages keep there survives.
+    const AppSettings &settings() const { return m_settings; }
     // Null once the window has closed and its last operation has returned.
     TKVCOMControl *link() const;
     ShellState &state() { return m_state; }
@@ -78,6 +83,8 @@ private:
     bool pcContainerChanging() const;
     bool idle() const;
     void requestStop();
+    void LoadSettings();
+    void SaveSettings();
     void linkNotification(const LinkNotice &notice);
     void appendRebootLine(const QString &text, bool replacesRebooting);
 
@@ -88,6 +95,7 @@ private:
     bool m_shown = false;
     bool m_closed = false;
     ShellState m_state;
+    AppSettings m_settings;
     std::unique_ptr<LinkLease> m_lease;
     std::unique_ptr<StatusBar> m_status;
     std::unique_ptr<ConnectionControl> m_connection;

@@ -1,6 +1,8 @@
 // The main window on its own, offscreen: its pages and controls, start-up in a folder that
 // cannot be written, the clock, the link's notifications, the port list and control modes.
 #include "ConnectionControl.h"
+#include "DeviceEntry.h"
+#include "SettingsFile.h"
 #include "StatusBar.h"
 #include "TForm1.h"
 #include "TKVCOMControl.h"
@@ -100,6 +102,10 @@ private Q_SLOTS:
     void modeChangeClearsTags();
     void comPortList_data();
     void comPortList();
+    void settingsWrittenAtFirstShow();
+    void settingsRestoredAndKept();
+    void entryField_data();
+    void entryField();
 
 private:
     template<typename T = QWidget>
@@ -662,6 +668,93 @@ void TestMainWindow::comPortList()
     QCOMPARE(shown, items);
     QCOMPARE(list->currentText(), selected);
     QCOMPARE(list->currentIndex() < 0, selected.isEmpty());
+}
+
+void TestMainWindow::settingsWrittenAtFirstShow()
+{
+    QCOMPARE(QFileInfo(m_form->settingsPath()).dir(), QDir(m_dir->path()));
+    QVERIFY(QFile::exists(m_form->settingsPath()));
+    QCOMPARE(SettingsFile::load(m_form->settingsPath()).presets, AppSettings::defaultPresets());
+}
+
+void TestMainWindow::settingsRestoredAndKept()
+{
+    QTemporaryDir dir;
+    const QString port = dir.filePath(QStringLiteral("ttyFake0")); // listed with --serial-port
+    QVERIFY(QFile(port).open(QIODevice::WriteOnly));
+    const QString first = QStringLiteral("[Lobby] - [Static IP] - [10.200.0.5] - [10.200.0.1] - "
+                                         "[255.255.255.0] - [00-1A-2B-3C-4D-01] - [Same Subnet]");
+    const QString chosen = QStringLiteral("[Stage] - [Auto IP] - [10.200.0.7] - [10.200.0.1] - "
+                                          "[255.255.255.0] - [00-1A-2B-3C-4D-5E] - [Same Subnet]");
+    AppSettings stored;
+    stored.controlMode = kControlModeCom;
+    stored.comPort = port;
+    stored.lanDevices = {chosen, first};
+    stored.lanDevice = chosen;
+    stored.networkIP = QStringLiteral("10.200.0.9");
+    stored.macId = QStringLiteral("00,1A,2B,3C,4D,5E");
+    stored.firmwareFolder = QStringLiteral("/srv/firmware/");
+    stored.presets[2] = {QStringLiteral("Stage"), QStringLiteral("3,1,1,2,3,4,5")};
+    stored.comTags.inputs[0] = QStringLiteral("Blu-ray");
+    stored.lanTags[QStringLiteral("00-1A-2B-3C-4D-5E")].outputs[5] = QStringLiteral("Projector");
+    stored.inputNamePool = {QStringLiteral("Blu-ray"), QStringLiteral("PC")};
+    stored.displayTag = true;
+    stored.edid.edidMode = QStringLiteral("User2");
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("Settings.ini"));
+    QVERIFY(SettingsFile::save(path, stored));
+
+    TForm1 form({dir.path(), {port}});
+    form.show();
+    QVERIFY(form.findChild<QRadioButton *>(QStringLiteral("rbCOMMode"))->isChecked());
+    QCOMPARE(form.link()->ControlMode(), cmCOM);
+    QVERIFY(form.findChild<QWidget *>(QStringLiteral("gbCOMMode"))->isEnabled());
+    QVERIFY(!form.findChild<QWidget *>(QStringLiteral("gbLANMode"))->isEnabled());
+    QCOMPARE(form.link()->ComPort(), port);
+    QCOMPARE(form.findChild<QComboBox *>(QStringLiteral("cbCOMList"))->currentText(), port);
+    auto *devices = form.findChild<QComboBox *>(QStringLiteral("cbLANDevice"));
+    QCOMPARE(devices->count(), 2);
+    QCOMPARE(devices->itemText(0), first); // the list is sorted
+    QCOMPARE(devices->currentText(), chosen);
+    QCOMPARE(form.link()->DeviceIP(), QStringLiteral("10.200.0.7"));
+    QCOMPARE(form.state().CurrentDeviceMAC, QStringLiteral("00-1A-2B-3C-4D-5E"));
+    QCOMPARE(form.state().NetworkIP, QStringLiteral("10.200.0.9"));
+
+    // The mode change is what closing writes; everything else comes back as it was stored.
+    QTest::mouseClick(form.findChild<QRadioButton *>(QStringLiteral("rbLANMode")), Qt::LeftButton);
+    QVERIFY(form.close());
+    AppSettings expected = stored;
+    expected.controlMode = kControlModeTcp;
+    expected.lanDevices = {first, chosen};
+    QVERIFY(SettingsFile::load(path) == expected);
+}
+
+void TestMainWindow::entryField_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("text");
+    const QString entry = QStringLiteral("[Hall] - [Static IP] - [10.200.0.5] - [10.200.0.1] - "
+                                         "[255.255.255.0] - [00-1A-2B-3C-4D-01] - [Cross Subnet]");
+    QTest::newRow("tag") << entry << int(DeviceField::Tag) << "Hall";
+    QTest::newRow("address") << entry << int(DeviceField::IP) << "10.200.0.5";
+    QTest::newRow("MAC") << entry << int(DeviceField::MAC) << "00-1A-2B-3C-4D-01";
+    QTest::newRow("last field") << entry << int(DeviceField::Subnet) << "Cross Subnet";
+    QTest::newRow("no closing bracket")
+        << "[Hall] - [Auto IP" << int(DeviceField::Dhcp) << "Auto IP";
+    QTest::newRow("fewer fields") << "[Hall] - [Auto IP]" << int(DeviceField::IP) << "";
+    QTest::newRow("empty entry: tag") << "" << int(DeviceField::Tag) << "";
+    QTest::newRow("empty entry: DHCP") << "" << int(DeviceField::Dhcp) << "Static IP";
+    QTest::newRow("empty entry: address") << "" << int(DeviceField::Mask) << "0.0.0.0";
+    QTest::newRow("empty entry: MAC") << "" << int(DeviceField::MAC) << "00-00-00-00-00-00";
+    QTest::newRow("empty entry: subnet") << "" << int(DeviceField::Subnet) << "Same Subnet";
+}
+
+void TestMainWindow::entryField()
+{
+    QFETCH(QString, entry);
+    QFETCH(int, field);
+    QFETCH(QString, text);
+    QCOMPARE(GetEntryField(entry, DeviceField(field)), text);
 }
 
 int main(int argc, char *argv[])
