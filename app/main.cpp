@@ -19,10 +19,13 @@ int main(int argc, char *argv[])
                        "not listed by the system). May be given more than once."),
         QStringLiteral("PATH"));
     const QCommandLineOption demo(QStringLiteral("demo"),
-        QStringLiteral("Start a simulated switcher on this computer and select it."));
+        QStringLiteral("Start a simulated switcher on this computer and select it (not yet "
+                       "available: accepted and ignored)."));
     parser.addOption(serialPort);
     parser.addOption(demo);
     parser.process(app);
+    if (parser.isSet(demo))
+        qWarning("--demo is not available yet; starting without a simulated switcher.");
 
     ShellOptions options;
     options.serialPorts = parser.values(serialPort);

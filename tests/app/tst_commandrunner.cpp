@@ -313,6 +313,11 @@ void TestCommandRunner::outcomes()
     }
     QCOMPARE(m_sim->received().size(), requests);
     QVERIFY(m_form->state().RunnerIdle);
+    // A connection the switcher dropped shows as closed.
+    if (!m_form->link()->Connected()) {
+        QCOMPARE(panel(1), QStringLiteral("Disconnect"));
+        QCOMPARE(widget<QPushButton>("btnConnect")->text(), QStringLiteral("&Connect"));
+    }
     if (red) {
         // The failure text stays on red with white letters.
         const QImage image
