@@ -36,6 +36,8 @@ CommandPacket withWords(CommandPacket packet, quint16 word1, quint16 word2)
 
 // The data of a good block frame answering this block request; nothing when the frame is
 // refused, damaged, claims more data than a frame holds, or its data do not match byte 13.
+// An empty block that says more follow is no progress, and a device repeating it would keep
+// the read going for ever: it is a bad block too.
 std::optional<QByteArray> blockData(const QByteArray &frame, const CommandPacket &request)
 {
     const CommandPacket header = CommandPacket::fromBytes(frame);
@@ -45,7 +47,8 @@ std::optional<QByteArray> blockData(const QByteArray &frame, const CommandPacket
         || (status != LoByte(BlockMore) && status != LoByte(BlockLast)))
         return std::nullopt;
     const int n = header.word(2);
-    if (n > MaxBlockData || BlockHeaderSize + n > frame.size())
+    if (n > MaxBlockData || BlockHeaderSize + n > frame.size()
+        || (n == 0 && status == LoByte(BlockMore)))
         return std::nullopt;
     const QByteArray data = frame.mid(BlockHeaderSize, n);
     if (BlockChecksum(data) != static_cast<quint8>(frame[CommandPacket::Size]))

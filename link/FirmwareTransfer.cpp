@@ -1,0 +1,280 @@
+// Firmware parts: the start packet, the main MCU's preparation steps, the blocks, and the
+// wait for the switcher to come back after it rebooted.
+#include "TKVCOMControl.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr quint8 StatusAccepted = 0x00;
+constexpr quint8 StatusGo = 0xAA;
+constexpr quint8 StatusRefused = 0x44; // the switcher will not take this part
+constexpr quint8 StatusFailed = 0xFF;
+constexpr quint16 MoreBlocks = 0x00AA;
+constexpr quint16 LastBlock = 0x0056;
+constexpr quint16 PrepareStep1 = 0x0080;
+constexpr quint16 PrepareStep2 = 0x0010;
+constexpr int BlockData = 256;
+constexpr int MainFrame = 270; // main MCU frames always go padded to full size
+constexpr int RebootSteps = 100;
+constexpr int RebootAttempts = 10;
+constexpr int RebootTimeOutAttempt = 5;
+constexpr int RebootPollTicks = 10;
+constexpr int AckTrace = 8888;
+
+// wParam of 2034/2035: subcommand and MCU number.
+quint32 partWord(const CommandPacket &request)
+{
+    return MakeWord(request.subcommand(), LoByte(request.word(1)));
+}
+
+// lParam of 2034: the two version parts.
+quint32 versionWord(const CommandPacket &request)
+{
+    return MakeWord(LoByte(request.word(3)), LoByte(request.word(4)));
+}
+
+QString sentDump(const QString &prefix, const QByteArray &frame)
+{
+    static constexpr char digits[] = "0123456789ABCDEF";
+    QString text;
+    text.reserve(prefix.size() + frame.size() * 7);
+    text += prefix;
+    for (qsizetype i = 0; i < frame.size(); ++i) {
+        if (i > 0 && i % 16 == 0)
+            text += QLatin1String("\r\n");
+        if (i == 4 || i == 6 || i == 8 || i == 10 || i == 12)
+            text += QLatin1Char('|');
+        const auto byte = static_cast<quint8>(frame[i]);
+        const char entry[] = {'0', 'x', digits[byte >> 4], digits[byte & 0xF], ',', ' '};
+        text += QLatin1String(entry, sizeof entry);
+    }
+    return text;
+}
+
+// The start packet; true when the blocks may follow. A refused part reports success with
+// notice 2034, which is how the upgrade learns that the part was not written.
+bool startPart(TKVCOMControl &link, const CommandPacket &request, CommandResult &result)
+{
+    link.ExecuteCommand(request, result);
+    if (!result.Success)
+        return false;
+    if (result.reply.status() == StatusRefused) {
+        link.notify(LinkMessage::PartRefused, partWord(request), versionWord(request));
+        result.Success = true;
+        return false;
+    }
+    if (result.reply.status() != StatusGo) {
+        link.notify(LinkMessage::DataInvalid);
+        result.Success = false;
+        return false;
+    }
+    return true;
+}
+
+// The main MCU's preparation: two steps, each after a pause that gives the MCU time to
+// erase; true when both were taken.
+bool prepareMain(TKVCOMControl &link, const CommandPacket &request, CommandResult &result)
+{
+    for (const quint16 step : {PrepareStep1, PrepareStep2}) {
+        if (!link.Pause(link.timing().firmwareStepMs)) {
+            result.Success = false;
+            return false;
+        }
+        link.ExecuteCommand(
+            CommandPacket::make(request.command(), request.subcommand(), step), result);
+        if (!result.Success)
+            return false;
+        if (result.reply.status() == StatusRefused) {
+            link.notify(LinkMessage::PartRefused, partWord(request), versionWord(request));
+            result.Success = true;
+            return false;
+        }
+        if (result.reply.status() != StatusAccepted) {
+            link.notify(LinkMessage::DataInvalid);
+            result.Success = false;
+            return false;
+        }
+    }
+    if (!link.Pause(link.timing().firmwareStepMs)) {
+        result.Success = false;
+        return false;
+    }
+    return true;
+}
+
+// Sends SendStream in blocks of up to 256 bytes; true when all of it was accepted.
+bool sendBlocks(TKVCOMControl &link, const CommandPacket &request, CommandResult &result, bool main)
+{
+    QBuffer &stream = link.SendStream();
+    if (!stream.isOpen())
+        stream.open(QIODevice::ReadOnly);
+    stream.seek(0);
+    const qint64 size = stream.size();
+    const FrameKind ackKind = main ? FrameKind::MainAck : FrameKind::SlaveAck;
+    qint64 sent = 0;
+    quint16 block = 0;
+    do {
+        const qint64 remaining = size - sent;
+        const bool more = remaining > BlockData;
+        const QByteArray data = stream.read(more ? BlockData : remaining);
+        const auto n = static_cast<quint16>(data.size());
+
+        const CommandPacket header = CommandPacket::make(request.command(), request.subcommand(),
+            more ? MoreBlocks : LastBlock, n, request.word(1), block);
+        QByteArray frame = header.toByteArray();
+        frame.append(static_cast<char>(BlockChecksum(data)));
+        frame.append(data);
+        if (main)
+            frame.append(MainFrame - frame.size(), '\0');
+
+        bool accepted = false;
+        for (int attempt = 1; attempt <= TKVCOMControl::Attempts; ++attempt) {
+            link.ResetReceiveState(ackKind);
+            if (link.SendBuffer(frame) != frame.size()) {
+                result.Success = false;
+                link.notify(LinkMessage::TransportError);
+                return false;
+            }
+            const QString prefix = main
+                ? QLatin1Char('[') + QString::number(attempt) + QLatin1String("]send data:\r\n")
+                : QStringLiteral("send data:\r\n");
+            link.notify(LinkMessage::ReceiveDump, 0, 0, sentDump(prefix, frame));
+            if (!link.WaitReply()) {
+                result.Success = false;
+                return false;
+            }
+            if (link.TransportFailed()) {
+                result.Success = false;
+                link.notify(LinkMessage::TransportError);
+                return false;
+            }
+            if (link.TimedOut()) {
+                if (attempt == TKVCOMControl::Attempts) {
+                    result.Success = false;
+                    link.notify(LinkMessage::TimeOut);
+                    return false;
+                }
+                continue;
+            }
+            const CommandPacket reply = CommandPacket::fromBytes(link.ReceivedFrame());
+            link.trace(QStringLiteral("rcv cmd:   "), reply, AckTrace);
+            result.reply = reply;
+            const bool sound
+                = PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, header);
+            if (sound && reply.status() == StatusAccepted) {
+                sent += n;
+                ++block;
+                result.Success = true;
+                const qint64 percent = size > 0 ? sent * 100 / size : 100;
+                link.notify(
+                    LinkMessage::PartProgress, partWord(request), static_cast<quint32>(percent));
+                accepted = true;
+                break;
+            }
+            if (sound && reply.status() == StatusRefused) {
+                link.notify(LinkMessage::PartRefused, partWord(request), versionWord(request));
+                result.Success = true;
+            } else {
+                result.Success = false;
+            }
+            if (!link.Pause(link.timing().firmwareRetryMs)) {
+                result.Success = false;
+                return false;
+            }
+        }
+        if (!accepted) {
+            // Refused five times: the refusal (2034) is the report. Otherwise no good reply.
+            if (!result.Success)
+                link.notify(LinkMessage::SendFailed);
+            return false;
+        }
+    } while (sent < size && !link.StopRequested());
+    if (sent < size) {
+        result.Success = false; // stopped part-way
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void TKVCOMControl::TransferSlavePart(const CommandPacket &request, CommandResult &result)
+{
+    if (m_stopRequested || !startPart(*this, request, result))
+        return;
+    if (sendBlocks(*this, request, result, false))
+        notify(LinkMessage::TransferDone);
+}
+
+void TKVCOMControl::TransferMainPart(const CommandPacket &request, CommandResult &result)
+{
+    if (m_stopRequested || !startPart(*this, request, result)
+        || !prepareMain(*this, request, result) || !sendBlocks(*this, request, result, true))
+        return;
+    notify(LinkMessage::TransferDone, partWord(request), versionWord(request));
+    // The main MCU restarts on its own once its last block is in.
+    if (request.command() == 0x20 && request.subcommand() == 0x01)
+        WaitReboot(result);
+}
+
+void TKVCOMControl::WaitReboot(CommandResult &result)
+{
+    result = CommandResult();
+    static constexpr char Spinner[] = {'/', '-', '\\', '|'};
+    int step = 0;
+    const auto spin = [this, &step] {
+        notify(LinkMessage::Reboot, 0, 1,
+            QLatin1String("System rebooting, please wait ...") + QLatin1Char(Spinner[step++ % 4]));
+    };
+
+    // The switcher is deaf while it restarts: wait before asking.
+    for (int i = 0; i < RebootSteps; ++i) {
+        if (!Pause(m_timing.rebootStepMs))
+            return;
+        spin();
+    }
+
+    const CommandPacket probe = CommandPacket::make(0x01, 0x01);
+    const QByteArray wire = probe.toByteArray();
+    for (int attempt = 1; attempt <= RebootAttempts; ++attempt) {
+        ResetReceiveState(FrameKind::Reply);
+        if (SendBuffer(wire) != wire.size()) {
+            notify(LinkMessage::TransportError);
+            return;
+        }
+        trace(
+            QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd:   "), probe, 0);
+        // In steps, so that the spinner keeps turning; a reply ends the step at once.
+        for (int waited = 0; waited < m_timing.replyTicks && !m_frameComplete;
+             waited += RebootPollTicks) {
+            const WaitEnd end
+                = waitUntil([this] { return m_frameComplete; }, RebootPollTicks * m_timing.tickMs);
+            if (end == WaitEnd::Stopped)
+                return;
+            if (end == WaitEnd::TransportLost) {
+                notify(LinkMessage::TransportError);
+                return;
+            }
+            spin();
+        }
+        if (!m_frameComplete) {
+            if (attempt == RebootTimeOutAttempt) {
+                notify(LinkMessage::TimeOut);
+                return;
+            }
+            continue;
+        }
+        const CommandPacket reply = CommandPacket::fromBytes(ReceivedFrame());
+        result.reply = reply;
+        if (reply.status() != StatusFailed && PacketChecksum(reply) == reply.checksum()
+            && IsMatchingReply(reply, probe)) {
+            notify(LinkMessage::Reboot, 0, 0, QStringLiteral("System reboot ok"));
+            result.Success = true;
+            return;
+        }
+        if (!Pause(m_timing.retryPauseMs))
+            return;
+    }
+    notify(LinkMessage::Reboot, 0, 0, QStringLiteral("System reboot failed"));
+}
