@@ -1,0 +1,200 @@
+#include "FirmwarePackage.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr char Warning[] = "DON'T MODIFY THIS FILE MANNUALLY!";
+constexpr char Title[] = "FIRMWARE FOR Zelkora8";
+constexpr int TextField = 64;
+
+constexpr FirmwareMcuInfo Mcus[FirmwareMcuCount] = {
+    {FirmwareHeader::MainSubcommand, 1, "Main MCU", "_MM"},
+    {FirmwareHeader::SlaveSubcommand, 1, "Slave MCU1", "_MS"},
+    {FirmwareHeader::SlaveSubcommand, 2, "Slave MCU2", "_ir"},
+    {FirmwareHeader::SlaveSubcommand, 3, "Slave MCU3", "_PNL"},
+};
+
+void putWord(std::array<quint8, FirmwareHeader::Size> &bytes, std::size_t at, quint16 value)
+{
+    bytes[at] = LoByte(value);
+    bytes[at + 1] = HiByte(value);
+}
+
+} // namespace
+
+quint32 FirmwareHeader::imageLength() const
+{
+    return static_cast<quint32>(bytes[138]) | static_cast<quint32>(bytes[139]) << 8
+        | static_cast<quint32>(bytes[140]) << 16 | static_cast<quint32>(bytes[141]) << 24;
+}
+
+bool FirmwareHeader::checksumHolds() const
+{
+    return BlockChecksum(bytes.data(), Size - 1) == bytes[Size - 1];
+}
+
+bool FirmwareHeader::isKnownPart() const
+{
+    return command() == Command
+        && (subcommand() == MainSubcommand || subcommand() == SlaveSubcommand);
+}
+
+QString FirmwareHeader::partName() const
+{
+    return QStringLiteral("Part_%1.%2.%3.%4")
+        .arg(subcommand())
+        .arg(mcu())
+        .arg(version1())
+        .arg(version2());
+}
+
+CommandPacket FirmwareHeader::startPacket() const
+{
+    CommandPacket packet;
+    InitPacket(packet);
+    std::copy_n(bytes.begin() + PacketOffset, 10, packet.bytes.begin() + 2);
+    packet.bytes[12] = PacketChecksum(packet);
+    return packet;
+}
+
+FirmwareHeader FirmwareHeader::make(
+    quint8 subcommand, quint16 mcu, quint16 version1, quint16 version2, quint32 imageLength)
+{
+    FirmwareHeader h;
+    std::memcpy(h.bytes.data(), Warning, sizeof Warning - 1);
+    std::memcpy(h.bytes.data() + TextField, Title, sizeof Title - 1);
+    h.bytes[128] = Command;
+    h.bytes[129] = subcommand;
+    putWord(h.bytes, 130, mcu);
+    putWord(h.bytes, 134, version1);
+    putWord(h.bytes, 136, version2);
+    for (std::size_t i = 0; i < 4; ++i)
+        h.bytes[138 + i] = static_cast<quint8>(imageLength >> (8 * i));
+    h.bytes[Size - 1] = BlockChecksum(h.bytes.data(), Size - 1);
+    return h;
+}
+
+FirmwareHeader FirmwareHeader::fromBytes(const QByteArray &data)
+{
+    FirmwareHeader h;
+    const auto n = static_cast<std::size_t>(std::clamp<qsizetype>(data.size(), 0, Size));
+    std::copy_n(reinterpret_cast<const quint8 *>(data.constData()), n, h.bytes.begin());
+    return h;
+}
+
+QByteArray FirmwareHeader::toByteArray() const
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), Size);
+}
+
+void Scramble(QByteArray &data, qint64 offset)
+{
+    auto *p = reinterpret_cast<quint8 *>(data.data());
+    for (qsizetype i = 0; i < data.size(); ++i)
+        p[i] = ScrambleByte(p[i], offset + i);
+}
+
+void Unscramble(QByteArray &data, qint64 offset)
+{
+    auto *p = reinterpret_cast<quint8 *>(data.data());
+    for (qsizetype i = 0; i < data.size(); ++i)
+        p[i] = UnscrambleByte(p[i], offset + i);
+}
+
+const FirmwareMcuInfo &McuInfo(FirmwareMcu mcu)
+{
+    return Mcus[static_cast<int>(mcu)];
+}
+
+FirmwarePackageReader::FirmwarePackageReader(QIODevice *device) : m_device(device)
+{
+    if (m_device)
+        m_size = std::max<qint64>(0, m_device->size() - m_device->pos());
+}
+
+bool FirmwarePackageReader::open(const QString &path)
+{
+    m_device = nullptr;
+    m_size = m_position = 0;
+    m_file = std::make_unique<QFile>(path);
+    if (!m_file->open(QIODevice::ReadOnly)) {
+        m_error = m_file->errorString();
+        return false;
+    }
+    if (m_file->size() > MaxFirmwarePackageSize) {
+        m_error = QStringLiteral("larger than %1 bytes").arg(MaxFirmwarePackageSize);
+        m_file->close();
+        return false;
+    }
+    m_device = m_file.get();
+    m_size = m_file->size();
+    return true;
+}
+
+FirmwarePackageReader::Status FirmwarePackageReader::readHeader(FirmwareHeader &header)
+{
+    if (!m_device)
+        return Status::ReadError;
+    if (atEnd())
+        return Status::End;
+    if (m_size - m_position < FirmwareHeader::Size)
+        return Status::ShortHeader;
+    const QByteArray bytes = m_device->read(FirmwareHeader::Size);
+    if (bytes.size() != FirmwareHeader::Size)
+        return Status::ReadError;
+    m_position += FirmwareHeader::Size;
+    header = FirmwareHeader::fromBytes(bytes);
+    if (!header.checksumHolds())
+        return Status::BadChecksum;
+    return header.isKnownPart() ? Status::Ok : Status::UnknownPart;
+}
+
+FirmwarePackageReader::Status FirmwarePackageReader::checkImage(const FirmwareHeader &header) const
+{
+    if (!m_device)
+        return Status::ReadError;
+    // The length field is 32-bit: compare in 64 bits, against what the data still holds.
+    return static_cast<qint64>(header.imageLength()) > m_size - m_position ? Status::ImagePastEnd
+                                                                           : Status::Ok;
+}
+
+FirmwarePackageReader::Status FirmwarePackageReader::readImage(
+    const FirmwareHeader &header, QByteArray &image)
+{
+    image.clear();
+    if (const Status s = checkImage(header); s != Status::Ok)
+        return s;
+    const qint64 length = header.imageLength();
+    image = m_device->read(length);
+    if (image.size() != length) {
+        image.clear();
+        return Status::ReadError;
+    }
+    m_position += length;
+    Unscramble(image);
+    return Status::Ok;
+}
+
+FirmwarePackageReader::Status FirmwarePackageReader::skipImage(const FirmwareHeader &header)
+{
+    if (const Status s = checkImage(header); s != Status::Ok)
+        return s;
+    const qint64 length = header.imageLength();
+    if (m_device->isSequential() ? m_device->skip(length) != length
+                                 : !m_device->seek(m_device->pos() + length))
+        return Status::ReadError;
+    m_position += length;
+    return Status::Ok;
+}
+
+FirmwarePackageReader::Status FirmwarePackageReader::next(FirmwareHeader &header, QByteArray &image)
+{
+    image.clear();
+    if (const Status s = readHeader(header); s != Status::Ok)
+        return s;
+    return readImage(header, image);
+}

@@ -1,0 +1,177 @@
+#include "FirmwareUpgrade.h"
+
+#include "FirmwarePackage.h"
+#include "TKVCOMControl.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// "a.b" or "a.b.c.d" from the two words a refusal or progress notice carries.
+QString partNumbers(quint32 word)
+{
+    return QString::number(HiByte(static_cast<quint16>(word))) + QLatin1Char('.')
+        + QString::number(LoByte(static_cast<quint16>(word)));
+}
+
+const QString &badFile()
+{
+    static const QString text = QStringLiteral("Bad FW file!");
+    return text;
+}
+
+} // namespace
+
+bool ApplyFirmwareNotice(const LinkNotice &notice, FirmwareUpgradeHost &host, FirmwareFlags flags)
+{
+    switch (notice.code) {
+    case LinkMessage::PartRefused:
+        host.appendMessage(QLatin1String("Write to Part_") + partNumbers(notice.wParam)
+            + QLatin1Char('.') + partNumbers(notice.lParam) + QLatin1String(" failed"));
+        flags.WriteFailed = true;
+        return true;
+    case LinkMessage::PartProgress: {
+        const auto percent = static_cast<quint16>(notice.lParam);
+        if (percent != flags.LastPercent) {
+            host.setGauge(QLatin1String("Upgrading Part_") + partNumbers(notice.wParam), percent);
+            flags.LastPercent = percent;
+        }
+        return true;
+    }
+    case LinkMessage::Reboot:
+        host.showRebootLine(notice.text, notice.lParam == 1);
+        return true;
+    default:
+        return false;
+    }
+}
+
+FirmwareUpgrade::FirmwareUpgrade(
+    TKVCOMControl &link, FirmwareUpgradeHost &host, FirmwareFlags flags)
+    : m_link(link), m_host(host), m_flags(flags)
+{ }
+
+bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    if (!QFileInfo::exists(path)) {
+        m_host.appendMessage(
+            QLatin1String("Firmware file: ") + path + QLatin1String(" does not exist"));
+        return false;
+    }
+    if (m_flags.StopRequested)
+        return false;
+    if (!m_link.Connected()) {
+        m_host.connectLink();
+        if (!m_link.Connected())
+            return false;
+    }
+    if (!m_flags.RunnerIdle) {
+        m_host.showStatus(3, QStringLiteral("In processing, command ignored"));
+        return false;
+    }
+
+    m_host.setUpgrading(true);
+    m_host.showStatus(3, QString());
+    m_flags.RunnerIdle = false;
+
+    // The write-failure flag is cleared at every part; a refusal is remembered here so that
+    // it fails the upgrade even when a later part goes through.
+    m_partRefused = false;
+    const QMetaObject::Connection watch = QObject::connect(
+        &m_link, &TKVCOMControl::notification, &m_link, [this](const LinkNotice &notice) {
+            if (notice.code == LinkMessage::PartRefused) {
+                m_partRefused = true;
+                m_flags.WriteFailed = true;
+            }
+        });
+    const bool partsWritten = upgradeParts(path);
+    QObject::disconnect(watch);
+
+    m_flags.RunnerIdle = true;
+    bool upgraded = false;
+    if (partsWritten && !m_flags.StopRequested) {
+        CommandResult reboot;
+        m_host.runCommand(QStringLiteral("Reboot system ..."), 0x80, 0x02, 0x000F, 0, 0, 0, reboot);
+        // Without an accepted reboot command the switcher still runs its old firmware: waiting
+        // for it to "come back" would report a success that did not happen.
+        if (reboot.Success && !m_flags.StopRequested) {
+            m_flags.RunnerIdle = false;
+            CommandResult back;
+            m_link.WaitReboot(back);
+            m_flags.RunnerIdle = true;
+            if (back.Success) {
+                m_host.appendMessage(QStringLiteral("Firmware upgrade successfully!"));
+                m_host.showStatus(2, QStringLiteral("Firmware upgrade successfully"));
+                upgraded = true;
+            }
+        }
+    }
+    finish();
+    return upgraded;
+}
+
+// Sends the parts one by one; true when every part of the package was written and none was
+// refused.
+bool FirmwareUpgrade::upgradeParts(const QString &path)
+{
+    FirmwarePackageReader reader;
+    if (!reader.open(path)) {
+        m_host.appendMessage(badFile());
+        return false;
+    }
+    do {
+        m_host.setGauge(QStringLiteral("Upgrade progress"), 0);
+        m_flags.LastPercent = FirmwareFlags::NoPercent;
+        m_flags.WriteFailed = false;
+
+        FirmwareHeader header;
+        QByteArray image;
+        // Any damage stops the upgrade: parts after a bad header cannot be found reliably,
+        // and guessing would send garbage to the switcher.
+        if (reader.next(header, image) != FirmwarePackageReader::Status::Ok) {
+            m_host.appendMessage(badFile());
+            return false;
+        }
+        QBuffer &stream = m_link.SendStream();
+        stream.close();
+        stream.setData(image);
+        image.clear();
+        stream.open(QIODevice::ReadOnly);
+
+        const QString name = header.partName();
+        const QString upgrading = QLatin1String("Upgrading ") + name + QLatin1String(" ...");
+        m_host.showStatus(2, upgrading);
+        m_host.appendMessage(upgrading);
+
+        const CommandPacket request = header.startPacket();
+        CommandResult result;
+        if (header.subcommand() == FirmwareHeader::MainSubcommand)
+            m_link.TransferMainPart(request, result);
+        else
+            m_link.TransferSlavePart(request, result);
+
+        if (!result.Success) {
+            m_host.appendMessage(QLatin1String("Upgrading ") + name + QLatin1String(" failed"));
+            return false;
+        }
+        if (m_flags.WriteFailed) {
+            m_host.showStatus(2, QLatin1String("Write ") + name + QLatin1String(" failed"), true);
+        } else {
+            m_host.appendMessage(name + QLatin1String(" upgrading complete"));
+            m_host.showStatus(2, QStringLiteral("Done"));
+        }
+    } while (!reader.atEnd() && !m_flags.StopRequested);
+    return !m_partRefused && !m_flags.WriteFailed && !m_flags.StopRequested;
+}
+
+void FirmwareUpgrade::finish()
+{
+    m_host.setUpgrading(false);
+    m_flags.RunnerIdle = true;
+    m_host.showStatus(3, QString());
+    QBuffer &stream = m_link.SendStream();
+    stream.close();
+    stream.setData(QByteArray());
+}

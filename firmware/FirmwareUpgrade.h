@@ -1,0 +1,79 @@
+#pragma once
+
+#include "CommandPacket.h"
+#include "LinkMessage.h"
+
+#include <QString>
+#include <QtGlobal>
+
+class TKVCOMControl;
+
+// What the upgrade shows and uses of whoever drives it: the FW page of the main window, or
+// matrixctl. All calls come on the caller's thread, synchronously.
+class FirmwareUpgradeHost
+{
+public:
+    virtual ~FirmwareUpgradeHost() = default;
+
+    // One line appended to the message memo (mmoMessage).
+    virtual void appendMessage(const QString &line) = 0;
+    // A link 2038 line: with replacesRebooting, it replaces the memo's last line when that
+    // holds "System rebooting", else it is appended.
+    virtual void showRebootLine(const QString &text, bool replacesRebooting) = 0;
+    // ShowStatus: status panel 1..4, optionally blinking panel 2.
+    virtual void showStatus(int panel, const QString &text, bool blink = false) = 0;
+    // The gauge (tsgFWProgress): caption and progress in percent, repainted at once.
+    virtual void setGauge(const QString &caption, int percent) = 0;
+    // True while an upgrade runs: the Upgrade button is disabled and the memo's caret hidden.
+    virtual void setUpgrading(bool upgrading) = 0;
+    // The connect action of the Connection group (btnConnectClick); it reports its own
+    // failures.
+    virtual void connectLink() = 0;
+    // The command runner (RunCommand), used for the final reboot command.
+    virtual void runCommand(const QString &progress, quint8 command, quint8 subcommand,
+        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
+        = 0;
+};
+
+// The program-wide flags the upgrade shares with the runner and the window (ShellState).
+struct FirmwareFlags
+{
+    // A "forgotten" last percent: the next progress notice always moves the gauge.
+    static constexpr quint16 NoPercent = 0xFFFF;
+
+    bool &StopRequested;
+    bool &RunnerIdle;
+    bool &WriteFailed; // set by notice 2034, cleared at the start of each part
+    quint16 &LastPercent; // last percent shown on the gauge (notice 2035)
+};
+
+// The window's handling of the link's firmware notices, for hosts without a window of their
+// own: 2034 appends "Write to Part_a.b.c.d failed" and sets WriteFailed; 2035 moves the gauge
+// when the percent changed; 2038 shows the reboot line. False for any other notice.
+bool ApplyFirmwareNotice(const LinkNotice &notice, FirmwareUpgradeHost &host, FirmwareFlags flags);
+
+// Sends every part of a firmware package to the switcher and reboots it.
+//
+// The host must turn the link's notices 2034, 2035 and 2038 into memo lines and gauge
+// updates (ApplyFirmwareNotice does so), as it does for every link notice. The procedure
+// itself also watches 2034 while it runs, so that any refused part fails the upgrade.
+class FirmwareUpgrade final
+{
+    Q_DISABLE_COPY_MOVE(FirmwareUpgrade)
+public:
+    FirmwareUpgrade(TKVCOMControl &link, FirmwareUpgradeHost &host, FirmwareFlags flags);
+
+    // The whole upgrade from one package file. True only when every part was written, the
+    // reboot command was accepted and the switcher came back ("Firmware upgrade
+    // successfully!").
+    bool UpgradeFirmware(const QString &path);
+
+private:
+    bool upgradeParts(const QString &path);
+    void finish();
+
+    TKVCOMControl &m_link;
+    FirmwareUpgradeHost &m_host;
+    FirmwareFlags m_flags;
+    bool m_partRefused = false;
+};
