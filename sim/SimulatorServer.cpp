@@ -1,6 +1,7 @@
 #include "SimulatorServer.h"
 
 #include "InProcessTransport.h"
+#include "SimFirmwarePacing.h"
 #include "SimPty.h"
 #include "SimSession.h"
 
@@ -8,6 +9,8 @@
 
 SimulatorServer::SimulatorServer(QObject *parent) : QObject(parent)
 {
+    // First: a rebooting switcher answers nothing, whichever part a request is for.
+    m_simulator.addFrameHandler(&m_firmware);
     m_simulator.addFrameHandler(&m_edid);
     connect(&m_tcp, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_tcp.nextPendingConnection())
@@ -40,18 +43,28 @@ SimSession *SimulatorServer::newSession(QObject *owner)
     return session;
 }
 
+SimLinePacer *SimulatorServer::newLine(QObject *owner)
+{
+    SimSession *session = newSession(owner);
+    auto *line = new SimLinePacer(m_baud, session);
+    connect(line, &SimLinePacer::received, session, &SimSession::receive);
+    connect(session, &SimSession::send, line, &SimLinePacer::transmit);
+    connect(session, &SimSession::hangUp, line, &SimLinePacer::transmitHangUp);
+    return line;
+}
+
 void SimulatorServer::serve(QTcpSocket *socket)
 {
     // Replies are small and split replies must leave as separate segments.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    SimSession *session = newSession(socket);
-    connect(socket, &QTcpSocket::readyRead, session,
-        [socket, session] { session->receive(socket->readAll()); });
-    connect(session, &SimSession::send, socket, [socket](const QByteArray &bytes) {
+    SimLinePacer *line = newLine(socket);
+    connect(
+        socket, &QTcpSocket::readyRead, line, [socket, line] { line->receive(socket->readAll()); });
+    connect(line, &SimLinePacer::send, socket, [socket](const QByteArray &bytes) {
         if (socket->state() == QAbstractSocket::ConnectedState)
             socket->write(bytes);
     });
-    connect(session, &SimSession::hangUp, socket, &QTcpSocket::disconnectFromHost);
+    connect(line, &SimLinePacer::hangUp, socket, &QTcpSocket::disconnectFromHost);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 }
 
@@ -63,20 +76,20 @@ QString SimulatorServer::openPty(const QString &symlinkPath)
         return {};
     }
     m_ptyError.clear();
-    SimSession *session = newSession(pty);
-    connect(pty, &SimPty::received, session, &SimSession::receive);
-    connect(session, &SimSession::send, pty, &SimPty::write);
+    SimLinePacer *line = newLine(pty);
+    connect(pty, &SimPty::received, line, &SimLinePacer::receive);
+    connect(line, &SimLinePacer::send, pty, &SimPty::write);
     return pty->slavePath();
 }
 
 void SimulatorServer::attach(InProcessTransport *transport)
 {
-    SimSession *session = newSession(this);
-    connect(transport, &InProcessTransport::written, session, &SimSession::receive);
+    SimLinePacer *line = newLine(this);
+    connect(transport, &InProcessTransport::written, line, &SimLinePacer::receive);
     connect(
-        session, &SimSession::send, transport, &InProcessTransport::deliver, Qt::QueuedConnection);
+        line, &SimLinePacer::send, transport, &InProcessTransport::deliver, Qt::QueuedConnection);
     connect(
-        session, &SimSession::hangUp, transport, [transport] { transport->breakStream(); },
+        line, &SimLinePacer::hangUp, transport, [transport] { transport->breakStream(); },
         Qt::QueuedConnection);
-    connect(transport, &QObject::destroyed, session, &QObject::deleteLater);
+    connect(transport, &QObject::destroyed, line->parent(), &QObject::deleteLater);
 }

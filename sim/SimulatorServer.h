@@ -2,6 +2,7 @@
 
 #include "SimEdid.h"
 #include "SimFaults.h"
+#include "SimFirmware.h"
 #include "SwitcherSimulator.h"
 
 #include <QByteArrayList>
@@ -12,6 +13,7 @@
 
 class InProcessTransport;
 class QTcpSocket;
+class SimLinePacer;
 class SimSession;
 
 // One simulated switcher reachable over TCP, pseudo terminals and in-process transports.
@@ -27,6 +29,12 @@ public:
     SwitcherSimulator &simulator() { return m_simulator; }
     SimFaults &faults() { return m_faults; }
     SimEdid &edid() { return m_edid; }
+    SimFirmware &firmware() { return m_firmware; }
+
+    // Paces every connection opened from now on like a serial line at this baud rate (0: as
+    // fast as the transport goes).
+    void setBaud(int baud) { m_baud = baud; }
+    int baud() const { return m_baud; }
 
     // port 0 = any free port. Clients may come and go, one after another or side by side.
     bool listenTcp(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
@@ -51,13 +59,17 @@ Q_SIGNALS:
 
 private:
     SimSession *newSession(QObject *owner);
+    // A session behind the line's pacing; the transport talks to the pacer.
+    SimLinePacer *newLine(QObject *owner);
     void serve(QTcpSocket *socket);
 
     // Declared first so that they outlive the sessions below that refer to them.
     SwitcherSimulator m_simulator;
+    SimFirmware m_firmware{m_simulator.state()};
     SimEdid m_edid{m_simulator};
     SimFaults m_faults;
     QByteArrayList m_received;
     QString m_ptyError;
+    int m_baud = 0;
     QTcpServer m_tcp;
 };

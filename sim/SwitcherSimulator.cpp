@@ -232,8 +232,9 @@ SwitcherSimulator::Answer SwitcherSimulator::answer(const CommandPacket &request
         return setSwitch(s.powerOn);
     }
 
-    // Firmware. This unit keeps its firmware: a part is declined (0x44), which the
-    // controller reports as a refused part. The main MCU's preparation steps are accepted.
+    // Firmware, for an interpreter without the loader (SimFirmware, which a served switcher
+    // has and asks first): a part is declined (0x44), which the controller reports as a
+    // refused part. The main MCU's preparation steps are accepted.
     case code(0x20, 0x01):
         if (word1 == 0x0001)
             return {StatusDeclined, 0};

@@ -41,8 +41,13 @@ Device behaviour:
     block frames (--edid-block-size data bytes each); a download takes 270-byte frames
     into the input(s) or user memory. Displays have built-in EDIDs unless --edid-dir gives
     a folder: output n then shows its n-th .bin file in name order (wrapping around).
-  - Firmware parts (20/01 word1 1, 20/02 MCU 1-3) are declined with 44; the main MCU's
-    preparation steps (20/01 word1 0080, 0010) are accepted. 80/02 000F reboots.
+  - Firmware: a part start (20/01 word1 1, 20/02 MCU 1-3) answers AA, or 44 when its
+    version is below --fw-min-version; the main MCU's preparation steps (20/01 word1
+    0080, 0010) answer 00. A data block answers 00 when its data checksum holds, else FF.
+    After the main MCU's last block, and after 80/02 000F, the switcher is silent for
+    --fw-reboot-ms (default 2000), then answers again.
+  - --baud paces every connection like a serial line at that rate (10 bits a byte each
+    way), so that a pty or TCP link takes as long as a real line.
 
 Faults: the counters spoil that many of the next replies; --split, --extra-bytes and
 --delay apply to every reply. On a pty, --drop-connection-after loses the reply only.)";
@@ -112,6 +117,9 @@ int main(int argc, char *argv[])
         option("edid-refuse-block", "Refuse <n> EDID read blocks or download frames.", "n"),
         option("edid-oversize-block", "Claim 270 data bytes in <n> EDID read blocks.", "n"),
         option("edid-decline-download", "Answer 00, not AA, to <n> EDID download starts.", "n"),
+        option("baud", "Pace the line like a serial port at <rate> baud (0: no pacing).", "rate"),
+        option("fw-reboot-ms", "Stay silent this long while rebooting (default 2000).", "ms"),
+        option("fw-min-version", "Refuse firmware parts older than <v1.v2> with 44.", "v1.v2"),
         option("verbose", "Trace requests and replies on stderr."),
     });
     parser.process(app);
@@ -146,6 +154,26 @@ int main(int argc, char *argv[])
     if (!numbersOk || !edidNumbersOk)
         return 2;
     server.edid().setBlockSize(edidBlockSize);
+
+    int baud = 0;
+    int rebootMs = SimFirmware::DefaultRebootMs;
+    if (!readInt(parser, QStringLiteral("baud"), 0, 4'000'000, &baud)
+        || !readInt(parser, QStringLiteral("fw-reboot-ms"), 0, 3'600'000, &rebootMs))
+        return 2;
+    server.setBaud(baud);
+    server.firmware().setRebootMs(rebootMs);
+    if (parser.isSet(QStringLiteral("fw-min-version"))) {
+        const QStringList parts = parser.value(QStringLiteral("fw-min-version")).split(u'.');
+        bool ok1 = false, ok2 = false;
+        const uint v1 = parts.value(0).toUInt(&ok1);
+        const uint v2 = parts.value(1).toUInt(&ok2);
+        if (parts.size() != 2 || !ok1 || !ok2 || v1 > 0xFFFF || v2 > 0xFFFF) {
+            std::fprintf(stderr, "matrix-sim: --fw-min-version wants v1.v2, not \"%s\"\n",
+                qPrintable(parser.value(QStringLiteral("fw-min-version"))));
+            return 2;
+        }
+        server.firmware().setMinimumVersion(static_cast<quint16>(v1), static_cast<quint16>(v2));
+    }
 
     const QHostAddress address(parser.value(QStringLiteral("listen")));
     if (address.isNull()) {
