@@ -168,6 +168,13 @@ void TestEdidTransfer::read_data()
             << Spoil{-1,
                    [](SimulatorServer &s) { s.simulator().state().outputConnected[1] = false; }}
             << false << W{} << sendFailed;
+        // A TCP switcher that hangs up is a transport failure; on a serial line only that block
+        // is lost, and asked for again.
+        const bool tcp = QLatin1String(wire) == QLatin1String("tcp");
+        row("connection lost mid-read")
+            << 256 << Spoil{0, [](SimulatorServer &s) { s.faults().dropConnectionAfter = 1; }}
+            << !tcp << (tcp ? W{0xAA} : W{0xAA, 0xAA})
+            << (tcp ? QStringList{u"TCP control failed!"_s} : none);
         row("blocks lost") << 256
                            << Spoil{0, [](SimulatorServer &s) { s.faults().dropReplies = 5; }}
                            << false << W{0xAA, 0xAA, 0xAA, 0xAA, 0xAA}
