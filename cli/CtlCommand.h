@@ -82,3 +82,4 @@ QString HexBytes(const CommandPacket &packet);
 // Command groups, one file each.
 void AddDeviceCommands(CtlCommandTable &table);
 void AddEdidCommands(CtlCommandTable &table);
+void AddFirmwareCommands(CtlCommandTable &table);

@@ -16,6 +16,7 @@ const CtlCommandTable &commands()
         CtlCommandTable t;
         AddDeviceCommands(t);
         AddEdidCommands(t);
+        AddFirmwareCommands(t);
         return t;
     }();
     return table;

@@ -1,0 +1,280 @@
+#include "CtlCommand.h"
+
+#include "FirmwareMerge.h"
+#include "FirmwarePackage.h"
+#include "FirmwareUpgrade.h"
+#include "LinkStatusText.h"
+#include "TKVCOMControl.h"
+
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <algorithm>
+
+// Firmware packages: merge images into a package, list a package, upgrade the switcher.
+namespace {
+
+constexpr int BarWidth = 30;
+
+// Image options in package order: --main, --slave1, --slave2, --slave3.
+constexpr const char *McuOptions[FirmwareMcuCount] = {"main", "slave1", "slave2", "slave3"};
+
+// Memo lines go to stdout; the merge tool does not ask: an existing package is kept unless
+// --overwrite was given.
+class CliMergeHost final : public FirmwareMergeHost
+{
+public:
+    CliMergeHost(QTextStream &out, bool overwrite) : m_out(out), m_overwrite(overwrite) { }
+    void appendMessage(const QString &line) override { m_out << line << '\n'; }
+    bool confirm(const QString &question) override
+    {
+        m_out << question << (m_overwrite ? " yes" : " no (use --overwrite)") << '\n';
+        return m_overwrite;
+    }
+
+private:
+    QTextStream &m_out;
+    bool m_overwrite;
+};
+
+CtlJob merge(const QStringList &args)
+{
+    FirmwareMergeSources sources;
+    QString folder;
+    bool overwrite = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (arg == QLatin1String("--overwrite")) {
+            overwrite = true;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            throw UsageError{arg + QLatin1String(" wants a value")};
+        const QString value = args[++i];
+        if (arg == QLatin1String("-o")) {
+            folder = value;
+            continue;
+        }
+        bool known = false;
+        for (int m = 0; m < FirmwareMcuCount; ++m) {
+            const QString name = QLatin1String("--") + QLatin1String(McuOptions[m]);
+            FirmwareMergeSource &source = sources[static_cast<std::size_t>(m)];
+            if (arg == name) {
+                source.file = value;
+                known = true;
+            } else if (arg == name + QLatin1String("-version")) {
+                // As typed into the two version edits: each side clamped by the same rule.
+                source.version1 = value.section(QLatin1Char('.'), 0, 0);
+                source.version2 = value.section(QLatin1Char('.'), 1);
+                known = true;
+            }
+        }
+        if (!known)
+            throw UsageError{QLatin1String("firmware merge: unknown option ") + arg};
+    }
+    if (std::all_of(sources.begin(), sources.end(),
+            [](const FirmwareMergeSource &s) { return s.file.isEmpty(); }))
+        throw UsageError{QStringLiteral("firmware merge needs at least one image")};
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir())
+        throw UsageError{QLatin1String("-o: no folder ") + folder};
+
+    return [sources, folder, overwrite](CtlContext &ctx) mutable {
+        CliMergeHost host(ctx.out, overwrite);
+        const FirmwareMergeResult result = MergeFirmware(sources, folder, host);
+        if (result.outcome == FirmwareMergeResult::NothingMerged)
+            ctx.err << "Nothing merged" << Qt::endl;
+        return result.outcome == FirmwareMergeResult::Saved ? ExitOk : ExitFailed;
+    };
+}
+
+QString mcuLabel(const FirmwareHeader &header)
+{
+    for (int m = 0; m < FirmwareMcuCount; ++m) {
+        const FirmwareMcuInfo &info = McuInfo(static_cast<FirmwareMcu>(m));
+        if (info.subcommand == header.subcommand() && info.mcu == header.mcu())
+            return QLatin1String(info.label);
+    }
+    return QStringLiteral("unknown MCU");
+}
+
+CtlJob info(const QStringList &args)
+{
+    if (args.size() != 1)
+        throw UsageError{QStringLiteral("firmware info takes one package file")};
+    return [path = args[0]](CtlContext &ctx) {
+        FirmwarePackageReader reader;
+        if (!reader.open(path)) {
+            ctx.err << path << ": " << reader.error() << Qt::endl;
+            return ExitFailed;
+        }
+        using Status = FirmwarePackageReader::Status;
+        bool good = true;
+        for (int n = 1;; ++n) {
+            const qint64 offset = reader.position();
+            FirmwareHeader header;
+            Status status = reader.readHeader(header);
+            if (status == Status::End)
+                break;
+            if (status == Status::ShortHeader || status == Status::ReadError) {
+                ctx.out << "Part " << n << " at " << offset << ": "
+                        << (status == Status::ShortHeader ? "truncated header" : "read error")
+                        << '\n';
+                good = false;
+                break;
+            }
+            const bool checksum = status != Status::BadChecksum;
+            ctx.out << "Part " << n << " at " << offset << ": " << header.partName() << "  "
+                    << mcuLabel(header) << "  version " << header.version1() << '.'
+                    << header.version2() << "  " << header.imageLength() << " bytes  header "
+                    << (checksum ? "checksum ok" : "checksum BAD")
+                    << (status == Status::UnknownPart ? "  (not a firmware part)" : "") << '\n';
+            good = good && status == Status::Ok;
+            // The length of a damaged header may still lead to the next part; follow it only
+            // as far as the file goes.
+            status = reader.skipImage(header);
+            if (status != Status::Ok) {
+                ctx.out << "Part " << n << ": image runs past the end of the file\n";
+                good = false;
+                break;
+            }
+        }
+        if (reader.size() == 0) {
+            ctx.out << "Empty package\n";
+            good = false;
+        }
+        return good ? ExitOk : ExitFailed;
+    };
+}
+
+// The FW page for a terminal: memo lines and the link's reports as lines, the gauge as a bar
+// redrawn in place.
+class CliUpgradeHost final : public FirmwareUpgradeHost
+{
+public:
+    explicit CliUpgradeHost(CtlContext &ctx) : m_ctx(ctx) { }
+
+    void appendMessage(const QString &line) override
+    {
+        endLine();
+        m_ctx.out << line << '\n';
+        m_ctx.out.flush();
+    }
+    void showRebootLine(const QString &text, bool replacesRebooting) override
+    {
+        if (replacesRebooting && m_rebooting) {
+            m_ctx.out << '\r' << text;
+        } else {
+            endLine();
+            m_ctx.out << text;
+        }
+        m_rebooting = replacesRebooting && text.contains(QLatin1String("System rebooting"));
+        m_open = true;
+        if (!replacesRebooting)
+            endLine();
+        m_ctx.out.flush();
+    }
+    void showStatus(int panel, const QString &text, bool blink) override
+    {
+        // Failures blink in the window's status bar; here they go to stderr.
+        if (panel == 2 && blink && !text.isEmpty())
+            failure(text);
+    }
+    void setGauge(const QString &caption, int percent) override
+    {
+        const int filled = BarWidth * percent / 100;
+        if (m_open)
+            endLine();
+        m_ctx.out << '\r' << '[' << QString(filled, QLatin1Char('#'))
+                  << QString(BarWidth - filled, QLatin1Char('-')) << "] "
+                  << QString::number(percent).rightJustified(3) << "% " << caption;
+        m_bar = true;
+        m_ctx.out.flush();
+    }
+    void setUpgrading(bool) override { }
+    void connectLink() override { m_ctx.device.connect(); }
+    void runCommand(const QString &, quint8 command, quint8 subcommand, quint16 word1,
+        quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
+    {
+        m_ctx.device.link().ExecuteCommand(
+            CommandPacket::make(command, subcommand, word1, word2, word3, word4), result);
+    }
+
+    void failure(const QString &text)
+    {
+        endLine();
+        m_ctx.out.flush();
+        m_ctx.err << text << Qt::endl;
+    }
+
+private:
+    // Ends a bar or spinner line so that the next output starts on a line of its own.
+    void endLine()
+    {
+        if (m_open || m_bar)
+            m_ctx.out << '\n';
+        m_open = m_bar = m_rebooting = false;
+    }
+
+    CtlContext &m_ctx;
+    bool m_open = false; // a reboot line without its line break
+    bool m_bar = false; // a progress bar without its line break
+    bool m_rebooting = false;
+};
+
+CtlJob upgrade(const QStringList &args)
+{
+    if (args.size() != 1)
+        throw UsageError{QStringLiteral("firmware upgrade takes one package file")};
+    return [path = args[0]](CtlContext &ctx) {
+        TKVCOMControl &link = ctx.device.link();
+        if (QFileInfo::exists(path) && !ctx.device.connect())
+            return ExitFailed;
+
+        bool stop = false, idle = true, writeFailed = false;
+        quint16 lastPercent = FirmwareFlags::NoPercent;
+        const FirmwareFlags flags{stop, idle, writeFailed, lastPercent};
+        CliUpgradeHost host(ctx);
+        const QMetaObject::Connection notices = QObject::connect(
+            &link, &TKVCOMControl::notification, &link, [&](const LinkNotice &notice) {
+                if (ApplyFirmwareNotice(notice, host, flags))
+                    return;
+                const QString text = LinkStatusText(notice, link);
+                if (!text.isEmpty())
+                    host.failure(text);
+            });
+        FirmwareUpgrade procedure(link, host, flags);
+        const bool upgraded = procedure.UpgradeFirmware(path);
+        QObject::disconnect(notices);
+        if (!upgraded)
+            host.failure(QStringLiteral("Firmware upgrade failed"));
+        return upgraded ? ExitOk : ExitFailed;
+    };
+}
+
+CtlJob firmware(const QStringList &args)
+{
+    const QString what = args.value(0);
+    const QStringList rest = args.mid(1);
+    if (what == QLatin1String("merge"))
+        return merge(rest);
+    if (what == QLatin1String("info"))
+        return info(rest);
+    if (what == QLatin1String("upgrade"))
+        return upgrade(rest);
+    throw UsageError{QStringLiteral("firmware takes merge, info or upgrade")};
+}
+
+} // namespace
+
+void AddFirmwareCommands(CtlCommandTable &table)
+{
+    table.append({QStringLiteral("firmware"),
+        QStringLiteral(
+            "firmware merge [--MCU FILE [--MCU-version V1.V2]]... [-o DIR] [--overwrite]\n"
+            "                              MCU is main, slave1, slave2 or slave3: build\n"
+            "                              Zelkora8_<versions>.fw in DIR (default: the first\n"
+            "                              image's folder); version parts above 255 are 255\n"
+            "firmware info FILE.fw         list a package's parts and check their headers\n"
+            "firmware upgrade FILE.fw      write a package to the switcher and reboot it"),
+        firmware});
+}
