@@ -1,9 +1,9 @@
 #include "TForm1.h"
 
-#include "CommandPacket.h"
 #include "CommandRunner.h"
 #include "ConnectionControl.h"
 #include "DeviceEntry.h"
+#include "FirmwarePage.h"
 #include "LinkLease.h"
 #include "LinkStatusText.h"
 #include "SettingsFile.h"
@@ -22,7 +22,6 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTabBar>
-#include <QTextBlock>
 
 #include <algorithm>
 
@@ -72,6 +71,7 @@ void TForm1::FormCreate()
     m_connection = std::make_unique<ConnectionControl>(*ui, *m_lease, *m_status,
         [ports = m_serialPorts] { return ConnectionControl::SystemSerialPorts(ports); });
     m_runner = std::make_unique<CommandRunner>(*m_lease, m_state, *m_status, *m_connection, this);
+    m_firmwarePage = std::make_unique<FirmwarePage>(*ui, *m_status, *m_connection, *m_runner);
 
     connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,
         Qt::DirectConnection);
@@ -349,6 +349,10 @@ void TForm1::Button1Click()
 
 void TForm1::linkNotification(const LinkNotice &notice)
 {
+    if (ApplyFirmwareNotice(notice, *m_firmwarePage,
+            {m_state.StopRequested, m_state.RunnerIdle, m_state.FirmwareWriteFailed,
+                m_state.LastFirmwarePercent}))
+        return;
     switch (notice.code) {
     case LinkMessage::TimeOut:
     case LinkMessage::DataInvalid:
@@ -360,29 +364,6 @@ void TForm1::linkNotification(const LinkNotice &notice)
             m_status->ShowStatus(3, QString());
         }
         break;
-    case LinkMessage::PartRefused:
-        ui->mmoMessage->appendPlainText(QStringLiteral("Write to Part_%1.%2.%3.%4 failed")
-                                            .arg(HiByte(quint16(notice.wParam)))
-                                            .arg(LoByte(quint16(notice.wParam)))
-                                            .arg(HiByte(quint16(notice.lParam)))
-                                            .arg(LoByte(quint16(notice.lParam))));
-        m_state.FirmwareWriteFailed = true;
-        break;
-    case LinkMessage::PartProgress: {
-        const auto percent = quint16(notice.lParam);
-        if (percent == m_state.LastFirmwarePercent)
-            break;
-        ui->tsgFWProgress->setFormat(QStringLiteral("Upgrading Part_%1.%2 %p%")
-                                         .arg(HiByte(quint16(notice.wParam)))
-                                         .arg(LoByte(quint16(notice.wParam))));
-        ui->tsgFWProgress->setValue(percent);
-        ui->tsgFWProgress->repaint();
-        m_state.LastFirmwarePercent = percent;
-        break;
-    }
-    case LinkMessage::Reboot:
-        appendRebootLine(notice.text, notice.lParam == 1);
-        break;
     case LinkMessage::NetworkProgress:
         if (notice.lParam == 0)
             Q_EMIT searchProgress(notice.text, notice.wParam);
@@ -392,23 +373,4 @@ void TForm1::linkNotification(const LinkNotice &notice)
     default:
         break;
     }
-}
-
-void TForm1::appendRebootLine(const QString &text, bool replacesRebooting)
-{
-    QPlainTextEdit *memo = ui->mmoMessage;
-    QTextDocument *doc = memo->document();
-    if (replacesRebooting) {
-        memo->setCursorWidth(0);
-        const QTextBlock last = doc->lastBlock();
-        if (!doc->isEmpty() && last.text().contains(QLatin1String("System rebooting"))) {
-            QTextCursor cursor(last);
-            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-            cursor.insertText(text);
-            memo->viewport()->repaint();
-            return;
-        }
-    }
-    memo->appendPlainText(text);
-    memo->viewport()->repaint();
 }

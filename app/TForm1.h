@@ -15,6 +15,7 @@ class TForm1;
 }
 class CommandRunner;
 class ConnectionControl;
+class FirmwarePage;
 class LinkLease;
 class QDateTime;
 class StatusBar;
@@ -86,7 +87,6 @@ private:
     void LoadSettings();
     void SaveSettings();
     void linkNotification(const LinkNotice &notice);
-    void appendRebootLine(const QString &text, bool replacesRebooting);
 
     std::unique_ptr<Ui::TForm1> ui;
     QString m_programFolder;
@@ -100,5 +100,6 @@ private:
     std::unique_ptr<StatusBar> m_status;
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<CommandRunner> m_runner;
+    std::unique_ptr<FirmwarePage> m_firmwarePage;
     QTimer tmr;
 };

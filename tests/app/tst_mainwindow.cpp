@@ -6,6 +6,7 @@
 #include "StatusBar.h"
 #include "TForm1.h"
 #include "TKVCOMControl.h"
+#include "TKVGauge.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QProgressBar>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStackedWidget>
@@ -536,14 +536,14 @@ void TestMainWindow::rebootLinesAndClear()
 
 void TestMainWindow::gaugeProgress()
 {
-    auto *gauge = widget<QProgressBar>(QStringLiteral("tsgFWProgress"));
-    QCOMPARE(gauge->text(), QStringLiteral("Upgrade progress 0%"));
+    auto *gauge = widget<TKVGauge>(QStringLiteral("tsgFWProgress"));
+    QCOMPARE(gauge->displayText(), QStringLiteral("Upgrade progress 0%"));
     notify(2035, 0x0201, 50);
-    QCOMPARE(gauge->text(), QStringLiteral("Upgrading Part_2.1 50%"));
+    QCOMPARE(gauge->displayText(), QStringLiteral("Upgrading Part_2.1 50%"));
     notify(2035, 0x0301, 50); // same percent: the gauge stays as it is
-    QCOMPARE(gauge->text(), QStringLiteral("Upgrading Part_2.1 50%"));
+    QCOMPARE(gauge->displayText(), QStringLiteral("Upgrading Part_2.1 50%"));
     notify(2035, 0x0301, 60);
-    QCOMPARE(gauge->text(), QStringLiteral("Upgrading Part_3.1 60%"));
+    QCOMPARE(gauge->displayText(), QStringLiteral("Upgrading Part_3.1 60%"));
     QCOMPARE(m_form->state().LastFirmwarePercent, 60);
 }
 
