@@ -1,0 +1,87 @@
+#include "DatagramSocket.h"
+
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+
+#include <sys/socket.h>
+
+UdpDatagramSocket::UdpDatagramSocket(QObject *parent) : DatagramSocket(parent) { }
+
+UdpDatagramSocket::~UdpDatagramSocket() = default;
+
+void UdpDatagramSocket::dropSocket()
+{
+    if (!m_socket)
+        return;
+    // The port is free at once; the object goes later, since this may run in its own
+    // readyRead handler.
+    m_socket->disconnect(this);
+    m_socket->close();
+    m_socket->deleteLater();
+    m_socket = nullptr;
+}
+
+bool UdpDatagramSocket::bindLocalPort(quint16 port)
+{
+    dropSocket();
+    m_error.clear();
+    auto *socket = new QUdpSocket(this);
+    if (!socket->bind(QHostAddress::AnyIPv4, port)) {
+        m_error = socket->errorString();
+        delete socket;
+        return false;
+    }
+    connect(socket, &QUdpSocket::readyRead, this, &UdpDatagramSocket::readPending);
+    m_socket = socket;
+    return true;
+}
+
+quint16 UdpDatagramSocket::localPort() const
+{
+    return m_socket ? m_socket->localPort() : 0;
+}
+
+void UdpDatagramSocket::setBroadcastAllowed(bool allowed)
+{
+    if (!m_socket)
+        return;
+    const int on = allowed ? 1 : 0;
+    ::setsockopt(
+        static_cast<int>(m_socket->socketDescriptor()), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+}
+
+qint64 UdpDatagramSocket::send(const QByteArray &datagram, const QHostAddress &host, quint16 port)
+{
+    if (!m_socket) {
+        if (m_error.isEmpty())
+            m_error = QStringLiteral("socket not bound");
+        return -1;
+    }
+    const qint64 sent = m_socket->writeDatagram(datagram, host, port);
+    if (sent < 0)
+        m_error = m_socket->errorString();
+    return sent;
+}
+
+QString UdpDatagramSocket::errorString() const
+{
+    return m_error;
+}
+
+void UdpDatagramSocket::readPending()
+{
+    // A receiver may rebind the socket while it handles a datagram; the old one is gone then.
+    QUdpSocket *const socket = m_socket;
+    while (socket && socket == m_socket && socket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = socket->receiveDatagram(MaxDatagram);
+        if (!datagram.isValid())
+            break;
+        QHostAddress sender = datagram.senderAddress();
+        bool ok = false;
+        const quint32 v4 = sender.toIPv4Address(&ok);
+        if (ok)
+            sender = QHostAddress(v4);
+        Q_EMIT datagramReceived(
+            datagram.data(), sender, static_cast<quint16>(datagram.senderPort()));
+    }
+}

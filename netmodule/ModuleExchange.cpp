@@ -1,0 +1,162 @@
+#include "ModuleExchange.h"
+
+#include "NetLogging.h"
+#include "TKVCOMControl.h"
+
+namespace {
+
+void traceFrame(TKVCOMControl &link, const QString &prefix, const ModuleFrame &frame)
+{
+    const QString text = TraceModuleFrame(prefix, frame);
+    qCDebug(lcNetModule).noquote() << text;
+    link.notify(LinkMessage::Trace, 0, 0, text);
+}
+
+} // namespace
+
+bool TCPModuleCommand(TKVCOMControl &link, const ModuleFrame &request, ModuleFrame &reply)
+{
+    if (link.StopRequested())
+        return false;
+    reply = ModuleFrame{};
+    reply.bytes[ModuleFrame::ReceiveOKAt] = ModuleFrame::NotReceived;
+
+    // The caller's header, ReceiveOK and checksum do not matter: the module expects these.
+    ModuleFrame sent = request;
+    std::copy(ModuleFrame::Header.begin(), ModuleFrame::Header.end(), sent.bytes.begin());
+    sent.bytes[ModuleFrame::ReceiveOKAt] = ModuleFrame::NotReceived;
+    SealModuleFrame(sent);
+    const QByteArray wire = sent.toByteArray();
+
+    int badChecksums = 0;
+    for (int attempt = 1; attempt <= TKVCOMControl::Attempts; ++attempt) {
+        link.ResetReceiveState(FrameKind::ModuleFrame);
+        if (link.SendBuffer(wire) != wire.size()) {
+            link.notify(LinkMessage::TransportError);
+            return false;
+        }
+        traceFrame(link, QStringLiteral("send LDCD:   "), sent);
+        if (!link.WaitReply())
+            return false;
+        if (link.TransportFailed()) {
+            link.notify(LinkMessage::TransportError);
+            return false;
+        }
+        if (link.TimedOut()) {
+            if (attempt == TKVCOMControl::Attempts) {
+                link.notify(LinkMessage::TimeOut);
+                return false;
+            }
+            continue;
+        }
+        reply = ModuleFrame::fromBytes(link.ReceivedFrame());
+        traceFrame(link, QStringLiteral("rcv LDCD:   "), reply);
+        if (IsAcceptedModuleReply(reply, sent))
+            return true;
+        if (ModuleChecksum(reply) != reply.checksum())
+            ++badChecksums;
+        if (!link.Pause(link.timing().retryPauseMs))
+            return false;
+    }
+    if (badChecksums == TKVCOMControl::Attempts)
+        link.notify(LinkMessage::SendFailed);
+    return false;
+}
+
+TCPModuleInfo TCPModuleInfo::fromReply(const ModuleFrame &reply)
+{
+    return {reply.param1(), reply.param2(), reply.dhcp() != 0, reply.ip()};
+}
+
+QString TCPModuleInfo::versionText() const
+{
+    return QStringLiteral("Version: Ver%1.%2").arg(versionMajor).arg(versionMinor);
+}
+
+QString TCPModuleInfo::dhcpText() const
+{
+    return autoIP ? QStringLiteral("DHCP: Auto IP") : QStringLiteral("DHCP: Static IP");
+}
+
+QString TCPModuleInfo::ipText() const
+{
+    return QStringLiteral("IP Address: ") + IPText(ip);
+}
+
+std::optional<TCPModuleInfo> QueryTCPModule(TKVCOMControl &link)
+{
+    ModuleFrame reply;
+    if (!TCPModuleCommand(link, ModuleFrame::request(ModuleFrame::CommandQuery), reply))
+        return std::nullopt;
+    return TCPModuleInfo::fromReply(reply);
+}
+
+bool ResetTCPModule(TKVCOMControl &link)
+{
+    ModuleFrame reply;
+    return TCPModuleCommand(
+        link, ModuleFrame::request(ModuleFrame::CommandReset, 0, DefaultModuleIP), reply);
+}
+
+namespace {
+
+// The checks both buttons make before they start: false when they must not run.
+bool mayStart(TCPModulePanel &panel)
+{
+    if (panel.stopRequested())
+        return false;
+    if (!panel.ensureConnected())
+        return false;
+    if (!panel.runnerIdle()) {
+        panel.showStatus(3, QStringLiteral("In processing, command ignored"), false);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool RunTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel)
+{
+    if (!mayStart(panel))
+        return false;
+    panel.setRunnerIdle(false);
+    panel.setQueryEnabled(false);
+    panel.showStatus(2, QStringLiteral("Query TCP Module information ..."), false);
+    panel.setModuleLabels(
+        QStringLiteral("Version: "), QStringLiteral("DHCP: "), QStringLiteral("IP Address: "));
+    const std::optional<TCPModuleInfo> info = QueryTCPModule(link);
+    if (info) {
+        panel.showStatus(2, QStringLiteral("Query TCP Module ok"), false);
+        panel.setModuleLabels(info->versionText(), info->dhcpText(), info->ipText());
+    } else {
+        panel.showStatus(2, QStringLiteral("Query TCP Module failed"), true);
+    }
+    panel.setQueryEnabled(true);
+    panel.setRunnerIdle(true);
+    panel.showStatus(3, QString(), false);
+    return info.has_value();
+}
+
+bool RunTCPModuleReset(TKVCOMControl &link, TCPModulePanel &panel)
+{
+    if (!mayStart(panel))
+        return false;
+    panel.showStatus(2, QStringLiteral("Reset Default ..."), false);
+    if (!panel.confirmReset()) {
+        panel.showStatus(2, QStringLiteral("Reset Default cancelled"), false);
+        panel.showStatus(3, QString(), false);
+        return false;
+    }
+    panel.setRunnerIdle(false);
+    const bool reset = ResetTCPModule(link);
+    panel.setRunnerIdle(true);
+    if (reset) {
+        panel.showStatus(2, QStringLiteral("Reset Default ok"), false);
+        RunTCPModuleQuery(link, panel);
+    } else {
+        panel.showStatus(2, QStringLiteral("Reset Default failed"), true);
+    }
+    panel.showStatus(3, QString(), false);
+    return reset;
+}
