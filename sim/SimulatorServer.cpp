@@ -47,7 +47,13 @@ SimLinePacer *SimulatorServer::newLine(QObject *owner)
 {
     SimSession *session = newSession(owner);
     auto *line = new SimLinePacer(m_baud, session);
-    connect(line, &SimLinePacer::received, session, &SimSession::receive);
+    // Module frames are the network module's; every other byte is the switcher's.
+    auto *modules = new SimModuleStream(
+        [this](const QByteArray &frame) { return m_network.answerModuleFrame(frame); }, session);
+    connect(line, &SimLinePacer::received, modules, &SimModuleStream::receive);
+    connect(modules, &SimModuleStream::passOn, session, &SimSession::receive);
+    connect(modules, &SimModuleStream::send, line, &SimLinePacer::transmit);
+    connect(session, &SimSession::hangUp, modules, &SimModuleStream::reset);
     connect(session, &SimSession::send, line, &SimLinePacer::transmit);
     connect(session, &SimSession::hangUp, line, &SimLinePacer::transmitHangUp);
     return line;

@@ -3,6 +3,7 @@
 #include "SimEdid.h"
 #include "SimFaults.h"
 #include "SimFirmware.h"
+#include "SimNetwork.h"
 #include "SwitcherSimulator.h"
 
 #include <QByteArrayList>
@@ -30,6 +31,8 @@ public:
     SimFaults &faults() { return m_faults; }
     SimEdid &edid() { return m_edid; }
     SimFirmware &firmware() { return m_firmware; }
+    // The network modules: module frames on every link, datagrams once bound.
+    SimNetwork &network() { return m_network; }
 
     // Paces every connection opened from now on like a serial line at this baud rate (0: as
     // fast as the transport goes).
@@ -68,6 +71,7 @@ private:
     SimFirmware m_firmware{m_simulator.state()};
     SimEdid m_edid{m_simulator};
     SimFaults m_faults;
+    SimNetwork m_network;
     QByteArrayList m_received;
     QString m_ptyError;
     int m_baud = 0;

@@ -1,5 +1,6 @@
 // matrix-sim: a simulated 6x6 HDMI matrix switcher for trying the controller without hardware.
 
+#include "SimNetworkOptions.h"
 #include "SimulatorServer.h"
 
 #include <QCommandLineParser>
@@ -84,7 +85,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(MATRIX_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.setApplicationDescription(QString::fromUtf8(Description) + SimNetworkHelp());
     parser.addHelpOption();
     parser.addVersionOption();
     const auto option = [](const char *name, const char *text, const char *valueName = nullptr,
@@ -122,6 +123,7 @@ int main(int argc, char *argv[])
         option("fw-min-version", "Refuse firmware parts older than <v1.v2> with 44.", "v1.v2"),
         option("verbose", "Trace requests and replies on stderr."),
     });
+    AddSimNetworkOptions(parser);
     parser.process(app);
 
     SimulatorServer server;
@@ -174,6 +176,9 @@ int main(int argc, char *argv[])
         }
         server.firmware().setMinimumVersion(static_cast<quint16>(v1), static_cast<quint16>(v2));
     }
+
+    if (!ConfigureSimNetwork(parser, server.network()))
+        return 2;
 
     const QHostAddress address(parser.value(QStringLiteral("listen")));
     if (address.isNull()) {
@@ -228,6 +233,9 @@ int main(int argc, char *argv[])
         std::printf("PTY %s\n", qPrintable(slave));
         std::fflush(stdout);
     }
+
+    if (!ServeSimNetwork(parser, server.network()))
+        return 1;
 
     return QCoreApplication::exec();
 }
