@@ -81,5 +81,6 @@ QString HexBytes(const CommandPacket &packet);
 
 // Command groups, one file each.
 void AddDeviceCommands(CtlCommandTable &table);
+void AddNetworkCommands(CtlCommandTable &table);
 void AddEdidCommands(CtlCommandTable &table);
 void AddFirmwareCommands(CtlCommandTable &table);

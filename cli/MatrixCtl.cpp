@@ -15,6 +15,7 @@ const CtlCommandTable &commands()
     static const CtlCommandTable table = [] {
         CtlCommandTable t;
         AddDeviceCommands(t);
+        AddNetworkCommands(t);
         AddEdidCommands(t);
         AddFirmwareCommands(t);
         return t;
