@@ -1,0 +1,210 @@
+// matrixctl's network commands as a script sees them: matrix-sim serves two modules from the
+// peer namespace, matrixctl runs on the PC side (see NetTestNamespace.h).
+#include "NetTestNamespace.h"
+
+#include "MatrixCtl.h"
+
+#include <QProcess>
+#include <QTest>
+#include <QTextStream>
+
+using nettest::PcAddress;
+using nettest::PeerAddress;
+using nettest::PeerAddress2;
+
+namespace {
+
+struct Run
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run matrixctl(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(MATRIXCTL_PATH), args);
+    Run run;
+    if (!p.waitForFinished(120000))
+        return run;
+    run.code = p.exitCode();
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
+}
+
+QString entry(const char *tag, const QString &ip, const char *mac, const char *reach)
+{
+    return QStringLiteral(
+        "[%1] - [Static IP] - [%2] - [10.200.0.1] - [255.255.255.0] - [%3] - [%4]")
+        .arg(QLatin1String(tag), ip, QLatin1String(mac), QLatin1String(reach));
+}
+
+} // namespace
+
+class TestNetMatrixCtl : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void usageErrors_data();
+    void usageErrors();
+    void discoverAndConfigure();
+    void moduleInfoAndResetOverSerial();
+
+private:
+    // The next line the simulator prints that starts with prefix ("" when none comes).
+    QString simLine(const QString &prefix);
+
+    nettest::PeerNamespace m_peer;
+    QProcess m_sim;
+    QString m_pty;
+};
+
+void TestNetMatrixCtl::initTestCase()
+{
+    if (!g_netSkip.isEmpty())
+        QSKIP(qPrintable(g_netSkip));
+    const QString why = m_peer.create();
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    m_peer.inside([this] {
+        m_sim.start(QStringLiteral(MATRIX_SIM_PATH),
+            {QStringLiteral("--tcp-port"), QStringLiteral("0"), QStringLiteral("--pty"),
+                QStringLiteral("--udp"), QStringLiteral("0.0.0.0"), QStringLiteral("--module-ip"),
+                PeerAddress, QStringLiteral("--modules"), QStringLiteral("2")});
+    });
+    QVERIFY(m_sim.waitForStarted());
+    const QString pty = simLine(QStringLiteral("PTY "));
+    QVERIFY2(!pty.isEmpty(), m_sim.readAllStandardError().constData());
+    m_pty = pty.mid(4);
+    QCOMPARE(simLine(QStringLiteral("UDP ")), QStringLiteral("UDP 0.0.0.0 30600 30601"));
+    QVERIFY(simLine(QStringLiteral("MODULE 2 ")).contains(PeerAddress2));
+}
+
+void TestNetMatrixCtl::cleanupTestCase()
+{
+    if (m_sim.state() != QProcess::NotRunning) {
+        m_sim.terminate();
+        QVERIFY(m_sim.waitForFinished());
+    }
+}
+
+QString TestNetMatrixCtl::simLine(const QString &prefix)
+{
+    for (;;) {
+        while (m_sim.canReadLine()) {
+            const QString line = QString::fromUtf8(m_sim.readLine()).trimmed();
+            if (line.startsWith(prefix))
+                return line;
+        }
+        if (!m_sim.waitForReadyRead(30000))
+            return {};
+    }
+}
+
+void TestNetMatrixCtl::usageErrors_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<QString>("message");
+
+    const auto row = [](const char *args, const char *message) {
+        QTest::newRow(args) << QString::fromLatin1(args) << QString::fromLatin1(message);
+    };
+    row("netconfig", "netconfig wants one MAC address");
+    row("netconfig 00-11-22 --dhcp", "netconfig wants one MAC address");
+    row("netconfig 02-00-00-00-00-01", "netconfig wants --dhcp, or --static");
+    row("netconfig 02-00-00-00-00-01 --dhcp --mask 255.0.0.0", "netconfig wants --dhcp, or");
+    row("netconfig 02-00-00-00-00-01 --static 10.0.0.2", "netconfig wants --dhcp, or");
+    row("netconfig 02-00-00-00-00-01 --static 10.0.0.300 --gateway 10.0.0.1 --mask 255.0.0.0",
+        "--static wants a dotted IPv4 address");
+    row("netconfig 02-00-00-00-00-01 --dhcp --address somewhere",
+        "--address wants a dotted IPv4 address");
+    row("netconfig 02-00-00-00-00-01 --dhcp --colour red", "netconfig: Unknown option");
+    row("discover now", "discover takes only --address IP");
+    row("discover --address 10.1", "--address wants a dotted IPv4 address");
+    row("module", "module takes info or reset");
+    row("module info", "choose one of --tcp HOST[:PORT] and --serial PATH");
+}
+
+void TestNetMatrixCtl::usageErrors()
+{
+    QFETCH(QString, args);
+    QFETCH(QString, message);
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    const int code
+        = RunMatrixCtl(QStringList{QStringLiteral("matrixctl")} + args.split(QLatin1Char(' ')),
+            outStream, errStream, Timing::fast());
+    QCOMPARE(code, 2);
+    QVERIFY2(err.startsWith(QStringLiteral("matrixctl: ") + message), qPrintable(err));
+    QVERIFY(out.isEmpty());
+}
+
+void TestNetMatrixCtl::discoverAndConfigure()
+{
+    Run run = matrixctl({QStringLiteral("discover")});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out,
+        entry("TCP Module", PeerAddress, "02-4D-58-00-00-01", "Same Subnet") + u'\n'
+            + entry("TCP Module 2", PeerAddress2, "02-4D-58-00-00-02", "Same Subnet") + u'\n');
+
+    // A static address for the second module, sent by broadcast and to its address.
+    run = matrixctl(QStringLiteral("netconfig 02-4D-58-00-00-02 --static 10.200.0.50 --gateway "
+                                   "10.200.0.1 --mask 255.255.255.0 --tag Lobby --address %1")
+                        .arg(PeerAddress2)
+                        .split(u' '));
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out,
+        QStringLiteral("Modify TCP configuration ok\n[Lobby] - [Static IP] - [10.200.0.50] - "
+                       "[10.200.0.1] - [255.255.255.0] - [02-4D-58-00-00-02] - [Cross Subnet]\n"));
+    QCOMPARE(simLine(QStringLiteral("MODULE 2 ")),
+        QStringLiteral("MODULE 2 02-4D-58-00-00-02 Static IP 10.200.0.50 10.200.0.1 "
+                       "255.255.255.0 [Lobby]"));
+
+    // Auto IP for the first module; without --tag its own tag stays.
+    run = matrixctl(QStringLiteral("netconfig 02-4D-58-00-00-01 --dhcp").split(u' '));
+    QCOMPARE(run.code, 0);
+    QCOMPARE(simLine(QStringLiteral("MODULE 1 ")),
+        QStringLiteral("MODULE 1 02-4D-58-00-00-01 Auto IP 10.200.0.201 10.200.0.1 "
+                       "255.255.255.0 [TCP Module]"));
+
+    run = matrixctl({QStringLiteral("discover")});
+    QCOMPARE(run.code, 0);
+    const QStringList lines = run.out.split(u'\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith(QStringLiteral("[TCP Module] - [Auto IP] - [10.200.0.201]")),
+        qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith(QStringLiteral("[Lobby] - [Static IP] - [10.200.0.50]")),
+        qPrintable(lines[1]));
+
+    // The PC's own address is refused before anything is sent.
+    run = matrixctl(QStringLiteral("netconfig 02-4D-58-00-00-02 --static %1 --gateway 10.200.0.1 "
+                                   "--mask 255.255.255.0 --tag x")
+                        .arg(PcAddress)
+                        .split(u' '));
+    QCOMPARE(run.code, 2);
+    QCOMPARE(run.err, QStringLiteral("Setting IP conflict:%1\n").arg(PcAddress));
+}
+
+void TestNetMatrixCtl::moduleInfoAndResetOverSerial()
+{
+    Run run = matrixctl(
+        {QStringLiteral("--serial"), m_pty, QStringLiteral("module"), QStringLiteral("reset")});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out,
+        QStringLiteral("Reset Default ok\nVersion: Ver2.1\nDHCP: Static IP\n"
+                       "IP Address: 192.168.0.100\n"));
+    QVERIFY(
+        simLine(QStringLiteral("MODULE 1 ")).contains(QStringLiteral("Static IP 192.168.0.100")));
+
+    run = matrixctl(
+        {QStringLiteral("--serial"), m_pty, QStringLiteral("module"), QStringLiteral("info")});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(
+        run.out, QStringLiteral("Version: Ver2.1\nDHCP: Static IP\nIP Address: 192.168.0.100\n"));
+}
+
+NETTEST_MAIN(TestNetMatrixCtl)
+#include "tst_netmatrixctl.moc"
