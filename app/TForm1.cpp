@@ -197,8 +197,8 @@ void TForm1::LoadSettings()
     devices->model()->sort(0);
     devices->setCurrentIndex(devices->findText(m_settings.lanDevice));
     const QString device = devices->currentText();
-    m_state.CurrentDeviceMAC = GetEntryField(device, DeviceField::MAC);
-    l->setDeviceIP(GetEntryField(device, DeviceField::IP));
+    m_state.CurrentDeviceMAC = GetEntryField(device, EntryField::MAC);
+    l->setDeviceIP(GetEntryField(device, EntryField::IP));
 
     m_state.NetworkIP = m_settings.networkIP;
     m_state.NetworkGateway = m_settings.networkGateway;

@@ -2,7 +2,6 @@
 add_library(matrix_app_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/CommandRunner.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandRunner.h
     ${CMAKE_CURRENT_LIST_DIR}/ConnectionControl.cpp ${CMAKE_CURRENT_LIST_DIR}/ConnectionControl.h
-    ${CMAKE_CURRENT_LIST_DIR}/DeviceEntry.cpp ${CMAKE_CURRENT_LIST_DIR}/DeviceEntry.h
     ${CMAKE_CURRENT_LIST_DIR}/FirmwarePage.cpp ${CMAKE_CURRENT_LIST_DIR}/FirmwarePage.h
     ${CMAKE_CURRENT_LIST_DIR}/LinkLease.cpp ${CMAKE_CURRENT_LIST_DIR}/LinkLease.h
     ${CMAKE_CURRENT_LIST_DIR}/ShellState.h
@@ -11,7 +10,7 @@ add_library(matrix_app_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/TForm1.ui
 )
 target_include_directories(matrix_app_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(matrix_app_ui PUBLIC matrix_app_core matrix_firmware_ui matrix_link Qt6::Widgets Qt6::SerialPort)
+target_link_libraries(matrix_app_ui PUBLIC matrix_app_core matrix_firmware_ui matrix_netmodule matrix_link Qt6::Widgets Qt6::SerialPort)
 qt_add_resources(matrix_app_ui glyphs
     PREFIX /glyphs
     BASE ${CMAKE_CURRENT_LIST_DIR}/resources

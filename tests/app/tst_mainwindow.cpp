@@ -1,7 +1,6 @@
 // The main window on its own, offscreen: its pages and controls, start-up in a folder that
 // cannot be written, the clock, the link's notifications, the port list and control modes.
 #include "ConnectionControl.h"
-#include "DeviceEntry.h"
 #include "SettingsFile.h"
 #include "StatusBar.h"
 #include "TForm1.h"
@@ -104,8 +103,6 @@ private Q_SLOTS:
     void comPortList();
     void settingsWrittenAtFirstShow();
     void settingsRestoredAndKept();
-    void entryField_data();
-    void entryField();
 
 private:
     template<typename T = QWidget>
@@ -726,35 +723,6 @@ void TestMainWindow::settingsRestoredAndKept()
     expected.controlMode = kControlModeTcp;
     expected.lanDevices = {first, chosen};
     QVERIFY(SettingsFile::load(path) == expected);
-}
-
-void TestMainWindow::entryField_data()
-{
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<int>("field");
-    QTest::addColumn<QString>("text");
-    const QString entry = QStringLiteral("[Hall] - [Static IP] - [10.200.0.5] - [10.200.0.1] - "
-                                         "[255.255.255.0] - [00-1A-2B-3C-4D-01] - [Cross Subnet]");
-    QTest::newRow("tag") << entry << int(DeviceField::Tag) << "Hall";
-    QTest::newRow("address") << entry << int(DeviceField::IP) << "10.200.0.5";
-    QTest::newRow("MAC") << entry << int(DeviceField::MAC) << "00-1A-2B-3C-4D-01";
-    QTest::newRow("last field") << entry << int(DeviceField::Subnet) << "Cross Subnet";
-    QTest::newRow("no closing bracket")
-        << "[Hall] - [Auto IP" << int(DeviceField::Dhcp) << "Auto IP";
-    QTest::newRow("fewer fields") << "[Hall] - [Auto IP]" << int(DeviceField::IP) << "";
-    QTest::newRow("empty entry: tag") << "" << int(DeviceField::Tag) << "";
-    QTest::newRow("empty entry: DHCP") << "" << int(DeviceField::Dhcp) << "Static IP";
-    QTest::newRow("empty entry: address") << "" << int(DeviceField::Mask) << "0.0.0.0";
-    QTest::newRow("empty entry: MAC") << "" << int(DeviceField::MAC) << "00-00-00-00-00-00";
-    QTest::newRow("empty entry: subnet") << "" << int(DeviceField::Subnet) << "Same Subnet";
-}
-
-void TestMainWindow::entryField()
-{
-    QFETCH(QString, entry);
-    QFETCH(int, field);
-    QFETCH(QString, text);
-    QCOMPARE(GetEntryField(entry, DeviceField(field)), text);
 }
 
 int main(int argc, char *argv[])
