@@ -43,9 +43,12 @@ bool TKVCOMControl::Connected() const
 
 void TKVCOMControl::setStopRequested(bool stop)
 {
+    if (m_stopRequested == stop)
+        return;
     m_stopRequested = stop;
     if (stop)
         wakeWaits();
+    Q_EMIT stopRequestedChanged(stop);
 }
 
 void TKVCOMControl::setTransport(TControlMode mode, std::unique_ptr<Transport> transport)
@@ -208,10 +211,12 @@ bool TKVCOMControl::WaitTicks(int n)
 
 bool TKVCOMControl::Pause(int ms)
 {
-    return waitUntil([] { return false; }, ms) != WaitEnd::Stopped;
+    // A plain delay: only a stop ends it early, whatever happens to the transport meanwhile.
+    return waitUntil([] { return false; }, ms, WaitFor::Time) != WaitEnd::Stopped;
 }
 
-TKVCOMControl::WaitEnd TKVCOMControl::waitUntil(const std::function<bool()> &done, int ms)
+TKVCOMControl::WaitEnd TKVCOMControl::waitUntil(
+    const std::function<bool()> &done, int ms, WaitFor what)
 {
     QElapsedTimer clock;
     clock.start();
@@ -220,7 +225,7 @@ TKVCOMControl::WaitEnd TKVCOMControl::waitUntil(const std::function<bool()> &don
             return WaitEnd::Stopped;
         if (done())
             return WaitEnd::Done;
-        if (m_transportFailed)
+        if (what == WaitFor::Frame && m_transportFailed)
             return WaitEnd::TransportLost;
         const qint64 left = ms - clock.elapsed();
         if (left <= 0)

@@ -134,10 +134,14 @@ Q_SIGNALS:
     // Synchronous: connect with a direct connection on the same thread.
     void notification(const LinkNotice &notice);
     void connectedChanged(bool connected);
+    // Waits of other components end at once on a stop, as the link's own do.
+    void stopRequestedChanged(bool stop);
 
 private:
     enum class WaitEnd { Done, Deadline, Stopped, TransportLost };
-    WaitEnd waitUntil(const std::function<bool()> &done, int ms);
+    // A frame wait also ends when the transport fails; a time wait only on a stop.
+    enum class WaitFor { Frame, Time };
+    WaitEnd waitUntil(const std::function<bool()> &done, int ms, WaitFor what = WaitFor::Frame);
     void wakeWaits();
     Transport *current() const { return transport(m_controlMode); }
     void onReceived(const QByteArray &bytes);
