@@ -7,6 +7,7 @@
 #include "LinkLease.h"
 #include "LinkStatusText.h"
 #include "SettingsFile.h"
+#include "ShellServices.h"
 #include "StatusBar.h"
 #include "TKVCOMControl.h"
 #include "ui_TForm1.h"
@@ -46,6 +47,11 @@ TForm1::TForm1(const ShellOptions &options, QWidget *parent)
 
 TForm1::~TForm1() = default;
 
+PageServices &TForm1::services()
+{
+    return *m_services;
+}
+
 TKVCOMControl *TForm1::link() const
 {
     return m_lease->get();
@@ -71,6 +77,8 @@ void TForm1::FormCreate()
     m_connection = std::make_unique<ConnectionControl>(*ui, *m_lease, *m_status,
         [ports = m_serialPorts] { return ConnectionControl::SystemSerialPorts(ports); });
     m_runner = std::make_unique<CommandRunner>(*m_lease, m_state, *m_status, *m_connection, this);
+    m_services = std::make_unique<ShellServices>(
+        m_state, *m_lease, *m_runner, *m_status, *m_connection, this);
     m_firmwarePage = std::make_unique<FirmwarePage>(*ui, *m_status, *m_connection, *m_runner);
 
     connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,

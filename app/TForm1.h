@@ -17,6 +17,8 @@ class CommandRunner;
 class ConnectionControl;
 class FirmwarePage;
 class LinkLease;
+class PageServices;
+class ShellServices;
 class QDateTime;
 class StatusBar;
 class TKVCOMControl;
@@ -60,6 +62,8 @@ public:
     StatusBar &status() { return *m_status; }
     CommandRunner &runner() { return *m_runner; }
     ConnectionControl &connection() { return *m_connection; }
+    // What the pages get: runner, status bar, link and flags.
+    PageServices &services();
 
     void setVisible(bool visible) override;
 
@@ -100,6 +104,7 @@ private:
     std::unique_ptr<StatusBar> m_status;
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<CommandRunner> m_runner;
+    std::unique_ptr<ShellServices> m_services;
     std::unique_ptr<FirmwarePage> m_firmwarePage;
     QTimer tmr;
 };

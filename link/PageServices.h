@@ -1,0 +1,43 @@
+#pragma once
+
+#include "CommandPacket.h"
+#include "LinkLease.h"
+
+#include <QString>
+#include <QtGlobal>
+
+class QWidget;
+class TKVCOMControl;
+struct ShellState;
+
+// What a page of the main window needs from the shell: the one link, the command runner, the
+// status bar and the program-wide flags. The window implements it; each page gets it through
+// its constructor.
+class PageServices
+{
+public:
+    virtual ~PageServices() = default;
+
+    virtual ShellState &state() = 0;
+    // Owner of the link. Hold a LinkLease::Use across every direct call into the link that
+    // may wait (block transfers), so that closing the window meanwhile cannot free it.
+    virtual LinkLease &lease() = 0;
+    // Null once the window has closed.
+    TKVCOMControl *link() { return lease().get(); }
+
+    // One command through the runner: refused while stopping or busy, connects on demand,
+    // progress and "Done" in the status bar. RunPoweredCommand first refuses while the
+    // switcher is off.
+    virtual void RunCommand(const QString &progress, quint8 command, quint8 subcommand,
+        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
+        = 0;
+    virtual void RunPoweredCommand(const QString &progress, quint8 command, quint8 subcommand,
+        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
+        = 0;
+    // Status panel 1 to 4; blink makes panel 2 blink red.
+    virtual void ShowStatus(int panel, const QString &text, bool blink = false) = 0;
+    // The "Connection" group's connect/disconnect action.
+    virtual void btnConnectClick() = 0;
+    // Parent of message boxes and dialogs.
+    virtual QWidget *dialogParent() = 0;
+};
