@@ -92,24 +92,16 @@ void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &
     do {
         for (int attempt = 1;; ++attempt) {
             const QByteArray wire = blockRequest.toByteArray();
-            ResetReceiveState(FrameKind::EdidBlock);
-            if (SendBuffer(wire) != wire.size()) {
-                result.Success = false;
-                notify(LinkMessage::TransportError);
-                return;
-            }
-            trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd blk PPP:   "),
-                blockRequest, 0);
-            if (!WaitReply()) {
+            const Exchange exchange = SendAndWait(wire, FrameKind::EdidBlock, [&] {
+                trace(QLatin1Char('[') + QString::number(attempt)
+                        + QLatin1String("] snd blk PPP:   "),
+                    blockRequest, 0);
+            });
+            if (exchange == Exchange::Stopped || exchange == Exchange::Failed) {
                 result.Success = false;
                 return;
             }
-            if (m_transportFailed) {
-                result.Success = false;
-                notify(LinkMessage::TransportError);
-                return;
-            }
-            if (TimedOut()) {
+            if (exchange == Exchange::TimedOut) {
                 if (attempt == Attempts) {
                     result.Success = false;
                     notify(LinkMessage::TimeOut);
@@ -189,24 +181,16 @@ void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResu
         std::copy(block.begin(), block.end(), frame.begin() + BlockHeaderSize);
 
         for (int attempt = 1;; ++attempt) {
-            ResetReceiveState(FrameKind::Reply);
-            if (SendBuffer(frame) != frame.size()) {
-                result.Success = false;
-                notify(LinkMessage::TransportError);
-                return;
-            }
-            if (dumped)
-                notify(LinkMessage::ReceiveDump, 0, 0, frameDump(frame.left(n + BlockHeaderSize)));
-            if (!WaitReply()) {
+            const Exchange exchange = SendAndWait(frame, FrameKind::Reply, [&] {
+                if (dumped)
+                    notify(
+                        LinkMessage::ReceiveDump, 0, 0, frameDump(frame.left(n + BlockHeaderSize)));
+            });
+            if (exchange == Exchange::Stopped || exchange == Exchange::Failed) {
                 result.Success = false;
                 return;
             }
-            if (m_transportFailed) {
-                result.Success = false;
-                notify(LinkMessage::TransportError);
-                return;
-            }
-            if (TimedOut()) {
+            if (exchange == Exchange::TimedOut) {
                 if (attempt == Attempts) {
                     result.Success = false;
                     notify(LinkMessage::TimeOut);

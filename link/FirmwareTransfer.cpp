@@ -130,26 +130,18 @@ bool sendBlocks(TKVCOMControl &link, const CommandPacket &request, CommandResult
 
         bool accepted = false;
         for (int attempt = 1; attempt <= TKVCOMControl::Attempts; ++attempt) {
-            link.ResetReceiveState(ackKind);
-            if (link.SendBuffer(frame) != frame.size()) {
-                result.Success = false;
-                link.notify(LinkMessage::TransportError);
-                return false;
-            }
-            const QString prefix = main
-                ? QLatin1Char('[') + QString::number(attempt) + QLatin1String("]send data:\r\n")
-                : QStringLiteral("send data:\r\n");
-            link.notify(LinkMessage::ReceiveDump, 0, 0, sentDump(prefix, frame));
-            if (!link.WaitReply()) {
+            const auto exchange = link.SendAndWait(frame, ackKind, [&] {
+                const QString prefix = main
+                    ? QLatin1Char('[') + QString::number(attempt) + QLatin1String("]send data:\r\n")
+                    : QStringLiteral("send data:\r\n");
+                link.notify(LinkMessage::ReceiveDump, 0, 0, sentDump(prefix, frame));
+            });
+            if (exchange == TKVCOMControl::Exchange::Stopped
+                || exchange == TKVCOMControl::Exchange::Failed) {
                 result.Success = false;
                 return false;
             }
-            if (link.TransportFailed()) {
-                result.Success = false;
-                link.notify(LinkMessage::TransportError);
-                return false;
-            }
-            if (link.TimedOut()) {
+            if (exchange == TKVCOMControl::Exchange::TimedOut) {
                 if (attempt == TKVCOMControl::Attempts) {
                     result.Success = false;
                     link.notify(LinkMessage::TimeOut);

@@ -141,24 +141,15 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
 
     int attempt = 1;
     for (; attempt <= Attempts; ++attempt) {
-        ResetReceiveState(FrameKind::Reply);
-        if (SendBuffer(wire) != wire.size()) {
-            result.Success = false;
-            notify(LinkMessage::TransportError);
-            return;
-        }
-        trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd PPP:   "),
-            packet, 0);
-        if (!WaitReply()) {
+        const Exchange exchange = SendAndWait(wire, FrameKind::Reply, [&] {
+            trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd PPP:   "),
+                packet, 0);
+        });
+        if (exchange == Exchange::Stopped || exchange == Exchange::Failed) {
             result.Success = false;
             return;
         }
-        if (m_transportFailed) {
-            result.Success = false;
-            notify(LinkMessage::TransportError);
-            return;
-        }
-        if (TimedOut()) {
+        if (exchange == Exchange::TimedOut) {
             if (attempt == Attempts) {
                 result.Success = false;
                 notify(LinkMessage::TimeOut);
@@ -180,6 +171,25 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
     }
     if (attempt >= Attempts && !result.Success)
         notify(LinkMessage::SendFailed);
+}
+
+TKVCOMControl::Exchange TKVCOMControl::SendAndWait(
+    const QByteArray &frame, FrameKind answer, const std::function<void()> &sent)
+{
+    ResetReceiveState(answer);
+    if (SendBuffer(frame) != frame.size()) {
+        notify(LinkMessage::TransportError);
+        return Exchange::Failed;
+    }
+    if (sent)
+        sent();
+    if (!WaitReply())
+        return Exchange::Stopped;
+    if (m_transportFailed) {
+        notify(LinkMessage::TransportError);
+        return Exchange::Failed;
+    }
+    return TimedOut() ? Exchange::TimedOut : Exchange::Answered;
 }
 
 qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)

@@ -104,6 +104,13 @@ public:
     QBuffer &SendStream() { return m_sendStream; }
     bool RestartPending() const { return m_restartPending; }
 
+    // One frame out and its answer in: the storage is reset for the answer's kind, the frame
+    // sent, `sent` called (for traces and dumps), then the wait for the complete answer. A
+    // transport that breaks on the way posts 2031 and gives Failed.
+    enum class Exchange { Answered, TimedOut, Stopped, Failed };
+    Exchange SendAndWait(
+        const QByteArray &frame, FrameKind answer, const std::function<void()> &sent = {});
+
     // Low-level pieces used by the transactions and the block transfers.
     qint64 SendBuffer(const QByteArray &bytes);
     // Waits for a complete frame; false when a stop was requested.

@@ -30,19 +30,12 @@ bool TCPModuleCommand(TKVCOMControl &link, const ModuleFrame &request, ModuleFra
 
     int badChecksums = 0;
     for (int attempt = 1; attempt <= TKVCOMControl::Attempts; ++attempt) {
-        link.ResetReceiveState(FrameKind::ModuleFrame);
-        if (link.SendBuffer(wire) != wire.size()) {
-            link.notify(LinkMessage::TransportError);
+        const auto exchange = link.SendAndWait(wire, FrameKind::ModuleFrame,
+            [&] { traceFrame(link, QStringLiteral("send LDCD:   "), sent); });
+        if (exchange == TKVCOMControl::Exchange::Stopped
+            || exchange == TKVCOMControl::Exchange::Failed)
             return false;
-        }
-        traceFrame(link, QStringLiteral("send LDCD:   "), sent);
-        if (!link.WaitReply())
-            return false;
-        if (link.TransportFailed()) {
-            link.notify(LinkMessage::TransportError);
-            return false;
-        }
-        if (link.TimedOut()) {
+        if (exchange == TKVCOMControl::Exchange::TimedOut) {
             if (attempt == TKVCOMControl::Attempts) {
                 link.notify(LinkMessage::TimeOut);
                 return false;
