@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRandomGenerator>
@@ -79,7 +80,16 @@ void TForm1::FormCreate()
     m_runner = std::make_unique<CommandRunner>(*m_lease, m_state, *m_status, *m_connection, this);
     m_services = std::make_unique<ShellServices>(
         m_state, *m_lease, *m_runner, *m_status, *m_connection, this);
-    m_firmwarePage = std::make_unique<FirmwarePage>(*ui, *m_status, *m_connection, *m_runner);
+    m_firmwarePage = std::make_unique<FirmwarePage>(*ui->tsFWUpgrade, *m_services,
+        FirmwarePageHooks{[this](const QString &filter, const QString &folder) {
+                              return QFileDialog::getOpenFileName(this, QString(), folder, filter);
+                          },
+            [this] { return m_settings.firmwareFolder; },
+            [this](const QString &folder) {
+                m_settings.firmwareFolder = folder;
+                SaveSettings();
+            },
+            m_programFolder});
 
     connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,
         Qt::DirectConnection);
@@ -357,9 +367,7 @@ void TForm1::Button1Click()
 
 void TForm1::linkNotification(const LinkNotice &notice)
 {
-    if (ApplyFirmwareNotice(notice, *m_firmwarePage,
-            {m_state.StopRequested, m_state.RunnerIdle, m_state.FirmwareWriteFailed,
-                m_state.LastFirmwarePercent}))
+    if (m_firmwarePage->ApplyNotice(notice))
         return;
     switch (notice.code) {
     case LinkMessage::TimeOut:

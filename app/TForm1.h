@@ -64,6 +64,7 @@ public:
     ConnectionControl &connection() { return *m_connection; }
     // What the pages get: runner, status bar, link and flags.
     PageServices &services();
+    FirmwarePage &firmwarePage() { return *m_firmwarePage; }
 
     void setVisible(bool visible) override;
 

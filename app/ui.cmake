@@ -2,7 +2,6 @@
 add_library(matrix_app_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/CommandRunner.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandRunner.h
     ${CMAKE_CURRENT_LIST_DIR}/ConnectionControl.cpp ${CMAKE_CURRENT_LIST_DIR}/ConnectionControl.h
-    ${CMAKE_CURRENT_LIST_DIR}/FirmwarePage.cpp ${CMAKE_CURRENT_LIST_DIR}/FirmwarePage.h
     ${CMAKE_CURRENT_LIST_DIR}/ShellServices.cpp ${CMAKE_CURRENT_LIST_DIR}/ShellServices.h
     ${CMAKE_CURRENT_LIST_DIR}/StatusBar.cpp ${CMAKE_CURRENT_LIST_DIR}/StatusBar.h
     ${CMAKE_CURRENT_LIST_DIR}/TForm1.cpp ${CMAKE_CURRENT_LIST_DIR}/TForm1.h

@@ -1,0 +1,247 @@
+#include "FirmwarePage.h"
+
+#include "LinkLease.h"
+#include "PageServices.h"
+#include "ShellState.h"
+#include "TKVCOMControl.h"
+#include "TKVGauge.h"
+
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTextBlock>
+
+namespace {
+
+// The file dialogs' filters: od2 for packages, od3 for the images the merge tool reads.
+const QString &packageFilter()
+{
+    static const QString filter = QStringLiteral("Firmware file(*.fw)");
+    return filter;
+}
+const QString &imageFilter()
+{
+    static const QString filter = QStringLiteral("FW binary file(*.bin)");
+    return filter;
+}
+
+template<typename T>
+T *child(QWidget &page, const char *name)
+{
+    T *widget = page.findChild<T *>(QLatin1String(name));
+    if (!widget)
+        qFatal("FW upgrade page: no widget %s", name);
+    return widget;
+}
+
+} // namespace
+
+FirmwarePage::FirmwarePage(
+    QWidget &page, PageServices &services, FirmwarePageHooks hooks, QObject *parent)
+    : QObject(parent),
+      m_services(services),
+      m_hooks(std::move(hooks)),
+      m_gauge(child<TKVGauge>(page, "tsgFWProgress")),
+      m_file(child<QLineEdit>(page, "edtFWFile")),
+      m_upgrade(child<QPushButton>(page, "btnUpgrade")),
+      m_memo(child<QPlainTextEdit>(page, "mmoMessage")),
+      m_merge{{
+          {child<QLineEdit>(page, "edtMainMCUFW"), child<QLineEdit>(page, "leMainFWVer1"),
+              child<QLineEdit>(page, "leMainFWVer2")},
+          {child<QLineEdit>(page, "edtSlaveMCU1FW"), child<QLineEdit>(page, "leSlave1FWVer1"),
+              child<QLineEdit>(page, "leSlave1FWVer2")},
+          {child<QLineEdit>(page, "edtSlaveMCU2FW"), child<QLineEdit>(page, "leSlave2FWVer1"),
+              child<QLineEdit>(page, "leSlave2FWVer2")},
+          {child<QLineEdit>(page, "edtSlaveMCU3FW"), child<QLineEdit>(page, "leSlave3FWVer1"),
+              child<QLineEdit>(page, "leSlave3FWVer2")},
+      }}
+{
+    connect(child<QPushButton>(page, "btnOpenFW"), &QPushButton::clicked, this,
+        &FirmwarePage::btnOpenFWClick);
+    connect(m_upgrade, &QPushButton::clicked, this, &FirmwarePage::btnUpgradeClick);
+    connect(child<QPushButton>(page, "btnOpenMain"), &QPushButton::clicked, this,
+        &FirmwarePage::btnOpenMainClick);
+    connect(child<QPushButton>(page, "btnOpenSlave1"), &QPushButton::clicked, this,
+        &FirmwarePage::btnOpenSlave1Click);
+    connect(child<QPushButton>(page, "btnOpenSlave2"), &QPushButton::clicked, this,
+        &FirmwarePage::btnOpenSlave2Click);
+    connect(child<QPushButton>(page, "btnOpenSlave3"), &QPushButton::clicked, this,
+        &FirmwarePage::btnOpenSlave3Click);
+    connect(child<QPushButton>(page, "btnMerge"), &QPushButton::clicked, this,
+        &FirmwarePage::btnMergeClick);
+
+    // Version edits take digits only (and backspace, which a validator never refuses).
+    const QRegularExpression digits(QStringLiteral("[0-9]*"));
+    for (const MergeRow &row : m_merge) {
+        for (QLineEdit *version : {row.version1, row.version2})
+            version->setValidator(new QRegularExpressionValidator(digits, version));
+    }
+}
+
+FirmwarePage::~FirmwarePage() = default;
+
+FirmwareFlags FirmwarePage::flags()
+{
+    ShellState &state = m_services.state();
+    return {state.StopRequested, state.RunnerIdle, state.FirmwareWriteFailed,
+        state.LastFirmwarePercent};
+}
+
+bool FirmwarePage::ApplyNotice(const LinkNotice &notice)
+{
+    return ApplyFirmwareNotice(notice, *this, flags());
+}
+
+void FirmwarePage::ScrollEditToEnd(QLineEdit *edit)
+{
+    edit->end(false);
+}
+
+QString FirmwarePage::dialogFolder() const
+{
+    const QString folder = m_hooks.firmwareFolder ? m_hooks.firmwareFolder() : QString();
+    return folder.isEmpty() ? m_hooks.programFolder : folder;
+}
+
+void FirmwarePage::btnOpenFWClick()
+{
+    if (!m_hooks.openFile)
+        return;
+    const QString path = m_hooks.openFile(packageFilter(), dialogFolder());
+    if (path.isEmpty())
+        return;
+    m_file->setText(path);
+    ScrollEditToEnd(m_file);
+    if (m_hooks.setFirmwareFolder)
+        m_hooks.setFirmwareFolder(QFileInfo(path).absolutePath());
+}
+
+void FirmwarePage::btnUpgradeClick()
+{
+    UpgradeFirmware();
+}
+
+void FirmwarePage::UpgradeFirmware()
+{
+    // The window may close while the parts go out; the lease keeps the link until we return.
+    const LinkLease::Use use(m_services.lease());
+    TKVCOMControl *link = m_services.link();
+    if (!link)
+        return;
+    FirmwareUpgrade(*link, *this, flags()).UpgradeFirmware(m_file->text());
+}
+
+void FirmwarePage::openImage(FirmwareMcu mcu)
+{
+    if (!m_hooks.openFile)
+        return;
+    const QString path = m_hooks.openFile(imageFilter(), dialogFolder());
+    if (path.isEmpty())
+        return;
+    QLineEdit *edit = m_merge[static_cast<std::size_t>(mcu)].file;
+    edit->setText(path);
+    ScrollEditToEnd(edit);
+}
+
+void FirmwarePage::btnOpenMainClick()
+{
+    openImage(FirmwareMcu::Main);
+}
+
+void FirmwarePage::btnOpenSlave1Click()
+{
+    openImage(FirmwareMcu::Slave1);
+}
+
+void FirmwarePage::btnOpenSlave2Click()
+{
+    openImage(FirmwareMcu::Slave2);
+}
+
+void FirmwarePage::btnOpenSlave3Click()
+{
+    openImage(FirmwareMcu::Slave3);
+}
+
+void FirmwarePage::btnMergeClick()
+{
+    MergeFirmware();
+}
+
+void FirmwarePage::MergeFirmware()
+{
+    FirmwareMergeSources sources;
+    for (std::size_t i = 0; i < m_merge.size(); ++i)
+        sources[i]
+            = {m_merge[i].file->text(), m_merge[i].version1->text(), m_merge[i].version2->text()};
+    const QString known = m_hooks.firmwareFolder ? m_hooks.firmwareFolder() : QString();
+    QString folder = known;
+    ::MergeFirmware(sources, folder, *this);
+    // The edits show the versions as they went into the package.
+    for (std::size_t i = 0; i < m_merge.size(); ++i) {
+        m_merge[i].version1->setText(sources[i].version1);
+        m_merge[i].version2->setText(sources[i].version2);
+    }
+    if (folder != known && m_hooks.setFirmwareFolder)
+        m_hooks.setFirmwareFolder(folder);
+}
+
+void FirmwarePage::appendMessage(const QString &line)
+{
+    m_memo->appendPlainText(line);
+}
+
+void FirmwarePage::showRebootLine(const QString &text, bool replacesRebooting)
+{
+    const QTextDocument *doc = m_memo->document();
+    if (replacesRebooting) {
+        m_memo->setCursorWidth(0);
+        const QTextBlock last = doc->lastBlock();
+        if (!doc->isEmpty() && last.text().contains(QLatin1String("System rebooting"))) {
+            QTextCursor cursor(last);
+            cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+            cursor.insertText(text);
+            m_memo->viewport()->repaint();
+            return;
+        }
+    }
+    m_memo->appendPlainText(text);
+    m_memo->viewport()->repaint();
+}
+
+void FirmwarePage::showStatus(int panel, const QString &text, bool blink)
+{
+    m_services.ShowStatus(panel, text, blink);
+}
+
+void FirmwarePage::setGauge(const QString &caption, int percent)
+{
+    m_gauge->setCaption(caption);
+    m_gauge->setProgress(percent);
+}
+
+void FirmwarePage::setUpgrading(bool upgrading)
+{
+    m_upgrade->setEnabled(!upgrading);
+    m_memo->setCursorWidth(upgrading ? 0 : 1);
+}
+
+void FirmwarePage::connectLink()
+{
+    m_services.btnConnectClick();
+}
+
+void FirmwarePage::runCommand(const QString &progress, quint8 command, quint8 subcommand,
+    quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
+{
+    m_services.RunCommand(progress, command, subcommand, word1, word2, word3, word4, result);
+}
+
+bool FirmwarePage::confirm(const QString &question)
+{
+    return QMessageBox::question(m_services.dialogParent(), ProductTitle(), question)
+        == QMessageBox::Yes;
+}

@@ -1,0 +1,304 @@
+// The FW upgrade page of the real main window against the simulated switcher over a pseudo
+// terminal: choosing a package, upgrading with it, a refused part, a damaged package, the
+// message memo and the merge tool's wiring.
+#include "FirmwareFixtures.h"
+#include "FirmwareMerge.h"
+#include "FirmwarePage.h"
+#include "SettingsFile.h"
+#include "SimulatorServer.h"
+#include "StatusBar.h"
+#include "TForm1.h"
+#include "TKVCOMControl.h"
+#include "TKVGauge.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString Rebooting = QStringLiteral("System rebooting, please wait ...");
+
+// Every text the gauge paints, each change once.
+class GaugeRecorder final : public QObject
+{
+public:
+    explicit GaugeRecorder(TKVGauge *gauge) : m_gauge(gauge) { gauge->installEventFilter(this); }
+    QStringList shown;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_gauge && event->type() == QEvent::Paint) {
+            const QString text = m_gauge->displayText();
+            if (shown.isEmpty() || shown.last() != text)
+                shown.append(text);
+        }
+        return false;
+    }
+
+private:
+    TKVGauge *m_gauge;
+};
+
+// Merge host for building packages in the test.
+class QuietMergeHost final : public FirmwareMergeHost
+{
+public:
+    void appendMessage(const QString &) override { }
+    bool confirm(const QString &) override { return true; }
+};
+
+} // namespace
+
+class TestFirmwarePage : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void upgradeTwoParts();
+    void refusedPart();
+    void nothingSent_data();
+    void nothingSent();
+    void mergeGroup();
+
+private:
+    template<typename T>
+    T *widget(const char *name) const
+    {
+        return m_form->findChild<T *>(QLatin1String(name));
+    }
+    // The memo's lines, the reboot spinner's line cut to its text.
+    QStringList memo() const;
+    QString writeImage(const QString &name, const QByteArray &image);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimulatorServer> m_sim;
+    std::unique_ptr<TForm1> m_form;
+    // What the page's open-file dialog returns, and what it was asked with.
+    QString m_choice;
+    QStringList m_dialogs; // "filter @ folder"
+};
+
+void TestFirmwarePage::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_sim = std::make_unique<SimulatorServer>();
+    m_sim->firmware().setRebootMs(20);
+    const QString pty = m_sim->openPty();
+    QVERIFY2(!pty.isEmpty(), qPrintable(m_sim->ptyError()));
+
+    m_form = std::make_unique<TForm1>(ShellOptions{m_dir->path(), {pty}});
+    Timing timing = Timing::fast();
+    timing.replyTicks = 100;
+    m_form->link()->setTiming(timing);
+    m_choice.clear();
+    m_dialogs.clear();
+    m_form->firmwarePage().setOpenFile([this](const QString &filter, const QString &folder) {
+        m_dialogs.append(filter + u" @ "_s + folder);
+        return m_choice;
+    });
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    widget<QTabWidget>("pcContainer")->setCurrentWidget(widget<QWidget>("tsFWUpgrade"));
+
+    widget<QRadioButton>("rbCOMMode")->click();
+    auto *ports = widget<QComboBox>("cbCOMList");
+    ports->setCurrentIndex(ports->findText(pty));
+    QCOMPARE(ports->currentText(), pty);
+}
+
+void TestFirmwarePage::cleanup()
+{
+    m_form.reset();
+    m_sim.reset();
+    m_dir.reset();
+}
+
+QStringList TestFirmwarePage::memo() const
+{
+    const QString text = widget<QPlainTextEdit>("mmoMessage")->toPlainText();
+    if (text.isEmpty())
+        return {};
+    QStringList lines = text.split(u'\n');
+    for (QString &line : lines) {
+        if (line.startsWith(Rebooting))
+            line = Rebooting;
+    }
+    return lines;
+}
+
+QString TestFirmwarePage::writeImage(const QString &name, const QByteArray &image)
+{
+    const QString path = m_dir->filePath(name);
+    if (!writeFile(path, image))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+void TestFirmwarePage::upgradeTwoParts()
+{
+    QDir(m_dir->path()).mkdir(u"fw"_s);
+    const QByteArray mainImage = testImage(600, 1);
+    const QByteArray slaveImage = testImage(300, 2);
+    FirmwareMergeSources sources;
+    sources[0] = {writeImage(u"fw/main.bin"_s, mainImage), u"2"_s, u"5"_s};
+    sources[1] = {writeImage(u"fw/slave1.bin"_s, slaveImage), u"3"_s, u"4"_s};
+    QString folder;
+    QuietMergeHost mergeHost;
+    const FirmwareMergeResult merged = MergeFirmware(sources, folder, mergeHost);
+    QCOMPARE(merged.outcome, FirmwareMergeResult::Saved);
+
+    // The first dialog starts in the program folder; the package's folder is remembered and
+    // saved, and the next dialog starts there. A cancelled dialog keeps the path.
+    auto *path = widget<QLineEdit>("edtFWFile");
+    m_choice = merged.path;
+    QTest::mouseClick(widget<QPushButton>("btnOpenFW"), Qt::LeftButton);
+    QCOMPARE(path->text(), merged.path);
+    QCOMPARE(path->cursorPosition(), merged.path.size());
+    const QString fwFolder = m_dir->filePath(u"fw"_s);
+    QCOMPARE(m_form->settings().firmwareFolder, fwFolder);
+    QCOMPARE(SettingsFile::load(m_form->settingsPath()).firmwareFolder, fwFolder);
+    m_choice.clear();
+    QTest::mouseClick(widget<QPushButton>("btnOpenFW"), Qt::LeftButton);
+    QCOMPARE(path->text(), merged.path);
+    QCOMPARE(m_dialogs,
+        (QStringList{
+            u"Firmware file(*.fw) @ "_s + m_dir->path(), u"Firmware file(*.fw) @ "_s + fwFolder}));
+
+    auto *gauge = widget<TKVGauge>("tsgFWProgress");
+    GaugeRecorder recorder(gauge);
+    auto *upgrade = widget<QPushButton>("btnUpgrade");
+    QTest::mouseClick(upgrade, Qt::LeftButton);
+
+    QCOMPARE(memo(),
+        (QStringList{u"Upgrading Part_1.1.2.5 ..."_s, Rebooting, u"System reboot ok"_s,
+            u"Part_1.1.2.5 upgrading complete"_s, u"Upgrading Part_2.1.3.4 ..."_s,
+            u"Part_2.1.3.4 upgrading complete"_s, Rebooting, u"System reboot ok"_s,
+            u"Firmware upgrade successfully!"_s}));
+    QCOMPARE(recorder.shown,
+        (QStringList{u"Upgrade progress 0%"_s, u"Upgrading Part_1.1 42%"_s,
+            u"Upgrading Part_1.1 85%"_s, u"Upgrading Part_1.1 100%"_s, u"Upgrade progress 0%"_s,
+            u"Upgrading Part_2.1 85%"_s, u"Upgrading Part_2.1 100%"_s}));
+    QCOMPARE(m_form->status().text(2), u"Firmware upgrade successfully"_s);
+    QVERIFY(!m_form->status().alert());
+    QCOMPARE(m_form->status().text(3), QString());
+    QVERIFY(upgrade->isEnabled());
+    QCOMPARE(widget<QPlainTextEdit>("mmoMessage")->cursorWidth(), 1);
+    QVERIFY(m_form->state().RunnerIdle);
+
+    QCOMPARE(m_sim->firmware().part(1, 1)->image, mainImage);
+    QCOMPARE(m_sim->firmware().part(2, 1)->image, slaveImage);
+    QCOMPARE(m_sim->simulator().state().versionMajor, 2);
+    QCOMPARE(m_sim->simulator().state().versionMinor, 5);
+    QCOMPARE(m_sim->simulator().state().reboots, 2);
+}
+
+void TestFirmwarePage::refusedPart()
+{
+    // The switcher takes versions from 2.0 on: the slave part of version 1.0 is refused.
+    m_sim->firmware().setMinimumVersion(2, 0);
+    widget<QLineEdit>("edtFWFile")
+        ->setText(writeImage(u"old.fw"_s, packagePart(2, 1, 1, 0, testImage(300))));
+    QTest::mouseClick(widget<QPushButton>("btnUpgrade"), Qt::LeftButton);
+
+    QCOMPARE(
+        memo(), (QStringList{u"Upgrading Part_2.1.1.0 ..."_s, u"Write to Part_2.1.1.0 failed"_s}));
+    QCOMPARE(m_form->status().text(2), u"Write Part_2.1.1.0 failed"_s);
+    QVERIFY(m_form->status().alert());
+    QVERIFY(widget<QPushButton>("btnUpgrade")->isEnabled());
+    QVERIFY(m_form->state().RunnerIdle);
+    QCOMPARE(m_sim->simulator().state().reboots, 0);
+    for (const QByteArray &request : m_sim->received())
+        QVERIFY2(request.mid(2, 2) != QByteArray("\x80\x02", 2), "reboot command sent");
+}
+
+void TestFirmwarePage::nothingSent_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // empty: no file
+    QTest::addColumn<QString>("line"); // with the file's path after it, when missing
+
+    QByteArray corrupt
+        = packagePart(1, 1, 2, 5, testImage(100)) + packagePart(2, 1, 3, 4, testImage(100));
+    corrupt[70] = static_cast<char>(corrupt[70] ^ 0x01);
+    QTest::newRow("corrupt first header") << corrupt << u"Bad FW file!"_s;
+    QTest::newRow("missing file") << QByteArray() << u"Firmware file: "_s;
+}
+
+void TestFirmwarePage::nothingSent()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, line);
+    const QString path = m_dir->filePath(u"package.fw"_s);
+    if (!bytes.isEmpty())
+        QVERIFY(writeFile(path, bytes));
+    widget<QLineEdit>("edtFWFile")->setText(path);
+    auto *gauge = widget<TKVGauge>("tsgFWProgress");
+    gauge->setCaption(u"before"_s);
+
+    QTest::mouseClick(widget<QPushButton>("btnUpgrade"), Qt::LeftButton);
+    QCOMPARE(memo(), QStringList{bytes.isEmpty() ? line + path + u" does not exist"_s : line});
+    QVERIFY(m_sim->received().isEmpty());
+    QCOMPARE(m_sim->simulator().state().reboots, 0);
+    QVERIFY(widget<QPushButton>("btnUpgrade")->isEnabled());
+    QVERIFY(m_form->state().RunnerIdle);
+
+    // "&Clear" empties the memo.
+    QTest::mouseClick(widget<QPushButton>("Button1"), Qt::LeftButton);
+    QCOMPARE(widget<QPlainTextEdit>("mmoMessage")->toPlainText(), QString());
+}
+
+void TestFirmwarePage::mergeGroup()
+{
+    auto *group = widget<QGroupBox>("gbMergeFW");
+    QVERIFY(!group->isEnabled());
+    QVERIFY(group->isHidden());
+
+    // The tool's path as its buttons would run it: the image dialog, then the merge into the
+    // image's folder, which becomes the last firmware folder.
+    m_choice = writeImage(u"main.bin"_s, testImage(40));
+    m_form->firmwarePage().btnOpenMainClick();
+    QCOMPARE(widget<QLineEdit>("edtMainMCUFW")->text(), m_choice);
+    QCOMPARE(m_dialogs, QStringList{u"FW binary file(*.bin) @ "_s + m_dir->path()});
+    widget<QLineEdit>("leMainFWVer1")->setText(u"300"_s);
+    widget<QLineEdit>("leMainFWVer2")->setText(u"x"_s);
+    m_form->firmwarePage().btnMergeClick();
+
+    const QString package = m_dir->filePath(u"Zelkora8_MM255.0.fw"_s);
+    QCOMPARE(memo(),
+        (QStringList{u"Main MCU firmware: "_s + m_choice + u" loaded"_s,
+            u"Main MCU firmware merged, ver255.0"_s,
+            u"Firmware merged complete, save to file: "_s + package}));
+    QCOMPARE(widget<QLineEdit>("leMainFWVer1")->text(), u"255"_s);
+    QCOMPARE(widget<QLineEdit>("leMainFWVer2")->text(), u"0"_s);
+    QCOMPARE(QFileInfo(package).size(), FirmwareHeader::Size + 40);
+    QCOMPARE(m_form->settings().firmwareFolder, m_dir->path());
+
+    // The same package again: the operator is asked and keeps the file.
+    QString question;
+    QTimer::singleShot(0, this, [&question] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            question = box->text();
+            box->button(QMessageBox::No)->click();
+        }
+    });
+    m_form->firmwarePage().btnMergeClick();
+    QCOMPARE(question, u"Firmware file: "_s + package + u" exists, overwrite it?"_s);
+    QCOMPARE(memo().last(), u"Save canceled"_s);
+}
+
+QTEST_MAIN(TestFirmwarePage)
+#include "tst_firmwarepage.moc"
