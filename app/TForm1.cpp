@@ -6,10 +6,13 @@
 #include "FirmwarePage.h"
 #include "LinkLease.h"
 #include "LinkStatusText.h"
+#include "PortTagPage.h"
+#include "PresetPanel.h"
 #include "SettingsFile.h"
 #include "ShellServices.h"
 #include "StatusBar.h"
 #include "TKVCOMControl.h"
+#include "TfrmPreSettingEdit.h"
 #include "ui_TForm1.h"
 
 #include <QCloseEvent>
@@ -32,6 +35,14 @@ namespace {
 constexpr int OuterWidth = 1025;
 constexpr int ClientHeight = 580;
 constexpr int ProbeNameLength = 240;
+
+PortTagSet toTagSet(const PortTags &tags)
+{
+    PortTagSet set;
+    set.inputs = tags.inputs;
+    set.outputs = tags.outputs;
+    return set;
+}
 
 } // namespace
 
@@ -93,15 +104,28 @@ void TForm1::FormCreate()
 
     connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,
         Qt::DirectConnection);
-    connect(m_connection.get(), &ConnectionControl::clearPortTags, this, [this] {
-        for (int n = 1; n <= 6; ++n) {
-            for (const char *side : {"leInput", "leOutput"}) {
-                const QString name
-                    = QLatin1String(side) + QString::number(n) + QLatin1String("Tag");
-                if (auto *edit = findChild<QLineEdit *>(name))
-                    edit->clear();
-            }
-        }
+    m_preSettingEdit = std::make_unique<TfrmPreSettingEdit>(this);
+    m_portTagPage
+        = std::make_unique<PortTagPage>(ui->tsPortTag, ui->cbDisplayTag, *m_preSettingEdit,
+            PortTagPage::Store{[this] { return toTagSet(m_settings.tags(tagMode(), tagMac())); },
+                [this](const PortTagSet &set) { storePortTags(set); }});
+    m_presetPanel = std::make_unique<PresetPanel>(ui->lvPreSetting, ui->btnPreEdit, ui->btnSet,
+        *m_preSettingEdit, *m_portTagPage, *m_services);
+    connect(m_connection.get(), &ConnectionControl::clearPortTags, m_portTagPage.get(),
+        &PortTagPage::ClearPortTags);
+    connect(m_connection.get(), &ConnectionControl::loadPortTags, m_portTagPage.get(),
+        &PortTagPage::LoadPortTags);
+    connect(m_portTagPage.get(), &PortTagPage::poolsChanged, this,
+        [this](const QStringList &inputs, const QStringList &outputs) {
+            m_settings.inputNamePool = inputs;
+            m_settings.outputNamePool = outputs;
+        });
+    connect(m_portTagPage.get(), &PortTagPage::displayTagsChanged, this,
+        [this](bool on) { m_settings.displayTag = on; });
+    connect(m_presetPanel.get(), &PresetPanel::presetsChanged, this, [this] {
+        const QList<PresetRow> rows = m_presetPanel->presets();
+        for (qsizetype i = 0; i < rows.size() && i < kSettingsPresetCount; ++i)
+            m_settings.presets[size_t(i)] = {rows[i].name, EncodePresetValue(rows[i].values)};
     });
     connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     tmr.setInterval(1000);
@@ -185,6 +209,7 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::FormShow()
 {
+    m_presetPanel->SetPresetColumns();
     m_connection->RefreshComPortList();
     LoadSettings();
     const TKVCOMControl *l = link();
@@ -207,6 +232,12 @@ QString TForm1::settingsPath() const
 void TForm1::LoadSettings()
 {
     m_settings = SettingsFile::load(settingsPath());
+    QList<PresetRow> presets;
+    for (const Preset &preset : m_settings.presets)
+        presets.append({preset.name, DecodePresetValue(preset.value)});
+    m_presetPanel->setPresets(presets);
+    m_portTagPage->setPools(m_settings.inputNamePool, m_settings.outputNamePool);
+    m_portTagPage->setDisplayTag(m_settings.displayTag);
     TKVCOMControl *l = link();
 
     QComboBox *devices = ui->cbLANDevice;
@@ -261,6 +292,29 @@ void TForm1::SaveSettings()
     QString error;
     if (!SettingsFile::save(settingsPath(), m_settings, &error))
         qWarning().noquote() << "Settings not saved:" << error;
+}
+
+int TForm1::tagMode() const
+{
+    const TKVCOMControl *l = link();
+    return l && l->ControlMode() == cmCOM ? kControlModeCom : kControlModeTcp;
+}
+
+QString TForm1::tagMac() const
+{
+    return m_state.CurrentDeviceMAC;
+}
+
+void TForm1::storePortTags(const PortTagSet &set)
+{
+    PortTags tags;
+    tags.inputs = set.inputs;
+    tags.outputs = set.outputs;
+    m_settings.setTags(tagMode(), tagMac(), tags);
+    QString error;
+    if (m_shown && !m_startRefused
+        && !SettingsFile::savePortTags(settingsPath(), tagMode(), tagMac(), tags, &error))
+        qWarning().noquote() << "Port tags not saved:" << error;
 }
 
 void TForm1::tmrTimer()

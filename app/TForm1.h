@@ -18,6 +18,10 @@ class ConnectionControl;
 class FirmwarePage;
 class LinkLease;
 class PageServices;
+class PortTagPage;
+struct PortTagSet;
+class PresetPanel;
+class TfrmPreSettingEdit;
 class ShellServices;
 class QDateTime;
 class StatusBar;
@@ -64,6 +68,8 @@ public:
     ConnectionControl &connection() { return *m_connection; }
     // What the pages get: runner, status bar, link and flags.
     PageServices &services();
+    PresetPanel &presetPanel() { return *m_presetPanel; }
+    PortTagPage &portTagPage() { return *m_portTagPage; }
     FirmwarePage &firmwarePage() { return *m_firmwarePage; }
 
     void setVisible(bool visible) override;
@@ -92,6 +98,10 @@ private:
     void LoadSettings();
     void SaveSettings();
     void linkNotification(const LinkNotice &notice);
+    // Control mode and switcher whose tags the Port Tag page shows.
+    int tagMode() const;
+    QString tagMac() const;
+    void storePortTags(const PortTagSet &set);
 
     std::unique_ptr<Ui::TForm1> ui;
     QString m_programFolder;
@@ -107,5 +117,8 @@ private:
     std::unique_ptr<CommandRunner> m_runner;
     std::unique_ptr<ShellServices> m_services;
     std::unique_ptr<FirmwarePage> m_firmwarePage;
+    std::unique_ptr<TfrmPreSettingEdit> m_preSettingEdit;
+    std::unique_ptr<PortTagPage> m_portTagPage;
+    std::unique_ptr<PresetPanel> m_presetPanel;
     QTimer tmr;
 };

@@ -1,0 +1,50 @@
+#include "PresetCodec.h"
+
+namespace {
+
+// The value text as a decimal number, if it is one.
+std::optional<int> decimal(const QStringList &values, int output)
+{
+    if (output < 1 || output > values.size())
+        return std::nullopt;
+    bool ok = false;
+    const int v = values.at(output - 1).toInt(&ok, 10);
+    return ok ? std::optional<int>(v) : std::nullopt;
+}
+
+} // namespace
+
+QStringList DecodePresetValue(const QString &text)
+{
+    QStringList values = text.isEmpty() ? QStringList() : text.split(QLatin1Char(','));
+    for (int n = 0; values.size() < kPresetOutputs; ++n)
+        values.append(QString::number(n % kPresetOutputs + 1));
+    return values;
+}
+
+QString EncodePresetValue(const QStringList &values)
+{
+    return values.join(QLatin1Char(','));
+}
+
+std::optional<int> PresetInput(const QStringList &values, int output)
+{
+    const auto v = decimal(values, output);
+    if (!v || *v < 1 || *v > kPresetOutputs)
+        return std::nullopt;
+    return v;
+}
+
+int PresetEditorIndex(const QStringList &values, int output)
+{
+    const auto v = decimal(values, output);
+    if (!v)
+        return output - 1;
+    return *v >= 1 && *v <= kPresetOutputs ? *v - 1 : -1;
+}
+
+QString NoInputSelectedText(int output)
+{
+    return QStringLiteral("Output") + QString::number(output)
+        + QStringLiteral(": no input selected");
+}

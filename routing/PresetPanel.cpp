@@ -1,0 +1,176 @@
+#include "PresetPanel.h"
+
+#include "PageServices.h"
+#include "PortTagPage.h"
+#include "ShellState.h"
+#include "TfrmPreSettingEdit.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr int NameColumnWidth = 125;
+constexpr int OutputColumnWidth = 90;
+// The row's full value list, extra values included; the columns show the first six.
+constexpr int ValuesRole = Qt::UserRole;
+
+PresetRow defaultRow(int n)
+{
+    return {QStringLiteral("Setting") + QString::number(n), DecodePresetValue(QString())};
+}
+
+} // namespace
+
+PresetPanel::PresetPanel(QTreeWidget *lvPreSetting, QPushButton *btnPreEdit, QPushButton *btnSet,
+    TfrmPreSettingEdit &editor, const PortTagPage &tags, PageServices &services, QObject *parent)
+    : QObject(parent), m_list(lvPreSetting), m_editor(editor), m_tags(tags), m_services(services)
+{
+    connect(btnPreEdit, &QPushButton::clicked, this, &PresetPanel::btnPreEditClick);
+    connect(btnSet, &QPushButton::clicked, this, &PresetPanel::btnSetClick);
+    connect(m_list, &QTreeWidget::itemDoubleClicked, this, &PresetPanel::lvPreSettingDblClick);
+    connect(m_list, &QTreeWidget::itemClicked, this, &PresetPanel::lvPreSettingClick);
+    QList<PresetRow> defaults;
+    for (int n = 1; n <= kPresetRows; ++n)
+        defaults.append(defaultRow(n));
+    setPresets(defaults);
+}
+
+void PresetPanel::setPresets(const QList<PresetRow> &presets)
+{
+    m_list->clear();
+    for (int n = 1; n <= kPresetRows; ++n) {
+        auto *row = new QTreeWidgetItem(m_list);
+        showRow(row, n <= presets.size() ? presets.at(n - 1) : defaultRow(n));
+    }
+}
+
+QList<PresetRow> PresetPanel::presets() const
+{
+    QList<PresetRow> rows;
+    for (int i = 0; i < m_list->topLevelItemCount(); ++i)
+        rows.append(rowPreset(m_list->topLevelItem(i)));
+    return rows;
+}
+
+void PresetPanel::showRow(QTreeWidgetItem *row, const PresetRow &preset)
+{
+    row->setText(0, preset.name);
+    row->setData(0, ValuesRole, preset.values);
+    for (int k = 1; k <= kPresetOutputs; ++k) {
+        row->setText(k, preset.values.value(k - 1));
+        row->setTextAlignment(k, Qt::AlignCenter);
+    }
+    row->setTextAlignment(0, Qt::AlignCenter);
+}
+
+PresetRow PresetPanel::rowPreset(const QTreeWidgetItem *row) const
+{
+    return {row->text(0), row->data(0, ValuesRole).toStringList()};
+}
+
+void PresetPanel::SetPresetColumns()
+{
+    QHeaderView *header = m_list->header();
+    header->setMinimumSectionSize(0);
+    header->setStretchLastSection(false);
+    header->setDefaultAlignment(Qt::AlignCenter);
+    for (int c = 0; c <= kPresetOutputs; ++c) {
+        header->setSectionResizeMode(c, QHeaderView::Fixed);
+        m_list->setColumnWidth(c, c == 0 ? NameColumnWidth : OutputColumnWidth);
+    }
+}
+
+void PresetPanel::selectFirstIfNone()
+{
+    if (m_list->topLevelItemCount() > 0 && m_list->selectedItems().isEmpty())
+        m_list->setCurrentItem(m_list->topLevelItem(0));
+}
+
+QTreeWidgetItem *PresetPanel::selectedRow() const
+{
+    const QList<QTreeWidgetItem *> selected = m_list->selectedItems();
+    if (selected.isEmpty()) {
+        QMessageBox::information(
+            m_services.dialogParent(), ProductTitle(), QStringLiteral("Please select item."));
+        return nullptr;
+    }
+    return selected.first();
+}
+
+void PresetPanel::FillPresetEditor(const PresetRow &preset)
+{
+    m_editor.settingName()->setText(preset.name);
+    QStringList inputs;
+    for (int n = 1; n <= kPresetOutputs; ++n)
+        inputs.append(InputEntryText(n, m_tags.inputTag(n)));
+    for (int n = 1; n <= kPresetOutputs; ++n) {
+        QComboBox *box = m_editor.outputBox(n);
+        box->clear();
+        box->addItems(inputs);
+        if (auto *label = m_editor.findChild<QLabel *>(QStringLiteral("lblOutput%1").arg(n)))
+            label->setText(OutputFromText(n, m_tags.outputTag(n)));
+    }
+    QComboBox *all = m_editor.allOutputs();
+    all->clear();
+    all->addItem(QStringLiteral("Select Input"));
+    all->addItems(inputs);
+    all->addItem(QStringLiteral("Port to Port"));
+    all->setCurrentIndex(0);
+}
+
+void PresetPanel::btnPreEditClick()
+{
+    QTreeWidgetItem *row = selectedRow();
+    if (!row)
+        return;
+    m_editor.Arrange(TfrmPreSettingEdit::Use::OutputSetting);
+    PresetRow preset = rowPreset(row);
+    FillPresetEditor(preset);
+    for (int k = 1; k <= kPresetOutputs; ++k)
+        m_editor.outputBox(k)->setCurrentIndex(PresetEditorIndex(preset.values, k));
+    if (m_editor.exec() != QDialog::Accepted)
+        return;
+    preset.name = m_editor.settingName()->text();
+    for (int k = 1; k <= kPresetOutputs; ++k)
+        preset.values[k - 1] = QString::number(m_editor.outputBox(k)->currentIndex() + 1);
+    showRow(row, preset);
+    Q_EMIT presetsChanged();
+}
+
+void PresetPanel::lvPreSettingDblClick()
+{
+    btnPreEditClick();
+}
+
+void PresetPanel::btnSetClick()
+{
+    const QTreeWidgetItem *row = selectedRow();
+    if (!row)
+        return;
+    const QStringList values = rowPreset(row).values;
+    ShellState &state = m_services.state();
+    state.RouteFailed = false;
+    for (int k = 1; k <= kPresetOutputs; ++k) {
+        const auto input = PresetInput(values, k);
+        if (!input) {
+            // No button exists for it: the outputs before it stay switched.
+            state.RouteFailed = true;
+            m_services.ShowStatus(3, NoInputSelectedText(k));
+            return;
+        }
+        CommandResult result;
+        m_services.RunPoweredCommand(
+            QStringLiteral("Setting..."), 0x02, 0x03, quint16(*input), quint16(k), 0, 0, result);
+        if (!result.Success) {
+            state.RouteFailed = true;
+            return;
+        }
+        Q_EMIT routeApplied(k, *input);
+    }
+}

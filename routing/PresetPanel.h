@@ -1,0 +1,57 @@
+#pragma once
+
+#include "PresetCodec.h"
+
+#include <QList>
+#include <QObject>
+
+class PageServices;
+class PortTagPage;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TfrmPreSettingEdit;
+
+// The "Pre-Settings" group: eight named routings in lvPreSetting, edited in
+// TfrmPreSettingEdit and applied output by output with route commands.
+class PresetPanel final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(PresetPanel)
+public:
+    PresetPanel(QTreeWidget *lvPreSetting, QPushButton *btnPreEdit, QPushButton *btnSet,
+        TfrmPreSettingEdit &editor, const PortTagPage &tags, PageServices &services,
+        QObject *parent = nullptr);
+
+    // Replaces the eight rows (missing rows get their defaults).
+    void setPresets(const QList<PresetRow> &presets);
+    QList<PresetRow> presets() const;
+
+    // Fixes the column widths: "Name" 125 pixels, each output 90, all centred.
+    void SetPresetColumns();
+    // With rows but none selected, selects the first (the Setting page does this on show).
+    void selectFirstIfNone();
+
+public Q_SLOTS:
+    void btnPreEditClick();
+    void lvPreSettingDblClick();
+    void btnSetClick();
+    void lvPreSettingClick() { }
+
+Q_SIGNALS:
+    // An output was switched to an input by a preset: the routing panel shows it.
+    void routeApplied(int output, int input);
+    // A preset's name or values were changed in the editor.
+    void presetsChanged();
+
+private:
+    QTreeWidgetItem *selectedRow() const;
+    void showRow(QTreeWidgetItem *row, const PresetRow &preset);
+    PresetRow rowPreset(const QTreeWidgetItem *row) const;
+    void FillPresetEditor(const PresetRow &preset);
+
+    QTreeWidget *m_list;
+    TfrmPreSettingEdit &m_editor;
+    const PortTagPage &m_tags;
+    PageServices &m_services;
+};

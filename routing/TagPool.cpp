@@ -1,0 +1,44 @@
+#include "TagPool.h"
+
+#include <algorithm>
+
+QStringList SortedPool(QStringList names)
+{
+    std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return names;
+}
+
+QStringList MergeIntoPool(const QStringList &pool, const QStringList &entered)
+{
+    QStringList merged = pool;
+    for (const QString &name : entered) {
+        if (!name.isEmpty() && !merged.contains(name, Qt::CaseInsensitive))
+            merged.append(name);
+    }
+    return SortedPool(merged);
+}
+
+bool NameInUseElsewhere(const QStringList &texts, int index, const QString &name)
+{
+    for (int i = 0; i < texts.size(); ++i) {
+        if (i != index && texts.at(i) == name)
+            return true;
+    }
+    return false;
+}
+
+QString InputEntryText(int n, const QString &tag)
+{
+    const QString port = QStringLiteral("In") + QString::number(n);
+    return tag.isEmpty() ? port : port + QStringLiteral(" - [") + tag + QLatin1Char(']');
+}
+
+QString OutputFromText(int n, const QString &tag)
+{
+    const QString port = QStringLiteral("Out") + QString::number(n);
+    return tag.isEmpty() ? port + QStringLiteral(" from")
+                         : port + QStringLiteral(" - [") + tag + QStringLiteral("] from");
+}

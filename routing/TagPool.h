@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+// Port tags and the name pools the tag editor offers, without widgets.
+
+inline constexpr int kTagPorts = 6;
+
+enum class TagSide { Input, Output };
+
+struct PortTagSet
+{
+    std::array<QString, kTagPorts> inputs;
+    std::array<QString, kTagPorts> outputs;
+
+    bool operator==(const PortTagSet &) const = default;
+};
+
+// Sorted as the editor's boxes keep their items: without regard to letter case, then by case
+// so that the order is stable.
+QStringList SortedPool(QStringList names);
+
+// The pool after an accepted edit: every non-empty entered name that the pool does not hold
+// yet (compared without regard to letter case) is added once; the result is sorted.
+QStringList MergeIntoPool(const QStringList &pool, const QStringList &entered);
+
+// Whether a box other than box `index` holds exactly `name` (letter case counts).
+bool NameInUseElsewhere(const QStringList &texts, int index, const QString &name);
+
+// Tag texts as the pages show them.
+// "In2 - [Blu-ray]" / "In2"
+QString InputEntryText(int n, const QString &tag);
+// "Out2 - [Projector] from" / "Out2 from"
+QString OutputFromText(int n, const QString &tag);

@@ -1,0 +1,181 @@
+#include "TfrmPreSettingEdit.h"
+
+#include "ui_TfrmPreSettingEdit.h"
+
+#include <QMessageBox>
+
+namespace {
+
+constexpr int TagNumberBase[] = {0, 40}; // input boxes carry 1–6, output boxes 41–46
+
+int sideIndex(TagSide side)
+{
+    return side == TagSide::Input ? 0 : 1;
+}
+
+} // namespace
+
+TfrmPreSettingEdit::TfrmPreSettingEdit(QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfrmPreSettingEdit>())
+{
+    ui->setupUi(this);
+    setWindowFlags(
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    connect(ui->btnOK, &QPushButton::clicked, this, &TfrmPreSettingEdit::btnOKClick);
+    connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmPreSettingEdit::btnCancelClick);
+    connect(ui->cbFromDeviceOfAllOutput, &QComboBox::currentIndexChanged, this,
+        &TfrmPreSettingEdit::cbFromDeviceOfAllOutputChange);
+    for (int n = 1; n <= kTagPorts; ++n) {
+        connect(findChild<QToolButton *>(QStringLiteral("btnDeleteInput%1Tag").arg(n)),
+            &QToolButton::clicked, this, &TfrmPreSettingEdit::btnDeleteInput1TagClick);
+        connect(findChild<QToolButton *>(QStringLiteral("btnDeleteOutput%1Tag").arg(n)),
+            &QToolButton::clicked, this, &TfrmPreSettingEdit::btnDeleteOutput1TagClick);
+    }
+}
+
+TfrmPreSettingEdit::~TfrmPreSettingEdit() = default;
+
+void TfrmPreSettingEdit::Arrange(Use use)
+{
+    m_use = use;
+    const bool preset = use == Use::OutputSetting;
+    ui->gbOutputSetting->setVisible(preset);
+    ui->gbInputPortTag->setVisible(use == Use::InputTags);
+    ui->gbOutputPortTag->setVisible(use == Use::OutputTags);
+    if (preset) {
+        setFixedSize(567, 357);
+        ui->btnOK->move(296, 296);
+        ui->btnCancel->move(424, 296);
+        setWindowTitle(QStringLiteral("Edit Output setting"));
+    } else {
+        setFixedSize(635, 302);
+        ui->btnOK->move(320, 240);
+        ui->btnCancel->move(448, 240);
+        setWindowTitle(use == Use::InputTags ? QStringLiteral("Edit Input port tags")
+                                             : QStringLiteral("Edit Output port tags"));
+    }
+    if (QWidget *owner = parentWidget())
+        move(owner->geometry().center() - rect().center());
+}
+
+QLineEdit *TfrmPreSettingEdit::settingName() const
+{
+    return ui->leSettingName;
+}
+
+QComboBox *TfrmPreSettingEdit::allOutputs() const
+{
+    return ui->cbFromDeviceOfAllOutput;
+}
+
+QComboBox *TfrmPreSettingEdit::outputBox(int n) const
+{
+    return findChild<QComboBox *>(QStringLiteral("cbFromDeviceOfOutput") + QString::number(n));
+}
+
+QComboBox *TfrmPreSettingEdit::tagBox(TagSide side, int n) const
+{
+    const QWidget *group = side == TagSide::Input ? ui->gbInputPortTag : ui->gbOutputPortTag;
+    const int number = TagNumberBase[sideIndex(side)] + n;
+    for (QComboBox *box : group->findChildren<QComboBox *>()) {
+        if (box->property("tag").toInt() == number)
+            return box;
+    }
+    return nullptr;
+}
+
+QStringList TfrmPreSettingEdit::pool(TagSide side) const
+{
+    QStringList names;
+    const QComboBox *first = tagBox(side, 1);
+    for (int i = 0; i < first->count(); ++i)
+        names.append(first->itemText(i));
+    return names;
+}
+
+void TfrmPreSettingEdit::setPool(TagSide side, const QStringList &names)
+{
+    const QStringList sorted = SortedPool(names);
+    for (int n = 1; n <= kTagPorts; ++n) {
+        QComboBox *box = tagBox(side, n);
+        const QString text = box->currentText();
+        box->clear();
+        box->addItems(sorted);
+        box->setCurrentIndex(-1);
+        box->setEditText(text);
+    }
+}
+
+void TfrmPreSettingEdit::btnOKClick()
+{
+    if (m_use != Use::OutputSetting) {
+        const TagSide side = m_use == Use::InputTags ? TagSide::Input : TagSide::Output;
+        QStringList entered;
+        for (int n = 1; n <= kTagPorts; ++n)
+            entered.append(tagBox(side, n)->currentText());
+        setPool(side, MergeIntoPool(pool(side), entered));
+    }
+    accept();
+}
+
+void TfrmPreSettingEdit::btnCancelClick()
+{
+    reject();
+}
+
+void TfrmPreSettingEdit::cbFromDeviceOfAllOutputChange(int index)
+{
+    const int last = ui->cbFromDeviceOfAllOutput->count() - 1;
+    if (index <= 0)
+        return; // "Select Input"
+    for (int k = 1; k <= kTagPorts; ++k)
+        outputBox(k)->setCurrentIndex(index == last ? k - 1 : index - 1);
+}
+
+void TfrmPreSettingEdit::btnDeleteInput1TagClick()
+{
+    deleteName(TagSide::Input);
+}
+
+void TfrmPreSettingEdit::btnDeleteOutput1TagClick()
+{
+    deleteName(TagSide::Output);
+}
+
+void TfrmPreSettingEdit::deleteName(TagSide side)
+{
+    const QObject *button = sender();
+    if (!button)
+        return;
+    const int n = button->property("tag").toInt() - TagNumberBase[sideIndex(side)];
+    QComboBox *box = tagBox(side, n);
+    if (!box)
+        return;
+    const QString name = box->currentText();
+    if (name.isEmpty())
+        return;
+    QStringList texts;
+    for (int k = 1; k <= kTagPorts; ++k)
+        texts.append(tagBox(side, k)->currentText());
+    const QString what
+        = side == TagSide::Input ? QStringLiteral("Input") : QStringLiteral("Output");
+    if (NameInUseElsewhere(texts, n - 1, name)) {
+        QMessageBox::information(
+            this, windowTitle(), what + QStringLiteral(" port tag in use, can't be deleted."));
+        return;
+    }
+    if (QMessageBox::question(this, windowTitle(),
+            QStringLiteral("Sure to delete ") + what + QStringLiteral(" port tag: [") + name
+                + QStringLiteral("] ?"))
+        != QMessageBox::Yes)
+        return;
+    for (int k = 1; k <= kTagPorts; ++k) {
+        QComboBox *other = tagBox(side, k);
+        const QString text = other->currentText();
+        const int at = other->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (at >= 0)
+            other->removeItem(at);
+        other->setCurrentIndex(-1);
+        other->setEditText(k == n ? QString() : text);
+    }
+}

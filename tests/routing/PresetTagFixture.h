@@ -1,0 +1,110 @@
+#pragma once
+
+// The main window in a fresh program folder, against the simulated switcher over loopback TCP,
+// and a helper that answers the next modal window.
+#include "SettingsFile.h"
+#include "SimulatorServer.h"
+#include "StatusBar.h"
+#include "TForm1.h"
+#include "TKVCOMControl.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// Runs handler on the next modal window of type T once it is showing, from the event loop that
+// window runs.
+template<typename T>
+class ModalAnswer final : public QObject
+{
+public:
+    explicit ModalAnswer(std::function<void(T *)> handler) : m_handler(std::move(handler))
+    {
+        m_poll.setInterval(0);
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            auto *modal = qobject_cast<T *>(QApplication::activeModalWidget());
+            if (!modal || !modal->isVisible())
+                return;
+            m_poll.stop();
+            m_seen = true;
+            m_handler(modal);
+        });
+        m_poll.start();
+    }
+    bool seen() const { return m_seen; }
+
+private:
+    std::function<void(T *)> m_handler;
+    QTimer m_poll;
+    bool m_seen = false;
+};
+
+// Remembers the text of the next message box and answers it with a button.
+class BoxAnswer final
+{
+public:
+    explicit BoxAnswer(QMessageBox::StandardButton button = QMessageBox::Ok)
+        : m_answer([this, button](QMessageBox *box) {
+              m_text = box->text();
+              if (QAbstractButton *b = box->button(button))
+                  b->click();
+              else
+                  box->done(0);
+          })
+    { }
+    bool seen() const { return m_answer.seen(); }
+    QString text() const { return m_text; }
+
+private:
+    QString m_text;
+    ModalAnswer<QMessageBox> m_answer;
+};
+
+class WindowFixture
+{
+public:
+    // settingsIni: the Settings.ini the program folder holds before the window starts.
+    explicit WindowFixture(const QByteArray &settingsIni = {})
+    {
+        if (!settingsIni.isEmpty()) {
+            QFile file(settingsPath());
+            if (file.open(QIODevice::WriteOnly))
+                file.write(settingsIni);
+        }
+        m_sim.listenTcp();
+        m_form = std::make_unique<TForm1>(ShellOptions{m_dir.path(), {}});
+        m_form->link()->setTiming(Timing::fast());
+        m_form->show();
+        m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
+        m_form->link()->setTcpPort(m_sim.tcpPort());
+        m_form->state().PowerOn = true;
+    }
+    QString settingsPath() const { return m_dir.filePath(QStringLiteral("Settings.ini")); }
+    QByteArray settingsText() const
+    {
+        QFile file(settingsPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    TForm1 &form() { return *m_form; }
+    SimulatorServer &sim() { return m_sim; }
+    template<typename T = QWidget>
+    T *widget(const QString &name) const
+    {
+        return m_form->findChild<T *>(name);
+    }
+    // Closes the window, which writes Settings.ini.
+    void close() { m_form->close(); }
+
+private:
+    QTemporaryDir m_dir;
+    SimulatorServer m_sim;
+    std::unique_ptr<TForm1> m_form;
+};
