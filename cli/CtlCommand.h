@@ -84,3 +84,4 @@ void AddDeviceCommands(CtlCommandTable &table);
 void AddNetworkCommands(CtlCommandTable &table);
 void AddEdidCommands(CtlCommandTable &table);
 void AddFirmwareCommands(CtlCommandTable &table);
+void AddPresetCommands(CtlCommandTable &table);

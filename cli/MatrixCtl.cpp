@@ -18,6 +18,7 @@ const CtlCommandTable &commands()
         AddNetworkCommands(t);
         AddEdidCommands(t);
         AddFirmwareCommands(t);
+        AddPresetCommands(t);
         return t;
     }();
     return table;

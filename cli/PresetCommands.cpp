@@ -1,0 +1,92 @@
+#include "CtlCommand.h"
+
+#include "PresetCodec.h"
+#include "SettingsFile.h"
+
+#include <QTextStream>
+
+// Presets and port tags as the GUI stores them in Settings.ini.
+namespace {
+
+QStringList presetValues(const AppSettings &settings, int n)
+{
+    return DecodePresetValue(settings.presets[size_t(n - 1)].value);
+}
+
+CtlJob preset(const QStringList &args)
+{
+    const QString what = args.value(0);
+    if (what == QLatin1String("list") && args.size() == 1) {
+        return [](CtlContext &ctx) {
+            const AppSettings settings = SettingsFile::load(ctx.settingsPath);
+            for (int n = 1; n <= kSettingsPresetCount; ++n)
+                ctx.out << n << '\t' << settings.presets[size_t(n - 1)].name << '\t'
+                        << EncodePresetValue(presetValues(settings, n)) << '\n';
+            return ExitOk;
+        };
+    }
+    if (what == QLatin1String("apply") && args.size() == 2) {
+        bool ok = false;
+        const int n = args[1].toInt(&ok);
+        if (!ok || n < 1 || n > kSettingsPresetCount)
+            throw UsageError{QStringLiteral("N must be a preset number 1..8")};
+        return [n](CtlContext &ctx) {
+            const QStringList values = presetValues(SettingsFile::load(ctx.settingsPath), n);
+            // Output by output, as the Set button does; earlier outputs stay switched.
+            for (int output = 1; output <= kPresetOutputs; ++output) {
+                const auto input = PresetInput(values, output);
+                if (!input) {
+                    ctx.err << NoInputSelectedText(output) << '\n';
+                    return ExitFailed;
+                }
+                if (!ctx.device.execute(
+                        0x02, 0x03, static_cast<quint16>(*input), static_cast<quint16>(output))) {
+                    ctx.err << "Output" << output << ": failed\n";
+                    return ExitFailed;
+                }
+                ctx.out << "Output" << output << ": Input" << *input << '\n';
+            }
+            return ExitOk;
+        };
+    }
+    throw UsageError{QStringLiteral("preset takes list or apply N")};
+}
+
+void printTags(QTextStream &out, const QString &title, const PortTags &tags)
+{
+    out << title << '\n';
+    for (const PortSide side : {PortSide::Input, PortSide::Output}) {
+        const QString port
+            = side == PortSide::Input ? QStringLiteral("Input") : QStringLiteral("Output");
+        for (int n = 1; n <= kSettingsPortCount; ++n)
+            out << "  " << port << n << ": " << tags.side(side)[size_t(n - 1)] << '\n';
+    }
+}
+
+CtlJob tags(const QStringList &args)
+{
+    if (args != QStringList{QStringLiteral("list")})
+        throw UsageError{QStringLiteral("tags takes list")};
+    return [](CtlContext &ctx) {
+        const AppSettings settings = SettingsFile::load(ctx.settingsPath);
+        printTags(ctx.out, QStringLiteral("COM"), settings.comTags);
+        for (auto it = settings.lanTags.cbegin(); it != settings.lanTags.cend(); ++it)
+            printTags(ctx.out, QStringLiteral("TCP ") + it.key(), it.value());
+        return ExitOk;
+    };
+}
+
+} // namespace
+
+void AddPresetCommands(CtlCommandTable &table)
+{
+    table.append({QStringLiteral("preset"),
+        QStringLiteral(
+            "preset list                   the eight presets of Settings.ini: number, name, "
+            "inputs\n"
+            "preset apply N                route outputs 1-6 as preset N says, one by one"),
+        preset});
+    table.append({QStringLiteral("tags"),
+        QStringLiteral("tags list                     port tags of COM mode and of each switcher"),
+        tags});
+}

@@ -1,0 +1,132 @@
+// matrixctl's preset and tags commands: the Settings.ini the GUI writes, applied to the
+// simulated switcher over loopback TCP.
+#include "MatrixCtl.h"
+#include "SimulatorServer.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+using namespace Qt::StringLiterals;
+using Routes = std::array<int, 6>;
+
+class TestPresetCtl : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void commands_data();
+    void commands();
+    void applyStopsAtFailedOutput();
+
+private:
+    int run(const QString &args);
+
+    QTemporaryDir *m_dir = nullptr;
+    SimulatorServer *m_sim = nullptr;
+    QString m_out, m_err;
+};
+
+void TestPresetCtl::init()
+{
+    m_dir = new QTemporaryDir;
+    QFile ini(m_dir->filePath(u"Settings.ini"_s));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Pre-Setting name]\nSetting1=Hall\nSetting3=\n"
+              "[Pre-Setting value]\nvalue1=3,1\nvalue2=2,2,0,4\nvalue3=1,2,3,4,5,6,7\nvalue4=x\n"
+              "[Tag of Input - COM]\nIn2=Blu-ray\n"
+              "[Tag of Output - TCP:00-1A-2B-3C-4D-5E]\nOut6=Wall\n");
+    ini.close();
+    m_sim = new SimulatorServer;
+    QVERIFY(m_sim->listenTcp());
+    m_sim->simulator().state().routes = {6, 6, 6, 6, 6, 6};
+}
+
+void TestPresetCtl::cleanup()
+{
+    delete m_sim;
+    delete m_dir;
+}
+
+int TestPresetCtl::run(const QString &args)
+{
+    m_out.clear();
+    m_err.clear();
+    QTextStream out(&m_out);
+    QTextStream err(&m_err);
+    const QStringList words = QStringList{u"matrixctl"_s, u"--tcp"_s,
+                                  u"127.0.0.1:"_s + QString::number(m_sim->tcpPort()),
+                                  u"--settings"_s, m_dir->filePath(u"Settings.ini"_s)}
+        + args.split(QLatin1Char(' '));
+    return RunMatrixCtl(words, out, err, Timing::fast());
+}
+
+void TestPresetCtl::commands_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // the start of stdout
+    QTest::addColumn<QString>("err");
+    QTest::addColumn<Routes>("routes"); // from 6,6,6,6,6,6
+
+    const Routes untouched{6, 6, 6, 6, 6, 6};
+    QTest::newRow("list") << "preset list" << 0
+                          << "1\tHall\t3,1,1,2,3,4\n2\tSetting2\t2,2,0,4,1,2\n3\t\t1,2,3,4,5,6,7\n"
+                             "4\tSetting4\tx,1,2,3,4,5\n5\tSetting5\t1,2,3,4,5,6\n"
+                          << "" << untouched;
+    QTest::newRow("apply filled up")
+        << "preset apply 1" << 0
+        << "Output1: Input3\nOutput2: Input1\nOutput3: Input1\nOutput4: Input2\nOutput5: "
+           "Input3\nOutput6: Input4\n"
+        << "" << Routes{3, 1, 1, 2, 3, 4};
+    QTest::newRow("apply stops at 0")
+        << "preset apply 2" << 1 << "Output1: Input2\nOutput2: Input2\n"
+        << "Output3: no input selected\n"
+        << Routes{2, 2, 6, 6, 6, 6};
+    QTest::newRow("seventh value not applied") << "preset apply 3" << 0 << "Output1: Input1\n"
+                                               << "" << Routes{1, 2, 3, 4, 5, 6};
+    QTest::newRow("not a number") << "preset apply 4" << 1 << ""
+                                  << "Output1: no input selected\n"
+                                  << untouched;
+    QTest::newRow("no preset 9") << "preset apply 9" << 2 << ""
+                                 << "" << untouched;
+    QTest::newRow("tags")
+        << "tags list" << 0
+        << "COM\n  Input1: \n  Input2: Blu-ray\n  Input3: \n  Input4: \n  Input5: "
+           "\n  Input6: \n  Output1: \n  Output2: \n  Output3: \n  Output4: \n  "
+           "Output5: \n  Output6: \nTCP 00-1A-2B-3C-4D-5E\n  Input1: \n"
+        << "" << untouched;
+}
+
+void TestPresetCtl::commands()
+{
+    QFETCH(QString, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QFETCH(Routes, routes);
+    QCOMPARE(run(args), exitCode);
+    QCOMPARE(m_out.left(out.size()), out);
+    if (exitCode != 2)
+        QCOMPARE(m_err, err);
+    QCOMPARE(m_sim->simulator().state().routes, routes);
+}
+
+void TestPresetCtl::applyStopsAtFailedOutput()
+{
+    connect(m_sim, &SimulatorServer::requestHandled, this, [this](const QByteArray &request) {
+        if (quint8(request.at(6)) == 3)
+            m_sim->faults().refuseStatus = 1;
+    });
+    QCOMPARE(run(u"preset apply 1"_s), 1);
+    QCOMPARE(m_out, u"Output1: Input3\nOutput2: Input1\n"_s);
+    QVERIFY2(m_err.endsWith(u"Output3: failed\n"_s), qPrintable(m_err));
+    for (const QByteArray &request : m_sim->received())
+        QVERIFY(quint8(request.at(6)) <= 3);
+}
+
+QTEST_GUILESS_MAIN(TestPresetCtl)
+#include "tst_presetctl.moc"
