@@ -3,6 +3,7 @@
 #include "CommandRunner.h"
 #include "ConnectionControl.h"
 #include "DeviceEntry.h"
+#include "EdidPage.h"
 #include "FirmwarePage.h"
 #include "LinkLease.h"
 #include "LinkStatusText.h"
@@ -152,6 +153,8 @@ void TForm1::FormCreate()
 
     ui->gbMergeFW->setEnabled(false);
     ui->gbMergeFW->hide();
+    m_edidPage = new EdidPage(ui->tsEDIDCtrl, *m_services);
+    connect(m_portTagPage.get(), &PortTagPage::tagsChanged, m_edidPage, &EdidPage::setPortTags);
     // The layout ends with "Auto EDID", which the switcher does not offer.
     if (ui->cbEDIDMode->count() > 0)
         ui->cbEDIDMode->removeItem(ui->cbEDIDMode->count() - 1);
@@ -216,6 +219,7 @@ void TForm1::FormShow()
     m_status->ShowStatus(
         1, l && l->Connected() ? QStringLiteral("Connected") : QStringLiteral("Disconnect"));
     tmr.start();
+    m_edidPage->FormShow();
     // Show the end of a long path.
     for (QLineEdit *path :
         {ui->edtSaveEDID, ui->edtOpenEDID, ui->edtFWFile, ui->edtMainMCUFW, ui->edtSlaveMCU1FW})
@@ -270,6 +274,12 @@ void TForm1::LoadSettings()
         m_connection->rbCOMModeClick();
     else
         m_connection->rbLANModeClick();
+
+    const PortTags tags = m_settings.tags(m_settings.controlMode, m_state.CurrentDeviceMAC);
+    const EdidChoices &e = m_settings.edid;
+    m_edidPage->LoadSettings(
+        {e.edidMode, e.setModeInput, e.copyOutput, e.copyInput, e.readOutput, e.downloadInput},
+        {tags.inputs.begin(), tags.inputs.end()}, {tags.outputs.begin(), tags.outputs.end()});
 }
 
 void TForm1::SaveSettings()
@@ -288,6 +298,10 @@ void TForm1::SaveSettings()
     m_settings.networkIP = m_state.NetworkIP;
     m_settings.networkGateway = m_state.NetworkGateway;
     m_settings.networkMask = m_state.NetworkMask;
+
+    const EdidPageChoices edid = m_edidPage->choices();
+    m_settings.edid = {edid.edidMode, edid.setModeInput, edid.copyOutput, edid.copyInput,
+        edid.readOutput, edid.downloadInput};
 
     QString error;
     if (!SettingsFile::save(settingsPath(), m_settings, &error))

@@ -15,6 +15,7 @@ class TForm1;
 }
 class CommandRunner;
 class ConnectionControl;
+class EdidPage;
 class FirmwarePage;
 class LinkLease;
 class PageServices;
@@ -116,6 +117,7 @@ private:
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<CommandRunner> m_runner;
     std::unique_ptr<ShellServices> m_services;
+    EdidPage *m_edidPage = nullptr; // a child of its page
     std::unique_ptr<FirmwarePage> m_firmwarePage;
     std::unique_ptr<TfrmPreSettingEdit> m_preSettingEdit;
     std::unique_ptr<PortTagPage> m_portTagPage;

@@ -8,7 +8,7 @@ add_library(matrix_app_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/TForm1.ui
 )
 target_include_directories(matrix_app_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(matrix_app_ui PUBLIC matrix_app_core matrix_firmware_ui matrix_routing_ui matrix_netmodule matrix_link Qt6::Widgets Qt6::SerialPort)
+target_link_libraries(matrix_app_ui PUBLIC matrix_app_core matrix_edid_ui matrix_firmware_ui matrix_routing_ui matrix_netmodule matrix_link Qt6::Widgets Qt6::SerialPort)
 qt_add_resources(matrix_app_ui glyphs
     PREFIX /glyphs
     BASE ${CMAKE_CURRENT_LIST_DIR}/resources

@@ -1,0 +1,410 @@
+#include "EdidPage.h"
+
+#include "EdidCommands.h"
+#include "EdidContent.h"
+#include "EdidFile.h"
+#include "EdidTexts.h"
+#include "LinkLease.h"
+#include "PageServices.h"
+#include "ShellState.h"
+#include "TKVCOMControl.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QTableView>
+
+#include <array>
+
+namespace {
+
+// Header cells look like the fixed row and column of a grid: button face, not selectable.
+class FixedCellDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(EdidGridModel::FixedRole).toBool())
+            option->backgroundBrush = option->palette.button();
+    }
+};
+
+template<typename T>
+T *child(QWidget *page, const char *name)
+{
+    T *w = page->findChild<T *>(QLatin1String(name));
+    Q_ASSERT_X(w, "EdidPage", name);
+    return w;
+}
+
+constexpr std::array<EdidPortList, 5> PortLists
+    = {EdidPortList::SetModeInput, EdidPortList::CopyOutput, EdidPortList::CopyInput,
+        EdidPortList::ReadOutput, EdidPortList::DownloadInput};
+
+const QString InProcessing = QStringLiteral("In processing, command ignored");
+
+} // namespace
+
+EdidPage::EdidPage(QWidget *page, PageServices &services)
+    : QObject(page),
+      m_page(page),
+      m_services(services),
+      cbEDIDMode(child<QComboBox>(page, "cbEDIDMode")),
+      cbSetEDIDModeInput(child<QComboBox>(page, "cbSetEDIDModeInput")),
+      cbCopyEDIDOutput(child<QComboBox>(page, "cbCopyEDIDOutput")),
+      cbCopyEDIDInput(child<QComboBox>(page, "cbCopyEDIDInput")),
+      cbReadEDIDDataOutput(child<QComboBox>(page, "cbReadEDIDDataOutput")),
+      cbDownloadEDIDInput(child<QComboBox>(page, "cbDownloadEDIDInput")),
+      edtSaveEDID(child<QLineEdit>(page, "edtSaveEDID")),
+      edtOpenEDID(child<QLineEdit>(page, "edtOpenEDID")),
+      sgEDIDContent(child<QTableView>(page, "sgEDIDContent")),
+      lblEDIDSummary(child<QLabel>(page, "lblEDIDSummary"))
+{
+    setObjectName(QStringLiteral("EdidPage"));
+    m_chooseFile = [this](FileDialog kind, const QString &filter) {
+        QWidget *parent = m_services.dialogParent();
+        if (kind == FileDialog::Open)
+            return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+        // The page asks about an existing file itself, after adding the extension.
+        return QFileDialog::getSaveFileName(
+            parent, QString(), QString(), filter, nullptr, QFileDialog::DontConfirmOverwrite);
+    };
+
+    // The layout's 20 entries; the window drops the last one when it is created.
+    cbEDIDMode->clear();
+    cbEDIDMode->addItems(EdidModeLayout());
+    FillEDIDPortLists();
+
+    sgEDIDContent->setModel(&m_model);
+    sgEDIDContent->setItemDelegate(new FixedCellDelegate(sgEDIDContent));
+    sgEDIDContent->horizontalHeader()->hide();
+    sgEDIDContent->verticalHeader()->hide();
+    sgEDIDContent->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    sgEDIDContent->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    connect(&m_model, &QAbstractItemModel::dataChanged, this, &EdidPage::updateSummary);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, &EdidPage::updateSummary);
+    updateSummary();
+
+    const auto button = [page](const char *name) { return child<QPushButton>(page, name); };
+    connect(button("btnSetEDIDMode"), &QPushButton::clicked, this, &EdidPage::btnSetEDIDModeClick);
+    connect(button("btnCopyEDID"), &QPushButton::clicked, this, &EdidPage::btnCopyEDIDClick);
+    connect(
+        button("btnReadEDIDData"), &QPushButton::clicked, this, &EdidPage::btnReadEDIDDataClick);
+    connect(
+        button("btnDownloadEDID"), &QPushButton::clicked, this, &EdidPage::btnDownloadEDIDClick);
+    connect(button("BitBtn1"), &QPushButton::clicked, this, &EdidPage::btnOpenEDIDClick);
+    connect(button("btnSaveEDID"), &QPushButton::clicked, this, &EdidPage::btnSaveEDIDClick);
+    connect(button("btnClearEDIDContent"), &QPushButton::clicked, this,
+        &EdidPage::btnClearEDIDContentClick);
+
+    // The page is shown: tags may have changed meanwhile.
+    page->installEventFilter(this);
+}
+
+bool EdidPage::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_page && event->type() == QEvent::Show)
+        RefreshEDIDPortLists();
+    return QObject::eventFilter(watched, event);
+}
+
+QComboBox *EdidPage::portList(int list) const
+{
+    switch (PortLists[static_cast<std::size_t>(list)]) {
+    case EdidPortList::SetModeInput:
+        return cbSetEDIDModeInput;
+    case EdidPortList::CopyOutput:
+        return cbCopyEDIDOutput;
+    case EdidPortList::CopyInput:
+        return cbCopyEDIDInput;
+    case EdidPortList::ReadOutput:
+        return cbReadEDIDDataOutput;
+    case EdidPortList::DownloadInput:
+        break;
+    }
+    return cbDownloadEDIDInput;
+}
+
+void EdidPage::fillPortLists(bool keepPositions)
+{
+    for (int n = 0; n < int(PortLists.size()); ++n) {
+        QComboBox *list = portList(n);
+        const int index = keepPositions ? list->currentIndex() : 0;
+        list->clear();
+        list->addItems(
+            EdidPortListItems(PortLists[static_cast<std::size_t>(n)], m_inputTags, m_outputTags));
+        list->setCurrentIndex(index < 0 ? 0 : index);
+    }
+}
+
+void EdidPage::FillEDIDPortLists()
+{
+    fillPortLists(false);
+}
+
+void EdidPage::RefreshEDIDPortLists()
+{
+    fillPortLists(true);
+}
+
+void EdidPage::setPortTags(const QStringList &inputs, const QStringList &outputs)
+{
+    m_inputTags = inputs;
+    m_outputTags = outputs;
+    RefreshEDIDPortLists();
+}
+
+void EdidPage::LoadSettings(
+    const EdidPageChoices &choices, const QStringList &inputTags, const QStringList &outputTags)
+{
+    m_inputTags = inputTags;
+    m_outputTags = outputTags;
+    FillEDIDPortLists();
+    const auto restore = [](QComboBox *list, const QString &stored) {
+        QStringList items;
+        for (int i = 0; i < list->count(); ++i)
+            items.append(list->itemText(i));
+        list->setCurrentIndex(EdidEntryIndex(items, stored));
+    };
+    restore(cbEDIDMode, choices.edidMode);
+    restore(cbSetEDIDModeInput, choices.setModeInput);
+    restore(cbCopyEDIDOutput, choices.copyOutput);
+    restore(cbCopyEDIDInput, choices.copyInput);
+    restore(cbReadEDIDDataOutput, choices.readOutput);
+    restore(cbDownloadEDIDInput, choices.downloadInput);
+}
+
+EdidPageChoices EdidPage::choices() const
+{
+    // Entry 0 ("Select ...") is no choice: kept as an empty text.
+    const auto text = [](const QComboBox *list) {
+        return list->currentIndex() > 0 ? list->currentText() : QString();
+    };
+    return {text(cbEDIDMode), text(cbSetEDIDModeInput), text(cbCopyEDIDOutput),
+        text(cbCopyEDIDInput), text(cbReadEDIDDataOutput), text(cbDownloadEDIDInput)};
+}
+
+void EdidPage::FormShow()
+{
+    m_model.ShowEDIDContent();
+    m_model.ClearEDIDContent();
+    edtSaveEDID->end(false);
+    edtOpenEDID->end(false);
+}
+
+void EdidPage::updateSummary()
+{
+    QByteArray bytes;
+    lblEDIDSummary->setText(
+        m_model.EDIDContentToBuffer(bytes) ? EdidSummaryLine(DecodeEdidSummary(bytes)) : QString());
+}
+
+bool EdidPage::SendEDIDPrepare(const QString &progress)
+{
+    const EdidCommand c = EdidPrepareCommand(progress);
+    CommandResult r;
+    m_services.RunPoweredCommand(c.progress, c.command, c.subcommand, c.word1, c.word2, 0, 0, r);
+    return r.Success;
+}
+
+quint8 EdidPage::QueryOutputConnection(int output)
+{
+    const EdidCommand c = OutputConnectionQuery(output);
+    CommandResult r;
+    m_services.RunPoweredCommand(c.progress, c.command, c.subcommand, c.word1, c.word2, 0, 0, r);
+    const quint8 state = OutputConnectionState(r);
+    if (state == OutputNotConnected)
+        QMessageBox::information(
+            m_services.dialogParent(), ProductTitle(), EdidTexts::OutputNotConnected(output));
+    return state;
+}
+
+void EdidPage::btnSetEDIDModeClick()
+{
+    QStringList modes;
+    for (int i = 0; i < cbEDIDMode->count(); ++i)
+        modes.append(cbEDIDMode->itemText(i));
+    const std::optional<EdidCommand> c
+        = EdidSetModeCommand(modes, cbEDIDMode->currentIndex(), cbSetEDIDModeInput->currentIndex());
+    if (!c) {
+        m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
+        return;
+    }
+    m_services.ShowStatus(3, QString());
+    if (!SendEDIDPrepare(c->progress))
+        return;
+    CommandResult r;
+    m_services.RunPoweredCommand(
+        c->progress, c->command, c->subcommand, c->word1, c->word2, 0, 0, r);
+}
+
+void EdidPage::btnCopyEDIDClick()
+{
+    const int output = cbCopyEDIDOutput->currentIndex();
+    const std::optional<EdidCommand> c = EdidCopyCommand(output, cbCopyEDIDInput->currentIndex());
+    if (!c) {
+        m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
+        return;
+    }
+    if (QueryOutputConnection(output) != OutputConnected)
+        return;
+    m_services.ShowStatus(3, QString());
+    if (!SendEDIDPrepare(c->progress))
+        return;
+    CommandResult r;
+    m_services.RunPoweredCommand(
+        c->progress, c->command, c->subcommand, c->word1, c->word2, 0, 0, r);
+}
+
+void EdidPage::btnReadEDIDDataClick()
+{
+    const int output = cbReadEDIDDataOutput->currentIndex();
+    const std::optional<EdidCommand> c = EdidReadCommand(output);
+    if (!c) {
+        m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
+        return;
+    }
+    m_model.ClearEDIDContent();
+    if (QueryOutputConnection(output) != OutputConnected)
+        return;
+
+    // The read makes the runner's checks itself: it is a block transfer, not one command.
+    ShellState &state = m_services.state();
+    if (state.StopRequested || !m_services.link())
+        return;
+    if (!m_services.link()->Connected())
+        m_services.btnConnectClick();
+    TKVCOMControl *link = m_services.link();
+    if (!link || !link->Connected())
+        return;
+    if (!state.RunnerIdle) {
+        m_services.ShowStatus(3, InProcessing);
+        return;
+    }
+    m_services.ShowStatus(3, QString());
+    state.RunnerIdle = false;
+    m_services.ShowStatus(2, c->progress);
+    CommandResult r;
+    {
+        const LinkLease::Use use(m_services.lease());
+        link->ReadEDIDBlocks(c->packet(), r);
+        if (r.Success) {
+            m_services.ShowStatus(2, QStringLiteral("Done"));
+            // Content that fails the checks leaves the view empty, without a message.
+            m_model.ShowEDIDContent(link->EDIDReadStream());
+        }
+    }
+    state.RunnerIdle = true;
+    m_services.ShowStatus(3, QString());
+}
+
+void EdidPage::btnDownloadEDIDClick()
+{
+    const std::optional<EdidCommand> c = EdidDownloadCommand(cbDownloadEDIDInput->currentIndex());
+    if (!c) {
+        m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
+        return;
+    }
+    ShellState &state = m_services.state();
+    if (!state.PowerOn) {
+        QMessageBox::information(m_services.dialogParent(), ProductTitle(), EdidTexts::PowerOff());
+        return;
+    }
+    QByteArray bytes;
+    if (!m_model.EDIDContentToBuffer(bytes)) {
+        m_services.ShowStatus(3, EdidTexts::ContentEmptyOpenFirst());
+        return;
+    }
+    m_services.ShowStatus(3, QString());
+    if (!SendEDIDPrepare(c->progress))
+        return;
+    TKVCOMControl *link = m_services.link();
+    if (!link)
+        return;
+
+    state.RunnerIdle = false;
+    m_services.ShowStatus(2, c->progress);
+    CommandResult r;
+    {
+        const LinkLease::Use use(m_services.lease());
+        // setData does nothing while the buffer is open.
+        link->SendStream().close();
+        link->SendStream().setData(bytes);
+        link->DownloadEDIDBlocks(c->packet(), r);
+    }
+    if (r.Success)
+        m_services.ShowStatus(2, QStringLiteral("Done"));
+    state.RunnerIdle = true;
+    m_services.ShowStatus(3, QString());
+}
+
+QString EdidPage::chooseFile(FileDialog kind)
+{
+    return m_chooseFile ? m_chooseFile(kind, EdidTexts::FileFilter()) : QString();
+}
+
+void EdidPage::btnOpenEDIDClick()
+{
+    const QString path = chooseFile(FileDialog::Open);
+    if (path.isEmpty())
+        return;
+    edtOpenEDID->setText(path);
+    edtOpenEDID->end(false);
+
+    const EdidFile::ReadResult file = EdidFile::Read(path);
+    if (!file.ok) {
+        QMessageBox::critical(m_services.dialogParent(), ProductTitle(), file.error);
+        return;
+    }
+    // The file's bytes are what a download sends until the next download replaces them.
+    if (TKVCOMControl *link = m_services.link()) {
+        link->SendStream().close();
+        link->SendStream().setData(file.bytes);
+    }
+    if (!m_model.ShowEDIDContent(file.bytes)) {
+        if (TKVCOMControl *link = m_services.link())
+            link->SendStream().setData(QByteArray());
+        QMessageBox::critical(m_services.dialogParent(), ProductTitle(), EdidTexts::ContentError());
+    }
+}
+
+void EdidPage::btnSaveEDIDClick()
+{
+    QByteArray bytes;
+    if (!m_model.EDIDContentToBuffer(bytes)) {
+        m_services.ShowStatus(3, EdidTexts::ContentEmpty());
+        return;
+    }
+    const QString chosen = chooseFile(FileDialog::Save);
+    if (chosen.isEmpty())
+        return;
+    const QString name = EdidFile::SaveName(chosen);
+    edtSaveEDID->setText(name);
+    edtSaveEDID->end(false);
+    if (QFileInfo::exists(name)
+        && QMessageBox::question(m_services.dialogParent(), ProductTitle(),
+               EdidTexts::OverwriteQuestion(name), QMessageBox::Yes | QMessageBox::No)
+            != QMessageBox::Yes)
+        return;
+    QString error;
+    if (!EdidFile::Save(name, bytes, &error)) {
+        m_services.ShowStatus(3, QStringLiteral("EDID file not saved"));
+        QMessageBox::critical(m_services.dialogParent(), ProductTitle(), error);
+    }
+}
+
+void EdidPage::btnClearEDIDContentClick()
+{
+    m_model.ClearEDIDContent();
+}

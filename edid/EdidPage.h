@@ -1,0 +1,99 @@
+#pragma once
+
+#include "EdidGridModel.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class PageServices;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QTableView;
+class QWidget;
+
+// The page's six choices as entry texts, in the order the window stores them; empty when a
+// list shows its "Select ..." entry.
+struct EdidPageChoices
+{
+    QString edidMode;
+    QString setModeInput;
+    QString copyOutput;
+    QString copyInput;
+    QString readOutput;
+    QString downloadInput;
+};
+
+// The "EDID control" page: built-in modes and copies onto inputs, reading an output's EDID
+// into the hex view, the .bin file, and downloading the view to inputs or user memories.
+// Given the page widget, it finds its controls by name; it lives as a child of that widget.
+class EdidPage final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(EdidPage)
+public:
+    enum class FileDialog { Open, Save };
+    // Shows the open or save dialog with the given filter; the chosen path, or "" when
+    // cancelled.
+    using FileChooser = std::function<QString(FileDialog, const QString &filter)>;
+
+    EdidPage(QWidget *page, PageServices &services);
+
+    void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+    EdidGridModel &model() { return m_model; }
+
+    // At the settings load: the lists with these tags, then the stored choices (a text that
+    // matches no entry selects entry 0).
+    void LoadSettings(const EdidPageChoices &choices, const QStringList &inputTags,
+        const QStringList &outputTags);
+    EdidPageChoices choices() const;
+    // At the window's first showing: headers drawn, data cells empty.
+    void FormShow();
+
+public Q_SLOTS:
+    void btnSetEDIDModeClick();
+    void btnCopyEDIDClick();
+    void btnReadEDIDDataClick();
+    void btnDownloadEDIDClick();
+    void btnOpenEDIDClick();
+    void btnSaveEDIDClick();
+    void btnClearEDIDContentClick();
+    // New port tags: the lists are refilled keeping their positions.
+    void setPortTags(const QStringList &inputs, const QStringList &outputs);
+    void FillEDIDPortLists();
+    void RefreshEDIDPortLists();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QComboBox *portList(int list) const;
+    bool SendEDIDPrepare(const QString &progress);
+    // The output's connection: 0xFF the query failed, 0x0F a display, 0xF0 none (the box
+    // has then been shown).
+    quint8 QueryOutputConnection(int output);
+    void fillPortLists(bool keepPositions);
+    void updateSummary();
+    QString chooseFile(FileDialog kind);
+
+    QWidget *m_page;
+    PageServices &m_services;
+    EdidGridModel m_model;
+    FileChooser m_chooseFile;
+    QStringList m_inputTags;
+    QStringList m_outputTags;
+
+    QComboBox *cbEDIDMode;
+    QComboBox *cbSetEDIDModeInput;
+    QComboBox *cbCopyEDIDOutput;
+    QComboBox *cbCopyEDIDInput;
+    QComboBox *cbReadEDIDDataOutput;
+    QComboBox *cbDownloadEDIDInput;
+    QLineEdit *edtSaveEDID;
+    QLineEdit *edtOpenEDID;
+    QTableView *sgEDIDContent;
+    QLabel *lblEDIDSummary;
+};
