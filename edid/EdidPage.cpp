@@ -356,6 +356,11 @@ QString EdidPage::chooseFile(FileDialog kind)
 
 void EdidPage::btnOpenEDIDClick()
 {
+    // A download in progress is sending the download buffer that an open would replace.
+    if (!m_services.state().RunnerIdle) {
+        m_services.ShowStatus(3, InProcessing);
+        return;
+    }
     const QString path = chooseFile(FileDialog::Open);
     if (path.isEmpty())
         return;

@@ -114,6 +114,7 @@ private Q_SLOTS:
     void openViewSave();
     void openRefused_data();
     void openRefused();
+    void openDuringDownloadIgnored();
     void overwriteQuestion_data();
     void overwriteQuestion();
     void tagsRenameEntriesKeepingPositions();
@@ -474,6 +475,30 @@ void TestEdidPage::openRefused()
     QCOMPARE(view(), before);
     if (!content.isEmpty())
         QCOMPARE(m_form->link()->SendStream().data(), QByteArray());
+}
+
+void TestEdidPage::openDuringDownloadIgnored()
+{
+    const QByteArray edid = EdidFixture::make();
+    QVERIFY(m_page->model().ShowEDIDContent(edid));
+    const QString other = m_dir->filePath(QStringLiteral("other.bin"));
+    QVERIFY(writeFile(other, EdidFixture::make("OTH", 2, "Other")));
+    m_chosenFile = other;
+    // The operator opens a file while the download's start command is being answered.
+    QString noteDuringDownload;
+    connect(m_sim, &SimulatorServer::requestHandled, m_page, [&](const QByteArray &request) {
+        if (describe(request) == QLatin1String("03/07 F003 0000")) {
+            QTest::mouseClick(widget<QPushButton>(QStringLiteral("BitBtn1")), Qt::LeftButton);
+            noteDuringDownload = panel(3);
+        }
+    });
+    choose({{QStringLiteral("cbDownloadEDIDInput"), 3}});
+    click(QStringLiteral("btnDownloadEDID"));
+    QCOMPARE(noteDuringDownload, QStringLiteral("In processing, command ignored"));
+    QCOMPARE(panel(2), QStringLiteral("Done"));
+    QCOMPARE(m_sim->edid().inputEdid(3), edid);
+    QCOMPARE(view(), edid);
+    QCOMPARE(widget<QLineEdit>(QStringLiteral("edtOpenEDID"))->text(), QString());
 }
 
 void TestEdidPage::overwriteQuestion_data()
