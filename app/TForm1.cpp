@@ -9,6 +9,7 @@
 #include "LinkStatusText.h"
 #include "PortTagPage.h"
 #include "PresetPanel.h"
+#include "RoutingPanel.h"
 #include "SettingsFile.h"
 #include "ShellServices.h"
 #include "StatusBar.h"
@@ -105,6 +106,13 @@ void TForm1::FormCreate()
 
     connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,
         Qt::DirectConnection);
+    m_routingPanel = std::make_unique<RoutingPanel>(this, *m_services);
+    m_routingPanel->setTagLookup([this](bool input, int port) {
+        const auto *edit = findChild<QLineEdit *>(
+            (input ? QStringLiteral("leInput%1Tag") : QStringLiteral("leOutput%1Tag")).arg(port));
+        return edit ? edit->text() : QString();
+    });
+    m_routingPanel->setDisplayTagLookup([this] { return ui->cbDisplayTag->isChecked(); });
     m_preSettingEdit = std::make_unique<TfrmPreSettingEdit>(this);
     m_portTagPage
         = std::make_unique<PortTagPage>(ui->tsPortTag, ui->cbDisplayTag, *m_preSettingEdit,
@@ -212,6 +220,7 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::FormShow()
 {
+    m_routingPanel->FormShow();
     m_presetPanel->SetPresetColumns();
     m_connection->RefreshComPortList();
     LoadSettings();

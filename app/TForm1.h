@@ -22,6 +22,7 @@ class PageServices;
 class PortTagPage;
 struct PortTagSet;
 class PresetPanel;
+class RoutingPanel;
 class TfrmPreSettingEdit;
 class ShellServices;
 class QDateTime;
@@ -71,6 +72,7 @@ public:
     PageServices &services();
     PresetPanel &presetPanel() { return *m_presetPanel; }
     PortTagPage &portTagPage() { return *m_portTagPage; }
+    RoutingPanel &routingPanel() { return *m_routingPanel; }
     FirmwarePage &firmwarePage() { return *m_firmwarePage; }
 
     void setVisible(bool visible) override;
@@ -122,5 +124,6 @@ private:
     std::unique_ptr<TfrmPreSettingEdit> m_preSettingEdit;
     std::unique_ptr<PortTagPage> m_portTagPage;
     std::unique_ptr<PresetPanel> m_presetPanel;
+    std::unique_ptr<RoutingPanel> m_routingPanel;
     QTimer tmr;
 };

@@ -6,13 +6,13 @@
 #include "TForm1.h"
 #include "TKVCOMControl.h"
 #include "TKVGauge.h"
+#include "TLCD99.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
-#include <QLCDNumber>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -274,9 +274,9 @@ void TestMainWindow::numbersCarried()
             });
             QCOMPARE(count, 1);
         }
-        auto *led = widget<QLCDNumber>(QStringLiteral("LED%1").arg(output));
+        auto *led = widget<TLCD99>(QStringLiteral("LED%1").arg(output));
         QCOMPARE(led->property("tag").toInt(), output);
-        QCOMPARE(led->intValue(), output <= 6 ? 6 : 8);
+        QCOMPARE(led->Value(), output <= 6 ? QStringLiteral("6") : QStringLiteral("8"));
         QCOMPARE(
             widget<QLineEdit>(QStringLiteral("leInput%1Tag").arg(output))->property("tag").toInt(),
             output);

@@ -1,0 +1,330 @@
+#include "RoutingPanel.h"
+
+#include "PageServices.h"
+#include "ShellState.h"
+#include "TLCD99.h"
+#include "TfrmShowInOutInfo.h"
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTreeWidget>
+
+namespace {
+
+constexpr char GroupIndex[] = "groupIndex";
+constexpr char Tag[] = "tag";
+constexpr int PopupBelowPointer = 28;
+
+QString IdleNote()
+{
+    return QStringLiteral("Output from Input");
+}
+
+struct MenuItem
+{
+    const char *name;
+    const char *caption;
+    int count;
+    bool visible;
+};
+
+} // namespace
+
+RoutingPanel::RoutingPanel(QWidget *window, PageServices &services)
+    : m_window(window), m_services(services)
+{
+    m_note = m_window->findChild<QLabel *>(QStringLiteral("lblNote"));
+    m_info = new TfrmShowInOutInfo(m_window);
+
+    m_pm = new QMenu(m_window);
+    m_pm->setObjectName(QStringLiteral("pm"));
+    static constexpr MenuItem items[] = {
+        {"mnuAllOutputs", "All Outputs", RouteRules::AllOutputsAsBuilt, true},
+        {"N1", nullptr, 0, true},
+        {"N1Output1", "1 Output", 1, true},
+        {"o21", "2 Outputs", 2, true},
+        {"N3Outputs1", "3 Outputs", 3, true},
+        {"N4Outputs1", "4 Outputs", 4, true},
+        {"N5Outputs1", "5 Outputs", 5, true},
+        {"N6Outputs1", "6 Outputs", 6, false},
+        {"N7Outputs1", "7 Outputs", 7, false},
+        {"PorttoPort1", "Port to Port", RouteRules::PortToPort, true},
+    };
+    for (const MenuItem &item : items) {
+        QAction *action
+            = item.caption ? m_pm->addAction(QLatin1String(item.caption)) : m_pm->addSeparator();
+        action->setObjectName(QLatin1String(item.name));
+        action->setData(item.count);
+        action->setVisible(item.visible);
+    }
+    connect(m_pm, &QMenu::triggered, this, &RoutingPanel::mnuAllOutputsClick);
+    connect(m_pm, &QMenu::aboutToShow, this, &RoutingPanel::pmPopup);
+
+    const auto buttons = m_window->findChildren<QAbstractButton *>();
+    for (QAbstractButton *button : buttons) {
+        if (!button->property(GroupIndex).isValid())
+            continue;
+        button->setMouseTracking(true);
+        button->installEventFilter(this);
+        if (Number(button, GroupIndex) == 0) {
+            connect(button, &QAbstractButton::clicked, this,
+                [this, button] { sbPreviousClick(button); });
+            continue;
+        }
+        connect(
+            button, &QAbstractButton::clicked, this, [this, button] { sbSetInputClick(button); });
+        button->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(button, &QWidget::customContextMenuRequested, this,
+            [this, button](const QPoint &position) {
+                m_hovered = button;
+                m_pm->popup(button->mapToGlobal(position));
+            });
+    }
+
+    // Moving over anything around the buttons ends the note and the pop-up.
+    QList<QWidget *> around{m_window};
+    for (const char *name : {"centralwidget", "pcContainer", "tsSetting", "pnlRouting", "lblNote",
+             "GroupBox12", "lvPreSetting"}) {
+        if (auto *w = m_window->findChild<QWidget *>(QLatin1String(name)))
+            around.append(w);
+    }
+    for (int output = 1; output <= 8; ++output) {
+        if (TLCD99 *display = FindOutputDisplay(output))
+            around.append(display->parentWidget());
+    }
+    if (auto *list = m_window->findChild<QAbstractScrollArea *>(QStringLiteral("lvPreSetting")))
+        around.append(list->viewport());
+    for (QWidget *w : std::as_const(around)) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+    if (auto *page = m_window->findChild<QWidget *>(QStringLiteral("tsSetting")))
+        page->installEventFilter(this);
+}
+
+RoutingPanel::~RoutingPanel() = default;
+
+int RoutingPanel::Number(const QObject *control, const char *name)
+{
+    bool ok = false;
+    const int n = control->property(name).toInt(&ok);
+    return ok ? n : -1;
+}
+
+QAbstractButton *RoutingPanel::FindInputButton(int output, int input) const
+{
+    const auto buttons = m_window->findChildren<QAbstractButton *>();
+    for (QAbstractButton *button : buttons) {
+        if (button->property(GroupIndex).isValid() && Number(button, GroupIndex) == output
+            && output > 0 && Number(button, Tag) == input)
+            return button;
+    }
+    return nullptr;
+}
+
+TLCD99 *RoutingPanel::FindOutputDisplay(int output) const
+{
+    const auto displays = m_window->findChildren<TLCD99 *>();
+    for (TLCD99 *display : displays) {
+        if (Number(display, Tag) == output)
+            return display;
+    }
+    return nullptr;
+}
+
+int RoutingPanel::CurrentInput(int output) const
+{
+    const TLCD99 *display = FindOutputDisplay(output);
+    return display ? display->Value().toInt() : 0;
+}
+
+void RoutingPanel::FormShow()
+{
+    for (int output = 1; output <= RouteRules::Ports; ++output) {
+        if (TLCD99 *display = FindOutputDisplay(output))
+            display->setDigitNum(1);
+    }
+    if (auto *all = m_pm->findChild<QAction *>(QStringLiteral("mnuAllOutputs")))
+        all->setData(RouteRules::Ports);
+}
+
+void RoutingPanel::showRoute(int output, int input)
+{
+    TLCD99 *display = FindOutputDisplay(output);
+    if (!display)
+        return;
+    display->setValue(QString::number(input));
+    display->repaint();
+    // Inputs the switcher does not have get no button: the group shows none pressed.
+    if (QAbstractButton *button
+        = RouteRules::IsPort(input) ? FindInputButton(output, input) : nullptr) {
+        button->setChecked(true);
+        button->repaint();
+        return;
+    }
+    for (int n = 1; n <= 8; ++n) {
+        if (QAbstractButton *other = FindInputButton(output, n)) {
+            const bool exclusive = other->autoExclusive();
+            other->setAutoExclusive(false);
+            other->setChecked(false);
+            other->setAutoExclusive(exclusive);
+        }
+    }
+}
+
+void RoutingPanel::sbSetInputClick(QAbstractButton *button)
+{
+    const int output = Number(button, GroupIndex);
+    const int input = Number(button, Tag);
+    TLCD99 *display = FindOutputDisplay(output);
+    if (!display || output < 1)
+        return;
+    const int previous = CurrentInput(output);
+
+    // The operator sees the new route at once and sees it revert if the switcher refuses.
+    button->setChecked(true);
+    button->repaint();
+    display->setValue(QString::number(input));
+    display->repaint();
+
+    CommandResult result;
+    m_services.RunPoweredCommand(
+        QStringLiteral("Setting..."), 0x02, 0x03, quint16(input), quint16(output), 0, 0, result);
+    if (result.Success)
+        return;
+    showRoute(output, previous);
+    m_services.state().RouteFailed = true;
+}
+
+void RoutingPanel::sbPreviousClick(QAbstractButton *button)
+{
+    const int stepTag = Number(button, Tag);
+    const int output = RouteRules::StepOutput(stepTag);
+    if (!RouteRules::IsPort(output))
+        return;
+    const int input = RouteRules::StepInput(CurrentInput(output), RouteRules::StepIsNext(stepTag));
+    if (QAbstractButton *target = FindInputButton(output, input))
+        sbSetInputClick(target);
+}
+
+void RoutingPanel::mnuAllOutputsClick(QAction *item)
+{
+    ShellState &state = m_services.state();
+    state.RouteFailed = false;
+    QAbstractButton *hovered = m_hovered;
+    if (!hovered || Number(hovered, GroupIndex) < 1)
+        return;
+    const int count = item->data().toInt();
+    const int clickedInput = Number(hovered, Tag);
+    const RouteRules::OutputRange range = RouteRules::MenuRange(count, Number(hovered, GroupIndex));
+    for (int output = range.first; output <= range.last; ++output) {
+        QAbstractButton *button
+            = FindInputButton(output, RouteRules::MenuInput(count, output, clickedInput));
+        if (!button)
+            break;
+        button->setChecked(true);
+        sbSetInputClick(button);
+        if (state.RouteFailed)
+            break;
+    }
+}
+
+void RoutingPanel::tsSettingShow()
+{
+    ReadRoutes();
+}
+
+void RoutingPanel::ReadRoutes()
+{
+    if (!m_services.state().PowerOn)
+        return;
+    if (auto *presets = m_window->findChild<QTreeWidget *>(QStringLiteral("lvPreSetting"))) {
+        if (presets->topLevelItemCount() > 0 && presets->selectedItems().isEmpty())
+            presets->setCurrentItem(presets->topLevelItem(0));
+    }
+    QWidget *page = m_window->findChild<QWidget *>(QStringLiteral("tsSetting"));
+    if (page)
+        page->repaint();
+    for (int output = 1; output <= RouteRules::Ports; ++output) {
+        CommandResult result;
+        m_services.RunPoweredCommand(
+            QStringLiteral("Getting Output") + QString::number(output) + QStringLiteral(" ..."),
+            0x02, 0x01, quint16(output), 0, 0, 0, result);
+        if (!result.Success)
+            break;
+        showRoute(output, result.reply.answer());
+    }
+    if (page)
+        page->repaint();
+}
+
+QString RoutingPanel::tag(bool input, int port) const
+{
+    return m_tags ? m_tags(input, port) : QString();
+}
+
+bool RoutingPanel::BuildPortInfo()
+{
+    bool any = false;
+    m_info->setLines(
+        RouteRules::PortInfoLines([this](bool input, int port) { return tag(input, port); }, &any));
+    return any;
+}
+
+void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &position)
+{
+    m_hovered = button;
+    const int group = Number(button, GroupIndex);
+    const bool step = group == 0;
+    const int output = step ? RouteRules::StepOutput(Number(button, Tag)) : group;
+    const int input = step ? CurrentInput(output) : Number(button, Tag);
+    if (m_note)
+        m_note->setText(RouteRules::NoteText(
+            output, input, [this](bool in, int port) { return tag(in, port); }));
+    const bool anyTag = BuildPortInfo();
+    if (anyTag && m_displayTags && m_displayTags() && !step) {
+        m_info->move(button->mapToGlobal(position + QPoint(0, PopupBelowPointer)));
+        m_info->show();
+        m_info->lblInfo()->repaint();
+    }
+}
+
+void RoutingPanel::gbOutput1MouseMove()
+{
+    if (m_note)
+        m_note->setText(IdleNote());
+    if (m_info->isVisible())
+        m_info->close();
+}
+
+void RoutingPanel::pmPopup()
+{
+    if (m_info->isVisible())
+        m_info->close();
+}
+
+bool RoutingPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    // A window coming back from the taskbar shows its pages again; that is no page change.
+    if (event->type() == QEvent::Show && !event->spontaneous()
+        && watched->objectName() == QLatin1String("tsSetting")) {
+        // Reading waits for replies; it runs once the page change has finished.
+        QMetaObject::invokeMethod(this, &RoutingPanel::tsSettingShow, Qt::QueuedConnection);
+    } else if (event->type() == QEvent::MouseMove) {
+        auto *button = qobject_cast<QAbstractButton *>(watched);
+        if (button && button->property(GroupIndex).isValid()) {
+            const auto *move = static_cast<QMouseEvent *>(event);
+            sbSetInputMouseMove(button, move->position().toPoint());
+            // A move without a pressed button would otherwise reach the group below and end
+            // the note at once.
+            return move->buttons() == Qt::NoButton;
+        }
+        gbOutput1MouseMove();
+    }
+    return QObject::eventFilter(watched, event);
+}

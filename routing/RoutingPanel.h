@@ -1,0 +1,82 @@
+#pragma once
+
+#include "RouteRules.h"
+
+#include <QAbstractButton>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class PageServices;
+class QAction;
+class QLabel;
+class QMenu;
+class QWidget;
+class TLCD99;
+class TfrmShowInOutInfo;
+
+// The upper half of the Setting page: one group per output with input buttons, step buttons
+// and a display of the routed input, the right-click menu for several outputs, the note line
+// and the tag pop-up. The displays hold the only copy of the routes.
+class RoutingPanel final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RoutingPanel)
+public:
+    // window holds the page's controls (found by their object names and the numbers they carry).
+    RoutingPanel(QWidget *window, PageServices &services);
+    ~RoutingPanel() override;
+
+    // Where the panel learns port tags and whether the operator wants the tag pop-up.
+    void setTagLookup(RouteRules::TagLookup tags) { m_tags = std::move(tags); }
+    void setDisplayTagLookup(std::function<bool()> displayTags)
+    {
+        m_displayTags = std::move(displayTags);
+    }
+
+    // The input button with group index `output` and tag `input`; null if absent.
+    QAbstractButton *FindInputButton(int output, int input) const;
+    // The display whose tag is `output`; null if absent.
+    TLCD99 *FindOutputDisplay(int output) const;
+    // The input an output's display shows (0 when it shows no number).
+    int CurrentInput(int output) const;
+
+    QMenu *pm() const { return m_pm; }
+    TfrmShowInOutInfo *frmShowInOutInfo() const { return m_info; }
+    QAbstractButton *hoveredButton() const { return m_hovered; }
+
+    // The window's first showing: one digit per display, "All Outputs" covers six outputs.
+    void FormShow();
+    // Fills the pop-up with every port's tag; true when at least one port has a tag.
+    bool BuildPortInfo();
+
+public Q_SLOTS:
+    void sbSetInputClick(QAbstractButton *button);
+    void sbPreviousClick(QAbstractButton *button);
+    void mnuAllOutputsClick(QAction *item);
+    void ReadRoutes();
+    void tsSettingShow();
+    void sbSetInputMouseMove(QAbstractButton *button, const QPoint &position);
+    void gbOutput1MouseMove();
+    void pmPopup();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // Presses the button for (output, input), or releases all of that output's buttons when
+    // the input has none, and shows the input on the output's display.
+    void showRoute(int output, int input);
+    QString tag(bool input, int port) const;
+    static int Number(const QObject *control, const char *name);
+
+    QWidget *m_window;
+    PageServices &m_services;
+    QLabel *m_note = nullptr;
+    QMenu *m_pm = nullptr;
+    TfrmShowInOutInfo *m_info = nullptr;
+    QPointer<QAbstractButton> m_hovered;
+    RouteRules::TagLookup m_tags;
+    std::function<bool()> m_displayTags;
+};

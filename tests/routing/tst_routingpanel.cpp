@@ -1,0 +1,445 @@
+// The Setting page's routing panel in the real main window, against the simulated switcher over
+// a loopback TCP socket: clicks, steps, the right-click menu, failures and their reverts, routes
+// read when the page is shown, the note line and the tag pop-up.
+#include "RoutingPanel.h"
+#include "SimulatorServer.h"
+#include "TForm1.h"
+#include "TKVCOMControl.h"
+#include "TLCD99.h"
+#include "TfrmShowInOutInfo.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using Routes = QList<int>;
+
+namespace {
+
+// Answers every message box with OK and remembers each text and what display 2 showed then.
+class BoxCounter final : public QObject
+{
+public:
+    explicit BoxCounter(std::function<QString()> probe) : m_probe(std::move(probe))
+    {
+        m_poll.setInterval(0);
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                texts.append(box->text());
+                probed.append(m_probe());
+                box->done(QMessageBox::Ok);
+            }
+        });
+        m_poll.start();
+    }
+    QStringList texts;
+    QStringList probed;
+
+private:
+    std::function<QString()> m_probe;
+    QTimer m_poll;
+};
+
+void moveOver(QWidget *widget)
+{
+    const QPoint at(5, 5);
+    QMouseEvent move(
+        QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+}
+
+} // namespace
+
+class TestRoutingPanel : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void stepWrapsAround_data();
+    void stepWrapsAround();
+    void menuRanges_data();
+    void menuRanges();
+    void failedSwitchReverts_data();
+    void failedSwitchReverts();
+    void batchStopsAtFirstFailure_data();
+    void batchStopsAtFirstFailure();
+    void routesReadOnPageShow_data();
+    void routesReadOnPageShow();
+    void hoverNoteAndPopup_data();
+    void hoverNoteAndPopup();
+
+private:
+    RoutingPanel &panel() { return m_form->routingPanel(); }
+    QAbstractButton *input(int output, int in) { return panel().FindInputButton(output, in); }
+    QAbstractButton *step(int output, bool next) const;
+    // The routes the switcher holds and the panel's displays are set to these.
+    void startWith(const Routes &routes);
+    Routes simRoutes() const;
+    Routes displayed();
+    // Input buttons pressed per output: 0 for none, -1 for more than one.
+    Routes pressed();
+    int routeRequests() const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimulatorServer> m_sim;
+    std::unique_ptr<TForm1> m_form;
+};
+
+void TestRoutingPanel::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_sim = std::make_unique<SimulatorServer>();
+    QVERIFY(m_sim->listenTcp());
+    m_form = std::make_unique<TForm1>(ShellOptions{m_dir->path(), {}});
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->findChild<QRadioButton *>(QStringLiteral("rbLANMode"))->click();
+    m_form->link()->setTiming(Timing::fast());
+    m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
+    m_form->link()->setTcpPort(m_sim->tcpPort());
+    m_form->state().PowerOn = true;
+}
+
+void TestRoutingPanel::cleanup()
+{
+    m_form.reset();
+    m_sim.reset();
+    m_dir.reset();
+}
+
+QAbstractButton *TestRoutingPanel::step(int output, bool next) const
+{
+    const int tag = next ? 2 * output : 2 * output - 1;
+    const auto buttons = m_form->findChildren<QAbstractButton *>();
+    for (QAbstractButton *b : buttons) {
+        const QVariant group = b->property("groupIndex");
+        if (group.isValid() && group.toInt() == 0 && b->property("tag").toInt() == tag)
+            return b;
+    }
+    return nullptr;
+}
+
+void TestRoutingPanel::startWith(const Routes &routes)
+{
+    for (int o = 0; o < 6; ++o)
+        m_sim->simulator().state().routes[size_t(o)] = routes[o];
+    panel().ReadRoutes();
+    QCOMPARE(displayed(), routes);
+    m_sim->clearReceived();
+}
+
+Routes TestRoutingPanel::simRoutes() const
+{
+    const auto &routes = m_sim->simulator().state().routes;
+    return Routes(routes.begin(), routes.end());
+}
+
+Routes TestRoutingPanel::displayed()
+{
+    Routes values;
+    for (int output = 1; output <= 6; ++output)
+        values.append(panel().FindOutputDisplay(output)->Value().toInt());
+    return values;
+}
+
+Routes TestRoutingPanel::pressed()
+{
+    Routes values;
+    for (int output = 1; output <= 6; ++output) {
+        int found = 0;
+        for (int in = 1; in <= 8; ++in) {
+            if (input(output, in)->isChecked())
+                found = found ? -1 : in;
+        }
+        values.append(found);
+    }
+    return values;
+}
+
+int TestRoutingPanel::routeRequests() const
+{
+    int n = 0;
+    for (const QByteArray &request : m_sim->received())
+        n += request.at(2) == 0x02 && request.at(3) == 0x03;
+    return n;
+}
+
+void TestRoutingPanel::stepWrapsAround_data()
+{
+    QTest::addColumn<int>("output");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<bool>("next");
+    QTest::addColumn<int>("to");
+
+    QTest::newRow("previous from 1 wraps to 6") << 2 << 1 << false << 6;
+    QTest::newRow("next from 6 wraps to 1") << 5 << 6 << true << 1;
+    QTest::newRow("next from 3") << 1 << 3 << true << 4;
+    QTest::newRow("previous from 3") << 6 << 3 << false << 2;
+    // A route outside the switcher's inputs steps to the first or the last input.
+    QTest::newRow("next from a stray 9") << 3 << 9 << true << 1;
+    QTest::newRow("previous from a stray 9") << 3 << 9 << false << 6;
+    QTest::newRow("previous from a stray 0") << 4 << 0 << false << 6;
+}
+
+void TestRoutingPanel::stepWrapsAround()
+{
+    QFETCH(int, output);
+    QFETCH(int, from);
+    QFETCH(bool, next);
+    QFETCH(int, to);
+
+    Routes routes{1, 2, 3, 4, 5, 6};
+    routes[output - 1] = from;
+    startWith(routes);
+    QTest::mouseClick(step(output, next), Qt::LeftButton);
+
+    routes[output - 1] = to;
+    QCOMPARE(simRoutes(), routes);
+    QCOMPARE(displayed(), routes);
+    QCOMPARE(pressed(), routes);
+    QCOMPARE(routeRequests(), 1);
+}
+
+void TestRoutingPanel::menuRanges_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<int>("output");
+    QTest::addColumn<int>("clicked");
+    QTest::addColumn<Routes>("expected");
+
+    QTest::newRow("3 Outputs on output 5 stops at output 6")
+        << "N3Outputs1" << 5 << 2 << Routes{6, 6, 6, 6, 2, 2};
+    QTest::newRow("2 Outputs on output 3") << "o21" << 3 << 1 << Routes{6, 6, 1, 1, 6, 6};
+    QTest::newRow("All Outputs from output 4's input 2")
+        << "mnuAllOutputs" << 4 << 2 << Routes{2, 2, 2, 2, 2, 2};
+    QTest::newRow("Port to Port ignores the clicked input")
+        << "PorttoPort1" << 3 << 5 << Routes{1, 2, 3, 4, 5, 6};
+    QTest::newRow("1 Output") << "N1Output1" << 2 << 4 << Routes{6, 4, 6, 6, 6, 6};
+}
+
+void TestRoutingPanel::menuRanges()
+{
+    QFETCH(QString, item);
+    QFETCH(int, output);
+    QFETCH(int, clicked);
+    QFETCH(Routes, expected);
+
+    startWith({6, 6, 6, 6, 6, 6});
+    // The menu opens on the button it was asked for.
+    QAbstractButton *button = input(output, clicked);
+    QContextMenuEvent request(
+        QContextMenuEvent::Mouse, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(button, &request);
+    QMenu *menu = panel().pm();
+    QTRY_VERIFY(menu->isVisible());
+    QCOMPARE(panel().hoveredButton(), button);
+    menu->findChild<QAction *>(item)->trigger();
+    menu->close();
+
+    QCOMPARE(simRoutes(), expected);
+    QCOMPARE(displayed(), expected);
+    QCOMPARE(pressed(), expected);
+    QVERIFY(!m_form->state().RouteFailed);
+}
+
+void TestRoutingPanel::failedSwitchReverts_data()
+{
+    QTest::addColumn<int>("refuse");
+    QTest::addColumn<int>("drop");
+    QTest::addColumn<bool>("power");
+    QTest::addColumn<QString>("box");
+
+    QTest::newRow("refused by the switcher") << 5 << 0 << true << QString();
+    QTest::newRow("no reply") << 0 << 5 << true << QString();
+    QTest::newRow("switcher off") << 0 << 0 << false
+                                  << QStringLiteral(
+                                         "System is power off, please turn it on first.");
+}
+
+void TestRoutingPanel::failedSwitchReverts()
+{
+    QFETCH(int, refuse);
+    QFETCH(int, drop);
+    QFETCH(bool, power);
+    QFETCH(QString, box);
+
+    const Routes before{1, 6, 3, 4, 5, 6};
+    startWith(before);
+    m_form->state().RouteFailed = false;
+    m_sim->faults().refuseStatus = refuse;
+    m_sim->faults().dropReplies = drop;
+    m_form->state().PowerOn = power;
+
+    // The new route shows before the switcher answers.
+    QStringList shownWhileSent;
+    connect(m_sim.get(), &SimulatorServer::requestHandled, this,
+        [&] { shownWhileSent.append(panel().FindOutputDisplay(2)->Value()); });
+    BoxCounter boxes([this] { return panel().FindOutputDisplay(2)->Value(); });
+    QTest::mouseClick(input(2, 4), Qt::LeftButton);
+
+    QCOMPARE(boxes.texts, box.isEmpty() ? QStringList() : QStringList{box});
+    for (const QString &shown : shownWhileSent + boxes.probed)
+        QCOMPARE(shown, QStringLiteral("4"));
+    // The panel goes back to what it knew, whatever the switcher did with a reply that was lost.
+    QCOMPARE(displayed(), before);
+    QCOMPARE(pressed(), before);
+    QVERIFY(m_form->state().RouteFailed);
+    if (!power)
+        QCOMPARE(simRoutes(), before);
+}
+
+void TestRoutingPanel::batchStopsAtFirstFailure_data()
+{
+    QTest::addColumn<bool>("power");
+    QTest::addColumn<Routes>("expected");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("boxes");
+
+    // The switcher has outputs 1-3 only: output 4 is refused, 5 and 6 are not tried.
+    QTest::newRow("output 4 refused") << true << Routes{2, 2, 2, 6, 6, 6} << 3 + 5 << 0;
+    QTest::newRow("switcher off: one box") << false << Routes{6, 6, 6, 6, 6, 6} << 0 << 1;
+}
+
+void TestRoutingPanel::batchStopsAtFirstFailure()
+{
+    QFETCH(bool, power);
+    QFETCH(Routes, expected);
+    QFETCH(int, requests);
+    QFETCH(int, boxes);
+
+    startWith({6, 6, 6, 6, 6, 6});
+    m_sim->simulator().state().outputs = 3;
+    m_form->state().PowerOn = power;
+    moveOver(input(1, 2));
+    BoxCounter counter([] { return QString(); });
+    panel().mnuAllOutputsClick(panel().pm()->findChild<QAction *>(QStringLiteral("mnuAllOutputs")));
+
+    QCOMPARE(counter.texts.size(), boxes);
+    QCOMPARE(routeRequests(), requests);
+    QCOMPARE(displayed(), expected);
+    QCOMPARE(pressed(), expected);
+    QCOMPARE(simRoutes(), expected);
+    QVERIFY(m_form->state().RouteFailed);
+}
+
+void TestRoutingPanel::routesReadOnPageShow_data()
+{
+    QTest::addColumn<bool>("power");
+    QTest::addColumn<int>("outputs");
+    QTest::addColumn<Routes>("shown");
+    QTest::addColumn<Routes>("pressedButtons");
+    QTest::addColumn<int>("requests");
+
+    // Output 3 reports input 9, which has no button: its number shows, no button is pressed.
+    QTest::newRow("all six read") << true << 6 << Routes{2, 4, 9, 1, 6, 5}
+                                  << Routes{2, 4, 0, 1, 6, 5} << 6;
+    // Output 5 is asked five times, output 6 never.
+    QTest::newRow("stops at the first refused output")
+        << true << 4 << Routes{2, 4, 9, 1, 6, 6} << Routes{2, 4, 0, 1, 6, 6} << 4 + 5;
+    QTest::newRow("switcher off: nothing read")
+        << false << 6 << Routes{6, 6, 6, 6, 6, 6} << Routes{6, 6, 6, 6, 6, 6} << 0;
+}
+
+void TestRoutingPanel::routesReadOnPageShow()
+{
+    QFETCH(bool, power);
+    QFETCH(int, outputs);
+    QFETCH(Routes, shown);
+    QFETCH(Routes, pressedButtons);
+    QFETCH(int, requests);
+
+    SwitcherState &device = m_sim->simulator().state();
+    device.routes = {2, 4, 9, 1, 6, 5};
+    device.outputs = outputs;
+    m_form->state().PowerOn = power;
+    QCOMPARE(displayed(), Routes({6, 6, 6, 6, 6, 6}));
+
+    auto *pages = m_form->findChild<QTabWidget *>(QStringLiteral("pcContainer"));
+    pages->setCurrentWidget(m_form->findChild<QWidget *>(QStringLiteral("tsSetting")));
+    // The read runs once the page change is over.
+    QCoreApplication::processEvents();
+    QTRY_COMPARE(m_sim->received().size(), requests);
+    QTRY_VERIFY(m_form->state().RunnerIdle);
+    QCOMPARE(displayed(), shown);
+    QCOMPARE(pressed(), pressedButtons);
+}
+
+void TestRoutingPanel::hoverNoteAndPopup_data()
+{
+    QTest::addColumn<bool>("onStep");
+    QTest::addColumn<bool>("tags");
+    QTest::addColumn<bool>("displayTags");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<bool>("popup");
+
+    const QString tagged = QStringLiteral("Output2 - [Projector] from Input4 - [Camera]");
+    QTest::newRow("input button, tags shown") << false << true << true << tagged << true;
+    QTest::newRow("input button, tag option off") << false << true << false << tagged << false;
+    QTest::newRow("step button never opens the pop-up") << true << true << true << tagged << false;
+    QTest::newRow("no tags anywhere")
+        << false << false << true << QStringLiteral("Output2 from Input4") << false;
+}
+
+void TestRoutingPanel::hoverNoteAndPopup()
+{
+    QFETCH(bool, onStep);
+    QFETCH(bool, tags);
+    QFETCH(bool, displayTags);
+    QFETCH(QString, note);
+    QFETCH(bool, popup);
+
+    startWith({1, 4, 3, 4, 5, 6});
+    if (tags) {
+        m_form->findChild<QLineEdit *>(QStringLiteral("leOutput2Tag"))
+            ->setText(QStringLiteral("Projector"));
+        m_form->findChild<QLineEdit *>(QStringLiteral("leInput4Tag"))
+            ->setText(QStringLiteral("Camera"));
+    }
+    m_form->findChild<QCheckBox *>(QStringLiteral("cbDisplayTag"))->setChecked(displayTags);
+    auto *lblNote = m_form->findChild<QLabel *>(QStringLiteral("lblNote"));
+    TfrmShowInOutInfo *info = panel().frmShowInOutInfo();
+
+    // A step button names its output's current route, input 4.
+    moveOver(onStep ? step(2, true) : input(2, 4));
+    QCOMPARE(lblNote->text(), note);
+    QCOMPARE(info->isVisible(), popup);
+    if (popup) {
+        const QStringList lines = info->lblInfo()->text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 12);
+        QCOMPARE(lines[1], QStringLiteral("Output2 - [Projector]"));
+        QCOMPARE(lines[9], QStringLiteral("Input4 - [Camera]"));
+        QCOMPARE(lines[0], QStringLiteral("Output1 - No tag"));
+        QVERIFY(info->width() > info->lblInfo()->fontMetrics().horizontalAdvance(lines[1]));
+    }
+
+    // Leaving the buttons for their group resets the note and closes the pop-up.
+    moveOver(m_form->findChild<QGroupBox *>(QStringLiteral("GroupBox2")));
+    QCOMPARE(lblNote->text(), QStringLiteral("Output from Input"));
+    QVERIFY(!info->isVisible());
+
+    if (popup) {
+        // A click on the pop-up closes it.
+        moveOver(input(2, 4));
+        QVERIFY(info->isVisible());
+        QTest::mouseClick(info->lblInfo(), Qt::LeftButton);
+        QVERIFY(!info->isVisible());
+    }
+}
+
+QTEST_MAIN(TestRoutingPanel)
+#include "tst_routingpanel.moc"
