@@ -94,7 +94,30 @@ CtlJob route(const QStringList &args)
             return ExitOk;
         };
     }
-    throw UsageError{QStringLiteral("route takes get [OUT] or set IN OUT")};
+    // Several outputs, one after another; the first refusal ends the run and says where.
+    const bool all = what == QLatin1String("all") && args.size() == 2;
+    if (all || (what == QLatin1String("port-to-port") && args.size() == 1)) {
+        int in = 0; // 0: output k gets input k
+        if (all) {
+            const auto input = ParsePort(args[1]);
+            if (!input)
+                throw UsageError{QStringLiteral("IN must be a port number")};
+            in = *input;
+        }
+        return [in](CtlContext &ctx) {
+            for (int output = 1; output <= Ports; ++output) {
+                const int input = in ? in : output;
+                if (!ctx.device.execute(
+                        0x02, 0x03, static_cast<quint16>(input), static_cast<quint16>(output))) {
+                    ctx.err << "Output" << output << ": not switched to Input" << input << '\n';
+                    return ExitFailed;
+                }
+                ctx.out << "Output" << output << ": Input" << input << '\n';
+            }
+            return ExitOk;
+        };
+    }
+    throw UsageError{QStringLiteral("route takes get [OUT], set IN OUT, all IN or port-to-port")};
 }
 
 CtlJob send(const QStringList &args)
@@ -133,7 +156,9 @@ void AddDeviceCommands(CtlCommandTable &table)
     table.append({QStringLiteral("route"),
         QStringLiteral(
             "route get [OUT]               the input routed to one output, or to all six\n"
-            "route set IN OUT              route input IN to output OUT"),
+            "route set IN OUT              route input IN to output OUT\n"
+            "route all IN                  route input IN to all six outputs\n"
+            "route port-to-port            route input n to output n for n = 1..6"),
         route});
     table.append({QStringLiteral("send"),
         QStringLiteral(

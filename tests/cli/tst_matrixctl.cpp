@@ -71,6 +71,17 @@ void TestMatrixCtl::commands_data()
         "", 6);
     row("route set", "route set 5 1", 0, "Output1: Input5\n", "", 1);
     row("route to an input the 6x6 unit lacks", "route set 7 1", 1, "", "Send data failed!\n", 5);
+    row("route all", "route all 3", 0,
+        "Output1: Input3\nOutput2: Input3\nOutput3: Input3\nOutput4: Input3\nOutput5: "
+        "Input3\nOutput6: Input3\n",
+        "", 6);
+    row("route port-to-port", "route port-to-port", 0,
+        "Output1: Input1\nOutput2: Input2\nOutput3: Input3\nOutput4: Input4\nOutput5: "
+        "Input5\nOutput6: Input6\n",
+        "", 6);
+    // The first refused output ends the run: nothing after it is tried.
+    row("route all to an input the unit lacks", "route all 7", 1, "",
+        "Send data failed!\nOutput1: not switched to Input7\n", 5);
     row("power status", "power status", 0, "Power: on\n", "", 1);
     row("power off", "power off", 0, "Power: off\n", "", 1);
     row("send", "send 01 02 0xFE", 0, "A5 5B 01 02 06 00 06 00 00 00 00 00 F1\nSuccess\n", "", 1);
@@ -82,6 +93,8 @@ void TestMatrixCtl::commands_data()
     row("port not a number", "route set x 2", 2, "", "matrixctl: IN and OUT must be port numbers\n",
         0);
     row("port zero", "route get 0", 2, "", "matrixctl: OUT must be a port number\n", 0);
+    row("route all without a port", "route all", 2, "",
+        "matrixctl: route takes get [OUT], set IN OUT, all IN or port-to-port\n", 0);
     row("power what", "power maybe", 2, "", "matrixctl: power takes status, on or off\n", 0);
     row("send word too big", "send 01 02 65536", 2, "",
         "matrixctl: words must be 0..65535 (decimal or 0x-hex)\n", 0);
