@@ -2,7 +2,9 @@
 
 #include "CommandRunner.h"
 #include "ConnectionControl.h"
+#include "DemoSwitcher.h"
 #include "DeviceEntry.h"
+#include "DeviceStatusPanel.h"
 #include "EdidPage.h"
 #include "FirmwarePage.h"
 #include "LinkLease.h"
@@ -53,7 +55,8 @@ TForm1::TForm1(const ShellOptions &options, QWidget *parent)
       ui(std::make_unique<Ui::TForm1>()),
       m_programFolder(options.programFolder.isEmpty() ? QCoreApplication::applicationDirPath()
                                                       : options.programFolder),
-      m_serialPorts(options.serialPorts)
+      m_serialPorts(options.serialPorts),
+      m_demo(options.demo ? std::make_unique<DemoSwitcher>() : nullptr)
 {
     ui->setupUi(this);
     FormCreate();
@@ -103,6 +106,10 @@ void TForm1::FormCreate()
                 SaveSettings();
             },
             m_programFolder});
+
+    m_deviceStatus = std::make_unique<DeviceStatusPanel>(*this, *m_services);
+    if (m_demo)
+        link()->setTcpPort(m_demo->tcpPort());
 
     connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,
         Qt::DirectConnection);
@@ -229,6 +236,7 @@ void TForm1::FormShow()
         1, l && l->Connected() ? QStringLiteral("Connected") : QStringLiteral("Disconnect"));
     tmr.start();
     m_edidPage->FormShow();
+    m_deviceStatus->ResetDeviceInfo();
     // Show the end of a long path.
     for (QLineEdit *path :
         {ui->edtSaveEDID, ui->edtOpenEDID, ui->edtFWFile, ui->edtMainMCUFW, ui->edtSlaveMCU1FW})
@@ -239,12 +247,15 @@ void TForm1::FormShow()
 
 QString TForm1::settingsPath() const
 {
-    return QDir(m_programFolder).filePath(QStringLiteral("Settings.ini"));
+    return QDir(m_programFolder)
+        .filePath(m_demo ? DemoSwitcher::SettingsFileName() : QStringLiteral("Settings.ini"));
 }
 
 void TForm1::LoadSettings()
 {
     m_settings = SettingsFile::load(settingsPath());
+    if (m_demo)
+        m_demo->selectIn(m_settings);
     QList<PresetRow> presets;
     for (const Preset &preset : m_settings.presets)
         presets.append({preset.name, DecodePresetValue(preset.value)});

@@ -15,6 +15,8 @@ class TForm1;
 }
 class CommandRunner;
 class ConnectionControl;
+class DemoSwitcher;
+class DeviceStatusPanel;
 class EdidPage;
 class FirmwarePage;
 class LinkLease;
@@ -35,6 +37,8 @@ struct ShellOptions
     QString programFolder;
     // Serial port paths the system does not list (virtual ports, pseudo terminals).
     QStringList serialPorts;
+    // Start a simulated switcher in-process and select it; settings go to a file of its own.
+    bool demo = false;
 };
 
 // The main window: creation, first showing, closing, the clock timer, the status bar, the
@@ -70,6 +74,9 @@ public:
     ConnectionControl &connection() { return *m_connection; }
     // What the pages get: runner, status bar, link and flags.
     PageServices &services();
+    DeviceStatusPanel &deviceStatus() { return *m_deviceStatus; }
+    // The in-process switcher of demo mode; null otherwise.
+    DemoSwitcher *demo() const { return m_demo.get(); }
     PresetPanel &presetPanel() { return *m_presetPanel; }
     PortTagPage &portTagPage() { return *m_portTagPage; }
     RoutingPanel &routingPanel() { return *m_routingPanel; }
@@ -109,6 +116,8 @@ private:
     std::unique_ptr<Ui::TForm1> ui;
     QString m_programFolder;
     QStringList m_serialPorts;
+    // Outlives the link, whose connection it serves.
+    std::unique_ptr<DemoSwitcher> m_demo;
     bool m_startRefused = false;
     bool m_shown = false;
     bool m_closed = false;
@@ -125,5 +134,6 @@ private:
     std::unique_ptr<PortTagPage> m_portTagPage;
     std::unique_ptr<PresetPanel> m_presetPanel;
     std::unique_ptr<RoutingPanel> m_routingPanel;
+    std::unique_ptr<DeviceStatusPanel> m_deviceStatus;
     QTimer tmr;
 };

@@ -1,7 +1,36 @@
+#include "DemoSwitcher.h"
 #include "TForm1.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QEvent>
+
+#include <cstdio>
+
+namespace {
+
+// MATRIX_EXIT_AFTER_FIRST_PAINT=1: print "first paint" and quit once the window has painted,
+// so that a benchmark can time the start-up.
+class FirstPaintExit final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            std::puts("first paint");
+            std::fflush(stdout);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+        }
+        return false;
+    }
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -19,17 +48,23 @@ int main(int argc, char *argv[])
                        "not listed by the system). May be given more than once."),
         QStringLiteral("PATH"));
     const QCommandLineOption demo(QStringLiteral("demo"),
-        QStringLiteral("Start a simulated switcher on this computer and select it (not yet "
-                       "available: accepted and ignored)."));
+        QStringLiteral("Start a simulated switcher inside the program on a free loopback port "
+                       "and select it, to try every page without hardware. Settings then go to "
+                       "Settings-demo.ini, so the device list of Settings.ini stays as it is."));
     parser.addOption(serialPort);
     parser.addOption(demo);
     parser.process(app);
-    if (parser.isSet(demo))
-        qWarning("--demo is not available yet; starting without a simulated switcher.");
 
     ShellOptions options;
     options.serialPorts = parser.values(serialPort);
+    options.demo = parser.isSet(demo);
     TForm1 form(options);
+    if (form.demo() && !form.demo()->isListening())
+        qWarning().noquote() << "--demo: the simulated switcher has no loopback port:"
+                             << form.demo()->error();
+    FirstPaintExit firstPaint;
+    if (qEnvironmentVariableIntValue("MATRIX_EXIT_AFTER_FIRST_PAINT") == 1)
+        form.installEventFilter(&firstPaint);
     form.show();
     return QApplication::exec();
 }

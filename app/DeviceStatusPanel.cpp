@@ -1,0 +1,308 @@
+#include "DeviceStatusPanel.h"
+
+#include "CommandPacket.h"
+#include "DeviceModel.h"
+#include "PageServices.h"
+#include "ShellState.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QVariant>
+
+namespace {
+
+// Words 3 and 4 of both power commands.
+constexpr quint16 PowerKey3 = 0xD22D;
+constexpr quint16 PowerKey4 = 0x2ED3;
+// Word 1 of the queries, and of the switch commands for on and off.
+constexpr quint16 Query = 0x00FE;
+constexpr quint16 OnWord = 0x0F;
+constexpr quint16 OffWord = 0xF0;
+constexpr quint8 Yes = 0xFF;
+
+struct SwitchCommands
+{
+    const char *off;
+    const char *on;
+    quint8 readCommand;
+    quint8 readSub;
+    const char *readText;
+    quint8 setCommand;
+    quint8 setSub;
+    const char *offText;
+    const char *onText;
+};
+
+// Indexed by DeviceStatusPanel::Switch.
+constexpr SwitchCommands Switches[] = {
+    {"rbIROff", "rbIROn", 0x04, 0x04, "Getting IR status ...", 0x04, 0x03, "Disable IR control ...",
+        "Enable IR control ..."},
+    {"rbKeysOff", "rbKeysOn", 0x01, 0x0E, "Getting Keys status ...", 0x01, 0x0F,
+        "Lock Keys on panel ...", "Unlock Keys on panel ..."},
+    {"rbBeeperOff", "rbBeeperOn", 0x01, 0x0C, "Getting Beeper status ...", 0x01, 0x0D,
+        "Disable Beeper control ...", "Enable Beeper control ..."},
+    {"rbAPMOff", "rbAPMOn", 0x01, 0x0A, "Getting APM status ...", 0x01, 0x0B, "Set APM OFF ...",
+        "Set APM ON ..."},
+};
+
+QString InputCaption(int n)
+{
+    return QStringLiteral("Input%1: ").arg(n);
+}
+
+QString OutputCaption(int n)
+{
+    return QStringLiteral("Output%1: ").arg(n);
+}
+
+template<typename T>
+T *Find(QWidget &window, const char *name)
+{
+    auto *w = window.findChild<T *>(QLatin1String(name));
+    Q_ASSERT_X(w, "DeviceStatusPanel", name);
+    return w;
+}
+
+QLabel *FindTagged(QWidget &window, int tag)
+{
+    const QList<QLabel *> labels = window.findChildren<QLabel *>();
+    for (QLabel *label : labels) {
+        if (label->property("tag").toInt() == tag)
+            return label;
+    }
+    Q_ASSERT_X(false, "DeviceStatusPanel", "port label");
+    return nullptr;
+}
+
+} // namespace
+
+DeviceStatusPanel::DeviceStatusPanel(QWidget &window, PageServices &services, QObject *parent)
+    : QObject(parent),
+      m_services(services),
+      m_btnGetDevStatus(Find<QPushButton>(window, "btnGetDevStatus")),
+      m_lblDevice(Find<QLabel>(window, "lblDevice")),
+      m_lblVersion(Find<QLabel>(window, "lblVersion")),
+      m_bbPower(Find<QToolButton>(window, "bbPower")),
+      m_powerGlyphs{Find<QLabel>(window, "imgPowerInit"), Find<QLabel>(window, "imgPowerOff"),
+          Find<QLabel>(window, "imgPowerOn")}
+{
+    for (int n = 1; n <= 6; ++n) {
+        m_inputLabels[n - 1] = FindTagged(window, 40 + n);
+        m_outputLabels[n - 1] = FindTagged(window, 80 + n);
+    }
+    for (int i = 0; i < SwitchCount; ++i) {
+        m_switches[i].off = Find<QRadioButton>(window, Switches[i].off);
+        m_switches[i].on = Find<QRadioButton>(window, Switches[i].on);
+    }
+
+    connect(
+        m_btnGetDevStatus, &QPushButton::clicked, this, &DeviceStatusPanel::btnGetDevStatusClick);
+    connect(m_bbPower, &QToolButton::clicked, this, &DeviceStatusPanel::bbPowerClick);
+    // clicked, not toggled: showing a state read from the switcher must not send it back.
+    const auto wire
+        = [this](Switch which, void (DeviceStatusPanel::*off)(), void (DeviceStatusPanel::*on)()) {
+              const SwitchControls &pair = m_switches[static_cast<int>(which)];
+              connect(pair.off, &QRadioButton::clicked, this, off);
+              connect(pair.on, &QRadioButton::clicked, this, on);
+          };
+    wire(Switch::IR, &DeviceStatusPanel::rbIROffClick, &DeviceStatusPanel::rbIROnClick);
+    wire(Switch::Keys, &DeviceStatusPanel::rbKeysOffClick, &DeviceStatusPanel::rbKeysOnClick);
+    wire(Switch::Beeper, &DeviceStatusPanel::rbBeeperOffClick, &DeviceStatusPanel::rbBeeperOnClick);
+    wire(Switch::APM, &DeviceStatusPanel::rbAPMOffClick, &DeviceStatusPanel::rbAPMOnClick);
+}
+
+void DeviceStatusPanel::ResetDeviceInfo()
+{
+    ForgetDeviceInfo();
+    SetPower(Power::Unknown);
+}
+
+void DeviceStatusPanel::ForgetDeviceInfo()
+{
+    ClearInfoLabels();
+    for (int i = 0; i < SwitchCount; ++i) {
+        m_switchState[i].reset();
+        ShowSwitch(static_cast<Switch>(i));
+    }
+}
+
+void DeviceStatusPanel::ClearInfoLabels()
+{
+    m_lblDevice->setText(QStringLiteral("Device: "));
+    m_lblVersion->setText(QStringLiteral("Version: "));
+    for (int n = 1; n <= 6; ++n) {
+        m_inputLabels[n - 1]->setText(InputCaption(n));
+        m_outputLabels[n - 1]->setText(OutputCaption(n));
+    }
+}
+
+void DeviceStatusPanel::SetPower(Power power)
+{
+    m_power = power;
+    m_services.state().PowerOn = power == Power::On;
+    const QLabel *glyph = m_powerGlyphs[static_cast<int>(power)];
+    m_bbPower->setIcon(QIcon(glyph->pixmap()));
+    switch (power) {
+    case Power::Unknown:
+        m_bbPower->setToolTip(QStringLiteral("Power state unknown: click to boot up the matrix"));
+        break;
+    case Power::Off:
+        m_bbPower->setToolTip(QStringLiteral("Matrix is powered off: click to boot it up"));
+        break;
+    case Power::On:
+        m_bbPower->setToolTip(QStringLiteral("Matrix is on: click to power it off"));
+        break;
+    }
+}
+
+bool DeviceStatusPanel::GetPowerStatus()
+{
+    CommandResult r;
+    m_services.RunCommand(
+        QStringLiteral("Getting Power status ..."), 0x10, 0x01, Query, 0, PowerKey3, PowerKey4, r);
+    if (!r.Success) {
+        // The switcher did not answer: nothing is known any more. A command refused because
+        // another one runs, or because the window is closing, changes nothing.
+        const ShellState &s = m_services.state();
+        if (s.RunnerIdle && !s.StopRequested)
+            SetPower(Power::Unknown);
+        return false;
+    }
+    SetPower(r.reply.answer() == Yes ? Power::On : Power::Off);
+    return true;
+}
+
+void DeviceStatusPanel::btnGetDevStatusClick()
+{
+    const bool answered = GetPowerStatus();
+    if (m_power != Power::On) {
+        // In standby, or when nothing answered, what was read before no longer holds.
+        ForgetDeviceInfo();
+        return;
+    }
+    // A query refused because another operation runs leaves everything as it was.
+    if (!answered)
+        return;
+    ClearInfoLabels();
+    GetDeviceInfo();
+}
+
+bool DeviceStatusPanel::GetDeviceInfo()
+{
+    const QString info = QStringLiteral("Getting device info ...");
+    CommandResult r;
+
+    m_services.RunPoweredCommand(info, 0x01, 0x01, Query, 0, 0, 0, r);
+    if (!r.Success)
+        return false;
+    const QString model = DeviceModelName(r.reply.status());
+    m_services.RunPoweredCommand(info, 0x01, 0x02, Query, 0, 0, 0, r);
+    if (!r.Success)
+        return false;
+    m_lblDevice->setText(QStringLiteral("Device: %1 (%2 in, %3 out)")
+                             .arg(model)
+                             .arg(r.reply.status())
+                             .arg(r.reply.answer()));
+
+    m_services.RunPoweredCommand(info, 0x01, 0x03, Query, 0, 0, 0, r);
+    if (!r.Success)
+        return false;
+    m_lblVersion->setText(QStringLiteral("Version: %1.%2")
+                              .arg(r.reply.status())
+                              .arg(r.reply.answer(), 2, 10, QLatin1Char('0')));
+
+    // Inputs report 0x00 connected and 0xFF not; outputs anything but 0x00 as not connected.
+    const auto connection = [](quint8 answer) {
+        return answer == 0x00 ? QStringLiteral("Connected") : QStringLiteral("Not connected");
+    };
+    for (int n = 1; n <= 6; ++n) {
+        m_services.RunPoweredCommand(QStringLiteral("Getting Input%1 connection ...").arg(n), 0x01,
+            0x04, quint16(n), 0, 0, 0, r);
+        if (!r.Success)
+            return false;
+        m_inputLabels[n - 1]->setText(InputCaption(n) + connection(r.reply.answer()));
+    }
+    for (int n = 1; n <= 6; ++n) {
+        m_services.RunPoweredCommand(QStringLiteral("Getting Output%1 connection ...").arg(n), 0x01,
+            0x05, quint16(n), 0, 0, 0, r);
+        if (!r.Success)
+            return false;
+        m_outputLabels[n - 1]->setText(OutputCaption(n) + connection(r.reply.answer()));
+    }
+
+    for (Switch which : {Switch::IR, Switch::Keys, Switch::Beeper, Switch::APM}) {
+        if (!GetSwitchState(which))
+            return false;
+    }
+    return true;
+}
+
+bool DeviceStatusPanel::GetSwitchState(Switch which)
+{
+    const int i = static_cast<int>(which);
+    const SwitchCommands &c = Switches[i];
+    CommandResult r;
+    m_services.RunPoweredCommand(
+        QLatin1String(c.readText), c.readCommand, c.readSub, Query, 0, 0, 0, r);
+    if (!r.Success)
+        return false;
+    m_switchState[i] = r.reply.answer() == Yes;
+    ShowSwitch(which);
+    return true;
+}
+
+void DeviceStatusPanel::ShowSwitch(Switch which)
+{
+    const int i = static_cast<int>(which);
+    const SwitchControls &pair = m_switches[i];
+    const QSignalBlocker blockOff(pair.off);
+    const QSignalBlocker blockOn(pair.on);
+    if (m_switchState[i]) {
+        (*m_switchState[i] ? pair.on : pair.off)->setChecked(true);
+        return;
+    }
+    // An exclusive pair cannot be emptied while one of it is checked.
+    pair.off->setAutoExclusive(false);
+    pair.on->setAutoExclusive(false);
+    pair.off->setChecked(false);
+    pair.on->setChecked(false);
+    pair.off->setAutoExclusive(true);
+    pair.on->setAutoExclusive(true);
+}
+
+void DeviceStatusPanel::SetSwitch(Switch which, bool on)
+{
+    const int i = static_cast<int>(which);
+    const SwitchCommands &c = Switches[i];
+    CommandResult r;
+    m_services.RunPoweredCommand(QLatin1String(on ? c.onText : c.offText), c.setCommand, c.setSub,
+        on ? OnWord : OffWord, 0, 0, 0, r);
+    if (r.Success)
+        m_switchState[i] = on;
+    // A refused or failed switch shows what the switcher had before.
+    ShowSwitch(which);
+}
+
+void DeviceStatusPanel::bbPowerClick()
+{
+    // An unknown state is read first; the button then only boots a switcher that is off, so
+    // that a click before any status never powers a running matrix down.
+    const bool wasUnknown = m_power == Power::Unknown;
+    if (wasUnknown && (!GetPowerStatus() || m_power == Power::On))
+        return;
+    const bool on = m_power != Power::On;
+    CommandResult r;
+    m_services.RunCommand(
+        on ? QStringLiteral("Matrix booting ...") : QStringLiteral("Power off ..."), 0x10, 0x02,
+        on ? OnWord : OffWord, 0, PowerKey3, PowerKey4, r);
+    if (!r.Success)
+        return;
+    SetPower(on ? Power::On : Power::Off);
+    // In standby nothing of it can be read or changed.
+    if (!on)
+        ForgetDeviceInfo();
+}

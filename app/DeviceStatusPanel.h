@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QObject>
+
+#include <array>
+#include <optional>
+
+class PageServices;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+class QWidget;
+
+// Device status and power on the General page, and the panel feature switches (IR receiver,
+// front-panel keys, beeper, automatic power management) on the Advanced page. It reads the
+// switcher's identity, port connections and switch states through the command runner and
+// keeps the shell's PowerOn flag in step with the switcher's power replies.
+class DeviceStatusPanel final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(DeviceStatusPanel)
+public:
+    enum class Switch { IR, Keys, Beeper, APM };
+    enum class Power { Unknown, Off, On };
+
+    // window holds the controls by their object names; the port labels carry tags 41-46
+    // (inputs) and 81-86 (outputs).
+    DeviceStatusPanel(QWidget &window, PageServices &services, QObject *parent = nullptr);
+
+    Power power() const { return m_power; }
+
+public Q_SLOTS:
+    void btnGetDevStatusClick();
+    void bbPowerClick();
+    // Forgets what was read: empty labels, unknown power glyph, no switch checked.
+    void ResetDeviceInfo();
+
+    void rbIROnClick() { SetSwitch(Switch::IR, true); }
+    void rbIROffClick() { SetSwitch(Switch::IR, false); }
+    void rbKeysOnClick() { SetSwitch(Switch::Keys, true); }
+    void rbKeysOffClick() { SetSwitch(Switch::Keys, false); }
+    void rbBeeperOnClick() { SetSwitch(Switch::Beeper, true); }
+    void rbBeeperOffClick() { SetSwitch(Switch::Beeper, false); }
+    void rbAPMOnClick() { SetSwitch(Switch::APM, true); }
+    void rbAPMOffClick() { SetSwitch(Switch::APM, false); }
+
+private:
+    static constexpr int SwitchCount = 4;
+    struct SwitchControls
+    {
+        QRadioButton *off = nullptr;
+        QRadioButton *on = nullptr;
+    };
+
+    // 10/01; false when the query failed (power then unknown).
+    bool GetPowerStatus();
+    // Model, size, version, port connections and the switch states; stops at the first
+    // failure, whose report stays in the status bar.
+    bool GetDeviceInfo();
+    bool GetSwitchState(Switch which);
+    void SetSwitch(Switch which, bool on);
+    void SetPower(Power power);
+    // Checks the pair's radio for a known state, neither for an unknown one, without sending.
+    void ShowSwitch(Switch which);
+    void ClearInfoLabels();
+    // Labels emptied, no switch checked; the power state stays.
+    void ForgetDeviceInfo();
+
+    PageServices &m_services;
+    QPushButton *m_btnGetDevStatus = nullptr;
+    QLabel *m_lblDevice = nullptr;
+    QLabel *m_lblVersion = nullptr;
+    std::array<QLabel *, 6> m_inputLabels{};
+    std::array<QLabel *, 6> m_outputLabels{};
+    QToolButton *m_bbPower = nullptr;
+    std::array<QLabel *, 3> m_powerGlyphs{}; // indexed by Power
+    std::array<SwitchControls, SwitchCount> m_switches{};
+    std::array<std::optional<bool>, SwitchCount> m_switchState{};
+    Power m_power = Power::Unknown;
+};

@@ -1,0 +1,443 @@
+// Device status, power and the panel feature switches through the real main window against
+// the simulated switcher over loopback TCP, and the window's demo mode.
+#include "CommandPacket.h"
+#include "DemoSwitcher.h"
+#include "SettingsFile.h"
+#include "SimulatorServer.h"
+#include "StatusBar.h"
+#include "TForm1.h"
+#include "TKVCOMControl.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+Q_DECLARE_METATYPE(SimFaults)
+
+namespace {
+
+// "cmd/sub" of each request, e.g. "10/01".
+QStringList Commands(const QByteArrayList &requests)
+{
+    QStringList out;
+    for (const QByteArray &r : requests)
+        out.append(QStringLiteral("%1/%2")
+                       .arg(quint8(r[2]), 2, 16, QLatin1Char('0'))
+                       .arg(quint8(r[3]), 2, 16, QLatin1Char('0'))
+                       .toUpper());
+    return out;
+}
+
+const QStringList StatusReads = {QStringLiteral("10/01"), QStringLiteral("01/01"),
+    QStringLiteral("01/02"), QStringLiteral("01/03"), QStringLiteral("01/04"),
+    QStringLiteral("01/04"), QStringLiteral("01/04"), QStringLiteral("01/04"),
+    QStringLiteral("01/04"), QStringLiteral("01/04"), QStringLiteral("01/05"),
+    QStringLiteral("01/05"), QStringLiteral("01/05"), QStringLiteral("01/05"),
+    QStringLiteral("01/05"), QStringLiteral("01/05"), QStringLiteral("04/04"),
+    QStringLiteral("01/0E"), QStringLiteral("01/0C"), QStringLiteral("01/0A")};
+
+// Answers the next message box and remembers its text.
+class BoxAnswer final : public QObject
+{
+public:
+    BoxAnswer()
+    {
+        m_poll.setInterval(0);
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                m_poll.stop();
+                m_text = box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        m_poll.start();
+    }
+    QString text() const { return m_text; }
+
+private:
+    QTimer m_poll;
+    QString m_text;
+};
+
+} // namespace
+
+class TestDeviceStatus : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void statusWhenOn_data();
+    void statusWhenOn();
+    void statusWhenNotOn_data();
+    void statusWhenNotOn();
+    void powerButton_data();
+    void powerButton();
+    void panelSwitch_data();
+    void panelSwitch();
+    void panelSwitchNotApplied_data();
+    void panelSwitchNotApplied();
+    void demoMode();
+
+private:
+    template<typename T = QWidget>
+    T *widget(const char *name) const
+    {
+        T *w = m_form->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+    QString text(const char *label) const { return widget<QLabel>(label)->text(); }
+    // "on", "off" or "unknown": which of the three hidden glyph pictures the button shows.
+    QString glyph() const;
+    void click(const char *button) { QTest::mouseClick(widget(button), Qt::LeftButton); }
+    // Reads the status and forgets the requests that took.
+    void readStatus();
+    // Panel 2 at the moment each request reached the switcher.
+    QStringList m_progress;
+
+    QTemporaryDir *m_dir = nullptr;
+    SimulatorServer *m_sim = nullptr;
+    TForm1 *m_form = nullptr;
+};
+
+void TestDeviceStatus::init()
+{
+    m_dir = new QTemporaryDir;
+    QVERIFY(m_dir->isValid());
+    m_sim = new SimulatorServer;
+    QVERIFY(m_sim->listenTcp());
+    m_form = new TForm1({m_dir->path(), {}});
+    Timing timing = Timing::fast();
+    timing.replyTicks = 100;
+    m_form->link()->setTiming(timing);
+    m_form->link()->setTcpPort(m_sim->tcpPort());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    // After the first showing, which selects the (empty) saved device.
+    m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
+    m_progress.clear();
+    connect(m_sim, &SimulatorServer::requestHandled, this,
+        [this] { m_progress.append(m_form->status().text(2)); });
+}
+
+void TestDeviceStatus::cleanup()
+{
+    delete m_form;
+    delete m_sim;
+    delete m_dir;
+}
+
+QString TestDeviceStatus::glyph() const
+{
+    const QImage shown = widget<QToolButton>("bbPower")->icon().pixmap(48).toImage();
+    for (const char *name : {"imgPowerOn", "imgPowerOff", "imgPowerInit"}) {
+        if (QIcon(widget<QLabel>(name)->pixmap()).pixmap(48).toImage() == shown)
+            return QString::fromLatin1(name + 8).toLower().replace(
+                QLatin1String("init"), QLatin1String("unknown"));
+    }
+    return QStringLiteral("none");
+}
+
+void TestDeviceStatus::readStatus()
+{
+    click("btnGetDevStatus");
+    QVERIFY(m_form->state().PowerOn);
+    m_sim->clearReceived();
+    m_progress.clear();
+}
+
+void TestDeviceStatus::statusWhenOn_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("device");
+    QTest::newRow("6x6") << 2 << "Device: HDMI Matrix 6x6 (6 in, 6 out)";
+    QTest::newRow("model not in the list") << 9 << "Device: Unknown model 9 (6 in, 6 out)";
+}
+
+void TestDeviceStatus::statusWhenOn()
+{
+    QFETCH(int, model);
+    QFETCH(QString, device);
+    SwitcherState &s = m_sim->simulator().state();
+    s.modelNumber = model;
+    s.versionMajor = 7;
+    s.versionMinor = 5;
+    s.inputConnected[4] = false;
+    s.outputConnected[2] = false;
+    s.beeper = false;
+    s.keysUnlocked = false;
+    s.apm = true;
+    s.irEnabled = true;
+    QCOMPARE(glyph(), QStringLiteral("unknown"));
+
+    click("btnGetDevStatus");
+
+    QVERIFY(m_form->state().PowerOn);
+    QCOMPARE(glyph(), QStringLiteral("on"));
+    QCOMPARE(text("lblDevice"), device);
+    QCOMPARE(text("lblVersion"), QStringLiteral("Version: 7.05"));
+    QCOMPARE(text("lblInput1"), QStringLiteral("Input1: Connected"));
+    QCOMPARE(text("lblInput5"), QStringLiteral("Input5: Not connected"));
+    QCOMPARE(text("lblOutput3"), QStringLiteral("Output3: Not connected"));
+    QCOMPARE(text("lblOutput6"), QStringLiteral("Output6: Connected"));
+    QCOMPARE(text("lblInput7"), QStringLiteral("Input7: "));
+    QVERIFY(widget<QRadioButton>("rbIROn")->isChecked());
+    QVERIFY(widget<QRadioButton>("rbKeysOff")->isChecked());
+    QVERIFY(widget<QRadioButton>("rbBeeperOff")->isChecked());
+    QVERIFY(widget<QRadioButton>("rbAPMOn")->isChecked());
+    // Showing the states sent nothing back: only reads reached the switcher.
+    QCOMPARE(Commands(m_sim->received()), StatusReads);
+    QCOMPARE(m_progress.first(), QStringLiteral("Getting Power status ..."));
+    QCOMPARE(m_progress[1], QStringLiteral("Getting device info ..."));
+    QCOMPARE(m_progress[4], QStringLiteral("Getting Input1 connection ..."));
+    QCOMPARE(m_progress[15], QStringLiteral("Getting Output6 connection ..."));
+    QCOMPARE(m_progress.mid(16),
+        QStringList({QStringLiteral("Getting IR status ..."),
+            QStringLiteral("Getting Keys status ..."), QStringLiteral("Getting Beeper status ..."),
+            QStringLiteral("Getting APM status ...")}));
+    QCOMPARE(m_form->status().text(2), QStringLiteral("Done"));
+}
+
+void TestDeviceStatus::statusWhenNotOn_data()
+{
+    QTest::addColumn<bool>("switcherOn");
+    QTest::addColumn<SimFaults>("faults");
+    QTest::addColumn<QString>("glyph");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("panel2");
+    SimFaults silent;
+    silent.dropReplies = 5;
+    QTest::newRow("switcher off") << false << SimFaults() << "off" << 1 << "Done";
+    QTest::newRow("no answer") << true << silent << "unknown" << 5 << "Time out!";
+}
+
+void TestDeviceStatus::statusWhenNotOn()
+{
+    QFETCH(bool, switcherOn);
+    QFETCH(SimFaults, faults);
+    QFETCH(QString, glyph);
+    QFETCH(int, requests);
+    QFETCH(QString, panel2);
+    // What a read while the switcher was on showed must not outlive it.
+    readStatus();
+    m_sim->simulator().state().powerOn = switcherOn;
+    m_sim->faults() = faults;
+
+    click("btnGetDevStatus");
+
+    QVERIFY(!m_form->state().PowerOn);
+    QCOMPARE(this->glyph(), glyph);
+    QCOMPARE(m_sim->received().size(), requests);
+    QVERIFY(Commands(m_sim->received()).filter(QStringLiteral("10/01")).size() == requests);
+    QCOMPARE(m_form->status().text(2), panel2);
+    QCOMPARE(text("lblDevice"), QStringLiteral("Device: "));
+    QCOMPARE(text("lblVersion"), QStringLiteral("Version: "));
+    QCOMPARE(text("lblOutput1"), QStringLiteral("Output1: "));
+    for (const char *radio : {"rbIROn", "rbIROff", "rbKeysOn", "rbBeeperOn", "rbAPMOff"})
+        QVERIFY2(!widget<QRadioButton>(radio)->isChecked(), radio);
+}
+
+void TestDeviceStatus::powerButton_data()
+{
+    QTest::addColumn<bool>("switcherOn");
+    QTest::addColumn<bool>("readFirst");
+    QTest::addColumn<bool>("afterOn");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("progress");
+    const QString query = QStringLiteral("10/01");
+    const QString set = QStringLiteral("10/02");
+    QTest::newRow("on: powers off") << true << true << false << QStringList{set} << "Power off ...";
+    QTest::newRow("off: boots") << false << true << true << QStringList{set}
+                                << "Matrix booting ...";
+    QTest::newRow("unknown, off: boots")
+        << false << false << true << QStringList{query, set} << "Matrix booting ...";
+    // A click before any status never powers a running switcher down.
+    QTest::newRow("unknown, on: stays on")
+        << true << false << true << QStringList{query} << "Getting Power status ...";
+}
+
+void TestDeviceStatus::powerButton()
+{
+    QFETCH(bool, switcherOn);
+    QFETCH(bool, readFirst);
+    QFETCH(bool, afterOn);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, progress);
+    SwitcherState &s = m_sim->simulator().state();
+    s.powerOn = switcherOn;
+    if (readFirst) {
+        click("btnGetDevStatus");
+        m_sim->clearReceived();
+        m_progress.clear();
+    }
+
+    click("bbPower");
+
+    QCOMPARE(s.powerOn, afterOn);
+    QCOMPARE(m_form->state().PowerOn, afterOn);
+    QCOMPARE(glyph(), afterOn ? QStringLiteral("on") : QStringLiteral("off"));
+    QCOMPARE(Commands(m_sim->received()), sent);
+    QCOMPARE(m_progress.last(), progress);
+    const CommandPacket last = CommandPacket::fromBytes(m_sim->received().last());
+    QCOMPARE(last.word(3), quint16(0xD22D));
+    QCOMPARE(last.word(4), quint16(0x2ED3));
+    if (last.subcommand() == 0x02)
+        QCOMPARE(last.word(1), afterOn ? quint16(0x0F) : quint16(0xF0));
+    QCOMPARE(m_form->status().text(2), QStringLiteral("Done"));
+
+    // And back again.
+    click("bbPower");
+    QCOMPARE(s.powerOn, !afterOn);
+    QCOMPARE(glyph(), !afterOn ? QStringLiteral("on") : QStringLiteral("off"));
+}
+
+void TestDeviceStatus::panelSwitch_data()
+{
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("word1");
+    QTest::addColumn<QString>("progress");
+    QTest::addColumn<int>("field"); // 0 IR, 1 keys, 2 beeper, 3 APM
+    QTest::addColumn<bool>("on");
+    // The simulator starts with IR, keys and beeper on and APM off.
+    QTest::newRow("IR off") << "rbIROff"
+                            << "04/03" << 0xF0 << "Disable IR control ..." << 0 << false;
+    QTest::newRow("keys lock") << "rbKeysOff"
+                               << "01/0F" << 0xF0 << "Lock Keys on panel ..." << 1 << false;
+    QTest::newRow("beeper off") << "rbBeeperOff"
+                                << "01/0D" << 0xF0 << "Disable Beeper control ..." << 2 << false;
+    QTest::newRow("APM on") << "rbAPMOn"
+                            << "01/0B" << 0x0F << "Set APM ON ..." << 3 << true;
+}
+
+void TestDeviceStatus::panelSwitch()
+{
+    QFETCH(QString, radio);
+    QFETCH(QString, command);
+    QFETCH(int, word1);
+    QFETCH(QString, progress);
+    QFETCH(int, field);
+    QFETCH(bool, on);
+    // The APM group is hidden in the layout; its radios still work.
+    widget("GroupBox1")->show();
+    readStatus();
+    SwitcherState &s = m_sim->simulator().state();
+    bool *const fields[] = {&s.irEnabled, &s.keysUnlocked, &s.beeper, &s.apm};
+    QVERIFY(*fields[field] != on);
+
+    auto *button = m_form->findChild<QRadioButton *>(radio);
+    QVERIFY(button);
+    QTest::mouseClick(button, Qt::LeftButton);
+
+    QCOMPARE(*fields[field], on);
+    QVERIFY(button->isChecked());
+    QCOMPARE(Commands(m_sim->received()), QStringList{command});
+    QCOMPARE(CommandPacket::fromBytes(m_sim->received().first()).word(1), quint16(word1));
+    QCOMPARE(m_progress, QStringList{progress});
+    QCOMPARE(m_form->status().text(2), QStringLiteral("Done"));
+
+    // A fresh read shows what the switcher now holds.
+    click("btnGetDevStatus");
+    QVERIFY(button->isChecked());
+}
+
+void TestDeviceStatus::panelSwitchNotApplied_data()
+{
+    QTest::addColumn<bool>("readFirst");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("requests");
+    // Without a status read the switcher counts as off: nothing is sent.
+    QTest::newRow("power not known")
+        << false << "System is power off, please turn it on first." << 0;
+    QTest::newRow("switcher refuses") << true << "" << 5;
+}
+
+void TestDeviceStatus::panelSwitchNotApplied()
+{
+    QFETCH(bool, readFirst);
+    QFETCH(QString, box);
+    QFETCH(int, requests);
+    if (readFirst) {
+        readStatus();
+        // Switched off at its own panel since: it refuses the switch with status 0xFF.
+        m_sim->simulator().state().powerOn = false;
+    }
+    auto *on = widget<QRadioButton>("rbBeeperOn");
+    auto *off = widget<QRadioButton>("rbBeeperOff");
+    const bool wasOn = on->isChecked();
+
+    BoxAnswer answer;
+    QTest::mouseClick(off, Qt::LeftButton);
+
+    QCOMPARE(answer.text(), box);
+    QCOMPARE(m_sim->received().size(), requests);
+    if (readFirst)
+        QCOMPARE(m_form->status().text(2), QStringLiteral("Send data failed!"));
+    QVERIFY(m_sim->simulator().state().beeper);
+    // The pair shows what the switcher had before.
+    QVERIFY(!off->isChecked());
+    QCOMPARE(on->isChecked(), wasOn);
+    QCOMPARE(wasOn, readFirst);
+}
+
+void TestDeviceStatus::demoMode()
+{
+    // The operator's own settings must come out of a demo untouched.
+    delete m_form;
+    m_form = nullptr;
+    const QString settings = m_dir->filePath(QStringLiteral("Settings.ini"));
+    AppSettings own;
+    own.controlMode = kControlModeCom;
+    own.lanDevices = {QStringLiteral("[Office] - [Static IP] - [10.1.2.3] - [10.1.2.1] - "
+                                     "[255.255.255.0] - [00-11-22-33-44-55] - [Same Subnet]")};
+    own.lanDevice = own.lanDevices.first();
+    QVERIFY(SettingsFile::save(settings, own));
+    const QByteArray before = [&] {
+        QFile file(settings);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+
+    ShellOptions options;
+    options.programFolder = m_dir->path();
+    options.demo = true;
+    m_form = new TForm1(options);
+    QVERIFY(m_form->demo());
+    QVERIFY2(m_form->demo()->isListening(), qPrintable(m_form->demo()->error()));
+    m_form->link()->setTiming(Timing::fast());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+
+    // One click from Connect: TCP mode, the simulator's entry selected, not yet connected.
+    QVERIFY(widget<QRadioButton>("rbLANMode")->isChecked());
+    QCOMPARE(m_form->link()->ControlMode(), cmLAN);
+    QCOMPARE(widget<QComboBox>("cbLANDevice")->currentText(), m_form->demo()->deviceEntry());
+    QCOMPARE(m_form->link()->DeviceIP(), QStringLiteral("127.0.0.1"));
+    QVERIFY(!m_form->link()->Connected());
+    QVERIFY(widget<QPushButton>("btnConnect")->isEnabled());
+
+    click("btnConnect");
+    QVERIFY(m_form->link()->Connected());
+    click("btnGetDevStatus");
+    QVERIFY(m_form->state().PowerOn);
+    QCOMPARE(text("lblDevice"), QStringLiteral("Device: HDMI Matrix 6x6 (6 in, 6 out)"));
+    QCOMPARE(glyph(), QStringLiteral("on"));
+
+    m_form->close();
+    QFile file(settings);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before);
+    QVERIFY(QFile::exists(m_dir->filePath(DemoSwitcher::SettingsFileName())));
+}
+
+QTEST_MAIN(TestDeviceStatus)
+#include "tst_devicestatus.moc"
