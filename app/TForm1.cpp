@@ -16,6 +16,7 @@
 #include "ShellServices.h"
 #include "StatusBar.h"
 #include "TKVCOMControl.h"
+#include "TLCD99.h"
 #include "TfrmPreSettingEdit.h"
 #include "ui_TForm1.h"
 
@@ -138,6 +139,12 @@ void TForm1::FormCreate()
         });
     connect(m_portTagPage.get(), &PortTagPage::displayTagsChanged, this,
         [this](bool on) { m_settings.displayTag = on; });
+    connect(m_presetPanel.get(), &PresetPanel::routeApplied, this, [this](int output, int input) {
+        if (QAbstractButton *button = m_routingPanel->FindInputButton(output, input))
+            button->setChecked(true);
+        if (TLCD99 *display = m_routingPanel->FindOutputDisplay(output))
+            display->setValue(QString::number(input));
+    });
     connect(m_presetPanel.get(), &PresetPanel::presetsChanged, this, [this] {
         const QList<PresetRow> rows = m_presetPanel->presets();
         for (qsizetype i = 0; i < rows.size() && i < kSettingsPresetCount; ++i)

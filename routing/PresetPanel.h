@@ -39,7 +39,7 @@ public Q_SLOTS:
     void lvPreSettingClick() { }
 
 Q_SIGNALS:
-    // An output was switched to an input by a preset: the routing panel shows it.
+    // Set switched an output to an input: the routing panel shows it as if clicked.
     void routeApplied(int output, int input);
     // A preset's name or values were changed in the editor.
     void presetsChanged();

@@ -115,17 +115,20 @@ void TestPresets::apply()
     QTest::mouseClick(w.widget<QPushButton>(QStringLiteral("btnSet")), Qt::LeftButton);
 
     QCOMPARE(w.sim().simulator().state().routes, routes);
-    QCOMPARE(w.sim().received().size(), commands);
     QCOMPARE(w.form().status().text(3), note);
     QCOMPARE(w.form().state().RouteFailed, !note.isEmpty());
     // The routing panel hears of every switched output, in order.
     QCOMPARE(applied.size(), commands);
     for (int k = 1; k <= commands; ++k)
         QCOMPARE(applied.at(k - 1), (QVariantList{k, routes[size_t(k - 1)]}));
-    for (const QByteArray &request : w.sim().received()) {
-        QCOMPARE(quint8(request.at(2)), quint8(0x02));
-        QCOMPARE(quint8(request.at(3)), quint8(0x03));
-    }
+    int routeCommands = 0;
+    for (const QByteArray &request : w.sim().received())
+        routeCommands += quint8(request.at(2)) == 0x02 && quint8(request.at(3)) == 0x03;
+    QCOMPARE(routeCommands, commands);
+    // The routing panel's displays follow the switcher.
+    for (int k = 1; k <= 6; ++k)
+        QCOMPARE(w.widget(QStringLiteral("LED%1").arg(k))->property("Value").toString(),
+            QString::number(routes[size_t(k - 1)]));
 }
 
 void TestPresets::applyStopsAtFailure()
