@@ -137,6 +137,8 @@ void DeviceStatusPanel::ClearInfoLabels()
     for (int n = 1; n <= 6; ++n) {
         m_inputLabels[n - 1]->setText(InputCaption(n));
         m_outputLabels[n - 1]->setText(OutputCaption(n));
+        m_inputLabels[n - 1]->setToolTip(QString());
+        m_outputLabels[n - 1]->setToolTip(QString());
     }
 }
 
@@ -203,10 +205,10 @@ bool DeviceStatusPanel::GetDeviceInfo()
     m_services.RunPoweredCommand(info, 0x01, 0x02, Query, 0, 0, 0, r);
     if (!r.Success)
         return false;
-    m_lblDevice->setText(QStringLiteral("Device: %1 (%2 in, %3 out)")
-                             .arg(model)
-                             .arg(r.reply.status())
-                             .arg(r.reply.answer()));
+    // The size only where the model name does not already say it.
+    const QString size = QStringLiteral("%1x%2").arg(r.reply.status()).arg(r.reply.answer());
+    m_lblDevice->setText(QStringLiteral("Device: ") + model
+        + (model.endsWith(size) ? QString() : QStringLiteral(" (%1)").arg(size)));
 
     m_services.RunPoweredCommand(info, 0x01, 0x03, Query, 0, 0, 0, r);
     if (!r.Success)
@@ -216,22 +218,28 @@ bool DeviceStatusPanel::GetDeviceInfo()
                               .arg(r.reply.answer(), 2, 10, QLatin1Char('0')));
 
     // Inputs report 0x00 connected and 0xFF not; outputs anything but 0x00 as not connected.
-    const auto connection = [](quint8 answer) {
-        return answer == 0x00 ? QStringLiteral("Connected") : QStringLiteral("Not connected");
-    };
+    // The labels are narrow: "Yes" or "No", with the whole sentence as the tip.
+    const auto show
+        = [](QLabel *label, const QString &caption, const QString &what, bool connected) {
+              label->setText(caption + (connected ? QStringLiteral("Yes") : QStringLiteral("No")));
+              label->setToolTip(what
+                  + (connected ? QStringLiteral(" connected") : QStringLiteral(" not connected")));
+          };
     for (int n = 1; n <= 6; ++n) {
         m_services.RunPoweredCommand(QStringLiteral("Getting Input%1 connection ...").arg(n), 0x01,
             0x04, quint16(n), 0, 0, 0, r);
         if (!r.Success)
             return false;
-        m_inputLabels[n - 1]->setText(InputCaption(n) + connection(r.reply.answer()));
+        show(m_inputLabels[n - 1], InputCaption(n), QStringLiteral("Source on input %1").arg(n),
+            r.reply.answer() == 0x00);
     }
     for (int n = 1; n <= 6; ++n) {
         m_services.RunPoweredCommand(QStringLiteral("Getting Output%1 connection ...").arg(n), 0x01,
             0x05, quint16(n), 0, 0, 0, r);
         if (!r.Success)
             return false;
-        m_outputLabels[n - 1]->setText(OutputCaption(n) + connection(r.reply.answer()));
+        show(m_outputLabels[n - 1], OutputCaption(n), QStringLiteral("Display on output %1").arg(n),
+            r.reply.answer() == 0x00);
     }
 
     for (Switch which : {Switch::IR, Switch::Keys, Switch::Beeper, Switch::APM}) {

@@ -160,8 +160,8 @@ void TestDeviceStatus::statusWhenOn_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("device");
-    QTest::newRow("6x6") << 2 << "Device: HDMI Matrix 6x6 (6 in, 6 out)";
-    QTest::newRow("model not in the list") << 9 << "Device: Unknown model 9 (6 in, 6 out)";
+    QTest::newRow("6x6") << 2 << "Device: HDMI Matrix 6x6";
+    QTest::newRow("model not in the list") << 9 << "Device: Unknown model 9 (6x6)";
 }
 
 void TestDeviceStatus::statusWhenOn()
@@ -186,10 +186,12 @@ void TestDeviceStatus::statusWhenOn()
     QCOMPARE(glyph(), QStringLiteral("on"));
     QCOMPARE(text("lblDevice"), device);
     QCOMPARE(text("lblVersion"), QStringLiteral("Version: 7.05"));
-    QCOMPARE(text("lblInput1"), QStringLiteral("Input1: Connected"));
-    QCOMPARE(text("lblInput5"), QStringLiteral("Input5: Not connected"));
-    QCOMPARE(text("lblOutput3"), QStringLiteral("Output3: Not connected"));
-    QCOMPARE(text("lblOutput6"), QStringLiteral("Output6: Connected"));
+    QCOMPARE(text("lblInput1"), QStringLiteral("Input1: Yes"));
+    QCOMPARE(text("lblInput5"), QStringLiteral("Input5: No"));
+    QCOMPARE(
+        widget<QLabel>("lblInput5")->toolTip(), QStringLiteral("Source on input 5 not connected"));
+    QCOMPARE(text("lblOutput3"), QStringLiteral("Output3: No"));
+    QCOMPARE(text("lblOutput6"), QStringLiteral("Output6: Yes"));
     QCOMPARE(text("lblInput7"), QStringLiteral("Input7: "));
     QVERIFY(widget<QRadioButton>("rbIROn")->isChecked());
     QVERIFY(widget<QRadioButton>("rbKeysOff")->isChecked());
@@ -429,7 +431,7 @@ void TestDeviceStatus::demoMode()
     QVERIFY(m_form->link()->Connected());
     click("btnGetDevStatus");
     QVERIFY(m_form->state().PowerOn);
-    QCOMPARE(text("lblDevice"), QStringLiteral("Device: HDMI Matrix 6x6 (6 in, 6 out)"));
+    QCOMPARE(text("lblDevice"), QStringLiteral("Device: HDMI Matrix 6x6"));
     QCOMPARE(glyph(), QStringLiteral("on"));
 
     m_form->close();
