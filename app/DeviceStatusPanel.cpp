@@ -90,9 +90,11 @@ DeviceStatusPanel::DeviceStatusPanel(QWidget &window, PageServices &services, QO
       m_powerGlyphs{Find<QLabel>(window, "imgPowerInit"), Find<QLabel>(window, "imgPowerOff"),
           Find<QLabel>(window, "imgPowerOn")}
 {
+    // Other pages' controls carry numbers too; the port labels are those of this group.
+    auto *info = Find<QWidget>(window, "gbDevInfo");
     for (int n = 1; n <= 6; ++n) {
-        m_inputLabels[n - 1] = FindTagged(window, 40 + n);
-        m_outputLabels[n - 1] = FindTagged(window, 80 + n);
+        m_inputLabels[n - 1] = FindTagged(*info, 40 + n);
+        m_outputLabels[n - 1] = FindTagged(*info, 80 + n);
     }
     for (int i = 0; i < SwitchCount; ++i) {
         m_switches[i].off = Find<QRadioButton>(window, Switches[i].off);
