@@ -7,6 +7,7 @@
 #include "DeviceStatusPanel.h"
 #include "EdidPage.h"
 #include "FirmwarePage.h"
+#include "LanDevicePanel.h"
 #include "LinkLease.h"
 #include "LinkStatusText.h"
 #include "PortTagPage.h"
@@ -15,6 +16,7 @@
 #include "SettingsFile.h"
 #include "ShellServices.h"
 #include "StatusBar.h"
+#include "TCPModulePage.h"
 #include "TKVCOMControl.h"
 #include "TLCD99.h"
 #include "TfrmPreSettingEdit.h"
@@ -150,6 +152,30 @@ void TForm1::FormCreate()
         for (qsizetype i = 0; i < rows.size() && i < kSettingsPresetCount; ++i)
             m_settings.presets[size_t(i)] = {rows[i].name, EncodePresetValue(rows[i].values)};
     });
+    m_lanDevicePanel = std::make_unique<LanDevicePanel>(
+        LanDevicePanel::Widgets{ui->cbLANDevice, ui->btnDeleteDevice, ui->btnSearchDevice,
+            ui->btnConfig, ui->rbLANMode},
+        *m_services, [this](bool busy) {
+            if (const TKVCOMControl *l = link())
+                m_connection->ApplyControlModeState(l->ControlMode(), busy);
+        });
+    connect(this, &TForm1::searchProgress, &m_lanDevicePanel->searchDialog(),
+        &TfrmSearch::searchProgress);
+    connect(
+        m_lanDevicePanel.get(), &LanDevicePanel::deviceListChanged, this, &TForm1::SaveSettings);
+    connect(m_lanDevicePanel.get(), &LanDevicePanel::macIdChanged, this, [this](const QString &id) {
+        m_settings.macId = id;
+        SaveSettings();
+    });
+    // Another switcher: its own port tags.
+    connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, this, [this] {
+        m_portTagPage->ClearPortTags();
+        m_portTagPage->LoadPortTags();
+    });
+    m_tcpModulePage = std::make_unique<TCPModulePage>(
+        TCPModulePage::Widgets{ui->btnQueryTCPModInfo, ui->btnReset, ui->lblTCPVersion,
+            ui->lblTCPDHCP, ui->lblTCPIPAddr},
+        *m_services);
     connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
     tmr.setInterval(1000);
     connect(&tmr, &QTimer::timeout, this, &TForm1::tmrTimer);

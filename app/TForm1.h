@@ -19,6 +19,7 @@ class DemoSwitcher;
 class DeviceStatusPanel;
 class EdidPage;
 class FirmwarePage;
+class LanDevicePanel;
 class LinkLease;
 class PageServices;
 class PortTagPage;
@@ -29,6 +30,7 @@ class TfrmPreSettingEdit;
 class ShellServices;
 class QDateTime;
 class StatusBar;
+class TCPModulePage;
 class TKVCOMControl;
 
 struct ShellOptions
@@ -74,6 +76,9 @@ public:
     ConnectionControl &connection() { return *m_connection; }
     // What the pages get: runner, status bar, link and flags.
     PageServices &services();
+    // The General page's network switcher list and the Advanced page's TCP module groups.
+    LanDevicePanel &lanDevicePanel() { return *m_lanDevicePanel; }
+    TCPModulePage &tcpModulePage() { return *m_tcpModulePage; }
     DeviceStatusPanel &deviceStatus() { return *m_deviceStatus; }
     // The in-process switcher of demo mode; null otherwise.
     DemoSwitcher *demo() const { return m_demo.get(); }
@@ -128,6 +133,8 @@ private:
     std::unique_ptr<ConnectionControl> m_connection;
     std::unique_ptr<CommandRunner> m_runner;
     std::unique_ptr<ShellServices> m_services;
+    std::unique_ptr<LanDevicePanel> m_lanDevicePanel;
+    std::unique_ptr<TCPModulePage> m_tcpModulePage;
     EdidPage *m_edidPage = nullptr; // a child of its page
     std::unique_ptr<FirmwarePage> m_firmwarePage;
     std::unique_ptr<TfrmPreSettingEdit> m_preSettingEdit;
