@@ -11,6 +11,7 @@ DemoSwitcher::DemoSwitcher() : m_server(std::make_unique<SimulatorServer>())
     m_server->network().setModuleCount(1, {127, 0, 0, 1});
     m_server->network().modules()[0].tag = QByteArrayLiteral("Demo switcher");
     m_server->listenTcp(QHostAddress::LocalHost, 0);
+    m_server->network().bind(ModuleAddress(), &m_moduleError);
 }
 
 DemoSwitcher::~DemoSwitcher() = default;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 #include <QtGlobal>
 
@@ -19,10 +20,17 @@ public:
     ~DemoSwitcher();
 
     static QString SettingsFileName() { return QStringLiteral("Settings-demo.ini"); }
+    // Where its network module answers searches and configurations. Not 127.0.0.1, where the
+    // controller's own datagram socket listens.
+    static QHostAddress ModuleAddress() { return QHostAddress(QStringLiteral("127.0.0.2")); }
 
     // False when no loopback port could be had; the reason in error().
     bool isListening() const;
     QString error() const;
+    // The module's datagram ports could not be had (another simulator holds them); the reason
+    // in moduleError(). Searches then find nothing, but still never leave loopback.
+    bool moduleServed() const { return m_moduleError.isEmpty(); }
+    QString moduleError() const { return m_moduleError; }
     quint16 tcpPort() const;
     // The device list entry of the simulated switcher's network module (127.0.0.1).
     QString deviceEntry() const;
@@ -33,4 +41,5 @@ public:
 
 private:
     std::unique_ptr<SimulatorServer> m_server;
+    QString m_moduleError;
 };

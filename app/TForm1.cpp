@@ -161,6 +161,9 @@ void TForm1::FormCreate()
         });
     connect(this, &TForm1::searchProgress, &m_lanDevicePanel->searchDialog(),
         &TfrmSearch::searchProgress);
+    // Demo mode: searches and configurations stay on loopback, answered by the demo switcher.
+    if (m_demo)
+        m_lanDevicePanel->useLoopbackNetwork(DemoSwitcher::ModuleAddress());
     connect(
         m_lanDevicePanel.get(), &LanDevicePanel::deviceListChanged, this, &TForm1::SaveSettings);
     connect(m_lanDevicePanel.get(), &LanDevicePanel::macIdChanged, this, [this](const QString &id) {

@@ -7,6 +7,7 @@
 #include "StatusBar.h"
 #include "TForm1.h"
 #include "TKVCOMControl.h"
+#include "TfrmSearch.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -426,6 +427,26 @@ void TestDeviceStatus::demoMode()
     QCOMPARE(m_form->link()->DeviceIP(), QStringLiteral("127.0.0.1"));
     QVERIFY(!m_form->link()->Connected());
     QVERIFY(widget<QPushButton>("btnConnect")->isEnabled());
+
+    // A search stays on loopback and finds the demo switcher under the same entry.
+    QVERIFY2(m_form->demo()->moduleServed(), qPrintable(m_form->demo()->moduleError()));
+    QTimer answer;
+    int polls = 0;
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto *search = qobject_cast<TfrmSearch *>(QApplication::activeModalWidget());
+        if (!search)
+            return;
+        if (search->searchStep() == 2)
+            search->btnYESClick();
+        else if (++polls > 2000)
+            search->reject();
+    });
+    answer.start(5);
+    click("btnSearchDevice");
+    answer.stop();
+    QCOMPARE(m_form->demo()->server().network().searchRequests(), 1);
+    QCOMPARE(widget<QComboBox>("cbLANDevice")->count(), 1);
+    QCOMPARE(widget<QComboBox>("cbLANDevice")->currentText(), m_form->demo()->deviceEntry());
 
     click("btnConnect");
     QVERIFY(m_form->link()->Connected());
