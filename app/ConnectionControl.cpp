@@ -9,6 +9,7 @@
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -62,9 +63,48 @@ QStringList ConnectionControl::SystemSerialPorts(const QStringList &extraPorts)
     return names;
 }
 
+ConnectionControl::~ConnectionControl()
+{
+    if (m_scan.joinable())
+        m_scan.join();
+}
+
 void ConnectionControl::RefreshComPortList()
 {
-    QStringList ports = m_ports ? m_ports() : QStringList();
+    if (m_scan.joinable()) {
+        m_rescan = true;
+        return;
+    }
+    m_scanDone = false;
+    m_scan = std::thread([this, source = m_ports] {
+        m_scanned = source ? source() : QStringList();
+        m_scanDone.store(true, std::memory_order_release);
+        QMetaObject::invokeMethod(
+            this, [this] { takeScannedPorts(false); }, Qt::QueuedConnection);
+    });
+}
+
+void ConnectionControl::waitForComPortList()
+{
+    while (m_scan.joinable())
+        takeScannedPorts(true);
+}
+
+void ConnectionControl::takeScannedPorts(bool wait)
+{
+    // A late notice of an earlier scan finds the next one still running.
+    if (!m_scan.joinable() || (!wait && !m_scanDone.load(std::memory_order_acquire)))
+        return;
+    m_scan.join();
+    ShowComPorts(std::exchange(m_scanned, {}));
+    if (m_rescan) {
+        m_rescan = false;
+        RefreshComPortList();
+    }
+}
+
+void ConnectionControl::ShowComPorts(QStringList ports)
+{
     ports.removeDuplicates();
 
     QComboBox *list = m_ui.cbCOMList;

@@ -5,7 +5,9 @@
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 
 namespace Ui {
 class TForm1;
@@ -25,6 +27,7 @@ public:
 
     ConnectionControl(Ui::TForm1 &ui, LinkLease &lease, StatusBar &status, PortSource ports,
         QObject *parent = nullptr);
+    ~ConnectionControl() override;
 
     // The system's serial ports in name order, then those of extraPorts that exist, each once.
     static QStringList SystemSerialPorts(const QStringList &extraPorts);
@@ -33,7 +36,13 @@ public:
     // Enables the controls of a mode; busy (a network configuration running) disables them all.
     void ApplyControlModeState(TControlMode mode, bool busy);
 
+    // Shows the result of the scan RefreshComPortList started, waiting for it if it still runs.
+    void waitForComPortList();
+
 public Q_SLOTS:
+    // Asking the system for its serial ports takes milliseconds, so the port source runs on a
+    // worker thread and the list is updated when it answers. A request while a scan runs is
+    // served by one more scan after it.
     void RefreshComPortList();
     void btnConnectClick();
     void rbCOMModeClick();
@@ -46,9 +55,16 @@ Q_SIGNALS:
 
 private:
     void showConnectionState();
+    // Shows the ports of a finished scan; with wait, of a running one too.
+    void takeScannedPorts(bool wait);
+    void ShowComPorts(QStringList ports);
 
     Ui::TForm1 &m_ui;
     LinkLease &m_lease;
     StatusBar &m_status;
     PortSource m_ports;
+    std::thread m_scan;
+    std::atomic<bool> m_scanDone{false};
+    QStringList m_scanned; // written by the scan, read once it is done
+    bool m_rescan = false;
 };

@@ -51,6 +51,14 @@ PortTagSet toTagSet(const PortTags &tags)
     return set;
 }
 
+QFont windowFont()
+{
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setStyleHint(QFont::Serif);
+    font.setPixelSize(16);
+    return font;
+}
+
 } // namespace
 
 TForm1::TForm1(const ShellOptions &options, QWidget *parent)
@@ -61,6 +69,8 @@ TForm1::TForm1(const ShellOptions &options, QWidget *parent)
       m_serialPorts(options.serialPorts),
       m_demo(options.demo ? std::make_unique<DemoSwitcher>() : nullptr)
 {
+    // Set before the controls exist, so that they take it as they are made.
+    setFont(windowFont());
     ui->setupUi(this);
     FormCreate();
 }
@@ -185,15 +195,11 @@ void TForm1::FormCreate()
     ui->pcContainer->tabBar()->installEventFilter(this);
     ui->pcContainer->installEventFilter(this);
 
-    QFont font(QStringLiteral("Times New Roman"));
-    font.setStyleHint(QFont::Serif);
-    font.setPixelSize(16);
-    setFont(font);
-    QFont note = font;
+    QFont note = font();
     note.setPixelSize(19);
     note.setBold(true);
     ui->lblNote->setFont(note);
-    QFont grid = font;
+    QFont grid = font();
     grid.setPixelSize(14);
     ui->sgEDIDContent->setFont(grid);
 
@@ -265,6 +271,7 @@ void TForm1::FormShow()
 {
     m_routingPanel->FormShow();
     m_presetPanel->SetPresetColumns();
+    // Fills the list when the system answers; the saved port is selected then.
     m_connection->RefreshComPortList();
     LoadSettings();
     const TKVCOMControl *l = link();

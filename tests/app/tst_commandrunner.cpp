@@ -157,6 +157,7 @@ void TestCommandRunner::init()
     m_form->link()->setTcpPort(m_sim->tcpPort());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    m_form->connection().waitForComPortList();
 }
 
 void TestCommandRunner::cleanup()
@@ -173,6 +174,7 @@ void TestCommandRunner::selectWire(const QString &wire)
     if (wire == QLatin1String("missing port")) {
         m_form->connection().setPortSource([] { return QStringList{MissingPort}; });
         m_form->connection().RefreshComPortList();
+        m_form->connection().waitForComPortList();
     }
     auto *ports = widget<QComboBox>("cbCOMList");
     ports->setCurrentIndex(ports->findText(wire == QLatin1String("pty") ? m_pty : MissingPort));
@@ -526,6 +528,7 @@ void TestCommandRunner::vanishedPortIsClosed()
     const QString other = QStringLiteral("ttyOther0");
     m_form->connection().setPortSource([other] { return QStringList{other}; });
     m_form->tmrTimer();
+    m_form->connection().waitForComPortList();
 
     QVERIFY(!m_form->link()->Connected());
     auto *ports = widget<QComboBox>("cbCOMList");
@@ -540,6 +543,7 @@ void TestCommandRunner::serialPortOption()
     QTemporaryDir dir;
     TForm1 form({dir.path(), {m_pty, MissingPort, m_pty}});
     form.show();
+    form.connection().waitForComPortList();
     const QStringList ports = [&] {
         QStringList items;
         const auto *list = form.findChild<QComboBox *>(QStringLiteral("cbCOMList"));

@@ -27,6 +27,9 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <future>
+#include <memory>
+
 namespace {
 
 constexpr char ReadOnlyHelperOption[] = "--read-only-folder";
@@ -101,6 +104,7 @@ private Q_SLOTS:
     void modeChangeClearsTags();
     void comPortList_data();
     void comPortList();
+    void comPortScanDuringScan();
     void settingsWrittenAtFirstShow();
     void settingsRestoredAndKept();
 
@@ -640,6 +644,28 @@ void TestMainWindow::comPortList_data()
                                     << "" << QStringList() << QStringList() << "";
 }
 
+// The system's port scan runs on a worker thread. A refresh asked for while one runs must not be
+// lost: the list ends as the later scan saw it, never as the stale one.
+void TestMainWindow::comPortScanDuringScan()
+{
+    auto *list = widget<QComboBox>(QStringLiteral("cbCOMList"));
+    auto release = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = release->get_future().share();
+    m_form->connection().setPortSource([released] {
+        released.wait();
+        return QStringList{QStringLiteral("ttyStale0")};
+    });
+    m_form->connection().RefreshComPortList();
+    m_form->connection().setPortSource([] { return QStringList{QStringLiteral("ttyNew0")}; });
+    m_form->connection().RefreshComPortList(); // returns while the first scan still waits
+    release->set_value();
+
+    QTRY_COMPARE(list->count(), 1);
+    QTRY_COMPARE(list->itemText(0), QStringLiteral("ttyNew0"));
+    m_form->connection().waitForComPortList();
+    QCOMPARE(list->itemText(0), QStringLiteral("ttyNew0"));
+}
+
 void TestMainWindow::comPortList()
 {
     QFETCH(QStringList, before);
@@ -653,11 +679,13 @@ void TestMainWindow::comPortList()
     m_form->link()->setComPort(comPort);
     m_form->connection().setPortSource([before] { return before; });
     m_form->connection().RefreshComPortList();
+    m_form->connection().waitForComPortList();
     if (!picked.isEmpty())
         list->setCurrentText(picked);
 
     m_form->connection().setPortSource([after] { return after; });
     m_form->tmrTimer();
+    m_form->connection().waitForComPortList();
 
     QStringList shown;
     for (int i = 0; i < list->count(); ++i)
@@ -707,7 +735,8 @@ void TestMainWindow::settingsRestoredAndKept()
     QVERIFY(form.findChild<QWidget *>(QStringLiteral("gbCOMMode"))->isEnabled());
     QVERIFY(!form.findChild<QWidget *>(QStringLiteral("gbLANMode"))->isEnabled());
     QCOMPARE(form.link()->ComPort(), port);
-    QCOMPARE(form.findChild<QComboBox *>(QStringLiteral("cbCOMList"))->currentText(), port);
+    // The list fills when the system's port scan answers, with the saved port selected.
+    QTRY_COMPARE(form.findChild<QComboBox *>(QStringLiteral("cbCOMList"))->currentText(), port);
     auto *devices = form.findChild<QComboBox *>(QStringLiteral("cbLANDevice"));
     QCOMPARE(devices->count(), 2);
     QCOMPARE(devices->itemText(0), first); // the list is sorted

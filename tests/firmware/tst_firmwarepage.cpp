@@ -1,6 +1,7 @@
 // The FW upgrade page of the real main window against the simulated switcher over a pseudo
 // terminal: choosing a package, upgrading with it, a refused part, a damaged package, the
 // message memo and the merge tool's wiring.
+#include "ConnectionControl.h"
 #include "FirmwareFixtures.h"
 #include "FirmwareMerge.h"
 #include "FirmwarePage.h"
@@ -113,6 +114,7 @@ void TestFirmwarePage::init()
     });
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->connection().waitForComPortList();
     widget<QTabWidget>("pcContainer")->setCurrentWidget(widget<QWidget>("tsFWUpgrade"));
 
     widget<QRadioButton>("rbCOMMode")->click();

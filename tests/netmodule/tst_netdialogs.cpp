@@ -5,6 +5,7 @@
 #include "NetTestNamespace.h"
 
 #include "AppSettings.h"
+#include "ConnectionControl.h"
 #include "DeviceEntry.h"
 #include "LanDevicePanel.h"
 #include "NetworkModuleControl.h"
@@ -189,6 +190,7 @@ void TestNetDialogs::openForm(const QStringList &devices, bool withPty)
     m_form->lanDevicePanel().ping().setTimeout(300);
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    m_form->connection().waitForComPortList();
 }
 
 void TestNetDialogs::startModules(int count)
