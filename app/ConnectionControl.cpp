@@ -215,13 +215,21 @@ void ConnectionControl::ApplyControlModeState(TControlMode mode, bool busy)
         w->setEnabled(lan);
     setCaptionColour(m_ui.gbLANMode, lan);
 
-    // The TCP module is queried and reset over the serial port, so its groups follow COM mode.
-    for (QWidget *w : std::initializer_list<QWidget *>{m_ui.gbCOMMode, m_ui.lblPort, m_ui.cbCOMList,
-             m_ui.gbTCPModInfo, m_ui.lblTCPVersion, m_ui.lblTCPDHCP, m_ui.lblTCPIPAddr,
-             m_ui.btnQueryTCPModInfo, m_ui.gbResetDefault, m_ui.btnReset})
+    for (QWidget *w :
+        std::initializer_list<QWidget *>{m_ui.gbCOMMode, m_ui.lblPort, m_ui.cbCOMList})
         w->setEnabled(com);
-    for (QGroupBox *g : {m_ui.gbCOMMode, m_ui.gbTCPModInfo, m_ui.gbResetDefault})
-        setCaptionColour(g, com);
+    setCaptionColour(m_ui.gbCOMMode, com);
+    // The TCP module is queried and reset over the serial port, so its groups on the Advanced
+    // page follow COM mode; that page may not be built yet.
+    for (const char *name : {"gbTCPModInfo", "lblTCPVersion", "lblTCPDHCP", "lblTCPIPAddr",
+             "btnQueryTCPModInfo", "gbResetDefault", "btnReset"}) {
+        if (auto *w = m_ui.tsIR->findChild<QWidget *>(QLatin1String(name)))
+            w->setEnabled(com);
+    }
+    for (const char *name : {"gbTCPModInfo", "gbResetDefault"}) {
+        if (auto *g = m_ui.tsIR->findChild<QGroupBox *>(QLatin1String(name)))
+            setCaptionColour(g, com);
+    }
 
     for (QWidget *w : std::initializer_list<QWidget *>{m_ui.gbModeSelect, m_ui.rbCOMMode,
              m_ui.rbLANMode, m_ui.btnConnect, m_ui.btnGetDevStatus})

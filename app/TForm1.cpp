@@ -21,6 +21,11 @@
 #include "TLCD99.h"
 #include "TfrmPreSettingEdit.h"
 #include "ui_TForm1.h"
+#include "ui_tsEDIDCtrl.h"
+#include "ui_tsFWUpgrade.h"
+#include "ui_tsIR.h"
+#include "ui_tsPortTag.h"
+#include "ui_tsSetting.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -42,6 +47,8 @@ namespace {
 constexpr int OuterWidth = 1025;
 constexpr int ClientHeight = 580;
 constexpr int ProbeNameLength = 240;
+// Pages are built after the first paint, or after this long should the window not be painted.
+constexpr int PagesLatestMs = 250;
 
 PortTagSet toTagSet(const PortTags &tags)
 {
@@ -109,6 +116,67 @@ void TForm1::FormCreate()
     m_runner = std::make_unique<CommandRunner>(*m_lease, m_state, *m_status, *m_connection, this);
     m_services = std::make_unique<ShellServices>(
         m_state, *m_lease, *m_runner, *m_status, *m_connection, this);
+    if (m_demo)
+        link()->setTcpPort(m_demo->tcpPort());
+
+    connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,
+        Qt::DirectConnection);
+    m_lanDevicePanel = std::make_unique<LanDevicePanel>(
+        LanDevicePanel::Widgets{ui->cbLANDevice, ui->btnDeleteDevice, ui->btnSearchDevice,
+            ui->btnConfig, ui->rbLANMode},
+        *m_services, [this](bool busy) {
+            if (const TKVCOMControl *l = link())
+                m_connection->ApplyControlModeState(l->ControlMode(), busy);
+        });
+    connect(this, &TForm1::searchProgress, &m_lanDevicePanel->searchDialog(),
+        &TfrmSearch::searchProgress);
+    // Demo mode: searches and configurations stay on loopback, answered by the demo switcher.
+    if (m_demo)
+        m_lanDevicePanel->useLoopbackNetwork(DemoSwitcher::ModuleAddress());
+    connect(
+        m_lanDevicePanel.get(), &LanDevicePanel::deviceListChanged, this, &TForm1::SaveSettings);
+    connect(m_lanDevicePanel.get(), &LanDevicePanel::macIdChanged, this, [this](const QString &id) {
+        m_settings.macId = id;
+        SaveSettings();
+    });
+    // Another switcher: its own port tags.
+    connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, this, [this] {
+        if (m_portTagPage) {
+            m_portTagPage->ClearPortTags();
+            m_portTagPage->LoadPortTags();
+        }
+    });
+    tmr.setInterval(1000);
+    connect(&tmr, &QTimer::timeout, this, &TForm1::tmrTimer);
+    ui->pcContainer->tabBar()->installEventFilter(this);
+    ui->pcContainer->installEventFilter(this);
+
+    setWindowTitle(windowTitle() + VersionText());
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+        | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFixedSize(OuterWidth, ClientHeight);
+}
+
+void TForm1::ensurePagesBuilt()
+{
+    if (!m_pagesBuilt)
+        BuildPages();
+}
+
+void TForm1::BuildPages()
+{
+    m_pagesBuilt = true;
+    m_portTagUi = std::make_unique<Ui::tsPortTag>();
+    m_portTagUi->setupUi(ui->tsPortTag);
+    m_settingUi = std::make_unique<Ui::tsSetting>();
+    m_settingUi->setupUi(ui->tsSetting);
+    m_edidUi = std::make_unique<Ui::tsEDIDCtrl>();
+    m_edidUi->setupUi(ui->tsEDIDCtrl);
+    m_advancedUi = std::make_unique<Ui::tsIR>();
+    m_advancedUi->setupUi(ui->tsIR);
+    m_firmwareUi = std::make_unique<Ui::tsFWUpgrade>();
+    m_firmwareUi->setupUi(ui->tsFWUpgrade);
+
     m_firmwarePage = std::make_unique<FirmwarePage>(*ui->tsFWUpgrade, *m_services,
         FirmwarePageHooks{[this](const QString &filter, const QString &folder) {
                               return QFileDialog::getOpenFileName(this, QString(), folder, filter);
@@ -120,12 +188,6 @@ void TForm1::FormCreate()
             },
             m_programFolder});
 
-    m_deviceStatus = std::make_unique<DeviceStatusPanel>(*this, *m_services);
-    if (m_demo)
-        link()->setTcpPort(m_demo->tcpPort());
-
-    connect(link(), &TKVCOMControl::notification, this, &TForm1::linkNotification,
-        Qt::DirectConnection);
     m_routingPanel = std::make_unique<RoutingPanel>(this, *m_services);
     m_routingPanel->setTagLookup([this](bool input, int port) {
         const auto *edit = findChild<QLineEdit *>(
@@ -138,8 +200,9 @@ void TForm1::FormCreate()
         = std::make_unique<PortTagPage>(ui->tsPortTag, ui->cbDisplayTag, *m_preSettingEdit,
             PortTagPage::Store{[this] { return toTagSet(m_settings.tags(tagMode(), tagMac())); },
                 [this](const PortTagSet &set) { storePortTags(set); }});
-    m_presetPanel = std::make_unique<PresetPanel>(ui->lvPreSetting, ui->btnPreEdit, ui->btnSet,
-        *m_preSettingEdit, *m_portTagPage, *m_services);
+    m_presetPanel
+        = std::make_unique<PresetPanel>(m_settingUi->lvPreSetting, m_settingUi->btnPreEdit,
+            m_settingUi->btnSet, *m_preSettingEdit, *m_portTagPage, *m_services);
     connect(m_connection.get(), &ConnectionControl::clearPortTags, m_portTagPage.get(),
         &PortTagPage::ClearPortTags);
     connect(m_connection.get(), &ConnectionControl::loadPortTags, m_portTagPage.get(),
@@ -162,59 +225,70 @@ void TForm1::FormCreate()
         for (qsizetype i = 0; i < rows.size() && i < kSettingsPresetCount; ++i)
             m_settings.presets[size_t(i)] = {rows[i].name, EncodePresetValue(rows[i].values)};
     });
-    m_lanDevicePanel = std::make_unique<LanDevicePanel>(
-        LanDevicePanel::Widgets{ui->cbLANDevice, ui->btnDeleteDevice, ui->btnSearchDevice,
-            ui->btnConfig, ui->rbLANMode},
-        *m_services, [this](bool busy) {
-            if (const TKVCOMControl *l = link())
-                m_connection->ApplyControlModeState(l->ControlMode(), busy);
-        });
-    connect(this, &TForm1::searchProgress, &m_lanDevicePanel->searchDialog(),
-        &TfrmSearch::searchProgress);
-    // Demo mode: searches and configurations stay on loopback, answered by the demo switcher.
-    if (m_demo)
-        m_lanDevicePanel->useLoopbackNetwork(DemoSwitcher::ModuleAddress());
-    connect(
-        m_lanDevicePanel.get(), &LanDevicePanel::deviceListChanged, this, &TForm1::SaveSettings);
-    connect(m_lanDevicePanel.get(), &LanDevicePanel::macIdChanged, this, [this](const QString &id) {
-        m_settings.macId = id;
-        SaveSettings();
-    });
-    // Another switcher: its own port tags.
-    connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, this, [this] {
-        m_portTagPage->ClearPortTags();
-        m_portTagPage->LoadPortTags();
-    });
     m_tcpModulePage = std::make_unique<TCPModulePage>(
-        TCPModulePage::Widgets{ui->btnQueryTCPModInfo, ui->btnReset, ui->lblTCPVersion,
-            ui->lblTCPDHCP, ui->lblTCPIPAddr},
+        TCPModulePage::Widgets{m_advancedUi->btnQueryTCPModInfo, m_advancedUi->btnReset,
+            m_advancedUi->lblTCPVersion, m_advancedUi->lblTCPDHCP, m_advancedUi->lblTCPIPAddr},
         *m_services);
-    connect(ui->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-    tmr.setInterval(1000);
-    connect(&tmr, &QTimer::timeout, this, &TForm1::tmrTimer);
-    ui->pcContainer->tabBar()->installEventFilter(this);
-    ui->pcContainer->installEventFilter(this);
+    connect(m_firmwareUi->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 
     QFont note = font();
     note.setPixelSize(19);
     note.setBold(true);
-    ui->lblNote->setFont(note);
+    m_settingUi->lblNote->setFont(note);
     QFont grid = font();
     grid.setPixelSize(14);
-    ui->sgEDIDContent->setFont(grid);
+    m_edidUi->sgEDIDContent->setFont(grid);
 
-    setWindowTitle(windowTitle() + VersionText());
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-        | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(OuterWidth, ClientHeight);
-
-    ui->gbMergeFW->setEnabled(false);
-    ui->gbMergeFW->hide();
+    m_firmwareUi->gbMergeFW->setEnabled(false);
+    m_firmwareUi->gbMergeFW->hide();
     m_edidPage = new EdidPage(ui->tsEDIDCtrl, *m_services);
     connect(m_portTagPage.get(), &PortTagPage::tagsChanged, m_edidPage, &EdidPage::setPortTags);
     // The layout ends with "Auto EDID", which the switcher does not offer.
-    if (ui->cbEDIDMode->count() > 0)
-        ui->cbEDIDMode->removeItem(ui->cbEDIDMode->count() - 1);
+    if (m_edidUi->cbEDIDMode->count() > 0)
+        m_edidUi->cbEDIDMode->removeItem(m_edidUi->cbEDIDMode->count() - 1);
+
+    m_deviceStatus = std::make_unique<DeviceStatusPanel>(*this, *m_services);
+    // The Advanced page's TCP module groups follow the control mode too.
+    if (const TKVCOMControl *l = link())
+        m_connection->ApplyControlModeState(l->ControlMode(), l->Configuring());
+    if (m_shown)
+        FormShowPages();
+}
+
+TCPModulePage &TForm1::tcpModulePage()
+{
+    ensurePagesBuilt();
+    return *m_tcpModulePage;
+}
+
+DeviceStatusPanel &TForm1::deviceStatus()
+{
+    ensurePagesBuilt();
+    return *m_deviceStatus;
+}
+
+PresetPanel &TForm1::presetPanel()
+{
+    ensurePagesBuilt();
+    return *m_presetPanel;
+}
+
+PortTagPage &TForm1::portTagPage()
+{
+    ensurePagesBuilt();
+    return *m_portTagPage;
+}
+
+RoutingPanel &TForm1::routingPanel()
+{
+    ensurePagesBuilt();
+    return *m_routingPanel;
+}
+
+FirmwarePage &TForm1::firmwarePage()
+{
+    ensurePagesBuilt();
+    return *m_firmwarePage;
 }
 
 QString TForm1::ProbeFileName(const QString &folder, int minLetters)
@@ -269,8 +343,6 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::FormShow()
 {
-    m_routingPanel->FormShow();
-    m_presetPanel->SetPresetColumns();
     // Fills the list when the system answers; the saved port is selected then.
     m_connection->RefreshComPortList();
     LoadSettings();
@@ -278,14 +350,36 @@ void TForm1::FormShow()
     m_status->ShowStatus(
         1, l && l->Connected() ? QStringLiteral("Connected") : QStringLiteral("Disconnect"));
     tmr.start();
+    if (m_pagesBuilt)
+        FormShowPages();
+    else
+        QTimer::singleShot(PagesLatestMs, this, &TForm1::ensurePagesBuilt);
+}
+
+void TForm1::FormShowPages()
+{
+    m_routingPanel->FormShow();
+    m_presetPanel->SetPresetColumns();
+    LoadPageSettings();
     m_edidPage->FormShow();
     m_deviceStatus->ResetDeviceInfo();
     // Show the end of a long path.
-    for (QLineEdit *path :
-        {ui->edtSaveEDID, ui->edtOpenEDID, ui->edtFWFile, ui->edtMainMCUFW, ui->edtSlaveMCU1FW})
+    for (QLineEdit *path : {m_edidUi->edtSaveEDID, m_edidUi->edtOpenEDID, m_firmwareUi->edtFWFile,
+             m_firmwareUi->edtMainMCUFW, m_firmwareUi->edtSlaveMCU1FW})
         path->end(false);
     // Completes a missing or partial file with the defaults at once.
     SaveSettings();
+}
+
+void TForm1::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    // The operator sees the General page first; the other pages are built right after it has
+    // been painted, before any input is handled.
+    if (!m_pagesBuilt && !m_pagesQueued) {
+        m_pagesQueued = true;
+        QMetaObject::invokeMethod(this, &TForm1::ensurePagesBuilt, Qt::QueuedConnection);
+    }
 }
 
 QString TForm1::settingsPath() const
@@ -299,12 +393,10 @@ void TForm1::LoadSettings()
     m_settings = SettingsFile::load(settingsPath());
     if (m_demo)
         m_demo->selectIn(m_settings);
-    QList<PresetRow> presets;
-    for (const Preset &preset : m_settings.presets)
-        presets.append({preset.name, DecodePresetValue(preset.value)});
-    m_presetPanel->setPresets(presets);
-    m_portTagPage->setPools(m_settings.inputNamePool, m_settings.outputNamePool);
-    m_portTagPage->setDisplayTag(m_settings.displayTag);
+    {
+        const QSignalBlocker blocker(ui->cbDisplayTag);
+        ui->cbDisplayTag->setChecked(m_settings.displayTag);
+    }
     TKVCOMControl *l = link();
 
     QComboBox *devices = ui->cbLANDevice;
@@ -337,8 +429,20 @@ void TForm1::LoadSettings()
         m_connection->rbCOMModeClick();
     else
         m_connection->rbLANModeClick();
+}
 
-    const PortTags tags = m_settings.tags(m_settings.controlMode, m_state.CurrentDeviceMAC);
+void TForm1::LoadPageSettings()
+{
+    QList<PresetRow> presets;
+    for (const Preset &preset : m_settings.presets)
+        presets.append({preset.name, DecodePresetValue(preset.value)});
+    m_presetPanel->setPresets(presets);
+    m_portTagPage->setPools(m_settings.inputNamePool, m_settings.outputNamePool);
+    m_portTagPage->setDisplayTag(m_settings.displayTag);
+    // The tags of the control mode and switcher chosen above.
+    m_portTagPage->LoadPortTags();
+
+    const PortTags tags = m_settings.tags(tagMode(), m_state.CurrentDeviceMAC);
     const EdidChoices &e = m_settings.edid;
     m_edidPage->LoadSettings(
         {e.edidMode, e.setModeInput, e.copyOutput, e.copyInput, e.readOutput, e.downloadInput},
@@ -362,9 +466,12 @@ void TForm1::SaveSettings()
     m_settings.networkGateway = m_state.NetworkGateway;
     m_settings.networkMask = m_state.NetworkMask;
 
-    const EdidPageChoices edid = m_edidPage->choices();
-    m_settings.edid = {edid.edidMode, edid.setModeInput, edid.copyOutput, edid.copyInput,
-        edid.readOutput, edid.downloadInput};
+    // Before the EDID page is built its choices are those read.
+    if (m_edidPage) {
+        const EdidPageChoices edid = m_edidPage->choices();
+        m_settings.edid = {edid.edidMode, edid.setModeInput, edid.copyOutput, edid.copyInput,
+            edid.readOutput, edid.downloadInput};
+    }
 
     QString error;
     if (!SettingsFile::save(settingsPath(), m_settings, &error))
@@ -493,12 +600,12 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::Button1Click()
 {
-    ui->mmoMessage->clear();
+    m_firmwareUi->mmoMessage->clear();
 }
 
 void TForm1::linkNotification(const LinkNotice &notice)
 {
-    if (m_firmwarePage->ApplyNotice(notice))
+    if (m_firmwarePage && m_firmwarePage->ApplyNotice(notice))
         return;
     switch (notice.code) {
     case LinkMessage::TimeOut:

@@ -12,7 +12,12 @@
 
 namespace Ui {
 class TForm1;
-}
+class tsPortTag;
+class tsSetting;
+class tsEDIDCtrl;
+class tsIR;
+class tsFWUpgrade;
+} // namespace Ui
 class CommandRunner;
 class ConnectionControl;
 class DemoSwitcher;
@@ -76,16 +81,21 @@ public:
     ConnectionControl &connection() { return *m_connection; }
     // What the pages get: runner, status bar, link and flags.
     PageServices &services();
-    // The General page's network switcher list and the Advanced page's TCP module groups.
+    // The General page's network switcher list.
     LanDevicePanel &lanDevicePanel() { return *m_lanDevicePanel; }
-    TCPModulePage &tcpModulePage() { return *m_tcpModulePage; }
-    DeviceStatusPanel &deviceStatus() { return *m_deviceStatus; }
     // The in-process switcher of demo mode; null otherwise.
     DemoSwitcher *demo() const { return m_demo.get(); }
-    PresetPanel &presetPanel() { return *m_presetPanel; }
-    PortTagPage &portTagPage() { return *m_portTagPage; }
-    RoutingPanel &routingPanel() { return *m_routingPanel; }
-    FirmwarePage &firmwarePage() { return *m_firmwarePage; }
+
+    // Only the General page is built before the window first paints; the other pages follow
+    // at once after that paint. The accessors below build them first if that has not happened.
+    bool pagesBuilt() const { return m_pagesBuilt; }
+    void ensurePagesBuilt();
+    TCPModulePage &tcpModulePage();
+    DeviceStatusPanel &deviceStatus();
+    PresetPanel &presetPanel();
+    PortTagPage &portTagPage();
+    RoutingPanel &routingPanel();
+    FirmwarePage &firmwarePage();
 
     void setVisible(bool visible) override;
 
@@ -100,17 +110,23 @@ Q_SIGNALS:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void FormCreate();
     void FormShow();
+    // The steps of the first showing that concern the pages built after the first paint.
+    void FormShowPages();
+    void BuildPages();
     bool FormCloseQuery();
     void FormClose();
     bool pcContainerChanging() const;
     bool idle() const;
     void requestStop();
     void LoadSettings();
+    // The pages' share of the settings: presets, tag pools and tags, EDID choices.
+    void LoadPageSettings();
     void SaveSettings();
     void linkNotification(const LinkNotice &notice);
     // Control mode and switcher whose tags the Port Tag page shows.
@@ -119,12 +135,19 @@ private:
     void storePortTags(const PortTagSet &set);
 
     std::unique_ptr<Ui::TForm1> ui;
+    std::unique_ptr<Ui::tsPortTag> m_portTagUi;
+    std::unique_ptr<Ui::tsSetting> m_settingUi;
+    std::unique_ptr<Ui::tsEDIDCtrl> m_edidUi;
+    std::unique_ptr<Ui::tsIR> m_advancedUi;
+    std::unique_ptr<Ui::tsFWUpgrade> m_firmwareUi;
     QString m_programFolder;
     QStringList m_serialPorts;
     // Outlives the link, whose connection it serves.
     std::unique_ptr<DemoSwitcher> m_demo;
     bool m_startRefused = false;
     bool m_shown = false;
+    bool m_pagesBuilt = false;
+    bool m_pagesQueued = false;
     bool m_closed = false;
     ShellState m_state;
     AppSettings m_settings;

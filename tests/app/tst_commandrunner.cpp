@@ -157,6 +157,7 @@ void TestCommandRunner::init()
     m_form->link()->setTcpPort(m_sim->tcpPort());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QTRY_VERIFY(m_form->pagesBuilt());
     m_form->connection().waitForComPortList();
 }
 

@@ -124,6 +124,7 @@ void TestDeviceStatus::init()
     m_form->link()->setTcpPort(m_sim->tcpPort());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QTRY_VERIFY(m_form->pagesBuilt());
     // After the first showing, which selects the (empty) saved device.
     m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
     m_progress.clear();
@@ -419,6 +420,7 @@ void TestDeviceStatus::demoMode()
     m_form->link()->setTiming(Timing::fast());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QTRY_VERIFY(m_form->pagesBuilt());
 
     // One click from Connect: TCP mode, the simulator's entry selected, not yet connected.
     QVERIFY(widget<QRadioButton>("rbLANMode")->isChecked());

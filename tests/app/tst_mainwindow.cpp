@@ -1,6 +1,7 @@
 // The main window on its own, offscreen: its pages and controls, start-up in a folder that
 // cannot be written, the clock, the link's notifications, the port list and control modes.
 #include "ConnectionControl.h"
+#include "PresetPanel.h"
 #include "SettingsFile.h"
 #include "StatusBar.h"
 #include "TForm1.h"
@@ -10,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
@@ -106,6 +108,7 @@ private Q_SLOTS:
     void comPortList();
     void comPortScanDuringScan();
     void settingsWrittenAtFirstShow();
+    void pagesFollowFirstPaint();
     void settingsRestoredAndKept();
 
 private:
@@ -131,6 +134,7 @@ void TestMainWindow::init()
     m_form->link()->setTiming(Timing::fast());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QTRY_VERIFY(m_form->pagesBuilt());
 }
 
 void TestMainWindow::cleanup()
@@ -702,6 +706,31 @@ void TestMainWindow::settingsWrittenAtFirstShow()
     QCOMPARE(SettingsFile::load(m_form->settingsPath()).presets, AppSettings::defaultPresets());
 }
 
+// Only the General page exists before the first paint; the others, with their share of the
+// settings, follow it without the operator doing anything.
+void TestMainWindow::pagesFollowFirstPaint()
+{
+    QTemporaryDir dir;
+    AppSettings stored;
+    stored.presets[0] = {QStringLiteral("Lobby"), QStringLiteral("2,2,2,2,2,2,2")};
+    stored.displayTag = true;
+    QVERIFY(SettingsFile::save(QDir(dir.path()).filePath(QStringLiteral("Settings.ini")), stored));
+
+    TForm1 form({dir.path(), {}});
+    QVERIFY(!form.pagesBuilt());
+    QVERIFY(form.findChild<QWidget *>(QStringLiteral("btnGetDevStatus")));
+    QVERIFY(!form.findChild<QWidget *>(QStringLiteral("lvPreSetting")));
+    form.show();
+    QVERIFY(form.findChild<QCheckBox *>(QStringLiteral("cbDisplayTag"))->isChecked());
+    QTRY_VERIFY(form.pagesBuilt());
+
+    for (const char *control :
+        {"leInput1Tag", "lvPreSetting", "sgEDIDContent", "btnReset", "btnUpgrade", "rbIROn"})
+        QVERIFY2(form.findChild<QWidget *>(QLatin1String(control)), control);
+    QCOMPARE(form.presetPanel().presets().first().name, QStringLiteral("Lobby"));
+    QVERIFY(form.findChild<QCheckBox *>(QStringLiteral("cbDisplayTag"))->isChecked());
+}
+
 void TestMainWindow::settingsRestoredAndKept()
 {
     QTemporaryDir dir;
@@ -730,6 +759,7 @@ void TestMainWindow::settingsRestoredAndKept()
 
     TForm1 form({dir.path(), {port}});
     form.show();
+    QTRY_VERIFY(form.pagesBuilt());
     QVERIFY(form.findChild<QRadioButton *>(QStringLiteral("rbCOMMode"))->isChecked());
     QCOMPARE(form.link()->ControlMode(), cmCOM);
     QVERIFY(form.findChild<QWidget *>(QStringLiteral("gbCOMMode"))->isEnabled());

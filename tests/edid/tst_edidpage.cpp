@@ -159,6 +159,7 @@ void TestEdidPage::start()
     m_form->link()->setTcpPort(m_sim->tcpPort());
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    QTRY_VERIFY(m_form->pagesBuilt());
     m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
     m_form->state().PowerOn = true;
     auto *pages = widget<QTabWidget>(QStringLiteral("pcContainer"));

@@ -114,6 +114,7 @@ void TestFirmwarePage::init()
     });
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QTRY_VERIFY(m_form->pagesBuilt());
     m_form->connection().waitForComPortList();
     widget<QTabWidget>("pcContainer")->setCurrentWidget(widget<QWidget>("tsFWUpgrade"));
 

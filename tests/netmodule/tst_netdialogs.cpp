@@ -190,6 +190,7 @@ void TestNetDialogs::openForm(const QStringList &devices, bool withPty)
     m_form->lanDevicePanel().ping().setTimeout(300);
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QTRY_VERIFY(m_form->pagesBuilt());
     m_form->connection().waitForComPortList();
 }
 

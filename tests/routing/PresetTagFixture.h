@@ -83,6 +83,7 @@ public:
         m_form = std::make_unique<TForm1>(ShellOptions{m_dir.path(), {}});
         m_form->link()->setTiming(Timing::fast());
         m_form->show();
+        QTRY_VERIFY(m_form->pagesBuilt());
         m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
         m_form->link()->setTcpPort(m_sim.tcpPort());
         m_form->state().PowerOn = true;

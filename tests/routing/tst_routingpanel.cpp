@@ -108,6 +108,7 @@ void TestRoutingPanel::init()
     m_form = std::make_unique<TForm1>(ShellOptions{m_dir->path(), {}});
     m_form->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QTRY_VERIFY(m_form->pagesBuilt());
     m_form->findChild<QRadioButton *>(QStringLiteral("rbLANMode"))->click();
     m_form->link()->setTiming(Timing::fast());
     m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
