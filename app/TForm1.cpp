@@ -7,6 +7,7 @@
 #include "DeviceStatusPanel.h"
 #include "EdidPage.h"
 #include "FirmwarePage.h"
+#include "Glyphs.h"
 #include "LanDevicePanel.h"
 #include "LinkLease.h"
 #include "LinkStatusText.h"
@@ -128,8 +129,6 @@ void TForm1::FormCreate()
             if (const TKVCOMControl *l = link())
                 m_connection->ApplyControlModeState(l->ControlMode(), busy);
         });
-    connect(this, &TForm1::searchProgress, &m_lanDevicePanel->searchDialog(),
-        &TfrmSearch::searchProgress);
     // Demo mode: searches and configurations stay on loopback, answered by the demo switcher.
     if (m_demo)
         m_lanDevicePanel->useLoopbackNetwork(DemoSwitcher::ModuleAddress());
@@ -146,6 +145,12 @@ void TForm1::FormCreate()
             m_portTagPage->LoadPortTags();
         }
     });
+    ui->imgClose->setPixmap(Glyphs::Connection(false));
+    ui->imgOpen->setPixmap(Glyphs::Connection(true));
+    ui->imgPowerInit->setPixmap(Glyphs::Power(Glyphs::PowerGlyph::Unknown));
+    ui->imgPowerOff->setPixmap(Glyphs::Power(Glyphs::PowerGlyph::Off));
+    ui->imgPowerOn->setPixmap(Glyphs::Power(Glyphs::PowerGlyph::On));
+    ui->bbPower->setIcon(QIcon(ui->imgPowerInit->pixmap()));
     tmr.setInterval(1000);
     connect(&tmr, &QTimer::timeout, this, &TForm1::tmrTimer);
     ui->pcContainer->tabBar()->installEventFilter(this);
@@ -196,6 +201,9 @@ void TForm1::BuildPages()
     });
     m_routingPanel->setDisplayTagLookup([this] { return ui->cbDisplayTag->isChecked(); });
     m_preSettingEdit = std::make_unique<TfrmPreSettingEdit>(this);
+    m_lanDevicePanel->createDialogs();
+    connect(this, &TForm1::searchProgress, &m_lanDevicePanel->searchDialog(),
+        &TfrmSearch::searchProgress);
     m_portTagPage
         = std::make_unique<PortTagPage>(ui->tsPortTag, ui->cbDisplayTag, *m_preSettingEdit,
             PortTagPage::Store{[this] { return toTagSet(m_settings.tags(tagMode(), tagMac())); },
@@ -343,8 +351,6 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::FormShow()
 {
-    // Fills the list when the system answers; the saved port is selected then.
-    m_connection->RefreshComPortList();
     LoadSettings();
     const TKVCOMControl *l = link();
     m_status->ShowStatus(
@@ -358,6 +364,10 @@ void TForm1::FormShow()
 
 void TForm1::FormShowPages()
 {
+    // The system's port scan takes a while on its own thread; started once the window has been
+    // painted, it does not hold up that paint. The list fills when it answers, with the saved
+    // port selected.
+    m_connection->RefreshComPortList();
     m_routingPanel->FormShow();
     m_presetPanel->SetPresetColumns();
     LoadPageSettings();

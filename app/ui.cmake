@@ -4,6 +4,7 @@ add_library(matrix_app_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ConnectionControl.cpp ${CMAKE_CURRENT_LIST_DIR}/ConnectionControl.h
     ${CMAKE_CURRENT_LIST_DIR}/DemoSwitcher.cpp ${CMAKE_CURRENT_LIST_DIR}/DemoSwitcher.h
     ${CMAKE_CURRENT_LIST_DIR}/DeviceStatusPanel.cpp ${CMAKE_CURRENT_LIST_DIR}/DeviceStatusPanel.h
+    ${CMAKE_CURRENT_LIST_DIR}/Glyphs.cpp ${CMAKE_CURRENT_LIST_DIR}/Glyphs.h
     ${CMAKE_CURRENT_LIST_DIR}/ShellServices.cpp ${CMAKE_CURRENT_LIST_DIR}/ShellServices.h
     ${CMAKE_CURRENT_LIST_DIR}/StatusBar.cpp ${CMAKE_CURRENT_LIST_DIR}/StatusBar.h
     ${CMAKE_CURRENT_LIST_DIR}/TForm1.cpp ${CMAKE_CURRENT_LIST_DIR}/TForm1.h
@@ -20,16 +21,6 @@ target_include_directories(matrix_app_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 # --demo runs the simulated switcher inside the window's process.
 target_link_libraries(matrix_app_ui PRIVATE matrix_sim)
 target_link_libraries(matrix_app_ui PUBLIC matrix_app_core matrix_edid_ui matrix_firmware_ui matrix_routing_ui matrix_netmodule_ui matrix_netmodule matrix_link Qt6::Widgets Qt6::SerialPort)
-qt_add_resources(matrix_app_ui glyphs
-    PREFIX /glyphs
-    BASE ${CMAKE_CURRENT_LIST_DIR}/resources
-    FILES
-        ${CMAKE_CURRENT_LIST_DIR}/resources/closed.png
-        ${CMAKE_CURRENT_LIST_DIR}/resources/open.png
-        ${CMAKE_CURRENT_LIST_DIR}/resources/power-on.png
-        ${CMAKE_CURRENT_LIST_DIR}/resources/power-off.png
-        ${CMAKE_CURRENT_LIST_DIR}/resources/power-init.png
-)
 
 add_executable(matrix-controller ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(matrix-controller PRIVATE matrix_app_ui)

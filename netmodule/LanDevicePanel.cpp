@@ -26,6 +26,12 @@ std::array<QString, 4> ipParts(const QString &text)
     return parts;
 }
 
+// A module may be configured to any address; in loopback mode only loopback ones are tried.
+bool LoopbackPing(const QString &address)
+{
+    return QHostAddress(address).isLoopback();
+}
+
 } // namespace
 
 LanDevicePanel::LanDevicePanel(
@@ -37,11 +43,6 @@ LanDevicePanel::LanDevicePanel(
       m_control(std::make_unique<NetworkModuleControl>(*services.link())),
       m_ping(std::make_unique<TKVPing>(PingTimeoutMs))
 {
-    m_search = std::make_unique<TfrmSearch>(
-        *m_control, [this](const QString &address) { return m_ping->PingHost(address); },
-        services.dialogParent());
-    m_edit = std::make_unique<TfrmEditLAN>(services.dialogParent());
-
     connect(
         m_w.btnSearchDevice, &QPushButton::clicked, this, &LanDevicePanel::btnSearchDeviceClick);
     connect(
@@ -52,6 +53,30 @@ LanDevicePanel::LanDevicePanel(
 }
 
 LanDevicePanel::~LanDevicePanel() = default;
+
+void LanDevicePanel::createDialogs()
+{
+    if (m_search)
+        return;
+    m_search = std::make_unique<TfrmSearch>(
+        *m_control, [this](const QString &address) { return m_ping->PingHost(address); },
+        m_services.dialogParent());
+    if (m_loopbackOnly)
+        m_search->setPing(LoopbackPing);
+    m_edit = std::make_unique<TfrmEditLAN>(m_services.dialogParent());
+}
+
+TfrmSearch &LanDevicePanel::searchDialog()
+{
+    createDialogs();
+    return *m_search;
+}
+
+TfrmEditLAN &LanDevicePanel::configDialog()
+{
+    createDialogs();
+    return *m_edit;
+}
 
 TKVCOMControl *LanDevicePanel::link()
 {
@@ -66,9 +91,11 @@ bool LanDevicePanel::useLoopbackNetwork(const QHostAddress &module)
         return false;
     m_control = std::make_unique<NetworkModuleControl>(
         *l, std::make_unique<LoopbackDatagramSocket>(module));
-    m_search->setControl(*m_control);
-    // A module may be configured to any address; only loopback ones are tried.
-    m_search->setPing([](const QString &address) { return QHostAddress(address).isLoopback(); });
+    m_loopbackOnly = true;
+    if (m_search) {
+        m_search->setControl(*m_control);
+        m_search->setPing(LoopbackPing);
+    }
     return true;
 }
 
@@ -102,8 +129,8 @@ void LanDevicePanel::btnSearchDeviceClick()
 
     l->setUDPMode(umBROADCAST);
     m_control->FoundDevices().clear();
-    m_search->clearEntries();
-    const int result = m_search->exec();
+    searchDialog().clearEntries();
+    const int result = searchDialog().exec();
     if (m_services.state().StopRequested || !link())
         return;
 
@@ -111,7 +138,7 @@ void LanDevicePanel::btnSearchDeviceClick()
         QComboBox *list = m_w.cbLANDevice;
         const QString before = list->currentText();
         QString lastAdded;
-        for (const QString &entry : m_search->entries()) {
+        for (const QString &entry : searchDialog().entries()) {
             if (list->findText(entry) < 0) {
                 list->addItem(entry);
                 lastAdded = entry;
@@ -178,15 +205,15 @@ void LanDevicePanel::btnConfigClick()
 
     const QString former = list->itemText(index);
     ShellState &state = m_services.state();
-    m_edit->setValues(GetEntryField(former, EntryField::Tag),
+    configDialog().setValues(GetEntryField(former, EntryField::Tag),
         GetEntryField(former, EntryField::Mode) == AutoIPText,
         ipParts(GetEntryField(former, EntryField::IP)),
         ipParts(GetEntryField(former, EntryField::Gateway)),
         ipParts(GetEntryField(former, EntryField::Mask)), SplitMACText(state.CurrentDeviceMAC));
-    m_edit->setTagNoteVisible(false);
-    m_edit->SetMACFieldsEditable(false);
-    m_edit->EnableAddressFields(true);
-    if (m_edit->exec() != QDialog::Accepted) {
+    configDialog().setTagNoteVisible(false);
+    configDialog().SetMACFieldsEditable(false);
+    configDialog().EnableAddressFields(true);
+    if (configDialog().exec() != QDialog::Accepted) {
         m_services.ShowStatus(2, QStringLiteral("Modify TCP configuration cancelled"));
         return;
     }
@@ -201,11 +228,11 @@ void LanDevicePanel::btnConfigClick()
 
     MacAddress mac{};
     ParseMACText(state.CurrentDeviceMAC, &mac);
-    const QString tag = m_edit->tag();
-    const bool autoIP = m_edit->autoIP();
-    const TfrmEditLAN::Quad ip = m_edit->ipFields();
-    const ConfigRecord request
-        = BuildConfigRecord(mac, tag, autoIP, ip, m_edit->gatewayFields(), m_edit->maskFields());
+    const QString tag = configDialog().tag();
+    const bool autoIP = configDialog().autoIP();
+    const TfrmEditLAN::Quad ip = configDialog().ipFields();
+    const ConfigRecord request = BuildConfigRecord(
+        mac, tag, autoIP, ip, configDialog().gatewayFields(), configDialog().maskFields());
     const int result = m_control->SetTCPConfig(request);
     l->Pause(SettleTicks * l->timing().tickMs);
     if (state.StopRequested)
@@ -220,7 +247,7 @@ void LanDevicePanel::btnConfigClick()
         list->removeItem(list->findText(former));
         addEntry(entry);
         cbLANDeviceChange();
-        const std::array<QString, 6> macFields = m_edit->macFields();
+        const std::array<QString, 6> macFields = configDialog().macFields();
         Q_EMIT macIdChanged(
             QStringList{macFields[0], macFields[1], macFields[2]}.join(QLatin1Char('-')));
         break;

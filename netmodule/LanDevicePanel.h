@@ -43,8 +43,10 @@ public:
     ~LanDevicePanel() override;
 
     NetworkModuleControl &control() { return *m_control; }
-    TfrmSearch &searchDialog() { return *m_search; }
-    TfrmEditLAN &configDialog() { return *m_edit; }
+    // The dialogs are made on first use, or when the window calls createDialogs.
+    void createDialogs();
+    TfrmSearch &searchDialog();
+    TfrmEditLAN &configDialog();
     TKVPing &ping() { return *m_ping; }
 
     // Keeps every datagram on loopback: searches and configurations go to module (a 127.x
@@ -82,4 +84,5 @@ private:
     std::unique_ptr<TKVPing> m_ping;
     std::unique_ptr<TfrmSearch> m_search;
     std::unique_ptr<TfrmEditLAN> m_edit;
+    bool m_loopbackOnly = false;
 };

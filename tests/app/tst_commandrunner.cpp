@@ -544,6 +544,7 @@ void TestCommandRunner::serialPortOption()
     QTemporaryDir dir;
     TForm1 form({dir.path(), {m_pty, MissingPort, m_pty}});
     form.show();
+    QTRY_VERIFY(form.pagesBuilt());
     form.connection().waitForComPortList();
     const QStringList ports = [&] {
         QStringList items;
