@@ -188,6 +188,7 @@ void ConnectionControl::rbCOMModeClick()
     link->setControlMode(cmCOM);
     ApplyControlModeState(cmCOM, false);
     Q_EMIT loadPortTags();
+    Q_EMIT controlModeChanged();
 }
 
 void ConnectionControl::rbLANModeClick()
@@ -204,6 +205,7 @@ void ConnectionControl::rbLANModeClick()
     ApplyControlModeState(cmLAN, false);
     if (!m_ui.rbLANMode->isChecked())
         m_status.ShowStatus(2, QString());
+    Q_EMIT controlModeChanged();
 }
 
 void ConnectionControl::ApplyControlModeState(TControlMode mode, bool busy)

@@ -52,6 +52,8 @@ Q_SIGNALS:
     // A mode change empties the tag fields before it and loads the new mode's tags after it.
     void clearPortTags();
     void loadPortTags();
+    // Another control mode: what was read from the switcher no longer applies.
+    void controlModeChanged();
 
 private:
     void showConnectionState();

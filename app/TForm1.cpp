@@ -256,6 +256,11 @@ void TForm1::BuildPages()
         m_edidUi->cbEDIDMode->removeItem(m_edidUi->cbEDIDMode->count() - 1);
 
     m_deviceStatus = std::make_unique<DeviceStatusPanel>(*this, *m_services);
+    // Power state and device information belong to the switcher they were read from.
+    connect(m_connection.get(), &ConnectionControl::controlModeChanged, m_deviceStatus.get(),
+        &DeviceStatusPanel::ResetDeviceInfo);
+    connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, m_deviceStatus.get(),
+        &DeviceStatusPanel::ResetDeviceInfo);
     // The Advanced page's TCP module groups follow the control mode too.
     if (const TKVCOMControl *l = link())
         m_connection->ApplyControlModeState(l->ControlMode(), l->Configuring());

@@ -2,6 +2,7 @@
 // the simulated switcher over loopback TCP, and the window's demo mode.
 #include "CommandPacket.h"
 #include "DemoSwitcher.h"
+#include "LanDevicePanel.h"
 #include "SettingsFile.h"
 #include "SimulatorServer.h"
 #include "StatusBar.h"
@@ -86,6 +87,8 @@ private Q_SLOTS:
     void panelSwitch();
     void panelSwitchNotApplied_data();
     void panelSwitchNotApplied();
+    void otherSwitcherForgetsStatus_data();
+    void otherSwitcherForgetsStatus();
     void demoMode();
 
 private:
@@ -156,6 +159,33 @@ void TestDeviceStatus::readStatus()
     QVERIFY(m_form->state().PowerOn);
     m_sim->clearReceived();
     m_progress.clear();
+}
+
+void TestDeviceStatus::otherSwitcherForgetsStatus_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::newRow("control mode") << "mode";
+    QTest::newRow("network switcher") << "device";
+}
+
+// What was read belongs to that switcher: after choosing another, the power state is unknown
+// again (so pages can be changed) and the information labels are empty.
+void TestDeviceStatus::otherSwitcherForgetsStatus()
+{
+    QFETCH(QString, change);
+    readStatus();
+    QVERIFY(text("lblDevice") != QStringLiteral("Device: "));
+    QCOMPARE(glyph(), QStringLiteral("on"));
+
+    if (change == QLatin1String("mode"))
+        click("rbCOMMode");
+    else
+        Q_EMIT m_form->lanDevicePanel().deviceChanged(QStringLiteral("00-1A-2B-3C-4D-5E"));
+
+    QVERIFY(!m_form->state().PowerOn);
+    QCOMPARE(glyph(), QStringLiteral("unknown"));
+    QCOMPARE(text("lblDevice"), QStringLiteral("Device: "));
+    QCOMPARE(text("lblVersion"), QStringLiteral("Version: "));
 }
 
 void TestDeviceStatus::statusWhenOn_data()
