@@ -3,6 +3,7 @@
 #include "LinkLease.h"
 #include "StatusBar.h"
 #include "ui_TForm1.h"
+#include "ui_tsIR.h"
 
 #include <QCollator>
 #include <QFileInfo>
@@ -222,14 +223,13 @@ void ConnectionControl::ApplyControlModeState(TControlMode mode, bool busy)
         w->setEnabled(com);
     setCaptionColour(m_ui.gbCOMMode, com);
     // The TCP module is queried and reset over the serial port, so its groups on the Advanced
-    // page follow COM mode; that page may not be built yet.
-    for (const char *name : {"gbTCPModInfo", "lblTCPVersion", "lblTCPDHCP", "lblTCPIPAddr",
-             "btnQueryTCPModInfo", "gbResetDefault", "btnReset"}) {
-        if (auto *w = m_ui.tsIR->findChild<QWidget *>(QLatin1String(name)))
+    // page follow COM mode.
+    if (const Ui::tsIR *module = m_modulePage) {
+        for (QWidget *w : std::initializer_list<QWidget *>{module->gbTCPModInfo,
+                 module->lblTCPVersion, module->lblTCPDHCP, module->lblTCPIPAddr,
+                 module->btnQueryTCPModInfo, module->gbResetDefault, module->btnReset})
             w->setEnabled(com);
-    }
-    for (const char *name : {"gbTCPModInfo", "gbResetDefault"}) {
-        if (auto *g = m_ui.tsIR->findChild<QGroupBox *>(QLatin1String(name)))
+        for (QGroupBox *g : {module->gbTCPModInfo, module->gbResetDefault})
             setCaptionColour(g, com);
     }
 

@@ -11,7 +11,8 @@
 
 namespace Ui {
 class TForm1;
-}
+class tsIR;
+} // namespace Ui
 class LinkLease;
 class StatusBar;
 
@@ -32,6 +33,9 @@ public:
     // The system's serial ports in name order, then those of extraPorts that exist, each once.
     static QStringList SystemSerialPorts(const QStringList &extraPorts);
     void setPortSource(PortSource ports) { m_ports = std::move(ports); }
+
+    // The Advanced page, once built: its TCP module groups follow the control mode too.
+    void setModulePage(const Ui::tsIR &page) { m_modulePage = &page; }
 
     // Enables the controls of a mode; busy (a network configuration running) disables them all.
     void ApplyControlModeState(TControlMode mode, bool busy);
@@ -65,6 +69,7 @@ private:
     LinkLease &m_lease;
     StatusBar &m_status;
     PortSource m_ports;
+    const Ui::tsIR *m_modulePage = nullptr;
     std::thread m_scan;
     std::atomic<bool> m_scanDone{false};
     QStringList m_scanned; // written by the scan, read once it is done

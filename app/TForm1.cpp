@@ -261,47 +261,11 @@ void TForm1::BuildPages()
         &DeviceStatusPanel::ResetDeviceInfo);
     connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, m_deviceStatus.get(),
         &DeviceStatusPanel::ResetDeviceInfo);
-    // The Advanced page's TCP module groups follow the control mode too.
+    m_connection->setModulePage(*m_advancedUi);
     if (const TKVCOMControl *l = link())
         m_connection->ApplyControlModeState(l->ControlMode(), l->Configuring());
     if (m_shown)
         FormShowPages();
-}
-
-TCPModulePage &TForm1::tcpModulePage()
-{
-    ensurePagesBuilt();
-    return *m_tcpModulePage;
-}
-
-DeviceStatusPanel &TForm1::deviceStatus()
-{
-    ensurePagesBuilt();
-    return *m_deviceStatus;
-}
-
-PresetPanel &TForm1::presetPanel()
-{
-    ensurePagesBuilt();
-    return *m_presetPanel;
-}
-
-PortTagPage &TForm1::portTagPage()
-{
-    ensurePagesBuilt();
-    return *m_portTagPage;
-}
-
-RoutingPanel &TForm1::routingPanel()
-{
-    ensurePagesBuilt();
-    return *m_routingPanel;
-}
-
-FirmwarePage &TForm1::firmwarePage()
-{
-    ensurePagesBuilt();
-    return *m_firmwarePage;
 }
 
 QString TForm1::ProbeFileName(const QString &folder, int minLetters)
@@ -391,10 +355,8 @@ void TForm1::paintEvent(QPaintEvent *event)
     QMainWindow::paintEvent(event);
     // The operator sees the General page first; the other pages are built right after it has
     // been painted, before any input is handled.
-    if (!m_pagesBuilt && !m_pagesQueued) {
-        m_pagesQueued = true;
+    if (!m_pagesBuilt)
         QMetaObject::invokeMethod(this, &TForm1::ensurePagesBuilt, Qt::QueuedConnection);
-    }
 }
 
 QString TForm1::settingsPath() const
@@ -453,7 +415,6 @@ void TForm1::LoadPageSettings()
         presets.append({preset.name, DecodePresetValue(preset.value)});
     m_presetPanel->setPresets(presets);
     m_portTagPage->setPools(m_settings.inputNamePool, m_settings.outputNamePool);
-    m_portTagPage->setDisplayTag(m_settings.displayTag);
     // The tags of the control mode and switcher chosen above.
     m_portTagPage->LoadPortTags();
 

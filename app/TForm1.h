@@ -90,12 +90,12 @@ public:
     // at once after that paint. The accessors below build them first if that has not happened.
     bool pagesBuilt() const { return m_pagesBuilt; }
     void ensurePagesBuilt();
-    TCPModulePage &tcpModulePage();
-    DeviceStatusPanel &deviceStatus();
-    PresetPanel &presetPanel();
-    PortTagPage &portTagPage();
-    RoutingPanel &routingPanel();
-    FirmwarePage &firmwarePage();
+    TCPModulePage &tcpModulePage() { return built(m_tcpModulePage); }
+    DeviceStatusPanel &deviceStatus() { return built(m_deviceStatus); }
+    PresetPanel &presetPanel() { return built(m_presetPanel); }
+    PortTagPage &portTagPage() { return built(m_portTagPage); }
+    RoutingPanel &routingPanel() { return built(m_routingPanel); }
+    FirmwarePage &firmwarePage() { return built(m_firmwarePage); }
 
     void setVisible(bool visible) override;
 
@@ -119,6 +119,13 @@ private:
     // The steps of the first showing that concern the pages built after the first paint.
     void FormShowPages();
     void BuildPages();
+    // A part of a page built after the first paint, built now if need be.
+    template<typename T>
+    T &built(const std::unique_ptr<T> &part)
+    {
+        ensurePagesBuilt();
+        return *part;
+    }
     bool FormCloseQuery();
     void FormClose();
     bool pcContainerChanging() const;
@@ -147,7 +154,6 @@ private:
     bool m_startRefused = false;
     bool m_shown = false;
     bool m_pagesBuilt = false;
-    bool m_pagesQueued = false;
     bool m_closed = false;
     ShellState m_state;
     AppSettings m_settings;
