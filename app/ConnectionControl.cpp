@@ -136,6 +136,10 @@ void ConnectionControl::btnConnectClick()
         return;
     LinkLease::Use use(m_lease);
 
+    // A connect in progress waits in an event loop: a second one (a click, or a command that
+    // connects on demand) must not start another connect on the same transport.
+    if (link->Connecting())
+        return;
     m_status.ShowStatus(2, QString());
     if (link->Connected()) {
         link->Disconnect();
@@ -148,9 +152,10 @@ void ConnectionControl::btnConnectClick()
             m_status.ShowStatus(
                 2, QStringLiteral("Connecting [") + link->DeviceIP() + QStringLiteral("] ..."));
         }
-        m_ui.btnConnect->setEnabled(false);
+        // The control mode decides which transport is opening: it cannot change meanwhile.
+        ApplyControlModeState(link->ControlMode(), true);
         link->Connect();
-        m_ui.btnConnect->setEnabled(true);
+        ApplyControlModeState(link->ControlMode(), link->Configuring());
         if (m_ui.pcContainer->currentWidget() == m_ui.tsGeneral)
             m_ui.btnConnect->setFocus();
     }

@@ -8,6 +8,7 @@ SerialTransport::SerialTransport(QObject *parent) : Transport(parent)
             Q_EMIT received(bytes);
     });
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialTransport::onError);
+    connect(&m_port, &QSerialPort::bytesWritten, this, &Transport::bytesWritten);
 }
 
 SerialTransport::~SerialTransport()
@@ -52,9 +53,10 @@ void SerialTransport::close()
 
 qint64 SerialTransport::write(const QByteArray &bytes)
 {
-    const qint64 written = m_port.write(bytes);
-    m_port.flush();
-    return written;
+    // The bytes go out as the line takes them (the port signals bytesWritten). Forcing them
+    // out at once would turn a line that is merely stopped into a "resource" error that closes
+    // the port; the link's write time-out decides instead.
+    return m_port.write(bytes);
 }
 
 void SerialTransport::discardPending()

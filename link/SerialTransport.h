@@ -17,6 +17,7 @@ public:
     void close() override;
     bool isOpen() const override { return m_port.isOpen(); }
     qint64 write(const QByteArray &bytes) override;
+    qint64 bytesToWrite() const override { return m_port.bytesToWrite(); }
     void discardPending() override;
 
 private:

@@ -64,6 +64,10 @@ void TKVCOMControl::setTransport(TControlMode mode, std::unique_ptr<Transport> t
         if (t == current())
             onReceived(bytes);
     });
+    connect(t, &Transport::bytesWritten, this, [this, t] {
+        if (t == current())
+            wakeWaits();
+    });
     connect(t, &Transport::failed, this, [this, t](const QString &reason) {
         if (t == current())
             onTransportFailed(reason);
@@ -79,6 +83,9 @@ bool TKVCOMControl::Connect()
 {
     if (Connected())
         return true;
+    // Opening waits in an event loop; a connect from inside that wait would restart it.
+    if (m_connecting)
+        return false;
     Transport *t = current();
     if (!t)
         return false;
@@ -178,6 +185,8 @@ TKVCOMControl::Exchange TKVCOMControl::SendAndWait(
 {
     ResetReceiveState(answer);
     if (SendBuffer(frame) != frame.size()) {
+        if (m_stopRequested)
+            return Exchange::Stopped;
         notify(LinkMessage::TransportError);
         return Exchange::Failed;
     }
@@ -198,7 +207,19 @@ qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)
     if (!t || !t->isOpen())
         return -1;
     t->discardPending();
-    return t->write(bytes);
+    const qint64 accepted = t->write(bytes);
+    if (accepted < 0 || t->bytesToWrite() == 0)
+        return accepted;
+    // A line that has not taken the bytes within the write time-out is stuck: the write fails
+    // (and the transaction reports a transport error) instead of waiting for a reply that
+    // cannot come. The port stays open for when the line moves again.
+    const WaitEnd end
+        = waitUntil([t] { return t->bytesToWrite() == 0; }, m_timing.writeTimeout(bytes.size()));
+    if (end == WaitEnd::Done)
+        return accepted;
+    if (t->isOpen())
+        t->discardPending();
+    return -1;
 }
 
 bool TKVCOMControl::WaitReply()

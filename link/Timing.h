@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 // Every duration the program waits for, in one place. The device protocol counts waits in
 // ticks of 10 ms; the counts stay fixed and tests shrink the tick and the pauses so that
 // failure paths run in milliseconds.
@@ -14,8 +16,14 @@ struct Timing
     int firmwareStepMs = 300; // between the main MCU preparation steps
     int firmwareRetryMs = 50; // before a firmware block is sent again
     int rebootStepMs = 100; // one step of the reboot wait
+    int writeTimeoutMs = 1000; // a serial write: this long, and per byte written
+    int writeTimeoutPerByteMs = 100;
 
     int replyTimeoutMs() const { return tickMs * replyTicks; }
+    int writeTimeout(qsizetype bytes) const
+    {
+        return writeTimeoutMs + writeTimeoutPerByteMs * static_cast<int>(bytes);
+    }
 
     // For tests: the same counts with 1 ms ticks and 1 ms pauses.
     static Timing fast()
@@ -29,6 +37,8 @@ struct Timing
         t.firmwareStepMs = 1;
         t.firmwareRetryMs = 1;
         t.rebootStepMs = 1;
+        t.writeTimeoutMs = 50;
+        t.writeTimeoutPerByteMs = 1;
         return t;
     }
 };

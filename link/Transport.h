@@ -19,13 +19,18 @@ public:
     virtual bool open(QString *error, int timeoutMs) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
-    // Returns the number of bytes accepted, or -1 on failure.
+    // Returns the number of bytes accepted, or -1 on failure. Accepted bytes may still wait
+    // for the line (bytesToWrite).
     virtual qint64 write(const QByteArray &bytes) = 0;
+    // Accepted bytes the system has not taken yet.
+    virtual qint64 bytesToWrite() const { return 0; }
     // Drops whatever has been received but not yet delivered, and unsent output.
     virtual void discardPending() = 0;
 
 Q_SIGNALS:
     void received(const QByteArray &bytes);
+    // Some of the accepted bytes went to the system.
+    void bytesWritten();
     // The stream broke while open (peer gone, device unplugged). It is closed already.
     void failed(const QString &reason);
 };

@@ -4,10 +4,12 @@
 #include "CommandPacket.h"
 #include "CommandRunner.h"
 #include "ConnectionControl.h"
+#include "LinkStatusText.h"
 #include "SimulatorServer.h"
 #include "StatusBar.h"
 #include "TForm1.h"
 #include "TKVCOMControl.h"
+#include "Transport.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -114,6 +116,8 @@ private Q_SLOTS:
     void secondCommandIgnored();
     void closeWithoutOperation();
     void closeWhileConnecting();
+    void inputDuringConnect_data();
+    void inputDuringConnect();
     void closeDuringOperation_data();
     void closeDuringOperation();
     void pageChange_data();
@@ -404,6 +408,67 @@ void TestCommandRunner::closeWhileConnecting()
     QCOMPARE(panel(2), QStringLiteral("Connect 127.0.0.1 failed"));
 }
 
+void TestCommandRunner::inputDuringConnect_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::newRow("COM control mode clicked") << "rbCOMMode";
+    QTest::newRow("a command that connects on demand") << "command";
+    QTest::newRow("Connect again") << "btnConnect";
+}
+
+// While a TCP connect waits, neither the control mode nor a second connect may touch the
+// transport: one connect, one failure report naming the address that was tried.
+void TestCommandRunner::inputDuringConnect()
+{
+    QFETCH(QString, input);
+    FullListener listener;
+    QVERIFY(listener.port() != 0);
+    selectWire(QStringLiteral("tcp"));
+    m_form->link()->setTcpPort(listener.port());
+    Timing timing = m_form->link()->timing();
+    timing.connectTimeoutMs = 300;
+    m_form->link()->setTiming(timing);
+    QStringList failures;
+    connect(m_form->link(), &TKVCOMControl::notification, this, [&](const LinkNotice &notice) {
+        if (notice.code == LinkMessage::OpenCloseFailed)
+            failures.append(LinkStatusText(notice, *m_form->link()));
+    });
+
+    bool tried = false;
+    bool modeEnabledMeanwhile = true;
+    CommandResult result;
+    QTimer whenConnecting;
+    whenConnecting.setInterval(0);
+    connect(&whenConnecting, &QTimer::timeout, this, [&] {
+        if (!m_form->link()->Connecting())
+            return;
+        whenConnecting.stop();
+        tried = true;
+        modeEnabledMeanwhile = widget<QRadioButton>("rbCOMMode")->isEnabled();
+        if (input == QLatin1String("command"))
+            result = route(1, 1);
+        else if (input == QLatin1String("btnConnect"))
+            m_form->connection().btnConnectClick();
+        else
+            QTest::mouseClick(widget<QRadioButton>("rbCOMMode"), Qt::LeftButton, {}, QPoint(6, 8));
+    });
+    whenConnecting.start();
+    QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
+
+    QVERIFY(tried);
+    QVERIFY(!modeEnabledMeanwhile);
+    QVERIFY(!result.Success);
+    QCOMPARE(int(m_form->link()->ControlMode()), int(cmLAN));
+    QVERIFY(widget<QRadioButton>("rbLANMode")->isChecked());
+    QCOMPARE(failures, QStringList{QStringLiteral("Connect 127.0.0.1 failed")});
+    QCOMPARE(panel(2), failures.first());
+    QVERIFY(!m_form->link()->transport(cmLAN)->isOpen());
+    QCOMPARE(widget<QPushButton>("btnConnect")->text(), QStringLiteral("&Connect"));
+    // Afterwards the mode controls work again.
+    QVERIFY(widget<QRadioButton>("rbCOMMode")->isEnabled());
+    QVERIFY(widget<QPushButton>("btnConnect")->isEnabled());
+}
+
 void TestCommandRunner::closeDuringOperation_data()
 {
     QTest::addColumn<bool>("yes");
@@ -509,7 +574,8 @@ void TestCommandRunner::modeSwitchClosesLink()
     QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
     QVERIFY(m_form->link()->Connected());
 
-    QTest::mouseClick(m_form->findChild<QRadioButton *>(radio), Qt::LeftButton);
+    // On the indicator, inside the part of a radio button that takes clicks.
+    QTest::mouseClick(m_form->findChild<QRadioButton *>(radio), Qt::LeftButton, {}, QPoint(6, 8));
 
     QVERIFY(!m_form->link()->Connected());
     QCOMPARE(int(m_form->link()->ControlMode()), mode);

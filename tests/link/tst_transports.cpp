@@ -106,6 +106,7 @@ private Q_SLOTS:
     void tcpPeerCloses();
     void serialTransaction();
     void serialPeerVanishes();
+    void serialLineStopped();
     void serialOpenFailure();
 };
 
@@ -226,6 +227,40 @@ void TestTransports::serialPeerVanishes()
     CommandResult result;
     link.ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
     QVERIFY(!result.Success);
+}
+
+// A line that does not take the bytes (output stopped) fails the write after the write
+// time-out with a transport error instead of waiting for a reply that cannot come; the port
+// stays open and works again once the line moves.
+void TestTransports::serialLineStopped()
+{
+    PtyDevice device;
+    QVERIFY(!device.slavePath().isEmpty());
+    // A second handle on the line, opened before the link takes it, to stop and start it.
+    const int line = ::open(qPrintable(device.slavePath()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(line >= 0);
+    TKVCOMControl link;
+    link.setTiming(Timing::fast());
+    link.setControlMode(cmCOM);
+    link.setComPort(device.slavePath());
+    Notices notices(link);
+    QVERIFY(link.Connect());
+    QCOMPARE(::tcflow(line, TCOOFF), 0);
+
+    CommandResult result;
+    link.ExecuteCommand(CommandPacket::make(0x01, 0x04, 1), result);
+    QVERIFY(!result.Success);
+    QCOMPARE(notices.texts, QStringList{QStringLiteral("COM access failed!")});
+    QCOMPARE(device.requests, 0);
+    QVERIFY(link.Connected());
+
+    QCOMPARE(::tcflow(line, TCOON), 0);
+    notices.texts.clear();
+    link.ExecuteCommand(CommandPacket::make(0x01, 0x04, 2), result);
+    QVERIFY(result.Success);
+    QVERIFY(notices.texts.isEmpty());
+    QCOMPARE(device.requests, 1);
+    ::close(line);
 }
 
 void TestTransports::serialOpenFailure()
