@@ -182,6 +182,7 @@ bool DeviceStatusPanel::GetPowerStatus()
 
 void DeviceStatusPanel::btnGetDevStatusClick()
 {
+    const bool knownOn = m_power == Power::On;
     const bool answered = GetPowerStatus();
     if (m_power != Power::On) {
         // In standby, or when nothing answered, what was read before no longer holds.
@@ -192,7 +193,8 @@ void DeviceStatusPanel::btnGetDevStatusClick()
     if (!answered)
         return;
     ClearInfoLabels();
-    GetDeviceInfo();
+    if (GetDeviceInfo() && !knownOn)
+        Q_EMIT switcherFoundOn();
 }
 
 bool DeviceStatusPanel::GetDeviceInfo()

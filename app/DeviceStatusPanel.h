@@ -45,6 +45,10 @@ public Q_SLOTS:
     void rbAPMOnClick() { SetSwitch(Switch::APM, true); }
     void rbAPMOffClick() { SetSwitch(Switch::APM, false); }
 
+Q_SIGNALS:
+    // Device status found the switcher on where it was not known to be, and read it whole.
+    void switcherFoundOn();
+
 private:
     static constexpr int SwitchCount = 4;
     struct SwitchControls

@@ -19,7 +19,6 @@
 #include "StatusBar.h"
 #include "TCPModulePage.h"
 #include "TKVCOMControl.h"
-#include "TLCD99.h"
 #include "TfrmPreSettingEdit.h"
 #include "ui_TForm1.h"
 #include "ui_tsEDIDCtrl.h"
@@ -222,12 +221,8 @@ void TForm1::BuildPages()
         });
     connect(m_portTagPage.get(), &PortTagPage::displayTagsChanged, this,
         [this](bool on) { m_settings.displayTag = on; });
-    connect(m_presetPanel.get(), &PresetPanel::routeApplied, this, [this](int output, int input) {
-        if (QAbstractButton *button = m_routingPanel->FindInputButton(output, input))
-            button->setChecked(true);
-        if (TLCD99 *display = m_routingPanel->FindOutputDisplay(output))
-            display->setValue(QString::number(input));
-    });
+    m_presetPanel->setRouteSetter(
+        [this](int output, int input) { return m_routingPanel->SetRoute(output, input); });
     connect(m_presetPanel.get(), &PresetPanel::presetsChanged, this, [this] {
         const QList<PresetRow> rows = m_presetPanel->presets();
         for (qsizetype i = 0; i < rows.size() && i < kSettingsPresetCount; ++i)
@@ -256,16 +251,27 @@ void TForm1::BuildPages()
         m_edidUi->cbEDIDMode->removeItem(m_edidUi->cbEDIDMode->count() - 1);
 
     m_deviceStatus = std::make_unique<DeviceStatusPanel>(*this, *m_services);
-    // Power state and device information belong to the switcher they were read from.
-    connect(m_connection.get(), &ConnectionControl::controlModeChanged, m_deviceStatus.get(),
-        &DeviceStatusPanel::ResetDeviceInfo);
-    connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, m_deviceStatus.get(),
-        &DeviceStatusPanel::ResetDeviceInfo);
+    // Power state, device information and routes belong to the switcher they were read from.
+    connect(
+        m_connection.get(), &ConnectionControl::controlModeChanged, this, &TForm1::ForgetSwitcher);
+    connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, this, &TForm1::ForgetSwitcher);
+    // The switcher found on after a change: its routes are read at once.
+    connect(m_deviceStatus.get(), &DeviceStatusPanel::switcherFoundOn, m_routingPanel.get(),
+        &RoutingPanel::ReadRoutes);
     m_connection->setModulePage(*m_advancedUi);
     if (const TKVCOMControl *l = link())
         m_connection->ApplyControlModeState(l->ControlMode(), l->Configuring());
     if (m_shown)
         FormShowPages();
+}
+
+void TForm1::ForgetSwitcher()
+{
+    m_deviceStatus->ResetDeviceInfo();
+    // The control mode restored at the first showing is no change: the displays keep their
+    // first state until then.
+    if (m_settingsRead)
+        m_routingPanel->ShowUnknownRoutes();
 }
 
 QString TForm1::ProbeFileName(const QString &folder, int minLetters)
@@ -406,6 +412,7 @@ void TForm1::LoadSettings()
         m_connection->rbCOMModeClick();
     else
         m_connection->rbLANModeClick();
+    m_settingsRead = true;
 }
 
 void TForm1::LoadPageSettings()

@@ -119,6 +119,8 @@ private:
     // The steps of the first showing that concern the pages built after the first paint.
     void FormShowPages();
     void BuildPages();
+    // Another control mode or switcher: what was read from the last one no longer holds.
+    void ForgetSwitcher();
     // A part of a page built after the first paint, built now if need be.
     template<typename T>
     T &built(const std::unique_ptr<T> &part)
@@ -155,6 +157,7 @@ private:
     bool m_shown = false;
     bool m_pagesBuilt = false;
     bool m_closed = false;
+    bool m_settingsRead = false;
     ShellState m_state;
     AppSettings m_settings;
     std::unique_ptr<LinkLease> m_lease;

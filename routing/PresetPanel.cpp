@@ -164,13 +164,11 @@ void PresetPanel::btnSetClick()
             m_services.ShowStatus(3, NoInputSelectedText(k));
             return;
         }
-        CommandResult result;
-        m_services.RunPoweredCommand(
-            QStringLiteral("Setting..."), 0x02, 0x03, quint16(*input), quint16(k), 0, 0, result);
-        if (!result.Success) {
+        // Each output as a click on its input button: the displays show every route before
+        // its command and revert the one the switcher does not take.
+        if (!m_setRoute || !m_setRoute(k, *input)) {
             state.RouteFailed = true;
             return;
         }
-        Q_EMIT routeApplied(k, *input);
     }
 }

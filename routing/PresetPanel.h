@@ -5,6 +5,8 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
+
 class PageServices;
 class PortTagPage;
 class QPushButton;
@@ -13,7 +15,7 @@ class QTreeWidgetItem;
 class TfrmPreSettingEdit;
 
 // The "Pre-Settings" group: eight named routings in lvPreSetting, edited in
-// TfrmPreSettingEdit and applied output by output with route commands.
+// TfrmPreSettingEdit and applied output by output through the routing panel.
 class PresetPanel final : public QObject
 {
     Q_OBJECT
@@ -22,6 +24,11 @@ public:
     PresetPanel(QTreeWidget *lvPreSetting, QPushButton *btnPreEdit, QPushButton *btnSet,
         TfrmPreSettingEdit &editor, const PortTagPage &tags, PageServices &services,
         QObject *parent = nullptr);
+
+    // The routing panel's set-route step: shows the route, sends it, reverts it on failure;
+    // true when the switcher took it.
+    using RouteSetter = std::function<bool(int output, int input)>;
+    void setRouteSetter(RouteSetter setRoute) { m_setRoute = std::move(setRoute); }
 
     // Replaces the eight rows (missing rows get their defaults).
     void setPresets(const QList<PresetRow> &presets);
@@ -39,8 +46,6 @@ public Q_SLOTS:
     void lvPreSettingClick() { }
 
 Q_SIGNALS:
-    // Set switched an output to an input: the routing panel shows it as if clicked.
-    void routeApplied(int output, int input);
     // A preset's name or values were changed in the editor.
     void presetsChanged();
 
@@ -54,4 +59,5 @@ private:
     TfrmPreSettingEdit &m_editor;
     const PortTagPage &m_tags;
     PageServices &m_services;
+    RouteSetter m_setRoute;
 };

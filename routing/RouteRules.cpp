@@ -24,6 +24,11 @@ QString NoteText(int output, int input, const TagLookup &tags)
         + PortText(QStringLiteral("Input"), input, TagOf(tags, true, input), QString());
 }
 
+QString UnknownNoteText(int output)
+{
+    return QStringLiteral("Output") + QString::number(output) + QStringLiteral(": unknown");
+}
+
 QStringList PortInfoLines(const TagLookup &tags, bool *anyTag)
 {
     QStringList lines;

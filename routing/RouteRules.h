@@ -71,6 +71,15 @@ using TagLookup = std::function<QString(bool input, int port)>;
 // "Output2 - [Projector] from Input4" / "Output2 from Input4 - [Camera]".
 QString NoteText(int output, int input, const TagLookup &tags);
 
+// An output whose route is not known (another switcher or control mode was chosen, or the
+// switcher named an input it does not have) shows a dash on its display and no pressed button.
+inline QString UnknownRouteValue()
+{
+    return QStringLiteral("-");
+}
+// "Output3: unknown", the note line of such an output.
+QString UnknownNoteText(int output);
+
 // The twelve lines of the tag pop-up (outputs 1-6, then inputs 1-6); anyTag is set when at
 // least one port has a tag.
 QStringList PortInfoLines(const TagLookup &tags, bool *anyTag = nullptr);

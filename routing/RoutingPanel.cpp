@@ -158,11 +158,12 @@ void RoutingPanel::showRoute(int output, int input)
     TLCD99 *display = FindOutputDisplay(output);
     if (!display)
         return;
-    display->setValue(QString::number(input));
+    // A one-digit display would show only the last digit of 12; a number the switcher has no
+    // input for is no route the operator can act on.
+    const bool known = RouteRules::IsPort(input);
+    display->setValue(known ? QString::number(input) : RouteRules::UnknownRouteValue());
     display->repaint();
-    // Inputs the switcher does not have get no button: the group shows none pressed.
-    if (QAbstractButton *button
-        = RouteRules::IsPort(input) ? FindInputButton(output, input) : nullptr) {
+    if (QAbstractButton *button = known ? FindInputButton(output, input) : nullptr) {
         button->setChecked(true);
         button->repaint();
         return;
@@ -177,13 +178,32 @@ void RoutingPanel::showRoute(int output, int input)
     }
 }
 
+void RoutingPanel::ShowUnknownRoutes()
+{
+    for (int output = 1; output <= RouteRules::Ports; ++output)
+        showRoute(output, 0);
+}
+
+bool RoutingPanel::SetRoute(int output, int input)
+{
+    QAbstractButton *button = RouteRules::IsPort(input) ? FindInputButton(output, input) : nullptr;
+    if (!button)
+        return false;
+    return switchRoute(button);
+}
+
 void RoutingPanel::sbSetInputClick(QAbstractButton *button)
+{
+    switchRoute(button);
+}
+
+bool RoutingPanel::switchRoute(QAbstractButton *button)
 {
     const int output = Number(button, GroupIndex);
     const int input = Number(button, Tag);
     TLCD99 *display = FindOutputDisplay(output);
     if (!display || output < 1)
-        return;
+        return false;
     const int previous = CurrentInput(output);
 
     // The operator sees the new route at once and sees it revert if the switcher refuses.
@@ -196,9 +216,10 @@ void RoutingPanel::sbSetInputClick(QAbstractButton *button)
     m_services.RunPoweredCommand(
         QStringLiteral("Setting..."), 0x02, 0x03, quint16(input), quint16(output), 0, 0, result);
     if (result.Success)
-        return;
+        return true;
     showRoute(output, previous);
     m_services.state().RouteFailed = true;
+    return false;
 }
 
 void RoutingPanel::sbPreviousClick(QAbstractButton *button)
@@ -284,8 +305,10 @@ void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &po
     const int output = step ? RouteRules::StepOutput(Number(button, Tag)) : group;
     const int input = step ? CurrentInput(output) : Number(button, Tag);
     if (m_note)
-        m_note->setText(RouteRules::NoteText(
-            output, input, [this](bool in, int port) { return tag(in, port); }));
+        m_note->setText(step && !RouteRules::IsPort(input)
+                ? RouteRules::UnknownNoteText(output)
+                : RouteRules::NoteText(
+                    output, input, [this](bool in, int port) { return tag(in, port); }));
     const bool anyTag = BuildPortInfo();
     if (anyTag && m_displayTags && m_displayTags() && !step) {
         m_info->move(button->mapToGlobal(position + QPoint(0, PopupBelowPointer)));

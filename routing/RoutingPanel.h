@@ -39,8 +39,11 @@ public:
     QAbstractButton *FindInputButton(int output, int input) const;
     // The display whose tag is `output`; null if absent.
     TLCD99 *FindOutputDisplay(int output) const;
-    // The input an output's display shows (0 when it shows no number).
+    // The input an output's display shows (0 when its route is unknown).
     int CurrentInput(int output) const;
+    // Switches an output as a click on its input button would: shown at once, reverted when
+    // the switcher does not take it. False when it failed or there is no such button.
+    bool SetRoute(int output, int input);
 
     QMenu *pm() const { return m_pm; }
     TfrmShowInOutInfo *frmShowInOutInfo() const { return m_info; }
@@ -56,6 +59,8 @@ public Q_SLOTS:
     void sbPreviousClick(QAbstractButton *button);
     void mnuAllOutputsClick(QAction *item);
     void ReadRoutes();
+    // Another switcher or control mode: no output's route is known any more.
+    void ShowUnknownRoutes();
     void tsSettingShow();
     void sbSetInputMouseMove(QAbstractButton *button, const QPoint &position);
     void gbOutput1MouseMove();
@@ -65,9 +70,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // Presses the button for (output, input), or releases all of that output's buttons when
-    // the input has none, and shows the input on the output's display.
+    // Presses the button for (output, input) and shows the input on the output's display; an
+    // input the switcher does not have shows the route as unknown.
     void showRoute(int output, int input);
+    // The set-route step: true when the switcher took the route.
+    bool switchRoute(QAbstractButton *button);
     QString tag(bool input, int port) const;
     static int Number(const QObject *control, const char *name);
 

@@ -23,7 +23,9 @@ TfrmPreSettingEdit::TfrmPreSettingEdit(QWidget *parent)
         Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     connect(ui->btnOK, &QPushButton::clicked, this, &TfrmPreSettingEdit::btnOKClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmPreSettingEdit::btnCancelClick);
-    connect(ui->cbFromDeviceOfAllOutput, &QComboBox::currentIndexChanged, this,
+    // Every choice counts, the one already shown too: after changing one output by hand the
+    // operator picks the same entry again to apply it to all.
+    connect(ui->cbFromDeviceOfAllOutput, &QComboBox::activated, this,
         &TfrmPreSettingEdit::cbFromDeviceOfAllOutputChange);
     for (int n = 1; n <= kTagPorts; ++n) {
         connect(findChild<QToolButton *>(QStringLiteral("btnDeleteInput%1Tag").arg(n)),

@@ -45,6 +45,8 @@ const QStringList StatusReads = {QStringLiteral("10/01"), QStringLiteral("01/01"
     QStringLiteral("01/05"), QStringLiteral("01/05"), QStringLiteral("01/05"),
     QStringLiteral("01/05"), QStringLiteral("01/05"), QStringLiteral("04/04"),
     QStringLiteral("01/0E"), QStringLiteral("01/0C"), QStringLiteral("01/0A")};
+// Found on where it was not known to be: the routes are read too.
+const QStringList RouteReads(6, QStringLiteral("02/01"));
 
 // Answers the next message box and remembers its text.
 class BoxAnswer final : public QObject
@@ -101,9 +103,24 @@ private:
         return w;
     }
     QString text(const char *label) const { return widget<QLabel>(label)->text(); }
+    // What the Setting page's six route displays show.
+    QStringList displays() const
+    {
+        QStringList values;
+        for (int n = 1; n <= 6; ++n)
+            values.append(
+                widget(qPrintable(QStringLiteral("LED%1").arg(n)))->property("Value").toString());
+        return values;
+    }
     // "on", "off" or "unknown": which of the three hidden glyph pictures the button shows.
     QString glyph() const;
-    void click(const char *button) { QTest::mouseClick(widget(button), Qt::LeftButton); }
+    // Near the left edge: the middle of a radio button may lie beyond its caption, where it
+    // takes no clicks, depending on the font.
+    void click(const char *button)
+    {
+        QWidget *w = widget(button);
+        QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
+    }
     // Reads the status and forgets the requests that took.
     void readStatus();
     // Panel 2 at the moment each request reached the switcher.
@@ -169,13 +186,17 @@ void TestDeviceStatus::otherSwitcherForgetsStatus_data()
 }
 
 // What was read belongs to that switcher: after choosing another, the power state is unknown
-// again (so pages can be changed) and the information labels are empty.
+// again (so pages can be changed), the information labels are empty and no route is known. The
+// next status that finds a switcher on reads its routes.
 void TestDeviceStatus::otherSwitcherForgetsStatus()
 {
     QFETCH(QString, change);
+    m_sim->simulator().state().routes = {3, 3, 1, 2, 6, 4};
     readStatus();
     QVERIFY(text("lblDevice") != QStringLiteral("Device: "));
     QCOMPARE(glyph(), QStringLiteral("on"));
+    QCOMPARE(displays(), QStringLiteral("3 3 1 2 6 4").split(QLatin1Char(' ')));
+    m_sim->simulator().state().routes = {5, 1, 1, 1, 2, 6};
 
     if (change == QLatin1String("mode"))
         click("rbCOMMode");
@@ -186,6 +207,15 @@ void TestDeviceStatus::otherSwitcherForgetsStatus()
     QCOMPARE(glyph(), QStringLiteral("unknown"));
     QCOMPARE(text("lblDevice"), QStringLiteral("Device: "));
     QCOMPARE(text("lblVersion"), QStringLiteral("Version: "));
+    QCOMPARE(displays(), QStringList(6, QStringLiteral("-")));
+
+    if (change == QLatin1String("mode"))
+        click("rbLANMode");
+    QCOMPARE(displays(), QStringList(6, QStringLiteral("-")));
+    click("btnGetDevStatus");
+    QVERIFY(m_form->state().PowerOn);
+    QCOMPARE(Commands(m_sim->received()), StatusReads + RouteReads);
+    QCOMPARE(displays(), QStringLiteral("5 1 1 1 2 6").split(QLatin1Char(' ')));
 }
 
 void TestDeviceStatus::statusWhenOn_data()
@@ -230,12 +260,12 @@ void TestDeviceStatus::statusWhenOn()
     QVERIFY(widget<QRadioButton>("rbBeeperOff")->isChecked());
     QVERIFY(widget<QRadioButton>("rbAPMOn")->isChecked());
     // Showing the states sent nothing back: only reads reached the switcher.
-    QCOMPARE(Commands(m_sim->received()), StatusReads);
+    QCOMPARE(Commands(m_sim->received()), StatusReads + RouteReads);
     QCOMPARE(m_progress.first(), QStringLiteral("Getting Power status ..."));
     QCOMPARE(m_progress[1], QStringLiteral("Getting device info ..."));
     QCOMPARE(m_progress[4], QStringLiteral("Getting Input1 connection ..."));
     QCOMPARE(m_progress[15], QStringLiteral("Getting Output6 connection ..."));
-    QCOMPARE(m_progress.mid(16),
+    QCOMPARE(m_progress.mid(16, 4),
         QStringList({QStringLiteral("Getting IR status ..."),
             QStringLiteral("Getting Keys status ..."), QStringLiteral("Getting Beeper status ..."),
             QStringLiteral("Getting APM status ...")}));
@@ -371,7 +401,7 @@ void TestDeviceStatus::panelSwitch()
 
     auto *button = m_form->findChild<QRadioButton *>(radio);
     QVERIFY(button);
-    QTest::mouseClick(button, Qt::LeftButton);
+    click(qPrintable(radio));
 
     QCOMPARE(*fields[field], on);
     QVERIFY(button->isChecked());

@@ -3,7 +3,9 @@
 #include "PresetCodec.h"
 #include "PresetPanel.h"
 #include "PresetTagFixture.h"
+#include "RoutingPanel.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +30,22 @@ QStringList rowTexts(QTreeWidget *list, int row)
     for (int c = 1; c <= 6; ++c)
         texts.append(list->topLevelItem(row)->text(c));
     return texts;
+}
+
+// Chooses entry `index` as the operator does: opens the list and confirms the entry, the one
+// already shown too.
+void pick(QComboBox *box, int index)
+{
+    box->showPopup();
+    QAbstractItemView *view = box->view();
+    view->setCurrentIndex(box->model()->index(index, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+}
+
+// What display `output` shows.
+QString display(WindowFixture &w, int output)
+{
+    return w.widget(QStringLiteral("LED%1").arg(output))->property("Value").toString();
 }
 
 QStringList numbers(std::initializer_list<int> values)
@@ -110,21 +128,25 @@ void TestPresets::apply()
     w.sim().simulator().state().routes = {6, 6, 6, 6, 6, 6};
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     list->setCurrentItem(list->topLevelItem(0));
-    QSignalSpy applied(&w.form().presetPanel(), &PresetPanel::routeApplied);
+    // Output and display of each route command as it reached the switcher.
+    QStringList sent;
+    connect(&w.sim(), &SimulatorServer::requestHandled, this, [&](const QByteArray &request) {
+        const int output = quint8(request.at(6));
+        sent.append(QStringLiteral("%1:%2").arg(output).arg(display(w, output)));
+    });
 
     QTest::mouseClick(w.widget<QPushButton>(QStringLiteral("btnSet")), Qt::LeftButton);
 
     QCOMPARE(w.sim().simulator().state().routes, routes);
     QCOMPARE(w.form().status().text(3), note);
     QCOMPARE(w.form().state().RouteFailed, !note.isEmpty());
-    // The routing panel hears of every switched output, in order.
-    QCOMPARE(applied.size(), commands);
+    // One route command per output, in order, each shown on its display before it was sent.
+    QStringList expected;
     for (int k = 1; k <= commands; ++k)
-        QCOMPARE(applied.at(k - 1), (QVariantList{k, routes[size_t(k - 1)]}));
-    int routeCommands = 0;
+        expected.append(QStringLiteral("%1:%2").arg(k).arg(routes[size_t(k - 1)]));
+    QCOMPARE(sent, expected);
     for (const QByteArray &request : w.sim().received())
-        routeCommands += quint8(request.at(2)) == 0x02 && quint8(request.at(3)) == 0x03;
-    QCOMPARE(routeCommands, commands);
+        QCOMPARE(request.mid(2, 2), QByteArray::fromHex("0203"));
     // The routing panel's displays follow the switcher.
     for (int k = 1; k <= 6; ++k)
         QCOMPARE(w.widget(QStringLiteral("LED%1").arg(k))->property("Value").toString(),
@@ -137,16 +159,23 @@ void TestPresets::applyStopsAtFailure()
     w.sim().simulator().state().routes = {6, 6, 6, 6, 6, 6};
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     list->setCurrentItem(list->topLevelItem(0));
-    QSignalSpy applied(&w.form().presetPanel(), &PresetPanel::routeApplied);
-    // Outputs 1 and 2 switch; the switcher refuses output 3.
-    connect(&w.sim(), &SimulatorServer::requestHandled, this, [&w](const QByteArray &request) {
-        if (quint8(request.at(6)) == 3)
-            w.sim().faults().refuseStatus = 1;
+    // Outputs 1 and 2 switch; the switcher refuses output 3, which showed input 1 meanwhile.
+    QStringList shownForOutput3;
+    connect(&w.sim(), &SimulatorServer::requestHandled, this, [&](const QByteArray &request) {
+        if (quint8(request.at(6)) != 3)
+            return;
+        w.sim().faults().refuseStatus = 1;
+        shownForOutput3.append(display(w, 3));
     });
 
     QTest::mouseClick(w.widget<QPushButton>(QStringLiteral("btnSet")), Qt::LeftButton);
 
-    QCOMPARE(applied.size(), 2);
+    QCOMPARE(shownForOutput3, QStringList(5, u"1"_s));
+    // As after a refused click: the display and the buttons go back to what they were.
+    QCOMPARE(display(w, 1), u"1"_s);
+    QCOMPARE(display(w, 2), u"1"_s);
+    QCOMPARE(display(w, 3), u"6"_s);
+    QVERIFY(w.form().routingPanel().FindInputButton(3, 6)->isChecked());
     QVERIFY(w.form().state().RouteFailed);
     QVERIFY(w.form().status().alert());
     const Routes routes = w.sim().simulator().state().routes;
@@ -201,22 +230,34 @@ void TestPresets::editor_data()
 {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QList<int>>("preselected"); // entry index per output, -1 none
-    QTest::addColumn<QList<int>>("allOutputs"); // choices made in "All Outputs from", in order
+    // Choices made, in order: "all=3" picks entry 3 of "All Outputs from", "2=4" entry 4 of
+    // output 2's list.
+    QTest::addColumn<QStringList>("choices");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("name"); // after the dialog
     QTest::addColumn<QString>("value"); // as Settings.ini then holds it
 
+    const QList<int> reversed{5, 4, 3, 2, 1, 0};
     QTest::newRow("port to port, then select input")
-        << "6,5,4,3,2,1" << QList<int>{5, 4, 3, 2, 1, 0} << QList<int>{7, 0} << true << "Renamed"
+        << "6,5,4,3,2,1" << reversed << QStringList{u"all=7"_s, u"all=0"_s} << true << "Renamed"
         << "1,2,3,4,5,6";
     QTest::newRow("one input for all")
-        << "6,5,4,3,2,1" << QList<int>{5, 4, 3, 2, 1, 0} << QList<int>{3} << true << "Renamed"
+        << "6,5,4,3,2,1" << reversed << QStringList{u"all=3"_s} << true << "Renamed"
         << "3,3,3,3,3,3";
+    // The entry already shown, picked again after a change by hand, applies again.
+    QTest::newRow("the same input for all again")
+        << "6,5,4,3,2,1" << reversed << QStringList{u"all=3"_s, u"2=4"_s, u"all=3"_s} << true
+        << "Renamed"
+        << "3,3,3,3,3,3";
+    QTest::newRow("port to port again")
+        << "6,5,4,3,2,1" << reversed << QStringList{u"all=7"_s, u"5=0"_s, u"all=7"_s} << true
+        << "Renamed"
+        << "1,2,3,4,5,6";
     QTest::newRow("not a number preselects input k, 0 and 9 none")
-        << "x,2,0,9,5,6" << QList<int>{0, 1, -1, -1, 4, 5} << QList<int>{} << true << "Renamed"
+        << "x,2,0,9,5,6" << QList<int>{0, 1, -1, -1, 4, 5} << QStringList{} << true << "Renamed"
         << "1,2,0,0,5,6";
     QTest::newRow("cancel changes nothing")
-        << "6,5,4,3,2,1" << QList<int>{5, 4, 3, 2, 1, 0} << QList<int>{7} << false << "Setting1"
+        << "6,5,4,3,2,1" << reversed << QStringList{u"all=7"_s} << false << "Setting1"
         << "6,5,4,3,2,1";
 }
 
@@ -224,7 +265,7 @@ void TestPresets::editor()
 {
     QFETCH(QString, stored);
     QFETCH(QList<int>, preselected);
-    QFETCH(QList<int>, allOutputs);
+    QFETCH(QStringList, choices);
     QFETCH(bool, ok);
     QFETCH(QString, name);
     QFETCH(QString, value);
@@ -240,9 +281,12 @@ void TestPresets::editor()
             seen.append(
                 dialog->findChild<QComboBox *>(QStringLiteral("cbFromDeviceOfOutput%1").arg(k))
                     ->currentIndex());
-        auto *all = dialog->findChild<QComboBox *>(QStringLiteral("cbFromDeviceOfAllOutput"));
-        for (int choice : allOutputs)
-            all->setCurrentIndex(choice);
+        for (const QString &choice : choices) {
+            const QStringList parts = choice.split(u'=');
+            const QString box = parts[0] == u"all"_s ? u"cbFromDeviceOfAllOutput"_s
+                                                     : u"cbFromDeviceOfOutput"_s + parts[0];
+            pick(dialog->findChild<QComboBox *>(box), parts[1].toInt());
+        }
         dialog->findChild<QLineEdit *>(QStringLiteral("leSettingName"))
             ->setText(QStringLiteral("Renamed"));
         dialog->findChild<QPushButton *>(ok ? QStringLiteral("btnOK") : QStringLiteral("btnCancel"))

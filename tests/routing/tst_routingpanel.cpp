@@ -1,6 +1,7 @@
 // The Setting page's routing panel in the real main window, against the simulated switcher over
 // a loopback TCP socket: clicks, steps, the right-click menu, failures and their reverts, routes
 // read when the page is shown, the note line and the tag pop-up.
+#include "LanDevicePanel.h"
 #include "RoutingPanel.h"
 #include "SimulatorServer.h"
 #include "TForm1.h"
@@ -26,6 +27,7 @@
 #include <memory>
 
 using Routes = QList<int>;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -79,6 +81,8 @@ private Q_SLOTS:
     void batchStopsAtFirstFailure();
     void routesReadOnPageShow_data();
     void routesReadOnPageShow();
+    void unknownRoute_data();
+    void unknownRoute();
     void hoverNoteAndPopup_data();
     void hoverNoteAndPopup();
 
@@ -90,6 +94,8 @@ private:
     void startWith(const Routes &routes);
     Routes simRoutes() const;
     Routes displayed();
+    // What the displays show: a number, or "-" for an unknown route.
+    QStringList shown();
     // Input buttons pressed per output: 0 for none, -1 for more than one.
     Routes pressed();
     int routeRequests() const;
@@ -140,7 +146,10 @@ void TestRoutingPanel::startWith(const Routes &routes)
     for (int o = 0; o < 6; ++o)
         m_sim->simulator().state().routes[size_t(o)] = routes[o];
     panel().ReadRoutes();
-    QCOMPARE(displayed(), routes);
+    QStringList texts;
+    for (int route : routes)
+        texts.append(route >= 1 && route <= 6 ? QString::number(route) : u"-"_s);
+    QCOMPARE(shown(), texts);
     m_sim->clearReceived();
 }
 
@@ -155,6 +164,14 @@ Routes TestRoutingPanel::displayed()
     Routes values;
     for (int output = 1; output <= 6; ++output)
         values.append(panel().FindOutputDisplay(output)->Value().toInt());
+    return values;
+}
+
+QStringList TestRoutingPanel::shown()
+{
+    QStringList values;
+    for (int output = 1; output <= 6; ++output)
+        values.append(panel().FindOutputDisplay(output)->Value());
     return values;
 }
 
@@ -342,25 +359,25 @@ void TestRoutingPanel::routesReadOnPageShow_data()
 {
     QTest::addColumn<bool>("power");
     QTest::addColumn<int>("outputs");
-    QTest::addColumn<Routes>("shown");
+    QTest::addColumn<QStringList>("displays");
     QTest::addColumn<Routes>("pressedButtons");
     QTest::addColumn<int>("requests");
 
-    // Output 3 reports input 9, which has no button: its number shows, no button is pressed.
-    QTest::newRow("all six read") << true << 6 << Routes{2, 4, 9, 1, 6, 5}
+    // Output 3 reports input 9, which the switcher does not have: the route shows as unknown.
+    QTest::newRow("all six read") << true << 6 << u"2 4 - 1 6 5"_s.split(u' ')
                                   << Routes{2, 4, 0, 1, 6, 5} << 6;
     // Output 5 is asked five times, output 6 never.
     QTest::newRow("stops at the first refused output")
-        << true << 4 << Routes{2, 4, 9, 1, 6, 6} << Routes{2, 4, 0, 1, 6, 6} << 4 + 5;
+        << true << 4 << u"2 4 - 1 6 6"_s.split(u' ') << Routes{2, 4, 0, 1, 6, 6} << 4 + 5;
     QTest::newRow("switcher off: nothing read")
-        << false << 6 << Routes{6, 6, 6, 6, 6, 6} << Routes{6, 6, 6, 6, 6, 6} << 0;
+        << false << 6 << u"6 6 6 6 6 6"_s.split(u' ') << Routes{6, 6, 6, 6, 6, 6} << 0;
 }
 
 void TestRoutingPanel::routesReadOnPageShow()
 {
     QFETCH(bool, power);
     QFETCH(int, outputs);
-    QFETCH(Routes, shown);
+    QFETCH(QStringList, displays);
     QFETCH(Routes, pressedButtons);
     QFETCH(int, requests);
 
@@ -376,8 +393,62 @@ void TestRoutingPanel::routesReadOnPageShow()
     QCoreApplication::processEvents();
     QTRY_COMPARE(m_sim->received().size(), requests);
     QTRY_VERIFY(m_form->state().RunnerIdle);
-    QCOMPARE(displayed(), shown);
+    QCOMPARE(shown(), displays);
     QCOMPARE(pressed(), pressedButtons);
+}
+
+void TestRoutingPanel::unknownRoute_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<int>("reply"); // output 3's route as the switcher reports it
+
+    // A one-digit display would show 12 as "2".
+    for (int reply : {0, 7, 8, 9, 10, 12, 255})
+        QTest::addRow("reply %d", reply) << "reply" << reply;
+    QTest::newRow("another network switcher") << "device" << 3;
+    QTest::newRow("another control mode") << "mode" << 3;
+}
+
+// An output whose route is not known shows a dash and no pressed button, names itself unknown
+// in the note line, steps to input 1 and goes back to unknown when a switch fails.
+void TestRoutingPanel::unknownRoute()
+{
+    QFETCH(QString, cause);
+    QFETCH(int, reply);
+    startWith({1, 2, 3, 4, 5, 6});
+    m_sim->simulator().state().routes[2] = reply;
+    if (cause == QLatin1String("reply")) {
+        panel().ReadRoutes();
+    } else if (cause == QLatin1String("device")) {
+        Q_EMIT m_form->lanDevicePanel().deviceChanged(QStringLiteral("00-1A-2B-3C-4D-5E"));
+    } else {
+        // On the indicator, inside the part of a radio button that takes clicks.
+        for (const char *name : {"rbCOMMode", "rbLANMode"})
+            QTest::mouseClick(m_form->findChild<QRadioButton *>(QLatin1String(name)),
+                Qt::LeftButton, {}, QPoint(6, 8));
+    }
+    const bool all = cause != QLatin1String("reply");
+    // Nothing was read from the other switcher.
+    const QStringList unknownThird{u"1"_s, u"2"_s, u"-"_s, u"4"_s, u"5"_s, u"6"_s};
+    QCOMPARE(shown(), all ? QStringList(6, u"-"_s) : unknownThird);
+    QCOMPARE(pressed(), all ? Routes(6, 0) : Routes({1, 2, 0, 4, 5, 6}));
+    auto *lblNote = m_form->findChild<QLabel *>(QStringLiteral("lblNote"));
+    moveOver(step(3, true));
+    QCOMPARE(lblNote->text(), QStringLiteral("Output3: unknown"));
+
+    // As if the status had been read: the switcher is on.
+    m_form->state().PowerOn = true;
+    m_sim->clearReceived();
+    m_sim->faults().refuseStatus = 5;
+    QTest::mouseClick(input(3, 4), Qt::LeftButton);
+    QCOMPARE(routeRequests(), 5);
+    QCOMPARE(shown().at(2), u"-"_s);
+    QCOMPARE(pressed().at(2), 0);
+
+    QTest::mouseClick(step(3, true), Qt::LeftButton);
+    QCOMPARE(simRoutes().at(2), 1);
+    QCOMPARE(shown().at(2), u"1"_s);
+    QCOMPARE(pressed().at(2), 1);
 }
 
 void TestRoutingPanel::hoverNoteAndPopup_data()
