@@ -147,6 +147,13 @@ CtlJob read(const QStringList &args)
         }
         const QByteArray &bytes = link.EDIDReadStream();
         EdidGridModel grid;
+        if (CheckEdidContent(bytes) == EdidCheck::WrongSize) {
+            // The same words as the window's message box.
+            ctx.err << EdidTexts::ReadSizeRefused(output, bytes.size())
+                           .replace(QLatin1String("\r\n"), QLatin1String(" "))
+                    << Qt::endl;
+            return ExitFailed;
+        }
         if (!grid.ShowEDIDContent(bytes)) {
             ctx.err << contentError(bytes, bytes.size()) << Qt::endl;
             return ExitFailed;

@@ -296,17 +296,29 @@ void EdidPage::btnReadEDIDDataClick()
     state.RunnerIdle = false;
     m_services.ShowStatus(2, c->progress);
     CommandResult r;
+    qsizetype refusedSize = -1;
     {
         const LinkLease::Use use(m_services.lease());
         link->ReadEDIDBlocks(c->packet(), r);
         if (r.Success) {
             m_services.ShowStatus(2, QStringLiteral("Done"));
-            // Content that fails the checks leaves the view empty, without a message.
-            m_model.ShowEDIDContent(link->EDIDReadStream());
+            // Content that fails the sum or header checks leaves the view empty, without a
+            // message; an EDID of another size is a real display's, and the operator is told
+            // why it is not shown.
+            const QByteArray &read = link->EDIDReadStream();
+            if (CheckEdidContent(read) == EdidCheck::WrongSize)
+                refusedSize = read.size();
+            else
+                m_model.ShowEDIDContent(read);
         }
     }
     state.RunnerIdle = true;
     m_services.ShowStatus(3, QString());
+    if (refusedSize >= 0) {
+        m_services.ShowStatus(3, EdidTexts::ReadSizeNote(refusedSize));
+        QMessageBox::information(m_services.dialogParent(), ProductTitle(),
+            EdidTexts::ReadSizeRefused(output, refusedSize));
+    }
 }
 
 void EdidPage::btnDownloadEDIDClick()

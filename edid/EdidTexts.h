@@ -31,6 +31,19 @@ inline QString ContentEmptyOpenFirst()
 {
     return QStringLiteral("EDID Content empty, open EDID file first");
 }
+// An EDID read from a display that is not 256 (or 257) bytes long: the hex view and the file
+// hold one 256-byte EDID.
+inline QString ReadSizeNote(qsizetype size)
+{
+    return QStringLiteral("EDID of %1 bytes: view holds 256 only").arg(size);
+}
+inline QString ReadSizeRefused(int output, qsizetype size)
+{
+    return QStringLiteral("The EDID read from Output%1 is %2 bytes long.\r\n"
+                          "The view holds 256-byte EDIDs only.")
+        .arg(output)
+        .arg(size);
+}
 inline QString OverwriteQuestion(const QString &fileName)
 {
     return fileName + QStringLiteral(" exists, overwrite it?");

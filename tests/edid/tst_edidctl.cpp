@@ -2,6 +2,7 @@
 // the wire and the switcher's memories, and as real programs over a pty for what a script
 // sees, edid-decode reading the file matrixctl wrote.
 #include "EdidFixture.h"
+#include "EdidTexts.h"
 #include "MatrixCtl.h"
 #include "SimEdidData.h"
 #include "SimulatorServer.h"
@@ -154,11 +155,21 @@ void TestEdidCtl::device_data()
     row("read from an output without a display", "edid read 3 -o @out.bin")
         << unplug(3) << 1 << QString() << notConnected.arg(3) << QStringList{u"01/05 0003 0000"_s}
         << 0 << QByteArray();
-    row("read of content the checks refuse", "edid read 4 -o @out.bin")
+    // The window's words: the size, and that only 256-byte EDIDs are shown.
+    row("read of an EDID of another size", "edid read 4 -o @out.bin")
         << Setup([](SimulatorServer &s) {
                s.edid().setDisplayEdid(4, SimEdidData::displayEdid(4).left(128));
            })
-        << 1 << QString() << u"EDID content error. (size 128, not 256 or 257 bytes)\n"_s
+        << 1 << QString() << EdidTexts::ReadSizeRefused(4, 128).replace(u"\r\n"_s, u" "_s) + u"\n"_s
+        << QStringList{u"01/05 0004 0000"_s, u"03/05 F004 0000"_s, u"03/05 00AA 0000"_s} << 0
+        << QByteArray();
+    row("read of content the checks refuse", "edid read 4 -o @out.bin")
+        << Setup([](SimulatorServer &s) {
+               QByteArray edid = SimEdidData::displayEdid(4);
+               edid[20] = static_cast<char>(edid[20] ^ 0x01);
+               s.edid().setDisplayEdid(4, edid);
+           })
+        << 1 << QString() << u"EDID content error. (bytes 0-255 do not sum to 0 modulo 256)\n"_s
         << QStringList{u"01/05 0004 0000"_s, u"03/05 F004 0000"_s, u"03/05 00AA 0000"_s} << 0
         << QByteArray();
     row("download to input 3", "edid download 3 @good.bin")
@@ -313,7 +324,9 @@ void TestEdidCtl::programs()
         QVERIFY(real.open(QIODevice::ReadOnly) && saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), real.readAll());
         QCOMPARE(ctl(serial + QStringList{u"edid"_s, u"read"_s, u"2"_s}, &err), 1);
-        QCOMPARE(err, u"EDID content error. (size 512, not 256 or 257 bytes)\n"_s);
+        // The window's words: the size, and that only 256-byte EDIDs are shown.
+        QCOMPARE(
+            err, EdidTexts::ReadSizeRefused(2, 512).replace(u"\r\n"_s, u" "_s) + QLatin1Char('\n'));
     }
     QCOMPARE(ctl(serial + QStringList{u"edid"_s, u"download"_s, u"user1"_s, file}), 0);
     sim.terminate();

@@ -107,6 +107,8 @@ private Q_SLOTS:
     void refusals();
     void readThenDownload_data();
     void readThenDownload();
+    void readOtherSize_data();
+    void readOtherSize();
     void outputWithoutDisplay_data();
     void outputWithoutDisplay();
     void downloadWhilePoweredOff();
@@ -345,6 +347,37 @@ void TestEdidPage::readThenDownload()
             QStringLiteral("03/07 0056 0100")}));
     QCOMPARE(panel(2), QStringLiteral("Done"));
     QCOMPARE(m_sim->edid().inputEdid(4), block);
+    QVERIFY(m_form->state().RunnerIdle);
+}
+
+void TestEdidPage::readOtherSize_data()
+{
+    QTest::addColumn<QByteArray>("display");
+    const QByteArray edid = EdidFixture::make();
+    QTest::newRow("128 bytes, base block only") << edid.left(128);
+    QTest::newRow("384 bytes, two extensions") << edid + edid.mid(128);
+    QTest::newRow("512 bytes, three extensions") << edid + edid.mid(128) + edid.mid(128);
+}
+
+// A real display's EDID of another size reads fine but does not fit the view: the operator is
+// told its size and why the view stays empty.
+void TestEdidPage::readOtherSize()
+{
+    QFETCH(QByteArray, display);
+    m_sim->edid().setDisplayEdid(3, display);
+    QVERIFY(m_page->model().ShowEDIDContent(EdidFixture::make("OLD", 1, "Old one")));
+    choose({{QStringLiteral("cbReadEDIDDataOutput"), 3}});
+
+    BoxAnswer answer(QMessageBox::Ok);
+    click(QStringLiteral("btnReadEDIDData"));
+
+    QVERIFY(answer.seen());
+    QCOMPARE(answer.icon(), QMessageBox::Information);
+    QCOMPARE(answer.text(), EdidTexts::ReadSizeRefused(3, display.size()));
+    QVERIFY(answer.text().contains(QString::number(display.size())));
+    QCOMPARE(panel(3), EdidTexts::ReadSizeNote(display.size()));
+    QCOMPARE(panel(2), QStringLiteral("Done"));
+    QVERIFY(m_page->model().isEmpty());
     QVERIFY(m_form->state().RunnerIdle);
 }
 
