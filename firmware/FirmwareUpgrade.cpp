@@ -92,11 +92,20 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
     m_flags.RunnerIdle = true;
     bool upgraded = false;
     if (partsWritten && !m_flags.StopRequested) {
+        // A switcher may restart the moment it is told to, before it answers: no answer is
+        // left to the reboot wait's probe. A switcher that refuses to reboot still runs its old
+        // firmware, and waiting for it to "come back" would report a success that did not
+        // happen.
+        bool unanswered = false;
+        const QMetaObject::Connection silence = QObject::connect(&m_link,
+            &TKVCOMControl::notification, &m_link, [&unanswered](const LinkNotice &notice) {
+                if (notice.code == LinkMessage::TimeOut)
+                    unanswered = true;
+            });
         CommandResult reboot;
         m_host.runCommand(QStringLiteral("Reboot system ..."), 0x80, 0x02, 0x000F, 0, 0, 0, reboot);
-        // Without an accepted reboot command the switcher still runs its old firmware: waiting
-        // for it to "come back" would report a success that did not happen.
-        if (reboot.Success && !m_flags.StopRequested) {
+        QObject::disconnect(silence);
+        if ((reboot.Success || unanswered) && m_link.Connected() && !m_flags.StopRequested) {
             m_flags.RunnerIdle = false;
             CommandResult back;
             m_link.WaitReboot(back);

@@ -71,6 +71,8 @@ private Q_SLOTS:
     void cleanup();
     void upgradeTwoParts();
     void refusedPart();
+    void rebootCommandUnanswered_data();
+    void rebootCommandUnanswered();
     void nothingSent_data();
     void nothingSent();
     void mergeGroup();
@@ -227,6 +229,50 @@ void TestFirmwarePage::refusedPart()
     QCOMPARE(m_sim->simulator().state().reboots, 0);
     for (const QByteArray &request : m_sim->received())
         QVERIFY2(request.mid(2, 4) != QByteArray::fromHex("80020f00"), "reboot command sent");
+}
+
+void TestFirmwarePage::rebootCommandUnanswered_data()
+{
+    QTest::addColumn<bool>("refuse"); // the switcher refuses the reboot command, or stays silent
+    QTest::addColumn<QStringList>("lastLines");
+    QTest::newRow("restarts without answering")
+        << false
+        << QStringList{u"Part_2.1.3.4 upgrading complete"_s, Rebooting, u"System reboot ok"_s,
+               u"Firmware upgrade successfully!"_s};
+    // A switcher that refuses to reboot still runs its old firmware: there is nothing to wait
+    // for.
+    QTest::newRow("refuses to reboot")
+        << true
+        << QStringList{u"Upgrading Part_2.1.3.4 ..."_s, u"Part_2.1.3.4 upgrading complete"_s};
+}
+
+// The reboot command's answer may never come from a switcher that restarts at once: the wait
+// for the reboot runs and its probe decides.
+void TestFirmwarePage::rebootCommandUnanswered()
+{
+    QFETCH(bool, refuse);
+    QFETCH(QStringList, lastLines);
+    // A refusing switcher answers every attempt.
+    if (refuse)
+        m_sim->firmware().setRebootMs(0);
+    connect(m_sim.get(), &SimulatorServer::requestHandled, this, [&](const QByteArray &request) {
+        if (request.mid(2, 2) != QByteArray::fromHex("8002"))
+            return;
+        if (refuse)
+            m_sim->faults().refuseStatus = 1;
+        else
+            m_sim->faults().dropReplies = 1;
+    });
+    widget<QLineEdit>("edtFWFile")
+        ->setText(writeImage(u"slave.fw"_s, packagePart(2, 1, 3, 4, testImage(300))));
+
+    QTest::mouseClick(widget<QPushButton>("btnUpgrade"), Qt::LeftButton);
+
+    QCOMPARE(memo().mid(memo().size() - lastLines.size()), lastLines);
+    QCOMPARE(m_form->status().text(2) == u"Firmware upgrade successfully"_s, !refuse);
+    QVERIFY(m_sim->simulator().state().reboots > 0);
+    QVERIFY(widget<QPushButton>("btnUpgrade")->isEnabled());
+    QVERIFY(m_form->state().RunnerIdle);
 }
 
 void TestFirmwarePage::nothingSent_data()
