@@ -613,7 +613,8 @@ void TestMainWindow::modeChangeClearsTags()
         QStringLiteral("leOutput1Tag"), QStringLiteral("leOutput6Tag")};
     for (const QString &name : names)
         widget<QLineEdit>(name)->setText(QStringLiteral("DVD"));
-    QTest::mouseClick(widget<QRadioButton>(QStringLiteral("rbCOMMode")), Qt::LeftButton);
+    QTest::mouseClick(
+        widget<QRadioButton>(QStringLiteral("rbCOMMode")), Qt::LeftButton, {}, QPoint(6, 8));
     QCOMPARE(m_form->link()->ControlMode(), cmCOM);
     for (const QString &name : names)
         QCOMPARE(widget<QLineEdit>(name)->text(), QString());
@@ -776,7 +777,8 @@ void TestMainWindow::settingsRestoredAndKept()
     QCOMPARE(form.state().NetworkIP, QStringLiteral("10.200.0.9"));
 
     // The mode change is what closing writes; everything else comes back as it was stored.
-    QTest::mouseClick(form.findChild<QRadioButton *>(QStringLiteral("rbLANMode")), Qt::LeftButton);
+    QTest::mouseClick(form.findChild<QRadioButton *>(QStringLiteral("rbLANMode")), Qt::LeftButton,
+        {}, QPoint(6, 8));
     QVERIFY(form.close());
     AppSettings expected = stored;
     expected.controlMode = kControlModeTcp;
