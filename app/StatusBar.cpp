@@ -1,13 +1,31 @@
 #include "StatusBar.h"
 
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
 #include <QStatusBar>
 #include <QThread>
 
+namespace {
+
+// A text longer than its panel is cut at the panel's edge; the panel's tooltip then shows it
+// whole, as plain text like the panel itself.
+void setWholeTextTip(QWidget *panel, const QString &text, int room)
+{
+    QString tip;
+    if (QFontMetricsF(panel->font()).horizontalAdvance(text) > room)
+        tip = Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text;
+    panel->setToolTip(tip);
+}
+
+} // namespace
+
 // Panel 2: painted by hand so that its colours follow StatusAlert rather than the style.
 class AlertPanel final : public QWidget
 {
+    Q_OBJECT
+    // What the panel shows, for those who read the window's texts by name.
+    Q_PROPERTY(QString text READ text)
 public:
     using QWidget::QWidget;
 
@@ -45,6 +63,7 @@ StatusBar::StatusBar(
             auto *label = new QLabel(bar);
             label->setFrameShape(QFrame::Panel);
             label->setFrameShadow(QFrame::Sunken);
+            label->setTextFormat(Qt::PlainText);
             if (i == 3)
                 label->setAlignment(Qt::AlignCenter);
             m_labels[size_t(i)] = label;
@@ -78,12 +97,15 @@ void StatusBar::ShowStatus(int panel, const QString &text, bool blink)
 {
     if (panel != 2) {
         QLabel *l = label(panel);
-        if (l && l->text() != text)
+        if (l && l->text() != text) {
             l->setText(text);
+            setWholeTextTip(l, text, l->contentsRect().width() - 2 * l->margin());
+        }
         return;
     }
 
     m_alertPanel->setAlert(false);
+    setWholeTextTip(m_alertPanel, text, m_alertPanel->width());
     if (!blink) {
         m_alertPanel->setText(text);
         m_alertPanel->repaint();
@@ -103,3 +125,5 @@ void StatusBar::ShowStatus(int panel, const QString &text, bool blink)
         step();
     }
 }
+
+#include "StatusBar.moc"

@@ -20,6 +20,7 @@
 #include "TCPModulePage.h"
 #include "TKVCOMControl.h"
 #include "TfrmPreSettingEdit.h"
+#include "WindowFont.h"
 #include "ui_TForm1.h"
 #include "ui_tsEDIDCtrl.h"
 #include "ui_tsFWUpgrade.h"
@@ -58,14 +59,6 @@ PortTagSet toTagSet(const PortTags &tags)
     return set;
 }
 
-QFont windowFont()
-{
-    QFont font(QStringLiteral("Times New Roman"));
-    font.setStyleHint(QFont::Serif);
-    font.setPixelSize(16);
-    return font;
-}
-
 } // namespace
 
 TForm1::TForm1(const ShellOptions &options, QWidget *parent)
@@ -77,7 +70,7 @@ TForm1::TForm1(const ShellOptions &options, QWidget *parent)
       m_demo(options.demo ? std::make_unique<DemoSwitcher>() : nullptr)
 {
     // Set before the controls exist, so that they take it as they are made.
-    setFont(windowFont());
+    setFont(WindowFont(16));
     ui->setupUi(this);
     FormCreate();
 }
@@ -234,13 +227,8 @@ void TForm1::BuildPages()
         *m_services);
     connect(m_firmwareUi->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 
-    QFont note = font();
-    note.setPixelSize(19);
-    note.setBold(true);
-    m_settingUi->lblNote->setFont(note);
-    QFont grid = font();
-    grid.setPixelSize(14);
-    m_edidUi->sgEDIDContent->setFont(grid);
+    m_settingUi->lblNote->setFont(WindowFont(19, true));
+    m_edidUi->sgEDIDContent->setFont(WindowFont(14));
 
     m_firmwareUi->gbMergeFW->setEnabled(false);
     m_firmwareUi->gbMergeFW->hide();

@@ -1,9 +1,12 @@
 #include "DemoSwitcher.h"
+#include "ProgramIdentity.h"
 #include "TForm1.h"
+#include "WindowTour.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QEvent>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -35,9 +38,7 @@ protected:
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("matrix-controller"));
-    QApplication::setApplicationDisplayName(ProductTitle());
-    QApplication::setApplicationVersion(QStringLiteral("6.50"));
+    SetProgramIdentity();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Controller for a 6x6 HDMI matrix switcher."));
@@ -51,13 +52,20 @@ int main(int argc, char *argv[])
         QStringLiteral("Start a simulated switcher inside the program on a free loopback port "
                        "and select it, to try every page without hardware. Settings then go to "
                        "Settings-demo.ini, so the device list of Settings.ini stays as it is."));
+    // For the documentation and for checking what the window shows: demo mode, walked page by
+    // page and dialog by dialog, each saved as a picture; the program then ends.
+    QCommandLineOption screenshots(QStringLiteral("screenshots"),
+        QStringLiteral("Save every page and dialog of demo mode as PNG files in DIR, then quit."),
+        QStringLiteral("DIR"));
+    screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(serialPort);
     parser.addOption(demo);
+    parser.addOption(screenshots);
     parser.process(app);
 
     ShellOptions options;
     options.serialPorts = parser.values(serialPort);
-    options.demo = parser.isSet(demo);
+    options.demo = parser.isSet(demo) || parser.isSet(screenshots);
     TForm1 form(options);
     if (form.demo() && !form.demo()->isListening())
         qWarning().noquote() << "--demo: the simulated switcher has no loopback port:"
@@ -66,5 +74,10 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIntValue("MATRIX_EXIT_AFTER_FIRST_PAINT") == 1)
         form.installEventFilter(&firstPaint);
     form.show();
+    if (parser.isSet(screenshots)) {
+        QTimer::singleShot(0, &form, [&form, folder = parser.value(screenshots)] {
+            QCoreApplication::exit(SaveWindowPictures(form, folder));
+        });
+    }
     return QApplication::exec();
 }

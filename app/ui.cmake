@@ -7,7 +7,10 @@ add_library(matrix_app_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/Glyphs.cpp ${CMAKE_CURRENT_LIST_DIR}/Glyphs.h
     ${CMAKE_CURRENT_LIST_DIR}/ShellServices.cpp ${CMAKE_CURRENT_LIST_DIR}/ShellServices.h
     ${CMAKE_CURRENT_LIST_DIR}/StatusBar.cpp ${CMAKE_CURRENT_LIST_DIR}/StatusBar.h
+    ${CMAKE_CURRENT_LIST_DIR}/ProgramIdentity.h
     ${CMAKE_CURRENT_LIST_DIR}/TForm1.cpp ${CMAKE_CURRENT_LIST_DIR}/TForm1.h
+    ${CMAKE_CURRENT_LIST_DIR}/WindowFont.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowFont.h
+    ${CMAKE_CURRENT_LIST_DIR}/WindowTour.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowTour.h
     ${CMAKE_CURRENT_LIST_DIR}/TForm1.ui
     ${CMAKE_CURRENT_LIST_DIR}/pages/tsPortTag.ui
     ${CMAKE_CURRENT_LIST_DIR}/pages/tsSetting.ui

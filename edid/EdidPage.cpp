@@ -1,5 +1,6 @@
 #include "EdidPage.h"
 
+#include "EdidCellDelegate.h"
 #include "EdidCommands.h"
 #include "EdidContent.h"
 #include "EdidFile.h"
@@ -18,27 +19,11 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStyledItemDelegate>
 #include <QTableView>
 
 #include <array>
 
 namespace {
-
-// Header cells look like the fixed row and column of a grid: button face, not selectable.
-class FixedCellDelegate final : public QStyledItemDelegate
-{
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        if (index.data(EdidGridModel::FixedRole).toBool())
-            option->backgroundBrush = option->palette.button();
-    }
-};
 
 template<typename T>
 T *child(QWidget *page, const char *name)
@@ -87,7 +72,7 @@ EdidPage::EdidPage(QWidget *page, PageServices &services)
     FillEDIDPortLists();
 
     sgEDIDContent->setModel(&m_model);
-    sgEDIDContent->setItemDelegate(new FixedCellDelegate(sgEDIDContent));
+    sgEDIDContent->setItemDelegate(new EdidCellDelegate(sgEDIDContent));
     sgEDIDContent->horizontalHeader()->hide();
     sgEDIDContent->verticalHeader()->hide();
     sgEDIDContent->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);

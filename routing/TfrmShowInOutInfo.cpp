@@ -42,12 +42,13 @@ void TfrmShowInOutInfo::setLines(const QStringList &lines)
     setFont(ui->lblInfo->font());
     const QFontMetrics metrics(font());
     int width = 0;
-    int height = 0;
-    for (const QString &line : lines) {
+    for (const QString &line : lines)
         width = std::max(width, metrics.horizontalAdvance(line));
-        height += metrics.lineSpacing();
-    }
-    ui->lblInfo->setText(lines.join(QLatin1Char('\n')));
+    const QString text = lines.join(QLatin1Char('\n'));
+    // The lines' heights as the label lays them out; in some faces that is more than
+    // lineSpacing() per line, and the last lines would be cut.
+    const int height = lines.isEmpty() ? 0 : metrics.size(0, text).height();
+    ui->lblInfo->setText(text);
     const QSize size(width + Margin, height + Margin);
     resize(size);
     ui->Panel1->setGeometry(QRect(QPoint(0, 0), size));

@@ -7,3 +7,15 @@ target_link_libraries(tst_commandrunner PRIVATE matrix_app_ui matrix_sim)
 
 matrix_add_test(tst_devicestatus e2e ${CMAKE_CURRENT_LIST_DIR}/tst_devicestatus.cpp)
 target_link_libraries(tst_devicestatus PRIVATE matrix_app_ui matrix_sim)
+
+# What the operator sees: texts that fit, the hex view's ink, captions, plain operator texts.
+# Run a second time with the Times New Roman twin hidden from fontconfig, as on a desktop
+# without fonts-liberation2.
+matrix_add_test(tst_legibility gui ${CMAKE_CURRENT_LIST_DIR}/tst_legibility.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/FitCheck.h)
+target_link_libraries(tst_legibility PRIVATE matrix_app_ui matrix_sim)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/no-liberation-fonts.conf
+    ${CMAKE_CURRENT_BINARY_DIR}/no-liberation-fonts.conf COPYONLY)
+add_test(NAME tst_legibility_fallback COMMAND tst_legibility)
+set_tests_properties(tst_legibility_fallback PROPERTIES LABELS gui
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FONTCONFIG_FILE=${CMAKE_CURRENT_BINARY_DIR}/no-liberation-fonts.conf")

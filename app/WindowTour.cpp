@@ -1,0 +1,265 @@
+#include "WindowTour.h"
+
+#include "RoutingPanel.h"
+#include "StatusBar.h"
+#include "TForm1.h"
+#include "TKVCOMControl.h"
+#include "TfrmEnterYes.h"
+#include "TfrmSearch.h"
+#include "TfrmShowInOutInfo.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QDialog>
+#include <QDir>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace {
+
+// How long a dialog may take to reach what is to be seen (a search runs several rounds).
+constexpr int DialogWaitMs = 20000;
+constexpr int SettleMs = 10000;
+
+const char *const PageNames[]
+    = {"tsGeneral", "tsPortTag", "tsSetting", "tsEDIDCtrl", "tsIR", "tsFWUpgrade"};
+
+// Tags as an operator might give them, so that the note line, the pop-up and the lists show
+// tagged texts.
+const QStringList InputTags
+    = {QStringLiteral("Blu-ray"), QStringLiteral("Laptop"), QStringLiteral("Camera"),
+        QStringLiteral("Set-top box"), QStringLiteral("Console"), QStringLiteral("Media player")};
+const QStringList OutputTags
+    = {QStringLiteral("Projector"), QStringLiteral("Monitor"), QStringLiteral("Stage left"),
+        QStringLiteral("Stage right"), QStringLiteral("Lobby"), QStringLiteral("Recorder")};
+
+} // namespace
+
+WindowTour::WindowTour(TForm1 &form, Visitor visitor)
+    : m_form(form), m_visit(std::move(visitor)) { }
+
+QWidget *WindowTour::widget(const char *name) const
+{
+    return m_form.findChild<QWidget *>(QLatin1String(name));
+}
+
+void WindowTour::click(const char *button)
+{
+    auto *b = qobject_cast<QAbstractButton *>(widget(button));
+    if (!b) {
+        m_errors.append(QStringLiteral("no button ") + QLatin1String(button));
+        return;
+    }
+    // The operation runs to its end inside the click, as it does for the operator.
+    b->click();
+    settle();
+}
+
+void WindowTour::settle()
+{
+    const QDeadlineTimer deadline(SettleMs);
+    do {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    } while (!(m_form.state().RunnerIdle && m_form.link() && !m_form.link()->Connecting())
+        && !deadline.hasExpired());
+    QApplication::processEvents();
+}
+
+void WindowTour::showPage(const char *page)
+{
+    auto *pages = m_form.findChild<QTabWidget *>(QStringLiteral("pcContainer"));
+    if (QWidget *w = widget(page); pages && w)
+        pages->setCurrentWidget(w);
+    settle();
+}
+
+bool WindowTour::prepare()
+{
+    m_form.ensurePagesBuilt();
+    settle();
+    TKVCOMControl *link = m_form.link();
+    if (!link)
+        return false;
+    click("btnConnect");
+    if (!link->Connected())
+        m_errors.append(QStringLiteral("Connect: ") + m_form.status().text(2));
+    click("btnGetDevStatus");
+    if (!m_form.state().PowerOn)
+        m_errors.append(QStringLiteral("Device status: ") + m_form.status().text(2));
+
+    showPage("tsEDIDCtrl");
+    if (auto *outputs = m_form.findChild<QComboBox *>(QStringLiteral("cbReadEDIDDataOutput")))
+        outputs->setCurrentIndex(outputs->findText(QStringLiteral("Out1")));
+    click("btnReadEDIDData");
+    const auto *grid = m_form.findChild<QAbstractItemView *>(QStringLiteral("sgEDIDContent"));
+    if (!grid || grid->model()->index(1, 1).data().toString().isEmpty())
+        m_errors.append(QStringLiteral("EDID read: ") + m_form.status().text(2));
+    showPage("tsGeneral");
+    return m_errors.isEmpty();
+}
+
+void WindowTour::run()
+{
+    int number = 1;
+    for (const char *page : PageNames) {
+        showPage(page);
+        const auto *pages = m_form.findChild<QTabWidget *>(QStringLiteral("pcContainer"));
+        m_visit(QStringLiteral("%1-%2")
+                    .arg(number++, 2, 10, QLatin1Char('0'))
+                    .arg(pages->tabText(pages->currentIndex())),
+            &m_form);
+    }
+
+    showPage("tsSetting");
+    visitPopup();
+    if (auto *presets = m_form.findChild<QTreeWidget *>(QStringLiteral("lvPreSetting"));
+        presets && presets->topLevelItemCount() > 0)
+        presets->setCurrentItem(presets->topLevelItem(0));
+    visitDialog("btnPreEdit", {{QStringLiteral("21-Pre-Settings editor"), {}}});
+    showPage("tsPortTag");
+    visitDialog("btnEditInputPortTag", {{QStringLiteral("22-Input tags editor"), {}}});
+    visitDialog("btnEditOutputPortTag", {{QStringLiteral("23-Output tags editor"), {}}});
+    // The TCP module is reset over the serial port, which demo mode does not have: the
+    // confirmation is opened on its own.
+    if (auto *confirm = m_form.findChild<TfrmEnterYes *>()) {
+        confirm->open();
+        QApplication::processEvents();
+        m_visit(QStringLiteral("24-Reset confirmation"), confirm);
+        confirm->reject();
+    } else {
+        m_errors.append(QStringLiteral("no reset confirmation"));
+    }
+    showPage("tsGeneral");
+    const auto step = [](int n) {
+        return [n](QWidget *w) {
+            const auto *search = qobject_cast<TfrmSearch *>(w);
+            return search && search->searchStep() == n;
+        };
+    };
+    visitDialog("btnSearchDevice",
+        {{QStringLiteral("25-Search running"), step(1)},
+            {QStringLiteral("26-Search found"), step(2)}});
+    // Last: the configuration dialog disconnects the link.
+    visitDialog("btnConfig", {{QStringLiteral("27-TCP configuration"), {}}});
+    // What the dialogs leave in the status bar.
+    showPage("tsGeneral");
+    m_visit(QStringLiteral("28-General afterwards"), &m_form);
+}
+
+void WindowTour::visitPopup()
+{
+    // The pop-up shows the tags of the port under the pointer when display tags are on. The
+    // tags go into the read-only tag fields only, where the routing panel looks them up; the
+    // settings are not touched and everything is put back afterwards.
+    auto *displayTags = m_form.findChild<QCheckBox *>(QStringLiteral("cbDisplayTag"));
+    auto *button = qobject_cast<QAbstractButton *>(widget("sbSetInput"));
+    if (!displayTags || !button) {
+        m_errors.append(QStringLiteral("no pop-up"));
+        return;
+    }
+    QStringList before;
+    const auto fields = [this](const QString &side) {
+        QList<QLineEdit *> list;
+        for (int n = 1; n <= 6; ++n)
+            list.append(
+                m_form.findChild<QLineEdit *>(QStringLiteral("le%1%2Tag").arg(side).arg(n)));
+        return list;
+    };
+    const QList<QLineEdit *> inputs = fields(QStringLiteral("Input"));
+    const QList<QLineEdit *> outputs = fields(QStringLiteral("Output"));
+    for (int n = 0; n < 6; ++n) {
+        before << inputs[n]->text() << outputs[n]->text();
+        inputs[n]->setText(InputTags[n]);
+        outputs[n]->setText(OutputTags[n]);
+    }
+    const bool wasOn = displayTags->isChecked();
+    {
+        const QSignalBlocker blocker(displayTags);
+        displayTags->setChecked(true);
+    }
+    const QPoint at = button->rect().center();
+    QMouseEvent move(
+        QEvent::MouseMove, at, button->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(button, &move);
+    QApplication::processEvents();
+    QWidget *popup = m_form.routingPanel().frmShowInOutInfo();
+    if (popup && popup->isVisible()) {
+        m_visit(QStringLiteral("20-Tag pop-up"), popup);
+        m_visit(QStringLiteral("07-Setting with tags"), &m_form);
+        popup->close();
+    } else {
+        m_errors.append(QStringLiteral("the tag pop-up did not show"));
+    }
+    {
+        const QSignalBlocker blocker(displayTags);
+        displayTags->setChecked(wasOn);
+    }
+    for (int n = 0; n < 6; ++n) {
+        inputs[n]->setText(before[2 * n]);
+        outputs[n]->setText(before[2 * n + 1]);
+    }
+}
+
+void WindowTour::visitDialog(const char *button, const QList<Moment> &moments)
+{
+    qsizetype next = 0;
+    QDeadlineTimer deadline(DialogWaitMs);
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        while (next < moments.size() && (!moments[next].ready || moments[next].ready(dialog))) {
+            m_visit(moments[next].name, dialog);
+            ++next;
+            deadline.setRemainingTime(DialogWaitMs);
+        }
+        if (next == moments.size() || deadline.hasExpired()) {
+            poll.stop();
+            dialog->reject();
+        }
+    });
+    poll.start();
+    click(button);
+    poll.stop();
+    if (next < moments.size())
+        m_errors.append(moments[next].name + QStringLiteral(": not seen"));
+}
+
+int SaveWindowPictures(TForm1 &form, const QString &folder)
+{
+    QStringList failed;
+    if (!QDir().mkpath(folder))
+        failed.append(QStringLiteral("cannot make ") + folder);
+    WindowTour tour(form, [&](const QString &name, QWidget *window) {
+        // "04-EDID control" is saved as 04-edid-control.png.
+        QString file = name.toLower();
+        file.replace(QLatin1Char(' '), QLatin1Char('-'));
+        const QString path = QDir(folder).filePath(file + QStringLiteral(".png"));
+        // A window's few colours fit a palette, which keeps the files small.
+        const QImage picture = window->grab().toImage().convertToFormat(
+            QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+        if (picture.save(path))
+            std::printf("%s\n", qPrintable(path));
+        else
+            failed.append(QStringLiteral("cannot write ") + path);
+    });
+    tour.prepare();
+    tour.run();
+    failed += tour.errors();
+    for (const QString &reason : std::as_const(failed))
+        std::fprintf(stderr, "screenshots: %s\n", qPrintable(reason));
+    std::fflush(stdout);
+    return failed.isEmpty() ? 0 : 1;
+}

@@ -1,0 +1,417 @@
+// What the operator sees of the window in demo mode, after Connect, Device status and an EDID
+// read: every text fits its control by font metrics, the hex view puts ink in its cells, the
+// captions read as given, and tags and names show as plain text. The suite also runs with the
+// Times New Roman twin hidden from fontconfig (tst_legibility_fallback).
+#include "DemoSwitcher.h"
+#include "EdidPage.h"
+#include "FitCheck.h"
+#include "PresetPanel.h"
+#include "ProgramIdentity.h"
+#include "RoutingPanel.h"
+#include "StatusBar.h"
+#include "TForm1.h"
+#include "TKVCOMControl.h"
+#include "TfrmShowInOutInfo.h"
+#include "WindowTour.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMouseEvent>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+// Texts the Parts produce that the specified geometry cannot hold, by control.
+struct Exception
+{
+    const char *control;
+    const char *reason;
+};
+const Exception Exceptions[] = {
+    // A device entry carries six bracketed fields (tag, mode, three addresses, MAC); the
+    // lists that show it are narrower than any entry. The whole entry is in the list's popup.
+    {"cbLANDevice", "device entries are wider than the device list"},
+    {"cbMXDevice", "device entries are wider than the search dialog's list"},
+    {"cbMXDevice1", "device entries are wider than the search dialog's list"},
+};
+
+bool excepted(const QString &misfit)
+{
+    for (const Exception &e : Exceptions) {
+        if (misfit.startsWith(QLatin1String(e.control) + QLatin1Char(' ')))
+            return true;
+    }
+    return false;
+}
+
+// The caption a desktop shows for a window title: Qt's platform windows append the
+// application display name, when one was set, to a title that does not already end with it.
+QString desktopCaption(const QString &title)
+{
+    // applicationDisplayName() follows applicationName() exactly when none was set.
+    const QString name = QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(name + QStringLiteral("-probe"));
+    const QString display = QGuiApplication::applicationDisplayName();
+    const bool displayNameSet = display != QCoreApplication::applicationName();
+    QCoreApplication::setApplicationName(name);
+    if (!displayNameSet || title.endsWith(display))
+        return title;
+    return title.isEmpty() ? display : title + QStringLiteral(" \u2014 ") + display;
+}
+
+// True when a label draws its text as it stands rather than as markup.
+bool showsPlainText(const QLabel *label)
+{
+    return label->textFormat() == Qt::PlainText
+        || (label->textFormat() == Qt::AutoText && !Qt::mightBeRichText(label->text()));
+}
+
+// Cells of the hex view that hold ink (pixels well apart from the cell's own background).
+QList<QModelIndex> inkedCells(QTableView *view, bool data)
+{
+    const QImage image = view->viewport()->grab().toImage();
+    QList<QModelIndex> inked;
+    for (int row = 0; row < 17; ++row) {
+        for (int column = 0; column < 17; ++column) {
+            const bool header = row == 0 || column == 0;
+            if (header == data)
+                continue;
+            const QModelIndex index = view->model()->index(row, column);
+            const QRect cell = view->visualRect(index).adjusted(1, 1, -1, -1);
+            const QRgb background = image.pixel(cell.topLeft());
+            int ink = 0;
+            for (int y = cell.top(); y <= cell.bottom(); ++y) {
+                for (int x = cell.left(); x <= cell.right(); ++x) {
+                    if (std::abs(qGray(image.pixel(x, y)) - qGray(background)) > 80)
+                        ++ink;
+                }
+            }
+            // A digit's strokes, not a stray pixel of the grid.
+            if (ink >= 6)
+                inked.append(index);
+        }
+    }
+    return inked;
+}
+
+QByteArray validEdid()
+{
+    QByteArray edid(256, '\0');
+    const char header[]
+        = {0, char(0xFF), char(0xFF), char(0xFF), char(0xFF), char(0xFF), char(0xFF), 0};
+    edid.replace(0, 8, QByteArray(header, 8));
+    for (int i = 8; i < 255; ++i)
+        edid[i] = char(i * 7);
+    int sum = 0;
+    for (int i = 0; i < 255; ++i)
+        sum += quint8(edid[i]);
+    edid[255] = char((0x100 - sum % 0x100) % 0x100);
+    return edid;
+}
+
+} // namespace
+
+class TestLegibility : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void textsFit_data();
+    void textsFit();
+    void captions_data();
+    void captions();
+    void hexViewInk_data();
+    void hexViewInk();
+    void statusPanelTip_data();
+    void statusPanelTip();
+    void plainText_data();
+    void plainText();
+
+private:
+    template<typename T = QWidget>
+    T *widget(const char *name) const
+    {
+        T *w = m_form->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+    void showPage(const char *page)
+    {
+        widget<QTabWidget>("pcContainer")->setCurrentWidget(widget(page));
+        QTRY_VERIFY(m_form->state().RunnerIdle);
+    }
+    // Moves the pointer over input button 1 of output 1, as the note line and pop-up need.
+    void hoverInputButton();
+
+    struct Stop
+    {
+        QString title;
+        QStringList misfits;
+    };
+    std::map<QString, Stop> m_stops;
+    QStringList m_tourErrors;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TForm1> m_form;
+};
+
+void TestLegibility::initTestCase()
+{
+    // As the program sets itself up.
+    SetProgramIdentity();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    ShellOptions options;
+    options.programFolder = m_dir->path();
+    options.demo = true;
+    m_form = std::make_unique<TForm1>(options);
+    QVERIFY2(m_form->demo()->isListening(), qPrintable(m_form->demo()->error()));
+    m_form->link()->setTiming(Timing::fast());
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+
+    WindowTour tour(*m_form, [this](const QString &name, QWidget *window) {
+        m_stops[name] = {window->windowTitle(), FitCheck::Misfits(window)};
+    });
+    tour.prepare();
+    tour.run();
+    m_tourErrors = tour.errors();
+    QVERIFY2(m_tourErrors.isEmpty(), qPrintable(m_tourErrors.join(QLatin1Char('\n'))));
+}
+
+void TestLegibility::cleanupTestCase()
+{
+    m_form.reset();
+    m_dir.reset();
+}
+
+void TestLegibility::textsFit_data()
+{
+    QTest::addColumn<QString>("stop");
+    for (const auto &[name, stop] : m_stops)
+        QTest::newRow(qPrintable(name)) << name;
+}
+
+void TestLegibility::textsFit()
+{
+    QFETCH(QString, stop);
+    QStringList misfits;
+    for (const QString &misfit : m_stops.at(stop).misfits) {
+        if (!excepted(misfit))
+            misfits.append(misfit);
+    }
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QLatin1Char('\n'))));
+}
+
+void TestLegibility::captions_data()
+{
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<QString>("caption");
+    const QString main = QStringLiteral("Matrix Controller - ver6.50");
+    QTest::newRow("main window") << QStringLiteral("01-General") << main;
+    QTest::newRow("main window, last page") << QStringLiteral("06-FW upgrade") << main;
+    QTest::newRow("preset editor")
+        << QStringLiteral("21-Pre-Settings editor") << QStringLiteral("Edit Output setting");
+    QTest::newRow("input tags") << QStringLiteral("22-Input tags editor")
+                                << QStringLiteral("Edit Input port tags");
+    QTest::newRow("output tags") << QStringLiteral("23-Output tags editor")
+                                 << QStringLiteral("Edit Output port tags");
+    QTest::newRow("reset confirmation")
+        << QStringLiteral("24-Reset confirmation") << QStringLiteral("Confirm to Reset");
+    QTest::newRow("search") << QStringLiteral("25-Search running")
+                            << QStringLiteral("Auto searching");
+    QTest::newRow("configuration")
+        << QStringLiteral("27-TCP configuration") << QStringLiteral("TCP configuration");
+}
+
+void TestLegibility::captions()
+{
+    QFETCH(QString, stop);
+    QFETCH(QString, caption);
+    QVERIFY2(m_stops.count(stop) == 1, qPrintable(stop));
+    const QString title = m_stops.at(stop).title;
+    QCOMPARE(title, caption);
+    // Nothing is added on the way to the desktop.
+    QCOMPARE(desktopCaption(title), caption);
+}
+
+void TestLegibility::hexViewInk_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("filled");
+    QTest::newRow("read Out1") << QStringLiteral("read") << true;
+    QTest::newRow("cleared") << QStringLiteral("clear") << false;
+    QTest::newRow("opened file") << QStringLiteral("open") << true;
+}
+
+void TestLegibility::hexViewInk()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, filled);
+    showPage("tsEDIDCtrl");
+    auto *view = widget<QTableView>("sgEDIDContent");
+    auto *page = m_form->findChild<EdidPage *>(QStringLiteral("EdidPage"));
+    QVERIFY(page);
+    if (action == QLatin1String("read")) {
+        page->model().ClearEDIDContent();
+        auto *outputs = widget<QComboBox>("cbReadEDIDDataOutput");
+        outputs->setCurrentIndex(outputs->findText(QStringLiteral("Out1")));
+        QTest::mouseClick(widget("btnReadEDIDData"), Qt::LeftButton);
+    } else if (action == QLatin1String("clear")) {
+        QTest::mouseClick(widget("btnClearEDIDContent"), Qt::LeftButton);
+    } else {
+        page->model().ClearEDIDContent();
+        const QString path = m_dir->filePath(QStringLiteral("view.bin"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(validEdid());
+        file.close();
+        page->setFileChooser([path](EdidPage::FileDialog, const QString &) { return path; });
+        QTest::mouseClick(widget("BitBtn1"), Qt::LeftButton);
+    }
+    QCOMPARE(page->model().isEmpty(), !filled);
+
+    // Every header always; every byte cell exactly when the view holds content.
+    QCOMPARE(inkedCells(view, false).size(), 16 + 16);
+    const QList<QModelIndex> data = inkedCells(view, true);
+    if (filled) {
+        QCOMPARE(data.size(), 256);
+    } else {
+        QVERIFY2(data.isEmpty(),
+            qPrintable(QStringLiteral("ink in cell column %1 row %2")
+                           .arg(data.value(0).column())
+                           .arg(data.value(0).row())));
+    }
+}
+
+void TestLegibility::statusPanelTip_data()
+{
+    QTest::addColumn<int>("panel");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("tip");
+    QTest::newRow("panel 1 fits") << 1 << QStringLiteral("127.0.0.1: Connected") << false;
+    QTest::newRow("panel 2 fits") << 2 << QStringLiteral("Done") << false;
+    QTest::newRow("panel 2 longer")
+        << 2 << QStringLiteral("Search TCP control device cancelled, and then some") << true;
+    QTest::newRow("panel 3 longer")
+        << 3 << QStringLiteral("In processing, command ignored; a second operation waits its turn")
+        << true;
+    QTest::newRow("panel 3 markup")
+        << 3 << QStringLiteral("Tag <b>left</b> of a very long note in status panel three") << true;
+    QTest::newRow("panel 4 clock") << 4 << QStringLiteral("2026-12-10 12:59") << false;
+}
+
+void TestLegibility::statusPanelTip()
+{
+    QFETCH(int, panel);
+    QFETCH(QString, text);
+    QFETCH(bool, tip);
+    m_form->status().ShowStatus(panel, text);
+    QWidget *shown = widget(qPrintable(QStringLiteral("sbPanel%1").arg(panel)));
+    const QString toolTip = shown->toolTip();
+    if (tip) {
+        // Shown as plain text: markup in the text is not taken as markup.
+        QCOMPARE(QTextDocumentFragment::fromHtml(toolTip).toPlainText(), text);
+    } else {
+        QVERIFY2(toolTip.isEmpty(), qPrintable(toolTip));
+    }
+    // Either way the panel shows the text whole or its tip does.
+    QVERIFY2(FitCheck::Misfits(m_form.get()).filter(QStringLiteral("sbPanel")).isEmpty(),
+        qPrintable(FitCheck::Misfits(m_form.get()).join(QLatin1Char('\n'))));
+    m_form->status().ShowStatus(panel, QString());
+}
+
+void TestLegibility::hoverInputButton()
+{
+    showPage("tsSetting");
+    QWidget *button = widget("sbSetInput");
+    const QPoint at = button->rect().center();
+    QMouseEvent move(
+        QEvent::MouseMove, at, button->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(button, &move);
+}
+
+void TestLegibility::plainText_data()
+{
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<QString>("tag");
+    const QStringList places = {QStringLiteral("note line"), QStringLiteral("pop-up"),
+        QStringLiteral("preset editor label"), QStringLiteral("preset list"),
+        QStringLiteral("EDID port list")};
+    const QStringList tags = {QStringLiteral("Proj <b>left</b>"), QStringLiteral("A<br>B")};
+    for (const QString &place : places) {
+        for (const QString &tag : tags)
+            QTest::newRow(qPrintable(place + QLatin1String(": ") + tag)) << place << tag;
+    }
+}
+
+void TestLegibility::plainText()
+{
+    QFETCH(QString, place);
+    QFETCH(QString, tag);
+    auto *input1 = widget<QLineEdit>("leInput1Tag");
+    auto *output1 = widget<QLineEdit>("leOutput1Tag");
+    input1->setText(tag);
+    output1->setText(tag);
+    const auto restore = qScopeGuard([&] {
+        input1->clear();
+        output1->clear();
+        widget<QCheckBox>("cbDisplayTag")->setChecked(false);
+    });
+
+    if (place == QLatin1String("note line") || place == QLatin1String("pop-up")) {
+        widget<QCheckBox>("cbDisplayTag")->setChecked(true);
+        hoverInputButton();
+        QLabel *label = place == QLatin1String("note line")
+            ? widget<QLabel>("lblNote")
+            : m_form->routingPanel().frmShowInOutInfo()->lblInfo();
+        QTRY_VERIFY(label->isVisible());
+        QVERIFY2(label->text().contains(tag), qPrintable(label->text()));
+        QVERIFY(showsPlainText(label));
+        m_form->routingPanel().frmShowInOutInfo()->close();
+    } else if (place == QLatin1String("preset editor label")) {
+        showPage("tsSetting");
+        auto *presets = widget<QTreeWidget>("lvPreSetting");
+        presets->setCurrentItem(presets->topLevelItem(0));
+        QString text;
+        bool plain = false;
+        QTimer::singleShot(0, this, [&] {
+            auto *editor = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!editor)
+                return;
+            if (const auto *label = editor->findChild<QLabel *>(QStringLiteral("lblOutput1"))) {
+                text = label->text();
+                plain = showsPlainText(label);
+            }
+            editor->reject();
+        });
+        QTest::mouseClick(widget("btnPreEdit"), Qt::LeftButton);
+        QVERIFY2(text.contains(tag), qPrintable(text));
+        QVERIFY(plain);
+    } else if (place == QLatin1String("preset list")) {
+        const QList<PresetRow> before = m_form->presetPanel().presets();
+        QList<PresetRow> rows = before;
+        rows[0].name = tag;
+        m_form->presetPanel().setPresets(rows);
+        const auto *list = widget<QTreeWidget>("lvPreSetting");
+        QCOMPARE(list->topLevelItem(0)->text(0), tag);
+        m_form->presetPanel().setPresets(before);
+    } else {
+        auto *page = m_form->findChild<EdidPage *>(QStringLiteral("EdidPage"));
+        page->setPortTags({tag}, {tag});
+        const auto *inputs = widget<QComboBox>("cbSetEDIDModeInput");
+        QVERIFY2(inputs->itemText(1).contains(tag), qPrintable(inputs->itemText(1)));
+        page->setPortTags({}, {});
+    }
+}
+
+QTEST_MAIN(TestLegibility)
+#include "tst_legibility.moc"
