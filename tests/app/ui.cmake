@@ -19,3 +19,7 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/no-liberation-fonts.conf
 add_test(NAME tst_legibility_fallback COMMAND tst_legibility)
 set_tests_properties(tst_legibility_fallback PROPERTIES LABELS gui
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FONTCONFIG_FILE=${CMAKE_CURRENT_BINARY_DIR}/no-liberation-fonts.conf")
+# Demo mode's switcher serves the module datagram ports on loopback; two at once would take
+# them from each other, so the suites that start it take turns.
+set_tests_properties(tst_devicestatus tst_legibility tst_legibility_fallback
+    PROPERTIES RESOURCE_LOCK demo_module_ports)
