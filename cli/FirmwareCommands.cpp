@@ -19,13 +19,20 @@ constexpr int BarWidth = 30;
 // Image options in package order: --main, --slave1, --slave2, --slave3.
 constexpr const char *McuOptions[FirmwareMcuCount] = {"main", "slave1", "slave2", "slave3"};
 
-// Memo lines go to stdout; the merge tool does not ask: an existing package is kept unless
-// --overwrite was given.
+// Memo lines go to stdout, failures to stderr; the merge tool does not ask: an existing package
+// is kept unless --overwrite was given.
 class CliMergeHost final : public FirmwareMergeHost
 {
 public:
-    CliMergeHost(QTextStream &out, bool overwrite) : m_out(out), m_overwrite(overwrite) { }
+    CliMergeHost(QTextStream &out, QTextStream &err, bool overwrite)
+        : m_out(out), m_err(err), m_overwrite(overwrite)
+    { }
     void appendMessage(const QString &line) override { m_out << line << '\n'; }
+    void appendError(const QString &line) override
+    {
+        m_out.flush();
+        m_err << line << Qt::endl;
+    }
     bool confirm(const QString &question) override
     {
         m_out << question << (m_overwrite ? " yes" : " no (use --overwrite)") << '\n';
@@ -34,6 +41,7 @@ public:
 
 private:
     QTextStream &m_out;
+    QTextStream &m_err;
     bool m_overwrite;
 };
 
@@ -79,7 +87,7 @@ CtlJob merge(const QStringList &args)
         throw UsageError{QLatin1String("-o: no folder ") + folder};
 
     return [sources, folder, overwrite](CtlContext &ctx) mutable {
-        CliMergeHost host(ctx.out, overwrite);
+        CliMergeHost host(ctx.out, ctx.err, overwrite);
         const FirmwareMergeResult result = MergeFirmware(sources, folder, host);
         if (result.outcome == FirmwareMergeResult::NothingMerged)
             ctx.err << "Nothing merged" << Qt::endl;
@@ -104,7 +112,8 @@ CtlJob info(const QStringList &args)
     return [path = args[0]](CtlContext &ctx) {
         FirmwarePackageReader reader;
         if (!reader.open(path)) {
-            ctx.err << path << ": " << reader.error() << Qt::endl;
+            ctx.err << "Firmware file: " << path << " cannot be read: " << reader.error()
+                    << Qt::endl;
             return ExitFailed;
         }
         using Status = FirmwarePackageReader::Status;
@@ -127,7 +136,11 @@ CtlJob info(const QStringList &args)
                     << mcuLabel(header) << "  version " << header.version1() << '.'
                     << header.version2() << "  " << header.imageLength() << " bytes  header "
                     << (checksum ? "checksum ok" : "checksum BAD")
-                    << (status == Status::UnknownPart ? "  (not a firmware part)" : "") << '\n';
+                    << (status == Status::UnknownPart         ? "  (not a firmware part)"
+                               : status == Status::UnknownMcu ? "  (no such MCU)"
+                               : status == Status::EmptyImage ? "  (empty image)"
+                                                              : "")
+                    << '\n';
             good = good && status == Status::Ok;
             // The length of a damaged header may still lead to the next part; follow it only
             // as far as the file goes.
@@ -159,6 +172,7 @@ public:
         m_ctx.out << line << '\n';
         m_ctx.out.flush();
     }
+    void appendError(const QString &line) override { failure(line); }
     void showRebootLine(const QString &text, bool replacesRebooting) override
     {
         if (replacesRebooting && m_rebooting) {
@@ -227,7 +241,11 @@ CtlJob upgrade(const QStringList &args)
         throw UsageError{QStringLiteral("firmware upgrade takes one package file")};
     return [path = args[0]](CtlContext &ctx) {
         TKVCOMControl &link = ctx.device.link();
-        if (QFileInfo::exists(path) && !ctx.device.connect())
+        // Connected here so that a connection failure is told in the link's words; a package
+        // that is missing or damaged is told by the procedure, which never connects for it.
+        FirmwarePackageReader probe;
+        if (QFileInfo::exists(path) && probe.open(path) && probe.check().isEmpty()
+            && !ctx.device.connect())
             return ExitFailed;
 
         bool stop = false, idle = true, writeFailed = false;

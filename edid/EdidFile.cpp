@@ -1,27 +1,23 @@
 #include "EdidFile.h"
 
+#include "FileAccess.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace EdidFile {
 
 ReadResult Read(const QString &path)
 {
     ReadResult result;
-    QFile file(path);
+    QFile file;
     const QString shown = QDir::toNativeSeparators(path);
-    if (QFileInfo(path).isDir()) {
-        result.error = QStringLiteral("Cannot open EDID file %1: it is a folder").arg(shown);
+    QString reason;
+    if (!FileAccess::openForReading(file, path, &reason)) {
+        result.error = QStringLiteral("Cannot open EDID file %1: %2").arg(shown, reason);
         return result;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.error
-            = QStringLiteral("Cannot open EDID file %1: %2").arg(shown, file.errorString());
-        return result;
-    }
-    // A pipe or a device may deliver its bytes in pieces.
+    // A file on a network share may deliver its bytes in pieces.
     while (result.bytes.size() < ReadLimit) {
         const QByteArray piece = file.read(ReadLimit - result.bytes.size());
         if (piece.isEmpty()) {
@@ -51,19 +47,14 @@ QString SaveName(const QString &chosen)
 
 bool Save(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(path);
-    // The explicit flush matters: commit() does not see an error that only shows when the
-    // buffered bytes reach the disk, and would put the short file in place of the old one.
-    const bool saved = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()
-        && file.flush() && file.commit();
-    if (!saved) {
-        if (error) {
-            *error = QStringLiteral("Cannot save EDID file %1: %2")
-                         .arg(QDir::toNativeSeparators(path), file.errorString());
-        }
-        file.cancelWriting();
+    QString reason;
+    if (FileAccess::writeFile(path, bytes, &reason))
+        return true;
+    if (error) {
+        *error = QStringLiteral("Cannot save EDID file %1: %2")
+                     .arg(QDir::toNativeSeparators(path), reason);
     }
-    return saved;
+    return false;
 }
 
 } // namespace EdidFile

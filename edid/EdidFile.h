@@ -18,18 +18,19 @@ struct ReadResult
     QString error; // names the file and the reason when not ok
 };
 
-// Reads an EDID file for checking. A file that cannot be opened or read is an error naming
-// the file and the system's reason; a larger file gives only its first ReadLimit bytes, so
-// the size check refuses it.
+// Reads an EDID file for checking. A file that cannot be opened or read, and anything that is
+// not a regular file (a folder, a FIFO, a device), is an error naming the file and the reason;
+// a larger file gives only its first ReadLimit bytes, so the size check refuses it.
 ReadResult Read(const QString &path);
 
 // The name a chosen save name becomes: ".bin" is appended unless the name already ends in
 // ".bin" in any letter case ("x" -> "x.bin", "x.BIN" stays, "x.bin.bak" -> "x.bin.bak.bin").
 QString SaveName(const QString &chosen);
 
-// Writes the bytes as the file's whole content. The file is replaced only once everything is
-// written, so a failed save leaves an existing file as it was; on failure the reason, naming
-// the file, goes to *error.
+// Writes the bytes as the file's whole content (FileAccess::writeFile). The file is replaced
+// only once everything is written, so a failed save leaves an existing file as it was; a path
+// that is a device, a FIFO or a folder is refused and left as it is. On failure the reason,
+// naming the file, goes to *error.
 bool Save(const QString &path, const QByteArray &bytes, QString *error);
 
 } // namespace EdidFile

@@ -1,9 +1,11 @@
 #include "FirmwareMerge.h"
 
+#include "FileAccess.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <utility>
 
 int VersionValue(const QString &text)
 {
@@ -31,28 +33,29 @@ FirmwareMergeResult MergeFirmware(
         if (path.isEmpty())
             continue;
         const QFileInfo fileInfo(path);
-        if (!fileInfo.isFile()) {
-            host.appendMessage(label + QLatin1String(" firmware file: ") + path
+        if (!fileInfo.exists()) {
+            host.appendError(label + QLatin1String(" firmware file: ") + path
                 + QLatin1String(" does not exist"));
             continue;
         }
         if (lastFolder.isEmpty())
             lastFolder = fileInfo.absolutePath();
 
-        // Checked before reading, so that a wrong file chosen by mistake (a disk image, a
-        // video) is never loaded.
-        if (fileInfo.size() > MaxFirmwareImageSize) {
-            host.appendMessage(label + QLatin1String(" firmware file: ") + path
-                + QStringLiteral(" is larger than %1 bytes").arg(MaxFirmwareImageSize));
+        // Bounded, so that a wrong file chosen by mistake (a disk image, a video, a device) is
+        // never loaded whole.
+        FileAccess::ReadResult read = FileAccess::readFile(path, MaxFirmwareImageSize);
+        if (!read.ok) {
+            host.appendError(label + QLatin1String(" firmware file: ") + path
+                + QLatin1String(" cannot be read: ") + read.reason);
             continue;
         }
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            host.appendMessage(label + QLatin1String(" firmware file: ") + path
-                + QLatin1String(" cannot be read: ") + file.errorString());
+        // A part without an image is refused by the upgrade: no package is built with one.
+        if (read.bytes.isEmpty()) {
+            host.appendError(
+                label + QLatin1String(" firmware file: ") + path + QLatin1String(" is empty"));
             continue;
         }
-        QByteArray image = file.read(MaxFirmwareImageSize);
+        QByteArray image = std::move(read.bytes);
         host.appendMessage(label + QLatin1String(" firmware: ") + path + QLatin1String(" loaded"));
 
         const int v1 = VersionValue(source.version1);
@@ -85,10 +88,10 @@ FirmwareMergeResult MergeFirmware(
         return result;
     }
     // Written aside and renamed, so that a failed save never leaves half a package.
-    QSaveFile out(result.path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(package) != package.size() || !out.commit()) {
-        host.appendMessage(QLatin1String("Firmware file: ") + result.path
-            + QLatin1String(" could not be saved: ") + out.errorString());
+    QString reason;
+    if (!FileAccess::writeFile(result.path, package, &reason)) {
+        host.appendError(QLatin1String("Firmware file: ") + result.path
+            + QLatin1String(" could not be saved: ") + reason);
         result.outcome = FirmwareMergeResult::SaveFailed;
         return result;
     }

@@ -27,6 +27,8 @@ public:
     virtual ~FirmwareMergeHost() = default;
     // One line of the message memo.
     virtual void appendMessage(const QString &line) = 0;
+    // A line that reports a failure: the memo too in the window, stderr on a command line.
+    virtual void appendError(const QString &line) { appendMessage(line); }
     // Yes/No question; true for Yes.
     virtual bool confirm(const QString &question) = 0;
 };

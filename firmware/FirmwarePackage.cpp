@@ -1,9 +1,12 @@
 #include "FirmwarePackage.h"
 
+#include "FileAccess.h"
+
 #include <QIODevice>
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -41,6 +44,13 @@ bool FirmwareHeader::isKnownPart() const
 {
     return command() == Command
         && (subcommand() == MainSubcommand || subcommand() == SlaveSubcommand);
+}
+
+bool FirmwareHeader::hasKnownMcu() const
+{
+    return std::any_of(std::begin(Mcus), std::end(Mcus), [this](const FirmwareMcuInfo &info) {
+        return info.subcommand == subcommand() && info.mcu == mcu();
+    });
 }
 
 QString FirmwareHeader::partName() const
@@ -120,11 +130,9 @@ bool FirmwarePackageReader::open(const QString &path)
 {
     m_device = nullptr;
     m_size = m_position = 0;
-    m_file = std::make_unique<QFile>(path);
-    if (!m_file->open(QIODevice::ReadOnly)) {
-        m_error = m_file->errorString();
+    m_file = std::make_unique<QFile>();
+    if (!FileAccess::openForReading(*m_file, path, &m_error))
         return false;
-    }
     if (m_file->size() > MaxFirmwarePackageSize) {
         m_error = QStringLiteral("larger than %1 bytes").arg(MaxFirmwarePackageSize);
         m_file->close();
@@ -150,7 +158,75 @@ FirmwarePackageReader::Status FirmwarePackageReader::readHeader(FirmwareHeader &
     header = FirmwareHeader::fromBytes(bytes);
     if (!header.checksumHolds())
         return Status::BadChecksum;
-    return header.isKnownPart() ? Status::Ok : Status::UnknownPart;
+    if (!header.isKnownPart())
+        return Status::UnknownPart;
+    if (!header.hasKnownMcu())
+        return Status::UnknownMcu;
+    return header.imageLength() == 0 ? Status::EmptyImage : Status::Ok;
+}
+
+bool FirmwarePackageReader::rewind()
+{
+    if (!m_device || m_device->isSequential())
+        return false;
+    if (!m_device->seek(m_device->pos() - m_position))
+        return false;
+    m_position = 0;
+    return true;
+}
+
+QString FirmwarePackageReader::check()
+{
+    if (!rewind())
+        return QStringLiteral("the package cannot be read from its start");
+    if (m_size == 0)
+        return QStringLiteral("the package is empty");
+    QString problem;
+    for (int n = 1; problem.isEmpty() && !atEnd(); ++n) {
+        const QString where = QStringLiteral("part %1 at byte %2: ").arg(n).arg(m_position);
+        FirmwareHeader header;
+        Status status = readHeader(header);
+        if (status == Status::Ok)
+            status = skipImage(header);
+        switch (status) {
+        case Status::Ok:
+        case Status::End:
+            break;
+        case Status::ShortHeader:
+            problem = where
+                + QStringLiteral("%1 bytes left, too few for a part's header")
+                      .arg(m_size - m_position);
+            break;
+        case Status::BadChecksum:
+            problem = where + QStringLiteral("the header's checksum does not hold");
+            break;
+        case Status::UnknownPart:
+            problem = where
+                + QStringLiteral("not a firmware part (command 0x%1, subcommand %2)")
+                      .arg(header.command(), 2, 16, QLatin1Char('0'))
+                      .arg(header.subcommand());
+            break;
+        case Status::UnknownMcu:
+            problem = where
+                + QStringLiteral("MCU number %1 is not one of the switcher's controllers")
+                      .arg(header.mcu());
+            break;
+        case Status::EmptyImage:
+            problem = where + QStringLiteral("the image is empty");
+            break;
+        case Status::ImagePastEnd:
+            problem = where
+                + QStringLiteral("the image of %1 bytes runs past the end of the file")
+                      .arg(header.imageLength());
+            break;
+        case Status::ReadError:
+            problem = where + QStringLiteral("read error");
+            break;
+        }
+    }
+    if (!rewind() && problem.isEmpty())
+        problem = QStringLiteral("the package cannot be read from its start");
+    return problem;
 }
 
 FirmwarePackageReader::Status FirmwarePackageReader::checkImage(const FirmwareHeader &header) const

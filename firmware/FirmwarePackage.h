@@ -46,6 +46,9 @@ struct FirmwareHeader
     bool checksumHolds() const;
     // A part this program knows how to send: command 0x20, subcommand 1 or 2.
     bool isKnownPart() const;
+    // The MCU number names one of the package's four controllers (1 with subcommand 1; 1, 2 or
+    // 3 with subcommand 2).
+    bool hasKnownMcu() const;
 
     // "Part_" subcommand "." MCU "." version 1 "." version 2, as the operator sees it.
     QString partName() const;
@@ -113,6 +116,8 @@ public:
         ShortHeader, // fewer than 143 bytes left
         BadChecksum, // the header's checksum does not hold
         UnknownPart, // sound header, but not a part this program can send
+        UnknownMcu, // a part for an MCU number the switcher does not have
+        EmptyImage, // a part whose image length is 0
         ImagePastEnd, // the image length runs past the end of the data
         ReadError,
     };
@@ -121,17 +126,24 @@ public:
     // Reads from a device that is open for reading (not owned).
     explicit FirmwarePackageReader(QIODevice *device);
 
-    // Opens a package file. False when it cannot be opened or is larger than
-    // MaxFirmwarePackageSize; error() says why.
+    // Opens a package file. False when it is not a regular file (a package is walked and
+    // checked before it is sent, which a pipe does not allow), cannot be opened or is larger
+    // than MaxFirmwarePackageSize; error() says why.
     bool open(const QString &path);
     QString error() const { return m_error; }
+
+    // Walks the whole package from the start: every header sound, for a known part and MCU,
+    // every image non-empty and within the data, nothing after the last part. Returns an empty
+    // text when all holds, else what is wrong and where ("part 2 at byte 743: ..."). Leaves
+    // the reader at the start, ready to send.
+    QString check();
 
     qint64 size() const { return m_size; }
     qint64 position() const { return m_position; }
     bool atEnd() const { return m_position >= m_size; }
 
-    // Reads the next header. With Ok or UnknownPart the image follows; with BadChecksum the
-    // header is filled as read, for a listing.
+    // Reads the next header. With Ok, UnknownPart, UnknownMcu or EmptyImage the image follows;
+    // with BadChecksum the header is filled as read, for a listing.
     Status readHeader(FirmwareHeader &header);
     // Reads and unscrambles the image the header announces.
     Status readImage(const FirmwareHeader &header, QByteArray &image);
@@ -142,6 +154,7 @@ public:
 
 private:
     Status checkImage(const FirmwareHeader &header) const;
+    bool rewind();
 
     std::unique_ptr<QFile> m_file;
     QIODevice *m_device = nullptr;

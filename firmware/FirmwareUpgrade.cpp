@@ -56,12 +56,25 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
     if (path.isEmpty())
         return false;
     if (!QFileInfo::exists(path)) {
-        m_host.appendMessage(
+        m_host.appendError(
             QLatin1String("Firmware file: ") + path + QLatin1String(" does not exist"));
         return false;
     }
     if (m_flags.StopRequested)
         return false;
+    // The whole package is checked before anything goes to the switcher: a damaged part found
+    // only after the main controller was written would leave the switcher half upgraded.
+    FirmwarePackageReader reader;
+    if (!reader.open(path)) {
+        m_host.appendError(QLatin1String("Firmware file: ") + path
+            + QLatin1String(" cannot be read: ") + reader.error());
+        return false;
+    }
+    if (const QString problem = reader.check(); !problem.isEmpty()) {
+        m_host.appendError(badFile());
+        m_host.appendError(QLatin1String("Firmware file: ") + path + QLatin1String(": ") + problem);
+        return false;
+    }
     if (!m_link.Connected()) {
         m_host.connectLink();
         if (!m_link.Connected())
@@ -86,7 +99,7 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
                 m_flags.WriteFailed = true;
             }
         });
-    const bool partsWritten = upgradeParts(path);
+    const bool partsWritten = upgradeParts(reader);
     QObject::disconnect(watch);
 
     m_flags.RunnerIdle = true;
@@ -123,13 +136,8 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
 
 // Sends the parts one by one; true when every part of the package was written and none was
 // refused.
-bool FirmwareUpgrade::upgradeParts(const QString &path)
+bool FirmwareUpgrade::upgradeParts(FirmwarePackageReader &reader)
 {
-    FirmwarePackageReader reader;
-    if (!reader.open(path)) {
-        m_host.appendMessage(badFile());
-        return false;
-    }
     do {
         m_host.setGauge(QStringLiteral("Upgrade progress"), 0);
         m_flags.LastPercent = FirmwareFlags::NoPercent;
@@ -137,10 +145,9 @@ bool FirmwareUpgrade::upgradeParts(const QString &path)
 
         FirmwareHeader header;
         QByteArray image;
-        // Any damage stops the upgrade: parts after a bad header cannot be found reliably,
-        // and guessing would send garbage to the switcher.
+        // The package was checked whole; a file changed since then still stops here.
         if (reader.next(header, image) != FirmwarePackageReader::Status::Ok) {
-            m_host.appendMessage(badFile());
+            m_host.appendError(badFile());
             return false;
         }
         QBuffer &stream = m_link.SendStream();
@@ -162,7 +169,7 @@ bool FirmwareUpgrade::upgradeParts(const QString &path)
             m_link.TransferSlavePart(request, result);
 
         if (!result.Success) {
-            m_host.appendMessage(QLatin1String("Upgrading ") + name + QLatin1String(" failed"));
+            m_host.appendError(QLatin1String("Upgrading ") + name + QLatin1String(" failed"));
             return false;
         }
         if (m_flags.WriteFailed) {

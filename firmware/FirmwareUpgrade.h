@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+class FirmwarePackageReader;
 class TKVCOMControl;
 
 // What the upgrade shows and uses of whoever drives it: the FW page of the main window, or
@@ -17,6 +18,8 @@ public:
 
     // One line appended to the message memo (mmoMessage).
     virtual void appendMessage(const QString &line) = 0;
+    // A memo line that reports a failure; a command line prints it on stderr.
+    virtual void appendError(const QString &line) { appendMessage(line); }
     // A link 2038 line: with replacesRebooting, it replaces the memo's last line when that
     // holds "System rebooting", else it is appended.
     virtual void showRebootLine(const QString &text, bool replacesRebooting) = 0;
@@ -63,13 +66,14 @@ class FirmwareUpgrade final
 public:
     FirmwareUpgrade(TKVCOMControl &link, FirmwareUpgradeHost &host, FirmwareFlags flags);
 
-    // The whole upgrade from one package file. True only when every part was written, the
+    // The whole upgrade from one package file, checked whole before its first byte is sent
+    // ("Bad FW file!" and what is wrong where). True only when every part was written, the
     // reboot command was accepted and the switcher came back ("Firmware upgrade
     // successfully!").
     bool UpgradeFirmware(const QString &path);
 
 private:
-    bool upgradeParts(const QString &path);
+    bool upgradeParts(FirmwarePackageReader &reader);
     void finish();
 
     TKVCOMControl &m_link;

@@ -1,6 +1,7 @@
 // matrixctl's EDID commands against the simulated switcher: in-process for the requests on
 // the wire and the switcher's memories, and as real programs over a pty for what a script
 // sees, edid-decode reading the file matrixctl wrote.
+#include "../SpecialFiles.h"
 #include "EdidFixture.h"
 #include "EdidTexts.h"
 #include "MatrixCtl.h"
@@ -31,6 +32,8 @@ private Q_SLOTS:
     void check();
     void device_data();
     void device();
+    void specialFiles_data();
+    void specialFiles();
     void programs();
 
 private:
@@ -274,6 +277,47 @@ void TestEdidCtl::device()
             QCOMPARE(written.readAll(), content);
         }
     }
+}
+
+// A FIFO or a device node named as a file: never replaced by a save, never read until it ends,
+// and no wait for a FIFO's writer.
+void TestEdidCtl::specialFiles_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<mode_t>("type");
+    QTest::addColumn<QString>("err");
+    const QString save = u"Cannot save EDID file %1: %2; it was left as it is\n"_s;
+    const QString open = u"Cannot open EDID file %1: %2\n"_s;
+    const QString pipe = u"it is a pipe, not a file"_s;
+    const QString device = u"it is a device, not a file"_s;
+    QTest::newRow("read into a FIFO")
+        << "edid read 2 -o @special" << mode_t(S_IFIFO) << save.arg(u"%1"_s, pipe);
+    QTest::newRow("read into a device node")
+        << "edid read 2 -o @special" << mode_t(S_IFCHR) << save.arg(u"%1"_s, device);
+    QTest::newRow("check a FIFO without a writer")
+        << "edid check @special" << mode_t(S_IFIFO) << open.arg(u"%1"_s, pipe);
+    QTest::newRow("check an endless device")
+        << "edid check @special" << mode_t(S_IFCHR) << open.arg(u"%1"_s, device);
+    QTest::newRow("download a FIFO without a writer")
+        << "edid download 1 @special" << mode_t(S_IFIFO) << open.arg(u"%1"_s, pipe);
+}
+
+void TestEdidCtl::specialFiles()
+{
+    QFETCH(QString, args);
+    QFETCH(mode_t, type);
+    QFETCH(QString, err);
+    const QString special = path(u"special"_s);
+    QFile::remove(special);
+    QVERIFY(type == S_IFIFO ? makeFifo(special) : makeDeviceNode(special, 5));
+
+    QCOMPARE(run(args.split(u' ')), 1);
+    QCOMPARE(m_err, err.arg(special));
+    QCOMPARE(fileType(special), type);
+    QFile::remove(special);
+    // A refused save happens after the read; a refused file sends nothing.
+    if (!args.contains(u"-o"_s))
+        QVERIFY(m_sim->received().isEmpty());
 }
 
 void TestEdidCtl::programs()

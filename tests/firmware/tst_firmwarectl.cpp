@@ -1,5 +1,6 @@
 // matrixctl's firmware commands: merge and info on files, upgrade against the simulated
 // switcher over loopback TCP.
+#include "../SpecialFiles.h"
 #include "FirmwareFixtures.h"
 #include "MatrixCtl.h"
 #include "SimulatorServer.h"
@@ -25,6 +26,8 @@ private Q_SLOTS:
     void info();
     void upgrade_data();
     void upgrade();
+    void unreadablePackages_data();
+    void unreadablePackages();
 
 private:
     int run(QStringList args);
@@ -201,9 +204,13 @@ void TestFirmwareCtl::upgrade_data()
     QTest::newRow("part refused") << "" << 2 << 1
                                   << QStringList{u"\nWrite to Part_2.3.1.0 failed\n"_s}
                                   << "Write Part_2.3.1.0 failed\nFirmware upgrade failed\n";
-    QTest::newRow("file missing") << "none.fw" << 0 << 1
-                                  << QStringList{u"Firmware file: none.fw does not exist\n"_s}
-                                  << "Firmware upgrade failed\n";
+    QTest::newRow("file missing")
+        << "none.fw" << 0 << 1 << QStringList()
+        << "Firmware file: none.fw does not exist\nFirmware upgrade failed\n";
+    QTest::newRow("damaged package")
+        << "damaged.fw" << 0 << 1 << QStringList()
+        << "Bad FW file!\nFirmware file: {dir}/damaged.fw: part 2 at byte 743: 3 bytes left, too "
+           "few for a part's header\nFirmware upgrade failed\n";
 }
 
 void TestFirmwareCtl::upgrade()
@@ -216,12 +223,54 @@ void TestFirmwareCtl::upgrade()
     if (package.isEmpty())
         package = file(u"p.fw"_s,
             packagePart(2, 1, 3, 0, testImage(600)) + packagePart(2, 3, 1, 0, testImage(9)));
+    if (package == u"damaged.fw")
+        package = file(package, packagePart(2, 1, 3, 0, testImage(600)) + "xyz");
+    err.replace(u"{dir}"_s, m_dir->path());
     m_sim->firmware().setMinimumVersion(static_cast<quint16>(minimumVersion), 0);
 
     QCOMPARE(run({u"--tcp"_s, u"{tcp}"_s, u"firmware"_s, u"upgrade"_s, package}), exitCode);
     for (const QString &text : outHas)
         QVERIFY2(m_out.contains(text), qPrintable(m_out));
+    if (outHas.isEmpty()) // failures go to stderr only
+        QCOMPARE(m_out, QString());
     QCOMPARE(m_err, err);
+}
+
+// A package that cannot be read says why, on stderr, and nothing goes to the switcher; one
+// read through a pipe is refused, as the package is checked whole before it is sent.
+void TestFirmwareCtl::unreadablePackages_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("pipe") << "fifo"
+                          << "it is a pipe, not a file";
+    QTest::newRow("no permission") << "mode000"
+                                   << "Permission denied";
+    QTest::newRow("folder") << "folder"
+                            << "it is a folder";
+}
+
+void TestFirmwareCtl::unreadablePackages()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QString path = m_dir->filePath(u"p.fw"_s);
+    if (kind == u"fifo")
+        QVERIFY(makeFifo(path));
+    else if (kind == u"folder")
+        QVERIFY(QDir().mkdir(path));
+    else
+        QVERIFY(QFile::setPermissions(file(u"p.fw"_s, packagePart(2, 1, 3, 0, testImage(9))), {}));
+    const QString cannot = u"Firmware file: "_s + path + u" cannot be read: "_s + reason + u'\n';
+
+    const WithoutFileOverride asOperator;
+    QCOMPARE(run({u"firmware"_s, u"info"_s, path}), 1);
+    QCOMPARE(m_out, QString());
+    QCOMPARE(m_err, cannot);
+    QCOMPARE(run({u"--tcp"_s, u"{tcp}"_s, u"firmware"_s, u"upgrade"_s, path}), 1);
+    QCOMPARE(m_out, QString());
+    QCOMPARE(m_err, cannot + u"Firmware upgrade failed\n"_s);
+    QVERIFY(m_sim->firmware().parts().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFirmwareCtl)

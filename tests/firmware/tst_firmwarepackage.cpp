@@ -1,4 +1,5 @@
 // The package format, the merge tool and the package reader.
+#include "../SpecialFiles.h"
 #include "FirmwareFixtures.h"
 #include "FirmwareMerge.h"
 #include "FirmwarePackage.h"
@@ -212,7 +213,8 @@ void TestFirmwarePackage::mergeMainOnly()
 void TestFirmwarePackage::mergeAllFourInPackageOrder()
 {
     FirmwareMergeSources sources;
-    const QList<QByteArray> images{testImage(300, 1), testImage(1, 2), testImage(257, 3), {}};
+    const QList<QByteArray> images{
+        testImage(300, 1), testImage(1, 2), testImage(257, 3), testImage(2, 4)};
     const QStringList versions = QStringLiteral("1 2 1234 300 _ x 9 0").split(u' ');
     for (int i = 0; i < 4; ++i) {
         sources[static_cast<std::size_t>(i)]
@@ -253,9 +255,15 @@ void TestFirmwarePackage::mergeAllFourInPackageOrder()
 
 void TestFirmwarePackage::mergeSkipsMissingImages()
 {
+    // Each of the first three images is unusable in its own way; none blocks or is merged.
+    const QString fifo = m_dir->filePath(QStringLiteral("main.bin"));
+    QVERIFY(makeFifo(fifo));
     const QString missing = m_dir->filePath(QStringLiteral("gone.bin"));
+    const QString empty = imageFile(QStringLiteral("ir.bin"), {});
     FirmwareMergeSources sources;
+    sources[0] = {fifo, QStringLiteral("1"), QStringLiteral("1")};
     sources[1] = {missing, QStringLiteral("1"), QStringLiteral("1")};
+    sources[2] = {empty, QStringLiteral("1"), QStringLiteral("1")};
     sources[3] = {QStringLiteral("  ") + imageFile(QStringLiteral("panel.bin"), testImage(10))
             + QStringLiteral(" "),
         QStringLiteral("4"), QStringLiteral("2")};
@@ -264,8 +272,12 @@ void TestFirmwarePackage::mergeSkipsMissingImages()
     const FirmwareMergeResult result = MergeFirmware(sources, folder, host);
     QCOMPARE(result.outcome, FirmwareMergeResult::Saved);
     QCOMPARE(QFileInfo(result.path).fileName(), QStringLiteral("Zelkora8_PNL4.2.fw"));
-    QCOMPARE(host.lines.first(),
-        QStringLiteral("Slave MCU1 firmware file: ") + missing + QStringLiteral(" does not exist"));
+    QCOMPARE(host.lines.mid(0, 3),
+        (QStringList{QStringLiteral("Main MCU firmware file: ") + fifo
+                + QStringLiteral(" cannot be read: it is a pipe, not a file"),
+            QStringLiteral("Slave MCU1 firmware file: ") + missing
+                + QStringLiteral(" does not exist"),
+            QStringLiteral("Slave MCU2 firmware file: ") + empty + QStringLiteral(" is empty")}));
 
     // Nothing to merge: no file, no message beyond the missing one.
     FirmwareMergeSources none;

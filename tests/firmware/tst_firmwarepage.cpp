@@ -278,19 +278,23 @@ void TestFirmwarePage::rebootCommandUnanswered()
 void TestFirmwarePage::nothingSent_data()
 {
     QTest::addColumn<QByteArray>("bytes"); // empty: no file
-    QTest::addColumn<QString>("line"); // with the file's path after it, when missing
+    QTest::addColumn<QStringList>("lines"); // %1: the file's path
 
     QByteArray corrupt
         = packagePart(1, 1, 2, 5, testImage(100)) + packagePart(2, 1, 3, 4, testImage(100));
     corrupt[70] = static_cast<char>(corrupt[70] ^ 0x01);
-    QTest::newRow("corrupt first header") << corrupt << u"Bad FW file!"_s;
-    QTest::newRow("missing file") << QByteArray() << u"Firmware file: "_s;
+    QTest::newRow("corrupt first header")
+        << corrupt
+        << QStringList{u"Bad FW file!"_s,
+               u"Firmware file: %1: part 1 at byte 0: the header's checksum does not hold"_s};
+    QTest::newRow("missing file") << QByteArray()
+                                  << QStringList{u"Firmware file: %1 does not exist"_s};
 }
 
 void TestFirmwarePage::nothingSent()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(QString, line);
+    QFETCH(QStringList, lines);
     const QString path = m_dir->filePath(u"package.fw"_s);
     if (!bytes.isEmpty())
         QVERIFY(writeFile(path, bytes));
@@ -299,7 +303,9 @@ void TestFirmwarePage::nothingSent()
     gauge->setCaption(u"before"_s);
 
     QTest::mouseClick(widget<QPushButton>("btnUpgrade"), Qt::LeftButton);
-    QCOMPARE(memo(), QStringList{bytes.isEmpty() ? line + path + u" does not exist"_s : line});
+    for (QString &line : lines)
+        line = line.arg(path);
+    QCOMPARE(memo(), lines);
     QVERIFY(m_sim->received().isEmpty());
     QCOMPARE(m_sim->simulator().state().reboots, 0);
     QVERIFY(widget<QPushButton>("btnUpgrade")->isEnabled());

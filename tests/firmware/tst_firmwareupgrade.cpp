@@ -270,46 +270,58 @@ void TestFirmwareUpgrade::refusedParts()
 void TestFirmwareUpgrade::badPackages_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QStringList>("memo");
-    QTest::addColumn<int>("partsSent");
-    const QByteArray slave1 = packagePart(2, 1, 3, 4, testImage(300));
-    const QByteArray panel = packagePart(2, 3, 1, 0, testImage(20));
+    QTest::addColumn<QString>("problem");
+    const QByteArray slave1 = packagePart(2, 1, 3, 4, testImage(300)); // 443 bytes
+    const QByteArray panel = packagePart(2, 3, 1, 0, testImage(20)); // 163 bytes
     QByteArray badHeader = panel;
     badHeader[135] = 1; // version 1 -> 257: the checksum no longer holds
     QByteArray foreign = panel;
     foreign[129] = 3; // subcommand 3: no such part
     foreign[142] = static_cast<char>(foreign[142] - 1);
-    const QStringList firstDone{
-        u"Upgrading Part_2.1.3.4 ..."_s, u"Part_2.1.3.4 upgrading complete"_s};
-    const QString bad = QStringLiteral("Bad FW file!");
 
-    QTest::newRow("first header corrupt") << badHeader + slave1 << QStringList{bad} << 0;
+    // Damage anywhere is found before the first byte goes out, so no part is ever written.
+    QTest::newRow("first header corrupt")
+        << badHeader + slave1 << "part 1 at byte 0: the header's checksum does not hold";
     QTest::newRow("second header corrupt")
-        << slave1 + badHeader << firstDone + QStringList{bad} << 1;
-    QTest::newRow("image runs past the end") << slave1.chopped(1) << QStringList{bad} << 0;
+        << slave1 + badHeader << "part 2 at byte 443: the header's checksum does not hold";
+    QTest::newRow("image runs past the end") << slave1.chopped(
+        1) << "part 1 at byte 0: the image of 300 bytes runs past the end of the file";
     QTest::newRow("second image runs past the end")
-        << slave1 + panel.chopped(1) << firstDone + QStringList{bad} << 1;
-    QTest::newRow("second header cut short")
-        << slave1 + panel.left(142) << firstDone + QStringList{bad} << 1;
-    QTest::newRow("not a firmware part") << foreign << QStringList{bad} << 0;
-    QTest::newRow("empty file") << QByteArray() << QStringList{bad} << 0;
+        << slave1 + panel.chopped(1)
+        << "part 2 at byte 443: the image of 20 bytes runs past the end of the file";
+    QTest::newRow("second header cut short") << slave1
+            + panel.left(142) << "part 2 at byte 443: 142 bytes left, too few for a part's header";
+    QTest::newRow("junk after the last part")
+        << slave1 + panel + QByteArray(50, '\x5a')
+        << "part 3 at byte 606: 50 bytes left, too few for a part's header";
+    QTest::newRow("not a firmware part")
+        << foreign << "part 1 at byte 0: not a firmware part (command 0x20, subcommand 3)";
+    QTest::newRow("slave MCU 4")
+        << slave1 + packagePart(2, 4, 1, 0, testImage(20))
+        << "part 2 at byte 443: MCU number 4 is not one of the switcher's controllers";
+    QTest::newRow("main MCU 2") << packagePart(1, 2, 1, 0, testImage(20)) + slave1
+                                << "part 1 at byte 0: MCU number 2 is not one of the "
+                                   "switcher's controllers";
+    QTest::newRow("empty part") << slave1 + packagePart(2, 3, 1, 0, {})
+                                << "part 2 at byte 443: the image is empty";
+    QTest::newRow("empty file") << QByteArray() << "the package is empty";
 }
 
 void TestFirmwareUpgrade::badPackages()
 {
     QFETCH(QByteArray, bytes);
-    QFETCH(QStringList, memo);
-    QFETCH(int, partsSent);
+    QFETCH(QString, problem);
 
-    QVERIFY(!upgrade(package(bytes)));
-    QCOMPARE(m_host->memo, memo);
-    QCOMPARE(m_sim->firmware().parts().size(), partsSent);
-    if (partsSent == 0)
-        QVERIFY(m_sim->received().isEmpty());
-    QVERIFY(!requests().contains("80 02 0f 00"));
+    const QString path = package(bytes);
+    QVERIFY(!upgrade(path));
+    QCOMPARE(m_host->memo,
+        (QStringList{u"Bad FW file!"_s, u"Firmware file: "_s + path + u": "_s + problem}));
+    QVERIFY(m_sim->firmware().parts().isEmpty());
+    QVERIFY(m_sim->received().isEmpty());
+    QCOMPARE(m_host->connects, 0);
     QVERIFY(m_host->commands.isEmpty());
     QVERIFY(m_idle);
-    QCOMPARE(m_host->upgrading, (QList<bool>{true, false}));
+    QVERIFY(m_host->upgrading.isEmpty());
 }
 
 void TestFirmwareUpgrade::rebootFails_data()
