@@ -1,9 +1,12 @@
 #include "SettingsFile.h"
 
+#include "FileAccess.h"
+
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 // SimpleIni comes from the distribution as a compiled library built against ICU; the header must
@@ -190,10 +193,12 @@ public:
     }
     Q_DISABLE_COPY_MOVE(IniDocument)
 
+    // Parses what fileText() made of a file's bytes; false when SimpleIni refuses them.
     bool parse(const QByteArray &bytes)
     {
         if (m_ini.LoadData(bytes.constData(), size_t(bytes.size())) < 0)
             return false;
+        repairSections();
         // SimpleIni hands out multi-line values already joined; put them back into stored form
         // (we write with multi-line output off so that our end tags are used).
         for (const QByteArray &section : sections())
@@ -331,6 +336,32 @@ public:
     }
 
 private:
+    // A section line without its closing "]" ends at the end of its line, as a Windows reader
+    // takes it. SimpleIni instead runs the name on into the following lines (up to the first
+    // key's "="), and a save would write that name back as two lines, one more at every save.
+    void repairSections()
+    {
+        for (const QByteArray &broken : sections()) {
+            const auto lineBreak = std::find_if(
+                broken.cbegin(), broken.cend(), [](char c) { return c == '\n' || c == '\r'; });
+            if (lineBreak == broken.cend())
+                continue;
+            const qsizetype cut = lineBreak - broken.cbegin();
+            QByteArray name = broken.left(cut);
+            while (!name.isEmpty() && isIniBlank(name.back()))
+                name.chop(1);
+            m_ini.SetValue(name.constData(), nullptr, nullptr);
+            for (const QByteArray &key : keys(broken))
+                m_ini.SetValue(name.constData(), key.constData(),
+                    m_ini.GetValue(broken.constData(), key.constData(), ""));
+            m_ini.Delete(broken.constData(), nullptr);
+        }
+        // "[]" names the section of keys before any section line; without keys it holds
+        // nothing, and SimpleIni would write it as blank lines once and then lose it.
+        if (keys(QByteArray("")).isEmpty())
+            m_ini.Delete("", nullptr);
+    }
+
     CSimpleIniA m_ini;
 };
 
@@ -387,6 +418,10 @@ void readSettings(const IniDocument &doc, AppSettings &s)
             }
         }
     }
+
+    // A tag section of blank values stands for no tags; a save removes it.
+    for (auto it = s.lanTags.begin(); it != s.lanTags.end();)
+        it = it.value().isBlank() ? s.lanTags.erase(it) : std::next(it);
 
     s.inputNamePool = doc.list(kInputPool, kInputPoolKey);
     s.outputNamePool = doc.list(kOutputPool, kOutputPoolKey);
@@ -445,53 +480,143 @@ bool fail(QString *error, const QString &reason)
     return false;
 }
 
-// Read-modify-write: what the existing file holds beyond our keys is kept.
-bool rewrite(const QString &path, QString *error, const std::function<void(IniDocument &)> &edit)
+// The text SimpleIni is given for a file's bytes. UTF-16 and UTF-32 files (Windows Notepad's
+// "Unicode") carry a byte order mark and are handed on as UTF-8; they are saved as UTF-8. An
+// empty problem means the whole file can be read.
+QByteArray fileText(const QByteArray &bytes, QString *problem)
+{
+    QByteArray text = bytes;
+    const std::optional<QStringConverter::Encoding> bom = QStringConverter::encodingForData(bytes);
+    if (bom && *bom != QStringConverter::Utf8) {
+        QStringDecoder decoder(*bom);
+        const QString decoded = decoder.decode(bytes);
+        // The decoder neither flags a character cut off at the end nor a lone surrogate.
+        const bool utf16 = *bom == QStringConverter::Utf16LE || *bom == QStringConverter::Utf16BE
+            || *bom == QStringConverter::Utf16;
+        if (decoder.hasError() || bytes.size() % (utf16 ? 2 : 4) != 0 || !decoded.isValidUtf16()) {
+            *problem = u"it is not valid %1 text"_s.arg(QLatin1StringView(decoder.name()));
+            return {};
+        }
+        text = decoded.toUtf8();
+    }
+    // SimpleIni reads up to the first NUL byte: everything after it would be lost.
+    if (const qsizetype nul = text.indexOf('\0'); nul >= 0) {
+        *problem = bom && *bom != QStringConverter::Utf8
+            ? u"it holds a NUL character, and nothing after it can be read"_s
+            : u"it holds a NUL byte at offset %1, and nothing after it can be read"_s.arg(nul);
+    }
+    return text;
+}
+
+using Edit = std::function<void(IniDocument &)>;
+
+// Our keys written into what the existing bytes hold: read-modify-write, so that what a file
+// holds beyond our keys is kept.
+bool render(const QByteArray &existing, QByteArray *bytes, QString *error, const Edit &edit)
 {
     IniDocument doc;
-    QFile existing(path);
-    if (existing.exists()) {
-        // Never replace a file we could not read: what it holds would be lost.
-        if (!existing.open(QIODevice::ReadOnly))
-            return fail(error, u"Cannot read %1: %2"_s.arg(path, existing.errorString()));
-        if (!doc.parse(existing.readAll()))
-            return fail(error, u"Cannot parse %1"_s.arg(path));
-        existing.close();
-    }
+    QString problem;
+    const QByteArray text = fileText(existing, &problem);
+    if (problem.isEmpty() && !doc.parse(text))
+        problem = u"it cannot be parsed"_s;
+    // Never replace what could not be read completely: the part not understood would be lost.
+    if (!problem.isEmpty())
+        return fail(
+            error, u"it cannot be read completely (%1); it was kept as it is"_s.arg(problem));
 
     edit(doc);
     doc.removeBlankTagSections();
 
     bool ok = false;
-    const std::string bytes = doc.serialize(&ok);
+    const std::string out = doc.serialize(&ok);
     if (!ok)
-        return fail(error, u"Cannot format the settings for %1"_s.arg(path));
+        return fail(error, u"the settings cannot be formatted"_s);
+    *bytes = QByteArray(out.data(), qsizetype(out.size()));
+    return true;
+}
 
-    // Unbuffered: a short write (disk full, file size limit) then shows in write()'s count. Through
-    // the buffer it would only fail the flush inside commit(), which does not report it.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(error, u"Cannot write %1: %2"_s.arg(path, out.errorString()));
-    if (out.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())) {
-        const QString reason = out.errorString();
-        out.cancelWriting();
-        return fail(error, u"Cannot write %1: %2"_s.arg(path, reason));
+bool rewrite(const QString &path, QString *error, const Edit &edit)
+{
+    QByteArray existing;
+    if (QFileInfo::exists(path)) {
+        const FileAccess::ReadResult file = FileAccess::readFile(path, SettingsFile::MaxFileSize);
+        if (!file.ok)
+            return fail(
+                error, u"Cannot save %1: %2; it was kept as it is"_s.arg(path, file.reason));
+        existing = file.bytes;
     }
-    if (!out.commit())
-        return fail(error, u"Cannot write %1: %2"_s.arg(path, out.errorString()));
+    QByteArray bytes;
+    QString reason;
+    if (!render(existing, &bytes, &reason, edit) || !FileAccess::writeFile(path, bytes, &reason))
+        return fail(error, u"Cannot save %1: %2"_s.arg(path, reason));
     return true;
 }
 
 } // namespace
 
+SettingsRead SettingsFile::fromBytes(const QByteArray &bytes)
+{
+    SettingsRead result;
+    QString problem;
+    const QByteArray text = fileText(bytes, &problem);
+    IniDocument doc;
+    if (!doc.parse(text) && problem.isEmpty())
+        problem = u"it cannot be parsed"_s;
+    readSettings(doc, result.settings);
+    if (!problem.isEmpty()) {
+        result.status = SettingsRead::Incomplete;
+        result.reason = problem;
+    }
+    return result;
+}
+
+bool SettingsFile::toBytes(
+    const QByteArray &existing, const AppSettings &settings, QByteArray *bytes, QString *error)
+{
+    return render(existing, bytes, error, [&](IniDocument &doc) { writeSettings(doc, settings); });
+}
+
+SettingsRead SettingsFile::read(const QString &path)
+{
+    SettingsRead result;
+    if (!QFileInfo::exists(path)) {
+        result.status = SettingsRead::Missing;
+        result.reason = u"it does not exist"_s;
+        return result;
+    }
+    // Left alone: a FIFO, a device or a folder is no settings file to read or to move aside.
+    if (const QString why = FileAccess::notRegularReason(path); !why.isEmpty()) {
+        result.status = SettingsRead::NotAFile;
+        result.reason = why;
+        return result;
+    }
+    const FileAccess::ReadResult file = FileAccess::readFile(path, MaxFileSize);
+    if (!file.ok) {
+        result.status = SettingsRead::Incomplete;
+        result.reason = file.reason;
+        return result;
+    }
+    return fromBytes(file.bytes);
+}
+
 AppSettings SettingsFile::load(const QString &path)
 {
-    AppSettings settings;
+    return read(path).settings;
+}
+
+QString SettingsFile::moveAside(const QString &path, const QDateTime &when, QString *error)
+{
+    const QString stem = path + u".bak-"_s + when.toString(u"yyyy-MM-dd-HHmmss"_s);
+    QString backup = stem;
+    for (int n = 2; QFileInfo::exists(backup) || QFileInfo(backup).isSymLink(); ++n)
+        backup = stem + u'-' + QString::number(n);
+    // QFile::rename never replaces an existing file.
     QFile file(path);
-    IniDocument doc;
-    if (file.open(QIODevice::ReadOnly) && doc.parse(file.readAll()))
-        readSettings(doc, settings);
-    return settings;
+    if (!file.rename(backup)) {
+        fail(error, u"Cannot move %1 aside as %2: %3"_s.arg(path, backup, file.errorString()));
+        return {};
+    }
+    return backup;
 }
 
 bool SettingsFile::save(const QString &path, const AppSettings &settings, QString *error)

@@ -2,7 +2,24 @@
 
 #include "AppSettings.h"
 
+#include <QByteArray>
 #include <QString>
+
+class QDateTime;
+
+// What reading Settings.ini found.
+struct SettingsRead
+{
+    enum Status {
+        Ok,
+        Missing, // no file: every setting has its default
+        NotAFile, // a folder, FIFO or device stands in its place; it is left alone
+        Incomplete, // it could not be read completely: settings holds only what could be
+    };
+    AppSettings settings;
+    Status status = Ok;
+    QString reason; // what was wrong, when not Ok ("it holds a NUL byte at offset 12, ...")
+};
 
 // Settings.ini: plain Windows-style INI, UTF-8, read and written with SimpleIni.
 //
@@ -52,16 +69,38 @@
 // characters and a trailing blank in it are written as %XX.
 //
 // Reading: a missing file, section or key gives the default; a key written twice counts once (the
-// last one); bytes that are not UTF-8 (a file written by an ANSI program) read as Windows-1252.
+// last one); bytes that are not UTF-8 (a file written by an ANSI program) read as Windows-1252; a
+// file with a UTF-16 or UTF-32 byte order mark is read as such (and saved as UTF-8); a section
+// line without its closing "]" ends at the end of its line. A file that cannot be read completely
+// (a NUL byte, text that does not decode, larger than MaxFileSize, refused by the system) is
+// Incomplete.
 // Saving rewrites our keys into the existing file and keeps every other section, key and comment,
-// then removes each section whose name contains "Tag of" and whose values are all blank.
+// then removes each section whose name contains "Tag of" and whose values are all blank. A file
+// that cannot be read completely is never rewritten: the save fails and the file stays as it is.
 class SettingsFile final
 {
 public:
-    // Never fails: whatever cannot be read keeps its default.
+    // Far beyond any real settings file; a larger one is not read into memory.
+    static constexpr qint64 MaxFileSize = 4 * 1024 * 1024;
+
+    // Only a regular file is opened (FileAccess): a FIFO or a device never blocks or floods it.
+    static SettingsRead read(const QString &path);
+    // read(path).settings: whatever cannot be read keeps its default.
     static AppSettings load(const QString &path);
 
-    // Atomic (QSaveFile): on failure returns false, sets *error and leaves the old file as it was.
+    // The same on a file's bytes, and the bytes a save makes of existing ones; false (with
+    // *error) when the existing bytes cannot be read completely.
+    static SettingsRead fromBytes(const QByteArray &bytes);
+    static bool toBytes(const QByteArray &existing, const AppSettings &settings, QByteArray *bytes,
+        QString *error = nullptr);
+
+    // Renames the file to path + ".bak-" + the date and time (and "-2", "-3", ... should that
+    // name be taken), so that a file that could not be read completely is kept before a new one
+    // is written. Returns the new path, or an empty text with *error set.
+    static QString moveAside(const QString &path, const QDateTime &when, QString *error = nullptr);
+
+    // Atomic (FileAccess::writeFile): on failure returns false, sets *error (naming the file and
+    // the reason) and leaves the old file as it was.
     static bool save(const QString &path, const AppSettings &settings, QString *error = nullptr);
 
     // Writes only the twelve tags of one control mode and switcher (nothing in TCP mode without

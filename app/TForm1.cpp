@@ -15,6 +15,7 @@
 #include "PresetPanel.h"
 #include "RoutingPanel.h"
 #include "SettingsFile.h"
+#include "SettingsStore.h"
 #include "ShellServices.h"
 #include "StatusBar.h"
 #include "TCPModulePage.h"
@@ -98,12 +99,16 @@ void TForm1::FormCreate()
     }
 
     m_lease = std::make_unique<LinkLease>(std::make_unique<TKVCOMControl>());
+    m_settingsStore = std::make_unique<SettingsStore>();
     m_status = std::make_unique<StatusBar>(
         ui->sb, [this] { return m_state.StopRequested; },
         [this] {
             const TKVCOMControl *l = link();
             return l ? l->timing().blinkMs : Timing().blinkMs;
         });
+    connect(m_settingsStore.get(), &SettingsStore::saveFailed, this,
+        [this](const QString &text) { m_status->ShowStatus(3, text); });
+    connect(m_settingsStore.get(), &SettingsStore::warning, this, &TForm1::showSettingsWarning);
     m_connection = std::make_unique<ConnectionControl>(*ui, *m_lease, *m_status,
         [ports = m_serialPorts] { return ConnectionControl::SystemSerialPorts(ports); });
     m_runner = std::make_unique<CommandRunner>(*m_lease, m_state, *m_status, *m_connection, this);
@@ -361,7 +366,8 @@ QString TForm1::settingsPath() const
 
 void TForm1::LoadSettings()
 {
-    m_settings = SettingsFile::load(settingsPath());
+    m_settingsStore->setPath(settingsPath());
+    m_settings = m_settingsStore->load();
     if (m_demo)
         m_demo->selectIn(m_settings);
     {
@@ -444,9 +450,18 @@ void TForm1::SaveSettings()
             edid.readOutput, edid.downloadInput};
     }
 
-    QString error;
-    if (!SettingsFile::save(settingsPath(), m_settings, &error))
-        qWarning().noquote() << "Settings not saved:" << error;
+    m_settingsStore->save(m_settings);
+}
+
+void TForm1::showSettingsWarning(const QString &text)
+{
+    qWarning().noquote() << text;
+    // Saves happen inside clicks and operations; a box of its own event loop there would run
+    // them again. This one is window modal and answered later.
+    auto *box = new QMessageBox(QMessageBox::Warning, ProductTitle(), text, QMessageBox::Ok, this);
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 int TForm1::tagMode() const
@@ -466,10 +481,8 @@ void TForm1::storePortTags(const PortTagSet &set)
     tags.inputs = set.inputs;
     tags.outputs = set.outputs;
     m_settings.setTags(tagMode(), tagMac(), tags);
-    QString error;
-    if (m_shown && !m_startRefused
-        && !SettingsFile::savePortTags(settingsPath(), tagMode(), tagMac(), tags, &error))
-        qWarning().noquote() << "Port tags not saved:" << error;
+    if (m_shown && !m_startRefused)
+        m_settingsStore->savePortTags(tagMode(), tagMac(), tags);
 }
 
 void TForm1::tmrTimer()

@@ -32,6 +32,7 @@ struct PortTagSet;
 class PresetPanel;
 class RoutingPanel;
 class TfrmPreSettingEdit;
+class SettingsStore;
 class ShellServices;
 class QDateTime;
 class StatusBar;
@@ -137,6 +138,9 @@ private:
     // The pages' share of the settings: presets, tag pools and tags, EDID choices.
     void LoadPageSettings();
     void SaveSettings();
+    // A warning about Settings.ini (moved aside, not saved): on stderr and in a box that does
+    // not hold up the event that saved.
+    void showSettingsWarning(const QString &text);
     void linkNotification(const LinkNotice &notice);
     // Control mode and switcher whose tags the Port Tag page shows.
     int tagMode() const;
@@ -160,6 +164,7 @@ private:
     bool m_settingsRead = false;
     ShellState m_state;
     AppSettings m_settings;
+    std::unique_ptr<SettingsStore> m_settingsStore;
     std::unique_ptr<LinkLease> m_lease;
     std::unique_ptr<StatusBar> m_status;
     std::unique_ptr<ConnectionControl> m_connection;

@@ -11,6 +11,7 @@
 
 class QTextStream;
 class TKVCOMControl;
+struct AppSettings;
 
 constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;
@@ -57,7 +58,14 @@ struct CtlContext
     QTextStream &err;
     // Settings.ini of the installation (beside the programs unless --settings says otherwise).
     QString settingsPath;
+    // --settings named it: then it must exist and be read completely.
+    bool settingsNamed = false;
 };
+
+// Reads the settings file for a command that needs what it holds. A named file that is missing,
+// not a file or not read completely is an error (false, reason on stderr); the default file may
+// be absent, which is said on stderr before the defaults are used.
+bool ReadCtlSettings(CtlContext &ctx, AppSettings &settings);
 
 // A command checks its arguments (throwing UsageError) and returns the work to run, so that
 // nothing goes on the wire for a malformed command line.

@@ -132,7 +132,7 @@ int RunMatrixCtl(
         ? parser.value(settings)
         : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Settings.ini"));
     CtlSession device(link, parser.isSet(tcp) || parser.isSet(serial), err);
-    CtlContext context{device, out, err, settingsPath};
+    CtlContext context{device, out, err, settingsPath, parser.isSet(settings)};
     int code = ExitFailed;
     try {
         const CtlJob job = command->parse(words);

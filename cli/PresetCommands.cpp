@@ -6,6 +6,22 @@
 #include <QTextStream>
 
 // Presets and port tags as the GUI stores them in Settings.ini.
+
+bool ReadCtlSettings(CtlContext &ctx, AppSettings &settings)
+{
+    const SettingsRead read = SettingsFile::read(ctx.settingsPath);
+    settings = read.settings;
+    if (read.status == SettingsRead::Ok)
+        return true;
+    if (read.status == SettingsRead::Missing && !ctx.settingsNamed) {
+        ctx.err << "matrixctl: no settings file " << ctx.settingsPath
+                << "; the presets and tags are the defaults" << Qt::endl;
+        return true;
+    }
+    ctx.err << "matrixctl: settings file " << ctx.settingsPath << ": " << read.reason << Qt::endl;
+    return false;
+}
+
 namespace {
 
 QStringList presetValues(const AppSettings &settings, int n)
@@ -18,7 +34,9 @@ CtlJob preset(const QStringList &args)
     const QString what = args.value(0);
     if (what == QLatin1String("list") && args.size() == 1) {
         return [](CtlContext &ctx) {
-            const AppSettings settings = SettingsFile::load(ctx.settingsPath);
+            AppSettings settings;
+            if (!ReadCtlSettings(ctx, settings))
+                return ExitFailed;
             for (int n = 1; n <= kSettingsPresetCount; ++n)
                 ctx.out << n << '\t' << settings.presets[size_t(n - 1)].name << '\t'
                         << EncodePresetValue(presetValues(settings, n)) << '\n';
@@ -31,7 +49,10 @@ CtlJob preset(const QStringList &args)
         if (!ok || n < 1 || n > kSettingsPresetCount)
             throw UsageError{QStringLiteral("N must be a preset number 1..8")};
         return [n](CtlContext &ctx) {
-            const QStringList values = presetValues(SettingsFile::load(ctx.settingsPath), n);
+            AppSettings settings;
+            if (!ReadCtlSettings(ctx, settings))
+                return ExitFailed;
+            const QStringList values = presetValues(settings, n);
             // Output by output, as the Set button does; earlier outputs stay switched.
             for (int output = 1; output <= kPresetOutputs; ++output) {
                 const auto input = PresetInput(values, output);
@@ -68,7 +89,9 @@ CtlJob tags(const QStringList &args)
     if (args != QStringList{QStringLiteral("list")})
         throw UsageError{QStringLiteral("tags takes list")};
     return [](CtlContext &ctx) {
-        const AppSettings settings = SettingsFile::load(ctx.settingsPath);
+        AppSettings settings;
+        if (!ReadCtlSettings(ctx, settings))
+            return ExitFailed;
         printTags(ctx.out, QStringLiteral("COM"), settings.comTags);
         for (auto it = settings.lanTags.cbegin(); it != settings.lanTags.cend(); ++it)
             printTags(ctx.out, QStringLiteral("TCP ") + it.key(), it.value());

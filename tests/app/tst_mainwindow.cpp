@@ -1,6 +1,7 @@
 // The main window on its own, offscreen: its pages and controls, start-up in a folder that
 // cannot be written, the clock, the link's notifications, the port list and control modes.
 #include "ConnectionControl.h"
+#include "LanDevicePanel.h"
 #include "PresetPanel.h"
 #include "SettingsFile.h"
 #include "StatusBar.h"
@@ -31,6 +32,7 @@
 
 #include <future>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -110,6 +112,8 @@ private Q_SLOTS:
     void settingsWrittenAtFirstShow();
     void pagesFollowFirstPaint();
     void settingsRestoredAndKept();
+    void settingsNotReadCompletelyMovedAside();
+    void failedSaveToldOnce();
 
 private:
     template<typename T = QWidget>
@@ -784,6 +788,74 @@ void TestMainWindow::settingsRestoredAndKept()
     expected.controlMode = kControlModeTcp;
     expected.lanDevices = {first, chosen};
     QVERIFY(SettingsFile::load(path) == expected);
+}
+
+// A Settings.ini with a NUL byte used to lose everything after it at the first showing. It is
+// now kept under another name, and the operator is told both names.
+void TestMainWindow::settingsNotReadCompletelyMovedAside()
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("Settings.ini"));
+    const char raw[] = "[Pre-Setting name]\nSetting1=Lobby\n\0[Display tag]\nValue=1\n";
+    const QByteArray held(raw, sizeof raw - 1);
+    // What a save killed between naming its temporary file and the rename leaves behind.
+    const QString leftover = path + QStringLiteral(".KsQbWz");
+    for (const auto &[name, bytes] :
+        {std::pair{path, held}, std::pair{leftover, QByteArray("x")}}) {
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+
+    TForm1 form({dir.path(), {}});
+    form.show();
+    QTRY_VERIFY(form.pagesBuilt());
+    QVERIFY(!QFile::exists(leftover));
+    const QStringList backups
+        = QDir(dir.path()).entryList({QStringLiteral("Settings.ini.bak-*")}, QDir::Files);
+    QCOMPARE(backups.size(), 1);
+    const QString backup = QDir(dir.path()).filePath(backups.first());
+    QFile kept(backup);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), held);
+    // The first showing still writes the file, with what could be read.
+    const SettingsRead now = SettingsFile::read(path);
+    QCOMPARE(now.status, SettingsRead::Ok);
+    QCOMPARE(now.settings.presets[0].name, QStringLiteral("Lobby"));
+
+    const QList<QMessageBox *> boxes = form.findChildren<QMessageBox *>();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first()->icon(), QMessageBox::Warning);
+    QVERIFY(boxes.first()->isVisible());
+    const QString text = boxes.first()->text();
+    QVERIFY2(text.contains(path) && text.contains(backup) && text.contains(u"NUL byte"),
+        qPrintable(text));
+}
+
+// Saves happen on many events; one that fails is told in status panel 3 each time and in a
+// warning box once per distinct reason. The window starts even with a FIFO in the file's place.
+void TestMainWindow::failedSaveToldOnce()
+{
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("Settings.ini"));
+    QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0666) == 0);
+
+    TForm1 form({dir.path(), {}});
+    form.show();
+    QTRY_VERIFY(form.pagesBuilt());
+    QCOMPARE(form.status().text(3), QStringLiteral("Settings.ini not saved"));
+    form.status().ShowStatus(3, QString());
+    Q_EMIT form.lanDevicePanel().deviceListChanged(); // as a changed device list saves
+    QCOMPARE(form.status().text(3), QStringLiteral("Settings.ini not saved"));
+    QVERIFY(form.close());
+
+    const QList<QMessageBox *> boxes = form.findChildren<QMessageBox *>();
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(boxes.first()->icon(), QMessageBox::Warning);
+    QCOMPARE(boxes.first()->text(),
+        QStringLiteral("Cannot save %1: it is a pipe, not a file; it was kept as it is").arg(path));
+    struct stat st
+    { };
+    QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 int main(int argc, char *argv[])

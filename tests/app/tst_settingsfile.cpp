@@ -1,7 +1,10 @@
+#include "../SpecialFiles.h"
 #include "SettingsFile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -407,6 +410,188 @@ private Q_SLOTS:
         // No temporary file is left behind.
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
             QStringList{u"Settings.ini"_s});
+    }
+
+    // A file that cannot be read completely is told as such, and a save never replaces it: the
+    // part that was not understood would be lost.
+    void incompleteFileIsToldAndKept_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("NUL byte") << u"nul"_s << u"it holds a NUL byte at offset 48"_s;
+        QTest::newRow("UTF-16 cut inside a character") << u"cut"_s << u"it is not valid UTF-16"_s;
+        QTest::newRow("UTF-16 with a lone surrogate")
+            << u"surrogate"_s << u"it is not valid UTF-16"_s;
+        QTest::newRow("larger than a settings file") << u"large"_s << u"it is larger than"_s;
+        QTest::newRow("unreadable") << u"mode000"_s << u"Permission denied"_s;
+    }
+
+    void incompleteFileIsToldAndKept()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = m_dir->filePath(u"Settings.ini"_s);
+        QByteArray bytes = "[Pre-Setting name]\nSetting1=Lobby\n";
+        if (kind == u"nul"_s) {
+            bytes += QByteArray("Setting2=Stage\0\n[Display tag]\nValue=1\n", 38);
+        } else if (kind == u"cut"_s || kind == u"surrogate"_s) {
+            QStringEncoder encoder(QStringConverter::Utf16LE, QStringEncoder::Flag::WriteBom);
+            bytes = encoder.encode(QString::fromUtf8(bytes));
+            // A high surrogate with no low one after it, or the first byte of a character.
+            bytes += kind == u"cut"_s ? QByteArray("x") : QByteArray("\x00\xd8x\0\n\0", 6);
+        }
+        writeAll(path, bytes);
+        if (kind == u"large"_s)
+            QVERIFY(QFile::resize(path, SettingsFile::MaxFileSize + 1)); // sparse: quick
+        if (kind == u"mode000"_s)
+            QVERIFY(QFile::setPermissions(path, {}));
+        const QByteArray before = readAll(path);
+
+        {
+            const WithoutFileOverride asOperator;
+            const SettingsRead read = SettingsFile::read(path);
+            QCOMPARE(read.status, SettingsRead::Incomplete);
+            QVERIFY2(read.reason.startsWith(reason), qPrintable(read.reason));
+            if (kind == u"nul"_s) { // what comes before the NUL byte is read
+                QCOMPARE(read.settings.presets[0].name, u"Lobby"_s);
+                QCOMPARE(read.settings.presets[1].name, u"Stage"_s);
+            }
+
+            QString error;
+            QVERIFY(!SettingsFile::save(path, everything(), &error));
+            QVERIFY2(error.contains(path) && error.contains(reason), qPrintable(error));
+            QVERIFY(!SettingsFile::savePortTags(path, kControlModeCom, {}, tagsFrom(u"x"_s)));
+        }
+        QCOMPARE(readAll(path), before);
+    }
+
+    // Windows Notepad's "Unicode" and "UTF-8" files carry a byte order mark.
+    void unicodeFilesAreRead_data()
+    {
+        QTest::addColumn<int>("encoding");
+        QTest::newRow("UTF-16 LE") << int(QStringConverter::Utf16LE);
+        QTest::newRow("UTF-16 BE") << int(QStringConverter::Utf16BE);
+        QTest::newRow("UTF-8 with BOM") << int(QStringConverter::Utf8);
+    }
+
+    void unicodeFilesAreRead()
+    {
+        QFETCH(int, encoding);
+        const QString text
+            = u"[Pre-Setting name]\r\nSetting1=Foyer \u00e9t\u00e9\r\n"
+              u"[Tag of Input - COM]\r\nIn2=\u5149\u789f\r\n[Display tag]\r\nValue=1\r\n"_s;
+        QStringEncoder encoder(
+            QStringConverter::Encoding(encoding), QStringEncoder::Flag::WriteBom);
+        const QString path = m_dir->filePath(u"Settings.ini"_s);
+        writeAll(path, encoder.encode(text));
+
+        const SettingsRead read = SettingsFile::read(path);
+        QCOMPARE(read.status, SettingsRead::Ok);
+        QCOMPARE(read.settings.presets[0].name, u"Foyer \u00e9t\u00e9"_s);
+        QCOMPARE(read.settings.comTags.inputs[1], u"\u5149\u789f"_s);
+        QVERIFY(read.settings.displayTag);
+        // Saved back as UTF-8, with everything it held.
+        QVERIFY(SettingsFile::save(path, read.settings));
+        QCOMPARE(SettingsFile::read(path).settings, read.settings);
+        QVERIFY(readAll(path).contains(u"Setting1=Foyer \u00e9t\u00e9\n"_s.toUtf8()));
+    }
+
+    void notAFileIsLeftAlone_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO without a writer") << u"fifo"_s << u"it is a pipe, not a file"_s;
+        QTest::newRow("endless device") << u"zero"_s << u"it is a device, not a file"_s;
+    }
+
+    void notAFileIsLeftAlone()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        const QString path = m_dir->filePath(u"Settings.ini"_s);
+        QVERIFY(kind == u"fifo"_s ? makeFifo(path) : makeDeviceNode(path, 5));
+        const mode_t type = fileType(path);
+
+        const SettingsRead read = SettingsFile::read(path);
+        QCOMPARE(read.status, SettingsRead::NotAFile);
+        QCOMPARE(read.reason, reason);
+        QCOMPARE(read.settings, AppSettings{});
+        QString error;
+        QVERIFY(!SettingsFile::save(path, everything(), &error));
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QCOMPARE(fileType(path), type);
+    }
+
+    // A section line without its "]" ends at its line's end; saving such a file again and
+    // again gives the same file.
+    void unterminatedSectionSavesIdempotently()
+    {
+        const QString path = m_dir->filePath(u"Settings.ini"_s);
+        writeAll(path,
+            "[Pre-Setting name\r\nSetting1=Lobby\r\nSetting2=Stage\r\n[Display "
+            "tag]\r\nValue=1\r\n");
+        const SettingsRead read = SettingsFile::read(path);
+        QCOMPARE(read.status, SettingsRead::Ok);
+        QCOMPARE(read.settings.presets[0].name, u"Lobby"_s);
+        QCOMPARE(read.settings.presets[1].name, u"Stage"_s);
+        QVERIFY(read.settings.displayTag);
+
+        QVERIFY(SettingsFile::save(path, read.settings));
+        const QByteArray first = readAll(path);
+        QVERIFY(first.contains("[Pre-Setting name]\nSetting1=Lobby\nSetting2=Stage\n"));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(SettingsFile::save(path, SettingsFile::load(path)));
+        QCOMPARE(readAll(path), first);
+    }
+
+    // Whatever a file holds, the first save settles it: reading the saved file gives the same
+    // settings, and saving again writes the same bytes (a file must not drift save by save).
+    void secondSaveIsIdentical_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("unterminated section") << QByteArray("[Pre-Setting name\nSetting1=A\n");
+        QTest::newRow("empty section name, odd-case tag section, ANSI byte")
+            << QByteArray("[]]]]x\n[Tag of InpUt - TCP:1-1A!]\nIn3=x\xcc\n");
+        QTest::newRow("blank tag section")
+            << QByteArray("[Tag of Output - TCP:00-1A-2B-3C-4D-5E]\nOut1= \n");
+        QTest::newRow("lines without a key")
+            << QByteArray("junk\n[Display tag]\nstray]\nValue=1\n");
+        QTest::newRow("key twice, other case")
+            << QByteArray("[Pre-Setting name]\nsetting1=a\nSETTING1=b\n");
+        QTest::newRow("keys before any section") << QByteArray("Value=1\n[Display tag]\nValue=0\n");
+    }
+
+    void secondSaveIsIdentical()
+    {
+        QFETCH(QByteArray, bytes);
+        const SettingsRead first = SettingsFile::fromBytes(bytes);
+        QCOMPARE(first.status, SettingsRead::Ok);
+        QByteArray saved;
+        QVERIFY(SettingsFile::toBytes(bytes, first.settings, &saved));
+        const SettingsRead second = SettingsFile::fromBytes(saved);
+        QCOMPARE(second.status, SettingsRead::Ok);
+        QVERIFY(second.settings == first.settings);
+        QByteArray again;
+        QVERIFY(SettingsFile::toBytes(saved, second.settings, &again));
+        QCOMPARE(again, saved);
+    }
+
+    void moveAsideKeepsTheFile()
+    {
+        const QString path = m_dir->filePath(u"Settings.ini"_s);
+        const QDateTime when(QDate(2026, 12, 10), QTime(14, 30, 5));
+        const QString backup = path + u".bak-2026-12-10-143005"_s;
+        for (const QString &expected : {backup, backup + u"-2"_s}) {
+            const QByteArray bytes = "held " + expected.toUtf8();
+            writeAll(path, bytes);
+            QString error;
+            QCOMPARE(SettingsFile::moveAside(path, when, &error), expected);
+            QVERIFY(!QFileInfo::exists(path));
+            QCOMPARE(readAll(expected), bytes);
+        }
+        QString error;
+        QCOMPARE(SettingsFile::moveAside(path, when, &error), QString());
+        QVERIFY2(error.contains(path), qPrintable(error));
     }
 
 private:

@@ -1,10 +1,13 @@
 // matrixctl's preset and tags commands: the Settings.ini the GUI writes, applied to the
 // simulated switcher over loopback TCP.
+#include "../SpecialFiles.h"
 #include "MatrixCtl.h"
 #include "SimulatorServer.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -21,11 +24,15 @@ private Q_SLOTS:
     void commands_data();
     void commands();
     void applyStopsAtFailedOutput();
+    void namedSettingsMustBeRead_data();
+    void namedSettingsMustBeRead();
+    void defaultSettingsMayBeAbsent();
 
 private:
     int run(const QString &args);
 
     QTemporaryDir *m_dir = nullptr;
+    QString m_settings; // given with --settings
     SimulatorServer *m_sim = nullptr;
     QString m_out, m_err;
 };
@@ -40,6 +47,7 @@ void TestPresetCtl::init()
               "[Tag of Input - COM]\nIn2=Blu-ray\n"
               "[Tag of Output - TCP:00-1A-2B-3C-4D-5E]\nOut6=Wall\n");
     ini.close();
+    m_settings = ini.fileName();
     m_sim = new SimulatorServer;
     QVERIFY(m_sim->listenTcp());
     m_sim->simulator().state().routes = {6, 6, 6, 6, 6, 6};
@@ -57,9 +65,9 @@ int TestPresetCtl::run(const QString &args)
     m_err.clear();
     QTextStream out(&m_out);
     QTextStream err(&m_err);
-    const QStringList words = QStringList{u"matrixctl"_s, u"--tcp"_s,
-                                  u"127.0.0.1:"_s + QString::number(m_sim->tcpPort()),
-                                  u"--settings"_s, m_dir->filePath(u"Settings.ini"_s)}
+    const QStringList words
+        = QStringList{u"matrixctl"_s, u"--tcp"_s,
+              u"127.0.0.1:"_s + QString::number(m_sim->tcpPort()), u"--settings"_s, m_settings}
         + args.split(QLatin1Char(' '));
     return RunMatrixCtl(words, out, err, Timing::fast());
 }
@@ -126,6 +134,72 @@ void TestPresetCtl::applyStopsAtFailedOutput()
     QVERIFY2(m_err.endsWith(u"Output3: failed\n"_s), qPrintable(m_err));
     for (const QByteArray &request : m_sim->received())
         QVERIFY(quint8(request.at(6)) <= 3);
+}
+
+// A mistyped or damaged --settings file must not route the switcher by default presets.
+void TestPresetCtl::namedSettingsMustBeRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "missing"
+                             << "it does not exist";
+    QTest::newRow("FIFO without a writer") << "fifo"
+                                           << "it is a pipe, not a file";
+    QTest::newRow("endless device") << "zero"
+                                    << "it is a device, not a file";
+    QTest::newRow("folder") << "folder"
+                            << "it is a folder";
+    QTest::newRow("NUL byte") << "nul"
+                              << "it holds a NUL byte at offset 1";
+    QTest::newRow("unreadable") << "mode000"
+                                << "Permission denied";
+}
+
+void TestPresetCtl::namedSettingsMustBeRead()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    m_settings = m_dir->filePath(u"named.ini"_s);
+    if (kind == u"fifo")
+        QVERIFY(makeFifo(m_settings));
+    else if (kind == u"zero")
+        QVERIFY(makeDeviceNode(m_settings, 5));
+    else if (kind == u"folder")
+        QVERIFY(QDir().mkdir(m_settings));
+    else if (kind != u"missing") {
+        QFile ini(m_settings);
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QByteArray("[\0Pre-Setting value]\nvalue1=2,2,2,2,2,2\n", 40));
+        ini.close();
+        if (kind == u"mode000")
+            QVERIFY(QFile::setPermissions(m_settings, {}));
+    }
+    const QString expected = u"matrixctl: settings file "_s + m_settings + u": "_s + reason;
+    const WithoutFileOverride asOperator;
+    for (const QString &command : {u"preset apply 1"_s, u"preset list"_s, u"tags list"_s}) {
+        QCOMPARE(run(command), 1);
+        QVERIFY2(m_err.startsWith(expected) && m_err.count(u'\n') == 1, qPrintable(m_err));
+        QCOMPARE(m_out, QString());
+    }
+    // Not routed by the default preset 1,2,3,4,5,6.
+    QCOMPARE(m_sim->simulator().state().routes, (Routes{6, 6, 6, 6, 6, 6}));
+}
+
+// The file beside the programs is optional: its absence is said, and the defaults are used.
+void TestPresetCtl::defaultSettingsMayBeAbsent()
+{
+    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(u"Settings.ini"_s);
+    if (QFileInfo::exists(beside))
+        QSKIP("a Settings.ini lies beside the test program");
+    const QStringList words{u"matrixctl"_s, u"preset"_s, u"list"_s};
+    m_out.clear();
+    m_err.clear();
+    QTextStream out(&m_out);
+    QTextStream err(&m_err);
+    QCOMPARE(RunMatrixCtl(words, out, err, Timing::fast()), 0);
+    QCOMPARE(m_err,
+        u"matrixctl: no settings file "_s + beside + u"; the presets and tags are the defaults\n"_s);
+    QVERIFY(m_out.startsWith(u"1\tSetting1\t1,2,3,4,5,6\n"_s));
 }
 
 QTEST_GUILESS_MAIN(TestPresetCtl)
