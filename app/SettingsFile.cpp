@@ -200,13 +200,19 @@ public:
             return false;
         repairSections();
         // SimpleIni hands out multi-line values already joined; put them back into stored form
-        // (we write with multi-line output off so that our end tags are used).
+        // (we write with multi-line output off so that our end tags are used). Such a value may
+        // also keep blanks at its ends, which a single line would lose: it gets quotes.
         for (const QByteArray &section : sections())
             for (const QByteArray &key : keys(section)) {
                 const QByteArray text = m_ini.GetValue(section.constData(), key.constData(), "");
-                if (text.contains('\n') || text.startsWith("<<<"))
+                const bool blankEdge
+                    = !text.isEmpty() && (isIniBlank(text.front()) || isIniBlank(text.back()));
+                if (text.contains('\n') || text.contains('\r') || text.startsWith("<<<"))
                     m_ini.SetValue(
                         section.constData(), key.constData(), multiLineForm(text).constData());
+                else if (blankEdge)
+                    m_ini.SetValue(
+                        section.constData(), key.constData(), ('"' + text + '"').constData());
             }
         return true;
     }
