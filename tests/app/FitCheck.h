@@ -260,6 +260,34 @@ inline void checkTextProperty(const QWidget *w, QStringList &misfits)
     misfits.append(describe(w, text, need, w->size()));
 }
 
+// The ancestor that cuts part of w away, or null when w shows whole inside its window.
+inline const QWidget *clippingAncestor(const QWidget *w)
+{
+    QRect rect = w->rect();
+    for (const QWidget *child = w; !child->isWindow(); child = child->parentWidget()) {
+        rect.translate(child->pos());
+        const QWidget *parent = child->parentWidget();
+        if (!parent->rect().contains(rect))
+            return parent;
+    }
+    return nullptr;
+}
+
+inline bool showsText(const QWidget *w)
+{
+    if (const auto *label = qobject_cast<const QLabel *>(w))
+        return !label->text().isEmpty();
+    if (const auto *button = qobject_cast<const QAbstractButton *>(w))
+        return !button->text().isEmpty();
+    if (const auto *box = qobject_cast<const QGroupBox *>(w))
+        return !box->title().isEmpty();
+    if (qobject_cast<const QLineEdit *>(w))
+        return false;
+    return qobject_cast<const QComboBox *>(w) || qobject_cast<const QTabBar *>(w)
+        || qobject_cast<const QAbstractItemView *>(w) || qobject_cast<const QProgressBar *>(w)
+        || qobject_cast<const TKVGauge *>(w) || !w->property("text").toString().isEmpty();
+}
+
 // Every text on show in window that does not fit its control.
 inline QStringList Misfits(QWidget *window)
 {
@@ -291,6 +319,20 @@ inline QStringList Misfits(QWidget *window)
             continue; // an entry field scrolls its text; it is not a caption
         else if (w->metaObject()->indexOfProperty("text") >= 0)
             checkTextProperty(w, misfits);
+        // A control that fits its text is still cut where its parent ends.
+        if (showsText(w)) {
+            if (const QWidget *parent = clippingAncestor(w)) {
+                const QRect shown = QRect(w->mapTo(parent, QPoint(0, 0)), w->size());
+                misfits.append(QStringLiteral("%1 is cut by %2: %3,%4 %5x%6 outside %7x%8")
+                                   .arg(w->objectName(), parent->objectName())
+                                   .arg(shown.x())
+                                   .arg(shown.y())
+                                   .arg(shown.width())
+                                   .arg(shown.height())
+                                   .arg(parent->width())
+                                   .arg(parent->height()));
+            }
+        }
     }
     return misfits;
 }

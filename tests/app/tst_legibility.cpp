@@ -39,7 +39,6 @@ const Exception Exceptions[] = {
     // lists that show it are narrower than any entry. The whole entry is in the list's popup.
     {"cbLANDevice", "device entries are wider than the device list"},
     {"cbMXDevice", "device entries are wider than the search dialog's list"},
-    {"cbMXDevice1", "device entries are wider than the search dialog's list"},
 };
 
 bool excepted(const QString &misfit)
