@@ -73,6 +73,10 @@ EdidPage::EdidPage(QWidget *page, PageServices &services)
 
     sgEDIDContent->setModel(&m_model);
     sgEDIDContent->setItemDelegate(new EdidCellDelegate(sgEDIDContent));
+    // The grid is button face throughout, around and between its cells too.
+    QPalette palette = sgEDIDContent->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    sgEDIDContent->setPalette(palette);
     sgEDIDContent->horizontalHeader()->hide();
     sgEDIDContent->verticalHeader()->hide();
     sgEDIDContent->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);

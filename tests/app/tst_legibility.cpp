@@ -277,6 +277,9 @@ void TestLegibility::hexViewInk()
         QTest::mouseClick(widget("BitBtn1"), Qt::LeftButton);
     }
     QCOMPARE(page->model().isEmpty(), !filled);
+    // 19-pixel cells, the last row and column inside the view, which has no scroll bars.
+    QCOMPARE(view->visualRect(view->model()->index(1, 1)).size(), QSize(19, 19));
+    QVERIFY(view->viewport()->rect().contains(view->visualRect(view->model()->index(16, 16))));
 
     // Every header always; every byte cell exactly when the view holds content.
     QCOMPARE(inkedCells(view, false).size(), 16 + 16);
