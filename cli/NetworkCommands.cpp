@@ -129,14 +129,19 @@ CtlJob netconfig(const QStringList &args)
         link.setDeviceIP(current.isEmpty() ? QStringLiteral("0.0.0.0") : current);
         const ConfigRecord request = BuildConfigRecord(mac, newTag, autoIP, ip, gw, sn);
         const int result = control.SetTCPConfig(request);
+        // A refusal, like any failure: exit 2 is kept for bad arguments.
         if (result == 2) {
             ctx.err << "Setting IP conflict:" << IPText(request.ip()) << Qt::endl;
-            return 2;
+            return ExitFailed;
         }
         if (result != 0) {
-            ctx.err << "Modify TCP configuration failed" << Qt::endl;
-            if (!control.lastError().isEmpty())
-                ctx.err << control.lastError() << Qt::endl;
+            QString why = control.lastError();
+            if (why.isEmpty() && !control.UDPReplied())
+                why = QLatin1String("no answer from MAC ") + MACText(mac);
+            else if (why.isEmpty())
+                why = QStringLiteral("refused by the module (status 0x%1)")
+                          .arg(control.configRecord().status(), 2, 16, QLatin1Char('0'));
+            ctx.err << "Modify TCP configuration failed: " << why << Qt::endl;
             return ExitFailed;
         }
         const ConfigRecord &answer = control.configRecord();
@@ -198,7 +203,8 @@ void AddNetworkCommands(CtlCommandTable &table)
             "netconfig MAC (--dhcp | --static IP --gateway GW --mask MASK) [--tag TAG]\n"
             "          [--address CURRENT-IP]\n"
             "                              change a module's network settings; the tag\n"
-            "                              stays unless given; exit 2 on an address conflict"),
+            "                              stays unless given; exit 1 when it is refused,\n"
+            "                              an address conflict included"),
         netconfig});
     table.append({QStringLiteral("module"),
         QStringLiteral("module info|reset             query the switcher's network module, or\n"

@@ -3,7 +3,11 @@
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
 
 UdpDatagramSocket::UdpDatagramSocket(QObject *parent) : DatagramSocket(parent) { }
 
@@ -25,9 +29,11 @@ bool UdpDatagramSocket::bindLocalPort(quint16 port)
 {
     dropSocket();
     m_error.clear();
+    m_addressInUse = false;
     auto *socket = new QUdpSocket(this);
     if (!socket->bind(QHostAddress::AnyIPv4, port)) {
         m_error = socket->errorString();
+        m_addressInUse = socket->error() == QAbstractSocket::AddressInUseError;
         delete socket;
         return false;
     }
@@ -57,9 +63,26 @@ qint64 UdpDatagramSocket::send(const QByteArray &datagram, const QHostAddress &h
             m_error = QStringLiteral("socket not bound");
         return -1;
     }
-    const qint64 sent = m_socket->writeDatagram(datagram, host, port);
+    bool v4 = false;
+    const quint32 address = host.toIPv4Address(&v4);
+    if (!v4) {
+        const qint64 sent = m_socket->writeDatagram(datagram, host, port);
+        if (sent < 0)
+            m_error = m_socket->errorString();
+        return sent;
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(address);
+    const auto fd = static_cast<int>(m_socket->socketDescriptor());
+    ssize_t sent = -1;
+    do {
+        sent = ::sendto(fd, datagram.constData(), static_cast<size_t>(datagram.size()), 0,
+            reinterpret_cast<const sockaddr *>(&to), sizeof to);
+    } while (sent < 0 && errno == EINTR);
     if (sent < 0)
-        m_error = m_socket->errorString();
+        m_error = QString::fromLocal8Bit(std::strerror(errno));
     return sent;
 }
 

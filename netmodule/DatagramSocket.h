@@ -21,6 +21,10 @@ public:
     // Closes the socket and binds a new IPv4 one to any local address at the port. False (and
     // the reason in errorString) when the port cannot be had.
     virtual bool bindLocalPort(quint16 port) = 0;
+    // Closes the socket, so that other programs can have the port.
+    virtual void release() { }
+    // The last bind failed because another socket holds the port.
+    virtual bool addressInUse() const { return false; }
     virtual quint16 localPort() const = 0;
     // Broadcast permission, needed before sending to 255.255.255.255.
     virtual void setBroadcastAllowed(bool allowed) = 0;
@@ -42,8 +46,12 @@ public:
     ~UdpDatagramSocket() override;
 
     bool bindLocalPort(quint16 port) override;
+    void release() override { dropSocket(); }
+    bool addressInUse() const override { return m_addressInUse; }
     quint16 localPort() const override;
     void setBroadcastAllowed(bool allowed) override;
+    // Sent with the system's own call, so that a failure keeps its reason ("Network is
+    // unreachable") rather than a generic one.
     qint64 send(const QByteArray &datagram, const QHostAddress &host, quint16 port) override;
     QString errorString() const override;
 
@@ -54,4 +62,5 @@ private:
     QUdpSocket *m_socket = nullptr; // a child; replaced by each bind
 
     QString m_error;
+    bool m_addressInUse = false;
 };

@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QHostInfo>
 #include <QNetworkInterface>
 #include <QTimer>
 
@@ -85,26 +84,20 @@ QString NetworkModuleControl::GetTCPDeviceItem(int device, int item) const
 
 QString NetworkModuleControl::GetLocalIP()
 {
-    const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
-    for (const QHostAddress &address : info.addresses()) {
-        if (isUsableIPv4(address))
-            return address.toString();
-    }
-    // The name is not registered anywhere: take the first address the PC has.
-    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
-        if (isUsableIPv4(address) && !address.isLoopback())
-            return address.toString();
+    // The interfaces only: a look-up of the PC's own host name may block for seconds and send
+    // queries to a name server.
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &iface : interfaces) {
+        const auto flags = iface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp)
+            || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
+            if (isUsableIPv4(entry.ip()))
+                return QHostAddress(entry.ip().toIPv4Address()).toString();
+        }
     }
     return QStringLiteral("127.0.0.1");
-}
-
-QList<QHostAddress> NetworkModuleControl::LocalIPv4Addresses()
-{
-    QList<QHostAddress> addresses = interfaceIPv4Addresses();
-    const QHostAddress named(GetLocalIP());
-    if (!addresses.contains(named))
-        addresses.append(named);
-    return addresses;
 }
 
 QList<QHostAddress> NetworkModuleControl::SearchTargets()
@@ -157,11 +150,24 @@ QList<QHostAddress> NetworkModuleControl::unicastTarget() const
 
 bool NetworkModuleControl::bindPort(quint16 port)
 {
+    m_portInUse = false;
     if (m_socket->bindLocalPort(port))
         return true;
-    m_lastError
-        = QStringLiteral("cannot use UDP port %1: %2").arg(port).arg(m_socket->errorString());
+    m_portInUse = m_socket->addressInUse();
+    m_lastError = m_portInUse
+        ? PortInUseText(port)
+        : QStringLiteral("cannot use UDP port %1: %2").arg(port).arg(m_socket->errorString());
     return false;
+}
+
+QString NetworkModuleControl::PortInUseText(quint16 port)
+{
+    return QStringLiteral("UDP port %1 is in use by another program").arg(port);
+}
+
+QString NetworkModuleControl::portInUseText() const
+{
+    return m_portInUse ? m_lastError : QString();
 }
 
 bool NetworkModuleControl::sendTo(
@@ -187,9 +193,10 @@ bool NetworkModuleControl::sendTo(
 
 void NetworkModuleControl::reportSendFailure(const QString &what)
 {
-    m_lastError = what + QLatin1String(": ") + m_lastError;
-    qCWarning(lcNetModule).noquote() << m_lastError;
-    trace(m_lastError);
+    // Told once, through the notification: callers print or show lastError() themselves.
+    if (!m_portInUse)
+        m_lastError = what + QLatin1String(": ") + m_lastError;
+    trace(what + QLatin1String(": ") + m_lastError);
     m_link.notify(LinkMessage::SendFailed);
 }
 
@@ -251,6 +258,8 @@ bool NetworkModuleControl::SearchTCPDevice()
     }
     if (!sending)
         reportSendFailure(QStringLiteral("Search request not sent"));
+    // The port is held only while a search runs, so that other programs can search too.
+    m_socket->release();
     // A stop leaves the flags as they are: the program is closing.
     if (!m_link.StopRequested()) {
         m_link.setSearching(false);
@@ -277,7 +286,9 @@ int NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
         m_udpReceiving = true;
         const QByteArray wire = m_configRecord.toByteArray();
         m_socket->setBroadcastAllowed(true);
-        sent = sendTo(wire, {QHostAddress(BroadcastAddress)}, ConfigPort);
+        // Every target a search uses, so that each module a search finds is reached; the
+        // module answers each copy, and the first answer counts.
+        sent = sendTo(wire, SearchTargets(), ConfigPort);
         pause(UnicastPauseTicks * m_link.timing().tickMs);
         const QList<QHostAddress> unicast = unicastTarget();
         if (!unicast.isEmpty())
@@ -285,6 +296,7 @@ int NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
     }
     if (!sent) {
         reportSendFailure(QStringLiteral("Configuration not sent"));
+        m_socket->release();
         m_udpReceiving = false;
         m_link.setConfiguring(false);
         return 1;
@@ -306,6 +318,7 @@ int NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
             break;
     }
 
+    m_socket->release();
     int result = 1;
     if (!m_link.StopRequested() && m_link.Configuring()) {
         m_udpReceiving = false;
@@ -347,7 +360,9 @@ void NetworkModuleControl::UDPDataReceived(
         wakeWaits();
         return;
     }
-    if (!own && port == ConfigPort && size > 0) {
+    // The request goes out once per target, so the module answers it several times: the
+    // first answer is the result.
+    if (!own && port == ConfigPort && size > 0 && !m_udpReplied) {
         if (const std::optional<ConfigRecord> answer = FindConfigAnswer(datagram)) {
             m_configRecord = *answer;
             m_udpReplied = true;

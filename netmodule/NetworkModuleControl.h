@@ -53,8 +53,9 @@ public:
     // FoundDevices first when it wants a fresh list.
     bool SearchTCPDevice();
 
-    // Sends the record (status and checksum are set here) by broadcast and to DeviceIP, and
-    // waits for the module's answer: 0 accepted, 1 failed (no answer, a "failed" answer, a
+    // Sends the record (status and checksum are set here) to the search's broadcast targets and
+    // to DeviceIP, and waits for the module's answer (the first, when several copies are
+    // answered): 0 accepted, 1 failed (no answer, a "failed" answer, a
     // stop, a configuration already running, or nothing could be sent), 2 address conflict
     // (also at once, with nothing sent, when the new address is one of the PC's own).
     int SetTCPConfig(const ConfigRecord &record);
@@ -69,10 +70,9 @@ public:
     // The last configuration request, replaced by the accepted answer.
     const ConfigRecord &configRecord() const { return m_configRecord; }
 
-    // The PC's IPv4 address: the first one registered for its host name.
+    // The PC's IPv4 address: the first one of an interface that is up and not loopback, else
+    // 127.0.0.1. Nothing is looked up by name, so nothing blocks.
     static QString GetLocalIP();
-    // Every IPv4 address of the PC: the interfaces' and GetLocalIP's.
-    static QList<QHostAddress> LocalIPv4Addresses();
     // 255.255.255.255, then the directed broadcast address of each up, non-loopback IPv4
     // interface.
     static QList<QHostAddress> SearchTargets();
@@ -88,6 +88,10 @@ public:
 
     // Why the last search or configuration could not send; empty when it could.
     QString lastError() const { return m_lastError; }
+    // "UDP port 30600 is in use by another program" when that is why the last search or
+    // configuration could not run, else empty. The ports are held only while one runs.
+    QString portInUseText() const;
+    static QString PortInUseText(quint16 port);
 
 private:
     // Looks the PC's own addresses up, once per search or configuration.
@@ -116,5 +120,6 @@ private:
     QStringList m_ownAddresses;
     QString m_localIP;
     QString m_lastError;
+    bool m_portInUse = false;
     QList<QEventLoop *> m_waits;
 };

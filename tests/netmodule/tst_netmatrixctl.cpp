@@ -5,8 +5,11 @@
 #include "MatrixCtl.h"
 
 #include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextStream>
+#include <QUdpSocket>
 
 using nettest::PcAddress;
 using nettest::PeerAddress;
@@ -20,6 +23,16 @@ struct Run
     QString out;
     QString err;
 };
+
+// In this process, with the short time-outs of failure paths.
+Run matrixctlHere(const QString &args)
+{
+    Run run;
+    QTextStream out(&run.out), err(&run.err);
+    run.code = RunMatrixCtl(
+        QStringList{QStringLiteral("matrixctl")} + args.split(u' '), out, err, Timing::fast());
+    return run;
+}
 
 Run matrixctl(const QStringList &args)
 {
@@ -52,6 +65,9 @@ private Q_SLOTS:
     void usageErrors_data();
     void usageErrors();
     void discoverAndConfigure();
+    void networkFailures_data();
+    void networkFailures();
+    void configureWithoutDefaultRoute();
     void moduleInfoAndResetOverSerial();
 
 private:
@@ -178,14 +194,67 @@ void TestNetMatrixCtl::discoverAndConfigure()
         qPrintable(lines[0]));
     QVERIFY2(lines[1].startsWith(QStringLiteral("[Lobby] - [Static IP] - [10.200.0.50]")),
         qPrintable(lines[1]));
+}
 
-    // The PC's own address is refused before anything is sent.
-    run = matrixctl(QStringLiteral("netconfig 02-4D-58-00-00-02 --static %1 --gateway 10.200.0.1 "
-                                   "--mask 255.255.255.0 --tag x")
-                        .arg(PcAddress)
-                        .split(u' '));
-    QCOMPARE(run.code, 2);
-    QCOMPARE(run.err, QStringLiteral("Setting IP conflict:%1\n").arg(PcAddress));
+void TestNetMatrixCtl::networkFailures_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<int>("heldPort"); // held by another program; 0 none
+    QTest::addColumn<QString>("err"); // all of stderr
+
+    QTest::newRow("nobody answers")
+        << "netconfig 02-09-09-09-09-09 --dhcp --tag x" << 0
+        << "Modify TCP configuration failed: no answer from MAC 02-09-09-09-09-09\n";
+    // A refusal, not a bad argument: exit 1, and nothing is sent.
+    QTest::newRow("the PC's own address")
+        << QStringLiteral("netconfig 02-4D-58-00-00-02 --static %1 "
+                          "--gateway 10.200.0.1 --mask 255.255.255.0 --tag x")
+               .arg(PcAddress)
+        << 0 << QStringLiteral("Setting IP conflict:%1\n").arg(PcAddress);
+    QTest::newRow("configuration port held")
+        << "netconfig 02-4D-58-00-00-01 --dhcp --tag x" << 30601
+        << "Modify TCP configuration failed: UDP port 30601 is in "
+           "use by another program\n";
+    QTest::newRow("search port held")
+        << "discover" << 30600 << "UDP port 30600 is in use by another program\n";
+}
+
+void TestNetMatrixCtl::networkFailures()
+{
+    QFETCH(QString, args);
+    QFETCH(int, heldPort);
+    QFETCH(QString, err);
+    // Each failure is told once, by the command.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    QUdpSocket holder;
+    if (heldPort)
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, quint16(heldPort)));
+    const Run run = matrixctlHere(args);
+    QCOMPARE(run.code, 1);
+    QCOMPARE(run.err, err);
+    QVERIFY(run.out.isEmpty());
+}
+
+void TestNetMatrixCtl::configureWithoutDefaultRoute()
+{
+    // 255.255.255.255 cannot be sent then; the subnet's broadcast that the search used can.
+    QString why;
+    QVERIFY2(
+        nettest::run(QStringLiteral("ip route del default").split(u' '), &why), qPrintable(why));
+    const auto restore = qScopeGuard([] {
+        QString ignored;
+        nettest::run(QStringLiteral("ip route add default dev mxpc").split(u' '), &ignored);
+    });
+    Run run = matrixctlHere(QStringLiteral("discover"));
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.contains(QLatin1String("[02-4D-58-00-00-02]")), qPrintable(run.out));
+
+    run = matrixctlHere(QStringLiteral("netconfig 02-4D-58-00-00-02 --static 10.200.0.51 --gateway "
+                                       "10.200.0.1 --mask 255.255.255.0 --tag Hall"));
+    QVERIFY2(run.code == 0, qPrintable(run.err));
+    QCOMPARE(simLine(QStringLiteral("MODULE 2 ")),
+        QStringLiteral("MODULE 2 02-4D-58-00-00-02 Static IP 10.200.0.51 10.200.0.1 "
+                       "255.255.255.0 [Hall]"));
 }
 
 void TestNetMatrixCtl::moduleInfoAndResetOverSerial()
