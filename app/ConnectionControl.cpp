@@ -141,8 +141,12 @@ void ConnectionControl::btnConnectClick()
     if (link->Connecting())
         return;
     m_status.ShowStatus(2, QString());
+    const QString refused = !link->Connected() && m_guard ? m_guard(*link) : QString();
     if (link->Connected()) {
         link->Disconnect();
+    } else if (!refused.isEmpty()) {
+        m_status.ShowStatus(2, refused, true);
+        m_status.ShowStatus(3, QString());
     } else {
         if (link->ControlMode() == cmCOM) {
             link->setComPort(m_ui.cbCOMList->currentText());

@@ -25,6 +25,8 @@ class ConnectionControl final : public QObject
     Q_DISABLE_COPY_MOVE(ConnectionControl)
 public:
     using PortSource = std::function<QStringList()>;
+    // Why the link must not open as it is set now (shown blinking in panel 2), or empty.
+    using ConnectGuard = std::function<QString(const TKVCOMControl &link)>;
 
     ConnectionControl(Ui::TForm1 &ui, LinkLease &lease, StatusBar &status, PortSource ports,
         QObject *parent = nullptr);
@@ -33,6 +35,8 @@ public:
     // The system's serial ports in name order, then those of extraPorts that exist, each once.
     static QStringList SystemSerialPorts(const QStringList &extraPorts);
     void setPortSource(PortSource ports) { m_ports = std::move(ports); }
+    // Checked before every connection attempt, the runner's on-demand ones included.
+    void setConnectGuard(ConnectGuard guard) { m_guard = std::move(guard); }
 
     // The Advanced page, once built: its TCP module groups follow the control mode too.
     void setModulePage(const Ui::tsIR &page) { m_modulePage = &page; }
@@ -69,6 +73,7 @@ private:
     LinkLease &m_lease;
     StatusBar &m_status;
     PortSource m_ports;
+    ConnectGuard m_guard;
     const Ui::tsIR *m_modulePage = nullptr;
     std::thread m_scan;
     std::atomic<bool> m_scanDone{false};

@@ -2,16 +2,20 @@
 
 #include "AppSettings.h"
 #include "DeviceEntry.h"
+#include "SimNetwork.h"
 #include "SimulatorServer.h"
 
 DemoSwitcher::DemoSwitcher() : m_server(std::make_unique<SimulatorServer>())
 {
-    // Its network module claims the loopback address, so that the device entry and what the
-    // module reports about itself agree.
-    m_server->network().setModuleCount(1, {127, 0, 0, 1});
-    m_server->network().modules()[0].tag = QByteArrayLiteral("Demo switcher");
-    m_server->listenTcp(QHostAddress::LocalHost, 0);
-    m_server->network().bind(ModuleAddress(), &m_moduleError);
+    // Its network module claims the address it is served on, so that the device entry, what
+    // the module reports about itself and where the program connects all agree.
+    SimNetwork &network = m_server->network();
+    network.setModuleCount(1, {127, 0, 0, 2});
+    network.modules()[0].tag = QByteArrayLiteral("Demo switcher");
+    network.setLoopbackOnly(true);
+    m_server->listenTcp(ModuleAddress(), 0);
+    if (!network.bind(ModuleAddress(), &m_moduleError, 0, 0) && m_moduleError.isEmpty())
+        m_moduleError = QStringLiteral("cannot serve the network module");
 }
 
 DemoSwitcher::~DemoSwitcher() = default;
@@ -24,6 +28,16 @@ bool DemoSwitcher::isListening() const
 QString DemoSwitcher::error() const
 {
     return m_server->tcpError();
+}
+
+quint16 DemoSwitcher::moduleSearchPort() const
+{
+    return m_server->network().searchPort();
+}
+
+quint16 DemoSwitcher::moduleConfigPort() const
+{
+    return m_server->network().configPort();
 }
 
 quint16 DemoSwitcher::tcpPort() const

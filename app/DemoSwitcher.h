@@ -20,19 +20,22 @@ public:
     ~DemoSwitcher();
 
     static QString SettingsFileName() { return QStringLiteral("Settings-demo.ini"); }
-    // Where its network module answers searches and configurations. Not 127.0.0.1, where the
-    // controller's own datagram socket listens.
+    // The address its network module claims and where it is served: searches, configurations
+    // and the TCP connection. Not 127.0.0.1, the PC's own address.
     static QHostAddress ModuleAddress() { return QHostAddress(QStringLiteral("127.0.0.2")); }
 
     // False when no loopback port could be had; the reason in error().
     bool isListening() const;
     QString error() const;
-    // The module's datagram ports could not be had (another simulator holds them); the reason
-    // in moduleError(). Searches then find nothing, but still never leave loopback.
+    // The module's datagram ports could not be had; the reason in moduleError(). Searches then
+    // find nothing, but still never leave loopback. The module serves free ports, not the
+    // well-known ones, so that a second demo or a real search elsewhere never collides.
     bool moduleServed() const { return m_moduleError.isEmpty(); }
     QString moduleError() const { return m_moduleError; }
+    quint16 moduleSearchPort() const;
+    quint16 moduleConfigPort() const;
     quint16 tcpPort() const;
-    // The device list entry of the simulated switcher's network module (127.0.0.1).
+    // The device list entry of the simulated switcher's network module (127.0.0.2).
     QString deviceEntry() const;
     // Puts the entry into the device list once and selects it in TCP control mode.
     void selectIn(AppSettings &settings) const;

@@ -36,6 +36,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QMessageBox>
 #include <QRandomGenerator>
 #include <QScreen>
@@ -126,9 +127,20 @@ void TForm1::FormCreate()
             if (const TKVCOMControl *l = link())
                 m_connection->ApplyControlModeState(l->ControlMode(), busy);
         });
-    // Demo mode: searches and configurations stay on loopback, answered by the demo switcher.
-    if (m_demo)
-        m_lanDevicePanel->useLoopbackNetwork(DemoSwitcher::ModuleAddress());
+    // Demo mode: searches, configurations and connections stay on loopback, answered by the
+    // demo switcher.
+    if (m_demo) {
+        m_lanDevicePanel->useLoopbackNetwork(
+            DemoSwitcher::ModuleAddress(), m_demo->moduleSearchPort(), m_demo->moduleConfigPort());
+        m_connection->setConnectGuard([](const TKVCOMControl &l) {
+            const QHostAddress target(l.DeviceIP());
+            const bool loopback
+                = target.protocol() == QAbstractSocket::IPv4Protocol && target.isLoopback();
+            return l.ControlMode() == cmLAN && !loopback
+                ? QStringLiteral("Demo mode connects only to the demo switcher")
+                : QString();
+        });
+    }
     connect(
         m_lanDevicePanel.get(), &LanDevicePanel::deviceListChanged, this, &TForm1::SaveSettings);
     connect(m_lanDevicePanel.get(), &LanDevicePanel::macIdChanged, this, [this](const QString &id) {
@@ -324,10 +336,26 @@ void TForm1::FormShow()
     m_status->ShowStatus(
         1, l && l->Connected() ? QStringLiteral("Connected") : QStringLiteral("Disconnect"));
     tmr.start();
+    ShowDemoFailure();
     if (m_pagesBuilt)
         FormShowPages();
     else
         QTimer::singleShot(PagesLatestMs, this, &TForm1::ensurePagesBuilt);
+}
+
+void TForm1::ShowDemoFailure()
+{
+    if (!m_demo)
+        return;
+    // A demo switcher that cannot be served would otherwise only show as searches that find
+    // nothing and connections that fail.
+    if (!m_demo->isListening()) {
+        m_status->ShowStatus(2, QStringLiteral("Demo switcher not served"), true);
+        m_status->ShowStatus(3, m_demo->error());
+    } else if (!m_demo->moduleServed()) {
+        m_status->ShowStatus(2, QStringLiteral("Demo network module not served"), true);
+        m_status->ShowStatus(3, m_demo->moduleError());
+    }
 }
 
 void TForm1::FormShowPages()

@@ -119,6 +119,8 @@ private:
     void FormShow();
     // The steps of the first showing that concern the pages built after the first paint.
     void FormShowPages();
+    // In demo mode: why the simulated switcher or its network module is not served, if so.
+    void ShowDemoFailure();
     void BuildPages();
     // Another control mode or switcher: what was read from the last one no longer holds.
     void ForgetSwitcher();

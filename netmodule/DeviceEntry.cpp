@@ -2,6 +2,8 @@
 
 #include "NetworkModuleControl.h"
 
+#include <QTextBoundaryFinder>
+
 #include <algorithm>
 
 namespace {
@@ -136,6 +138,20 @@ QString ClampIPField(const QString &text)
     if (value > 254)
         return QStringLiteral("255");
     return text;
+}
+
+QString FitTagText(const QString &tag, int maxBytes)
+{
+    if (tag.toUtf8().size() <= maxBytes)
+        return tag;
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, tag);
+    qsizetype fits = 0;
+    for (qsizetype at = graphemes.toNextBoundary(); at > 0; at = graphemes.toNextBoundary()) {
+        if (QStringView(tag).first(at).toUtf8().size() > maxBytes)
+            break;
+        fits = at;
+    }
+    return tag.first(fits);
 }
 
 ConfigRecord BuildConfigRecord(const MacAddress &mac, const QString &tag, bool autoIP,

@@ -43,6 +43,9 @@ bool ParseIPText(const QString &text, std::array<QString, 4> *parts);
 bool ParseMACText(const QString &text, MacAddress *mac);
 // Six two-digit upper-case hex texts ("00" each when the text is no MAC address).
 std::array<QString, 6> SplitMACText(const QString &text);
+// The longest start of tag whose UTF-8 form fits maxBytes (the wire's tag field), cut only
+// between two characters as the reader sees them, so that no letter loses its accent.
+QString FitTagText(const QString &tag, int maxBytes = ConfigRecord::TagSize);
 // An address field on leaving it: empty or not above 0 gives "0", above 254 "255", else the
 // text as it is.
 QString ClampIPField(const QString &text);

@@ -83,14 +83,15 @@ TKVCOMControl *LanDevicePanel::link()
     return m_services.link();
 }
 
-bool LanDevicePanel::useLoopbackNetwork(const QHostAddress &module)
+bool LanDevicePanel::useLoopbackNetwork(
+    const QHostAddress &module, quint16 searchPort, quint16 configPort)
 {
     TKVCOMControl *l = link();
     if (!l || l->Searching() || l->Configuring() || !module.isLoopback()
         || module.protocol() != QAbstractSocket::IPv4Protocol)
         return false;
     m_control = std::make_unique<NetworkModuleControl>(
-        *l, std::make_unique<LoopbackDatagramSocket>(module));
+        *l, std::make_unique<LoopbackDatagramSocket>(module, searchPort, configPort));
     m_loopbackOnly = true;
     if (m_search) {
         m_search->setControl(*m_control);
@@ -150,10 +151,16 @@ void LanDevicePanel::btnSearchDeviceClick()
         m_services.ShowStatus(2, QStringLiteral("Search TCP control device ok"));
     } else {
         m_services.ShowStatus(2, QStringLiteral("Search TCP control device cancelled"));
+        // A search to a typed address set DeviceIP: the selected entry is the target again.
+        l->setDeviceIP(GetEntryField(
+            m_w.cbLANDevice->currentIndex() >= 0 ? m_w.cbLANDevice->currentText() : QString(),
+            EntryField::IP));
     }
     m_services.ShowStatus(3, QString());
     if (!m_w.rbLANMode->isChecked())
         m_services.ShowStatus(2, QString());
+    if (const QString inUse = m_control->portInUseText(); !inUse.isEmpty())
+        m_services.ShowStatus(2, inUse, true);
 }
 
 void LanDevicePanel::cbLANDeviceChange()
@@ -258,10 +265,13 @@ void LanDevicePanel::btnConfigClick()
             true);
         m_services.ShowStatus(3, QString());
         break;
-    default:
-        m_services.ShowStatus(2, QStringLiteral("Modify TCP configuration failed"), true);
+    default: {
+        const QString inUse = m_control->portInUseText();
+        m_services.ShowStatus(
+            2, inUse.isEmpty() ? QStringLiteral("Modify TCP configuration failed") : inUse, true);
         m_services.ShowStatus(3, QString());
         break;
+    }
     }
 
     if (m_busy)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NetDatagrams.h"
 #include "TfrmSearch.h"
 
 #include <QHostAddress>
@@ -50,11 +51,12 @@ public:
     TKVPing &ping() { return *m_ping; }
 
     // Keeps every datagram on loopback: searches and configurations go to module (a 127.x
-    // address where a simulator serves the module ports) and nothing else, replies are
-    // heard on 127.0.0.1 only, and the reachability check answers for loopback addresses
-    // only, without sending anything. False (nothing changed) when module is not a loopback
-    // address or a search or configuration runs.
-    bool useLoopbackNetwork(const QHostAddress &module);
+    // address where a simulator serves the module's search and configuration ports) and
+    // nothing else, replies are heard on 127.0.0.1 only, and the reachability check answers
+    // for loopback addresses only, without sending anything. False (nothing changed) when
+    // module is not a loopback address or a search or configuration runs.
+    bool useLoopbackNetwork(const QHostAddress &module, quint16 searchPort = SearchPort,
+        quint16 configPort = ConfigPort);
 
 public Q_SLOTS:
     void btnSearchDeviceClick();

@@ -1,10 +1,16 @@
 #include "LoopbackDatagramSocket.h"
 
+#include "NetDatagrams.h"
+
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
-LoopbackDatagramSocket::LoopbackDatagramSocket(const QHostAddress &target, QObject *parent)
-    : DatagramSocket(parent), m_target(target)
+LoopbackDatagramSocket::LoopbackDatagramSocket(
+    const QHostAddress &module, quint16 moduleSearchPort, quint16 moduleConfigPort, QObject *parent)
+    : DatagramSocket(parent),
+      m_module(module),
+      m_searchPort(moduleSearchPort),
+      m_configPort(moduleConfigPort)
 { }
 
 LoopbackDatagramSocket::~LoopbackDatagramSocket() = default;
@@ -20,12 +26,13 @@ void LoopbackDatagramSocket::dropSocket()
     m_socket = nullptr;
 }
 
-bool LoopbackDatagramSocket::bindLocalPort(quint16 port)
+bool LoopbackDatagramSocket::bindLocalPort(quint16)
 {
     dropSocket();
     m_error.clear();
     auto *socket = new QUdpSocket(this);
-    if (!socket->bind(QHostAddress(QHostAddress::LocalHost), port)) {
+    // Any free port: the module answers whichever port asked.
+    if (!socket->bind(QHostAddress(QHostAddress::LocalHost), 0)) {
         m_error = socket->errorString();
         delete socket;
         return false;
@@ -45,17 +52,22 @@ void LoopbackDatagramSocket::setBroadcastAllowed(bool)
     // Nothing is ever broadcast.
 }
 
-qint64 LoopbackDatagramSocket::send(const QByteArray &datagram, const QHostAddress &, quint16 port)
+qint64 LoopbackDatagramSocket::send(
+    const QByteArray &datagram, const QHostAddress &host, quint16 port)
 {
-    if (!m_target.isLoopback() || m_target.protocol() != QAbstractSocket::IPv4Protocol) {
-        m_error = QStringLiteral("not a loopback address: ") + m_target.toString();
+    if (!m_module.isLoopback() || m_module.protocol() != QAbstractSocket::IPv4Protocol) {
+        m_error = QStringLiteral("not a loopback address: ") + m_module.toString();
         return -1;
     }
     if (!m_socket) {
         m_error = QStringLiteral("socket not bound");
         return -1;
     }
-    const qint64 sent = m_socket->writeDatagram(datagram, m_target, port);
+    const bool broadcast = host == QHostAddress(QHostAddress::Broadcast);
+    if (!broadcast && host != m_module)
+        return datagram.size(); // nobody there
+    const quint16 to = port == SearchPort ? m_searchPort : port == ConfigPort ? m_configPort : port;
+    const qint64 sent = m_socket->writeDatagram(datagram, m_module, to);
     if (sent < 0)
         m_error = m_socket->errorString();
     return sent;
@@ -73,8 +85,10 @@ void LoopbackDatagramSocket::readPending()
         const QNetworkDatagram datagram = socket->receiveDatagram(MaxDatagram);
         if (!datagram.isValid())
             break;
-        Q_EMIT datagramReceived(datagram.data(),
-            QHostAddress(datagram.senderAddress().toIPv4Address()),
-            static_cast<quint16>(datagram.senderPort()));
+        const QHostAddress sender(datagram.senderAddress().toIPv4Address());
+        auto port = static_cast<quint16>(datagram.senderPort());
+        if (sender == m_module)
+            port = port == m_searchPort ? SearchPort : port == m_configPort ? ConfigPort : port;
+        Q_EMIT datagramReceived(datagram.data(), sender, port);
     }
 }

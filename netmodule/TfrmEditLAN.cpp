@@ -6,6 +6,8 @@
 
 #include <QMessageBox>
 
+#include <algorithm>
+
 TfrmEditLAN::TfrmEditLAN(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TfrmEditLAN>())
 {
     ui->setupUi(this);
@@ -20,6 +22,13 @@ TfrmEditLAN::TfrmEditLAN(QWidget *parent) : QDialog(parent), ui(std::make_unique
     ui->rbStaticIP->setProperty("tag", 0);
     ui->rbDHCP->setProperty("tag", 1);
 
+    // The wire holds 32 bytes of UTF-8: a tag is limited by its encoded length, so that what
+    // the operator sees is what the module gets.
+    connect(ui->leDeviceTag, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (text.toUtf8().size() <= ConfigRecord::TagSize)
+            m_tag = text;
+    });
+    connect(ui->leDeviceTag, &QLineEdit::textEdited, this, &TfrmEditLAN::leDeviceTagEdited);
     connect(ui->btnOK, &QPushButton::clicked, this, &TfrmEditLAN::btnOKClick);
     connect(ui->btnReset, &QPushButton::clicked, this, &TfrmEditLAN::btnResetClick);
     connect(ui->rbStaticIP, &QRadioButton::clicked, this, &TfrmEditLAN::rbStaticIPClick);
@@ -27,6 +36,29 @@ TfrmEditLAN::TfrmEditLAN(QWidget *parent) : QDialog(parent), ui(std::make_unique
 }
 
 TfrmEditLAN::~TfrmEditLAN() = default;
+
+void TfrmEditLAN::leDeviceTagEdited(const QString &text)
+{
+    if (text.toUtf8().size() <= ConfigRecord::TagSize)
+        return;
+    // Keep what was there and as much of the typed or pasted part as fits.
+    const QString &before = m_tag;
+    qsizetype prefix = 0;
+    while (prefix < before.size() && prefix < text.size() && before[prefix] == text[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < before.size() - prefix && suffix < text.size() - prefix
+        && before[before.size() - 1 - suffix] == text[text.size() - 1 - suffix])
+        ++suffix;
+    const QString head = text.first(prefix);
+    const QString tail = text.last(suffix);
+    const int room = ConfigRecord::TagSize - int((head + tail).toUtf8().size());
+    const QString inserted
+        = FitTagText(text.mid(prefix, text.size() - prefix - suffix), std::max(room, 0));
+    const QString fitted = FitTagText(head + inserted + tail);
+    ui->leDeviceTag->setText(fitted);
+    ui->leDeviceTag->setCursorPosition(int(std::min(prefix + inserted.size(), fitted.size())));
+}
 
 void TfrmEditLAN::setQuad(const std::array<QLineEdit *, 4> &fields, const Quad &values)
 {
@@ -45,7 +77,7 @@ TfrmEditLAN::Quad TfrmEditLAN::quad(const std::array<QLineEdit *, 4> &fields) co
 void TfrmEditLAN::setValues(const QString &tag, bool autoIP, const Quad &ip, const Quad &gateway,
     const Quad &mask, const std::array<QString, 6> &mac)
 {
-    ui->leDeviceTag->setText(tag);
+    ui->leDeviceTag->setText(FitTagText(tag));
     m_autoIP = autoIP;
     (autoIP ? ui->rbDHCP : ui->rbStaticIP)->setChecked(true);
     setQuad(m_ip, ip);

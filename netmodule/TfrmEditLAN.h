@@ -45,6 +45,8 @@ public Q_SLOTS:
     void btnResetClick();
     void rbStaticIPClick();
     void rbDHCPClick();
+    // Limits the tag to what the wire holds: 32 bytes of UTF-8, cut between characters.
+    void leDeviceTagEdited(const QString &text);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -59,4 +61,5 @@ private:
     std::array<QLineEdit *, 4> m_ip{}, m_gateway{}, m_mask{};
     std::array<QLineEdit *, 6> m_mac{};
     bool m_autoIP = true;
+    QString m_tag; // the last tag text that fitted the wire
 };

@@ -72,8 +72,8 @@ bool SimNetwork::bind(
     const bool specific = address != QHostAddress(QHostAddress::AnyIPv4) && !address.isLoopback();
     const QList<QHostAddress> listeners
         = specific ? broadcastsReaching(address) : QList<QHostAddress>{};
-    for (const quint16 port : {searchPort, configPort}) {
-        const bool search = port == searchPort;
+    for (const bool search : {true, false}) {
+        const quint16 port = search ? searchPort : configPort;
         auto *unicast = new QUdpSocket(this);
         m_sockets.append(unicast);
         if (!unicast->bind(address, port)) {
@@ -85,13 +85,14 @@ bool SimNetwork::bind(
             close();
             return false;
         }
+        (search ? m_boundSearchPort : m_boundConfigPort) = unicast->localPort();
         connect(unicast, &QUdpSocket::readyRead, this,
             [this, unicast, search] { serve(unicast, unicast, search); });
         for (const QHostAddress &broadcast : listeners) {
             auto *listener = new QUdpSocket(this);
             m_sockets.append(listener);
             // A broadcast address the system will not bind is one this module cannot hear.
-            if (!listener->bind(broadcast, port))
+            if (!listener->bind(broadcast, unicast->localPort()))
                 continue;
             connect(listener, &QUdpSocket::readyRead, this,
                 [this, listener, unicast, search] { serve(listener, unicast, search); });
@@ -104,6 +105,8 @@ void SimNetwork::close()
 {
     qDeleteAll(m_sockets);
     m_sockets.clear();
+    m_boundSearchPort = 0;
+    m_boundConfigPort = 0;
 }
 
 void SimNetwork::serve(QUdpSocket *from, QUdpSocket *replyVia, bool search)
@@ -152,11 +155,15 @@ QByteArrayList SimNetwork::answerConfig(const QByteArray &datagram)
     quint8 status = m_faults.configStatus;
     if (operation != ConfigRecord::OperationAutoIP && operation != ConfigRecord::OperationStatic)
         status = ConfigRecord::StatusFailedBit;
+    if (m_loopbackOnly && operation == ConfigRecord::OperationStatic && request.ip()[0] != 127)
+        status = ConfigRecord::StatusFailedBit;
     if (status == ConfigRecord::StatusAccepted) {
         const SimModuleState before = module;
         if (operation == ConfigRecord::OperationAutoIP) {
             module.dhcp = true;
-            module.ip = leaseFor(module, index);
+            // Inside one program the module's address stays where the program serves it.
+            if (!m_loopbackOnly)
+                module.ip = leaseFor(module, index);
             module.gateway = {module.ip[0], module.ip[1], module.ip[2], 1};
             module.mask = {255, 255, 255, 0};
         } else {

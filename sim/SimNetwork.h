@@ -45,14 +45,22 @@ public:
     // "TCP Module n".
     void setModuleCount(int count, const IPv4Bytes &firstIP = {192, 168, 0, 100});
     SimNetworkFaults &faults() { return m_faults; }
+    // A module inside a program that must never reach the network: a static address outside
+    // 127.0.0.0/8 is refused as failed (0x10), changing nothing, and Auto IP keeps the
+    // module's address.
+    void setLoopbackOnly(bool on) { m_loopbackOnly = on; }
 
     // Serves the two ports on address. A specific address also hears the broadcasts that
     // reach it (255.255.255.255 and its subnet's), as a module on that network would;
-    // 0.0.0.0 hears everything. False with the reason in error when a port cannot be had.
+    // 0.0.0.0 hears everything. Port 0 takes a free port. False with the reason in error when
+    // a port cannot be had.
     bool bind(const QHostAddress &address, QString *error = nullptr,
         quint16 searchPort = SearchPort, quint16 configPort = ConfigPort);
     void close();
     bool isBound() const { return !m_sockets.isEmpty(); }
+    // The ports served since the last bind (0 when not bound).
+    quint16 searchPort() const { return m_boundSearchPort; }
+    quint16 configPort() const { return m_boundConfigPort; }
 
     // The answers to one received datagram, in the order they are sent.
     QByteArrayList answerSearch(const QByteArray &datagram);
@@ -78,6 +86,9 @@ private:
 
     QList<SimModuleState> m_modules;
     SimNetworkFaults m_faults;
+    bool m_loopbackOnly = false;
+    quint16 m_boundSearchPort = 0;
+    quint16 m_boundConfigPort = 0;
     QList<QUdpSocket *> m_sockets; // children
     int m_searchRequests = 0;
     int m_configRequests = 0;

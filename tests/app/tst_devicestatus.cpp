@@ -486,7 +486,7 @@ void TestDeviceStatus::demoMode()
     QVERIFY(widget<QRadioButton>("rbLANMode")->isChecked());
     QCOMPARE(m_form->link()->ControlMode(), cmLAN);
     QCOMPARE(widget<QComboBox>("cbLANDevice")->currentText(), m_form->demo()->deviceEntry());
-    QCOMPARE(m_form->link()->DeviceIP(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(m_form->link()->DeviceIP(), QStringLiteral("127.0.0.2"));
     QVERIFY(!m_form->link()->Connected());
     QVERIFY(widget<QPushButton>("btnConnect")->isEnabled());
 

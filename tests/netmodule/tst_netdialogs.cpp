@@ -21,6 +21,7 @@
 #include "TfrmSearch.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -32,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <functional>
 #include <memory>
@@ -116,6 +118,10 @@ private Q_SLOTS:
     void configure_data();
     void configure();
     void autoIPEntryGreysTheAddresses();
+    void udpPorts_data();
+    void udpPorts();
+    void tagFitsTheWire_data();
+    void tagFitsTheWire();
     void moduleQueryAndReset_data();
     void moduleQueryAndReset();
     void loopbackOnly();
@@ -327,6 +333,8 @@ void TestNetDialogs::typedAddress()
         }
     }));
     QCOMPARE(ended, endStep);
+    // Whatever the typed search did, the selected entry is the target again.
+    QCOMPARE(m_form->link()->DeviceIP(), GetEntryField(devices()->currentText(), EntryField::IP));
     QCOMPARE(defaults, strings({"192", "168", "0", "100", "focus"}));
     QVERIFY(typedTitle);
     // Letters are not taken.
@@ -524,6 +532,113 @@ void TestNetDialogs::autoIPEntryGreysTheAddresses()
     QVERIFY(macReadOnly);
     QCOMPARE(panel(2), QStringLiteral("Modify TCP configuration cancelled"));
     QCOMPARE(devices()->currentText(), former);
+}
+
+void TestNetDialogs::udpPorts_data()
+{
+    QTest::addColumn<bool>("search"); // else a configuration
+    QTest::addColumn<int>("heldPort"); // held by another program; 0 none
+    QTest::addColumn<QString>("panel2");
+
+    QTest::newRow("search, then the port is free") << true << 0 << "Search TCP control device ok";
+    QTest::newRow("configuration, then the port is free")
+        << false << 0 << "Modify TCP configuration ok";
+    QTest::newRow("search port held")
+        << true << 30600 << "UDP port 30600 is in use by another program";
+    QTest::newRow("configuration port held")
+        << false << 30601 << "UDP port 30601 is in use by another program";
+}
+
+void TestNetDialogs::udpPorts()
+{
+    QFETCH(bool, search);
+    QFETCH(int, heldPort);
+    QFETCH(QString, panel2);
+    needLan();
+    startModules(1);
+    openForm({entry(
+        QStringLiteral("Lobby"), StaticIPText, PeerAddress, QStringLiteral("02-4D-58-00-00-01"))});
+    QUdpSocket holder;
+    if (heldPort)
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, quint16(heldPort)));
+
+    if (search) {
+        QVERIFY(runSearch([&](TfrmSearch *d) {
+            if (d->searchStep() == 2 || d->searchStep() == 3) {
+                click(d, d->searchStep() == 2 ? "btnYES" : "btnClose");
+                return true;
+            }
+            return false;
+        }));
+    } else {
+        OnModal<TfrmEditLAN> dialog([&](TfrmEditLAN *d) {
+            click(d, "btnOK");
+            return true;
+        });
+        click(m_form.get(), "btnConfig");
+        QVERIFY(dialog.done());
+    }
+    QCOMPARE(panel(2), panel2);
+    QCOMPARE(m_form->status().alert(), heldPort != 0);
+    // Between operations the window holds neither port: matrixctl may search meanwhile.
+    if (!heldPort) {
+        QUdpSocket other;
+        QVERIFY2(other.bind(QHostAddress::AnyIPv4, search ? SearchPort : ConfigPort),
+            qPrintable(other.errorString()));
+    }
+}
+
+void TestNetDialogs::tagFitsTheWire_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("paste"); // else typed key by key
+    QTest::addColumn<QString>("shown"); // 32 bytes of UTF-8 at most, whole characters
+
+    const QString accented = QStringLiteral("e\u0301");
+    QTest::newRow("typed ASCII") << "" << 0 << QString(40, u'a') << false << QString(32, u'a');
+    QTest::newRow("typed two-byte letters")
+        << "" << 0 << QString(20, u'\u00e9') << false << QString(16, u'\u00e9');
+    QTest::newRow("typed into the middle of a full tag")
+        << QString(30, u'A') << 10 << QString(3, u'\u00e9') << false
+        << QString(10, u'A') + u'\u00e9' + QString(20, u'A');
+    QTest::newRow("pasted three-byte signs")
+        << "" << 0 << QStringLiteral("abc") + QString(15, u'\u20ac') << true
+        << QStringLiteral("abc") + QString(9, u'\u20ac');
+    QTest::newRow("pasted accents stay with their letters")
+        << "" << 0 << accented.repeated(12) << true << accented.repeated(10);
+}
+
+void TestNetDialogs::tagFitsTheWire()
+{
+    QFETCH(QString, start);
+    QFETCH(int, cursor);
+    QFETCH(QString, input);
+    QFETCH(bool, paste);
+    QFETCH(QString, shown);
+    openForm({entry(QStringLiteral("Lobby"), StaticIPText, QStringLiteral("10.200.0.2"),
+        QStringLiteral("02-4D-58-00-00-01"))});
+    QString text;
+    OnModal<TfrmEditLAN> dialog([&](TfrmEditLAN *d) {
+        auto *tag = child<QLineEdit>(d, QStringLiteral("leDeviceTag"));
+        tag->setText(start);
+        tag->setCursorPosition(cursor);
+        if (paste) {
+            QGuiApplication::clipboard()->setText(input);
+            QTest::keyClick(tag, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            // Key by key, each with its text, as a keyboard layout with these letters types.
+            for (const QChar c : std::as_const(input))
+                QTest::sendKeyEvent(QTest::Click, tag, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+        text = d->tag();
+        QTest::keyClick(d, Qt::Key_Escape);
+        return true;
+    });
+    click(m_form.get(), "btnConfig");
+    QVERIFY(dialog.done());
+    QCOMPARE(text, shown);
 }
 
 void TestNetDialogs::moduleQueryAndReset_data()
