@@ -230,6 +230,8 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
     const CommandPacket probe = CommandPacket::make(0x01, 0x01);
     const QByteArray wire = probe.toByteArray();
     for (int attempt = 1; attempt <= RebootAttempts; ++attempt) {
+        if (!DrainLateReplies())
+            return;
         ResetReceiveState(FrameKind::Reply);
         if (SendBuffer(wire) != wire.size()) {
             notify(LinkMessage::TransportError);
@@ -251,6 +253,7 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
             spin();
         }
         if (!m_frameComplete) {
+            startDrain();
             if (attempt == RebootTimeOutAttempt) {
                 notify(LinkMessage::TimeOut);
                 return;

@@ -180,10 +180,12 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
         notify(LinkMessage::SendFailed);
 }
 
-TKVCOMControl::Exchange TKVCOMControl::SendAndWait(
-    const QByteArray &frame, FrameKind answer, const std::function<void()> &sent)
+TKVCOMControl::Exchange TKVCOMControl::SendAndWait(const QByteArray &frame, FrameKind answer,
+    const std::function<void()> &sent, const QByteArray &lead)
 {
-    ResetReceiveState(answer);
+    if (!DrainLateReplies())
+        return Exchange::Stopped;
+    ResetReceiveState(answer, lead);
     if (SendBuffer(frame) != frame.size()) {
         if (m_stopRequested)
             return Exchange::Stopped;
@@ -198,7 +200,11 @@ TKVCOMControl::Exchange TKVCOMControl::SendAndWait(
         notify(LinkMessage::TransportError);
         return Exchange::Failed;
     }
-    return TimedOut() ? Exchange::TimedOut : Exchange::Answered;
+    if (TimedOut()) {
+        startDrain();
+        return Exchange::TimedOut;
+    }
+    return Exchange::Answered;
 }
 
 qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)
@@ -233,6 +239,21 @@ bool TKVCOMControl::WaitReply()
     if (end == WaitEnd::Done)
         m_tickCount = std::min(m_tickCount, m_timing.replyTicks - 1);
     return end != WaitEnd::Stopped;
+}
+
+bool TKVCOMControl::DrainLateReplies()
+{
+    if (m_drainUntil.hasExpired())
+        return true;
+    if (!Pause(static_cast<int>(m_drainUntil.remainingTime())))
+        return false;
+    m_drainUntil = QDeadlineTimer();
+    return true;
+}
+
+void TKVCOMControl::startDrain()
+{
+    m_drainUntil = QDeadlineTimer(std::max(0, m_timing.drainGraceMs), Qt::PreciseTimer);
 }
 
 bool TKVCOMControl::WaitTicks(int n)
@@ -292,9 +313,19 @@ int TKVCOMControl::FrameLength(FrameKind kind)
     }
 }
 
-void TKVCOMControl::ResetReceiveState(FrameKind kind)
+QByteArray TKVCOMControl::FrameLead(FrameKind kind)
+{
+    if (kind == FrameKind::ModuleFrame)
+        return {};
+    static const QByteArray lead("\xA5\x5B", 2);
+    static_assert(CommandPacket::Lead1 == 0xA5 && CommandPacket::Lead2 == 0x5B);
+    return lead;
+}
+
+void TKVCOMControl::ResetReceiveState(FrameKind kind, const QByteArray &lead)
 {
     m_frameKind = kind;
+    m_lead = (lead.isEmpty() ? FrameLead(kind) : lead).left(std::min(FrameLength(kind), MaxLead));
     m_frameComplete = false;
     m_receiveBuffer.fill(0);
     m_receivePosition = 0;
@@ -304,15 +335,53 @@ void TKVCOMControl::ResetReceiveState(FrameKind kind)
 
 void TKVCOMControl::StoreReceived(const QByteArray &bytes)
 {
+    store(bytes, nullptr, nullptr);
+}
+
+void TKVCOMControl::store(const QByteArray &bytes, QByteArray *skipped, QByteArray *stored)
+{
     // A completed frame stays as it is until the next request resets the storage, so late
     // or surplus bytes can never overwrite a reply before it is read.
     if (m_frameComplete || bytes.isEmpty())
         return;
     const int length = FrameLength(m_frameKind);
+    const auto *in = reinterpret_cast<const quint8 *>(bytes.constData());
+    qsizetype at = 0;
+
+    // Looking for the frame start: the tail of an earlier reply or line garbage may come
+    // first. Only the lead is searched for; once it is in, every byte belongs to the frame,
+    // since block data may hold the lead bytes too.
+    const auto *lead = reinterpret_cast<const quint8 *>(m_lead.constData());
+    const int leadSize = static_cast<int>(m_lead.size());
+    while (m_receivePosition < leadSize && at < bytes.size()) {
+        const quint8 byte = in[at++];
+        if (byte == lead[m_receivePosition]) {
+            m_receiveBuffer[static_cast<std::size_t>(m_receivePosition++)] = byte;
+            if (stored)
+                stored->append(char(byte));
+            continue;
+        }
+        // The candidate (lead bytes so far, then this byte) is no frame start; keep its longest
+        // tail that could still begin one.
+        std::array<quint8, MaxLead> candidate{};
+        const int size = m_receivePosition + 1;
+        std::copy_n(m_receiveBuffer.begin(), m_receivePosition, candidate.begin());
+        candidate[static_cast<std::size_t>(m_receivePosition)] = byte;
+        int keep = std::min(size - 1, leadSize - 1);
+        while (keep > 0
+            && !std::equal(candidate.begin() + (size - keep), candidate.begin() + size, lead))
+            --keep;
+        if (skipped)
+            skipped->append(reinterpret_cast<const char *>(candidate.data()), size - keep);
+        std::copy_n(candidate.begin() + (size - keep), keep, m_receiveBuffer.begin());
+        m_receivePosition = keep;
+    }
+
     const int count
-        = static_cast<int>(std::min<qsizetype>(bytes.size(), length - m_receivePosition));
-    std::copy_n(reinterpret_cast<const quint8 *>(bytes.constData()), count,
-        m_receiveBuffer.begin() + m_receivePosition);
+        = static_cast<int>(std::min<qsizetype>(bytes.size() - at, length - m_receivePosition));
+    std::copy_n(in + at, count, m_receiveBuffer.begin() + m_receivePosition);
+    if (stored)
+        stored->append(bytes.constData() + at, count);
     m_receivePosition += count;
     if (m_receivePosition >= length) {
         m_frameComplete = true;
@@ -331,22 +400,40 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
     if (m_stopRequested)
         return;
     const bool wanted = isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
+    const bool logged = lcLink().isDebugEnabled();
     if (wanted)
         notify(LinkMessage::DataReceived, static_cast<quint32>(bytes.size()));
+    if (Draining()) {
+        traceBytes(QStringLiteral("late reply drained:   "), bytes);
+        return;
+    }
     const int position = m_receivePosition;
     const bool wasComplete = m_frameComplete;
-    StoreReceived(bytes);
+    QByteArray skipped;
+    QByteArray stored;
+    store(bytes, wanted || logged ? &skipped : nullptr, wanted ? &stored : nullptr);
+    if (!skipped.isEmpty())
+        traceBytes(QStringLiteral("skipped before frame start:   "), skipped);
     if (wanted && !wasComplete) {
-        const int stored
-            = std::min<int>(static_cast<int>(bytes.size()), FrameLength(m_frameKind) - position);
         QString dump = m_controlMode == cmCOM ? QLatin1String("CopyDataPosition = ")
                 + QString::number(position) + QLatin1String("\r\n")
                                               : QStringLiteral("cmLAN:::");
-        dump += receiveDump(bytes.left(stored));
+        dump += receiveDump(stored);
         notify(LinkMessage::ReceiveDump, 0, 0, dump);
     }
     if (m_frameComplete)
         wakeWaits();
+}
+
+void TKVCOMControl::traceBytes(const QString &label, const QByteArray &bytes)
+{
+    const bool logged = lcLink().isDebugEnabled();
+    if (!logged && !isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification)))
+        return;
+    const QString line = label + QString::fromLatin1(bytes.toHex(' ').toUpper());
+    if (logged)
+        qCDebug(lcLink).noquote() << line;
+    notify(LinkMessage::Trace, 0, 0, line);
 }
 
 QString TKVCOMControl::receiveDump(const QByteArray &stored) const

@@ -6,6 +6,7 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QLoggingCategory>
 #include <QObject>
@@ -45,6 +46,7 @@ public:
     static constexpr quint16 DefaultTcpPort = 8000;
     static constexpr int Attempts = 5;
     static constexpr int ReceiveBufferSize = 270;
+    static constexpr int MaxLead = 32; // longest lead a frame start is found by
 
     explicit TKVCOMControl(QObject *parent = nullptr);
     ~TKVCOMControl() override;
@@ -106,10 +108,12 @@ public:
 
     // One frame out and its answer in: the storage is reset for the answer's kind, the frame
     // sent, `sent` called (for traces and dumps), then the wait for the complete answer. A
-    // transport that breaks on the way posts 2031 and gives Failed.
+    // transport that breaks on the way posts 2031 and gives Failed. The answer starts with
+    // `lead` (empty: the kind's own lead, FrameLead). A time-out drains the line for the
+    // grace period before the next frame goes out (DrainLateReplies).
     enum class Exchange { Answered, TimedOut, Stopped, Failed };
-    Exchange SendAndWait(
-        const QByteArray &frame, FrameKind answer, const std::function<void()> &sent = {});
+    Exchange SendAndWait(const QByteArray &frame, FrameKind answer,
+        const std::function<void()> &sent = {}, const QByteArray &lead = {});
 
     // Low-level pieces used by the transactions and the block transfers.
     qint64 SendBuffer(const QByteArray &bytes);
@@ -119,14 +123,24 @@ public:
     bool WaitTicks(int n);
     // A pause that keeps the window responsive; false when a stop was requested.
     bool Pause(int ms);
+    // After a time-out, whatever arrives within the grace period is the late answer to a
+    // request already given up; it is discarded (and traced) rather than taken for the reply
+    // to a later request, which echoes the same command. Waits for the rest of the period;
+    // false when a stop was requested.
+    bool DrainLateReplies();
+    bool Draining() const { return !m_drainUntil.hasExpired(); }
     int TickCount() const { return m_tickCount; }
     bool TimedOut() const { return m_tickCount >= m_timing.replyTicks; }
     // The transport failed since the last reset of the receive state.
     bool TransportFailed() const { return m_transportFailed; }
 
-    // Receive storage
+    // Receive storage. Until a frame's lead bytes are in, bytes that cannot start it are
+    // line noise and dropped; after them everything belongs to the frame.
     static int FrameLength(FrameKind kind);
-    void ResetReceiveState(FrameKind kind);
+    // A5 5B for the command packet kinds; nothing for module frames, whose lead belongs to
+    // the network module (callers pass it).
+    static QByteArray FrameLead(FrameKind kind);
+    void ResetReceiveState(FrameKind kind, const QByteArray &lead = {});
     void StoreReceived(const QByteArray &bytes);
     FrameKind frameKind() const { return m_frameKind; }
     bool FrameComplete() const { return m_frameComplete; }
@@ -152,6 +166,10 @@ private:
     void wakeWaits();
     Transport *current() const { return transport(m_controlMode); }
     void onReceived(const QByteArray &bytes);
+    // Stores bytes; `skipped` gets those dropped before the frame start, `stored` those taken.
+    void store(const QByteArray &bytes, QByteArray *skipped, QByteArray *stored);
+    void startDrain();
+    void traceBytes(const QString &label, const QByteArray &bytes);
     void onTransportFailed(const QString &reason);
     QString receiveDump(const QByteArray &stored) const;
 
@@ -170,12 +188,14 @@ private:
     std::unique_ptr<Transport> m_tcp;
 
     FrameKind m_frameKind = FrameKind::Reply;
+    QByteArray m_lead = FrameLead(FrameKind::Reply);
     std::array<quint8, ReceiveBufferSize> m_receiveBuffer{};
     int m_receivePosition = 0;
     bool m_frameComplete = false;
     bool m_transportFailed = false;
     int m_tickCount = 0;
     QList<QEventLoop *> m_waits;
+    QDeadlineTimer m_drainUntil; // expired: not draining
 
     QByteArray m_edidReadStream;
     QBuffer m_sendStream;

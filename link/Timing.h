@@ -18,6 +18,9 @@ struct Timing
     int rebootStepMs = 100; // one step of the reboot wait
     int writeTimeoutMs = 1000; // a serial write: this long, and per byte written
     int writeTimeoutPerByteMs = 100;
+    // After a time-out the line is drained this long: a reply that comes after its request
+    // was given up must not be taken for the answer to the next one.
+    int drainGraceMs = 300;
 
     int replyTimeoutMs() const { return tickMs * replyTicks; }
     int writeTimeout(qsizetype bytes) const
@@ -25,7 +28,7 @@ struct Timing
         return writeTimeoutMs + writeTimeoutPerByteMs * static_cast<int>(bytes);
     }
 
-    // For tests: the same counts with 1 ms ticks and 1 ms pauses.
+    // For tests: the same counts with 1 ms ticks and short pauses.
     static Timing fast()
     {
         Timing t;
@@ -39,6 +42,8 @@ struct Timing
         t.rebootStepMs = 1;
         t.writeTimeoutMs = 50;
         t.writeTimeoutPerByteMs = 1;
+        // Long enough that a reply a little later than the time-out is still drained.
+        t.drainGraceMs = 40;
         return t;
     }
 };

@@ -27,11 +27,14 @@ bool TCPModuleCommand(TKVCOMControl &link, const ModuleFrame &request, ModuleFra
     sent.bytes[ModuleFrame::ReceiveOKAt] = ModuleFrame::NotReceived;
     SealModuleFrame(sent);
     const QByteArray wire = sent.toByteArray();
+    // The module's answer starts with the same header: what comes before it is line noise.
+    const QByteArray lead = wire.left(ModuleFrame::HeaderSize);
 
     int badChecksums = 0;
     for (int attempt = 1; attempt <= TKVCOMControl::Attempts; ++attempt) {
-        const auto exchange = link.SendAndWait(wire, FrameKind::ModuleFrame,
-            [&] { traceFrame(link, QStringLiteral("send LDCD:   "), sent); });
+        const auto exchange = link.SendAndWait(
+            wire, FrameKind::ModuleFrame,
+            [&] { traceFrame(link, QStringLiteral("send LDCD:   "), sent); }, lead);
         if (exchange == TKVCOMControl::Exchange::Stopped
             || exchange == TKVCOMControl::Exchange::Failed)
             return false;

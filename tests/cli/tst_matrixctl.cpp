@@ -1,6 +1,7 @@
 // matrixctl against the simulated switcher: in-process for the command table, and the real
 // programs as processes for what a script sees.
 #include "MatrixCtl.h"
+#include "SimFaults.h"
 #include "SimulatorServer.h"
 
 #include <QProcess>
@@ -19,6 +20,8 @@ private Q_SLOTS:
     void routeSetPutsExactBytesOnTheWire();
     void linkFailures_data();
     void linkFailures();
+    void faultyLine_data();
+    void faultyLine();
     void programs();
 
 private:
@@ -174,6 +177,58 @@ void TestMatrixCtl::linkFailures()
     QCOMPARE(run(args), 1);
     QCOMPARE(m_err, err);
     QVERIFY(m_out.isEmpty());
+}
+
+void TestMatrixCtl::faultyLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("delayMs"); // before every reply
+    QTest::addColumn<int>("split"); // pieces per reply
+    QTest::addColumn<int>("extraBytes"); // garbage after every reply
+    QTest::addColumn<bool>("mayFail"); // else it must succeed
+
+    // Replies a little later than the time-out: each is the answer to a request already given
+    // up, and only the command is echoed, so taken for a later request's answer it would be
+    // wrong data reported as success. Scaled like the real 5.1 s against a 5 s time-out.
+    const Timing t = Timing::fast();
+    const int late = t.replyTimeoutMs() + t.drainGraceMs / 2;
+    const QStringList routeGet{QStringLiteral("route"), QStringLiteral("get")};
+    const QStringList edidRead{QStringLiteral("edid"), QStringLiteral("read"), QStringLiteral("2")};
+    QTest::newRow("route get, replies late") << routeGet << late << 1 << 0 << true;
+    QTest::newRow("edid read, replies late") << edidRead << late << 1 << 0 << true;
+    // Garbage after each reply, split so that it arrives after the frame has completed: the
+    // next frame is found by its lead bytes.
+    QTest::newRow("route get, split replies with garbage") << routeGet << 0 << 13 << 7 << false;
+    QTest::newRow("edid read, split replies with garbage") << edidRead << 0 << 13 << 7 << false;
+    QTest::newRow("info, garbage before the next reply")
+        << QStringList{QStringLiteral("info")} << 0 << 2 << 20 << false;
+}
+
+void TestMatrixCtl::faultyLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, delayMs);
+    QFETCH(int, split);
+    QFETCH(int, extraBytes);
+    QFETCH(bool, mayFail);
+
+    // Routes that tell the outputs apart, and what a sound line answers.
+    m_sim->simulator().state().routes = {3, 5, 1, 6, 2, 4};
+    const QStringList target{
+        QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort())};
+    QCOMPARE(run(target + args), 0);
+    const QString expected = m_out;
+
+    SimFaults &faults = m_sim->faults();
+    faults.delayMs = delayMs;
+    faults.splitInto = split;
+    faults.extraBytes = extraBytes;
+    const int code = run(target + args);
+    if (code == 0)
+        QCOMPARE(m_out, expected);
+    else
+        QVERIFY2(
+            mayFail && expected.startsWith(m_out) && !m_err.isEmpty(), qPrintable(m_out + m_err));
 }
 
 void TestMatrixCtl::programs()

@@ -67,6 +67,8 @@ private Q_SLOTS:
     void cleanup();
     void transaction_data();
     void transaction();
+    void lateReplyIsNeverTakenForALaterOne_data();
+    void lateReplyIsNeverTakenForALaterOne();
     void requestIsRebuilt();
     void replyInPiecesAndSurplusBytes();
     void transportBreaksDuringWait();
@@ -132,8 +134,9 @@ void TestTransaction::transaction_data()
         << 5;
     QTest::newRow("time-outs then a bad fifth reply") << QByteArrayList{silent, silent, silent,
         silent, refused} << false << QList<int>{2037} << 5;
+    // Bytes without the lead are line noise, not a reply: each attempt times out.
     QTest::newRow("garbage reply")
-        << QByteArrayList(5, QByteArray(13, 'x')) << false << QList<int>{2037} << 5;
+        << QByteArrayList(5, QByteArray(13, 'x')) << false << QList<int>{2026} << 5;
 }
 
 void TestTransaction::transaction()
@@ -154,9 +157,65 @@ void TestTransaction::transaction()
     QCOMPARE(m_device->requests.size(), attempts);
     for (const QByteArray &request : std::as_const(m_device->requests))
         QCOMPARE(request.toHex(' '), QByteArray("a5 5b 02 03 03 00 02 00 00 00 00 00 f6"));
-    if (!last.isEmpty())
+    if (!last.isEmpty() && !notices.contains(2026))
         QCOMPARE(result.reply.toByteArray().toHex(' '), last.toHex(' '));
     QVERIFY(log.chatter > 0); // traces are sent along the way
+}
+
+void TestTransaction::lateReplyIsNeverTakenForALaterOne_data()
+{
+    QTest::addColumn<QList<int>>("delays"); // per request written, ms; -1 silent
+    QTest::addColumn<QList<int>>("answers"); // per command: the answer taken, 0 failed
+
+    // The device numbers its replies by the request they answer (1, 2, ...). A late reply
+    // comes just after its request timed out; a slow one well within the time-out, but
+    // after that late reply would have come had the next request gone out at once.
+    const Timing t = Timing::fast();
+    const int late = t.replyTimeoutMs() + t.drainGraceMs / 4;
+    const int slow = t.drainGraceMs * 3 / 4;
+    QTest::newRow("late answer to the first attempt") << QList<int>{late, slow} << QList<int>{2};
+    QTest::newRow("late answer to a command given up")
+        << QList<int>{late, late, late, late, late, slow} << QList<int>{0, 6};
+    QTest::newRow("four time-outs then a good reply")
+        << QList<int>{-1, -1, -1, -1, slow} << QList<int>{5};
+}
+
+void TestTransaction::lateReplyIsNeverTakenForALaterOne()
+{
+    QFETCH(QList<int>, delays);
+    QFETCH(QList<int>, answers);
+
+    int written = 0;
+    connect(m_wire, &InProcessTransport::written, this, [&](const QByteArray &request) {
+        const int delay = delays.value(written++, -1);
+        if (delay < 0)
+            return;
+        QByteArray bytes = request;
+        bytes[4] = 0; // accepted
+        bytes[6] = static_cast<char>(written);
+        bytes[12] = static_cast<char>(PacketChecksum(CommandPacket::fromBytes(bytes)));
+        QTimer::singleShot(
+            delay, Qt::PreciseTimer, m_wire, [this, bytes] { m_wire->deliver(bytes); });
+    });
+    QStringList traces;
+    connect(m_link, &TKVCOMControl::notification, this, [&traces](const LinkNotice &n) {
+        if (n.code == LinkMessage::Trace)
+            traces.append(n.text);
+    });
+
+    for (int command = 0; command < answers.size(); ++command) {
+        CommandResult result;
+        m_link->ExecuteCommand(CommandPacket::make(0x02, 0x01, quint16(command + 1)), result);
+        QCOMPARE(result.Success, answers[command] != 0);
+        if (result.Success)
+            QCOMPARE(int(result.reply.answer()), answers[command]);
+    }
+    QCOMPARE(written, delays.size());
+    // What was drained is traced, as the bytes it was.
+    const bool late
+        = delays.contains(Timing::fast().replyTimeoutMs() + Timing::fast().drainGraceMs / 4);
+    QCOMPARE(
+        !traces.filter(QStringLiteral("late reply drained:   A5 5B 02 01 00")).isEmpty(), late);
 }
 
 void TestTransaction::requestIsRebuilt()
@@ -320,45 +379,85 @@ void TestTransaction::statusTexts()
 void TestTransaction::frameStorage_data()
 {
     QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("lead"); // empty: the kind's own
+    QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<QList<int>>("pieces");
     QTest::addColumn<QList<bool>>("completeAfter");
-    QTest::addColumn<int>("stored");
+    QTest::addColumn<QByteArray>("frame");
 
-    QTest::newRow("20 bytes for a 13-byte reply")
-        << int(FrameKind::Reply) << QList<int>{20} << QList<bool>{true} << 13;
+    // Frames that start with their lead bytes and then count up, so that a misplaced byte
+    // shows; block data may hold the lead bytes themselves.
+    const auto frame = [](const QByteArray &lead, int size) {
+        QByteArray bytes = lead;
+        while (bytes.size() < size)
+            bytes += static_cast<char>(bytes.size());
+        return bytes;
+    };
+    const QByteArray ab = QByteArray::fromHex("a55b");
+    const QByteArray reply = frame(ab, 13);
+    QByteArray block = frame(ab, 270);
+    block.replace(100, 2, ab);
+    const QByteArray header = QByteArray::fromHex("5c1e93a70bd462f83a85c14e972db06f");
+    const QByteArray module = frame(header, 32);
+    const QByteArray noise(7, '\xEE');
+    const QByteArray none;
+
+    QTest::newRow("20 bytes for a 13-byte reply") << int(FrameKind::Reply) << none << reply + noise
+                                                  << QList<int>{20} << QList<bool>{true} << reply;
     QTest::newRow("270-byte block in three pieces")
-        << int(FrameKind::EdidBlock) << QList<int>{100, 100, 70} << QList<bool>{false, false, true}
-        << 270;
+        << int(FrameKind::EdidBlock) << none << block << QList<int>{100, 100, 70}
+        << QList<bool>{false, false, true} << block;
     QTest::newRow("block piece overshoots")
-        << int(FrameKind::EdidBlock) << QList<int>{200, 200} << QList<bool>{false, true} << 270;
-    QTest::newRow("module frame") << int(FrameKind::ModuleFrame) << QList<int>{13, 13, 13}
-                                  << QList<bool>{false, false, true} << 32;
+        << int(FrameKind::EdidBlock) << none << block + block << QList<int>{200, 340}
+        << QList<bool>{false, true} << block;
+    QTest::newRow("module frame") << int(FrameKind::ModuleFrame) << header << module
+                                  << QList<int>{13, 13, 6} << QList<bool>{false, false, true}
+                                  << module;
     QTest::newRow("firmware acknowledgement")
-        << int(FrameKind::MainAck) << QList<int>{12, 1} << QList<bool>{false, true} << 13;
+        << int(FrameKind::MainAck) << none << reply << QList<int>{12, 1} << QList<bool>{false, true}
+        << reply;
+    // Resynchronisation: what comes before the lead is dropped, inside a frame nothing is.
+    QTest::newRow("noise before a reply") << int(FrameKind::Reply) << none << noise + reply
+                                          << QList<int>{3, 17} << QList<bool>{false, true} << reply;
+    QTest::newRow("lead split between pieces")
+        << int(FrameKind::Reply) << none << noise + reply << QList<int>{8, 12}
+        << QList<bool>{false, true} << reply;
+    QTest::newRow("a lone A5 is no start")
+        << int(FrameKind::Reply) << none << QByteArray::fromHex("a5a5eea5") + reply
+        << QList<int>{1, 1, 1, 14} << QList<bool>{false, false, false, true} << reply;
+    QTest::newRow("A5 A5 5B starts at the second A5")
+        << int(FrameKind::SlaveAck) << none << QByteArray::fromHex("a5") + reply << QList<int>{14}
+        << QList<bool>{true} << reply;
+    QTest::newRow("lead bytes inside a block are data")
+        << int(FrameKind::EdidBlock) << none << noise + block << QList<int>{57, 220}
+        << QList<bool>{false, true} << block;
+    QTest::newRow("tail of a reply before a module frame")
+        << int(FrameKind::ModuleFrame) << header << reply.right(6) + header.left(5) + module
+        << QList<int>{9, 2, 32} << QList<bool>{false, false, true} << module;
 }
 
 void TestTransaction::frameStorage()
 {
     QFETCH(int, kind);
+    QFETCH(QByteArray, lead);
+    QFETCH(QByteArray, stream);
     QFETCH(QList<int>, pieces);
     QFETCH(QList<bool>, completeAfter);
-    QFETCH(int, stored);
+    QFETCH(QByteArray, frame);
 
-    m_link->ResetReceiveState(static_cast<FrameKind>(kind));
-    QByteArray sent;
+    m_link->ResetReceiveState(static_cast<FrameKind>(kind), lead);
+    qsizetype at = 0;
     for (int i = 0; i < pieces.size(); ++i) {
-        QByteArray piece(pieces[i], '\0');
-        for (int j = 0; j < piece.size(); ++j)
-            piece[j] = static_cast<char>(sent.size() + j);
-        sent += piece;
-        m_wire->deliver(piece);
+        m_wire->deliver(stream.mid(at, pieces[i]));
+        at += pieces[i];
         QCOMPARE(m_link->FrameComplete(), completeAfter[i]);
     }
-    QCOMPARE(m_link->ReceivedFrame(), sent.left(stored));
+    QCOMPARE(at, stream.size());
+    QCOMPARE(m_link->ReceivedFrame().toHex(' '), frame.toHex(' '));
     QCOMPARE(m_link->ReceivePosition(), 0);
     // bytes after a complete frame do not touch it
-    m_wire->deliver(QByteArray(5, '\x77'));
-    QCOMPARE(m_link->ReceivedFrame(), sent.left(stored));
+    m_wire->deliver(frame.left(5));
+    QCOMPARE(m_link->ReceivedFrame().toHex(' '), frame.toHex(' '));
 }
 
 void TestTransaction::controlModeClearsBusyFlags()
