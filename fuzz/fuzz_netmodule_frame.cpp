@@ -62,6 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Timing timing = Timing::fast();
     timing.replyTicks = 1;
     timing.retryPauseMs = 0;
+    // No grace period after a time-out: late pieces are part of what is fuzzed.
+    timing.drainGraceMs = 0;
     link.setTiming(timing);
     auto owned = std::make_unique<InProcessTransport>();
     InProcessTransport *wire = owned.get();

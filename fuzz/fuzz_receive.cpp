@@ -1,5 +1,6 @@
 // Feeds arbitrary byte streams into the link's receive storage, both directly and through a
-// transport, and checks the stored frame against a simple model of how frames fill up.
+// transport, and checks the stored frame against a simple model of how frames fill up: a
+// frame starts at the first occurrence of its lead bytes in the stream.
 #include "FuzzSupport.h"
 
 #include "InProcessTransport.h"
@@ -7,6 +8,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -20,20 +22,36 @@ FrameKind consumeKind(FuzzedDataProvider &in)
     return static_cast<FrameKind>(in.ConsumeIntegralInRange<int>(0, FrameKindCount - 1));
 }
 
-// What the storage must hold after `fed` (all bytes accepted since the last reset): the first
-// bytes of the stream up to one frame; bytes after a complete frame are ignored.
-void checkStorage(const TKVCOMControl &link, const QByteArray &fed)
+// A module frame's lead, as the network module passes it.
+const QByteArray ModuleLead = QByteArray::fromHex("5c1e93a70bd462f83a85c14e972db06f");
+
+// What the storage must hold after `fed` (all bytes accepted since the last reset): the frame
+// from the first occurrence of the lead, up to one frame, and bytes after a complete frame
+// ignored. Before a whole lead has come, the longest tail of the stream that could still
+// begin one.
+void checkStorage(const TKVCOMControl &link, const QByteArray &fed, const QByteArray &lead)
 {
     const int length = TKVCOMControl::FrameLength(link.frameKind());
     fuzzCheck(length > 0 && length <= TKVCOMControl::ReceiveBufferSize);
-    const bool complete = fed.size() >= length;
-    fuzzCheck(link.FrameComplete() == complete);
-    fuzzCheck(link.ReceivePosition() >= 0 && link.ReceivePosition() < length);
-    if (!complete)
-        fuzzCheck(link.ReceivePosition() == fed.size());
+    const qsizetype start = lead.isEmpty() ? 0 : fed.indexOf(lead);
     const QByteArray frame = link.ReceivedFrame();
     fuzzCheck(frame.size() <= TKVCOMControl::ReceiveBufferSize);
-    fuzzCheck(frame == fed.left(length));
+    fuzzCheck(link.ReceivePosition() >= 0 && link.ReceivePosition() < length);
+    if (start < 0) {
+        qsizetype held = std::min(fed.size(), lead.size() - 1);
+        while (held > 0 && !lead.startsWith(fed.right(held)))
+            --held;
+        fuzzCheck(!link.FrameComplete());
+        fuzzCheck(link.ReceivePosition() == held);
+        fuzzCheck(frame == fed.right(held));
+        return;
+    }
+    const QByteArray body = fed.mid(start);
+    const bool complete = body.size() >= length;
+    fuzzCheck(link.FrameComplete() == complete);
+    if (!complete)
+        fuzzCheck(link.ReceivePosition() == body.size());
+    fuzzCheck(frame == body.left(length));
 }
 
 // The reply checks a transaction runs on a stored frame.
@@ -84,7 +102,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     QObject::connect(&link, &TKVCOMControl::notification,
         [&noticeText](const LinkNotice &notice) { noticeText += notice.text.size(); });
 
-    link.ResetReceiveState(consumeKind(in));
+    // A fresh frame of a fuzz-chosen kind; a module frame is found by its lead or, when the
+    // caller gives none, taken from the first byte.
+    QByteArray lead;
+    const auto reset = [&] {
+        const FrameKind kind = consumeKind(in);
+        const bool moduleLead = kind == FrameKind::ModuleFrame && in.ConsumeBool();
+        link.ResetReceiveState(kind, moduleLead ? ModuleLead : QByteArray());
+        lead = moduleLead ? ModuleLead : TKVCOMControl::FrameLead(kind);
+    };
+    reset();
     QByteArray fed;
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange<int>(0, 4)) {
@@ -105,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         }
         case 2:
-            link.ResetReceiveState(consumeKind(in));
+            reset();
             fed.clear();
             break;
         case 3:
@@ -118,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             break;
         }
         }
-        checkStorage(link, fed);
+        checkStorage(link, fed, lead);
     }
     return 0;
 }
