@@ -518,7 +518,7 @@ using Edit = std::function<void(IniDocument &)>;
 
 // Our keys written into what the existing bytes hold: read-modify-write, so that what a file
 // holds beyond our keys is kept.
-bool render(const QByteArray &existing, QByteArray *bytes, QString *error, const Edit &edit)
+bool renderOnce(const QByteArray &existing, QByteArray *bytes, QString *error, const Edit &edit)
 {
     IniDocument doc;
     QString problem;
@@ -539,6 +539,15 @@ bool render(const QByteArray &existing, QByteArray *bytes, QString *error, const
         return fail(error, u"the settings cannot be formatted"_s);
     *bytes = QByteArray(out.data(), qsizetype(out.size()));
     return true;
+}
+
+// SimpleIni reads a few layouts differently once it has written them: a section's comment that
+// ends up first in the file becomes the file's comment, with blank lines after it. The text is
+// settled by a second pass, so that the file written is the one every later save writes again.
+bool render(const QByteArray &existing, QByteArray *bytes, QString *error, const Edit &edit)
+{
+    QByteArray first;
+    return renderOnce(existing, &first, error, edit) && renderOnce(first, bytes, error, edit);
 }
 
 bool rewrite(const QString &path, QString *error, const Edit &edit)

@@ -559,6 +559,8 @@ private Q_SLOTS:
         QTest::newRow("key twice, other case")
             << QByteArray("[Pre-Setting name]\nsetting1=a\nSETTING1=b\n");
         QTest::newRow("keys before any section") << QByteArray("Value=1\n[Display tag]\nValue=0\n");
+        QTest::newRow("comment of a section that ends up first")
+            << QByteArray("[Tag of Input - TCP:2\n#note\n[\ng]\nin=\n");
         QTest::newRow("multi-line value without its end, trailing blank")
             << QByteArray("[Other program]\nNote=<<<END\nLobby [Ta ");
     }
