@@ -1,6 +1,7 @@
 // The EDID page of the real main window against the simulated switcher over loopback TCP:
 // the command words of Set, Copy and Download, reading and downloading EDID blocks, the
 // output connection check, the .bin file and the choices kept in Settings.ini.
+#include "../SpecialFiles.h"
 #include "CommandPacket.h"
 #include "EdidContent.h"
 #include "EdidFixture.h"
@@ -119,6 +120,8 @@ private Q_SLOTS:
     void openDuringDownloadIgnored();
     void overwriteQuestion_data();
     void overwriteQuestion();
+    void saveLeavesSpecialFiles_data();
+    void saveLeavesSpecialFiles();
     void tagsRenameEntriesKeepingPositions();
     void choicesSurviveRestart();
 
@@ -556,6 +559,52 @@ void TestEdidPage::overwriteQuestion()
     QVERIFY(box.seen());
     QCOMPARE(box.text(), EdidTexts::OverwriteQuestion(path));
     QCOMPARE(readFile(path), answer == QMessageBox::Yes ? edid : QByteArray("old content"));
+}
+
+// Saving over a FIFO or a device node is refused after the overwrite question, and the node
+// stays what it was.
+void TestEdidPage::saveLeavesSpecialFiles_data()
+{
+    QTest::addColumn<bool>("fifo");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("FIFO") << true << QStringLiteral("it is a pipe, not a file");
+    QTest::newRow("device node") << false << QStringLiteral("it is a device, not a file");
+}
+
+void TestEdidPage::saveLeavesSpecialFiles()
+{
+    QFETCH(bool, fifo);
+    QFETCH(QString, reason);
+    const QString path = m_dir->filePath(QStringLiteral("special.bin"));
+    QVERIFY(fifo ? makeFifo(path) : makeDeviceNode(path));
+    const mode_t type = fileType(path);
+    QVERIFY(m_page->model().ShowEDIDContent(EdidFixture::make()));
+
+    // Every box in turn: Yes to the overwrite question, then the error is read and closed.
+    QStringList boxes;
+    QTimer poll;
+    poll.setInterval(0);
+    connect(&poll, &QTimer::timeout, this, [&boxes] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || box->isHidden())
+            return;
+        boxes.append(box->text());
+        if (QAbstractButton *yes = box->button(QMessageBox::Yes))
+            yes->click();
+        else
+            box->done(0);
+    });
+    poll.start();
+    m_chosenFile = path;
+    click(QStringLiteral("btnSaveEDID"));
+    poll.stop();
+
+    QCOMPARE(boxes,
+        (QStringList{EdidTexts::OverwriteQuestion(path),
+            QStringLiteral("Cannot save EDID file %1: %2; it was left as it is")
+                .arg(path, reason)}));
+    QCOMPARE(panel(3), QStringLiteral("EDID file not saved"));
+    QCOMPARE(fileType(path), type);
 }
 
 void TestEdidPage::tagsRenameEntriesKeepingPositions()
