@@ -37,7 +37,10 @@ SimSession *SimulatorServer::newSession(QObject *owner)
 {
     auto *session = new SimSession(m_simulator, m_faults, owner);
     connect(session, &SimSession::requestHandled, this, [this](const QByteArray &request) {
-        m_received.append(request);
+        if (m_received.size() >= RequestHistory)
+            m_received.removeFirst();
+        // A copy of its own: the request may share the whole read buffer it arrived in.
+        m_received.append(QByteArray(request.constData(), request.size()));
         Q_EMIT requestHandled(request);
     });
     return session;

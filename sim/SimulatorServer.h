@@ -53,7 +53,10 @@ public:
     // replies arrive later from the event loop, as from a wire. A hang-up breaks the stream.
     void attach(InProcessTransport *transport);
 
-    // Every well-formed request seen on any connection, in order, as the bytes on the wire.
+    // The newest well-formed requests seen on any connection, in order, as the bytes on the
+    // wire: at most RequestHistory of them, so that a switcher serving for days (or the demo
+    // window's) does not grow with every request.
+    static constexpr qsizetype RequestHistory = 1024;
     QByteArrayList received() const { return m_received; }
     void clearReceived() { m_received.clear(); }
 

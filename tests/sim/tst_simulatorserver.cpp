@@ -68,6 +68,7 @@ class tst_SimulatorServer : public QObject
 private Q_SLOTS:
     void tcpClientsShareTheDevice();
     void tcpClientGoneMidRequest();
+    void requestHistoryIsBounded();
     void tcpHangUpAndSplit();
     void ptySurvivesReopen();
     void ptyLinkRules();
@@ -127,6 +128,28 @@ void tst_SimulatorServer::tcpClientGoneMidRequest()
     next->write(Size);
     QCOMPARE(readExactly(*next, 13), SizeReply);
     QCOMPARE(handled.count(), 1);
+}
+
+// A switcher that serves for days keeps only its newest requests, whatever the connections.
+void tst_SimulatorServer::requestHistoryIsBounded()
+{
+    SimulatorServer server;
+    QVERIFY(server.listenTcp());
+    constexpr int Connections = 3;
+    const qsizetype perConnection = SimulatorServer::RequestHistory / 2;
+    QByteArrayList sent;
+    for (int c = 0; c < Connections; ++c) {
+        auto client = connectTo(server);
+        QVERIFY(client);
+        QByteArray burst;
+        for (qsizetype i = 0; i < perConnection; ++i) {
+            sent.append(request(0x01, 0x02, 0x00FE, quint16(sent.size())));
+            burst += sent.last();
+        }
+        client->write(burst);
+        QCOMPARE(readExactly(*client, burst.size()).size(), burst.size());
+    }
+    QCOMPARE(server.received(), sent.mid(sent.size() - SimulatorServer::RequestHistory));
 }
 
 void tst_SimulatorServer::tcpHangUpAndSplit()
