@@ -27,16 +27,19 @@ void CommandRunner::RunCommand(const QString &progress, quint8 command, quint8 s
         return;
     LinkLease::Use use(m_lease);
 
-    if (!link->Connected())
-        m_connection.btnConnectClick();
-    if (!link->Connected())
-        return;
-    if (!m_state.RunnerIdle) {
+    // Busy before connecting on demand: a connect waits, and nothing else may start meanwhile.
+    if (!m_state.RunnerIdle || link->Connecting()) {
         m_status.ShowStatus(3, QStringLiteral("In processing, command ignored"));
         return;
     }
-
     m_state.RunnerIdle = false;
+    if (!link->Connected())
+        m_connection.btnConnectClick();
+    if (!link->Connected()) {
+        m_state.RunnerIdle = true;
+        return;
+    }
+
     m_status.ShowStatus(2, progress);
     link->ExecuteCommand(
         CommandPacket::make(command, subcommand, word1, word2, word3, word4), result);

@@ -5,6 +5,7 @@
 #include "PageServices.h"
 #include "ShellState.h"
 
+#include <QApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -301,6 +302,10 @@ void DeviceStatusPanel::SetSwitch(Switch which, bool on)
 
 void DeviceStatusPanel::bbPowerClick()
 {
+    // A double click is one click: its second half would power the switcher back off (or on).
+    if (m_powerClick.isValid() && m_powerClick.elapsed() < QApplication::doubleClickInterval())
+        return;
+    m_powerClick.start();
     // An unknown state is read first; the button then only boots a switcher that is off, so
     // that a click before any status never powers a running matrix down.
     const bool wasUnknown = m_power == Power::Unknown;

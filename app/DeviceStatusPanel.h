@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <array>
@@ -82,4 +83,6 @@ private:
     std::array<SwitchControls, SwitchCount> m_switches{};
     std::array<std::optional<bool>, SwitchCount> m_switchState{};
     Power m_power = Power::Unknown;
+    // The last power click that was acted on.
+    QElapsedTimer m_powerClick;
 };

@@ -8,6 +8,7 @@
 #include "EdidPage.h"
 #include "FirmwarePage.h"
 #include "Glyphs.h"
+#include "InputGate.h"
 #include "LanDevicePanel.h"
 #include "LinkLease.h"
 #include "LinkStatusText.h"
@@ -164,6 +165,9 @@ void TForm1::FormCreate()
     connect(&tmr, &QTimer::timeout, this, &TForm1::tmrTimer);
     ui->pcContainer->tabBar()->installEventFilter(this);
     ui->pcContainer->installEventFilter(this);
+    m_gate = std::make_unique<InputGate>(
+        this, ui->pcContainer->tabBar(), [this] { return !m_closed && !idle(); },
+        [this] { m_status->ShowStatus(3, QStringLiteral("In processing, command ignored")); });
 
     setWindowTitle(windowTitle() + VersionText());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -260,6 +264,11 @@ void TForm1::BuildPages()
     connect(
         m_connection.get(), &ConnectionControl::controlModeChanged, this, &TForm1::ForgetSwitcher);
     connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, this, &TForm1::ForgetSwitcher);
+    // A lost connection leaves nothing known of the switcher either; once the operation that
+    // noticed it has unwound, so that its own revert does not show a route again.
+    if (TKVCOMControl *l = link())
+        connect(
+            l, &TKVCOMControl::connectionLost, this, &TForm1::ForgetSwitcher, Qt::QueuedConnection);
     // The switcher found on after a change: its routes are read at once.
     connect(m_deviceStatus.get(), &DeviceStatusPanel::switcherFoundOn, m_routingPanel.get(),
         &RoutingPanel::ReadRoutes);
@@ -571,22 +580,38 @@ void TForm1::requestStop()
 
 bool TForm1::FormCloseQuery()
 {
-    if (idle()) {
+    if (idle() || m_closeConfirmed) {
         requestStop();
         return true;
     }
     const TKVCOMControl *l = link();
-    if (l && l->Connecting()) {
-        QMessageBox::information(
-            this, ProductTitle(), QStringLiteral("Connection in process, please wait..."));
-        return false;
+    askToClose(l && l->Connecting());
+    return false;
+}
+
+void TForm1::askToClose(bool connecting)
+{
+    // The operation's wait runs below: a box with a loop of its own would hold that wait until
+    // it is answered, so the box is shown and answered from the loop that already runs.
+    if (m_closeBox)
+        return;
+    if (connecting) {
+        m_closeBox = new QMessageBox(QMessageBox::Information, ProductTitle(),
+            QStringLiteral("Connection in process, please wait..."), QMessageBox::Ok, this);
+    } else {
+        m_closeBox = new QMessageBox(QMessageBox::Question, ProductTitle(),
+            QStringLiteral("Processing not complete, continue to close controller?"),
+            QMessageBox::Yes | QMessageBox::No, this);
     }
-    if (QMessageBox::question(this, ProductTitle(),
-            QStringLiteral("Processing not complete, continue to close controller?"))
-        != QMessageBox::Yes)
-        return false;
-    requestStop();
-    return true;
+    m_closeBox->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_closeBox, &QMessageBox::finished, this, [this, connecting](int answer) {
+        if (connecting || answer != QMessageBox::Yes)
+            return;
+        m_closeConfirmed = true;
+        // Closing now stops the operation; it keeps the link until it has unwound.
+        QTimer::singleShot(0, this, [this] { close(); });
+    });
+    m_closeBox->open();
 }
 
 void TForm1::FormClose()

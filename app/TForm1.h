@@ -5,6 +5,8 @@
 #include "ShellState.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -24,6 +26,7 @@ class DemoSwitcher;
 class DeviceStatusPanel;
 class EdidPage;
 class FirmwarePage;
+class InputGate;
 class LanDevicePanel;
 class LinkLease;
 class PageServices;
@@ -132,6 +135,8 @@ private:
         return *part;
     }
     bool FormCloseQuery();
+    // While an operation runs the close question is answered later; a Yes closes then.
+    void askToClose(bool connecting);
     void FormClose();
     bool pcContainerChanging() const;
     bool idle() const;
@@ -182,4 +187,9 @@ private:
     std::unique_ptr<RoutingPanel> m_routingPanel;
     std::unique_ptr<DeviceStatusPanel> m_deviceStatus;
     QTimer tmr;
+    // Last, so that it goes first: it asks the state above whether an operation runs.
+    std::unique_ptr<InputGate> m_gate;
+    // The close question or the connect notice, shown without a loop of its own.
+    QPointer<QMessageBox> m_closeBox;
+    bool m_closeConfirmed = false;
 };

@@ -5,6 +5,7 @@ add_library(matrix_app_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/DemoSwitcher.cpp ${CMAKE_CURRENT_LIST_DIR}/DemoSwitcher.h
     ${CMAKE_CURRENT_LIST_DIR}/DeviceStatusPanel.cpp ${CMAKE_CURRENT_LIST_DIR}/DeviceStatusPanel.h
     ${CMAKE_CURRENT_LIST_DIR}/Glyphs.cpp ${CMAKE_CURRENT_LIST_DIR}/Glyphs.h
+    ${CMAKE_CURRENT_LIST_DIR}/InputGate.cpp ${CMAKE_CURRENT_LIST_DIR}/InputGate.h
     ${CMAKE_CURRENT_LIST_DIR}/ShellServices.cpp ${CMAKE_CURRENT_LIST_DIR}/ShellServices.h
     ${CMAKE_CURRENT_LIST_DIR}/StatusBar.cpp ${CMAKE_CURRENT_LIST_DIR}/StatusBar.h
     ${CMAKE_CURRENT_LIST_DIR}/ProgramIdentity.h

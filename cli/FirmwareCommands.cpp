@@ -195,12 +195,15 @@ public:
     }
     void setGauge(const QString &caption, int percent) override
     {
-        const int filled = BarWidth * percent / 100;
+        // A negative percent: a failure, shown by its caption on an empty bar.
+        const int filled = BarWidth * std::max(percent, 0) / 100;
         if (m_open)
             endLine();
         m_ctx.out << '\r' << '[' << QString(filled, QLatin1Char('#'))
                   << QString(BarWidth - filled, QLatin1Char('-')) << "] "
-                  << QString::number(percent).rightJustified(3) << "% " << caption;
+                  << (percent < 0 ? QStringLiteral("   ")
+                                  : QString::number(percent).rightJustified(3))
+                  << "% " << caption;
         m_bar = true;
         m_ctx.out.flush();
     }

@@ -272,17 +272,20 @@ void EdidPage::btnReadEDIDDataClick()
     ShellState &state = m_services.state();
     if (state.StopRequested || !m_services.link())
         return;
-    if (!m_services.link()->Connected())
-        m_services.btnConnectClick();
-    TKVCOMControl *link = m_services.link();
-    if (!link || !link->Connected())
-        return;
-    if (!state.RunnerIdle) {
+    // Busy before connecting on demand: nothing else may start while the connect waits.
+    if (!state.RunnerIdle || m_services.link()->Connecting()) {
         m_services.ShowStatus(3, InProcessing);
         return;
     }
-    m_services.ShowStatus(3, QString());
     state.RunnerIdle = false;
+    if (!m_services.link()->Connected())
+        m_services.btnConnectClick();
+    TKVCOMControl *link = m_services.link();
+    if (!link || !link->Connected()) {
+        state.RunnerIdle = true;
+        return;
+    }
+    m_services.ShowStatus(3, QString());
     m_services.ShowStatus(2, c->progress);
     CommandResult r;
     qsizetype refusedSize = -1;

@@ -14,6 +14,8 @@
 #include <QRegularExpressionValidator>
 #include <QTextBlock>
 
+#include <algorithm>
+
 namespace {
 
 // The file dialogs' filters: od2 for packages, od3 for the images the merge tool reads.
@@ -219,8 +221,9 @@ void FirmwarePage::showStatus(int panel, const QString &text, bool blink)
 
 void FirmwarePage::setGauge(const QString &caption, int percent)
 {
+    m_gauge->setShowPercent(percent >= 0);
     m_gauge->setCaption(caption);
-    m_gauge->setProgress(percent);
+    m_gauge->setProgress(std::max(percent, 0));
 }
 
 void FirmwarePage::setUpgrading(bool upgrading)

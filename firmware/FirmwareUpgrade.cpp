@@ -75,19 +75,23 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
         m_host.appendError(QLatin1String("Firmware file: ") + path + QLatin1String(": ") + problem);
         return false;
     }
-    if (!m_link.Connected()) {
-        m_host.connectLink();
-        if (!m_link.Connected())
-            return false;
-    }
-    if (!m_flags.RunnerIdle) {
+    // Busy before connecting on demand: a second click while the connect waits must not start
+    // a second upgrade.
+    if (!m_flags.RunnerIdle || m_link.Connecting()) {
         m_host.showStatus(3, QStringLiteral("In processing, command ignored"));
         return false;
     }
-
     m_host.setUpgrading(true);
-    m_host.showStatus(3, QString());
     m_flags.RunnerIdle = false;
+    if (!m_link.Connected()) {
+        m_host.connectLink();
+        if (!m_link.Connected()) {
+            m_flags.RunnerIdle = true;
+            m_host.setUpgrading(false);
+            return false;
+        }
+    }
+    m_host.showStatus(3, QString());
 
     // The write-failure flag is cleared at every part; a refusal is remembered here so that
     // it fails the upgrade even when a later part goes through.
@@ -127,6 +131,8 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
                 m_host.appendMessage(QStringLiteral("Firmware upgrade successfully!"));
                 m_host.showStatus(2, QStringLiteral("Firmware upgrade successfully"));
                 upgraded = true;
+            } else {
+                m_host.setGauge(QStringLiteral("System reboot failed"), -1);
             }
         }
     }
@@ -169,7 +175,10 @@ bool FirmwareUpgrade::upgradeParts(FirmwarePackageReader &reader)
             m_link.TransferSlavePart(request, result);
 
         if (!result.Success) {
-            m_host.appendError(QLatin1String("Upgrading ") + name + QLatin1String(" failed"));
+            const QString failed = QLatin1String("Upgrading ") + name + QLatin1String(" failed");
+            m_host.appendError(failed);
+            // Not the 100% of its last block: the part did not take.
+            m_host.setGauge(failed, -1);
             return false;
         }
         if (m_flags.WriteFailed) {

@@ -25,7 +25,8 @@ public:
     virtual void showRebootLine(const QString &text, bool replacesRebooting) = 0;
     // ShowStatus: status panel 1..4, optionally blinking panel 2.
     virtual void showStatus(int panel, const QString &text, bool blink = false) = 0;
-    // The gauge (tsgFWProgress): caption and progress in percent, repainted at once.
+    // The gauge (tsgFWProgress): caption and progress in percent, repainted at once; a
+    // negative percent shows the caption alone, on an empty bar.
     virtual void setGauge(const QString &caption, int percent) = 0;
     // True while an upgrade runs: the Upgrade button is disabled and the memo's caret hidden.
     virtual void setUpgrading(bool upgrading) = 0;

@@ -219,6 +219,9 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
         notify(LinkMessage::Reboot, 0, 1,
             QLatin1String("System rebooting, please wait ...") + QLatin1Char(Spinner[step++ % 4]));
     };
+    // Every way the probe gives up ends the spinner with this line.
+    const auto failed
+        = [this] { notify(LinkMessage::Reboot, 0, 0, QStringLiteral("System reboot failed")); };
 
     // The switcher is deaf while it restarts: wait before asking.
     for (int i = 0; i < RebootSteps; ++i) {
@@ -234,7 +237,10 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
             return;
         ResetReceiveState(FrameKind::Reply);
         if (SendBuffer(wire) != wire.size()) {
+            if (m_stopRequested)
+                return;
             notify(LinkMessage::TransportError);
+            failed();
             return;
         }
         trace(
@@ -248,6 +254,7 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
                 return;
             if (end == WaitEnd::TransportLost) {
                 notify(LinkMessage::TransportError);
+                failed();
                 return;
             }
             spin();
@@ -256,6 +263,7 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
             startDrain();
             if (attempt == RebootTimeOutAttempt) {
                 notify(LinkMessage::TimeOut);
+                failed();
                 return;
             }
             continue;
@@ -271,5 +279,5 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
         if (!Pause(m_timing.retryPauseMs))
             return;
     }
-    notify(LinkMessage::Reboot, 0, 0, QStringLiteral("System reboot failed"));
+    failed();
 }

@@ -465,6 +465,7 @@ void TKVCOMControl::onTransportFailed(const QString &reason)
     m_transportFailed = true;
     wakeWaits();
     Q_EMIT connectedChanged(false);
+    Q_EMIT connectionLost();
     // During a transaction the transaction reports the failure; otherwise report it here.
     if (!waiting)
         notify(LinkMessage::TransportError);

@@ -155,6 +155,8 @@ Q_SIGNALS:
     // Synchronous: connect with a direct connection on the same thread.
     void notification(const LinkNotice &notice);
     void connectedChanged(bool connected);
+    // The transport broke while open (peer gone, cable pulled): not a close asked for.
+    void connectionLost();
     // Waits of other components end at once on a stop, as the link's own do.
     void stopRequestedChanged(bool stop);
 

@@ -96,25 +96,27 @@ bool ResetTCPModule(TKVCOMControl &link)
 
 namespace {
 
-// The checks both buttons make before they start: false when they must not run.
-bool mayStart(TCPModulePanel &panel)
+// The checks both buttons make before they start: false when they must not run. The busy flag
+// is taken before connecting on demand, so that nothing else starts while the connect waits.
+bool mayStart(const TKVCOMControl &link, TCPModulePanel &panel)
 {
     if (panel.stopRequested())
         return false;
-    if (!panel.ensureConnected())
-        return false;
-    if (!panel.runnerIdle()) {
+    if (!panel.runnerIdle() || link.Connecting()) {
         panel.showStatus(3, QStringLiteral("In processing, command ignored"), false);
         return false;
     }
-    return true;
+    panel.setRunnerIdle(false);
+    const bool connected = panel.ensureConnected();
+    panel.setRunnerIdle(true);
+    return connected;
 }
 
 } // namespace
 
 bool RunTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel)
 {
-    if (!mayStart(panel))
+    if (!mayStart(link, panel))
         return false;
     panel.setRunnerIdle(false);
     panel.setQueryEnabled(false);
@@ -136,7 +138,7 @@ bool RunTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel)
 
 bool RunTCPModuleReset(TKVCOMControl &link, TCPModulePanel &panel)
 {
-    if (!mayStart(panel))
+    if (!mayStart(link, panel))
         return false;
     panel.showStatus(2, QStringLiteral("Reset Default ..."), false);
     if (!panel.confirmReset()) {

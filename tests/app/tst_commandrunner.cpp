@@ -4,6 +4,7 @@
 #include "CommandPacket.h"
 #include "CommandRunner.h"
 #include "ConnectionControl.h"
+#include "FirmwarePage.h"
 #include "LinkStatusText.h"
 #include "SimulatorServer.h"
 #include "StatusBar.h"
@@ -120,6 +121,9 @@ private Q_SLOTS:
     void inputDuringConnect();
     void closeDuringOperation_data();
     void closeDuringOperation();
+    void closeQuestionHoldsNoWait();
+    void inputDuringOperation_data();
+    void inputDuringOperation();
     void pageChange_data();
     void pageChange();
     void modeSwitchClosesLink_data();
@@ -485,14 +489,9 @@ void TestCommandRunner::closeDuringOperation()
     const QPointer<TKVCOMControl> link = m_form->link();
 
     BoxAnswer answer(yes ? QMessageBox::Yes : QMessageBox::No);
-    bool closed = !yes;
-    bool linkDuringClose = false;
+    bool closedAtOnce = true;
     connect(
-        m_sim, &SimulatorServer::requestHandled, this,
-        [&] {
-            closed = m_form->close();
-            linkDuringClose = !link.isNull();
-        },
+        m_sim, &SimulatorServer::requestHandled, this, [&] { closedAtOnce = m_form->close(); },
         Qt::SingleShotConnection);
 
     const CommandResult result = route(2, 3);
@@ -501,9 +500,8 @@ void TestCommandRunner::closeDuringOperation()
     QCOMPARE(
         answer.text(), QStringLiteral("Processing not complete, continue to close controller?"));
     QCOMPARE(answer.icon(), QMessageBox::Question);
-    QCOMPARE(closed, yes);
-    // The running operation keeps the link until it has returned.
-    QVERIFY(linkDuringClose);
+    // The question is answered later, from the operation's own wait.
+    QVERIFY(!closedAtOnce);
     QCOMPARE(link.isNull(), yes);
     QCOMPARE(result.Success, !yes);
     QCOMPARE(m_form->isVisible(), !yes);
@@ -516,6 +514,85 @@ void TestCommandRunner::closeDuringOperation()
         QVERIFY(link->Connected());
         QVERIFY(route(4, 4).Success);
     }
+}
+
+void TestCommandRunner::inputDuringOperation_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("COM control mode") << "rbCOMMode";
+    QTest::newRow("Disconnect") << "btnConnect";
+    QTest::newRow("the firmware file's ...") << "btnOpenFW";
+}
+
+// While a command waits for its reply, a click that would change the link or open a dialog is
+// turned away with a note; the command completes.
+void TestCommandRunner::inputDuringOperation()
+{
+    QFETCH(QString, target);
+    selectWire(QStringLiteral("tcp"));
+    bool dialogOpened = false;
+    m_form->firmwarePage().setOpenFile([&](const QString &, const QString &) {
+        dialogOpened = true;
+        return QString();
+    });
+    QString noteAfterClick;
+    connect(
+        m_sim, &SimulatorServer::requestHandled, this,
+        [&] {
+            // Near the left edge, inside the part of a radio button that takes clicks.
+            QTest::mouseClick(
+                m_form->findChild<QWidget *>(target), Qt::LeftButton, {}, QPoint(6, 8));
+            noteAfterClick = panel(3);
+        },
+        Qt::SingleShotConnection);
+
+    const CommandResult result = route(2, 3);
+
+    QCOMPARE(noteAfterClick, QStringLiteral("In processing, command ignored"));
+    QVERIFY(result.Success);
+    QCOMPARE(panel(2), QStringLiteral("Done"));
+    QCOMPARE(int(m_form->link()->ControlMode()), int(cmLAN));
+    QVERIFY(m_form->link()->Connected());
+    QVERIFY(!dialogOpened);
+    QCOMPARE(m_sim->received().size(), 1);
+}
+
+// The close question shown during a wait does not hold that wait: the operation ends on time
+// with the question still open, and the answer counts afterwards.
+void TestCommandRunner::closeQuestionHoldsNoWait()
+{
+    selectWire(QStringLiteral("tcp"));
+    m_sim->faults().dropReplies = 5;
+    QPointer<QMessageBox> question;
+    connect(
+        m_sim, &SimulatorServer::requestHandled, this,
+        [&] {
+            m_form->close();
+            question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        },
+        Qt::SingleShotConnection);
+    // Should the question hold the wait, it is answered after a while so that the test ends.
+    QTimer late;
+    late.setSingleShot(true);
+    connect(&late, &QTimer::timeout, this, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::No)->click();
+    });
+    late.start(3000);
+
+    const CommandResult result = route(2, 3);
+    const bool openWhenDone = question && question->isVisible();
+    late.stop();
+
+    QVERIFY(openWhenDone);
+    QVERIFY(!result.Success);
+    QCOMPARE(panel(2), QStringLiteral("Time out!"));
+    QCOMPARE(
+        question->text(), QStringLiteral("Processing not complete, continue to close controller?"));
+    QTest::mouseClick(question->button(QMessageBox::No), Qt::LeftButton);
+    QTRY_VERIFY(!question);
+    QVERIFY(m_form->isVisible());
+    QVERIFY(route(4, 4).Success);
 }
 
 void TestCommandRunner::pageChange_data()

@@ -85,6 +85,8 @@ private Q_SLOTS:
     void statusWhenNotOn();
     void powerButton_data();
     void powerButton();
+    void powerDoubleClick();
+    void lostConnectionForgetsStatus();
     void panelSwitch_data();
     void panelSwitch();
     void panelSwitchNotApplied_data();
@@ -133,6 +135,8 @@ private:
 
 void TestDeviceStatus::init()
 {
+    // A power click right after another counts as its double click; the tests wait this long.
+    QApplication::setDoubleClickInterval(100);
     m_dir = new QTemporaryDir;
     QVERIFY(m_dir->isValid());
     m_sim = new SimulatorServer;
@@ -359,10 +363,42 @@ void TestDeviceStatus::powerButton()
         QCOMPARE(last.word(1), afterOn ? quint16(0x0F) : quint16(0xF0));
     QCOMPARE(m_form->status().text(2), QStringLiteral("Done"));
 
-    // And back again.
+    // And back again, a moment later: not the second half of a double click.
+    QTest::qWait(QApplication::doubleClickInterval() + 1);
     click("bbPower");
     QCOMPARE(s.powerOn, !afterOn);
     QCOMPARE(glyph(), !afterOn ? QStringLiteral("on") : QStringLiteral("off"));
+}
+
+// A double click on the power button is one click: one power command, not off and on again.
+void TestDeviceStatus::powerDoubleClick()
+{
+    readStatus();
+    // Through the window, as the window system delivers it: press, release, press (a double
+    // click), release.
+    QWidget *power = widget("bbPower");
+    QTest::mouseDClick(
+        m_form->windowHandle(), Qt::LeftButton, {}, power->mapTo(m_form, power->rect().center()));
+    QTRY_VERIFY(m_form->state().RunnerIdle);
+    QCOMPARE(Commands(m_sim->received()), QStringList{QStringLiteral("10/02")});
+    QVERIFY(!m_sim->simulator().state().powerOn);
+    QCOMPARE(glyph(), QStringLiteral("off"));
+}
+
+// A connection the switcher broke leaves nothing known of it: power, information and routes
+// show unknown, not the last "on".
+void TestDeviceStatus::lostConnectionForgetsStatus()
+{
+    readStatus();
+    QCOMPARE(glyph(), QStringLiteral("on"));
+    m_sim->faults().dropConnectionAfter = 1;
+    click("rbBeeperOff");
+    QTRY_COMPARE(glyph(), QStringLiteral("unknown"));
+    QVERIFY(!m_form->state().PowerOn);
+    QVERIFY(!m_form->link()->Connected());
+    QCOMPARE(text("lblDevice"), QStringLiteral("Device: "));
+    QCOMPARE(text("lblOutput1"), QStringLiteral("Output1: "));
+    QCOMPARE(displays(), QStringList(6, QStringLiteral("-")));
 }
 
 void TestDeviceStatus::panelSwitch_data()

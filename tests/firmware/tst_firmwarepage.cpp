@@ -233,35 +233,46 @@ void TestFirmwarePage::refusedPart()
 
 void TestFirmwarePage::rebootCommandUnanswered_data()
 {
-    QTest::addColumn<bool>("refuse"); // the switcher refuses the reboot command, or stays silent
+    // The switcher after the reboot command: "silent" restarts without answering, "refuses"
+    // refuses to reboot, "gone" never answers again.
+    QTest::addColumn<QString>("switcher");
     QTest::addColumn<QStringList>("lastLines");
+    QTest::addColumn<QString>("gauge");
     QTest::newRow("restarts without answering")
-        << false
+        << "silent"
         << QStringList{u"Part_2.1.3.4 upgrading complete"_s, Rebooting, u"System reboot ok"_s,
-               u"Firmware upgrade successfully!"_s};
+               u"Firmware upgrade successfully!"_s}
+        << "Upgrading Part_2.1 100%";
     // A switcher that refuses to reboot still runs its old firmware: there is nothing to wait
     // for.
     QTest::newRow("refuses to reboot")
-        << true
-        << QStringList{u"Upgrading Part_2.1.3.4 ..."_s, u"Part_2.1.3.4 upgrading complete"_s};
+        << "refuses"
+        << QStringList{u"Upgrading Part_2.1.3.4 ..."_s, u"Part_2.1.3.4 upgrading complete"_s}
+        << "Upgrading Part_2.1 100%";
+    // The spinner's line and a full gauge do not stay as the last word.
+    QTest::newRow("never comes back")
+        << "gone"
+        << QStringList{u"Part_2.1.3.4 upgrading complete"_s, Rebooting, u"System reboot failed"_s}
+        << "System reboot failed";
 }
 
 // The reboot command's answer may never come from a switcher that restarts at once: the wait
 // for the reboot runs and its probe decides.
 void TestFirmwarePage::rebootCommandUnanswered()
 {
-    QFETCH(bool, refuse);
+    QFETCH(QString, switcher);
     QFETCH(QStringList, lastLines);
+    QFETCH(QString, gauge);
     // A refusing switcher answers every attempt.
-    if (refuse)
+    if (switcher == u"refuses"_s)
         m_sim->firmware().setRebootMs(0);
     connect(m_sim.get(), &SimulatorServer::requestHandled, this, [&](const QByteArray &request) {
         if (request.mid(2, 2) != QByteArray::fromHex("8002"))
             return;
-        if (refuse)
+        if (switcher == u"refuses"_s)
             m_sim->faults().refuseStatus = 1;
         else
-            m_sim->faults().dropReplies = 1;
+            m_sim->faults().dropReplies = switcher == u"gone"_s ? 1000 : 1;
     });
     widget<QLineEdit>("edtFWFile")
         ->setText(writeImage(u"slave.fw"_s, packagePart(2, 1, 3, 4, testImage(300))));
@@ -269,7 +280,9 @@ void TestFirmwarePage::rebootCommandUnanswered()
     QTest::mouseClick(widget<QPushButton>("btnUpgrade"), Qt::LeftButton);
 
     QCOMPARE(memo().mid(memo().size() - lastLines.size()), lastLines);
-    QCOMPARE(m_form->status().text(2) == u"Firmware upgrade successfully"_s, !refuse);
+    QCOMPARE(widget<TKVGauge>("tsgFWProgress")->displayText(), gauge);
+    QCOMPARE(
+        m_form->status().text(2) == u"Firmware upgrade successfully"_s, switcher == u"silent"_s);
     QVERIFY(m_sim->simulator().state().reboots > 0);
     QVERIFY(widget<QPushButton>("btnUpgrade")->isEnabled());
     QVERIFY(m_form->state().RunnerIdle);

@@ -266,23 +266,25 @@ void TestModuleExchange::panelProcedures_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QStringList>("log");
 
+    // Busy while it connects on demand, so that nothing else starts meanwhile.
+    const QStringList connecting{QStringLiteral("idle 0"), QStringLiteral("idle 1")};
     const QString labelsCleared = QStringLiteral("labels Version: |DHCP: |IP Address: ");
     const QStringList query{QStringLiteral("idle 0"), QStringLiteral("enabled 0"),
         QStringLiteral("status 2: Query TCP Module information ..."), labelsCleared};
-    const QStringList queryOk = query
+    const QStringList queryOk = connecting + query
         + QStringList{QStringLiteral("status 2: Query TCP Module ok"),
             QStringLiteral("labels Version: Ver2.1|DHCP: Auto IP|IP Address: 10.1.2.3"),
             QStringLiteral("enabled 1"), QStringLiteral("idle 1"), QStringLiteral("status 3: ")};
-    const QStringList afterReset = query
+    const QStringList afterReset = connecting + query
         + QStringList{QStringLiteral("status 2: Query TCP Module ok"),
             QStringLiteral("labels Version: Ver2.1|DHCP: Static IP|IP Address: 192.168.0.100"),
             QStringLiteral("enabled 1"), QStringLiteral("idle 1"), QStringLiteral("status 3: ")};
-    const QStringList resetStart{
-        QStringLiteral("status 2: Reset Default ..."), QStringLiteral("confirm")};
+    const QStringList resetStart = connecting
+        + QStringList{QStringLiteral("status 2: Reset Default ..."), QStringLiteral("confirm")};
 
     QTest::newRow("query") << false << QString() << queryOk;
     QTest::newRow("query fails") << false << QStringLiteral("drop")
-                                 << query
+                                 << connecting + query
             + QStringList{QStringLiteral("status 2! Query TCP Module failed"),
                 QStringLiteral("enabled 1"), QStringLiteral("idle 1"),
                 QStringLiteral("status 3: ")};
@@ -290,7 +292,7 @@ void TestModuleExchange::panelProcedures_data()
         << false << QStringLiteral("busy")
         << QStringList{QStringLiteral("status 3: In processing, command ignored")};
     QTest::newRow("query while stopping") << false << QStringLiteral("stop") << QStringList{};
-    QTest::newRow("query, cannot connect") << false << QStringLiteral("unplugged") << QStringList{};
+    QTest::newRow("query, cannot connect") << false << QStringLiteral("unplugged") << connecting;
     QTest::newRow("reset, then the query") << true << QString()
                                            << resetStart
             + QStringList{QStringLiteral("idle 0"), QStringLiteral("idle 1"),

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void stepWrapsAround();
     void menuRanges_data();
     void menuRanges();
+    void menuBatchIgnoresClicks();
     void failedSwitchReverts_data();
     void failedSwitchReverts();
     void batchStopsAtFirstFailure_data();
@@ -273,6 +274,25 @@ void TestRoutingPanel::menuRanges()
     QCOMPARE(displayed(), expected);
     QCOMPARE(pressed(), expected);
     QVERIFY(!m_form->state().RouteFailed);
+}
+
+// A click made while "All Outputs" runs is turned away; the batch completes.
+void TestRoutingPanel::menuBatchIgnoresClicks()
+{
+    startWith({6, 6, 6, 6, 6, 6});
+    moveOver(input(4, 2));
+    connect(
+        m_sim.get(), &SimulatorServer::requestHandled, this,
+        [this] { QTest::mouseClick(input(1, 5), Qt::LeftButton); }, Qt::SingleShotConnection);
+    m_form->state().RouteFailed = false;
+    panel().mnuAllOutputsClick(panel().pm()->findChild<QAction *>(QStringLiteral("mnuAllOutputs")));
+
+    const Routes all2{2, 2, 2, 2, 2, 2};
+    QCOMPARE(simRoutes(), all2);
+    QCOMPARE(displayed(), all2);
+    QCOMPARE(pressed(), all2);
+    QVERIFY(!m_form->state().RouteFailed);
+    QCOMPARE(routeRequests(), 6);
 }
 
 void TestRoutingPanel::failedSwitchReverts_data()
