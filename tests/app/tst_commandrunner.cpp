@@ -6,6 +6,7 @@
 #include "ConnectionControl.h"
 #include "FirmwarePage.h"
 #include "LinkStatusText.h"
+#include "RoutingPanel.h"
 #include "SimulatorServer.h"
 #include "StatusBar.h"
 #include "TForm1.h"
@@ -415,9 +416,14 @@ void TestCommandRunner::closeWhileConnecting()
 void TestCommandRunner::inputDuringConnect_data()
 {
     QTest::addColumn<QString>("input");
-    QTest::newRow("COM control mode clicked") << "rbCOMMode";
-    QTest::newRow("a command that connects on demand") << "command";
-    QTest::newRow("Connect again") << "btnConnect";
+    QTest::addColumn<QString>("note"); // panel 3 right after the input
+    const QString ignored = QStringLiteral("In processing, command ignored");
+    QTest::newRow("COM control mode clicked") << "rbCOMMode" << ignored;
+    QTest::newRow("a command that connects on demand") << "command" << ignored;
+    QTest::newRow("Device status clicked") << "btnGetDevStatus" << ignored;
+    QTest::newRow("a routing click") << "route" << ignored;
+    // The connect action itself, as the pages call it: it returns at once.
+    QTest::newRow("Connect again") << "btnConnect" << QString();
 }
 
 // While a TCP connect waits, neither the control mode nor a second connect may touch the
@@ -425,6 +431,8 @@ void TestCommandRunner::inputDuringConnect_data()
 void TestCommandRunner::inputDuringConnect()
 {
     QFETCH(QString, input);
+    QFETCH(QString, note);
+    m_form->state().PowerOn = true;
     FullListener listener;
     QVERIFY(listener.port() != 0);
     selectWire(QStringLiteral("tcp"));
@@ -440,6 +448,7 @@ void TestCommandRunner::inputDuringConnect()
 
     bool tried = false;
     bool modeEnabledMeanwhile = true;
+    QString noteAfterInput;
     CommandResult result;
     QTimer whenConnecting;
     whenConnecting.setInterval(0);
@@ -449,17 +458,23 @@ void TestCommandRunner::inputDuringConnect()
         whenConnecting.stop();
         tried = true;
         modeEnabledMeanwhile = widget<QRadioButton>("rbCOMMode")->isEnabled();
+        m_form->status().ShowStatus(3, QString());
         if (input == QLatin1String("command"))
             result = route(1, 1);
         else if (input == QLatin1String("btnConnect"))
             m_form->connection().btnConnectClick();
-        else
-            QTest::mouseClick(widget<QRadioButton>("rbCOMMode"), Qt::LeftButton, {}, QPoint(6, 8));
+        else if (input == QLatin1String("route"))
+            QTest::mouseClick(m_form->routingPanel().FindInputButton(1, 4), Qt::LeftButton);
+        else // near the left edge, inside the part of a radio button that takes clicks
+            QTest::mouseClick(
+                m_form->findChild<QWidget *>(input), Qt::LeftButton, {}, QPoint(6, 8));
+        noteAfterInput = panel(3);
     });
     whenConnecting.start();
     QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
 
     QVERIFY(tried);
+    QCOMPARE(noteAfterInput, note);
     QVERIFY(!modeEnabledMeanwhile);
     QVERIFY(!result.Success);
     QCOMPARE(int(m_form->link()->ControlMode()), int(cmLAN));
