@@ -164,8 +164,11 @@ void ConnectionControl::btnConnectClick()
             m_ui.btnConnect->setFocus();
     }
     showConnectionState();
-    if (link->Connected())
+    if (link->Connected()) {
         m_status.ShowStatus(2, QString());
+        // The reason an earlier connect failed for no longer applies.
+        m_status.ShowStatus(3, QString());
+    }
     link->Pause(link->timing().connectSettleMs);
 }
 

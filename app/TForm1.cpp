@@ -651,8 +651,14 @@ void TForm1::linkNotification(const LinkNotice &notice)
     case LinkMessage::OpenCloseFailed:
     case LinkMessage::SendFailed:
         if (const TKVCOMControl *l = link()) {
+            // The system's reason for a failed connect stays in panel 3, shown while panel 2
+            // blinks; other failures clear it.
+            const QString reason = LinkFailureReason(notice);
+            if (!reason.isEmpty())
+                m_status->ShowStatus(3, reason);
             m_status->ShowStatus(2, LinkStatusText(notice, *l), true);
-            m_status->ShowStatus(3, QString());
+            if (reason.isEmpty())
+                m_status->ShowStatus(3, QString());
         }
         break;
     case LinkMessage::NetworkProgress:

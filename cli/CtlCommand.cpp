@@ -10,8 +10,9 @@ CtlSession::CtlSession(TKVCOMControl &link, bool hasTarget, QTextStream &err)
 {
     QObject::connect(&link, &TKVCOMControl::notification, &link, [this](const LinkNotice &notice) {
         const QString text = LinkStatusText(notice, m_link);
+        const QString reason = LinkFailureReason(notice);
         if (!text.isEmpty())
-            m_failure = text;
+            m_failure = reason.isEmpty() ? text : text + QStringLiteral(": ") + reason;
     });
 }
 

@@ -124,6 +124,8 @@ int RunMatrixCtl(
         link.setDeviceIP(host);
         link.setTcpPort(port);
     } else if (parser.isSet(serial)) {
+        if (parser.value(serial).trimmed().isEmpty())
+            return usage(QStringLiteral("--serial takes the PATH of a serial port"));
         link.setControlMode(cmCOM);
         link.setComPort(parser.value(serial));
     }

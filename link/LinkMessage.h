@@ -14,7 +14,7 @@ enum class LinkMessage : int {
     DataInvalid = 2029, // a reply arrived but does not report success
     TransferDone = 2030, // a block transfer has completed
     TransportError = 2031, // the transport failed during a transaction
-    OpenCloseFailed = 2032, // wParam: Connected at the time of the failure
+    OpenCloseFailed = 2032, // wParam: Connected at the time of the failure; text: the reason
     PartRefused = 2034, // firmware block refused; wParam/lParam: part numbers
     PartProgress = 2035, // firmware block accepted; lParam: percent
     SendFailed = 2037, // no valid reply in five attempts

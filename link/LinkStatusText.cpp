@@ -24,3 +24,8 @@ QString LinkStatusText(const LinkNotice &notice, const TKVCOMControl &link)
         return {};
     }
 }
+
+QString LinkFailureReason(const LinkNotice &notice)
+{
+    return notice.code == LinkMessage::OpenCloseFailed ? notice.text : QString();
+}

@@ -101,7 +101,7 @@ bool TKVCOMControl::Connect()
     if (!opened) {
         t->close();
         qCDebug(lcLink) << "open failed:" << error;
-        notify(LinkMessage::OpenCloseFailed, Connected() ? 1 : 0);
+        notify(LinkMessage::OpenCloseFailed, Connected() ? 1 : 0, 0, error);
         return false;
     }
     t->discardPending();

@@ -60,7 +60,8 @@ bool TcpTransport::open(QString *error, int timeoutMs)
 
     if (m_socket.state() != QAbstractSocket::ConnectedState) {
         if (error)
-            *error = deadline.isActive() ? m_socket.errorString() : QStringLiteral("time out");
+            *error = deadline.isActive() ? m_socket.errorString()
+                                         : QStringLiteral("Connection timed out");
         m_socket.abort();
         return false;
     }

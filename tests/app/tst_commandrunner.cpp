@@ -117,6 +117,7 @@ private Q_SLOTS:
     void outcomes();
     void secondCommandIgnored();
     void closeWithoutOperation();
+    void connectAfterAFailure();
     void closeWhileConnecting();
     void inputDuringConnect_data();
     void inputDuringConnect();
@@ -278,11 +279,13 @@ void TestCommandRunner::outcomes_data()
     QTest::newRow("tcp: hang-up") << "tcp"
                                   << faults([](SimFaults &f) { f.dropConnectionAfter = 1; }) << -1
                                   << false << "TCP control failed!" << true << none << none << 1;
-    QTest::newRow("nothing listening") << "nothing listening" << SimFaults() << -1 << false
-                                       << "Connect 127.0.0.9 failed" << true << none << none << 0;
-    QTest::newRow("missing serial port")
-        << "missing port" << SimFaults() << -1 << false
-        << QStringLiteral("Open COM [%1] failed").arg(MissingPort) << true << none << none << 0;
+    // A failed connect keeps the system's reason in panel 3.
+    QTest::newRow("nothing listening")
+        << "nothing listening" << SimFaults() << -1 << false << "Connect 127.0.0.9 failed" << true
+        << "Connection refused" << none << 0;
+    QTest::newRow("missing serial port") << "missing port" << SimFaults() << -1 << false
+                                         << QStringLiteral("Open COM [%1] failed").arg(MissingPort)
+                                         << true << "No such file or directory" << none << 0;
     QTest::newRow("switcher off") << "tcp" << SimFaults() << 0 << false << none << false << note
                                   << "System is power off, please turn it on first." << 0;
 }
@@ -378,6 +381,21 @@ void TestCommandRunner::closeWithoutOperation()
     QVERIFY(link.isNull());
 }
 
+// The reason a connect failed stays in panel 3 until a connect succeeds.
+void TestCommandRunner::connectAfterAFailure()
+{
+    selectWire(QStringLiteral("nothing listening"));
+    QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
+    QCOMPARE(panel(2), QStringLiteral("Connect 127.0.0.9 failed"));
+    QCOMPARE(panel(3), QStringLiteral("Connection refused"));
+
+    selectWire(QStringLiteral("tcp"));
+    QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
+    QVERIFY(m_form->link()->Connected());
+    QCOMPARE(panel(2), QString());
+    QCOMPARE(panel(3), QString());
+}
+
 void TestCommandRunner::closeWhileConnecting()
 {
     FullListener listener;
@@ -411,6 +429,7 @@ void TestCommandRunner::closeWhileConnecting()
     QVERIFY(m_form->isVisible());
     QVERIFY(!m_form->state().StopRequested);
     QCOMPARE(panel(2), QStringLiteral("Connect 127.0.0.1 failed"));
+    QCOMPARE(panel(3), QStringLiteral("Connection timed out"));
 }
 
 void TestCommandRunner::inputDuringConnect_data()

@@ -20,6 +20,8 @@ private Q_SLOTS:
     void routeSetPutsExactBytesOnTheWire();
     void linkFailures_data();
     void linkFailures();
+    void badTargets_data();
+    void badTargets();
     void faultyLine_data();
     void faultyLine();
     void programs();
@@ -155,11 +157,12 @@ void TestMatrixCtl::linkFailures_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("err");
     QTest::newRow("refused connection") << QStringList{QStringLiteral("--tcp"),
-        QStringLiteral("127.0.0.1:1"), QStringLiteral("info")}
-                                        << QStringLiteral("Connect 127.0.0.1 failed\n");
+        QStringLiteral("127.0.0.1:1"),
+        QStringLiteral("info")} << QStringLiteral("Connect 127.0.0.1 failed: Connection refused\n");
     QTest::newRow("no such serial port") << QStringList{QStringLiteral("--serial"),
         QStringLiteral("/dev/no-such-port"), QStringLiteral("info")}
-                                         << QStringLiteral("Open COM [/dev/no-such-port] failed\n");
+                                         << QStringLiteral("Open COM [/dev/no-such-port] failed: "
+                                                           "No such file or directory\n");
     QTest::newRow("silent switcher") << QStringList{QStringLiteral("power"), QStringLiteral("on")}
                                      << QStringLiteral("Time out!\n");
 }
@@ -176,6 +179,31 @@ void TestMatrixCtl::linkFailures()
     }
     QCOMPARE(run(args), 1);
     QCOMPARE(m_err, err);
+    QVERIFY(m_out.isEmpty());
+}
+
+void TestMatrixCtl::badTargets_data()
+{
+    QTest::addColumn<QStringList>("target");
+    QTest::addColumn<QString>("why");
+    const QString serial = QStringLiteral("--serial takes the PATH of a serial port");
+    QTest::newRow("empty serial path")
+        << QStringList{QStringLiteral("--serial"), QString()} << serial;
+    QTest::newRow("blank serial path")
+        << QStringList{QStringLiteral("--serial"), QStringLiteral(" ")} << serial;
+    QTest::newRow("empty host") << QStringList{QStringLiteral("--tcp"), QString()}
+                                << QStringLiteral("--tcp takes HOST or HOST:PORT");
+}
+
+// A target that names nothing is a bad argument, not a link that failed.
+void TestMatrixCtl::badTargets()
+{
+    QFETCH(QStringList, target);
+    QFETCH(QString, why);
+    QCOMPARE(run(target + QStringList{QStringLiteral("info")}), 2);
+    QVERIFY2(m_err.startsWith(QStringLiteral("matrixctl: ") + why + QLatin1Char('\n'))
+            && m_err.contains(QLatin1String("Usage:")),
+        qPrintable(m_err));
     QVERIFY(m_out.isEmpty());
 }
 
