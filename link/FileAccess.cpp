@@ -5,13 +5,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 
 namespace FileAccess {
@@ -25,78 +18,7 @@ bool fail(QString *reason, const QString &why)
     return false;
 }
 
-#ifdef Q_OS_UNIX
-QString kindReason(mode_t mode)
-{
-    if (S_ISREG(mode))
-        return {};
-    if (S_ISDIR(mode))
-        return QStringLiteral("it is a folder");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("it is a pipe, not a file");
-    if (S_ISCHR(mode) || S_ISBLK(mode))
-        return QStringLiteral("it is a device, not a file");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("it is a socket, not a file");
-    return QStringLiteral("it is not a regular file");
-}
-#endif
-
 } // namespace
-
-QString notRegularReason(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    struct stat st
-    { };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return kindReason(st.st_mode);
-#else
-    const QFileInfo info(path);
-    if (!info.exists() || info.isFile())
-        return {};
-    return info.isDir() ? QStringLiteral("it is a folder")
-                        : QStringLiteral("it is not a regular file");
-#endif
-}
-
-bool openForReading(QFile &file, const QString &path, QString *reason)
-{
-    if (const QString why = notRegularReason(path); !why.isEmpty())
-        return fail(reason, why);
-#ifdef Q_OS_UNIX
-    // Without O_NONBLOCK, a FIFO put in the file's place after the check above would block the
-    // open until a writer comes; with it the open returns and the check below refuses it.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return fail(reason, qt_error_string(errno));
-    struct stat st
-    { };
-    QString why;
-    if (::fstat(fd, &st) != 0)
-        why = qt_error_string(errno);
-    else
-        why = kindReason(st.st_mode);
-    if (why.isEmpty()) {
-        const int flags = ::fcntl(fd, F_GETFL);
-        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
-            why = qt_error_string(errno);
-    }
-    if (why.isEmpty() && !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        why = file.errorString();
-    if (!why.isEmpty()) {
-        ::close(fd);
-        return fail(reason, why);
-    }
-    return true;
-#else
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(reason, file.errorString());
-    return true;
-#endif
-}
 
 ReadResult readFile(const QString &path, qint64 maxSize)
 {

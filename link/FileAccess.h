@@ -19,6 +19,9 @@ class QFile;
 //   replaced atomically (QSaveFile): the old content stays until the new one is complete.
 //   Symbolic links are followed, so the file a link names is the one checked and written.
 //
+// The kind checks are the system's (FileAccessPosix.cpp); where it cannot tell a FIFO or a
+// device from a file (FileAccessPortable.cpp), only folders are refused before the open.
+//
 // Reasons are short sentences without the path ("it is a pipe, not a file", "Permission
 // denied"); the caller names the file.
 namespace FileAccess {

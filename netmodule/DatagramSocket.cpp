@@ -1,13 +1,9 @@
 #include "DatagramSocket.h"
 
+#include "DatagramSystem.h"
+
 #include <QNetworkDatagram>
 #include <QUdpSocket>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#include <cstring>
 
 UdpDatagramSocket::UdpDatagramSocket(QObject *parent) : DatagramSocket(parent) { }
 
@@ -49,11 +45,8 @@ quint16 UdpDatagramSocket::localPort() const
 
 void UdpDatagramSocket::setBroadcastAllowed(bool allowed)
 {
-    if (!m_socket)
-        return;
-    const int on = allowed ? 1 : 0;
-    ::setsockopt(
-        static_cast<int>(m_socket->socketDescriptor()), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    if (m_socket)
+        DatagramSystem::setBroadcastAllowed(*m_socket, allowed);
 }
 
 qint64 UdpDatagramSocket::send(const QByteArray &datagram, const QHostAddress &host, quint16 port)
@@ -71,19 +64,7 @@ qint64 UdpDatagramSocket::send(const QByteArray &datagram, const QHostAddress &h
             m_error = m_socket->errorString();
         return sent;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(address);
-    const auto fd = static_cast<int>(m_socket->socketDescriptor());
-    ssize_t sent = -1;
-    do {
-        sent = ::sendto(fd, datagram.constData(), static_cast<size_t>(datagram.size()), 0,
-            reinterpret_cast<const sockaddr *>(&to), sizeof to);
-    } while (sent < 0 && errno == EINTR);
-    if (sent < 0)
-        m_error = QString::fromLocal8Bit(std::strerror(errno));
-    return sent;
+    return DatagramSystem::sendIPv4(*m_socket, datagram, address, port, &m_error);
 }
 
 QString UdpDatagramSocket::errorString() const

@@ -1,48 +1,13 @@
 #include "TKVPing.h"
 
-#include <QElapsedTimer>
+#include "IcmpEcho.h"
+
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <netinet/in.h>
-#include <netinet/ip_icmp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cstring>
-
-namespace {
-
-constexpr quint8 EchoRequest = 8;
-constexpr quint8 EchoReply = 0;
-constexpr std::size_t HeaderSize = 8;
-constexpr std::size_t PayloadSize = 16;
-
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) { }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
-} // namespace
 
 bool TKVPing::PingHost(const QString &address)
 {
@@ -50,63 +15,12 @@ bool TKVPing::PingHost(const QString &address)
     QHostAddress host;
     if (!host.setAddress(address) || host.protocol() != QAbstractSocket::IPv4Protocol)
         return false;
-    const int bySocket = pingBySocket(host.toIPv4Address());
-    if (bySocket >= 0) {
+    const IcmpEcho::Result bySocket = IcmpEcho::ping(host.toIPv4Address(), m_timeoutMs);
+    if (bySocket != IcmpEcho::Result::NoSocket) {
         m_lastMethod = Method::IcmpSocket;
-        return bySocket == 1;
+        return bySocket == IcmpEcho::Result::Answered;
     }
     return pingByProgram(host.toString());
-}
-
-int TKVPing::pingBySocket(quint32 address)
-{
-    // The kernel fills in the identifier and the checksum of an ICMP datagram socket's echo
-    // requests and passes it only the replies to them.
-    const FileDescriptor fd(
-        ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (fd.get() < 0)
-        return -1;
-
-    static quint16 sequence = 0;
-    ++sequence;
-    std::array<quint8, HeaderSize + PayloadSize> request{};
-    request[0] = EchoRequest;
-    request[6] = static_cast<quint8>(sequence >> 8);
-    request[7] = static_cast<quint8>(sequence & 0xFF);
-    std::memcpy(request.data() + HeaderSize, "matrix-ping-echo", PayloadSize);
-
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(address);
-    if (::sendto(fd.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr *>(&to),
-            sizeof to)
-        < 0)
-        return 0; // no route, unreachable: no answer
-
-    bool answered = false;
-    QEventLoop loop;
-    QSocketNotifier notifier(static_cast<qintptr>(fd.get()), QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
-        std::array<quint8, 1500> reply{};
-        sockaddr_in from{};
-        socklen_t fromSize = sizeof from;
-        for (;;) {
-            const ssize_t n = ::recvfrom(fd.get(), reply.data(), reply.size(), 0,
-                reinterpret_cast<sockaddr *>(&from), &fromSize);
-            if (n < 0)
-                break;
-            if (static_cast<std::size_t>(n) >= HeaderSize && reply[0] == EchoReply
-                && reply[6] == request[6] && reply[7] == request[7]
-                && ntohl(from.sin_addr.s_addr) == address) {
-                answered = true;
-                loop.quit();
-                return;
-            }
-        }
-    });
-    QTimer::singleShot(std::max(1, m_timeoutMs), &loop, &QEventLoop::quit);
-    loop.exec();
-    return answered ? 1 : 0;
 }
 
 bool TKVPing::pingByProgram(const QString &address)
@@ -116,9 +30,7 @@ bool TKVPing::pingByProgram(const QString &address)
     QEventLoop loop;
     QObject::connect(&ping, &QProcess::finished, &loop, &QEventLoop::quit);
     QObject::connect(&ping, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-    ping.start(m_program,
-        {QStringLiteral("-n"), QStringLiteral("-q"), QStringLiteral("-c"), QStringLiteral("1"),
-            QStringLiteral("-W"), QString::number(seconds), address});
+    ping.start(m_program, IcmpEcho::programArguments(address, m_timeoutMs));
     if (!ping.waitForStarted(m_timeoutMs + 1000))
         return false;
     m_lastMethod = Method::PingProgram;

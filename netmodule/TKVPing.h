@@ -23,8 +23,6 @@ public:
     void setPingProgram(const QString &program) { m_program = program; }
 
 private:
-    // -1: no socket could be made; else 0/1 for no answer/answer.
-    int pingBySocket(quint32 address);
     bool pingByProgram(const QString &address);
 
     int m_timeoutMs;

@@ -9,7 +9,8 @@ class QSocketNotifier;
 // The switcher's serial line as a pseudo terminal: the controller opens the slave path like a
 // serial port, the simulator reads and writes the master. The line is raw (no echo, no line
 // editing). A slave descriptor stays open here for the pty's whole life, so the controller may
-// close and reopen its end at will without the master reading end-of-file or EIO.
+// close and reopen its end at will without the master reading end-of-file or EIO. On a system
+// without pseudo terminals open() fails with the reason, and the simulator serves TCP alone.
 class SimPty final : public QObject
 {
     Q_OBJECT

@@ -2,18 +2,15 @@
 
 #include "SimNetworkOptions.h"
 #include "SimulatorServer.h"
+#include "StopSignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -52,14 +49,6 @@ Device behaviour:
 
 Faults: the counters spoil that many of the next replies; --split, --extra-bytes and
 --delay apply to every reply. On a pty, --drop-connection-after loses the reply only.)";
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
-}
 
 bool readInt(const QCommandLineParser &parser, const QString &name, int min, int max, int *value)
 {
@@ -198,22 +187,10 @@ int main(int argc, char *argv[])
         QLoggingCategory::setFilterRules(QStringLiteral("matrix.sim.debug=true"));
 
     // SIGINT/SIGTERM end the event loop, so that destructors remove the symlink.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {
-        std::perror("matrix-sim: socketpair");
+    if (QString why; !quitOnStopSignals(app, &why)) {
+        std::fprintf(stderr, "matrix-sim: %s\n", qPrintable(why));
         return 1;
     }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
-        char byte = 0;
-        [[maybe_unused]] const auto n = ::read(signalPipe[0], &byte, 1);
-        QCoreApplication::quit();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 
     if (!server.listenTcp(address, static_cast<quint16>(port))) {
         std::fprintf(stderr, "matrix-sim: cannot listen on %s:%d: %s\n",

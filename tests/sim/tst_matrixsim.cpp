@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace {
 
 QByteArray request(quint8 command, quint8 subcommand, quint16 word1 = 0)
@@ -35,6 +38,8 @@ private Q_SLOTS:
     void servesAndStopsCleanly();
     void rejectsBadOptions_data();
     void rejectsBadOptions();
+    void withoutPseudoTerminals_data();
+    void withoutPseudoTerminals();
 };
 
 void tst_MatrixSim::servesAndStopsCleanly()
@@ -104,6 +109,50 @@ void tst_MatrixSim::rejectsBadOptions()
     QVERIFY(sim.exitCode() != 0);
     QVERIFY(!sim.readAllStandardError().isEmpty());
     QVERIFY(!sim.readAllStandardOutput().contains("TCP "));
+}
+
+void tst_MatrixSim::withoutPseudoTerminals_data()
+{
+    QTest::addColumn<int>("stopSignal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl+C)") << int(SIGINT);
+}
+
+// The simulator where the system has no pseudo terminals: TCP alone, a clear refusal of --pty,
+// and a clean stop through the standard C signals.
+void tst_MatrixSim::withoutPseudoTerminals()
+{
+#ifndef MATRIX_SIM_PORTABLE_PATH
+    QSKIP("the portable simulator is built on Linux only");
+#else
+    QFETCH(int, stopSignal);
+    QProcess refused;
+    refused.start(QStringLiteral(MATRIX_SIM_PORTABLE_PATH),
+        {QStringLiteral("--tcp-port"), QStringLiteral("0"), QStringLiteral("--pty")});
+    QVERIFY(refused.waitForFinished(5000));
+    QCOMPARE(refused.exitCode(), 1);
+    QCOMPARE(refused.readAllStandardError(),
+        QByteArray("matrix-sim: cannot open a pty: this system has no pseudo terminals\n"));
+
+    QProcess sim;
+    sim.start(QStringLiteral(MATRIX_SIM_PORTABLE_PATH),
+        {QStringLiteral("--tcp-port"), QStringLiteral("0")});
+    QVERIFY(sim.waitForStarted());
+    QVERIFY(sim.waitForReadyRead(5000));
+    const QByteArray tcpLine = sim.readLine().trimmed();
+    QVERIFY2(tcpLine.startsWith("TCP 127.0.0.1:"), tcpLine.constData());
+    QTcpSocket socket;
+    socket.connectToHost(
+        QHostAddress::LocalHost, tcpLine.mid(tcpLine.lastIndexOf(':') + 1).toUShort());
+    QVERIFY(socket.waitForConnected(3000));
+    socket.write(request(0x01, 0x01, 0x00FE));
+    QCOMPARE(readReply(socket).toHex(' '), QByteArray("a5 5b 01 01 02 00 00 00 00 00 00 00 fc"));
+
+    QCOMPARE(::kill(static_cast<pid_t>(sim.processId()), stopSignal), 0);
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_MatrixSim)
