@@ -24,7 +24,7 @@ set_target_properties(matrix_app_ui PROPERTIES AUTOUIC_SEARCH_PATHS ${CMAKE_CURR
 target_include_directories(matrix_app_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 # --demo runs the simulated switcher inside the window's process.
 target_link_libraries(matrix_app_ui PRIVATE matrix_sim)
-target_link_libraries(matrix_app_ui PUBLIC matrix_app_core matrix_edid_ui matrix_firmware_ui matrix_routing_ui matrix_netmodule_ui matrix_netmodule matrix_link Qt6::Widgets Qt6::SerialPort)
+target_link_libraries(matrix_app_ui PUBLIC matrix_app_core matrix_edid_ui matrix_firmware_ui matrix_routing_ui matrix_netmodule_ui matrix_netmodule matrix_shell matrix_link Qt6::Widgets Qt6::SerialPort)
 
 add_executable(matrix-controller ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 target_link_libraries(matrix-controller PRIVATE matrix_app_ui)
