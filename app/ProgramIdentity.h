@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MatrixVersion.h"
+
 #include <QApplication>
 #include <QString>
 
@@ -9,5 +11,7 @@
 inline void SetProgramIdentity()
 {
     QApplication::setApplicationName(QStringLiteral("matrix-controller"));
-    QApplication::setApplicationVersion(QStringLiteral("6.50"));
+    QApplication::setApplicationVersion(QStringLiteral(MATRIX_VERSION));
+    // The installed desktop entry's name, by which a desktop finds the window's icon and entry.
+    QApplication::setDesktopFileName(QStringLiteral("org.matrixcontroller.MatrixController"));
 }

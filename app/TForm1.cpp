@@ -67,8 +67,9 @@ PortTagSet toTagSet(const PortTags &tags)
 TForm1::TForm1(const ShellOptions &options, QWidget *parent)
     : QMainWindow(parent),
       ui(std::make_unique<Ui::TForm1>()),
-      m_programFolder(options.programFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                      : options.programFolder),
+      m_location(options.programFolder.isEmpty()
+              ? SettingsLocation::forProgramFolder(QCoreApplication::applicationDirPath())
+              : SettingsLocation{options.programFolder, options.installed}),
       m_serialPorts(options.serialPorts),
       m_demo(options.demo ? std::make_unique<DemoSwitcher>() : nullptr)
 {
@@ -92,10 +93,16 @@ TKVCOMControl *TForm1::link() const
 
 void TForm1::FormCreate()
 {
-    if (!IsFolderWritable(m_programFolder)) {
+    // A portable copy needs its own folder writable; an installed one the user's folder.
+    const QString refusal = m_location.installed
+        ? m_location.refusalText(m_location.prepare())
+        : (IsFolderWritable(m_location.folder)
+                ? QString()
+                : QStringLiteral(
+                    "Please copy GUI application to writable disk then run it. Thank you."));
+    if (!refusal.isEmpty()) {
         m_startRefused = true;
-        QMessageBox::information(this, ProductTitle(),
-            QStringLiteral("Please copy GUI application to writable disk then run it. Thank you."));
+        QMessageBox::information(this, ProductTitle(), refusal);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     }
@@ -204,7 +211,8 @@ void TForm1::BuildPages()
                 m_settings.firmwareFolder = folder;
                 SaveSettings();
             },
-            m_programFolder});
+            // Firmware files are the user's, never beside installed programs.
+            m_location.installed ? QDir::homePath() : m_location.folder});
 
     m_routingPanel = std::make_unique<RoutingPanel>(this, *m_services);
     m_routingPanel->setTagLookup([this](bool input, int port) {
@@ -397,7 +405,7 @@ void TForm1::paintEvent(QPaintEvent *event)
 
 QString TForm1::settingsPath() const
 {
-    return QDir(m_programFolder)
+    return QDir(m_location.folder)
         .filePath(m_demo ? DemoSwitcher::SettingsFileName() : QStringLiteral("Settings.ini"));
 }
 

@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "LinkMessage.h"
+#include "SettingsLocation.h"
 #include "ShellState.h"
 
 #include <QMainWindow>
@@ -44,12 +45,15 @@ class TKVCOMControl;
 
 struct ShellOptions
 {
-    // Where Settings.ini lives; empty: the folder of the executable.
+    // Where Settings.ini lives; empty: decided by SettingsLocation from the executable's folder.
     QString programFolder;
     // Serial port paths the system does not list (virtual ports, pseudo terminals).
     QStringList serialPorts;
     // Start a simulated switcher in-process and select it; settings go to a file of its own.
     bool demo = false;
+    // programFolder is an installed copy's configuration folder: made when missing, and refused
+    // with a text of its own when it cannot be written.
+    bool installed = false;
 };
 
 // The main window: creation, first showing, closing, the clock timer, the status bar, the
@@ -70,9 +74,11 @@ public:
     // Status panel 4: "2024-03-05 09:07".
     static QString ClockText(const QDateTime &time);
 
-    // The program folder was not writable: the window never shows and the program ends.
+    // The settings folder was not writable: the window never shows and the program ends.
     bool startRefused() const { return m_startRefused; }
-    QString programFolder() const { return m_programFolder; }
+    // The folder of Settings.ini: beside the program, or the user's for an installed copy.
+    QString programFolder() const { return m_location.folder; }
+    bool installed() const { return m_location.installed; }
     QString settingsPath() const;
     // What Settings.ini held at the first showing, with this window's changes; written back
     // whole, so that what other pages keep there survives.
@@ -160,7 +166,7 @@ private:
     std::unique_ptr<Ui::tsEDIDCtrl> m_edidUi;
     std::unique_ptr<Ui::tsIR> m_advancedUi;
     std::unique_ptr<Ui::tsFWUpgrade> m_firmwareUi;
-    QString m_programFolder;
+    SettingsLocation m_location;
     QStringList m_serialPorts;
     // Outlives the link, whose connection it serves.
     std::unique_ptr<DemoSwitcher> m_demo;

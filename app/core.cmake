@@ -3,6 +3,8 @@ add_library(matrix_app_core STATIC
     ${CMAKE_CURRENT_LIST_DIR}/AppSettings.h
     ${CMAKE_CURRENT_LIST_DIR}/SettingsFile.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SettingsFile.h
+    ${CMAKE_CURRENT_LIST_DIR}/SettingsLocation.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SettingsLocation.h
     ${CMAKE_CURRENT_LIST_DIR}/SettingsStore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SettingsStore.h
 )

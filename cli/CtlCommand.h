@@ -56,7 +56,7 @@ struct CtlContext
     CtlSession &device;
     QTextStream &out;
     QTextStream &err;
-    // Settings.ini of the installation (beside the programs unless --settings says otherwise).
+    // The window's Settings.ini (where SettingsLocation puts it, unless --settings says otherwise).
     QString settingsPath;
     // --settings named it: then it must exist and be read completely.
     bool settingsNamed = false;

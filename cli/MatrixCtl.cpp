@@ -1,6 +1,8 @@
 #include "MatrixCtl.h"
 
 #include "CtlCommand.h"
+#include "MatrixVersion.h"
+#include "SettingsLocation.h"
 #include "TKVCOMControl.h"
 
 #include <QCommandLineParser>
@@ -28,6 +30,7 @@ QString usageText()
 {
     QString text = QStringLiteral(
         "Usage: matrixctl [--tcp HOST[:PORT] | --serial PATH] [--settings FILE] COMMAND [ARGS]\n"
+        "       matrixctl --help | --version\n"
         "\nCommands:\n");
     for (const CtlCommand &command : commands()) {
         for (const QString &line : command.usage.split(QLatin1Char('\n')))
@@ -82,11 +85,12 @@ int RunMatrixCtl(
     const QCommandLineOption serial(QStringLiteral("serial"),
         QStringLiteral("Serial port the switcher is attached to."), QStringLiteral("PATH"));
     const QCommandLineOption settings(QStringLiteral("settings"),
-        QStringLiteral("Settings.ini to use instead of the one beside the programs."),
-        QStringLiteral("FILE"));
+        QStringLiteral("Settings.ini to use instead of the window's own."), QStringLiteral("FILE"));
     const QCommandLineOption help(
         {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
-    parser.addOptions({tcp, serial, settings, help});
+    const QCommandLineOption version(
+        QStringLiteral("version"), QStringLiteral("Show the version."));
+    parser.addOptions({tcp, serial, settings, help, version});
 
     auto usage = [&](const QString &why) {
         if (!why.isEmpty())
@@ -100,6 +104,10 @@ int RunMatrixCtl(
         return usage(parser.errorText());
     if (parser.isSet(help)) {
         out << usageText();
+        return ExitOk;
+    }
+    if (parser.isSet(version)) {
+        out << "matrixctl " << MATRIX_VERSION << '\n';
         return ExitOk;
     }
     QStringList words = parser.positionalArguments();
@@ -132,7 +140,8 @@ int RunMatrixCtl(
 
     const QString settingsPath = parser.isSet(settings)
         ? parser.value(settings)
-        : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Settings.ini"));
+        : QDir(SettingsLocation::forProgramFolder(QCoreApplication::applicationDirPath()).folder)
+              .filePath(QStringLiteral("Settings.ini"));
     CtlSession device(link, parser.isSet(tcp) || parser.isSet(serial), err);
     CtlContext context{device, out, err, settingsPath, parser.isSet(settings)};
     int code = ExitFailed;

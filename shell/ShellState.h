@@ -1,5 +1,7 @@
 #pragma once
 
+#include "MatrixVersion.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -10,7 +12,7 @@ inline QString ProductTitle()
 
 inline QString VersionText()
 {
-    return QStringLiteral("ver6.50");
+    return QStringLiteral("ver" MATRIX_VERSION);
 }
 
 // The program-wide flags and values the main window holds and its helpers share. One instance,

@@ -1,5 +1,6 @@
 // matrix-sim: a simulated 6x6 HDMI matrix switcher for trying the controller without hardware.
 
+#include "MatrixVersion.h"
 #include "SimNetworkOptions.h"
 #include "SimulatorServer.h"
 #include "StopSignals.h"

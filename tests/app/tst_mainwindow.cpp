@@ -38,9 +38,9 @@ namespace {
 
 constexpr char ReadOnlyHelperOption[] = "--read-only-folder";
 
-// Run in a private mount namespace where folder is mounted read-only: starts the window there
-// and prints every message box and whether the window showed.
-int runReadOnlyHelper(const QString &folder)
+// Run in a private mount namespace where folder lies on a read-only mount: starts the window with
+// its settings there and prints every message box and whether the window showed.
+int runReadOnlyHelper(const QString &folder, bool installed)
 {
     QStringList boxes;
     QTimer poll;
@@ -52,7 +52,10 @@ int runReadOnlyHelper(const QString &folder)
         }
     });
     poll.start();
-    TForm1 form({folder, {}});
+    ShellOptions options;
+    options.programFolder = folder;
+    options.installed = installed;
+    TForm1 form(options);
     form.show();
     const bool shown = form.isVisible();
     if (form.startRefused())
@@ -95,6 +98,7 @@ private Q_SLOTS:
     void probeFileName();
     void writableFolder_data();
     void writableFolder();
+    void readOnlyProgramFolder_data();
     void readOnlyProgramFolder();
     void clockText_data();
     void clockText();
@@ -388,13 +392,35 @@ void TestMainWindow::writableFolder()
     }
 }
 
+void TestMainWindow::readOnlyProgramFolder_data()
+{
+    // The settings folder below the read-only mount, whether the copy is installed, the box.
+    QTest::addColumn<QString>("subfolder");
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("portable copy beside its program")
+        << QString() << false
+        << QStringLiteral("Please copy GUI application to writable disk then run it. Thank you.");
+    const QString installedText = QStringLiteral(
+        "Matrix Controller keeps its settings in the folder \"FOLDER\", which cannot be written: "
+        "Read-only file system.\nMake that folder writable for your user, or set XDG_CONFIG_HOME "
+        "to a folder that is, then start it again.");
+    QTest::newRow("installed copy, user's folder missing")
+        << QStringLiteral("/matrix-controller") << true << installedText;
+    QTest::newRow("installed copy, user's folder present") << QString() << true << installedText;
+}
+
 void TestMainWindow::readOnlyProgramFolder()
 {
+    QFETCH(QString, subfolder);
+    QFETCH(bool, installed);
+    QFETCH(QString, box);
     // Root writes into any folder whatever its mode bits, so the folder is mounted read-only
     // in a private mount namespace for the run of a helper.
     if (QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty())
         QSKIP("needs unshare(1)");
     QTemporaryDir dir;
+    const QString folder = dir.path() + subfolder;
     QProcess helper;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -402,9 +428,10 @@ void TestMainWindow::readOnlyProgramFolder()
     helper.start(QStringLiteral("unshare"),
         {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
             QStringLiteral("mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" "
-                           "|| exit 77; exec \"$2\" %1 \"$1\"")
+                           "|| exit 77; exec \"$2\" %1 \"$3\" \"$4\"")
                 .arg(QLatin1String(ReadOnlyHelperOption)),
-            QStringLiteral("sh"), dir.path(), QCoreApplication::applicationFilePath()});
+            QStringLiteral("sh"), dir.path(), QCoreApplication::applicationFilePath(), folder,
+            installed ? QStringLiteral("1") : QStringLiteral("0")});
     if (!helper.waitForFinished(60000)) {
         helper.kill();
         helper.waitForFinished();
@@ -416,10 +443,11 @@ void TestMainWindow::readOnlyProgramFolder()
 
     const QStringList report = QString::fromUtf8(helper.readAllStandardOutput())
                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    const QStringList expected{QStringLiteral("box %1:Please copy GUI application to writable "
-                                              "disk then run it. Thank you.")
-                                   .arg(int(QMessageBox::Information)),
-        QStringLiteral("refused 1"), QStringLiteral("shown 0")};
+    // The box's text may run over lines of the report.
+    const QStringList expected = (QStringLiteral("box %1:").arg(int(QMessageBox::Information))
+                                     + QString(box).replace(QLatin1String("FOLDER"), folder))
+                                     .split(QLatin1Char('\n'))
+        + QStringList{QStringLiteral("refused 1"), QStringLiteral("shown 0")};
     QCOMPARE(report, expected);
     QVERIFY(QDir(dir.path()).isEmpty());
 }
@@ -861,8 +889,8 @@ void TestMainWindow::failedSaveToldOnce()
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], ReadOnlyHelperOption) == 0)
-        return runReadOnlyHelper(QString::fromLocal8Bit(argv[2]));
+    if (argc == 4 && qstrcmp(argv[1], ReadOnlyHelperOption) == 0)
+        return runReadOnlyHelper(QString::fromLocal8Bit(argv[2]), qstrcmp(argv[3], "1") == 0);
     TestMainWindow test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -1,0 +1,54 @@
+#include "SettingsLocation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <filesystem>
+#include <system_error>
+
+SettingsLocation SettingsLocation::forProgramFolder(const QString &programFolder)
+{
+    if (QFileInfo::exists(QDir(programFolder).filePath(QLatin1String(InstalledMarker))))
+        return {userConfigFolder(), true};
+    return {programFolder, false};
+}
+
+QString SettingsLocation::userConfigFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(QLatin1String(ConfigFolderName));
+}
+
+QString SettingsLocation::prepare() const
+{
+    std::error_code error;
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), error);
+    if (error)
+        return QString::fromLocal8Bit(error.message());
+    // A probe file of a random name shows that files can be made there.
+    QString name;
+    do {
+        name = QDir(folder).filePath(
+            QStringLiteral("probe-%1.tmp")
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+    } while (QFileInfo::exists(name));
+    QFile probe(name);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return probe.errorString();
+    probe.close();
+    probe.remove();
+    return {};
+}
+
+QString SettingsLocation::refusalText(const QString &reason) const
+{
+    if (reason.isEmpty())
+        return {};
+    return QStringLiteral("Matrix Controller keeps its settings in the folder \"%1\", which cannot "
+                          "be written: %2.\nMake that folder writable for your user, or set "
+                          "XDG_CONFIG_HOME to a folder that is, then start it again.")
+        .arg(QDir::toNativeSeparators(folder), reason);
+}

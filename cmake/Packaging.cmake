@@ -1,0 +1,32 @@
+# The Debian package: `cpack --config build/CPackConfig.cmake` (scripts/test does it) makes
+# matrix-controller_<version>_<arch>.deb from the install rules. Its library dependencies are
+# found by dpkg-shlibdeps.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME matrix-controller)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "The Matrix Controller developers")
+set(CPACK_PACKAGE_CONTACT ${MATRIX_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "controller for a 6x6 HDMI matrix switcher")
+# The long description; CPack indents its lines and marks the blank one for the control file.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Matrix Controller talks to a 6x6 HDMI matrix switcher over a serial port or
+over the network through the switcher's TCP module. Its window routes outputs
+to inputs, keeps routing presets and port tags, reads, copies and downloads
+EDIDs, upgrades the firmware, and finds and configures switchers on the local
+network.
+
+The package also holds matrixctl, a command line for scripts, and matrix-sim,
+a simulated switcher; matrix-controller --demo runs one inside the window.")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MATRIX_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window's layout is made for Times New Roman; Liberation Serif has its metrics.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-liberation2)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Debian installs programs without their debugging information.
+set(CPACK_STRIP_FILES ON)
+# Folders the package holds but does not own get the usual modes.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                                                GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+include(CPack)
