@@ -3,6 +3,8 @@
 #include "LinkStatusText.h"
 #include "TKVCOMControl.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTextStream>
 
 CtlSession::CtlSession(TKVCOMControl &link, bool hasTarget, QTextStream &err)
@@ -19,7 +21,8 @@ CtlSession::CtlSession(TKVCOMControl &link, bool hasTarget, QTextStream &err)
 bool CtlSession::connect()
 {
     if (!m_hasTarget)
-        throw UsageError{QStringLiteral("choose one of --tcp HOST[:PORT] and --serial PATH")};
+        throw UsageError{QStringLiteral(
+            "choose one of --tcp HOST[:PORT] and --serial PATH, or set MATRIXCTL_TARGET")};
     if (m_link.Connect())
         return true;
     reportFailure();
@@ -46,6 +49,11 @@ void CtlSession::reportFailure()
 {
     m_err << (m_failure.isEmpty() ? QStringLiteral("Failed") : m_failure) << Qt::endl;
     m_failure.clear();
+}
+
+void PrintJson(CtlContext &ctx, const QJsonObject &document)
+{
+    ctx.out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact)) << '\n';
 }
 
 std::optional<quint16> ParseWord(const QString &text, bool hex)

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+class QJsonObject;
 class QTextStream;
 class TKVCOMControl;
 struct AppSettings;
@@ -60,7 +61,12 @@ struct CtlContext
     QString settingsPath;
     // --settings named it: then it must exist and be read completely.
     bool settingsNamed = false;
+    // --json: a command that reports state prints its facts as one JSON document instead.
+    bool json = false;
 };
+
+// The document of --json, compact on one line, for scripts to parse.
+void PrintJson(CtlContext &ctx, const QJsonObject &document);
 
 // Reads the settings file for a command that needs what it holds. A named file that is missing,
 // not a file or not read completely is an error (false, reason on stderr); the default file may

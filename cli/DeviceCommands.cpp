@@ -2,6 +2,8 @@
 
 #include "DeviceModel.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <array>
@@ -24,12 +26,22 @@ CtlJob info(const QStringList &args)
             || !ctx.device.execute(0x01, 0x02, Query, 0, 0, 0, &size)
             || !ctx.device.execute(0x01, 0x03, Query, 0, 0, 0, &version))
             return ExitFailed;
+        const QString sizeText
+            = QStringLiteral("%1x%2").arg(size.reply.status()).arg(size.reply.answer());
+        const QString firmware = QStringLiteral("%1.%2")
+                                     .arg(version.reply.status())
+                                     .arg(version.reply.answer(), 2, 10, QLatin1Char('0'));
+        if (ctx.json) {
+            PrintJson(ctx,
+                {{QStringLiteral("model"), DeviceModelName(model.reply.status())},
+                    {QStringLiteral("modelNumber"), model.reply.status()},
+                    {QStringLiteral("size"), sizeText}, {QStringLiteral("firmware"), firmware}});
+            return ExitOk;
+        }
         ctx.out << "Model: " << DeviceModelName(model.reply.status()) << " ("
                 << model.reply.status() << ")\n"
-                << "Size: " << size.reply.status() << 'x' << size.reply.answer() << '\n'
-                << "Firmware: " << version.reply.status() << '.'
-                << QString::number(version.reply.answer()).rightJustified(2, QLatin1Char('0'))
-                << '\n';
+                << "Size: " << sizeText << '\n'
+                << "Firmware: " << firmware << '\n';
         return ExitOk;
     };
 }
@@ -46,7 +58,12 @@ CtlJob power(const QStringList &args)
             CommandResult result;
             if (!ctx.device.execute(0x10, 0x01, Query, 0, PowerKey1, PowerKey2, &result))
                 return ExitFailed;
-            ctx.out << "Power: " << (result.reply.answer() == 0xFF ? "on" : "off") << '\n';
+            const QString state
+                = result.reply.answer() == 0xFF ? QStringLiteral("on") : QStringLiteral("off");
+            if (ctx.json)
+                PrintJson(ctx, {{QStringLiteral("power"), state}});
+            else
+                ctx.out << "Power: " << state << '\n';
             return ExitOk;
         }
         const quint16 state = what == QLatin1String("on") ? 0x0F : 0xF0;
@@ -72,12 +89,19 @@ CtlJob route(const QStringList &args)
                 outputs.append(output);
         }
         return [outputs](CtlContext &ctx) {
+            QJsonArray routes;
             for (int output : outputs) {
                 CommandResult result;
                 if (!ctx.device.execute(0x02, 0x01, static_cast<quint16>(output), 0, 0, 0, &result))
                     return ExitFailed;
-                ctx.out << "Output" << output << ": Input" << result.reply.answer() << '\n';
+                if (ctx.json)
+                    routes.append(QJsonObject{{QStringLiteral("output"), output},
+                        {QStringLiteral("input"), result.reply.answer()}});
+                else
+                    ctx.out << "Output" << output << ": Input" << result.reply.answer() << '\n';
             }
+            if (ctx.json)
+                PrintJson(ctx, {{QStringLiteral("routes"), routes}});
             return ExitOk;
         };
     }

@@ -8,6 +8,8 @@
 #include "TKVCOMControl.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTextStream>
 
 // EDID: read a display's EDID, download a file, set modes, copy, check files. Each device
@@ -253,8 +255,25 @@ CtlJob check(const QStringList &args)
             ctx.err << file.error << Qt::endl;
             return ExitFailed;
         }
-        ctx.out << EdidSummaryLine(DecodeEdidSummary(file.bytes)) << '\n';
+        const EdidSummary summary = DecodeEdidSummary(file.bytes);
         const EdidCheck verdict = CheckEdidContent(file.bytes);
+        if (ctx.json) {
+            QJsonObject document{{QStringLiteral("summary"), EdidSummaryLine(summary)},
+                {QStringLiteral("decoded"), summary.decoded},
+                {QStringLiteral("accepted"), verdict == EdidCheck::Ok}};
+            if (summary.decoded) {
+                document.insert(QStringLiteral("manufacturer"), summary.manufacturer);
+                document.insert(QStringLiteral("productCode"), summary.productCode);
+                document.insert(QStringLiteral("monitorName"), summary.monitorName);
+                document.insert(QStringLiteral("preferredTiming"), summary.preferredTiming);
+            }
+            if (verdict != EdidCheck::Ok)
+                document.insert(
+                    QStringLiteral("reason"), EdidCheckReason(verdict, fileSize(path, file.bytes)));
+            PrintJson(ctx, document);
+            return verdict == EdidCheck::Ok ? ExitOk : ExitFailed;
+        }
+        ctx.out << EdidSummaryLine(summary) << '\n';
         if (verdict == EdidCheck::Ok) {
             ctx.out << "accepted\n";
             return ExitOk;

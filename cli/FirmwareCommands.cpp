@@ -7,9 +7,12 @@
 #include "TKVCOMControl.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTextStream>
 
 #include <algorithm>
+#include <optional>
 
 // Firmware packages: merge images into a package, list a package, upgrade the switcher.
 namespace {
@@ -105,6 +108,56 @@ QString mcuLabel(const FirmwareHeader &header)
     return QStringLiteral("unknown MCU");
 }
 
+// What firmware info finds in one part of a package; a part whose header cannot be read has no
+// header.
+struct PartReport
+{
+    int number = 0;
+    qint64 offset = 0;
+    std::optional<FirmwareHeader> header;
+    QString mcu;
+    bool checksum = true;
+    QString problem; // empty: none
+    bool pastEnd = false; // the image runs past the end of the file
+};
+
+QJsonObject jsonPart(const PartReport &part)
+{
+    QJsonObject object{
+        {QStringLiteral("number"), part.number}, {QStringLiteral("offset"), part.offset}};
+    if (part.header) {
+        object.insert(QStringLiteral("name"), part.header->partName());
+        object.insert(QStringLiteral("mcu"), part.mcu);
+        object.insert(QStringLiteral("version"),
+            QStringLiteral("%1.%2").arg(part.header->version1()).arg(part.header->version2()));
+        object.insert(QStringLiteral("bytes"), qint64(part.header->imageLength()));
+        object.insert(QStringLiteral("headerChecksum"), part.checksum);
+    }
+    if (!part.problem.isEmpty())
+        object.insert(QStringLiteral("problem"), part.problem);
+    if (part.pastEnd)
+        object.insert(QStringLiteral("imagePastEnd"), true);
+    return object;
+}
+
+void printPart(QTextStream &out, const PartReport &part)
+{
+    out << "Part " << part.number << " at " << part.offset << ": ";
+    if (!part.header) {
+        out << part.problem << '\n';
+        return;
+    }
+    const FirmwareHeader &header = *part.header;
+    out << header.partName() << "  " << part.mcu << "  version " << header.version1() << '.'
+        << header.version2() << "  " << header.imageLength() << " bytes  header "
+        << (part.checksum ? "checksum ok" : "checksum BAD");
+    if (!part.problem.isEmpty())
+        out << "  (" << part.problem << ')';
+    out << '\n';
+    if (part.pastEnd)
+        out << "Part " << part.number << ": image runs past the end of the file\n";
+}
+
 CtlJob info(const QStringList &args)
 {
     if (args.size() != 1)
@@ -117,43 +170,54 @@ CtlJob info(const QStringList &args)
             return ExitFailed;
         }
         using Status = FirmwarePackageReader::Status;
+        QList<PartReport> parts;
         bool good = true;
         for (int n = 1;; ++n) {
-            const qint64 offset = reader.position();
+            PartReport part;
+            part.number = n;
+            part.offset = reader.position();
             FirmwareHeader header;
             Status status = reader.readHeader(header);
             if (status == Status::End)
                 break;
             if (status == Status::ShortHeader || status == Status::ReadError) {
-                ctx.out << "Part " << n << " at " << offset << ": "
-                        << (status == Status::ShortHeader ? "truncated header" : "read error")
-                        << '\n';
+                part.problem = status == Status::ShortHeader ? QStringLiteral("truncated header")
+                                                             : QStringLiteral("read error");
+                parts.append(part);
                 good = false;
                 break;
             }
-            const bool checksum = status != Status::BadChecksum;
-            ctx.out << "Part " << n << " at " << offset << ": " << header.partName() << "  "
-                    << mcuLabel(header) << "  version " << header.version1() << '.'
-                    << header.version2() << "  " << header.imageLength() << " bytes  header "
-                    << (checksum ? "checksum ok" : "checksum BAD")
-                    << (status == Status::UnknownPart         ? "  (not a firmware part)"
-                               : status == Status::UnknownMcu ? "  (no such MCU)"
-                               : status == Status::EmptyImage ? "  (empty image)"
-                                                              : "")
-                    << '\n';
+            part.header = header;
+            part.mcu = mcuLabel(header);
+            part.checksum = status != Status::BadChecksum;
+            part.problem = status == Status::UnknownPart ? QStringLiteral("not a firmware part")
+                : status == Status::UnknownMcu           ? QStringLiteral("no such MCU")
+                : status == Status::EmptyImage           ? QStringLiteral("empty image")
+                                                         : QString();
             good = good && status == Status::Ok;
             // The length of a damaged header may still lead to the next part; follow it only
             // as far as the file goes.
-            status = reader.skipImage(header);
-            if (status != Status::Ok) {
-                ctx.out << "Part " << n << ": image runs past the end of the file\n";
+            part.pastEnd = reader.skipImage(header) != Status::Ok;
+            parts.append(part);
+            if (part.pastEnd) {
                 good = false;
                 break;
             }
         }
-        if (reader.size() == 0) {
-            ctx.out << "Empty package\n";
-            good = false;
+        const bool empty = reader.size() == 0;
+        good = good && !empty;
+        if (ctx.json) {
+            QJsonArray list;
+            for (const PartReport &part : std::as_const(parts))
+                list.append(jsonPart(part));
+            PrintJson(ctx,
+                {{QStringLiteral("parts"), list}, {QStringLiteral("empty"), empty},
+                    {QStringLiteral("ok"), good}});
+        } else {
+            for (const PartReport &part : std::as_const(parts))
+                printPart(ctx.out, part);
+            if (empty)
+                ctx.out << "Empty package\n";
         }
         return good ? ExitOk : ExitFailed;
     };

@@ -7,6 +7,8 @@
 #include "TKVPing.h"
 
 #include <QCommandLineParser>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTextStream>
 
 // Network modules: discovery and configuration by datagrams (no --tcp/--serial needed), and
@@ -61,10 +63,24 @@ CtlJob discover(const QStringList &args)
             return ExitFailed;
         }
         TKVPing ping(PingTimeoutMs);
+        QJsonArray devices;
         for (int d = 1; d <= control.GetTCPDeviceCount(); ++d) {
             const QString ip = address.isEmpty() ? control.GetTCPDeviceItem(d, 1) : address;
-            ctx.out << FoundDeviceEntry(control, d, ping.PingHost(ip), address) << '\n';
+            const QString entry = FoundDeviceEntry(control, d, ping.PingHost(ip), address);
+            if (!ctx.json) {
+                ctx.out << entry << '\n';
+                continue;
+            }
+            // The entry's fields, in its order.
+            static const char *const Fields[]
+                = {"tag", "addressMode", "ip", "gateway", "mask", "mac", "reach"};
+            QJsonObject device;
+            for (int k = 0; k < int(std::size(Fields)); ++k)
+                device.insert(QLatin1String(Fields[k]), GetEntryField(entry, k));
+            devices.append(device);
         }
+        if (ctx.json)
+            PrintJson(ctx, {{QStringLiteral("devices"), devices}});
         return ExitOk;
     };
 }

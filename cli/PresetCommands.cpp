@@ -3,6 +3,8 @@
 #include "PresetCodec.h"
 #include "SettingsFile.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTextStream>
 
 // Presets and port tags as the GUI stores them in Settings.ini.
@@ -37,9 +39,25 @@ CtlJob preset(const QStringList &args)
             AppSettings settings;
             if (!ReadCtlSettings(ctx, settings))
                 return ExitFailed;
-            for (int n = 1; n <= kSettingsPresetCount; ++n)
-                ctx.out << n << '\t' << settings.presets[size_t(n - 1)].name << '\t'
-                        << EncodePresetValue(presetValues(settings, n)) << '\n';
+            QJsonArray presets;
+            for (int n = 1; n <= kSettingsPresetCount; ++n) {
+                const QStringList values = presetValues(settings, n);
+                const QString name = settings.presets[size_t(n - 1)].name;
+                if (!ctx.json) {
+                    ctx.out << n << '\t' << name << '\t' << EncodePresetValue(values) << '\n';
+                    continue;
+                }
+                // Output by output: its input, or null when the preset chooses none.
+                QJsonArray inputs;
+                for (int output = 1; output <= kPresetOutputs; ++output) {
+                    const auto input = PresetInput(values, output);
+                    inputs.append(input ? QJsonValue(*input) : QJsonValue());
+                }
+                presets.append(QJsonObject{{QStringLiteral("number"), n},
+                    {QStringLiteral("name"), name}, {QStringLiteral("inputs"), inputs}});
+            }
+            if (ctx.json)
+                PrintJson(ctx, {{QStringLiteral("presets"), presets}});
             return ExitOk;
         };
     }
@@ -73,6 +91,21 @@ CtlJob preset(const QStringList &args)
     throw UsageError{QStringLiteral("preset takes list or apply N")};
 }
 
+QJsonObject jsonTags(const QString &mode, const QString &mac, const PortTags &tags)
+{
+    QJsonObject object{{QStringLiteral("mode"), mode}};
+    if (!mac.isEmpty())
+        object.insert(QStringLiteral("mac"), mac);
+    for (const PortSide side : {PortSide::Input, PortSide::Output}) {
+        QJsonArray names;
+        for (const QString &name : tags.side(side))
+            names.append(name);
+        object.insert(
+            side == PortSide::Input ? QStringLiteral("inputs") : QStringLiteral("outputs"), names);
+    }
+    return object;
+}
+
 void printTags(QTextStream &out, const QString &title, const PortTags &tags)
 {
     out << title << '\n';
@@ -92,6 +125,13 @@ CtlJob tags(const QStringList &args)
         AppSettings settings;
         if (!ReadCtlSettings(ctx, settings))
             return ExitFailed;
+        if (ctx.json) {
+            QJsonArray sets{jsonTags(QStringLiteral("COM"), {}, settings.comTags)};
+            for (auto it = settings.lanTags.cbegin(); it != settings.lanTags.cend(); ++it)
+                sets.append(jsonTags(QStringLiteral("TCP"), it.key(), it.value()));
+            PrintJson(ctx, {{QStringLiteral("tags"), sets}});
+            return ExitOk;
+        }
         printTags(ctx.out, QStringLiteral("COM"), settings.comTags);
         for (auto it = settings.lanTags.cbegin(); it != settings.lanTags.cend(); ++it)
             printTags(ctx.out, QStringLiteral("TCP ") + it.key(), it.value());

@@ -95,7 +95,7 @@ void TestFirmwareCtl::usage_data()
                                        << "firmware info takes one package file";
     QTest::newRow("upgrade without switcher")
         << "firmware upgrade {dir}/p.fw"
-        << "choose one of --tcp HOST[:PORT] and --serial PATH";
+        << "choose one of --tcp HOST[:PORT] and --serial PATH, or set MATRIXCTL_TARGET";
 }
 
 void TestFirmwareCtl::usage()
@@ -105,8 +105,8 @@ void TestFirmwareCtl::usage()
     if (args.startsWith(u"firmware upgrade"_s))
         file(u"p.fw"_s, packagePart(2, 1, 1, 1, testImage(4)));
     QCOMPARE(run(args.split(u' ')), 2);
-    QVERIFY2(m_err.startsWith(u"matrixctl: "_s + why.replace(u"{dir}"_s, m_dir->path()) + u'\n'),
-        qPrintable(m_err));
+    QCOMPARE(m_err,
+        u"matrixctl: "_s + why.replace(u"{dir}"_s, m_dir->path()) + u"; see matrixctl --help\n"_s);
     QVERIFY(m_sim->received().isEmpty());
 }
 
@@ -159,7 +159,11 @@ void TestFirmwareCtl::info_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out");
+    // The same facts for scripts: matrixctl --json firmware info FILE.
+    QTest::addColumn<QString>("document");
     const QByteArray main = packagePart(1, 1, 2, 5, testImage(600));
+    const QString mainPart = uR"({"bytes":600,"headerChecksum":true,"mcu":"Main MCU",)"
+                             uR"("name":"Part_1.1.2.5","number":1,"offset":0,"version":"2.5")"_s;
     QByteArray badSlave = packagePart(2, 2, 3, 4, testImage(20));
     badSlave[134] = 9; // version 9.4, the checksum no longer holds
     const QString mainLine = u"Part 1 at 0: Part_1.1.2.5  Main MCU  version 2.5  600 bytes  "
@@ -168,16 +172,28 @@ void TestFirmwareCtl::info_data()
     QTest::newRow("good") << main + packagePart(2, 3, 1, 0, testImage(1)) << 0
                           << mainLine
             + u"Part 2 at 743: Part_2.3.1.0  Slave MCU3  version 1.0  1 bytes  header "
-              u"checksum ok\n"_s;
+              u"checksum ok\n"_s
+                          << uR"({"empty":false,"ok":true,"parts":[)"_s + mainPart
+            + uR"(},{"bytes":1,"headerChecksum":true,"mcu":"Slave MCU3","name":"Part_2.3.1.0",)"
+              uR"("number":2,"offset":743,"version":"1.0"}]})"_s;
     QTest::newRow("bad header") << main + badSlave << 1
                                 << mainLine
             + u"Part 2 at 743: Part_2.2.9.4  Slave MCU2  version 9.4  20 bytes  header "
-              u"checksum BAD\n"_s;
+              u"checksum BAD\n"_s
+                                << uR"({"empty":false,"ok":false,"parts":[)"_s + mainPart
+            + uR"(},{"bytes":20,"headerChecksum":false,"mcu":"Slave MCU2","name":"Part_2.2.9.4",)"
+              uR"("number":2,"offset":743,"version":"9.4"}]})"_s;
     QTest::newRow("image cut short")
-        << main.chopped(1) << 1 << mainLine + u"Part 1: image runs past the end of the file\n"_s;
+        << main.chopped(1) << 1 << mainLine + u"Part 1: image runs past the end of the file\n"_s
+        << uR"({"empty":false,"ok":false,"parts":[{"bytes":600,"headerChecksum":true,)"
+           uR"("imagePastEnd":true,"mcu":"Main MCU","name":"Part_1.1.2.5","number":1,"offset":0,)"
+           uR"("version":"2.5"}]})"_s;
     QTest::newRow("trailing bytes")
-        << main + "xyz" << 1 << mainLine + u"Part 2 at 743: truncated header\n"_s;
-    QTest::newRow("empty") << QByteArray() << 1 << u"Empty package\n"_s;
+        << main + "xyz" << 1 << mainLine + u"Part 2 at 743: truncated header\n"_s
+        << uR"({"empty":false,"ok":false,"parts":[)"_s + mainPart
+            + uR"(},{"number":2,"offset":743,"problem":"truncated header"}]})"_s;
+    QTest::newRow("empty") << QByteArray() << 1 << u"Empty package\n"_s
+                           << uR"({"empty":true,"ok":false,"parts":[]})"_s;
 }
 
 void TestFirmwareCtl::info()
@@ -185,8 +201,11 @@ void TestFirmwareCtl::info()
     QFETCH(QByteArray, bytes);
     QFETCH(int, exitCode);
     QFETCH(QString, out);
+    QFETCH(QString, document);
     QCOMPARE(run({u"firmware"_s, u"info"_s, file(u"p.fw"_s, bytes)}), exitCode);
     QCOMPARE(m_out, out);
+    QCOMPARE(run({u"--json"_s, u"firmware"_s, u"info"_s, file(u"p.fw"_s, bytes)}), exitCode);
+    QCOMPARE(m_out, document + u'\n');
 }
 
 void TestFirmwareCtl::upgrade_data()

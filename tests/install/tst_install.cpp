@@ -39,6 +39,8 @@ private Q_SLOTS:
     void matrixctlReadsTheWindowsSettings_data();
     void matrixctlReadsTheWindowsSettings();
     void installedWindowKeepsSettingsInTheUsersFolder();
+    void bashCompletion_data();
+    void bashCompletion();
 
 private:
     QString prefix() const { return m_root->filePath(QStringLiteral("usr")); }
@@ -168,6 +170,52 @@ void TestInstall::installedWindowKeepsSettingsInTheUsersFolder()
     QCOMPARE(window.readAllStandardOutput(), QByteArray("first paint\n"));
     QVERIFY(QFileInfo(config() + QStringLiteral("/matrix-controller/Settings-demo.ini")).isFile());
     QCOMPARE(QDir(prefix() + QStringLiteral("/bin")).entryList(QDir::Files), programs);
+}
+
+void TestInstall::bashCompletion_data()
+{
+    // The words typed so far, the last one being completed; what bash offers.
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("offered");
+    QTest::newRow("command") << "matrixctl "
+                             << "send power route info edid firmware discover "
+                                "netconfig module preset tags";
+    QTest::newRow("option") << "matrixctl --j"
+                            << "--json";
+    QTest::newRow("command after a target") << "matrixctl --tcp 127.0.0.1 ro"
+                                            << "route";
+    QTest::newRow("subcommand") << "matrixctl --json route "
+                                << "get set all port-to-port";
+    QTest::newRow("subcommand of edid") << "matrixctl edid c"
+                                        << "copy check";
+    QTest::newRow("merge options") << "matrixctl firmware merge --main a.bin --m"
+                                   << "--main --main-version";
+    QTest::newRow("a target's value is not a command") << "matrixctl --tcp p"
+                                                       << "";
+}
+
+void TestInstall::bashCompletion()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, offered);
+    const QString framework = QStringLiteral("/usr/share/bash-completion/bash_completion");
+    if (!QFileInfo::exists(framework))
+        QSKIP("needs the bash-completion package");
+    // The installed completion, called as bash calls it for the line's last word.
+    const QString script = QStringLiteral(R"(
+        source "$1" && source "$2" || exit 9
+        read -r -a COMP_WORDS <<< "$3"
+        [[ $3 == *" " ]] && COMP_WORDS+=("")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) COMP_LINE=$3 COMP_POINT=${#3}
+        _matrixctl matrixctl "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        echo "${COMPREPLY[*]}")");
+    QProcess bash;
+    bash.start(QStringLiteral("bash"),
+        {QStringLiteral("-c"), script, QStringLiteral("bash"), framework,
+            prefix() + QStringLiteral("/share/bash-completion/completions/matrixctl"), line});
+    QVERIFY(bash.waitForFinished(30000));
+    QCOMPARE(bash.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(bash.readAllStandardOutput()).simplified(), offered);
 }
 
 QTEST_GUILESS_MAIN(TestInstall)

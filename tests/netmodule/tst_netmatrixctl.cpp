@@ -165,6 +165,19 @@ void TestNetMatrixCtl::discoverAndConfigure()
     QCOMPARE(run.out,
         entry("TCP Module", PeerAddress, "02-4D-58-00-00-01", "Same Subnet") + u'\n'
             + entry("TCP Module 2", PeerAddress2, "02-4D-58-00-00-02", "Same Subnet") + u'\n');
+    // The same entries for scripts, field by field.
+    run = matrixctl({QStringLiteral("--json"), QStringLiteral("discover")});
+    QCOMPARE(run.code, 0);
+    const QString device = QStringLiteral(
+        R"({"addressMode":"Static IP","gateway":"10.200.0.1","ip":"%1","mac":"%2",)"
+        R"("mask":"255.255.255.0","reach":"Same Subnet","tag":"%3"})");
+    QCOMPARE(run.out,
+        QStringLiteral(R"({"devices":[%1,%2]})")
+                .arg(device.arg(PeerAddress, QStringLiteral("02-4D-58-00-00-01"),
+                         QStringLiteral("TCP Module")),
+                    device.arg(PeerAddress2, QStringLiteral("02-4D-58-00-00-02"),
+                        QStringLiteral("TCP Module 2")))
+            + u'\n');
 
     // A static address for the second module, sent by broadcast and to its address.
     run = matrixctl(QStringLiteral("netconfig 02-4D-58-00-00-02 --static 10.200.0.50 --gateway "
