@@ -1,5 +1,22 @@
 #include "SerialTransport.h"
 
+#include <QFileInfo>
+
+namespace {
+// A serial port the operator may not open belongs to a group that may (on Debian 'dialout').
+// The system only says "Permission denied", so name the group that grants access, unless the
+// port is one the operator could write anyway (then the refusal came from the port's lock).
+QString AccessHint(const QSerialPort &port)
+{
+    const QString name = port.portName();
+    const QFileInfo device(QFileInfo(name).isAbsolute() ? name : QStringLiteral("/dev/") + name);
+    const QString group = device.group();
+    if (!device.exists() || device.isWritable() || group.isEmpty() || group == u"root")
+        return {};
+    return QStringLiteral(": add your user to the '%1' group").arg(group);
+}
+} // namespace
+
 SerialTransport::SerialTransport(QObject *parent) : Transport(parent)
 {
     connect(&m_port, &QSerialPort::readyRead, this, [this] {
@@ -36,8 +53,11 @@ bool SerialTransport::open(QString *error, int)
     m_port.setStopBits(QSerialPort::OneStop);
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
-        if (error)
+        if (error) {
             *error = m_port.errorString();
+            if (m_port.error() == QSerialPort::PermissionError)
+                *error += AccessHint(m_port);
+        }
         m_port.clearError();
         return false;
     }

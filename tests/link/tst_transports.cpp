@@ -1,11 +1,19 @@
 #include "LinkStatusText.h"
 #include "TKVCOMControl.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <thread>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -108,6 +116,7 @@ private Q_SLOTS:
     void serialPeerVanishes();
     void serialLineStopped();
     void serialOpenFailure();
+    void serialPermissionHint();
 };
 
 namespace {
@@ -271,6 +280,55 @@ void TestTransports::serialOpenFailure()
     Notices notices(link);
     QVERIFY(!link.Connect());
     QCOMPARE(notices.texts, QStringList{QStringLiteral("Open COM [/dev/no-such-port] failed")});
+}
+
+// An operator outside the port's group is told which group opens it; the system's own words
+// come first. The open runs on a thread of its own as the unprivileged user "nobody" (a raw
+// system call changes the ids of that thread only), against a device node in a temporary
+// folder that belongs to root and the 'dialout' group, as serial ports do on Debian.
+void TestTransports::serialPermissionHint()
+{
+    const group *dialout = ::getgrnam("dialout");
+    if (!dialout)
+        QSKIP("this system has no 'dialout' group");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(),
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+            | QFileDevice::ReadOther | QFileDevice::ExeOther));
+    const QString port = dir.filePath(QStringLiteral("ttyUSB0"));
+    const QByteArray path = QFile::encodeName(port);
+    QVERIFY(::mknod(path.constData(), S_IFCHR | 0660, makedev(1, 3)) == 0);
+    QVERIFY(::chown(path.constData(), 0, dialout->gr_gid) == 0);
+
+    struct Outcome
+    {
+        bool asNobody = false;
+        bool opened = true;
+        QStringList texts;
+        QString reason;
+    } outcome;
+    std::thread operatorThread([&] {
+        outcome.asNobody = ::syscall(SYS_setresgid, 65534, 65534, 65534) == 0
+            && ::syscall(SYS_setgroups, 0, nullptr) == 0
+            && ::syscall(SYS_setresuid, 65534, 65534, 65534) == 0;
+        if (!outcome.asNobody)
+            return;
+        TKVCOMControl link;
+        link.setControlMode(cmCOM);
+        link.setComPort(port);
+        QObject::connect(&link, &TKVCOMControl::notification, &link, [&](const LinkNotice &n) {
+            outcome.texts.append(LinkStatusText(n, link));
+            outcome.reason = LinkFailureReason(n);
+        });
+        outcome.opened = link.Connect();
+    });
+    operatorThread.join();
+    QVERIFY2(outcome.asNobody, "cannot run a thread as the user nobody");
+    QVERIFY(!outcome.opened);
+    QCOMPARE(outcome.texts, QStringList{QStringLiteral("Open COM [%1] failed").arg(port)});
+    QCOMPARE(
+        outcome.reason, QStringLiteral("Permission denied: add your user to the 'dialout' group"));
 }
 
 QTEST_GUILESS_MAIN(TestTransports)
