@@ -7,6 +7,7 @@
 
 #include <QCollator>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QSerialPortInfo>
 
 #include <algorithm>
@@ -140,6 +141,10 @@ void ConnectionControl::btnConnectClick()
     // connects on demand) must not start another connect on the same transport.
     if (link->Connecting())
         return;
+    // Until the link has settled, up or down, a click must not start an operation on it. An
+    // on-demand connect from inside an operation keeps that operation's own busy state.
+    const bool wasBusy = std::exchange(m_busy, true);
+    const auto settled = qScopeGuard([this, wasBusy] { m_busy = wasBusy; });
     m_status.ShowStatus(2, QString());
     const QString refused = !link->Connected() && m_guard ? m_guard(*link) : QString();
     if (link->Connected()) {

@@ -44,6 +44,10 @@ public:
     // Enables the controls of a mode; busy (a network configuration running) disables them all.
     void ApplyControlModeState(TControlMode mode, bool busy);
 
+    // A connect or disconnect runs, its settling pause included: the window takes no other
+    // operation meanwhile.
+    bool Busy() const { return m_busy; }
+
     // Shows the result of the scan RefreshComPortList started, waiting for it if it still runs.
     void waitForComPortList();
 
@@ -79,4 +83,5 @@ private:
     std::atomic<bool> m_scanDone{false};
     QStringList m_scanned; // written by the scan, read once it is done
     bool m_rescan = false;
+    bool m_busy = false;
 };

@@ -539,7 +539,8 @@ void TForm1::tmrTimer()
 bool TForm1::idle() const
 {
     const TKVCOMControl *l = link();
-    return m_state.RunnerIdle && (!l || (!l->Searching() && !l->Connecting() && !l->Configuring()));
+    return m_state.RunnerIdle && !(m_connection && m_connection->Busy())
+        && (!l || (!l->Searching() && !l->Connecting() && !l->Configuring()));
 }
 
 bool TForm1::pcContainerChanging() const

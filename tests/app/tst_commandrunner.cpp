@@ -121,8 +121,11 @@ private Q_SLOTS:
     void closeWhileConnecting();
     void inputDuringConnect_data();
     void inputDuringConnect();
+    void inputAsConnectSettles_data();
+    void inputAsConnectSettles();
     void closeDuringOperation_data();
     void closeDuringOperation();
+    void closeQuestionHoldsNoWait_data();
     void closeQuestionHoldsNoWait();
     void inputDuringOperation_data();
     void inputDuringOperation();
@@ -507,6 +510,52 @@ void TestCommandRunner::inputDuringConnect()
     QVERIFY(widget<QPushButton>("btnConnect")->isEnabled());
 }
 
+void TestCommandRunner::inputAsConnectSettles_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::newRow("Device status") << "btnGetDevStatus";
+    QTest::newRow("Connect clicked again") << "btnConnect";
+}
+
+// A connect that succeeds still waits for the link to settle: a click that lands then is
+// turned away with a note. Nothing reaches the switcher inside the connect, and it stays one
+// connect, up.
+void TestCommandRunner::inputAsConnectSettles()
+{
+    QFETCH(QString, input);
+    m_form->state().PowerOn = true;
+    selectWire(QStringLiteral("tcp"));
+    Timing timing = m_form->link()->timing();
+    timing.connectSettleMs = 100;
+    m_form->link()->setTiming(timing);
+    int failures = 0;
+    connect(m_form->link(), &TKVCOMControl::notification, this,
+        [&](const LinkNotice &notice) { failures += notice.code == LinkMessage::OpenCloseFailed; });
+
+    bool clicked = false;
+    QString note;
+    QTimer whenConnected;
+    whenConnected.setInterval(0);
+    connect(&whenConnected, &QTimer::timeout, this, [&] {
+        if (!m_form->link()->Connected())
+            return;
+        whenConnected.stop();
+        clicked = true;
+        m_form->status().ShowStatus(3, QString());
+        QTest::mouseClick(widget<QPushButton>(qPrintable(input)), Qt::LeftButton);
+        note = panel(3);
+    });
+    whenConnected.start();
+    QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
+
+    QVERIFY(clicked);
+    QCOMPARE(note, QStringLiteral("In processing, command ignored"));
+    QCOMPARE(m_sim->received(), QByteArrayList());
+    QCOMPARE(failures, 0);
+    QVERIFY(m_form->link()->Connected());
+    QCOMPARE(widget<QPushButton>("btnConnect")->text(), QStringLiteral("&Disconnect"));
+}
+
 void TestCommandRunner::closeDuringOperation_data()
 {
     QTest::addColumn<bool>("yes");
@@ -591,41 +640,76 @@ void TestCommandRunner::inputDuringOperation()
     QCOMPARE(m_sim->received().size(), 1);
 }
 
-// The close question shown during a wait does not hold that wait: the operation ends on time
-// with the question still open, and the answer counts afterwards.
+void TestCommandRunner::closeQuestionHoldsNoWait_data()
+{
+    QTest::addColumn<bool>("connecting"); // a connect waits, else a command's reply
+    QTest::newRow("close question during a command") << false;
+    QTest::newRow("connect notice during a connect") << true;
+}
+
+// The box that closing shows during a wait does not hold that wait: the operation ends on time
+// with the box still open, and the answer counts afterwards.
 void TestCommandRunner::closeQuestionHoldsNoWait()
 {
+    QFETCH(bool, connecting);
     selectWire(QStringLiteral("tcp"));
-    m_sim->faults().dropReplies = 5;
-    QPointer<QMessageBox> question;
-    connect(
-        m_sim, &SimulatorServer::requestHandled, this,
-        [&] {
-            m_form->close();
-            question = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        },
-        Qt::SingleShotConnection);
-    // Should the question hold the wait, it is answered after a while so that the test ends.
+    FullListener listener;
+    QVERIFY(listener.port() != 0);
+    if (connecting) {
+        m_form->link()->setTcpPort(listener.port());
+        Timing timing = m_form->link()->timing();
+        timing.connectTimeoutMs = 300;
+        m_form->link()->setTiming(timing);
+    } else {
+        m_sim->faults().dropReplies = 5;
+    }
+    QPointer<QMessageBox> box;
+    bool closedAtOnce = true;
+    const auto closeNow = [&] {
+        closedAtOnce = m_form->close();
+        box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    };
+    QTimer whenConnecting;
+    whenConnecting.setInterval(0);
+    connect(&whenConnecting, &QTimer::timeout, this, [&] {
+        if (!m_form->link()->Connecting())
+            return;
+        whenConnecting.stop();
+        closeNow();
+    });
+    if (connecting)
+        whenConnecting.start();
+    else
+        connect(m_sim, &SimulatorServer::requestHandled, this, closeNow, Qt::SingleShotConnection);
+    // Should the box hold the wait, it is answered after a while so that the test ends.
     QTimer late;
     late.setSingleShot(true);
     connect(&late, &QTimer::timeout, this, [] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
-            box->button(QMessageBox::No)->click();
+        if (auto *open = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            open->done(0);
     });
     late.start(3000);
 
-    const CommandResult result = route(2, 3);
-    const bool openWhenDone = question && question->isVisible();
+    CommandResult result;
+    if (connecting)
+        QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
+    else
+        result = route(2, 3);
+    const bool openWhenDone = box && box->isVisible();
     late.stop();
 
+    QVERIFY(!closedAtOnce);
     QVERIFY(openWhenDone);
     QVERIFY(!result.Success);
-    QCOMPARE(panel(2), QStringLiteral("Time out!"));
-    QCOMPARE(
-        question->text(), QStringLiteral("Processing not complete, continue to close controller?"));
-    QTest::mouseClick(question->button(QMessageBox::No), Qt::LeftButton);
-    QTRY_VERIFY(!question);
+    QCOMPARE(panel(2),
+        connecting ? QStringLiteral("Connect 127.0.0.1 failed") : QStringLiteral("Time out!"));
+    QCOMPARE(box->text(),
+        connecting ? QStringLiteral("Connection in process, please wait...")
+                   : QStringLiteral("Processing not complete, continue to close controller?"));
+    QTest::mouseClick(box->button(connecting ? QMessageBox::Ok : QMessageBox::No), Qt::LeftButton);
+    QTRY_VERIFY(!box);
     QVERIFY(m_form->isVisible());
+    m_form->link()->setTcpPort(m_sim->tcpPort());
     QVERIFY(route(4, 4).Success);
 }
 

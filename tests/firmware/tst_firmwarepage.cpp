@@ -5,6 +5,7 @@
 #include "FirmwareFixtures.h"
 #include "FirmwareMerge.h"
 #include "FirmwarePage.h"
+#include "RoutingPanel.h"
 #include "SettingsFile.h"
 #include "SimulatorServer.h"
 #include "StatusBar.h"
@@ -12,6 +13,7 @@
 #include "TKVCOMControl.h"
 #include "TKVGauge.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -75,6 +77,8 @@ private Q_SLOTS:
     void rebootCommandUnanswered();
     void nothingSent_data();
     void nothingSent();
+    void clicksDuringUpgrade_data();
+    void clicksDuringUpgrade();
     void mergeGroup();
 
 private:
@@ -327,6 +331,73 @@ void TestFirmwarePage::nothingSent()
     // "&Clear" empties the memo.
     QTest::mouseClick(widget<QPushButton>("Button1"), Qt::LeftButton);
     QCOMPARE(widget<QPlainTextEdit>("mmoMessage")->toPlainText(), QString());
+}
+
+void TestFirmwarePage::clicksDuringUpgrade_data()
+{
+    QTest::addColumn<QString>("click");
+    // The second half of an impatient double click lands in the on-demand connect's wait.
+    QTest::newRow("Upgrade again while connecting") << "upgrade";
+    // With the power off, a route would ask for power in a message box; the upgrade waits below.
+    QTest::newRow("a route on the Setting page, power off") << "route";
+}
+
+// A click made while an upgrade runs is turned away with a note: the package is written once,
+// the switcher reboots once, and no message box holds the upgrade's waits.
+void TestFirmwarePage::clicksDuringUpgrade()
+{
+    QFETCH(QString, click);
+    m_form->state().PowerOn = false;
+    const QByteArray image = testImage(300);
+    widget<QLineEdit>("edtFWFile")
+        ->setText(writeImage(u"slave.fw"_s, packagePart(2, 1, 3, 4, image)));
+    auto *upgrade = widget<QPushButton>("btnUpgrade");
+
+    QStringList boxes;
+    QTimer boxWatch;
+    boxWatch.setInterval(0);
+    connect(&boxWatch, &QTimer::timeout, this, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxes.append(box->text());
+            box->done(QMessageBox::Ok);
+        }
+    });
+    boxWatch.start();
+
+    bool clicked = false;
+    QString note;
+    const auto secondClick = [&] {
+        clicked = true;
+        m_form->status().ShowStatus(3, QString());
+        if (click == u"upgrade"_s) {
+            QTest::mouseClick(upgrade, Qt::LeftButton);
+        } else {
+            widget<QTabWidget>("pcContainer")->setCurrentWidget(widget<QWidget>("tsSetting"));
+            QTest::mouseClick(m_form->routingPanel().FindInputButton(1, 4), Qt::LeftButton);
+        }
+        note = m_form->status().text(3);
+    };
+    // Either timer fires only in a wait inside the first click: the connect's, or a block's.
+    if (click == u"upgrade"_s)
+        QTimer::singleShot(0, this, secondClick);
+    else
+        connect(m_sim.get(), &SimulatorServer::requestHandled, this, secondClick,
+            Qt::SingleShotConnection);
+    QTest::mouseClick(upgrade, Qt::LeftButton);
+    const bool clickedDuringUpgrade = clicked;
+    boxWatch.stop();
+
+    QVERIFY(clickedDuringUpgrade);
+    QCOMPARE(boxes, QStringList());
+    QCOMPARE(memo(),
+        (QStringList{u"Upgrading Part_2.1.3.4 ..."_s, u"Part_2.1.3.4 upgrading complete"_s,
+            Rebooting, u"System reboot ok"_s, u"Firmware upgrade successfully!"_s}));
+    QCOMPARE(m_sim->simulator().state().reboots, 1);
+    QCOMPARE(m_sim->firmware().part(2, 1)->image, image);
+    QCOMPARE(m_sim->simulator().state().routes[0], 1);
+    QCOMPARE(note, u"In processing, command ignored"_s);
+    QVERIFY(upgrade->isEnabled());
+    QVERIFY(m_form->state().RunnerIdle);
 }
 
 void TestFirmwarePage::mergeGroup()

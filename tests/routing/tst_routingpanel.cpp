@@ -4,6 +4,7 @@
 #include "LanDevicePanel.h"
 #include "RoutingPanel.h"
 #include "SimulatorServer.h"
+#include "StatusBar.h"
 #include "TForm1.h"
 #include "TKVCOMControl.h"
 #include "TLCD99.h"
@@ -76,6 +77,8 @@ private Q_SLOTS:
     void menuRanges_data();
     void menuRanges();
     void menuBatchIgnoresClicks();
+    void clickDuringOnDemandConnect_data();
+    void clickDuringOnDemandConnect();
     void failedSwitchReverts_data();
     void failedSwitchReverts();
     void batchStopsAtFirstFailure_data();
@@ -293,6 +296,54 @@ void TestRoutingPanel::menuBatchIgnoresClicks()
     QCOMPARE(pressed(), all2);
     QVERIFY(!m_form->state().RouteFailed);
     QCOMPARE(routeRequests(), 6);
+}
+
+void TestRoutingPanel::clickDuringOnDemandConnect_data()
+{
+    QTest::addColumn<bool>("settling"); // the second click lands after the socket is up
+    QTest::addColumn<bool>("step"); // the second click: the next-input step, or input 4
+    QTest::newRow("input 4 while connecting") << false << false;
+    QTest::newRow("input 4 as the connect settles") << true << false;
+    QTest::newRow("next-input step as the connect settles") << true << true;
+}
+
+// Two quick clicks on Output1 while not connected: input 3 connects on demand and the second
+// click lands in that connect's waits. It is turned away with a note, and the display shows
+// what the switcher holds.
+void TestRoutingPanel::clickDuringOnDemandConnect()
+{
+    QFETCH(bool, settling);
+    QFETCH(bool, step);
+    Timing timing = Timing::fast();
+    timing.connectSettleMs = 100;
+    m_form->link()->setTiming(timing);
+    QVERIFY(!m_form->link()->Connected());
+    m_form->state().RouteFailed = false;
+
+    bool clicked = false;
+    QString note;
+    QTimer second;
+    second.setInterval(0);
+    connect(&second, &QTimer::timeout, this, [&] {
+        if (m_form->link()->Connected() != settling)
+            return;
+        second.stop();
+        clicked = true;
+        QTest::mouseClick(step ? this->step(1, true) : input(1, 4), Qt::LeftButton);
+        note = m_form->status().text(3);
+    });
+    // The timer fires only in the waits inside the first click.
+    second.start();
+    QTest::mouseClick(input(1, 3), Qt::LeftButton);
+    QVERIFY(clicked);
+
+    QVERIFY(m_form->link()->Connected());
+    const int held = simRoutes().at(0);
+    QCOMPARE(displayed().at(0), held);
+    QCOMPARE(pressed().at(0), held);
+    QCOMPARE(held, 3);
+    QCOMPARE(note, u"In processing, command ignored"_s);
+    QVERIFY(!m_form->state().RouteFailed);
 }
 
 void TestRoutingPanel::failedSwitchReverts_data()
