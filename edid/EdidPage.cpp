@@ -214,8 +214,7 @@ quint8 EdidPage::QueryOutputConnection(int output)
     m_services.RunPoweredCommand(c.progress, c.command, c.subcommand, c.word1, c.word2, 0, 0, r);
     const quint8 state = OutputConnectionState(r);
     if (state == OutputNotConnected)
-        QMessageBox::information(
-            m_services.dialogParent(), ProductTitle(), EdidTexts::OutputNotConnected(output));
+        showNotice(EdidTexts::OutputNotConnected(output));
     return state;
 }
 
@@ -308,8 +307,7 @@ void EdidPage::btnReadEDIDDataClick()
     m_services.ShowStatus(3, QString());
     if (refusedSize >= 0) {
         m_services.ShowStatus(3, EdidTexts::ReadSizeNote(refusedSize));
-        QMessageBox::information(m_services.dialogParent(), ProductTitle(),
-            EdidTexts::ReadSizeRefused(output, refusedSize));
+        showNotice(EdidTexts::ReadSizeRefused(output, refusedSize));
     }
 }
 
@@ -351,6 +349,14 @@ void EdidPage::btnDownloadEDIDClick()
         m_services.ShowStatus(2, QStringLiteral("Done"));
     state.RunnerIdle = true;
     m_services.ShowStatus(3, QString());
+}
+
+void EdidPage::showNotice(const QString &text)
+{
+    auto *box = new QMessageBox(
+        QMessageBox::Information, ProductTitle(), text, QMessageBox::Ok, m_services.dialogParent());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QString EdidPage::chooseFile(FileDialog kind)

@@ -78,6 +78,9 @@ private:
     void fillPortLists(bool keepPositions);
     void updateSummary();
     QString chooseFile(FileDialog kind);
+    // A notice that a transfer shows part-way or at its end: opened without an event loop of
+    // its own, so that the click that led to it returns and nothing waits on the answer.
+    void showNotice(const QString &text);
 
     QWidget *m_page;
     PageServices &m_services;
