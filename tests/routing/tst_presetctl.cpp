@@ -198,7 +198,8 @@ void TestPresetCtl::defaultSettingsMayBeAbsent()
     QTextStream err(&m_err);
     QCOMPARE(RunMatrixCtl(words, out, err, Timing::fast()), 0);
     QCOMPARE(m_err,
-        u"matrixctl: no settings file "_s + beside + u"; the presets and tags are the defaults\n"_s);
+        u"matrixctl: no settings file "_s + beside
+            + u"; the presets and tags are the defaults\n"_s);
     QVERIFY(m_out.startsWith(u"1\tSetting1\t1,2,3,4,5,6\n"_s));
 }
 
