@@ -82,7 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
         control.UDPDataReceived(
             datagram, fromModule ? QStringLiteral("10.9.8.7") : QStringLiteral("127.0.0.1"), port);
-        if (fromModule && port == ConfigPort && expected)
+        // A configuration goes out once per target, so copies of the answer follow: the
+        // first one taken is the result.
+        if (fromModule && port == ConfigPort && expected && !taken)
             taken = expected;
     }
 
