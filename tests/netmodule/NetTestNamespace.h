@@ -148,6 +148,31 @@ private:
     int m_peer = -1;
 };
 
+// While it lives, the namespace has no default route: 255.255.255.255 cannot be sent then, while
+// a subnet's broadcast still can. ok() says whether the route could be taken away.
+class WithoutDefaultRoute final
+{
+public:
+    WithoutDefaultRoute()
+    {
+        m_ok = run(QStringLiteral("ip route del default").split(u' '), &m_why);
+    }
+    ~WithoutDefaultRoute()
+    {
+        QString ignored;
+        if (m_ok)
+            run(QStringLiteral("ip route add default dev mxpc").split(u' '), &ignored);
+    }
+    WithoutDefaultRoute(const WithoutDefaultRoute &) = delete;
+    WithoutDefaultRoute &operator=(const WithoutDefaultRoute &) = delete;
+    bool ok() const { return m_ok; }
+    QString why() const { return m_why; }
+
+private:
+    QString m_why;
+    bool m_ok = false;
+};
+
 } // namespace nettest
 
 // main() for a suite that needs the namespaces: the reason to skip is in g_netSkip.

@@ -2,6 +2,7 @@
 // interface (NetTestNamespace.h) and a capture on it; a network module on that LAN would
 // answer anything that reached it. The demo window is driven through search, a search to a
 // typed address, configuration and connect, and nothing may leave through the LAN interface.
+#include "DialogDriver.h"
 #include "NetTestNamespace.h"
 
 #include "AppSettings.h"
@@ -39,6 +40,10 @@
 #include <memory>
 
 using nettest::PeerAddress;
+
+using nettest::child;
+using nettest::click;
+using nettest::OnModal;
 
 namespace {
 
@@ -106,41 +111,6 @@ public:
 private:
     int m_fd = -1;
 };
-
-// Acts on the modal dialog of type T once act returns true for it; polls from the event loop,
-// so it also runs inside the waits of a running search.
-template<typename T>
-class OnModal final : public QObject
-{
-public:
-    explicit OnModal(std::function<bool(T *)> act) : m_act(std::move(act))
-    {
-        m_poll.setInterval(0);
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget()); w && m_act(w))
-                m_poll.stop();
-        });
-        m_poll.start();
-    }
-    bool done() const { return !m_poll.isActive(); }
-
-private:
-    std::function<bool(T *)> m_act;
-    QTimer m_poll;
-};
-
-template<typename T>
-T *child(QObject *parent, const QString &name)
-{
-    return parent->findChild<T *>(name);
-}
-
-void click(QObject *parent, const char *name)
-{
-    auto *button = child<QPushButton>(parent, QLatin1String(name));
-    QVERIFY2(button, name);
-    QTest::mouseClick(button, Qt::LeftButton);
-}
 
 QString lanEntry(const char *tag, const QString &ip, const QString &mac)
 {

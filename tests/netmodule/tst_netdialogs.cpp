@@ -2,6 +2,7 @@
 // list, the configuration dialog, and the TCP module query and reset. Datagrams travel between
 // this program (the PC on 10.200.0.1, in a network namespace of its own) and simulated
 // modules in a peer namespace (NetTestNamespace.h); module frames over a pseudo terminal.
+#include "DialogDriver.h"
 #include "NetTestNamespace.h"
 
 #include "AppSettings.h"
@@ -40,44 +41,13 @@
 
 using nettest::PeerAddress;
 
+using nettest::child;
+using nettest::click;
+using nettest::OnModal;
+
 namespace {
 
 const QString PingRange = QStringLiteral("/proc/sys/net/ipv4/ping_group_range");
-
-// Acts on the modal dialog of type T once act returns true for it; polls from the event
-// loop, so it also runs inside the waits of a running search.
-template<typename T>
-class OnModal final : public QObject
-{
-public:
-    explicit OnModal(std::function<bool(T *)> act) : m_act(std::move(act))
-    {
-        m_poll.setInterval(0);
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget()); w && m_act(w))
-                m_poll.stop();
-        });
-        m_poll.start();
-    }
-    bool done() const { return !m_poll.isActive(); }
-
-private:
-    std::function<bool(T *)> m_act;
-    QTimer m_poll;
-};
-
-template<typename T>
-T *child(QObject *parent, const QString &name)
-{
-    return parent->findChild<T *>(name);
-}
-
-void click(QObject *parent, const char *name)
-{
-    auto *button = child<QPushButton>(parent, QLatin1String(name));
-    QVERIFY2(button, name);
-    QTest::mouseClick(button, Qt::LeftButton);
-}
 
 QString entry(const QString &tag, const QString &mode, const QString &ip, const QString &mac,
     const QString &reach = SameSubnetText)

@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
@@ -591,13 +590,8 @@ void TestNetDiscovery::localAddressWithoutNameLookUp()
 void TestNetDiscovery::configReachesWhatTheSearchFound()
 {
     // Without a default route 255.255.255.255 cannot be sent; the subnet's broadcast can.
-    QString why;
-    QVERIFY2(
-        nettest::run(QStringLiteral("ip route del default").split(u' '), &why), qPrintable(why));
-    const auto restore = qScopeGuard([] {
-        QString ignored;
-        nettest::run(QStringLiteral("ip route add default dev mxpc").split(u' '), &ignored);
-    });
+    const nettest::WithoutDefaultRoute noDefaultRoute;
+    QVERIFY2(noDefaultRoute.ok(), qPrintable(noDefaultRoute.why()));
     QVERIFY(startSim(1));
     // The module reports an address of another subnet, where no unicast can go.
     m_sim->modules()[0].ip = *IPBytes(nettest::UnreachableAddress);

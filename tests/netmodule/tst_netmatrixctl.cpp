@@ -6,7 +6,6 @@
 
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTest>
 #include <QTextStream>
 #include <QUdpSocket>
@@ -251,13 +250,8 @@ void TestNetMatrixCtl::networkFailures()
 void TestNetMatrixCtl::configureWithoutDefaultRoute()
 {
     // 255.255.255.255 cannot be sent then; the subnet's broadcast that the search used can.
-    QString why;
-    QVERIFY2(
-        nettest::run(QStringLiteral("ip route del default").split(u' '), &why), qPrintable(why));
-    const auto restore = qScopeGuard([] {
-        QString ignored;
-        nettest::run(QStringLiteral("ip route add default dev mxpc").split(u' '), &ignored);
-    });
+    const nettest::WithoutDefaultRoute noDefaultRoute;
+    QVERIFY2(noDefaultRoute.ok(), qPrintable(noDefaultRoute.why()));
     Run run = matrixctlHere(QStringLiteral("discover"));
     QCOMPARE(run.code, 0);
     QVERIFY2(run.out.contains(QLatin1String("[02-4D-58-00-00-02]")), qPrintable(run.out));
