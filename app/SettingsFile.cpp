@@ -538,6 +538,12 @@ bool renderOnce(const QByteArray &existing, QByteArray *bytes, QString *error, c
     if (!ok)
         return fail(error, u"the settings cannot be formatted"_s);
     *bytes = QByteArray(out.data(), qsizetype(out.size()));
+    // A text whose first bytes happen to be those of a UTF-16 or UTF-32 byte order mark would be
+    // read back as such text; a UTF-8 mark in front, which the reader skips, keeps it UTF-8.
+    if (const std::optional<QStringConverter::Encoding> bom
+        = QStringConverter::encodingForData(*bytes);
+        bom && *bom != QStringConverter::Utf8)
+        bytes->prepend("\xEF\xBB\xBF");
     return true;
 }
 

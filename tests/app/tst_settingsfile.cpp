@@ -563,6 +563,9 @@ private Q_SLOTS:
             << QByteArray("[Tag of Input - TCP:2\n#note\n[\ng]\nin=\n");
         QTest::newRow("multi-line value without its end, trailing blank")
             << QByteArray("[Other program]\nNote=<<<END\nLobby [Ta ");
+        QTest::newRow("a line that moves first and starts like a UTF-16 byte order mark")
+            << QByteArray("\xff(\n\xfe\xff\xff)\xba.[(=]\ns\xc4"
+                          "A.\n[\xf8\xff(\n\xfe\xff\xff\xba.\n");
     }
 
     void secondSaveIsIdentical()
