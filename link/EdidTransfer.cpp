@@ -79,7 +79,7 @@ QString frameDump(const QByteArray &bytes)
 
 void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &result)
 {
-    if (m_stopRequested)
+    if (m_stop.requested())
         return;
     ExecuteCommand(request, result);
     if (!result.Success)
@@ -135,7 +135,7 @@ void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &
                 return;
             }
         }
-    } while (!last && !m_stopRequested);
+    } while (!last && !m_stop.requested());
 
     if (!last) {
         result.Success = false;
@@ -146,7 +146,7 @@ void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &
 
 void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResult &result)
 {
-    if (m_stopRequested)
+    if (m_stop.requested())
         return;
     // An empty download would only tell the device that its memory ends here.
     const QByteArray &data = m_sendStream.data();
@@ -218,7 +218,7 @@ void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResu
                 return;
             }
         }
-    } while (sent < data.size() && !m_stopRequested);
+    } while (sent < data.size() && !m_stop.requested());
 
     if (sent < data.size()) {
         result.Success = false;

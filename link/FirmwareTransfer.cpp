@@ -193,7 +193,7 @@ bool sendBlocks(TKVCOMControl &link, const CommandPacket &request, CommandResult
 
 void TKVCOMControl::TransferSlavePart(const CommandPacket &request, CommandResult &result)
 {
-    if (m_stopRequested || !startPart(*this, request, result))
+    if (m_stop.requested() || !startPart(*this, request, result))
         return;
     if (sendBlocks(*this, request, result, false))
         notify(LinkMessage::TransferDone);
@@ -201,7 +201,7 @@ void TKVCOMControl::TransferSlavePart(const CommandPacket &request, CommandResul
 
 void TKVCOMControl::TransferMainPart(const CommandPacket &request, CommandResult &result)
 {
-    if (m_stopRequested || !startPart(*this, request, result)
+    if (m_stop.requested() || !startPart(*this, request, result)
         || !prepareMain(*this, request, result) || !sendBlocks(*this, request, result, true))
         return;
     notify(LinkMessage::TransferDone, partWord(request), versionWord(request));
@@ -237,7 +237,7 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
             return;
         ResetReceiveState(FrameKind::Reply);
         if (SendBuffer(wire) != wire.size()) {
-            if (m_stopRequested)
+            if (m_stop.requested())
                 return;
             notify(LinkMessage::TransportError);
             failed();
@@ -252,7 +252,7 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
                 = waitUntil([this] { return m_frameComplete; }, RebootPollTicks * m_timing.tickMs);
             if (end == WaitEnd::Stopped)
                 return;
-            if (end == WaitEnd::TransportLost) {
+            if (end == WaitEnd::Failed) {
                 notify(LinkMessage::TransportError);
                 failed();
                 return;

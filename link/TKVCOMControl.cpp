@@ -4,9 +4,7 @@
 #include "TcpTransport.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMetaMethod>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -14,6 +12,7 @@ Q_LOGGING_CATEGORY(lcLink, "matrix.link", QtInfoMsg)
 
 TKVCOMControl::TKVCOMControl(QObject *parent) : QObject(parent)
 {
+    connect(&m_stop, &StopRequest::changed, this, &TKVCOMControl::stopRequestedChanged);
     setTransport(cmCOM, std::make_unique<SerialTransport>());
     setTransport(cmLAN, std::make_unique<TcpTransport>());
 }
@@ -43,12 +42,8 @@ bool TKVCOMControl::Connected() const
 
 void TKVCOMControl::setStopRequested(bool stop)
 {
-    if (m_stopRequested == stop)
-        return;
-    m_stopRequested = stop;
-    if (stop)
-        wakeWaits();
-    Q_EMIT stopRequestedChanged(stop);
+    // The waits bound to the request, the link's own among them, end as it is set.
+    m_stop.set(stop);
 }
 
 void TKVCOMControl::setTransport(TControlMode mode, std::unique_ptr<Transport> transport)
@@ -60,6 +55,7 @@ void TKVCOMControl::setTransport(TControlMode mode, std::unique_ptr<Transport> t
     if (!slot)
         return;
     Transport *t = slot.get();
+    t->setStopRequest(&m_stop);
     connect(t, &Transport::received, this, [this, t](const QByteArray &bytes) {
         if (t == current())
             onReceived(bytes);
@@ -101,7 +97,9 @@ bool TKVCOMControl::Connect()
     if (!opened) {
         t->close();
         qCDebug(lcLink) << "open failed:" << error;
-        notify(LinkMessage::OpenCloseFailed, Connected() ? 1 : 0, 0, error);
+        // A stop ends the connect quietly, as it ends a transaction: the program is closing.
+        if (!m_stop.requested())
+            notify(LinkMessage::OpenCloseFailed, Connected() ? 1 : 0, 0, error);
         return false;
     }
     t->discardPending();
@@ -137,7 +135,7 @@ void TKVCOMControl::trace(const QString &label, const CommandPacket &packet, int
 
 void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &result)
 {
-    if (m_stopRequested)
+    if (m_stop.requested())
         return;
 
     CommandPacket packet;
@@ -187,7 +185,7 @@ TKVCOMControl::Exchange TKVCOMControl::SendAndWait(const QByteArray &frame, Fram
         return Exchange::Stopped;
     ResetReceiveState(answer, lead);
     if (SendBuffer(frame) != frame.size()) {
-        if (m_stopRequested)
+        if (m_stop.requested())
             return Exchange::Stopped;
         notify(LinkMessage::TransportError);
         return Exchange::Failed;
@@ -270,35 +268,19 @@ bool TKVCOMControl::Pause(int ms)
 TKVCOMControl::WaitEnd TKVCOMControl::waitUntil(
     const std::function<bool()> &done, int ms, WaitFor what)
 {
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (m_stopRequested)
-            return WaitEnd::Stopped;
-        if (done())
-            return WaitEnd::Done;
-        if (what == WaitFor::Frame && m_transportFailed)
-            return WaitEnd::TransportLost;
-        const qint64 left = ms - clock.elapsed();
-        if (left <= 0)
-            return WaitEnd::Deadline;
-
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        deadline.setTimerType(Qt::PreciseTimer);
-        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        deadline.start(static_cast<int>(left));
-        m_waits.append(&loop);
-        loop.exec();
-        m_waits.removeOne(&loop);
-    }
+    EventWait wait(&m_stop);
+    wait.wakeOn(this, &TKVCOMControl::waitConditionChanged);
+    if (what == WaitFor::Frame)
+        wait.failWhen([this] { return m_transportFailed; });
+    ++m_waiting;
+    const WaitEnd end = wait.until(done, ms);
+    --m_waiting;
+    return end;
 }
 
 void TKVCOMControl::wakeWaits()
 {
-    for (QEventLoop *loop : std::as_const(m_waits))
-        loop->quit();
+    Q_EMIT waitConditionChanged(QPrivateSignal());
 }
 
 int TKVCOMControl::FrameLength(FrameKind kind)
@@ -397,7 +379,7 @@ QByteArray TKVCOMControl::ReceivedFrame() const
 
 void TKVCOMControl::onReceived(const QByteArray &bytes)
 {
-    if (m_stopRequested)
+    if (m_stop.requested())
         return;
     const bool wanted = isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
     const bool logged = lcLink().isDebugEnabled();
@@ -461,7 +443,7 @@ QString TKVCOMControl::receiveDump(const QByteArray &stored) const
 void TKVCOMControl::onTransportFailed(const QString &reason)
 {
     qCDebug(lcLink) << "transport failed:" << reason;
-    const bool waiting = !m_waits.isEmpty();
+    const bool waiting = m_waiting > 0;
     m_transportFailed = true;
     wakeWaits();
     Q_EMIT connectedChanged(false);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandPacket.h"
+#include "EventWait.h"
 #include "LinkMessage.h"
 #include "Timing.h"
 
@@ -16,7 +17,6 @@
 #include <functional>
 #include <memory>
 
-class QEventLoop;
 class Transport;
 
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
@@ -73,8 +73,10 @@ public:
     void setConfiguring(bool on) { m_configuring = on; }
 
     // Set when the program is stopping: every wait ends and no new transaction starts.
-    bool StopRequested() const { return m_stopRequested; }
+    bool StopRequested() const { return m_stop.requested(); }
     void setStopRequested(bool stop);
+    // What other components bind their waits to, so that a stop ends them too.
+    const StopRequest &stopRequest() const { return m_stop; }
 
     const Timing &timing() const { return m_timing; }
     void setTiming(const Timing &timing) { m_timing = timing; }
@@ -159,9 +161,11 @@ Q_SIGNALS:
     void connectionLost();
     // Waits of other components end at once on a stop, as the link's own do.
     void stopRequestedChanged(bool stop);
+    // Something a running wait of the link waits for may have happened.
+    void waitConditionChanged(QPrivateSignal);
 
 private:
-    enum class WaitEnd { Done, Deadline, Stopped, TransportLost };
+    using WaitEnd = EventWait::End; // Failed: the transport broke
     // A frame wait also ends when the transport fails; a time wait only on a stop.
     enum class WaitFor { Frame, Time };
     WaitEnd waitUntil(const std::function<bool()> &done, int ms, WaitFor what = WaitFor::Frame);
@@ -183,7 +187,7 @@ private:
     bool m_connecting = false;
     bool m_searching = false;
     bool m_configuring = false;
-    bool m_stopRequested = false;
+    StopRequest m_stop;
     Timing m_timing;
 
     std::unique_ptr<Transport> m_serial;
@@ -196,7 +200,7 @@ private:
     bool m_frameComplete = false;
     bool m_transportFailed = false;
     int m_tickCount = 0;
-    QList<QEventLoop *> m_waits;
+    int m_waiting = 0; // waits running
     QDeadlineTimer m_drainUntil; // expired: not draining
 
     QByteArray m_edidReadStream;

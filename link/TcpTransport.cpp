@@ -1,8 +1,8 @@
 #include "TcpTransport.h"
 
-#include <QEventLoop>
+#include "EventWait.h"
+
 #include <QHostAddress>
-#include <QTimer>
 
 TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
 {
@@ -43,25 +43,31 @@ bool TcpTransport::open(QString *error, int timeoutMs)
         return false;
     }
 
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    const auto done = connect(&m_socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
-    const auto failedToConnect
-        = connect(&m_socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
+    EventWait wait(stopRequest());
+    wait.wakeOn(&m_socket, &QTcpSocket::stateChanged);
     m_socket.connectToHost(m_host, m_port);
-    deadline.start(timeoutMs);
-    if (m_socket.state() != QAbstractSocket::ConnectedState
-        && m_socket.state() != QAbstractSocket::UnconnectedState)
-        loop.exec();
-    disconnect(done);
-    disconnect(failedToConnect);
+    const EventWait::End end = wait.until(
+        [this] {
+            const auto state = m_socket.state();
+            return state == QAbstractSocket::ConnectedState
+                || state == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
 
     if (m_socket.state() != QAbstractSocket::ConnectedState) {
-        if (error)
-            *error = deadline.isActive() ? m_socket.errorString()
-                                         : QStringLiteral("Connection timed out");
+        if (error) {
+            switch (end) {
+            case EventWait::End::Deadline:
+                *error = QStringLiteral("Connection timed out");
+                break;
+            case EventWait::End::Stopped:
+                *error = QStringLiteral("Connection stopped");
+                break;
+            default:
+                *error = m_socket.errorString();
+                break;
+            }
+        }
         m_socket.abort();
         return false;
     }

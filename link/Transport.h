@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+class StopRequest;
+
 // A byte stream to the switcher: a serial port, a TCP connection or an in-process pipe.
 // Received bytes are delivered the moment they arrive.
 class Transport : public QObject
@@ -27,10 +29,19 @@ public:
     // Drops whatever has been received but not yet delivered, and unsent output.
     virtual void discardPending() = 0;
 
+    // A stop request ends a pending open at once (it then fails).
+    void setStopRequest(const StopRequest *stop) { m_stop = stop; }
+
 Q_SIGNALS:
     void received(const QByteArray &bytes);
     // Some of the accepted bytes went to the system.
     void bytesWritten();
     // The stream broke while open (peer gone, device unplugged). It is closed already.
     void failed(const QString &reason);
+
+protected:
+    const StopRequest *stopRequest() const { return m_stop; }
+
+private:
+    const StopRequest *m_stop = nullptr;
 };

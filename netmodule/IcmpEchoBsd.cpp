@@ -7,7 +7,7 @@
 // the Linux piece does not fit them.
 namespace IcmpEcho {
 
-Result ping(quint32, int)
+Result ping(quint32, int, const StopRequest *)
 {
     return Result::NoSocket;
 }

@@ -1,8 +1,8 @@
 #include "IcmpEcho.h"
 
-#include <QEventLoop>
+#include "EventWait.h"
+
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -43,7 +43,7 @@ private:
 
 namespace IcmpEcho {
 
-Result ping(quint32 address, int timeoutMs)
+Result ping(quint32 address, int timeoutMs, const StopRequest *stop)
 {
     // The kernel fills in the identifier and the checksum of an ICMP datagram socket's echo
     // requests and passes it only the replies to them.
@@ -69,9 +69,9 @@ Result ping(quint32 address, int timeoutMs)
         return Result::NoAnswer; // no route, unreachable
 
     bool answered = false;
-    QEventLoop loop;
+    EventWait wait(stop);
     QSocketNotifier notifier(static_cast<qintptr>(fd.get()), QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &loop, [&] {
+    QObject::connect(&notifier, &QSocketNotifier::activated, &notifier, [&] {
         std::array<quint8, 1500> reply{};
         sockaddr_in from{};
         socklen_t fromSize = sizeof from;
@@ -84,13 +84,12 @@ Result ping(quint32 address, int timeoutMs)
                 && reply[6] == request[6] && reply[7] == request[7]
                 && ntohl(from.sin_addr.s_addr) == address) {
                 answered = true;
-                loop.quit();
+                wait.wake();
                 return;
             }
         }
     });
-    QTimer::singleShot(std::max(1, timeoutMs), &loop, &QEventLoop::quit);
-    loop.exec();
+    wait.until([&answered] { return answered; }, std::max(1, timeoutMs));
     return answered ? Result::Answered : Result::NoAnswer;
 }
 

@@ -5,7 +5,7 @@
 // Windows has no ICMP datagram socket; its ping program answers for the check.
 namespace IcmpEcho {
 
-Result ping(quint32, int)
+Result ping(quint32, int, const StopRequest *)
 {
     return Result::NoSocket;
 }

@@ -43,6 +43,7 @@ LanDevicePanel::LanDevicePanel(
       m_control(std::make_unique<NetworkModuleControl>(*services.link())),
       m_ping(std::make_unique<TKVPing>(PingTimeoutMs))
 {
+    m_ping->setStopRequest(&services.link()->stopRequest());
     connect(
         m_w.btnSearchDevice, &QPushButton::clicked, this, &LanDevicePanel::btnSearchDeviceClick);
     connect(

@@ -1,12 +1,10 @@
 #include "NetworkModuleControl.h"
 
+#include "EventWait.h"
 #include "NetLogging.h"
 #include "TKVCOMControl.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QNetworkInterface>
-#include <QTimer>
 
 Q_LOGGING_CATEGORY(lcNetModule, "matrix.netmodule", QtInfoMsg)
 
@@ -45,10 +43,7 @@ NetworkModuleControl::NetworkModuleControl(
         });
 }
 
-NetworkModuleControl::~NetworkModuleControl()
-{
-    wakeWaits();
-}
+NetworkModuleControl::~NetworkModuleControl() = default;
 
 int NetworkModuleControl::GetTCPDeviceCount() const
 {
@@ -357,7 +352,7 @@ void NetworkModuleControl::UDPDataReceived(
                 m_foundDevices += record.itemTexts();
         }
         m_udpReplied = true;
-        wakeWaits();
+        Q_EMIT replyArrived(QPrivateSignal());
         return;
     }
     // The request goes out once per target, so the module answers it several times: the
@@ -366,50 +361,20 @@ void NetworkModuleControl::UDPDataReceived(
         if (const std::optional<ConfigRecord> answer = FindConfigAnswer(datagram)) {
             m_configRecord = *answer;
             m_udpReplied = true;
-            wakeWaits();
+            Q_EMIT replyArrived(QPrivateSignal());
         }
     }
 }
 
 void NetworkModuleControl::pause(int ms)
 {
-    // Not the link's own pause: that one ends at once while the link remembers a broken
-    // transport, which would cut every round short.
-    waitUntil([] { return false; }, ms);
+    EventWait(&m_link.stopRequest()).sleep(ms);
 }
 
 bool NetworkModuleControl::WaitUDPReply(int ticks)
 {
-    waitUntil([this] { return m_udpReplied; }, ticks * m_link.timing().tickMs);
+    EventWait wait(&m_link.stopRequest());
+    wait.wakeOn(this, &NetworkModuleControl::replyArrived);
+    wait.until([this] { return m_udpReplied; }, ticks * m_link.timing().tickMs);
     return m_udpReplied;
-}
-
-bool NetworkModuleControl::waitUntil(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (m_link.StopRequested())
-            return false;
-        if (done())
-            return true;
-        const qint64 left = ms - clock.elapsed();
-        if (left <= 0)
-            return false;
-        QEventLoop loop;
-        QTimer deadline;
-        deadline.setSingleShot(true);
-        deadline.setTimerType(Qt::PreciseTimer);
-        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-        deadline.start(static_cast<int>(left));
-        m_waits.append(&loop);
-        loop.exec();
-        m_waits.removeOne(&loop);
-    }
-}
-
-void NetworkModuleControl::wakeWaits()
-{
-    for (QEventLoop *loop : std::as_const(m_waits))
-        loop->quit();
 }

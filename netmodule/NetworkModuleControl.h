@@ -9,10 +9,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 
-class QEventLoop;
 class TKVCOMControl;
 
 // Finds network modules and changes their settings with datagrams: the search (port 30600)
@@ -22,7 +20,8 @@ class TKVCOMControl;
 // as 2039 (parameter 0 for a search, 1 for a configuration) and one trace (2025) per datagram.
 //
 // Everything runs on the GUI thread. The waits run local event loops: received datagrams
-// are handled inside them, and a wait for a reply ends the moment one arrives.
+// are handled inside them, a wait for a reply ends the moment one arrives, and every wait ends
+// at once when the link's stop is requested.
 class NetworkModuleControl final : public QObject
 {
     Q_OBJECT
@@ -93,6 +92,10 @@ public:
     QString portInUseText() const;
     static QString PortInUseText(quint16 port);
 
+Q_SIGNALS:
+    // A search or configuration reply was taken: wakes the wait for it.
+    void replyArrived(QPrivateSignal);
+
 private:
     // Looks the PC's own addresses up, once per search or configuration.
     void learnOwnAddresses();
@@ -103,11 +106,8 @@ private:
     bool isOwnAddress(const QString &address) const;
     void progress(const QString &text, int counter, quint32 kind);
     void trace(const QString &text);
-    // Runs local event loops until done() holds or ms pass; false on a stop or the deadline.
-    // A stop is noticed within one step (100 ms): the link does not announce it.
-    bool waitUntil(const std::function<bool()> &done, int ms);
+    // A delay that only the link's stop request ends early.
     void pause(int ms);
-    void wakeWaits();
     QList<QHostAddress> unicastTarget() const;
 
     TKVCOMControl &m_link;
@@ -121,5 +121,4 @@ private:
     QString m_localIP;
     QString m_lastError;
     bool m_portInUse = false;
-    QList<QEventLoop *> m_waits;
 };

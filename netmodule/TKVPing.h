@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class StopRequest;
+
 // The reachability check of the search dialog: one ICMP echo with a short time-out. It uses
 // an unprivileged ICMP datagram socket where the system allows one, else the system's ping
 // program, and answers false when neither is possible. Only dotted IPv4 addresses are
@@ -21,6 +23,8 @@ public:
     void setTimeout(int ms) { m_timeoutMs = ms; }
     // The program used when no ICMP datagram socket can be had; "ping" by default.
     void setPingProgram(const QString &program) { m_program = program; }
+    // A stop request ends a pending check at once (it then answers false).
+    void setStopRequest(const StopRequest *stop) { m_stop = stop; }
 
 private:
     bool pingByProgram(const QString &address);
@@ -28,4 +32,5 @@ private:
     int m_timeoutMs;
     QString m_program = QStringLiteral("ping");
     Method m_lastMethod = Method::None;
+    const StopRequest *m_stop = nullptr;
 };

@@ -2,14 +2,19 @@
 #include "TKVCOMControl.h"
 
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <arpa/inet.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -112,6 +117,7 @@ private Q_SLOTS:
     void tcpConnectFailures_data();
     void tcpConnectFailures();
     void tcpPeerCloses();
+    void tcpConnectEndsOnStop();
     void serialTransaction();
     void serialPeerVanishes();
     void serialLineStopped();
@@ -198,6 +204,45 @@ void TestTransports::tcpPeerCloses()
     QTRY_VERIFY(!link.Connected());
     QCOMPARE(notices.texts, QStringList{QStringLiteral("TCP control failed!")});
     QCOMPARE(changed.size(), 2);
+}
+
+void TestTransports::tcpConnectEndsOnStop()
+{
+    // A listener that never accepts, with room for one finished handshake: once a first
+    // client fills it, the system drops further connection requests, and a connect to it
+    // waits for its time-out, here far longer than the test may run.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(listener >= 0);
+    const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), size), 0);
+    QCOMPARE(::listen(listener, 0), 0);
+    QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size), 0);
+    const quint16 port = ntohs(address.sin_port);
+    QTcpSocket first;
+    first.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(first.waitForConnected(5000));
+
+    TKVCOMControl link;
+    Timing timing = Timing::fast();
+    timing.connectTimeoutMs = 600000;
+    link.setTiming(timing);
+    link.setDeviceIP(QStringLiteral("127.0.0.1"));
+    link.setTcpPort(port);
+    Notices notices(link);
+    bool connectingWhenStopped = false;
+    QTimer::singleShot(50, &link, [&] {
+        connectingWhenStopped = link.Connecting();
+        link.setStopRequested(true);
+    });
+    QVERIFY(!link.Connect());
+    QVERIFY(connectingWhenStopped);
+    QVERIFY(!link.Connected());
+    // The program is closing: the stopped connect is not reported as a failure.
+    QVERIFY(notices.texts.isEmpty());
 }
 
 void TestTransports::serialTransaction()
