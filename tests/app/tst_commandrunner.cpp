@@ -4,6 +4,7 @@
 #include "CommandPacket.h"
 #include "CommandRunner.h"
 #include "ConnectionControl.h"
+#include "DialogDriver.h"
 #include "FirmwarePage.h"
 #include "LinkStatusText.h"
 #include "RoutingPanel.h"
@@ -34,37 +35,7 @@ Q_DECLARE_METATYPE(SimFaults)
 
 namespace {
 
-// Answers the next message box with a button and remembers what it said.
-class BoxAnswer final : public QObject
-{
-public:
-    explicit BoxAnswer(QMessageBox::StandardButton button) : m_button(button)
-    {
-        m_poll.setInterval(0);
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            m_poll.stop();
-            m_text = box->text();
-            m_icon = box->icon();
-            if (QAbstractButton *b = box->button(m_button))
-                b->click();
-            else
-                box->done(0);
-        });
-        m_poll.start();
-    }
-    bool seen() const { return !m_poll.isActive(); }
-    QString text() const { return m_text; }
-    QMessageBox::Icon icon() const { return m_icon; }
-
-private:
-    QMessageBox::StandardButton m_button;
-    QTimer m_poll;
-    QString m_text;
-    QMessageBox::Icon m_icon = QMessageBox::NoIcon;
-};
+using testsupport::BoxAnswer;
 
 // A listener whose accept queue is already full: a further connect hangs until it times out.
 class FullListener final

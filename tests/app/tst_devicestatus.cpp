@@ -2,6 +2,7 @@
 // the simulated switcher over loopback TCP, and the window's demo mode.
 #include "CommandPacket.h"
 #include "DemoSwitcher.h"
+#include "DialogDriver.h"
 #include "LanDevicePanel.h"
 #include "SettingsFile.h"
 #include "SimulatorServer.h"
@@ -26,6 +27,8 @@ Q_DECLARE_METATYPE(SimFaults)
 
 namespace {
 
+using testsupport::BoxAnswer;
+
 // "cmd/sub" of each request, e.g. "10/01".
 QStringList Commands(const QByteArrayList &requests)
 {
@@ -47,29 +50,6 @@ const QStringList StatusReads = {QStringLiteral("10/01"), QStringLiteral("01/01"
     QStringLiteral("01/0E"), QStringLiteral("01/0C"), QStringLiteral("01/0A")};
 // Found on where it was not known to be: the routes are read too.
 const QStringList RouteReads(6, QStringLiteral("02/01"));
-
-// Answers the next message box and remembers its text.
-class BoxAnswer final : public QObject
-{
-public:
-    BoxAnswer()
-    {
-        m_poll.setInterval(0);
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                m_poll.stop();
-                m_text = box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        m_poll.start();
-    }
-    QString text() const { return m_text; }
-
-private:
-    QTimer m_poll;
-    QString m_text;
-};
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // The main window on its own, offscreen: its pages and controls, start-up in a folder that
 // cannot be written, the clock, the link's notifications, the port list and control modes.
 #include "ConnectionControl.h"
+#include "DialogDriver.h"
 #include "LanDevicePanel.h"
 #include "PresetPanel.h"
 #include "SettingsFile.h"
@@ -43,15 +44,9 @@ constexpr char ReadOnlyHelperOption[] = "--read-only-folder";
 int runReadOnlyHelper(const QString &folder, bool installed)
 {
     QStringList boxes;
-    QTimer poll;
-    poll.setInterval(0);
-    QObject::connect(&poll, &QTimer::timeout, [&boxes] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            boxes.append(QString::number(box->icon()) + QLatin1Char(':') + box->text());
-            box->done(0);
-        }
+    const testsupport::BoxWatch watch(0, [&boxes](QMessageBox *box) {
+        boxes.append(QString::number(box->icon()) + QLatin1Char(':') + box->text());
     });
-    poll.start();
     ShellOptions options;
     options.programFolder = folder;
     options.installed = installed;

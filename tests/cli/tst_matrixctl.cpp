@@ -1,13 +1,12 @@
 // matrixctl against the simulated switcher: in-process for the command table, and the real
 // programs as processes for what a script sees.
-#include "MatrixCtl.h"
+#include "MatrixCtlRunner.h"
 #include "SimFaults.h"
-#include "SimulatorServer.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -34,31 +33,18 @@ private Q_SLOTS:
     void programs();
 
 private:
-    int run(const QStringList &args);
-
-    SimulatorServer *m_sim = nullptr;
-    QString m_out;
-    QString m_err;
+    std::unique_ptr<testsupport::MatrixCtlFixture> m_ctl;
 };
 
 void TestMatrixCtl::init()
 {
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
+    m_ctl = std::make_unique<testsupport::MatrixCtlFixture>();
+    QVERIFY(m_ctl->listening());
 }
 
 void TestMatrixCtl::cleanup()
 {
-    delete m_sim;
-}
-
-int TestMatrixCtl::run(const QStringList &args)
-{
-    m_out.clear();
-    m_err.clear();
-    QTextStream out(&m_out);
-    QTextStream err(&m_err);
-    return RunMatrixCtl(QStringList{QStringLiteral("matrixctl")} + args, out, err, Timing::fast());
+    m_ctl.reset();
 }
 
 void TestMatrixCtl::commands_data()
@@ -127,12 +113,11 @@ void TestMatrixCtl::commands()
     QFETCH(QString, err);
     QFETCH(int, requests);
 
-    const QStringList target{
-        QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort())};
-    QCOMPARE(run(target + args), exitCode);
-    QCOMPARE(m_out, out);
-    QCOMPARE(m_err, err);
-    QCOMPARE(m_sim->received().size(), requests);
+    const QStringList target{QStringLiteral("--tcp"), QStringLiteral("{tcp}")};
+    QCOMPARE(m_ctl->run(target + args), exitCode);
+    QCOMPARE(m_ctl->out(), out);
+    QCOMPARE(m_ctl->err(), err);
+    QCOMPARE(m_ctl->sim().received().size(), requests);
 }
 
 void TestMatrixCtl::routeSetPutsExactBytesOnTheWire_data()
@@ -147,18 +132,19 @@ void TestMatrixCtl::routeSetPutsExactBytesOnTheWire()
     QFETCH(bool, serial);
     QStringList target;
     if (serial) {
-        const QString pty = m_sim->openPty();
-        QVERIFY2(!pty.isEmpty(), qPrintable(m_sim->ptyError()));
+        const QString pty = m_ctl->sim().openPty();
+        QVERIFY2(!pty.isEmpty(), qPrintable(m_ctl->sim().ptyError()));
         target = {QStringLiteral("--serial"), pty};
     } else {
-        target = {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort())};
+        target = {QStringLiteral("--tcp"), QStringLiteral("{tcp}")};
     }
-    QCOMPARE(run(target
+    QCOMPARE(m_ctl->run(target
                  + QStringList{QStringLiteral("route"), QStringLiteral("set"), QStringLiteral("3"),
                      QStringLiteral("2")}),
         0);
-    QCOMPARE(m_sim->received(), QByteArrayList{QByteArray::fromHex("a55b02030300020000000000f6")});
-    QCOMPARE(m_sim->simulator().state().routes[1], 3);
+    QCOMPARE(
+        m_ctl->sim().received(), QByteArrayList{QByteArray::fromHex("a55b02030300020000000000f6")});
+    QCOMPARE(m_ctl->sim().simulator().state().routes[1], 3);
 }
 
 void TestMatrixCtl::linkFailures_data()
@@ -181,14 +167,12 @@ void TestMatrixCtl::linkFailures()
     QFETCH(QStringList, args);
     QFETCH(QString, err);
     if (!args.first().startsWith(QLatin1String("--"))) {
-        m_sim->faults().dropReplies = 5;
-        args = QStringList{QStringLiteral("--tcp"),
-                   QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort())}
-            + args;
+        m_ctl->sim().faults().dropReplies = 5;
+        args = QStringList{QStringLiteral("--tcp"), QStringLiteral("{tcp}")} + args;
     }
-    QCOMPARE(run(args), 1);
-    QCOMPARE(m_err, err);
-    QVERIFY(m_out.isEmpty());
+    QCOMPARE(m_ctl->run(args), 1);
+    QCOMPARE(m_ctl->err(), err);
+    QVERIFY(m_ctl->out().isEmpty());
 }
 
 void TestMatrixCtl::badTargets_data()
@@ -209,10 +193,10 @@ void TestMatrixCtl::badTargets()
 {
     QFETCH(QStringList, target);
     QFETCH(QString, why);
-    QCOMPARE(run(target + QStringList{QStringLiteral("info")}), 2);
-    QCOMPARE(
-        m_err, QStringLiteral("matrixctl: ") + why + QStringLiteral("; see matrixctl --help\n"));
-    QVERIFY(m_out.isEmpty());
+    QCOMPARE(m_ctl->run(target + QStringList{QStringLiteral("info")}), 2);
+    QCOMPARE(m_ctl->err(),
+        QStringLiteral("matrixctl: ") + why + QStringLiteral("; see matrixctl --help\n"));
+    QVERIFY(m_ctl->out().isEmpty());
 }
 
 void TestMatrixCtl::faultyLine_data()
@@ -249,22 +233,21 @@ void TestMatrixCtl::faultyLine()
     QFETCH(bool, mayFail);
 
     // Routes that tell the outputs apart, and what a sound line answers.
-    m_sim->simulator().state().routes = {3, 5, 1, 6, 2, 4};
-    const QStringList target{
-        QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort())};
-    QCOMPARE(run(target + args), 0);
-    const QString expected = m_out;
+    m_ctl->sim().simulator().state().routes = {3, 5, 1, 6, 2, 4};
+    const QStringList target{QStringLiteral("--tcp"), QStringLiteral("{tcp}")};
+    QCOMPARE(m_ctl->run(target + args), 0);
+    const QString expected = m_ctl->out();
 
-    SimFaults &faults = m_sim->faults();
+    SimFaults &faults = m_ctl->sim().faults();
     faults.delayMs = delayMs;
     faults.splitInto = split;
     faults.extraBytes = extraBytes;
-    const int code = run(target + args);
+    const int code = m_ctl->run(target + args);
     if (code == 0)
-        QCOMPARE(m_out, expected);
+        QCOMPARE(m_ctl->out(), expected);
     else
-        QVERIFY2(
-            mayFail && expected.startsWith(m_out) && !m_err.isEmpty(), qPrintable(m_out + m_err));
+        QVERIFY2(mayFail && expected.startsWith(m_ctl->out()) && !m_ctl->err().isEmpty(),
+            qPrintable(m_ctl->out() + m_ctl->err()));
 }
 
 void TestMatrixCtl::json_data()
@@ -322,16 +305,16 @@ void TestMatrixCtl::json()
                "[Tag of Output - TCP:00-1A-2B-3C-4D-5E]\r\nOut2=Projector\r\n");
     file.close();
 
-    QCOMPARE(run(QStringList{QStringLiteral("--tcp"),
-                     QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort()),
-                     QStringLiteral("--settings"), settings, QStringLiteral("--json")}
+    QCOMPARE(m_ctl->run(QStringList{QStringLiteral("--tcp"), QStringLiteral("{tcp}"),
+                            QStringLiteral("--settings"), settings, QStringLiteral("--json")}
                  + args.split(QLatin1Char(' '))),
         exitCode);
-    QCOMPARE(m_out, document.isEmpty() ? QString() : document + QLatin1Char('\n'));
+    QCOMPARE(m_ctl->out(), document.isEmpty() ? QString() : document + QLatin1Char('\n'));
     if (exitCode == 2)
-        QVERIFY2(m_err.endsWith(QLatin1String("; see matrixctl --help\n")), qPrintable(m_err));
+        QVERIFY2(m_ctl->err().endsWith(QLatin1String("; see matrixctl --help\n")),
+            qPrintable(m_ctl->err()));
     else
-        QCOMPARE(m_err, QString());
+        QCOMPARE(m_ctl->err(), QString());
 }
 
 void TestMatrixCtl::targetFromEnvironment_data()
@@ -363,68 +346,48 @@ void TestMatrixCtl::targetFromEnvironment()
     QFETCH(QString, options);
     QFETCH(int, exitCode);
     QFETCH(QString, err);
-    const QString pty = m_sim->openPty();
-    QVERIFY2(!pty.isEmpty(), qPrintable(m_sim->ptyError()));
-    const auto fill = [&](QString text) {
-        return text
-            .replace(QLatin1String("{tcp}"), QStringLiteral("127.0.0.1:%1").arg(m_sim->tcpPort()))
-            .replace(QLatin1String("{pty}"), pty);
-    };
+    const QString pty = m_ctl->sim().openPty();
+    QVERIFY2(!pty.isEmpty(), qPrintable(m_ctl->sim().ptyError()));
+    m_ctl->runner().set(u"pty"_s, pty);
+    const auto fill = [this](const QString &text) { return m_ctl->runner().fill(text); };
     qputenv("MATRIXCTL_TARGET", fill(target).toLocal8Bit());
-    const int code = run(fill(options).split(QLatin1Char(' '), Qt::SkipEmptyParts)
+    const int code = m_ctl->run(fill(options).split(QLatin1Char(' '), Qt::SkipEmptyParts)
         + QStringList{QStringLiteral("route"), QStringLiteral("get"), QStringLiteral("2")});
     qunsetenv("MATRIXCTL_TARGET");
     QCOMPARE(code, exitCode);
-    QCOMPARE(m_err, fill(err));
-    QCOMPARE(m_out, exitCode == 0 ? QStringLiteral("Output2: Input2\n") : QString());
-    QCOMPARE(m_sim->received().size(), exitCode == 0 ? 1 : 0);
+    QCOMPARE(m_ctl->err(), fill(err));
+    QCOMPARE(m_ctl->out(), exitCode == 0 ? QStringLiteral("Output2: Input2\n") : QString());
+    QCOMPARE(m_ctl->sim().received().size(), exitCode == 0 ? 1 : 0);
 }
 
 void TestMatrixCtl::programs()
 {
     // matrix-sim as a process, announcing its port and pty; matrixctl as a process on both.
-    QProcess sim;
-    sim.start(QStringLiteral(MATRIX_SIM_PATH),
-        {QStringLiteral("--tcp-port"), QStringLiteral("0"), QStringLiteral("--pty")});
-    QVERIFY(sim.waitForStarted());
-    QString tcp, pty;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            while (sim.canReadLine()) {
-                const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
-                if (line.startsWith(QLatin1String("TCP ")))
-                    tcp = line.mid(4);
-                else if (line.startsWith(QLatin1String("PTY ")))
-                    pty = line.mid(4);
-            }
-            return !tcp.isEmpty() && !pty.isEmpty();
-        }(),
-        5000);
+    testsupport::ProgramProcess sim;
+    QVERIFY(sim.start(QStringLiteral(MATRIX_SIM_PATH),
+        {QStringLiteral("--tcp-port"), QStringLiteral("0"), QStringLiteral("--pty")}));
+    // It tells its port before its pty.
+    const QString tcp = sim.nextLine(QStringLiteral("TCP "), 5000).mid(4);
+    const QString pty = sim.nextLine(QStringLiteral("PTY "), 5000).mid(4);
+    QVERIFY(!tcp.isEmpty() && !pty.isEmpty());
 
-    const auto ctl = [](const QStringList &args, QString *out = nullptr) {
-        QProcess p;
-        p.start(QStringLiteral(MATRIXCTL_PATH), args);
-        if (!p.waitForFinished(30000))
-            return -1;
-        if (out)
-            *out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        return p.exitCode();
+    const auto ctl = [](const QStringList &args) {
+        return testsupport::runProgram(QStringLiteral(MATRIXCTL_PATH), args);
     };
     QCOMPARE(ctl({QStringLiteral("--tcp"), tcp, QStringLiteral("route"), QStringLiteral("set"),
-                 QStringLiteral("3"), QStringLiteral("2")}),
+                     QStringLiteral("3"), QStringLiteral("2")})
+                 .code,
         0);
-    QString out;
-    QCOMPARE(ctl({QStringLiteral("--serial"), pty, QStringLiteral("route"), QStringLiteral("get"),
-                     QStringLiteral("2")},
-                 &out),
-        0);
-    QCOMPARE(out, QStringLiteral("Output2: Input3\n"));
+    const testsupport::ProgramRun get = ctl({QStringLiteral("--serial"), pty,
+        QStringLiteral("route"), QStringLiteral("get"), QStringLiteral("2")});
+    QCOMPARE(get.code, 0);
+    QCOMPARE(get.out, QStringLiteral("Output2: Input3\n"));
     QCOMPARE(ctl({QStringLiteral("--tcp"), tcp, QStringLiteral("route"), QStringLiteral("set"),
-                 QStringLiteral("8"), QStringLiteral("2")}),
+                     QStringLiteral("8"), QStringLiteral("2")})
+                 .code,
         1);
-    QCOMPARE(ctl({QStringLiteral("route"), QStringLiteral("get")}), 2);
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(ctl({QStringLiteral("route"), QStringLiteral("get")}).code, 2);
+    QVERIFY(sim.stop());
 }
 
 QTEST_GUILESS_MAIN(TestMatrixCtl)

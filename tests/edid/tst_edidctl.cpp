@@ -4,17 +4,16 @@
 #include "../SpecialFiles.h"
 #include "EdidFixture.h"
 #include "EdidTexts.h"
-#include "MatrixCtl.h"
+#include "MatrixCtlRunner.h"
 #include "SimEdidData.h"
-#include "SimulatorServer.h"
 
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
 
 #include <functional>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -37,13 +36,15 @@ private Q_SLOTS:
     void programs();
 
 private:
-    int run(QStringList args);
+    // On the simulator; "{dir}" in an argument is the test folder.
+    int run(const QStringList &args)
+    {
+        return m_ctl->run(QStringList{u"--tcp"_s, u"{tcp}"_s} + args);
+    }
     QString path(const QString &name) const { return m_dir.filePath(name); }
 
     QTemporaryDir m_dir;
-    SimulatorServer *m_sim = nullptr;
-    QString m_out;
-    QString m_err;
+    std::unique_ptr<testsupport::MatrixCtlFixture> m_ctl;
 };
 
 void TestEdidCtl::initTestCase()
@@ -63,29 +64,15 @@ void TestEdidCtl::initTestCase()
 
 void TestEdidCtl::init()
 {
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
+    m_ctl = std::make_unique<testsupport::MatrixCtlFixture>();
+    QVERIFY(m_ctl->listening());
+    m_ctl->runner().set(u"dir"_s, m_dir.path());
     QFile::remove(path(u"out.bin"_s));
 }
 
 void TestEdidCtl::cleanup()
 {
-    delete m_sim;
-}
-
-// Runs matrixctl on the simulator; "@name" arguments are files of the test folder.
-int TestEdidCtl::run(QStringList args)
-{
-    for (QString &arg : args) {
-        if (arg.startsWith(QLatin1Char('@')))
-            arg = path(arg.mid(1));
-    }
-    m_out.clear();
-    m_err.clear();
-    QTextStream out(&m_out);
-    QTextStream err(&m_err);
-    const QStringList target{u"--tcp"_s, u"127.0.0.1:%1"_s.arg(m_sim->tcpPort())};
-    return RunMatrixCtl(QStringList{u"matrixctl"_s} + target + args, out, err, Timing::fast());
+    m_ctl.reset();
 }
 
 void TestEdidCtl::check_data()
@@ -131,13 +118,13 @@ void TestEdidCtl::check()
     QFETCH(QString, out);
     QFETCH(QString, err);
     QFETCH(QString, document);
-    QCOMPARE(run({u"edid"_s, u"check"_s, u"@"_s + file}), exitCode);
-    QCOMPARE(m_out, out);
-    QCOMPARE(m_err, err.contains(u"%1"_s) ? err.arg(path(file)) : err);
-    QCOMPARE(run({u"--json"_s, u"edid"_s, u"check"_s, u"@"_s + file}), exitCode);
-    QCOMPARE(m_out, document.isEmpty() ? QString() : document + u'\n');
-    QCOMPARE(m_err, err.contains(u"%1"_s) ? err.arg(path(file)) : err);
-    QVERIFY(m_sim->received().isEmpty());
+    QCOMPARE(run({u"edid"_s, u"check"_s, u"{dir}/"_s + file}), exitCode);
+    QCOMPARE(m_ctl->out(), out);
+    QCOMPARE(m_ctl->err(), err.contains(u"%1"_s) ? err.arg(path(file)) : err);
+    QCOMPARE(run({u"--json"_s, u"edid"_s, u"check"_s, u"{dir}/"_s + file}), exitCode);
+    QCOMPARE(m_ctl->out(), document.isEmpty() ? QString() : document + u'\n');
+    QCOMPARE(m_ctl->err(), err.contains(u"%1"_s) ? err.arg(path(file)) : err);
+    QVERIFY(m_ctl->sim().received().isEmpty());
 }
 
 void TestEdidCtl::device_data()
@@ -149,7 +136,7 @@ void TestEdidCtl::device_data()
     QTest::addColumn<QString>("err");
     QTest::addColumn<QStringList>("requests"); // "cmd/sub word1 word2" of each frame
     QTest::addColumn<int>("memory"); // input 1-6, 8/9 user memory 1/2; 0 none
-    QTest::addColumn<QByteArray>("content"); // of that memory, or of @out.bin
+    QTest::addColumn<QByteArray>("content"); // of that memory, or of {dir}/out.bin
 
     const Setup none;
     const auto unplug = [](int output) {
@@ -165,7 +152,7 @@ void TestEdidCtl::device_data()
         return QTest::newRow(name) << QString::fromLatin1(args).split(QLatin1Char(' '));
     };
 
-    row("read into a file", "edid read 2 -o @out.bin")
+    row("read into a file", "edid read 2 -o {dir}/out.bin")
         << none << 0 << u"Output2: "_s + display2 + u'\n' << QString()
         << QStringList{u"01/05 0002 0000"_s, u"03/05 F002 0000"_s, u"03/05 00AA 0000"_s} << 0
         << SimEdidData::displayEdid(2);
@@ -173,18 +160,18 @@ void TestEdidCtl::device_data()
         << none << 0 << u"Output2: "_s + display2 + u"\n    0  1  2  3  4  5..."_s << QString()
         << QStringList{u"01/05 0002 0000"_s, u"03/05 F002 0000"_s, u"03/05 00AA 0000"_s} << 0
         << QByteArray();
-    row("read from an output without a display", "edid read 3 -o @out.bin")
+    row("read from an output without a display", "edid read 3 -o {dir}/out.bin")
         << unplug(3) << 1 << QString() << notConnected.arg(3) << QStringList{u"01/05 0003 0000"_s}
         << 0 << QByteArray();
     // The window's words: the size, and that only 256-byte EDIDs are shown.
-    row("read of an EDID of another size", "edid read 4 -o @out.bin")
+    row("read of an EDID of another size", "edid read 4 -o {dir}/out.bin")
         << Setup([](SimulatorServer &s) {
                s.edid().setDisplayEdid(4, SimEdidData::displayEdid(4).left(128));
            })
         << 1 << QString() << EdidTexts::ReadSizeRefused(4, 128).replace(u"\r\n"_s, u" "_s) + u"\n"_s
         << QStringList{u"01/05 0004 0000"_s, u"03/05 F004 0000"_s, u"03/05 00AA 0000"_s} << 0
         << QByteArray();
-    row("read of content the checks refuse", "edid read 4 -o @out.bin")
+    row("read of content the checks refuse", "edid read 4 -o {dir}/out.bin")
         << Setup([](SimulatorServer &s) {
                QByteArray edid = SimEdidData::displayEdid(4);
                edid[20] = static_cast<char>(edid[20] ^ 0x01);
@@ -193,23 +180,23 @@ void TestEdidCtl::device_data()
         << 1 << QString() << u"EDID content error. (bytes 0-255 do not sum to 0 modulo 256)\n"_s
         << QStringList{u"01/05 0004 0000"_s, u"03/05 F004 0000"_s, u"03/05 00AA 0000"_s} << 0
         << QByteArray();
-    row("download to input 3", "edid download 3 @good.bin")
+    row("download to input 3", "edid download 3 {dir}/good.bin")
         << none << 0 << u"Input3: ABC 0x1234 \"Test Monitor\" 1920x1080@60\n"_s << QString()
         << QStringList{u"03/08 00F0 0000"_s, u"03/07 F003 0000"_s, u"03/07 0056 0100"_s} << 3
         << fixture;
-    row("download of 257 bytes to User2 Memory", "edid download user2 @good257.bin")
+    row("download of 257 bytes to User2 Memory", "edid download user2 {dir}/good257.bin")
         << none << 0 << u"User2 Memory: ABC 0x1234 \"Test Monitor\" 1920x1080@60\n"_s << QString()
         << QStringList{u"03/08 00F0 0000"_s, u"03/07 F200 0000"_s, u"03/07 0056 0100"_s} << 9
         << fixture;
-    row("download to all inputs", "edid download all @good.bin")
+    row("download to all inputs", "edid download all {dir}/good.bin")
         << none << 0 << u"All Inputs: ABC 0x1234 \"Test Monitor\" 1920x1080@60\n"_s << QString()
         << QStringList{u"03/08 00F0 0000"_s, u"03/06 F0FE 0000"_s, u"03/06 0056 0100"_s} << 6
         << fixture;
-    row("download of a refused file", "edid download all @badsum.bin")
+    row("download of a refused file", "edid download all {dir}/badsum.bin")
         << none << 1 << QString()
         << u"EDID content error. (bytes 0-255 do not sum to 0 modulo 256)\n"_s << QStringList() << 1
         << SimEdidData::defaultEdid();
-    row("download declined", "edid download 1 @good.bin")
+    row("download declined", "edid download 1 {dir}/good.bin")
         << Setup([](SimulatorServer &s) { s.edid().faults().declineDownload = 1; }) << 1
         << QString() << u"Data invalid!\n"_s
         << QStringList{u"03/08 00F0 0000"_s, u"03/07 F001 0000"_s} << 1
@@ -259,17 +246,17 @@ void TestEdidCtl::device()
     QFETCH(QByteArray, content);
 
     if (setup)
-        setup(*m_sim);
+        setup(m_ctl->sim());
     QCOMPARE(run(args), exitCode);
     if (out.endsWith(u"..."_s))
-        QVERIFY2(m_out.startsWith(out.chopped(3)), qPrintable(m_out));
+        QVERIFY2(m_ctl->out().startsWith(out.chopped(3)), qPrintable(m_ctl->out()));
     else
-        QCOMPARE(m_out, out);
+        QCOMPARE(m_ctl->out(), out);
     // A bad argument is told in one line, not with the whole usage.
-    QCOMPARE(m_err, exitCode == 2 ? err + u"; see matrixctl --help\n"_s : err);
+    QCOMPARE(m_ctl->err(), exitCode == 2 ? err + u"; see matrixctl --help\n"_s : err);
 
     QStringList sent;
-    for (const QByteArray &header : m_sim->received()) {
+    for (const QByteArray &header : m_ctl->sim().received()) {
         const CommandPacket p = CommandPacket::fromBytes(header);
         sent += u"%1/%2 %3 %4"_s.arg(p.command(), 2, 16, QLatin1Char('0'))
                     .arg(p.subcommand(), 2, 16, QLatin1Char('0'))
@@ -279,13 +266,13 @@ void TestEdidCtl::device()
     }
     QCOMPARE(sent, requests);
 
-    const SimEdid &edid = m_sim->edid();
+    const SimEdid &edid = m_ctl->sim().edid();
     if (memory >= 1 && memory <= 6)
         QCOMPARE(edid.inputEdid(memory), content);
     else if (memory >= 8)
         QCOMPARE(edid.userEdid(memory - 7), content);
     QFile written(path(u"out.bin"_s));
-    if (args.contains(u"@out.bin"_s)) {
+    if (args.contains(u"{dir}/out.bin"_s)) {
         QCOMPARE(written.exists(), exitCode == 0);
         if (exitCode == 0) {
             QVERIFY(written.open(QIODevice::ReadOnly));
@@ -306,15 +293,15 @@ void TestEdidCtl::specialFiles_data()
     const QString pipe = u"it is a pipe, not a file"_s;
     const QString device = u"it is a device, not a file"_s;
     QTest::newRow("read into a FIFO")
-        << "edid read 2 -o @special" << mode_t(S_IFIFO) << save.arg(u"%1"_s, pipe);
+        << "edid read 2 -o {dir}/special" << mode_t(S_IFIFO) << save.arg(u"%1"_s, pipe);
     QTest::newRow("read into a device node")
-        << "edid read 2 -o @special" << mode_t(S_IFCHR) << save.arg(u"%1"_s, device);
+        << "edid read 2 -o {dir}/special" << mode_t(S_IFCHR) << save.arg(u"%1"_s, device);
     QTest::newRow("check a FIFO without a writer")
-        << "edid check @special" << mode_t(S_IFIFO) << open.arg(u"%1"_s, pipe);
+        << "edid check {dir}/special" << mode_t(S_IFIFO) << open.arg(u"%1"_s, pipe);
     QTest::newRow("check an endless device")
-        << "edid check @special" << mode_t(S_IFCHR) << open.arg(u"%1"_s, device);
+        << "edid check {dir}/special" << mode_t(S_IFCHR) << open.arg(u"%1"_s, device);
     QTest::newRow("download a FIFO without a writer")
-        << "edid download 1 @special" << mode_t(S_IFIFO) << open.arg(u"%1"_s, pipe);
+        << "edid download 1 {dir}/special" << mode_t(S_IFIFO) << open.arg(u"%1"_s, pipe);
 }
 
 void TestEdidCtl::specialFiles()
@@ -327,12 +314,12 @@ void TestEdidCtl::specialFiles()
     QVERIFY(type == S_IFIFO ? makeFifo(special) : makeDeviceNode(special, 5));
 
     QCOMPARE(run(args.split(u' ')), 1);
-    QCOMPARE(m_err, err.arg(special));
+    QCOMPARE(m_ctl->err(), err.arg(special));
     QCOMPARE(fileType(special), type);
     QFile::remove(special);
     // A refused save happens after the read; a refused file sends nothing.
     if (!args.contains(u"-o"_s))
-        QVERIFY(m_sim->received().isEmpty());
+        QVERIFY(m_ctl->sim().received().isEmpty());
 }
 
 void TestEdidCtl::programs()
@@ -343,29 +330,17 @@ void TestEdidCtl::programs()
     QStringList simArgs{u"--tcp-port"_s, u"0"_s, u"--pty"_s};
     if (!realEdids.isEmpty())
         simArgs += {u"--edid-dir"_s, realEdids};
-    QProcess sim;
-    sim.start(QStringLiteral(MATRIX_SIM_PATH), simArgs);
-    QVERIFY(sim.waitForStarted());
-    QString pty;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            while (sim.canReadLine()) {
-                const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
-                if (line.startsWith(u"PTY "_s))
-                    pty = line.mid(4);
-            }
-            return !pty.isEmpty();
-        }(),
-        5000);
+    testsupport::ProgramProcess sim;
+    QVERIFY(sim.start(QStringLiteral(MATRIX_SIM_PATH), simArgs));
+    const QString pty = sim.nextLine(u"PTY "_s, 5000).mid(4);
+    QVERIFY(!pty.isEmpty());
 
     const auto ctl = [](const QStringList &args, QString *err = nullptr) {
-        QProcess p;
-        p.start(QStringLiteral(MATRIXCTL_PATH), args);
-        if (!p.waitForFinished(30000))
-            return -1;
+        const testsupport::ProgramRun run
+            = testsupport::runProgram(QStringLiteral(MATRIXCTL_PATH), args);
         if (err)
-            *err = QString::fromLocal8Bit(p.readAllStandardError());
-        return p.exitCode();
+            *err = run.err;
+        return run.code;
     };
     const QStringList serial{u"--serial"_s, pty};
     const QString file = path(u"program.bin"_s);
@@ -388,8 +363,7 @@ void TestEdidCtl::programs()
             err, EdidTexts::ReadSizeRefused(2, 512).replace(u"\r\n"_s, u" "_s) + QLatin1Char('\n'));
     }
     QCOMPARE(ctl(serial + QStringList{u"edid"_s, u"download"_s, u"user1"_s, file}), 0);
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
+    QVERIFY(sim.stop());
 
     const QString decoder = QStandardPaths::findExecutable(u"edid-decode"_s);
     if (decoder.isEmpty())

@@ -3,6 +3,7 @@
 // output connection check, the .bin file and the choices kept in Settings.ini.
 #include "../SpecialFiles.h"
 #include "CommandPacket.h"
+#include "DialogDriver.h"
 #include "EdidContent.h"
 #include "EdidFixture.h"
 #include "EdidPage.h"
@@ -28,41 +29,9 @@
 
 namespace {
 
+using testsupport::BoxAnswer;
+
 using Choices = QList<QPair<QString, int>>; // list name, index to select
-
-// Answers the next message box with a button and remembers what it said.
-class BoxAnswer final : public QObject
-{
-public:
-    explicit BoxAnswer(QMessageBox::StandardButton button) : m_button(button)
-    {
-        m_poll.setInterval(0);
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            m_poll.stop();
-            m_seen = true;
-            m_text = box->text();
-            m_icon = box->icon();
-            if (QAbstractButton *b = box->button(m_button))
-                b->click();
-            else
-                box->done(0);
-        });
-        m_poll.start();
-    }
-    bool seen() const { return m_seen; }
-    QString text() const { return m_text; }
-    QMessageBox::Icon icon() const { return m_icon; }
-
-private:
-    QMessageBox::StandardButton m_button;
-    QTimer m_poll;
-    bool m_seen = false;
-    QString m_text;
-    QMessageBox::Icon m_icon = QMessageBox::NoIcon;
-};
 
 // "03/02 F200 0003": command, subcommand, word1, word2 of a request as the switcher saw it.
 QString describe(const QByteArray &request)

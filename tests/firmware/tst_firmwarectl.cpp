@@ -2,13 +2,13 @@
 // switcher over loopback TCP.
 #include "../SpecialFiles.h"
 #include "FirmwareFixtures.h"
-#include "MatrixCtl.h"
-#include "SimulatorServer.h"
+#include "MatrixCtlRunner.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -30,41 +30,27 @@ private Q_SLOTS:
     void unreadablePackages();
 
 private:
-    int run(QStringList args);
+    // Placeholders: {dir} the temporary folder, {tcp} the simulator's address.
+    int run(const QStringList &args) { return m_ctl->run(args); }
     QString file(const QString &name, const QByteArray &data);
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    SimulatorServer *m_sim = nullptr;
-    QString m_out;
-    QString m_err;
+    std::unique_ptr<testsupport::MatrixCtlFixture> m_ctl;
 };
 
 void TestFirmwareCtl::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
-    m_sim->firmware().setRebootMs(0);
+    m_ctl = std::make_unique<testsupport::MatrixCtlFixture>();
+    QVERIFY(m_ctl->listening());
+    m_ctl->runner().set(u"dir"_s, m_dir->path());
+    m_ctl->sim().firmware().setRebootMs(0);
 }
 
 void TestFirmwareCtl::cleanup()
 {
-    delete m_sim;
-}
-
-int TestFirmwareCtl::run(QStringList args)
-{
-    m_out.clear();
-    m_err.clear();
-    // Placeholders: {dir} the temporary folder, {tcp} the simulator's address.
-    for (QString &arg : args) {
-        arg.replace(u"{dir}"_s, m_dir->path());
-        arg.replace(u"{tcp}"_s, u"127.0.0.1:"_s + QString::number(m_sim->tcpPort()));
-    }
-    QTextStream out(&m_out);
-    QTextStream err(&m_err);
-    return RunMatrixCtl(QStringList{u"matrixctl"_s} + args, out, err, Timing::fast());
+    m_ctl.reset();
 }
 
 QString TestFirmwareCtl::file(const QString &name, const QByteArray &data)
@@ -105,9 +91,9 @@ void TestFirmwareCtl::usage()
     if (args.startsWith(u"firmware upgrade"_s))
         file(u"p.fw"_s, packagePart(2, 1, 1, 1, testImage(4)));
     QCOMPARE(run(args.split(u' ')), 2);
-    QCOMPARE(m_err,
+    QCOMPARE(m_ctl->err(),
         u"matrixctl: "_s + why.replace(u"{dir}"_s, m_dir->path()) + u"; see matrixctl --help\n"_s);
-    QVERIFY(m_sim->received().isEmpty());
+    QVERIFY(m_ctl->sim().received().isEmpty());
 }
 
 void TestFirmwareCtl::merge()
@@ -120,12 +106,12 @@ void TestFirmwareCtl::merge()
                  u"--slave3"_s, panel, u"--slave3-version"_s, u"1234.300"_s, u"-o"_s, u"{dir}"_s}),
         0);
     const QString package = m_dir->filePath(u"Zelkora8_MM2.5_PNL123.255.fw"_s);
-    QCOMPARE(m_out,
+    QCOMPARE(m_ctl->out(),
         u"Main MCU firmware: "_s + main + u" loaded\nMain MCU firmware merged, ver2.5\n"_s
             + u"Slave MCU3 firmware: "_s + panel
             + u" loaded\nSlave MCU3 firmware merged, ver123.255\n"_s
             + u"Firmware merged complete, save to file: "_s + package + u'\n');
-    QVERIFY(m_err.isEmpty());
+    QVERIFY(m_ctl->err().isEmpty());
 
     QFile in(package);
     QVERIFY(in.open(QIODevice::ReadOnly));
@@ -146,7 +132,7 @@ void TestFirmwareCtl::mergeKeepsAnExistingPackage()
     const QStringList args{u"firmware"_s, u"merge"_s, u"--main"_s, main, u"--main-version"_s,
         u"1"_s, u"-o"_s, u"{dir}"_s};
     QCOMPARE(run(args), 1);
-    QVERIFY(m_out.endsWith(u"Firmware file: "_s + package
+    QVERIFY(m_ctl->out().endsWith(u"Firmware file: "_s + package
         + u" exists, overwrite it? no (use --overwrite)\nSave canceled\n"_s));
     QCOMPARE(QFileInfo(package).size(), 3);
 
@@ -203,9 +189,9 @@ void TestFirmwareCtl::info()
     QFETCH(QString, out);
     QFETCH(QString, document);
     QCOMPARE(run({u"firmware"_s, u"info"_s, file(u"p.fw"_s, bytes)}), exitCode);
-    QCOMPARE(m_out, out);
+    QCOMPARE(m_ctl->out(), out);
     QCOMPARE(run({u"--json"_s, u"firmware"_s, u"info"_s, file(u"p.fw"_s, bytes)}), exitCode);
-    QCOMPARE(m_out, document + u'\n');
+    QCOMPARE(m_ctl->out(), document + u'\n');
 }
 
 void TestFirmwareCtl::upgrade_data()
@@ -245,14 +231,14 @@ void TestFirmwareCtl::upgrade()
     if (package == u"damaged.fw")
         package = file(package, packagePart(2, 1, 3, 0, testImage(600)) + "xyz");
     err.replace(u"{dir}"_s, m_dir->path());
-    m_sim->firmware().setMinimumVersion(static_cast<quint16>(minimumVersion), 0);
+    m_ctl->sim().firmware().setMinimumVersion(static_cast<quint16>(minimumVersion), 0);
 
     QCOMPARE(run({u"--tcp"_s, u"{tcp}"_s, u"firmware"_s, u"upgrade"_s, package}), exitCode);
     for (const QString &text : outHas)
-        QVERIFY2(m_out.contains(text), qPrintable(m_out));
+        QVERIFY2(m_ctl->out().contains(text), qPrintable(m_ctl->out()));
     if (outHas.isEmpty()) // failures go to stderr only
-        QCOMPARE(m_out, QString());
-    QCOMPARE(m_err, err);
+        QCOMPARE(m_ctl->out(), QString());
+    QCOMPARE(m_ctl->err(), err);
 }
 
 // A package that cannot be read says why, on stderr, and nothing goes to the switcher; one
@@ -284,12 +270,12 @@ void TestFirmwareCtl::unreadablePackages()
 
     const WithoutFileOverride asOperator;
     QCOMPARE(run({u"firmware"_s, u"info"_s, path}), 1);
-    QCOMPARE(m_out, QString());
-    QCOMPARE(m_err, cannot);
+    QCOMPARE(m_ctl->out(), QString());
+    QCOMPARE(m_ctl->err(), cannot);
     QCOMPARE(run({u"--tcp"_s, u"{tcp}"_s, u"firmware"_s, u"upgrade"_s, path}), 1);
-    QCOMPARE(m_out, QString());
-    QCOMPARE(m_err, cannot + u"Firmware upgrade failed\n"_s);
-    QVERIFY(m_sim->firmware().parts().isEmpty());
+    QCOMPARE(m_ctl->out(), QString());
+    QCOMPARE(m_ctl->err(), cannot + u"Firmware upgrade failed\n"_s);
+    QVERIFY(m_ctl->sim().firmware().parts().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestFirmwareCtl)

@@ -2,6 +2,7 @@
 // terminal: choosing a package, upgrading with it, a refused part, a damaged package, the
 // message memo and the merge tool's wiring.
 #include "ConnectionControl.h"
+#include "DialogDriver.h"
 #include "FirmwareFixtures.h"
 #include "FirmwareMerge.h"
 #include "FirmwarePage.h"
@@ -353,16 +354,7 @@ void TestFirmwarePage::clicksDuringUpgrade()
         ->setText(writeImage(u"slave.fw"_s, packagePart(2, 1, 3, 4, image)));
     auto *upgrade = widget<QPushButton>("btnUpgrade");
 
-    QStringList boxes;
-    QTimer boxWatch;
-    boxWatch.setInterval(0);
-    connect(&boxWatch, &QTimer::timeout, this, [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            boxes.append(box->text());
-            box->done(QMessageBox::Ok);
-        }
-    });
-    boxWatch.start();
+    testsupport::BoxWatch boxWatch;
 
     bool clicked = false;
     QString note;
@@ -388,7 +380,7 @@ void TestFirmwarePage::clicksDuringUpgrade()
     boxWatch.stop();
 
     QVERIFY(clickedDuringUpgrade);
-    QCOMPARE(boxes, QStringList());
+    QCOMPARE(boxWatch.texts(), QStringList());
     QCOMPARE(memo(),
         (QStringList{u"Upgrading Part_2.1.3.4 ..."_s, u"Part_2.1.3.4 upgrading complete"_s,
             Rebooting, u"System reboot ok"_s, u"Firmware upgrade successfully!"_s}));
@@ -427,15 +419,9 @@ void TestFirmwarePage::mergeGroup()
     QCOMPARE(m_form->settings().firmwareFolder, m_dir->path());
 
     // The same package again: the operator is asked and keeps the file.
-    QString question;
-    QTimer::singleShot(0, this, [&question] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            question = box->text();
-            box->button(QMessageBox::No)->click();
-        }
-    });
+    testsupport::BoxAnswer question(QMessageBox::No);
     m_form->firmwarePage().btnMergeClick();
-    QCOMPARE(question, u"Firmware file: "_s + package + u" exists, overwrite it?"_s);
+    QCOMPARE(question.text(), u"Firmware file: "_s + package + u" exists, overwrite it?"_s);
     QCOMPARE(memo().last(), u"Save canceled"_s);
 }
 

@@ -1,11 +1,11 @@
 // The progress gauge: defaults, text, value checks and the picture it paints.
+#include "DialogDriver.h"
 #include "TKVGauge.h"
 
 #include <QApplication>
 #include <QImage>
 #include <QMessageBox>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
@@ -19,19 +19,11 @@ struct Box
 QList<Box> answeringBoxes(const std::function<void()> &action)
 {
     QList<Box> boxes;
-    std::function<void()> answer;
-    answer = [&] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            boxes.append({box->windowTitle(), box->text()});
-            box->accept();
-        }
-    };
-    QTimer timer;
-    timer.setInterval(0);
-    QObject::connect(&timer, &QTimer::timeout, answer);
-    timer.start();
+    testsupport::BoxWatch watch(QDialog::Accepted, [&boxes](QMessageBox *box) {
+        boxes.append({box->windowTitle(), box->text()});
+    });
     action();
-    timer.stop();
+    watch.stop();
     return boxes;
 }
 

@@ -1,6 +1,7 @@
 // The installed programs as a user and help2man meet them: each answers --version with its name
 // and the project's version, and --help without a display.
-#include <QProcess>
+#include "ProgramRun.h"
+
 #include <QTest>
 
 class TestPrograms : public QObject
@@ -26,15 +27,11 @@ void TestPrograms::versionAndHelp()
     QFETCH(QString, program);
     QFETCH(QString, name);
     const auto run = [&program](const QString &option, QString *out) {
-        QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        p.setProcessEnvironment(env);
-        p.start(program, {option});
-        if (!p.waitForFinished(30000))
-            return -1;
-        *out = QString::fromLocal8Bit(p.readAllStandardOutput());
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        const testsupport::ProgramRun run = testsupport::runProgram(program, {option}, 30000, env);
+        *out = run.out;
+        return run.code;
     };
     QString out;
     QCOMPARE(run(QStringLiteral("--version"), &out), 0);

@@ -1,14 +1,13 @@
 // EDID block read and download against the simulated switcher over a loopback TCP
 // connection and a pseudo terminal: the frames on the wire, the retry words, the
 // notifications and what ends up in the switcher's memories.
-#include "LinkStatusText.h"
+#include "LinkFixture.h"
 #include "SimEdidData.h"
-#include "SimulatorServer.h"
-#include "TKVCOMControl.h"
 
 #include <QTest>
 
 #include <functional>
+#include <memory>
 
 using namespace Qt::StringLiterals;
 
@@ -63,30 +62,26 @@ private Q_SLOTS:
     void stopPartWayFailsTheRead();
 
 private:
-    bool connectWire(const QString &wire);
+    bool connectWire(const QString &wire) { return m_fix->connectWire(wire); }
     void spoilWhen(const Spoil &spoil, bool (*counts)(const CommandPacket &));
 
-    SimulatorServer *m_sim = nullptr;
-    TKVCOMControl *m_link = nullptr;
-    QStringList m_texts;
+    std::unique_ptr<testsupport::LinkFixture> m_fix;
+    SimulatorServer *m_sim = nullptr; // m_fix's
+    TKVCOMControl *m_link = nullptr; // m_fix's
     QList<LinkMessage> m_codes;
     QStringList m_sentDumps;
 };
 
 void TestEdidTransfer::init()
 {
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
-    m_link = new TKVCOMControl;
-    m_link->setTiming(Timing::fast());
-    m_texts.clear();
+    m_fix = std::make_unique<testsupport::LinkFixture>();
+    QVERIFY(m_fix->listening());
+    m_sim = &m_fix->sim();
+    m_link = &m_fix->link();
     m_codes.clear();
     m_sentDumps.clear();
     connect(m_link, &TKVCOMControl::notification, m_link, [this](const LinkNotice &n) {
         m_codes.append(n.code);
-        const QString text = LinkStatusText(n, *m_link);
-        if (!text.isEmpty())
-            m_texts.append(text);
         if (n.code == LinkMessage::ReceiveDump && n.text.startsWith(u"0xA5, 0x5B"_s))
             m_sentDumps.append(n.text);
     });
@@ -94,24 +89,7 @@ void TestEdidTransfer::init()
 
 void TestEdidTransfer::cleanup()
 {
-    delete m_link;
-    delete m_sim;
-}
-
-bool TestEdidTransfer::connectWire(const QString &wire)
-{
-    if (wire == QLatin1String("pty")) {
-        const QString path = m_sim->openPty();
-        if (path.isEmpty())
-            return false;
-        m_link->setControlMode(cmCOM);
-        m_link->setComPort(path);
-    } else {
-        m_link->setControlMode(cmLAN);
-        m_link->setDeviceIP(u"127.0.0.1"_s);
-        m_link->setTcpPort(m_sim->tcpPort());
-    }
-    return m_link->Connect();
+    m_fix.reset();
 }
 
 void TestEdidTransfer::spoilWhen(const Spoil &spoil, bool (*counts)(const CommandPacket &))
@@ -201,7 +179,7 @@ void TestEdidTransfer::read()
     CommandResult result;
     m_link->ReadEDIDBlocks(CommandPacket::make(0x03, 0x05, 0xF002), result);
     QCOMPARE(result.Success, success);
-    QCOMPARE(m_texts, texts);
+    QCOMPARE(m_fix->texts(), texts);
     QCOMPARE(m_codes.contains(LinkMessage::TransferDone), success);
     if (success)
         QCOMPARE(m_link->EDIDReadStream(), SimEdidData::displayEdid(2));
@@ -288,7 +266,7 @@ void TestEdidTransfer::download()
     CommandResult result;
     m_link->DownloadEDIDBlocks(CommandPacket::make(0x03, subcommand, target), result);
     QCOMPARE(result.Success, success);
-    QCOMPARE(m_texts, texts);
+    QCOMPARE(m_fix->texts(), texts);
     QCOMPARE(m_codes.contains(LinkMessage::TransferDone), success);
     QCOMPARE(memory(), success ? data : before);
     if (success && target == 0xF0FE) {
@@ -330,7 +308,7 @@ void TestEdidTransfer::stopPartWayFailsTheRead()
     m_link->ReadEDIDBlocks(CommandPacket::make(0x03, 0x05, 0xF001), result);
     QVERIFY(!result.Success);
     QVERIFY(!m_codes.contains(LinkMessage::TransferDone));
-    QVERIFY(m_texts.isEmpty());
+    QVERIFY(m_fix->texts().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestEdidTransfer)

@@ -1,10 +1,10 @@
 // The link against the simulated switcher over the real wires: a loopback TCP connection and
 // a pseudo terminal, with the faults a real line shows.
-#include "LinkStatusText.h"
-#include "SimulatorServer.h"
-#include "TKVCOMControl.h"
+#include "LinkFixture.h"
 
 #include <QTest>
+
+#include <memory>
 
 Q_DECLARE_METATYPE(SimFaults)
 
@@ -21,48 +21,20 @@ private Q_SLOTS:
     void reconnectAfterDisconnect();
 
 private:
-    void addWires();
-    bool connectWire(const QString &wire);
+    bool connectWire(const QString &wire) { return m_fix->connectWire(wire); }
 
-    SimulatorServer *m_sim = nullptr;
-    TKVCOMControl *m_link = nullptr;
-    QStringList m_texts;
+    std::unique_ptr<testsupport::LinkFixture> m_fix;
 };
 
 void TestLinkSimulator::init()
 {
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
-    m_link = new TKVCOMControl;
-    m_link->setTiming(Timing::fast());
-    m_texts.clear();
-    connect(m_link, &TKVCOMControl::notification, m_link, [this](const LinkNotice &n) {
-        const QString text = LinkStatusText(n, *m_link);
-        if (!text.isEmpty())
-            m_texts.append(text);
-    });
+    m_fix = std::make_unique<testsupport::LinkFixture>();
+    QVERIFY(m_fix->listening());
 }
 
 void TestLinkSimulator::cleanup()
 {
-    delete m_link;
-    delete m_sim;
-}
-
-bool TestLinkSimulator::connectWire(const QString &wire)
-{
-    if (wire == QLatin1String("pty")) {
-        const QString path = m_sim->openPty();
-        if (path.isEmpty())
-            return false;
-        m_link->setControlMode(cmCOM);
-        m_link->setComPort(path);
-    } else {
-        m_link->setControlMode(cmLAN);
-        m_link->setDeviceIP(QStringLiteral("127.0.0.1"));
-        m_link->setTcpPort(m_sim->tcpPort());
-    }
-    return m_link->Connect();
+    m_fix.reset();
 }
 
 void TestLinkSimulator::faults_data()
@@ -119,38 +91,38 @@ void TestLinkSimulator::faults()
     QFETCH(int, requests);
 
     QVERIFY(connectWire(wire));
-    m_sim->faults() = faults;
+    m_fix->sim().faults() = faults;
     CommandResult result;
-    m_link->ExecuteCommand(CommandPacket::make(0x02, 0x03, 3, 2), result);
+    m_fix->link().ExecuteCommand(CommandPacket::make(0x02, 0x03, 3, 2), result);
     QCOMPARE(result.Success, success);
-    QCOMPARE(m_texts, texts);
-    QCOMPARE(m_sim->received().size(), requests);
-    QCOMPARE(
-        m_sim->received().first().toHex(' '), QByteArray("a5 5b 02 03 03 00 02 00 00 00 00 00 f6"));
-    QCOMPARE(m_sim->simulator().state().routes[1], 3);
+    QCOMPARE(m_fix->texts(), texts);
+    QCOMPARE(m_fix->sim().received().size(), requests);
+    QCOMPARE(m_fix->sim().received().first().toHex(' '),
+        QByteArray("a5 5b 02 03 03 00 02 00 00 00 00 00 f6"));
+    QCOMPARE(m_fix->sim().simulator().state().routes[1], 3);
 
     // The link is in step for the next command, whatever was left on the line.
-    m_sim->faults() = SimFaults();
-    m_texts.clear();
-    m_link->ExecuteCommand(CommandPacket::make(0x02, 0x01, 2), result);
+    m_fix->sim().faults() = SimFaults();
+    m_fix->clearTexts();
+    m_fix->link().ExecuteCommand(CommandPacket::make(0x02, 0x01, 2), result);
     QVERIFY(result.Success);
     QCOMPARE(result.reply.answer(), 3);
-    QVERIFY(m_texts.isEmpty());
+    QVERIFY(m_fix->texts().isEmpty());
 }
 
 void TestLinkSimulator::hangUpDuringTransaction()
 {
     QVERIFY(connectWire(QStringLiteral("tcp")));
-    m_sim->faults().dropConnectionAfter = 1;
+    m_fix->sim().faults().dropConnectionAfter = 1;
     CommandResult result;
-    m_link->ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
+    m_fix->link().ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
     QVERIFY(!result.Success);
-    QCOMPARE(m_texts, QStringList{QStringLiteral("TCP control failed!")});
-    QVERIFY(!m_link->Connected());
+    QCOMPARE(m_fix->texts(), QStringList{QStringLiteral("TCP control failed!")});
+    QVERIFY(!m_fix->link().Connected());
     // Connecting again works and the switcher answers.
-    m_sim->faults() = SimFaults();
-    QVERIFY(m_link->Connect());
-    m_link->ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
+    m_fix->sim().faults() = SimFaults();
+    QVERIFY(m_fix->link().Connect());
+    m_fix->link().ExecuteCommand(CommandPacket::make(0x01, 0x02, 0xFE), result);
     QVERIFY(result.Success);
     QCOMPARE(result.reply.status(), 6);
     QCOMPARE(result.reply.answer(), 6);
@@ -169,14 +141,15 @@ void TestLinkSimulator::reconnectAfterDisconnect()
     QVERIFY(connectWire(wire));
     for (int round = 0; round < 3; ++round) {
         CommandResult result;
-        m_link->ExecuteCommand(CommandPacket::make(0x10, 0x01, 0xFE, 0, 0xD22D, 0x2ED3), result);
+        m_fix->link().ExecuteCommand(
+            CommandPacket::make(0x10, 0x01, 0xFE, 0, 0xD22D, 0x2ED3), result);
         QVERIFY(result.Success);
         QCOMPARE(result.reply.answer(), 0xFF);
-        QVERIFY(m_link->Disconnect());
-        QVERIFY(!m_link->Connected());
-        QVERIFY(m_link->Connect());
+        QVERIFY(m_fix->link().Disconnect());
+        QVERIFY(!m_fix->link().Connected());
+        QVERIFY(m_fix->link().Connect());
     }
-    QVERIFY(m_texts.isEmpty());
+    QVERIFY(m_fix->texts().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLinkSimulator)

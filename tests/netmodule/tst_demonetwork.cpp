@@ -41,9 +41,9 @@
 
 using nettest::PeerAddress;
 
-using nettest::child;
-using nettest::click;
-using nettest::OnModal;
+using testsupport::child;
+using testsupport::click;
+using testsupport::OnModal;
 
 namespace {
 

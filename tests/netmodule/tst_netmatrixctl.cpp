@@ -2,12 +2,10 @@
 // peer namespace, matrixctl runs on the PC side (see NetTestNamespace.h).
 #include "NetTestNamespace.h"
 
-#include "MatrixCtl.h"
+#include "MatrixCtlRunner.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
-#include <QTextStream>
 #include <QUdpSocket>
 
 using nettest::PcAddress;
@@ -16,34 +14,17 @@ using nettest::PeerAddress2;
 
 namespace {
 
-struct Run
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
+using Run = testsupport::ProgramRun;
 
 // In this process, with the short time-outs of failure paths.
 Run matrixctlHere(const QString &args)
 {
-    Run run;
-    QTextStream out(&run.out), err(&run.err);
-    run.code = RunMatrixCtl(
-        QStringList{QStringLiteral("matrixctl")} + args.split(u' '), out, err, Timing::fast());
-    return run;
+    return testsupport::MatrixCtlRunner().run(args);
 }
 
 Run matrixctl(const QStringList &args)
 {
-    QProcess p;
-    p.start(QStringLiteral(MATRIXCTL_PATH), args);
-    Run run;
-    if (!p.waitForFinished(120000))
-        return run;
-    run.code = p.exitCode();
-    run.out = QString::fromUtf8(p.readAllStandardOutput());
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    return run;
+    return testsupport::runProgram(QStringLiteral(MATRIXCTL_PATH), args, 120000);
 }
 
 QString entry(const char *tag, const QString &ip, const char *mac, const char *reach)
@@ -70,11 +51,8 @@ private Q_SLOTS:
     void moduleInfoAndResetOverSerial();
 
 private:
-    // The next line the simulator prints that starts with prefix ("" when none comes).
-    QString simLine(const QString &prefix);
-
     nettest::PeerNamespace m_peer;
-    QProcess m_sim;
+    testsupport::ProgramProcess m_sim;
     QString m_pty;
 };
 
@@ -84,39 +62,25 @@ void TestNetMatrixCtl::initTestCase()
         QSKIP(qPrintable(g_netSkip));
     const QString why = m_peer.create();
     QVERIFY2(why.isEmpty(), qPrintable(why));
-    m_peer.inside([this] {
-        m_sim.start(QStringLiteral(MATRIX_SIM_PATH),
+    bool started = false;
+    m_peer.inside([&] {
+        started = m_sim.start(QStringLiteral(MATRIX_SIM_PATH),
             {QStringLiteral("--tcp-port"), QStringLiteral("0"), QStringLiteral("--pty"),
                 QStringLiteral("--udp"), QStringLiteral("0.0.0.0"), QStringLiteral("--module-ip"),
                 PeerAddress, QStringLiteral("--modules"), QStringLiteral("2")});
     });
-    QVERIFY(m_sim.waitForStarted());
-    const QString pty = simLine(QStringLiteral("PTY "));
-    QVERIFY2(!pty.isEmpty(), m_sim.readAllStandardError().constData());
+    QVERIFY(started);
+    const QString pty = m_sim.nextLine(QStringLiteral("PTY "));
+    QVERIFY2(!pty.isEmpty(), m_sim.process().readAllStandardError().constData());
     m_pty = pty.mid(4);
-    QCOMPARE(simLine(QStringLiteral("UDP ")), QStringLiteral("UDP 0.0.0.0 30600 30601"));
-    QVERIFY(simLine(QStringLiteral("MODULE 2 ")).contains(PeerAddress2));
+    QCOMPARE(m_sim.nextLine(QStringLiteral("UDP ")), QStringLiteral("UDP 0.0.0.0 30600 30601"));
+    QVERIFY(m_sim.nextLine(QStringLiteral("MODULE 2 ")).contains(PeerAddress2));
 }
 
 void TestNetMatrixCtl::cleanupTestCase()
 {
-    if (m_sim.state() != QProcess::NotRunning) {
-        m_sim.terminate();
-        QVERIFY(m_sim.waitForFinished());
-    }
-}
-
-QString TestNetMatrixCtl::simLine(const QString &prefix)
-{
-    for (;;) {
-        while (m_sim.canReadLine()) {
-            const QString line = QString::fromUtf8(m_sim.readLine()).trimmed();
-            if (line.startsWith(prefix))
-                return line;
-        }
-        if (!m_sim.waitForReadyRead(30000))
-            return {};
-    }
+    if (m_sim.process().state() != QProcess::NotRunning)
+        QVERIFY(m_sim.stop(30000));
 }
 
 void TestNetMatrixCtl::usageErrors_data()
@@ -187,14 +151,14 @@ void TestNetMatrixCtl::discoverAndConfigure()
     QCOMPARE(run.out,
         QStringLiteral("Modify TCP configuration ok\n[Lobby] - [Static IP] - [10.200.0.50] - "
                        "[10.200.0.1] - [255.255.255.0] - [02-4D-58-00-00-02] - [Cross Subnet]\n"));
-    QCOMPARE(simLine(QStringLiteral("MODULE 2 ")),
+    QCOMPARE(m_sim.nextLine(QStringLiteral("MODULE 2 ")),
         QStringLiteral("MODULE 2 02-4D-58-00-00-02 Static IP 10.200.0.50 10.200.0.1 "
                        "255.255.255.0 [Lobby]"));
 
     // Auto IP for the first module; without --tag its own tag stays.
     run = matrixctl(QStringLiteral("netconfig 02-4D-58-00-00-01 --dhcp").split(u' '));
     QCOMPARE(run.code, 0);
-    QCOMPARE(simLine(QStringLiteral("MODULE 1 ")),
+    QCOMPARE(m_sim.nextLine(QStringLiteral("MODULE 1 ")),
         QStringLiteral("MODULE 1 02-4D-58-00-00-01 Auto IP 10.200.0.201 10.200.0.1 "
                        "255.255.255.0 [TCP Module]"));
 
@@ -259,7 +223,7 @@ void TestNetMatrixCtl::configureWithoutDefaultRoute()
     run = matrixctlHere(QStringLiteral("netconfig 02-4D-58-00-00-02 --static 10.200.0.51 --gateway "
                                        "10.200.0.1 --mask 255.255.255.0 --tag Hall"));
     QVERIFY2(run.code == 0, qPrintable(run.err));
-    QCOMPARE(simLine(QStringLiteral("MODULE 2 ")),
+    QCOMPARE(m_sim.nextLine(QStringLiteral("MODULE 2 ")),
         QStringLiteral("MODULE 2 02-4D-58-00-00-02 Static IP 10.200.0.51 10.200.0.1 "
                        "255.255.255.0 [Hall]"));
 }
@@ -272,8 +236,8 @@ void TestNetMatrixCtl::moduleInfoAndResetOverSerial()
     QCOMPARE(run.out,
         QStringLiteral("Reset Default ok\nVersion: Ver2.1\nDHCP: Static IP\n"
                        "IP Address: 192.168.0.100\n"));
-    QVERIFY(
-        simLine(QStringLiteral("MODULE 1 ")).contains(QStringLiteral("Static IP 192.168.0.100")));
+    QVERIFY(m_sim.nextLine(QStringLiteral("MODULE 1 "))
+                .contains(QStringLiteral("Static IP 192.168.0.100")));
 
     run = matrixctl(
         {QStringLiteral("--serial"), m_pty, QStringLiteral("module"), QStringLiteral("info")});

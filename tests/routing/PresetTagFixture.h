@@ -1,7 +1,7 @@
 #pragma once
 
-// The main window in a fresh program folder, against the simulated switcher over loopback TCP,
-// and a helper that answers the next modal window.
+// The main window in a fresh program folder, against the simulated switcher over loopback TCP.
+#include "DialogDriver.h"
 #include "SettingsFile.h"
 #include "SimulatorServer.h"
 #include "StatusBar.h"
@@ -20,53 +20,8 @@
 #include <functional>
 #include <memory>
 
-// Runs handler on the next modal window of type T once it is showing, from the event loop that
-// window runs.
-template<typename T>
-class ModalAnswer final : public QObject
-{
-public:
-    explicit ModalAnswer(std::function<void(T *)> handler) : m_handler(std::move(handler))
-    {
-        m_poll.setInterval(0);
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            auto *modal = qobject_cast<T *>(QApplication::activeModalWidget());
-            if (!modal || !modal->isVisible())
-                return;
-            m_poll.stop();
-            m_seen = true;
-            m_handler(modal);
-        });
-        m_poll.start();
-    }
-    bool seen() const { return m_seen; }
-
-private:
-    std::function<void(T *)> m_handler;
-    QTimer m_poll;
-    bool m_seen = false;
-};
-
-// Remembers the text of the next message box and answers it with a button.
-class BoxAnswer final
-{
-public:
-    explicit BoxAnswer(QMessageBox::StandardButton button = QMessageBox::Ok)
-        : m_answer([this, button](QMessageBox *box) {
-              m_text = box->text();
-              if (QAbstractButton *b = box->button(button))
-                  b->click();
-              else
-                  box->done(0);
-          })
-    { }
-    bool seen() const { return m_answer.seen(); }
-    QString text() const { return m_text; }
-
-private:
-    QString m_text;
-    ModalAnswer<QMessageBox> m_answer;
-};
+using testsupport::BoxAnswer;
+using testsupport::ModalAnswer;
 
 class WindowFixture
 {

@@ -1,8 +1,7 @@
 // matrixctl's preset and tags commands: the Settings.ini the GUI writes, applied to the
 // simulated switcher over loopback TCP.
 #include "../SpecialFiles.h"
-#include "MatrixCtl.h"
-#include "SimulatorServer.h"
+#include "MatrixCtlRunner.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,7 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextStream>
+
+#include <memory>
 
 using namespace Qt::StringLiterals;
 using Routes = std::array<int, 6>;
@@ -29,17 +29,21 @@ private Q_SLOTS:
     void defaultSettingsMayBeAbsent();
 
 private:
-    int run(const QString &args);
+    // On the simulator, with the settings file m_settings.
+    int run(const QString &args)
+    {
+        return m_ctl->run(
+            QStringList{u"--tcp"_s, u"{tcp}"_s, u"--settings"_s, m_settings} + args.split(u' '));
+    }
 
-    QTemporaryDir *m_dir = nullptr;
+    std::unique_ptr<QTemporaryDir> m_dir;
     QString m_settings; // given with --settings
-    SimulatorServer *m_sim = nullptr;
-    QString m_out, m_err;
+    std::unique_ptr<testsupport::MatrixCtlFixture> m_ctl;
 };
 
 void TestPresetCtl::init()
 {
-    m_dir = new QTemporaryDir;
+    m_dir = std::make_unique<QTemporaryDir>();
     QFile ini(m_dir->filePath(u"Settings.ini"_s));
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[Pre-Setting name]\nSetting1=Hall\nSetting3=\n"
@@ -48,28 +52,15 @@ void TestPresetCtl::init()
               "[Tag of Output - TCP:00-1A-2B-3C-4D-5E]\nOut6=Wall\n");
     ini.close();
     m_settings = ini.fileName();
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
-    m_sim->simulator().state().routes = {6, 6, 6, 6, 6, 6};
+    m_ctl = std::make_unique<testsupport::MatrixCtlFixture>();
+    QVERIFY(m_ctl->listening());
+    m_ctl->sim().simulator().state().routes = {6, 6, 6, 6, 6, 6};
 }
 
 void TestPresetCtl::cleanup()
 {
-    delete m_sim;
-    delete m_dir;
-}
-
-int TestPresetCtl::run(const QString &args)
-{
-    m_out.clear();
-    m_err.clear();
-    QTextStream out(&m_out);
-    QTextStream err(&m_err);
-    const QStringList words
-        = QStringList{u"matrixctl"_s, u"--tcp"_s,
-              u"127.0.0.1:"_s + QString::number(m_sim->tcpPort()), u"--settings"_s, m_settings}
-        + args.split(QLatin1Char(' '));
-    return RunMatrixCtl(words, out, err, Timing::fast());
+    m_ctl.reset();
+    m_dir.reset();
 }
 
 void TestPresetCtl::commands_data()
@@ -117,22 +108,23 @@ void TestPresetCtl::commands()
     QFETCH(QString, err);
     QFETCH(Routes, routes);
     QCOMPARE(run(args), exitCode);
-    QCOMPARE(m_out.left(out.size()), out);
+    QCOMPARE(m_ctl->out().left(out.size()), out);
     if (exitCode != 2)
-        QCOMPARE(m_err, err);
-    QCOMPARE(m_sim->simulator().state().routes, routes);
+        QCOMPARE(m_ctl->err(), err);
+    QCOMPARE(m_ctl->sim().simulator().state().routes, routes);
 }
 
 void TestPresetCtl::applyStopsAtFailedOutput()
 {
-    connect(m_sim, &SimulatorServer::requestHandled, this, [this](const QByteArray &request) {
-        if (quint8(request.at(6)) == 3)
-            m_sim->faults().refuseStatus = 1;
-    });
+    connect(
+        &m_ctl->sim(), &SimulatorServer::requestHandled, this, [this](const QByteArray &request) {
+            if (quint8(request.at(6)) == 3)
+                m_ctl->sim().faults().refuseStatus = 1;
+        });
     QCOMPARE(run(u"preset apply 1"_s), 1);
-    QCOMPARE(m_out, u"Output1: Input3\nOutput2: Input1\n"_s);
-    QVERIFY2(m_err.endsWith(u"Output3: failed\n"_s), qPrintable(m_err));
-    for (const QByteArray &request : m_sim->received())
+    QCOMPARE(m_ctl->out(), u"Output1: Input3\nOutput2: Input1\n"_s);
+    QVERIFY2(m_ctl->err().endsWith(u"Output3: failed\n"_s), qPrintable(m_ctl->err()));
+    for (const QByteArray &request : m_ctl->sim().received())
         QVERIFY(quint8(request.at(6)) <= 3);
 }
 
@@ -178,11 +170,12 @@ void TestPresetCtl::namedSettingsMustBeRead()
     const WithoutFileOverride asOperator;
     for (const QString &command : {u"preset apply 1"_s, u"preset list"_s, u"tags list"_s}) {
         QCOMPARE(run(command), 1);
-        QVERIFY2(m_err.startsWith(expected) && m_err.count(u'\n') == 1, qPrintable(m_err));
-        QCOMPARE(m_out, QString());
+        QVERIFY2(m_ctl->err().startsWith(expected) && m_ctl->err().count(u'\n') == 1,
+            qPrintable(m_ctl->err()));
+        QCOMPARE(m_ctl->out(), QString());
     }
     // Not routed by the default preset 1,2,3,4,5,6.
-    QCOMPARE(m_sim->simulator().state().routes, (Routes{6, 6, 6, 6, 6, 6}));
+    QCOMPARE(m_ctl->sim().simulator().state().routes, (Routes{6, 6, 6, 6, 6, 6}));
 }
 
 // The file beside the programs is optional: its absence is said, and the defaults are used.
@@ -191,16 +184,11 @@ void TestPresetCtl::defaultSettingsMayBeAbsent()
     const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(u"Settings.ini"_s);
     if (QFileInfo::exists(beside))
         QSKIP("a Settings.ini lies beside the test program");
-    const QStringList words{u"matrixctl"_s, u"preset"_s, u"list"_s};
-    m_out.clear();
-    m_err.clear();
-    QTextStream out(&m_out);
-    QTextStream err(&m_err);
-    QCOMPARE(RunMatrixCtl(words, out, err, Timing::fast()), 0);
-    QCOMPARE(m_err,
+    QCOMPARE(m_ctl->run(u"preset list"_s), 0);
+    QCOMPARE(m_ctl->err(),
         u"matrixctl: no settings file "_s + beside
             + u"; the presets and tags are the defaults\n"_s);
-    QVERIFY(m_out.startsWith(u"1\tSetting1\t1,2,3,4,5,6\n"_s));
+    QVERIFY(m_ctl->out().startsWith(u"1\tSetting1\t1,2,3,4,5,6\n"_s));
 }
 
 QTEST_GUILESS_MAIN(TestPresetCtl)

@@ -192,17 +192,9 @@ void TestPresets::applyWithSwitcherOff()
     w.form().state().PowerOn = false;
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     list->setCurrentItem(list->topLevelItem(0));
-    int boxes = 0;
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&boxes] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            ++boxes;
-            box->done(0);
-        }
-    });
-    poll.start(0);
+    testsupport::BoxWatch boxes(0);
     QTest::mouseClick(w.widget<QPushButton>(QStringLiteral("btnSet")), Qt::LeftButton);
-    QCOMPARE(boxes, 1);
+    QCOMPARE(boxes.texts().size(), 1);
     QVERIFY(w.sim().received().isEmpty());
     QVERIFY(w.form().state().RouteFailed);
 }

@@ -1,6 +1,7 @@
 // The Setting page's routing panel in the real main window, against the simulated switcher over
 // a loopback TCP socket: clicks, steps, the right-click menu, failures and their reverts, routes
 // read when the page is shown, the note line and the tag pop-up.
+#include "DialogDriver.h"
 #include "LanDevicePanel.h"
 #include "RoutingPanel.h"
 #include "SimulatorServer.h"
@@ -32,29 +33,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Answers every message box with OK and remembers each text and what display 2 showed then.
-class BoxCounter final : public QObject
-{
-public:
-    explicit BoxCounter(std::function<QString()> probe) : m_probe(std::move(probe))
-    {
-        m_poll.setInterval(0);
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                texts.append(box->text());
-                probed.append(m_probe());
-                box->done(QMessageBox::Ok);
-            }
-        });
-        m_poll.start();
-    }
-    QStringList texts;
-    QStringList probed;
-
-private:
-    std::function<QString()> m_probe;
-    QTimer m_poll;
-};
+using testsupport::BoxWatch;
 
 void moveOver(QWidget *widget)
 {
@@ -378,11 +357,14 @@ void TestRoutingPanel::failedSwitchReverts()
     QStringList shownWhileSent;
     connect(m_sim.get(), &SimulatorServer::requestHandled, this,
         [&] { shownWhileSent.append(panel().FindOutputDisplay(2)->Value()); });
-    BoxCounter boxes([this] { return panel().FindOutputDisplay(2)->Value(); });
+    // What display 2 showed while each message box was open.
+    QStringList shownWhileAsked;
+    BoxWatch boxes(QMessageBox::Ok,
+        [&](QMessageBox *) { shownWhileAsked.append(panel().FindOutputDisplay(2)->Value()); });
     QTest::mouseClick(input(2, 4), Qt::LeftButton);
 
-    QCOMPARE(boxes.texts, box.isEmpty() ? QStringList() : QStringList{box});
-    for (const QString &shown : shownWhileSent + boxes.probed)
+    QCOMPARE(boxes.texts(), box.isEmpty() ? QStringList() : QStringList{box});
+    for (const QString &shown : shownWhileSent + shownWhileAsked)
         QCOMPARE(shown, QStringLiteral("4"));
     // The panel goes back to what it knew, whatever the switcher did with a reply that was lost.
     QCOMPARE(displayed(), before);
@@ -415,10 +397,10 @@ void TestRoutingPanel::batchStopsAtFirstFailure()
     m_sim->simulator().state().outputs = 3;
     m_form->state().PowerOn = power;
     moveOver(input(1, 2));
-    BoxCounter counter([] { return QString(); });
+    BoxWatch counter;
     panel().mnuAllOutputsClick(panel().pm()->findChild<QAction *>(QStringLiteral("mnuAllOutputs")));
 
-    QCOMPARE(counter.texts.size(), boxes);
+    QCOMPARE(counter.texts().size(), boxes);
     QCOMPARE(routeRequests(), requests);
     QCOMPARE(displayed(), expected);
     QCOMPARE(pressed(), expected);
