@@ -651,6 +651,52 @@ bool SettingsFile::savePortTags(
     return rewrite(path, error, [&](IniDocument &doc) { writeTags(doc, controlMode, mac, tags); });
 }
 
+QList<SettingsValue> SettingsFile::readValues(
+    const QString &path, SettingsRead::Status *status, QString *reason)
+{
+    auto report = [&](SettingsRead::Status s, const QString &why) {
+        if (status)
+            *status = s;
+        if (reason)
+            *reason = why;
+    };
+    report(SettingsRead::Ok, {});
+    if (!QFileInfo::exists(path)) {
+        report(SettingsRead::Missing, u"it does not exist"_s);
+        return {};
+    }
+    if (const QString why = FileAccess::notRegularReason(path); !why.isEmpty()) {
+        report(SettingsRead::NotAFile, why);
+        return {};
+    }
+    const FileAccess::ReadResult file = FileAccess::readFile(path, MaxFileSize);
+    if (!file.ok) {
+        report(SettingsRead::Incomplete, file.reason);
+        return {};
+    }
+    QString problem;
+    const QByteArray text = fileText(file.bytes, &problem);
+    IniDocument doc;
+    if (!doc.parse(text) && problem.isEmpty())
+        problem = u"it cannot be parsed"_s;
+    if (!problem.isEmpty())
+        report(SettingsRead::Incomplete, problem);
+    QList<SettingsValue> values;
+    for (const QByteArray &section : doc.sections())
+        for (const QByteArray &key : doc.keys(section))
+            values.append({decodeText(section), decodeText(key), doc.text(section, key, {})});
+    return values;
+}
+
+bool SettingsFile::saveValues(
+    const QString &path, const QList<SettingsValue> &values, QString *error)
+{
+    return rewrite(path, error, [&](IniDocument &doc) {
+        for (const SettingsValue &value : values)
+            doc.setText(value.section.toUtf8(), value.key.toUtf8(), value.text);
+    });
+}
+
 QString SettingsFile::tagSectionName(PortSide side, int controlMode, const QString &mac)
 {
     if (controlMode == kControlModeCom)

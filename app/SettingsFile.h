@@ -3,9 +3,21 @@
 #include "AppSettings.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 class QDateTime;
+
+// One value of a settings file of another program that keeps the same form (the gateway's
+// gateway.ini): its section, key and text.
+struct SettingsValue
+{
+    QString section;
+    QString key;
+    QString text;
+
+    bool operator==(const SettingsValue &) const = default;
+};
 
 // What reading Settings.ini found.
 struct SettingsRead
@@ -107,6 +119,14 @@ public:
     // a selected switcher), removes blank tag sections and flushes the file.
     static bool savePortTags(const QString &path, int controlMode, const QString &mac,
         const PortTags &tags, QString *error = nullptr);
+
+    // Another program's file of the same form, with the same value rules, size bound and
+    // atomic save: every value in file order (status and reason as for read()), and a save that
+    // rewrites the given values into the existing file and keeps everything else.
+    static QList<SettingsValue> readValues(
+        const QString &path, SettingsRead::Status *status = nullptr, QString *reason = nullptr);
+    static bool saveValues(
+        const QString &path, const QList<SettingsValue> &values, QString *error = nullptr);
 
     // Section name of one side's tags, e.g. "Tag of Input - TCP:00-1A-2B-3C-4D-5E".
     static QString tagSectionName(PortSide side, int controlMode, const QString &mac);

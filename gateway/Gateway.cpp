@@ -1,0 +1,553 @@
+#include "Gateway.h"
+
+#include "CommandPacket.h"
+#include "DeviceModel.h"
+#include "GatewaySettings.h"
+#include "LinkStatusText.h"
+#include "TKVCOMControl.h"
+
+#include <QLoggingCategory>
+#include <QMetaObject>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcGateway, "matrix.gateway", QtInfoMsg)
+
+namespace {
+
+constexpr quint16 Query = 0x00FE;
+constexpr quint16 PowerKey1 = 0xD22D;
+constexpr quint16 PowerKey2 = 0x2ED3;
+constexpr quint8 StatusRefused = 0xFF;
+
+QString routeText(const GatewayRoute &r)
+{
+    return QStringLiteral("output %1 to input %2").arg(r.output).arg(r.input);
+}
+
+} // namespace
+
+Gateway::Gateway(const GatewayConfig &config, QObject *parent)
+    : QObject(parent),
+      m_config(config),
+      m_link(std::make_unique<TKVCOMControl>()),
+      m_settings(std::make_unique<GatewaySettings>(config.settingsPath))
+{
+    m_link->setTiming(config.timing);
+    if (config.target == GatewayConfig::Target::Serial) {
+        m_link->setControlMode(cmCOM);
+        m_link->setComPort(config.serialPath);
+    } else {
+        m_link->setControlMode(cmLAN);
+        m_link->setDeviceIP(config.host);
+        m_link->setTcpPort(config.tcpPort);
+    }
+    // The link's own words for a failure become the text clients see while it is not present.
+    connect(m_link.get(), &TKVCOMControl::notification, this, [this](const LinkNotice &notice) {
+        if (notice.code == LinkMessage::Trace || notice.code == LinkMessage::DataReceived
+            || notice.code == LinkMessage::ReceiveDump)
+            return;
+        m_lastNotice = notice;
+        m_noticeSeen = true;
+    });
+    // A link that breaks between operations is noticed at once, not at the next poll.
+    connect(m_link.get(), &TKVCOMControl::connectionLost, this, [this] {
+        if (!m_running && m_state.present)
+            linkLost(LinkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, *m_link));
+    });
+
+    m_pollTimer.setInterval(std::max(1, config.pollMs));
+    connect(&m_pollTimer, &QTimer::timeout, this, &Gateway::startPoll);
+    m_reconnectTimer.setSingleShot(true);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
+        m_connectPending = true;
+        schedulePump();
+    });
+    m_state.linkText = QStringLiteral("Not connected yet");
+}
+
+Gateway::~Gateway()
+{
+    // Ends a wait of the link that may be running below us on the stack.
+    m_link->setStopRequested(true);
+}
+
+void Gateway::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    const GatewaySettings::Values values = m_settings->load();
+    m_state.inputLabels = values.inputLabels;
+    m_state.outputLabels = values.outputLabels;
+    m_state.presets = values.presets;
+    if (m_config.target == GatewayConfig::Target::None) {
+        setPresent(false, QStringLiteral("No switcher given"));
+        return;
+    }
+    m_reconnectMs = m_config.reconnectMinMs;
+    m_connectPending = true;
+    if (m_config.pollMs > 0)
+        m_pollTimer.start();
+    schedulePump();
+}
+
+quint64 Gateway::openClient()
+{
+    return m_nextClient++;
+}
+
+void Gateway::closeClient(quint64 clientId)
+{
+    if (clientId == 0)
+        return;
+    for (int output = 1; output <= kGatewayPorts; ++output) {
+        if (m_state.locks[GatewayState::index(output)] == clientId) {
+            m_state.locks[GatewayState::index(output)] = 0;
+            Q_EMIT lockChanged(output, 0);
+        }
+    }
+}
+
+// Requests
+
+void Gateway::setRoutes(const QList<GatewayRoute> &salvo, quint64 clientId, const Done &done)
+{
+    if (salvo.isEmpty())
+        return answer(done, {GatewayError::BadInput, QStringLiteral("no route given")});
+    for (const GatewayRoute &r : salvo) {
+        if (!GatewayState::isPort(r.output) || !GatewayState::isPort(r.input))
+            return answer(done,
+                {GatewayError::BadInput,
+                    QStringLiteral("ports are 1 to %1: %2").arg(kGatewayPorts).arg(routeText(r))});
+    }
+    enqueue([this, salvo, clientId, done] { answer(done, runRoutes(salvo, clientId)); }, done);
+}
+
+void Gateway::applyPreset(int n, quint64 clientId, const Done &done)
+{
+    if (!GatewayState::isPreset(n))
+        return answer(done,
+            {GatewayError::BadInput, QStringLiteral("presets are 1 to %1").arg(kGatewayPresets)});
+    enqueue(
+        [this, n, clientId, done] {
+            // The preset as it is when its turn comes, not when it was asked for.
+            QList<GatewayRoute> routes;
+            const GatewayPreset &preset = m_state.preset(n);
+            for (int output = 1; output <= kGatewayPorts; ++output) {
+                const int input = preset.routes[GatewayState::index(output)];
+                if (GatewayState::isPort(input))
+                    routes.append({output, input});
+            }
+            answer(done, runRoutes(routes, clientId));
+        },
+        done);
+}
+
+void Gateway::setPower(bool on, const Done &done)
+{
+    enqueue(
+        [this, on, done] {
+            if (!m_state.present)
+                return answer(done, notPresent());
+            const Outcome outcome = transact(0x10, 0x02, on ? 0x0F : 0xF0, 0, PowerKey1, PowerKey2);
+            if (outcome == Outcome::Lost)
+                return answer(done, notPresent());
+            if (outcome == Outcome::Refused)
+                return answer(done,
+                    {GatewayError::Refused,
+                        QStringLiteral("The switcher refused to power %1")
+                            .arg(on ? QStringLiteral("on") : QStringLiteral("off"))});
+            setPowerState(on);
+            answer(done, {});
+        },
+        done);
+}
+
+void Gateway::refresh(const Done &done)
+{
+    enqueue(
+        [this, done] {
+            if (!m_state.present)
+                return answer(done, notPresent());
+            Outcome outcome = readPower();
+            for (int output = 1; outcome == Outcome::Done && m_state.power.value_or(false)
+                 && output <= kGatewayPorts;
+                 ++output)
+                outcome = readRoute(output);
+            if (outcome == Outcome::Lost)
+                return answer(done, notPresent());
+            if (outcome == Outcome::Refused)
+                return answer(
+                    done, {GatewayError::Refused, QStringLiteral("The switcher refused a query")});
+            answer(done, {});
+        },
+        done);
+}
+
+void Gateway::setLabel(GatewaySide side, int port, const QString &text, const Done &done)
+{
+    if (!GatewayState::isPort(port))
+        return answer(
+            done, {GatewayError::BadInput, QStringLiteral("ports are 1 to %1").arg(kGatewayPorts)});
+    if (text.size() > kGatewayMaxLabelLength)
+        return answer(done,
+            {GatewayError::BadInput,
+                QStringLiteral("a label has at most %1 characters").arg(kGatewayMaxLabelLength)});
+    auto &labels = side == GatewaySide::Input ? m_state.inputLabels : m_state.outputLabels;
+    QString &label = labels[GatewayState::index(port)];
+    if (label != text) {
+        label = text;
+        saveSettings();
+        Q_EMIT labelChanged(side, port, text);
+    }
+    answer(done, {});
+}
+
+void Gateway::setPreset(int n, const GatewayPreset &preset, const Done &done)
+{
+    if (!GatewayState::isPreset(n))
+        return answer(done,
+            {GatewayError::BadInput, QStringLiteral("presets are 1 to %1").arg(kGatewayPresets)});
+    if (preset.name.size() > kGatewayMaxLabelLength)
+        return answer(done,
+            {GatewayError::BadInput,
+                QStringLiteral("a preset name has at most %1 characters")
+                    .arg(kGatewayMaxLabelLength)});
+    const bool valid = std::all_of(preset.routes.begin(), preset.routes.end(),
+        [](int input) { return input == 0 || GatewayState::isPort(input); });
+    if (!valid)
+        return answer(done,
+            {GatewayError::BadInput,
+                QStringLiteral("a preset routes inputs 1 to %1, or 0 to leave an output")
+                    .arg(kGatewayPorts)});
+    GatewayPreset &stored = m_state.presets[GatewayState::index(n)];
+    if (stored != preset) {
+        stored = preset;
+        saveSettings();
+        Q_EMIT presetChanged(n);
+    }
+    answer(done, {});
+}
+
+// Locks
+
+GatewayResult Gateway::lock(int output, quint64 clientId)
+{
+    if (!GatewayState::isPort(output) || clientId == 0)
+        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(kGatewayPorts)};
+    quint64 &owner = m_state.locks[GatewayState::index(output)];
+    if (owner == clientId)
+        return {};
+    if (owner != 0)
+        return {GatewayError::Locked,
+            QStringLiteral("Output %1 is locked by another client").arg(output)};
+    owner = clientId;
+    Q_EMIT lockChanged(output, clientId);
+    return {};
+}
+
+GatewayResult Gateway::unlock(int output, quint64 clientId)
+{
+    if (!GatewayState::isPort(output))
+        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(kGatewayPorts)};
+    quint64 &owner = m_state.locks[GatewayState::index(output)];
+    if (owner == 0)
+        return {};
+    if (owner != clientId)
+        return {GatewayError::Locked,
+            QStringLiteral("Output %1 is locked by another client").arg(output)};
+    owner = 0;
+    Q_EMIT lockChanged(output, 0);
+    return {};
+}
+
+GatewayResult Gateway::forceUnlock(int output)
+{
+    if (!GatewayState::isPort(output))
+        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(kGatewayPorts)};
+    quint64 &owner = m_state.locks[GatewayState::index(output)];
+    if (owner != 0) {
+        owner = 0;
+        Q_EMIT lockChanged(output, 0);
+    }
+    return {};
+}
+
+// The queue
+
+void Gateway::answer(const Done &done, const GatewayResult &result)
+{
+    if (!done)
+        return;
+    QMetaObject::invokeMethod(
+        this, [done, result] { done(result); }, Qt::QueuedConnection);
+}
+
+void Gateway::enqueue(Operation op, const Done &done)
+{
+    if (!m_state.present)
+        return answer(done, notPresent());
+    if (queuedRequests() >= m_config.queueLimit)
+        return answer(done,
+            {GatewayError::QueueFull,
+                QStringLiteral("The gateway is busy: %1 requests are waiting; try again shortly")
+                    .arg(m_config.queueLimit)});
+    m_queue.push_back(std::move(op));
+    schedulePump();
+}
+
+void Gateway::schedulePump()
+{
+    if (m_pumpScheduled)
+        return;
+    m_pumpScheduled = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_pumpScheduled = false;
+            pump();
+        },
+        Qt::QueuedConnection);
+}
+
+void Gateway::pump()
+{
+    // Operations wait inside the link, where the event loop runs on; anything queued meanwhile
+    // is taken by this loop once the running operation is over.
+    if (m_running)
+        return;
+    m_running = true;
+    for (;;) {
+        if (m_link->StopRequested())
+            break;
+        if (m_connectPending) {
+            m_connectPending = false;
+            openLink();
+            continue;
+        }
+        if (!m_queue.empty()) {
+            const Operation op = std::move(m_queue.front());
+            m_queue.pop_front();
+            op();
+            continue;
+        }
+        // Polls yield to client requests: one step at a time, and only when none waits.
+        if (!m_pollSteps.isEmpty() && m_state.present) {
+            const int step = m_pollSteps.takeFirst();
+            const Outcome outcome = step == 0 ? readPower() : readRoute(step);
+            // In standby the switcher answers no route queries.
+            if (step == 0 && outcome == Outcome::Done && !m_state.power.value_or(false))
+                m_pollSteps.clear();
+            continue;
+        }
+        break;
+    }
+    m_running = false;
+}
+
+void Gateway::startPoll()
+{
+    if (!m_state.present || !m_pollSteps.isEmpty())
+        return;
+    m_pollSteps = {0};
+    for (int output = 1; output <= kGatewayPorts; ++output)
+        m_pollSteps.append(output);
+    schedulePump();
+}
+
+// The link
+
+bool Gateway::openLink()
+{
+    m_noticeSeen = false;
+    if (!m_link->Connect()) {
+        QString text = m_noticeSeen ? LinkStatusText(m_lastNotice, *m_link) : QString();
+        const QString reason = m_noticeSeen ? LinkFailureReason(m_lastNotice) : QString();
+        if (text.isEmpty())
+            text = QStringLiteral("The switcher cannot be reached");
+        if (!reason.isEmpty())
+            text += QStringLiteral(": ") + reason;
+        setPresent(false, text);
+        scheduleReconnect();
+        return false;
+    }
+    // Present once it answers: identity first, then power and routes.
+    Outcome outcome = readIdentity();
+    if (outcome == Outcome::Done)
+        outcome = readPower();
+    for (int output = 1;
+         outcome == Outcome::Done && m_state.power.value_or(false) && output <= kGatewayPorts;
+         ++output)
+        outcome = readRoute(output);
+    if (outcome == Outcome::Lost)
+        return false; // linkLost has told the clients and will try again
+    m_reconnectMs = m_config.reconnectMinMs;
+    const QString where = m_config.target == GatewayConfig::Target::Serial
+        ? QStringLiteral("Serial port %1").arg(m_config.serialPath)
+        : QStringLiteral("TCP %1:%2").arg(m_config.host).arg(m_config.tcpPort);
+    setPresent(true, where);
+    return true;
+}
+
+void Gateway::linkLost(const QString &text)
+{
+    m_link->Disconnect();
+    m_pollSteps.clear();
+    setPresent(false, text);
+    scheduleReconnect();
+}
+
+void Gateway::scheduleReconnect()
+{
+    if (m_reconnectTimer.isActive() || m_connectPending)
+        return;
+    m_reconnectTimer.start(m_reconnectMs);
+    m_reconnectMs = std::min(m_config.reconnectMaxMs, std::max(1, m_reconnectMs) * 2);
+}
+
+Gateway::Outcome Gateway::transact(quint8 command, quint8 subcommand, quint16 word1, quint16 word2,
+    quint16 word3, quint16 word4, quint8 *answer, quint8 *status)
+{
+    if (!m_link->Connected()) {
+        if (m_state.present)
+            linkLost(LinkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, *m_link));
+        return Outcome::Lost;
+    }
+    const CommandPacket request
+        = CommandPacket::make(command, subcommand, word1, word2, word3, word4);
+    CommandResult result;
+    m_noticeSeen = false;
+    m_link->ExecuteCommand(request, result);
+    if (result.Success) {
+        if (answer)
+            *answer = result.reply.answer();
+        if (status)
+            *status = result.reply.status();
+        return Outcome::Done;
+    }
+    // A sound reply that says no is the switcher's refusal; anything else is a lost link.
+    const CommandPacket &reply = result.reply;
+    if (IsMatchingReply(reply, request) && PacketChecksum(reply) == reply.checksum()
+        && reply.status() == StatusRefused)
+        return Outcome::Refused;
+    if (m_link->StopRequested())
+        return Outcome::Lost;
+    QString text = m_noticeSeen ? LinkStatusText(m_lastNotice, *m_link) : QString();
+    if (text.isEmpty())
+        text = QStringLiteral("The switcher does not answer");
+    linkLost(text);
+    return Outcome::Lost;
+}
+
+Gateway::Outcome Gateway::readIdentity()
+{
+    quint8 model = 0, major = 0, minor = 0;
+    Outcome outcome = transact(0x01, 0x01, Query, 0, 0, 0, nullptr, &model);
+    if (outcome == Outcome::Done)
+        outcome = transact(0x01, 0x03, Query, 0, 0, 0, &minor, &major);
+    if (outcome != Outcome::Done)
+        return outcome;
+    const QString modelText = DeviceModelName(model);
+    const QString versionText
+        = QStringLiteral("%1.%2").arg(major).arg(minor, 2, 10, QLatin1Char('0'));
+    if (modelText != m_state.model || versionText != m_state.version) {
+        m_state.model = modelText;
+        m_state.version = versionText;
+        Q_EMIT deviceChanged();
+    }
+    return outcome;
+}
+
+Gateway::Outcome Gateway::readPower()
+{
+    quint8 value = 0;
+    const Outcome outcome = transact(0x10, 0x01, Query, 0, PowerKey1, PowerKey2, &value);
+    if (outcome == Outcome::Done)
+        setPowerState(value == 0xFF);
+    return outcome;
+}
+
+Gateway::Outcome Gateway::readRoute(int output)
+{
+    quint8 input = 0;
+    const Outcome outcome = transact(0x02, 0x01, quint16(output), 0, 0, 0, &input);
+    if (outcome == Outcome::Done && GatewayState::isPort(input))
+        setRouteState(output, input);
+    return outcome;
+}
+
+GatewayResult Gateway::runRoutes(const QList<GatewayRoute> &routes, quint64 clientId)
+{
+    GatewayResult result;
+    for (const GatewayRoute &r : routes) {
+        if (!m_state.present) {
+            GatewayResult lost = notPresent();
+            lost.applied = result.applied;
+            return lost;
+        }
+        const quint64 owner = m_state.lockOwner(r.output);
+        if (owner != 0 && owner != clientId)
+            return {GatewayError::Locked,
+                QStringLiteral("Output %1 is locked by another client").arg(r.output),
+                result.applied};
+        const Outcome outcome = transact(0x02, 0x03, quint16(r.input), quint16(r.output));
+        if (outcome == Outcome::Lost) {
+            GatewayResult lost = notPresent();
+            lost.applied = result.applied;
+            return lost;
+        }
+        if (outcome == Outcome::Refused)
+            return {GatewayError::Refused,
+                QStringLiteral("The switcher refused %1").arg(routeText(r)), result.applied};
+        setRouteState(r.output, r.input);
+        ++result.applied;
+    }
+    return result;
+}
+
+GatewayResult Gateway::notPresent() const
+{
+    return {GatewayError::NotPresent, QStringLiteral("Device not present: ") + m_state.linkText};
+}
+
+// State changes, each told once
+
+void Gateway::setPresent(bool present, const QString &text)
+{
+    if (m_state.present == present && m_state.linkText == text)
+        return;
+    m_state.present = present;
+    m_state.linkText = text;
+    qCInfo(lcGateway).noquote() << (present ? "Switcher present:" : "Switcher not present:")
+                                << text;
+    Q_EMIT presentChanged(present, text);
+}
+
+void Gateway::setRouteState(int output, int input)
+{
+    int &stored = m_state.routes[GatewayState::index(output)];
+    if (stored == input)
+        return;
+    stored = input;
+    Q_EMIT routeChanged(output, input);
+}
+
+void Gateway::setPowerState(bool on)
+{
+    if (m_state.power == on)
+        return;
+    m_state.power = on;
+    Q_EMIT powerChanged(on);
+}
+
+void Gateway::saveSettings()
+{
+    GatewaySettings::Values values;
+    values.inputLabels = m_state.inputLabels;
+    values.outputLabels = m_state.outputLabels;
+    values.presets = m_state.presets;
+    QString error;
+    if (!m_settings->save(values, &error))
+        qCWarning(lcGateway).noquote() << error;
+}

@@ -1,0 +1,156 @@
+#pragma once
+
+#include "GatewayState.h"
+#include "LinkMessage.h"
+#include "Timing.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+class GatewaySettings;
+class TKVCOMControl;
+
+// Where the gateway's one link goes and how it behaves.
+struct GatewayConfig
+{
+    enum class Target { None, Tcp, Serial };
+    Target target = Target::None;
+    QString host; // Tcp
+    quint16 tcpPort = 8000; // Tcp
+    QString serialPath; // Serial
+
+    // The poll of power and routes; 0 turns it off.
+    int pollMs = 2000;
+    // Client requests waiting for the link; one more is refused at once (QueueFull).
+    int queueLimit = 32;
+    // gateway.ini; empty: labels and presets live in memory only.
+    QString settingsPath;
+    // The link's waits; tests use Timing::fast().
+    Timing timing;
+    // After the switcher is lost the link is opened again, first after reconnectMinMs, each
+    // failure doubling the wait up to reconnectMaxMs.
+    int reconnectMinMs = 500;
+    int reconnectMaxMs = 30000;
+};
+
+// The one owner of the switcher: its link, one queue of device operations (one at a time on
+// the link), the poll, the state model, the locks and gateway.ini. Servers are thin codecs over
+// it: they make requests and follow the signals.
+//
+// Requests answer exactly once through their callback, always later from the event loop, never
+// from inside the call. A callback may outlive the client that asked: guard what it captures.
+// Client id 0 stands for a client without a connection of its own (an HTTP request): it holds
+// no locks, so it is refused at every locked output.
+//
+// The link's waits run local event loops, so requests and client connections are served while
+// an operation runs; they queue behind it.
+class Gateway final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Gateway)
+public:
+    using Done = std::function<void(const GatewayResult &)>;
+
+    explicit Gateway(const GatewayConfig &config, QObject *parent = nullptr);
+    ~Gateway() override;
+
+    // Reads gateway.ini, opens the link and starts polling. Until the switcher answers the
+    // state says not present, and device requests are refused with NotPresent.
+    void start();
+
+    const GatewayState &state() const { return m_state; }
+    const GatewayConfig &config() const { return m_config; }
+    // The link, for tests that replace its transport before start().
+    TKVCOMControl &link() { return *m_link; }
+    // Client requests waiting for the link (not counting the one running).
+    int queuedRequests() const { return int(m_queue.size()); }
+
+    // Clients of the servers. Closing drops every lock the client holds.
+    quint64 openClient();
+    void closeClient(quint64 clientId);
+
+    // Device requests. Routes run in order and stop at the first output another client has
+    // locked (Locked) or the first route the switcher refuses (Refused).
+    void setRoutes(const QList<GatewayRoute> &salvo, quint64 clientId, const Done &done);
+    void setRoute(int output, int input, quint64 clientId, const Done &done)
+    {
+        setRoutes({GatewayRoute{output, input}}, clientId, done);
+    }
+    // Preset n (1..8): its outputs in order, skipping those it leaves as they are.
+    void applyPreset(int n, quint64 clientId, const Done &done);
+    void setPower(bool on, const Done &done);
+    // Reads power and routes now, ahead of the poll.
+    void refresh(const Done &done);
+
+    // Settings requests: changed at once and written to gateway.ini. Labels may be empty.
+    void setLabel(GatewaySide side, int port, const QString &text, const Done &done);
+    void setPreset(int n, const GatewayPreset &preset, const Done &done);
+
+    // Locks on outputs, held by a client until it unlocks or closes. Locking an output the
+    // client holds already succeeds; an output another client holds gives Locked. Changes are
+    // answered at once (there is nothing to wait for).
+    GatewayResult lock(int output, quint64 clientId);
+    GatewayResult unlock(int output, quint64 clientId);
+    GatewayResult forceUnlock(int output);
+
+Q_SIGNALS:
+    // Every change of the state, once, in the order it happened.
+    void routeChanged(int output, int input);
+    void labelChanged(GatewaySide side, int port, const QString &text);
+    void powerChanged(bool on);
+    void presentChanged(bool present, const QString &linkText);
+    void deviceChanged(); // model or version
+    void presetChanged(int n);
+    void lockChanged(int output, quint64 owner);
+
+private:
+    enum class Outcome { Done, Refused, Lost };
+    using Operation = std::function<void()>;
+
+    void schedulePump();
+    void pump();
+    // Puts a client operation in the queue, or answers at once when it cannot be taken.
+    void enqueue(Operation op, const Done &done);
+    void answer(const Done &done, const GatewayResult &result);
+
+    bool openLink();
+    void linkLost(const QString &text);
+    void scheduleReconnect();
+    void startPoll();
+
+    Outcome transact(quint8 command, quint8 subcommand, quint16 word1, quint16 word2 = 0,
+        quint16 word3 = 0, quint16 word4 = 0, quint8 *answer = nullptr, quint8 *status = nullptr);
+    Outcome readPower();
+    Outcome readRoute(int output);
+    Outcome readIdentity();
+    GatewayResult runRoutes(const QList<GatewayRoute> &routes, quint64 clientId);
+    GatewayResult notPresent() const;
+
+    void setPresent(bool present, const QString &text);
+    void setRouteState(int output, int input);
+    void setPowerState(bool on);
+    void saveSettings();
+
+    GatewayConfig m_config;
+    GatewayState m_state;
+    std::unique_ptr<TKVCOMControl> m_link;
+    std::unique_ptr<GatewaySettings> m_settings;
+    std::deque<Operation> m_queue;
+    QList<int> m_pollSteps; // 0: power, n: route of output n
+    bool m_running = false;
+    bool m_pumpScheduled = false;
+    bool m_connectPending = false;
+    bool m_started = false;
+    int m_reconnectMs = 0;
+    quint64 m_nextClient = 1;
+    LinkNotice m_lastNotice;
+    bool m_noticeSeen = false;
+    QTimer m_pollTimer;
+    QTimer m_reconnectTimer;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Gateway.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+// Everything matrix-gateway is told on its command line.
+struct GatewayOptions
+{
+    static constexpr quint16 DefaultVideohubPort = 9990;
+    static constexpr quint16 DefaultHttpPort = 8080;
+    static constexpr int DefaultPollSeconds = 2;
+
+    GatewayConfig gateway; // link target, poll, gateway.ini (empty: the default location)
+    bool demo = false; // the simulated switcher inside the process, on loopback
+    QString importSettings; // a window's Settings.ini to take labels and presets from
+    bool settingsNamed = false; // --settings given
+    QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
+    quint16 videohubPort = DefaultVideohubPort; // 0: any free port
+    quint16 httpPort = DefaultHttpPort; // 0: any free port
+    QString tokenFile; // required when listening beyond loopback
+    // Addresses the Videohub server accepts: loopback unless --allow says otherwise.
+    QList<QPair<QHostAddress, int>> allow;
+
+    // Whether a client's address is in the allowed subnets (an IPv4 address mapped into IPv6
+    // counts as the IPv4 address).
+    bool allowed(const QHostAddress &address) const;
+};
+
+struct GatewayParse
+{
+    enum Kind { Run, Help, Version, Error };
+    Kind kind = Run;
+    QString text; // the help text, or one line saying what is wrong
+};
+
+// Parses the arguments (the program name first). The gateway.ini path is left empty when not
+// named; the program puts the default location in.
+GatewayParse ParseGatewayArguments(const QStringList &arguments, GatewayOptions *options);
+
+// "a.b.c.d:port" or "[v6]:port".
+QString EndpointText(const QHostAddress &address, quint16 port);
+// The line a server prints on stdout once it listens, e.g.
+// "Videohub server listening on 127.0.0.1:9990"; tests and scripts wait for it.
+QString ReadyLine(const QString &server, const QHostAddress &address, quint16 port);

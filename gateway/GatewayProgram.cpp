@@ -1,0 +1,82 @@
+#include "GatewayProgram.h"
+
+#include "Gateway.h"
+#include "GatewayCommandLine.h"
+#include "GatewaySettings.h"
+#include "MatrixVersion.h"
+#include "SettingsLocation.h"
+#include "SimulatorServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTextStream>
+
+#include <memory>
+
+int RunGateway(QCoreApplication &app)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    GatewayOptions options;
+    const GatewayParse parsed = ParseGatewayArguments(QCoreApplication::arguments(), &options);
+    switch (parsed.kind) {
+    case GatewayParse::Help:
+        out << parsed.text;
+        return 0;
+    case GatewayParse::Version:
+        out << "matrix-gateway " << MATRIX_VERSION << Qt::endl;
+        return 0;
+    case GatewayParse::Error:
+        err << "matrix-gateway: " << parsed.text << "; see matrix-gateway --help" << Qt::endl;
+        return 2;
+    case GatewayParse::Run:
+        break;
+    }
+
+    // gateway.ini lives where the window's Settings.ini would; the demo keeps its own file so
+    // that it never touches the labels of a real switcher.
+    if (!options.settingsNamed) {
+        const SettingsLocation location
+            = SettingsLocation::forProgramFolder(QCoreApplication::applicationDirPath());
+        if (location.installed) {
+            if (const QString why = location.prepare(); !why.isEmpty())
+                err << "matrix-gateway: " << location.refusalText(why) << Qt::endl;
+        }
+        options.gateway.settingsPath
+            = QDir(location.folder)
+                  .filePath(options.demo ? QStringLiteral("gateway-demo.ini")
+                                         : QStringLiteral("gateway.ini"));
+    }
+
+    std::unique_ptr<SimulatorServer> simulator;
+    if (options.demo) {
+        simulator = std::make_unique<SimulatorServer>();
+        if (!simulator->listenTcp(QHostAddress(QHostAddress::LocalHost), 0)) {
+            err << "matrix-gateway: the demo switcher cannot listen on loopback: "
+                << simulator->tcpError() << Qt::endl;
+            return 1;
+        }
+        options.gateway.target = GatewayConfig::Target::Tcp;
+        options.gateway.host = QStringLiteral("127.0.0.1");
+        options.gateway.tcpPort = simulator->tcpPort();
+    }
+
+    if (!options.importSettings.isEmpty()) {
+        const QString host = options.gateway.target == GatewayConfig::Target::Tcp
+            ? options.gateway.host
+            : QString();
+        const GatewaySettings settings(options.gateway.settingsPath);
+        GatewaySettings::Values values = settings.load();
+        QString error;
+        if (!GatewaySettings::importWindowSettings(options.importSettings, host, &values, &error)
+            || !settings.save(values, &error)) {
+            err << "matrix-gateway: " << error << Qt::endl;
+            return 1;
+        }
+    }
+
+    Gateway gateway(options.gateway);
+    gateway.start();
+
+    return app.exec() == 0 ? 0 : 1;
+}

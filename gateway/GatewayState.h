@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+#include <array>
+#include <optional>
+
+// What the gateway knows about its switcher, as plain data. Port, preset and output numbers are
+// 1-based everywhere in the gateway; only the Videohub codec counts from 0 on its wire.
+
+inline constexpr int kGatewayPorts = 6;
+inline constexpr int kGatewayPresets = 8;
+// Longest label and preset name taken from a client, in characters.
+inline constexpr int kGatewayMaxLabelLength = 255;
+
+enum class GatewaySide { Input, Output };
+
+// One route of a salvo: output gets input (both 1..6).
+struct GatewayRoute
+{
+    int output = 0;
+    int input = 0;
+
+    bool operator==(const GatewayRoute &) const = default;
+};
+
+// A stored routing: a name and, per output, the input it routes (0: the preset leaves that
+// output as it is).
+struct GatewayPreset
+{
+    QString name;
+    std::array<int, kGatewayPorts> routes{};
+
+    bool operator==(const GatewayPreset &) const = default;
+};
+
+struct GatewayState
+{
+    // The link is open and the switcher answers. linkText says where the link goes when
+    // present, and why the switcher cannot be reached when not.
+    bool present = false;
+    QString linkText;
+    std::optional<bool> power; // unknown until read
+    QString model; // "HDMI Matrix 6x6"; empty until read
+    QString version; // firmware "6.50"; empty until read
+    std::array<int, kGatewayPorts> routes{}; // routes[output - 1] = input; 0 = unknown
+    std::array<QString, kGatewayPorts> inputLabels;
+    std::array<QString, kGatewayPorts> outputLabels;
+    std::array<GatewayPreset, kGatewayPresets> presets = defaultPresets();
+    std::array<quint64, kGatewayPorts> locks{}; // locks[output - 1] = owner client id; 0 = none
+
+    int route(int output) const { return isPort(output) ? routes[index(output)] : 0; }
+    QString label(GatewaySide side, int port) const
+    {
+        if (!isPort(port))
+            return {};
+        return side == GatewaySide::Input ? inputLabels[index(port)] : outputLabels[index(port)];
+    }
+    quint64 lockOwner(int output) const { return isPort(output) ? locks[index(output)] : 0; }
+    const GatewayPreset &preset(int n) const { return presets[std::size_t(n - 1)]; }
+
+    static bool isPort(int n) { return n >= 1 && n <= kGatewayPorts; }
+    static bool isPreset(int n) { return n >= 1 && n <= kGatewayPresets; }
+    static std::size_t index(int n) { return std::size_t(n - 1); }
+
+    // "Setting1" .. "Setting8", each routing input k to output k: what the window starts with.
+    static std::array<GatewayPreset, kGatewayPresets> defaultPresets()
+    {
+        std::array<GatewayPreset, kGatewayPresets> presets;
+        for (int n = 1; n <= kGatewayPresets; ++n) {
+            GatewayPreset &p = presets[index(n)];
+            p.name = QStringLiteral("Setting") + QString::number(n);
+            for (int output = 1; output <= kGatewayPorts; ++output)
+                p.routes[index(output)] = output;
+        }
+        return presets;
+    }
+
+    bool operator==(const GatewayState &) const = default;
+};
+
+// How a request ended. The HTTP API maps BadInput to 400, Locked to 409, NotPresent to 503,
+// QueueFull to 429; Refused means the switcher itself said no.
+enum class GatewayError { None, BadInput, Locked, NotPresent, QueueFull, Refused };
+
+struct GatewayResult
+{
+    GatewayError error = GatewayError::None;
+    QString message; // for the client; empty on success
+    // Routes of a salvo or preset carried out before it stopped (all of them on success).
+    int applied = 0;
+
+    bool ok() const { return error == GatewayError::None; }
+};

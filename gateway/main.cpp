@@ -1,0 +1,16 @@
+#include "GatewayProgram.h"
+#include "StopSignals.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("matrix-gateway"));
+    // SIGINT or SIGTERM (Ctrl+C, the service manager) ends the event loop, so that the
+    // servers close their clients and gateway.ini is left complete.
+    if (QString why; !quitOnStopSignals(app, &why))
+        QTextStream(stderr) << "matrix-gateway: " << why << Qt::endl;
+    return RunGateway(app);
+}

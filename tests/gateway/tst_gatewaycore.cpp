@@ -1,0 +1,375 @@
+// The gateway's core against the simulated switcher over a real loopback socket: requests,
+// salvos, presets, locks, the queue's bound, the poll, link loss and gateway.ini.
+#include "AppSettings.h"
+#include "Gateway.h"
+#include "GatewaySettings.h"
+#include "SettingsFile.h"
+#include "SimulatorServer.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <optional>
+
+Q_DECLARE_METATYPE(GatewayRoute)
+
+namespace {
+
+// A request's answer, caught when it comes.
+struct Answer
+{
+    std::optional<GatewayResult> result;
+    Gateway::Done done()
+    {
+        return [this](const GatewayResult &r) {
+            QVERIFY2(!result, "answered twice");
+            result = r;
+        };
+    }
+};
+
+} // namespace
+
+class TestGatewayCore : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void startReadsTheSwitcher();
+    void salvo_data();
+    void salvo();
+    void presetStopsAtAnOutputLockedByAnother();
+    void locksBelongToTheirClient();
+    void fullQueueRefusesAtOnce();
+    void pollSeesChangesMadeAtTheSwitcher();
+    void switcherDisappearsAndReturns();
+    void labelsAndPresetsPersist();
+    void importTakesTheWindowsLabelsAndPresets_data();
+    void importTakesTheWindowsLabelsAndPresets();
+
+private:
+    GatewayConfig config() const;
+    void startGateway(const GatewayConfig &config);
+
+    std::unique_ptr<SimulatorServer> m_sim;
+    std::unique_ptr<Gateway> m_gateway;
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void TestGatewayCore::init()
+{
+    m_sim = std::make_unique<SimulatorServer>();
+    QVERIFY(m_sim->listenTcp());
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void TestGatewayCore::cleanup()
+{
+    m_gateway.reset();
+    m_sim.reset();
+    m_dir.reset();
+}
+
+GatewayConfig TestGatewayCore::config() const
+{
+    GatewayConfig c;
+    c.target = GatewayConfig::Target::Tcp;
+    c.host = QStringLiteral("127.0.0.1");
+    c.tcpPort = m_sim->tcpPort();
+    c.pollMs = 0;
+    c.timing = Timing::fast();
+    c.reconnectMinMs = 5;
+    c.reconnectMaxMs = 40;
+    c.settingsPath = m_dir->filePath(QStringLiteral("gateway.ini"));
+    return c;
+}
+
+void TestGatewayCore::startGateway(const GatewayConfig &config)
+{
+    m_gateway = std::make_unique<Gateway>(config);
+    QSignalSpy present(m_gateway.get(), &Gateway::presentChanged);
+    m_gateway->start();
+    QTRY_VERIFY(m_gateway->state().present);
+}
+
+void TestGatewayCore::startReadsTheSwitcher()
+{
+    m_sim->simulator().state().routes = {6, 5, 4, 3, 2, 1};
+    startGateway(config());
+    const GatewayState &s = m_gateway->state();
+    QCOMPARE(s.model, QStringLiteral("HDMI Matrix 6x6"));
+    QCOMPARE(s.version, QStringLiteral("6.50"));
+    QCOMPARE(s.power, std::optional<bool>(true));
+    QCOMPARE(s.routes, (std::array<int, 6>{6, 5, 4, 3, 2, 1}));
+    QVERIFY(s.linkText.contains(QString::number(m_sim->tcpPort())));
+}
+
+void TestGatewayCore::salvo_data()
+{
+    QTest::addColumn<QList<GatewayRoute>>("salvo");
+    QTest::addColumn<bool>("lockOutput2");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("applied");
+    QTest::addColumn<QList<int>>("routesAfter");
+
+    // The simulated switcher has four inputs here: it refuses inputs 5 and 6.
+    QTest::newRow("all applied in order")
+        << QList<GatewayRoute>{{1, 3}, {2, 3}, {6, 1}} << false << int(GatewayError::None) << 3
+        << QList<int>{3, 3, 3, 4, 5, 1};
+    QTest::newRow("stops at the switcher's refusal")
+        << QList<GatewayRoute>{{1, 3}, {2, 5}, {3, 2}} << false << int(GatewayError::Refused) << 1
+        << QList<int>{3, 2, 3, 4, 5, 6};
+    QTest::newRow("stops at an output another client locked") << QList<GatewayRoute>{{1, 4}, {2, 1},
+        {3, 1}} << true << int(GatewayError::Locked) << 1 << QList<int>{4, 2, 3, 4, 5, 6};
+    QTest::newRow("port out of range: nothing is sent")
+        << QList<GatewayRoute>{{1, 2}, {7, 1}} << false << int(GatewayError::BadInput) << 0
+        << QList<int>{1, 2, 3, 4, 5, 6};
+    QTest::newRow("input 0: nothing is sent")
+        << QList<GatewayRoute>{{1, 0}} << false << int(GatewayError::BadInput) << 0
+        << QList<int>{1, 2, 3, 4, 5, 6};
+}
+
+void TestGatewayCore::salvo()
+{
+    QFETCH(QList<GatewayRoute>, salvo);
+    QFETCH(bool, lockOutput2);
+    QFETCH(int, error);
+    QFETCH(int, applied);
+    QFETCH(QList<int>, routesAfter);
+
+    m_sim->simulator().state().inputs = 4;
+    startGateway(config());
+    const quint64 me = m_gateway->openClient();
+    const quint64 other = m_gateway->openClient();
+    if (lockOutput2)
+        QVERIFY(m_gateway->lock(2, other).ok());
+    QSignalSpy changes(m_gateway.get(), &Gateway::routeChanged);
+    Answer answer;
+    m_gateway->setRoutes(salvo, me, answer.done());
+    QVERIFY(!answer.result); // never from inside the call
+    QTRY_VERIFY(answer.result);
+    QCOMPARE(int(answer.result->error), error);
+    QCOMPARE(answer.result->applied, applied);
+    QCOMPARE(answer.result->message.isEmpty(), error == int(GatewayError::None));
+
+    const auto &device = m_sim->simulator().state().routes;
+    QCOMPARE(QList<int>(device.begin(), device.end()), routesAfter);
+    const auto &model = m_gateway->state().routes;
+    QCOMPARE(QList<int>(model.begin(), model.end()), routesAfter);
+    // Each change told once, in the salvo's order.
+    QList<GatewayRoute> told;
+    for (const QList<QVariant> &signal : std::as_const(changes))
+        told.append({signal[0].toInt(), signal[1].toInt()});
+    QList<GatewayRoute> expected;
+    for (int k = 0; k < applied; ++k) {
+        if (salvo[k].input != k + 1) // a route already in place changes nothing
+            expected.append(salvo[k]);
+    }
+    QCOMPARE(told, expected);
+}
+
+void TestGatewayCore::presetStopsAtAnOutputLockedByAnother()
+{
+    startGateway(config());
+    GatewayPreset preset{QStringLiteral("Stage"), {2, 0, 6, 6, 1, 1}};
+    Answer stored;
+    m_gateway->setPreset(3, preset, stored.done());
+    QTRY_VERIFY(stored.result);
+    QVERIFY(stored.result->ok());
+
+    const quint64 me = m_gateway->openClient();
+    const quint64 other = m_gateway->openClient();
+    QVERIFY(m_gateway->lock(4, other).ok());
+    QVERIFY(m_gateway->lock(1, me).ok()); // one's own lock does not stop one
+    Answer applied;
+    m_gateway->applyPreset(3, me, applied.done());
+    QTRY_VERIFY(applied.result);
+    QCOMPARE(applied.result->error, GatewayError::Locked);
+    QCOMPARE(applied.result->applied, 2); // outputs 1 and 3; output 2 is left as it is
+    QCOMPARE(m_sim->simulator().state().routes, (std::array<int, 6>{2, 2, 6, 4, 5, 6}));
+
+    // Once the other client is gone its lock is too, and the whole preset applies.
+    QSignalSpy locks(m_gateway.get(), &Gateway::lockChanged);
+    m_gateway->closeClient(other);
+    QCOMPARE(locks.count(), 1);
+    QCOMPARE(locks.at(0), (QList<QVariant>{4, quint64(0)}));
+    Answer again;
+    m_gateway->applyPreset(3, 0, again.done());
+    QTRY_VERIFY(again.result);
+    // An HTTP request (client 0) holds no lock: output 1, still locked by me, stops it.
+    QCOMPARE(again.result->error, GatewayError::Locked);
+    m_gateway->closeClient(me);
+    Answer last;
+    m_gateway->applyPreset(3, 0, last.done());
+    QTRY_VERIFY(last.result);
+    QVERIFY(last.result->ok());
+    QCOMPARE(m_sim->simulator().state().routes, (std::array<int, 6>{2, 2, 6, 6, 1, 1}));
+}
+
+void TestGatewayCore::locksBelongToTheirClient()
+{
+    startGateway(config());
+    Gateway &g = *m_gateway;
+    const quint64 a = g.openClient();
+    const quint64 b = g.openClient();
+    QVERIFY(a != b && a != 0 && b != 0);
+    QSignalSpy locks(&g, &Gateway::lockChanged);
+    QVERIFY(g.lock(2, a).ok());
+    QVERIFY(g.lock(2, a).ok()); // again: nothing changes
+    QCOMPARE(g.lock(2, b).error, GatewayError::Locked);
+    QCOMPARE(g.unlock(2, b).error, GatewayError::Locked);
+    QCOMPARE(g.state().lockOwner(2), a);
+    QVERIFY(g.forceUnlock(2).ok());
+    QCOMPARE(g.state().lockOwner(2), quint64(0));
+    QVERIFY(g.lock(2, b).ok());
+    QVERIFY(g.unlock(2, b).ok());
+    QCOMPARE(g.lock(0, a).error, GatewayError::BadInput);
+    QCOMPARE(g.lock(7, a).error, GatewayError::BadInput);
+    QCOMPARE(g.lock(1, 0).error, GatewayError::BadInput); // client 0 cannot hold locks
+    QCOMPARE(locks.count(), 4); // a took, force, b took, b gave
+}
+
+void TestGatewayCore::fullQueueRefusesAtOnce()
+{
+    GatewayConfig c = config();
+    c.queueLimit = 2;
+    startGateway(c);
+    Answer first, second, third;
+    m_gateway->setRoute(1, 2, 0, first.done());
+    m_gateway->setRoute(2, 3, 0, second.done());
+    m_gateway->setRoute(3, 4, 0, third.done());
+    QTRY_VERIFY(third.result);
+    QCOMPARE(third.result->error, GatewayError::QueueFull);
+    QVERIFY(!third.result->message.isEmpty());
+    QTRY_VERIFY(first.result && second.result);
+    QVERIFY(first.result->ok());
+    QVERIFY(second.result->ok());
+    QCOMPARE(m_sim->simulator().state().routes[2], 3); // the refused one never reached it
+}
+
+void TestGatewayCore::pollSeesChangesMadeAtTheSwitcher()
+{
+    GatewayConfig c = config();
+    c.pollMs = 20;
+    startGateway(c);
+    QSignalSpy routes(m_gateway.get(), &Gateway::routeChanged);
+    QSignalSpy power(m_gateway.get(), &Gateway::powerChanged);
+    m_sim->simulator().state().routes[4] = 1; // the front panel switches output 5
+    QTRY_COMPARE(routes.count(), 1);
+    QCOMPARE(routes.at(0), (QList<QVariant>{5, 1}));
+    m_sim->simulator().state().powerOn = false;
+    QTRY_COMPARE(power.count(), 1);
+    QCOMPARE(power.at(0).at(0).toBool(), false);
+    QCOMPARE(routes.count(), 1); // nothing told twice
+}
+
+void TestGatewayCore::switcherDisappearsAndReturns()
+{
+    startGateway(config());
+    const quint16 port = m_sim->tcpPort();
+    QSignalSpy present(m_gateway.get(), &Gateway::presentChanged);
+    m_sim.reset(); // switched off: the connection drops, and no new one is taken
+    QTRY_COMPARE(present.count(), 1);
+    QCOMPARE(present.at(0).at(0).toBool(), false);
+    QVERIFY(!m_gateway->state().present);
+
+    Answer refused;
+    m_gateway->setRoute(1, 2, 0, refused.done());
+    QTRY_VERIFY(refused.result);
+    QCOMPARE(refused.result->error, GatewayError::NotPresent);
+    QVERIFY(refused.result->message.contains(m_gateway->state().linkText));
+
+    m_sim = std::make_unique<SimulatorServer>();
+    m_sim->simulator().state().routes = {2, 2, 2, 2, 2, 2};
+    QVERIFY(m_sim->listenTcp(QHostAddress::LocalHost, port));
+    QTRY_VERIFY(m_gateway->state().present);
+    QCOMPARE(present.constLast().at(0).toBool(), true);
+    QCOMPARE(m_gateway->state().routes, (std::array<int, 6>{2, 2, 2, 2, 2, 2}));
+    Answer routed;
+    m_gateway->setRoute(1, 5, 0, routed.done());
+    QTRY_VERIFY(routed.result);
+    QVERIFY(routed.result->ok());
+    QCOMPARE(m_sim->simulator().state().routes[0], 5);
+}
+
+void TestGatewayCore::labelsAndPresetsPersist()
+{
+    startGateway(config());
+    QSignalSpy labels(m_gateway.get(), &Gateway::labelChanged);
+    Answer a, b, c, bad;
+    m_gateway->setLabel(GatewaySide::Input, 2, QStringLiteral("Blu-ray; [player] = one"), a.done());
+    m_gateway->setLabel(GatewaySide::Output, 6, QStringLiteral("Projector\nleft"), b.done());
+    m_gateway->setPreset(8, {QStringLiteral("Évening"), {1, 1, 0, 0, 6, 6}}, c.done());
+    m_gateway->setLabel(GatewaySide::Output, 7, QStringLiteral("x"), bad.done());
+    QTRY_VERIFY(a.result && b.result && c.result && bad.result);
+    QCOMPARE(bad.result->error, GatewayError::BadInput);
+    QCOMPARE(labels.count(), 2);
+
+    const GatewaySettings::Values read = GatewaySettings(config().settingsPath).load();
+    QCOMPARE(read.inputLabels[1], QStringLiteral("Blu-ray; [player] = one"));
+    QCOMPARE(read.outputLabels[5], QStringLiteral("Projector\nleft"));
+    QCOMPARE(read.presets[7], (GatewayPreset{QStringLiteral("Évening"), {1, 1, 0, 0, 6, 6}}));
+    QCOMPARE(read.presets[0], GatewayState::defaultPresets()[0]);
+
+    // A new gateway starts with them.
+    m_gateway.reset();
+    startGateway(config());
+    QCOMPARE(m_gateway->state().label(GatewaySide::Output, 6), QStringLiteral("Projector\nleft"));
+    QCOMPARE(m_gateway->state().preset(8).name, QStringLiteral("Évening"));
+}
+
+void TestGatewayCore::importTakesTheWindowsLabelsAndPresets_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("input1");
+    QTest::newRow("serial: COM-mode tags") << QString() << QStringLiteral("COM camera");
+    QTest::newRow("network: the entry with the address")
+        << QStringLiteral("10.1.2.3") << QStringLiteral("LAN camera");
+    QTest::newRow("network: no entry has the address") << QStringLiteral("10.9.9.9") << QString();
+}
+
+void TestGatewayCore::importTakesTheWindowsLabelsAndPresets()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, input1);
+    AppSettings window;
+    window.comTags.inputs[0] = QStringLiteral("COM camera");
+    window.lanDevices
+        = {QStringLiteral("[Other] - [Static IP] - [10.1.2.30] - [10.1.2.1] - [255.255.255.0] - "
+                          "[00-11-22-33-44-66] - [Same Subnet]"),
+            QStringLiteral("[Hall] - [Static IP] - [10.1.2.3] - [10.1.2.1] - [255.255.255.0] - "
+                           "[00-11-22-33-44-55] - [Same Subnet]")};
+    PortTags lan;
+    lan.inputs[0] = QStringLiteral("LAN camera");
+    window.setTags(kControlModeTcp, QStringLiteral("00-11-22-33-44-55"), lan);
+    window.presets[1] = {QStringLiteral("Two"), QStringLiteral("3,x,9")};
+    const QString windowFile = m_dir->filePath(QStringLiteral("Settings.ini"));
+    QVERIFY(SettingsFile::save(windowFile, window));
+    QFile file(windowFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    GatewaySettings::Values values;
+    QString error;
+    QVERIFY2(GatewaySettings::importWindowSettings(windowFile, host, &values, &error),
+        qPrintable(error));
+    QCOMPARE(values.inputLabels[0], input1);
+    // "3,x,9": input 3, a word (no input chosen), a port the switcher lacks, then the
+    // window's padding 1, 2, 3.
+    QCOMPARE(values.presets[1], (GatewayPreset{QStringLiteral("Two"), {3, 0, 0, 1, 2, 3}}));
+    QCOMPARE(values.presets[0].name, QStringLiteral("Setting1"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), before); // only read
+
+    QVERIFY(!GatewaySettings::importWindowSettings(
+        m_dir->filePath(QStringLiteral("missing.ini")), host, &values, &error));
+    QVERIFY(error.contains(QStringLiteral("missing.ini")));
+}
+
+QTEST_GUILESS_MAIN(TestGatewayCore)
+#include "tst_gatewaycore.moc"
