@@ -3,7 +3,6 @@
 #include "LinkLease.h"
 #include "StatusBar.h"
 #include "ui_TForm1.h"
-#include "ui_tsIR.h"
 
 #include <QCollator>
 #include <QFileInfo>
@@ -241,7 +240,7 @@ void ConnectionControl::ApplyControlModeState(TControlMode mode, bool busy)
     setCaptionColour(m_ui.gbCOMMode, com);
     // The TCP module is queried and reset over the serial port, so its groups on the Advanced
     // page follow COM mode.
-    if (const Ui::tsIR *module = m_modulePage) {
+    if (const std::optional<TCPModulePage::Widgets> &module = m_modulePage) {
         for (QWidget *w : std::initializer_list<QWidget *>{module->gbTCPModInfo,
                  module->lblTCPVersion, module->lblTCPDHCP, module->lblTCPIPAddr,
                  module->btnQueryTCPModInfo, module->gbResetDefault, module->btnReset})

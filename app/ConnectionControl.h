@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TCPModulePage.h"
 #include "TKVCOMControl.h"
 
 #include <QObject>
@@ -7,11 +8,11 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 namespace Ui {
 class TForm1;
-class tsIR;
 } // namespace Ui
 class LinkLease;
 class StatusBar;
@@ -39,7 +40,7 @@ public:
     void setConnectGuard(ConnectGuard guard) { m_guard = std::move(guard); }
 
     // The Advanced page, once built: its TCP module groups follow the control mode too.
-    void setModulePage(const Ui::tsIR &page) { m_modulePage = &page; }
+    void setModulePage(const TCPModulePage::Widgets &page) { m_modulePage = page; }
 
     // Enables the controls of a mode; busy (a network configuration running) disables them all.
     void ApplyControlModeState(TControlMode mode, bool busy);
@@ -78,7 +79,7 @@ private:
     StatusBar &m_status;
     PortSource m_ports;
     ConnectGuard m_guard;
-    const Ui::tsIR *m_modulePage = nullptr;
+    std::optional<TCPModulePage::Widgets> m_modulePage;
     std::thread m_scan;
     std::atomic<bool> m_scanDone{false};
     QStringList m_scanned; // written by the scan, read once it is done

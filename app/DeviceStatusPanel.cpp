@@ -27,8 +27,6 @@ constexpr quint8 Yes = 0xFF;
 
 struct SwitchCommands
 {
-    const char *off;
-    const char *on;
     quint8 readCommand;
     quint8 readSub;
     const char *readText;
@@ -40,14 +38,13 @@ struct SwitchCommands
 
 // Indexed by DeviceStatusPanel::Switch.
 constexpr SwitchCommands Switches[] = {
-    {"rbIROff", "rbIROn", 0x04, 0x04, "Getting IR status ...", 0x04, 0x03, "Disable IR control ...",
+    {0x04, 0x04, "Getting IR status ...", 0x04, 0x03, "Disable IR control ...",
         "Enable IR control ..."},
-    {"rbKeysOff", "rbKeysOn", 0x01, 0x0E, "Getting Keys status ...", 0x01, 0x0F,
-        "Lock Keys on panel ...", "Unlock Keys on panel ..."},
-    {"rbBeeperOff", "rbBeeperOn", 0x01, 0x0C, "Getting Beeper status ...", 0x01, 0x0D,
-        "Disable Beeper control ...", "Enable Beeper control ..."},
-    {"rbAPMOff", "rbAPMOn", 0x01, 0x0A, "Getting APM status ...", 0x01, 0x0B, "Set APM OFF ...",
-        "Set APM ON ..."},
+    {0x01, 0x0E, "Getting Keys status ...", 0x01, 0x0F, "Lock Keys on panel ...",
+        "Unlock Keys on panel ..."},
+    {0x01, 0x0C, "Getting Beeper status ...", 0x01, 0x0D, "Disable Beeper control ...",
+        "Enable Beeper control ..."},
+    {0x01, 0x0A, "Getting APM status ...", 0x01, 0x0B, "Set APM OFF ...", "Set APM ON ..."},
 };
 
 QString InputCaption(int n)
@@ -60,55 +57,19 @@ QString OutputCaption(int n)
     return QStringLiteral("Output%1: ").arg(n);
 }
 
-template<typename T>
-T *Find(QWidget &window, const char *name)
-{
-    auto *w = window.findChild<T *>(QLatin1String(name));
-    Q_ASSERT_X(w, "DeviceStatusPanel", name);
-    return w;
-}
-
-QLabel *FindTagged(QWidget &window, int tag)
-{
-    const QList<QLabel *> labels = window.findChildren<QLabel *>();
-    for (QLabel *label : labels) {
-        if (label->property("tag").toInt() == tag)
-            return label;
-    }
-    Q_ASSERT_X(false, "DeviceStatusPanel", "port label");
-    return nullptr;
-}
-
 } // namespace
 
-DeviceStatusPanel::DeviceStatusPanel(QWidget &window, PageServices &services, QObject *parent)
-    : QObject(parent),
-      m_services(services),
-      m_btnGetDevStatus(Find<QPushButton>(window, "btnGetDevStatus")),
-      m_lblDevice(Find<QLabel>(window, "lblDevice")),
-      m_lblVersion(Find<QLabel>(window, "lblVersion")),
-      m_bbPower(Find<QToolButton>(window, "bbPower")),
-      m_powerGlyphs{Find<QLabel>(window, "imgPowerInit"), Find<QLabel>(window, "imgPowerOff"),
-          Find<QLabel>(window, "imgPowerOn")}
+DeviceStatusPanel::DeviceStatusPanel(
+    const Widgets &widgets, PageServices &services, QObject *parent)
+    : QObject(parent), m_services(services), m_w(widgets)
 {
-    // Other pages' controls carry numbers too; the port labels are those of this group.
-    auto *info = Find<QWidget>(window, "gbDevInfo");
-    for (int n = 1; n <= 6; ++n) {
-        m_inputLabels[n - 1] = FindTagged(*info, 40 + n);
-        m_outputLabels[n - 1] = FindTagged(*info, 80 + n);
-    }
-    for (int i = 0; i < SwitchCount; ++i) {
-        m_switches[i].off = Find<QRadioButton>(window, Switches[i].off);
-        m_switches[i].on = Find<QRadioButton>(window, Switches[i].on);
-    }
-
     connect(
-        m_btnGetDevStatus, &QPushButton::clicked, this, &DeviceStatusPanel::btnGetDevStatusClick);
-    connect(m_bbPower, &QToolButton::clicked, this, &DeviceStatusPanel::bbPowerClick);
+        m_w.btnGetDevStatus, &QPushButton::clicked, this, &DeviceStatusPanel::btnGetDevStatusClick);
+    connect(m_w.bbPower, &QToolButton::clicked, this, &DeviceStatusPanel::bbPowerClick);
     // clicked, not toggled: showing a state read from the switcher must not send it back.
     const auto wire
         = [this](Switch which, void (DeviceStatusPanel::*off)(), void (DeviceStatusPanel::*on)()) {
-              const SwitchControls &pair = m_switches[static_cast<int>(which)];
+              const SwitchControls &pair = m_w.switches[static_cast<int>(which)];
               connect(pair.off, &QRadioButton::clicked, this, off);
               connect(pair.on, &QRadioButton::clicked, this, on);
           };
@@ -135,13 +96,13 @@ void DeviceStatusPanel::ForgetDeviceInfo()
 
 void DeviceStatusPanel::ClearInfoLabels()
 {
-    m_lblDevice->setText(QStringLiteral("Device: "));
-    m_lblVersion->setText(QStringLiteral("Version: "));
+    m_w.lblDevice->setText(QStringLiteral("Device: "));
+    m_w.lblVersion->setText(QStringLiteral("Version: "));
     for (int n = 1; n <= 6; ++n) {
-        m_inputLabels[n - 1]->setText(InputCaption(n));
-        m_outputLabels[n - 1]->setText(OutputCaption(n));
-        m_inputLabels[n - 1]->setToolTip(QString());
-        m_outputLabels[n - 1]->setToolTip(QString());
+        m_w.inputLabels[n - 1]->setText(InputCaption(n));
+        m_w.outputLabels[n - 1]->setText(OutputCaption(n));
+        m_w.inputLabels[n - 1]->setToolTip(QString());
+        m_w.outputLabels[n - 1]->setToolTip(QString());
     }
 }
 
@@ -149,17 +110,17 @@ void DeviceStatusPanel::SetPower(Power power)
 {
     m_power = power;
     m_services.state().PowerOn = power == Power::On;
-    const QLabel *glyph = m_powerGlyphs[static_cast<int>(power)];
-    m_bbPower->setIcon(QIcon(glyph->pixmap()));
+    const QLabel *glyph = m_w.powerGlyphs[static_cast<int>(power)];
+    m_w.bbPower->setIcon(QIcon(glyph->pixmap()));
     switch (power) {
     case Power::Unknown:
-        m_bbPower->setToolTip(QStringLiteral("Power state unknown: click to boot up the matrix"));
+        m_w.bbPower->setToolTip(QStringLiteral("Power state unknown: click to boot up the matrix"));
         break;
     case Power::Off:
-        m_bbPower->setToolTip(QStringLiteral("Matrix is powered off: click to boot it up"));
+        m_w.bbPower->setToolTip(QStringLiteral("Matrix is powered off: click to boot it up"));
         break;
     case Power::On:
-        m_bbPower->setToolTip(QStringLiteral("Matrix is on: click to power it off"));
+        m_w.bbPower->setToolTip(QStringLiteral("Matrix is on: click to power it off"));
         break;
     }
 }
@@ -212,15 +173,15 @@ bool DeviceStatusPanel::GetDeviceInfo()
         return false;
     // The size only where the model name does not already say it.
     const QString size = QStringLiteral("%1x%2").arg(r.reply.status()).arg(r.reply.answer());
-    m_lblDevice->setText(QStringLiteral("Device: ") + model
+    m_w.lblDevice->setText(QStringLiteral("Device: ") + model
         + (model.endsWith(size) ? QString() : QStringLiteral(" (%1)").arg(size)));
 
     m_services.RunPoweredCommand(info, 0x01, 0x03, Query, 0, 0, 0, r);
     if (!r.Success)
         return false;
-    m_lblVersion->setText(QStringLiteral("Version: %1.%2")
-                              .arg(r.reply.status())
-                              .arg(r.reply.answer(), 2, 10, QLatin1Char('0')));
+    m_w.lblVersion->setText(QStringLiteral("Version: %1.%2")
+                                .arg(r.reply.status())
+                                .arg(r.reply.answer(), 2, 10, QLatin1Char('0')));
 
     // Inputs report 0x00 connected and 0xFF not; outputs anything but 0x00 as not connected.
     // The labels are narrow: "Yes" or "No", with the whole sentence as the tip.
@@ -235,7 +196,7 @@ bool DeviceStatusPanel::GetDeviceInfo()
             0x04, quint16(n), 0, 0, 0, r);
         if (!r.Success)
             return false;
-        show(m_inputLabels[n - 1], InputCaption(n), QStringLiteral("Source on input %1").arg(n),
+        show(m_w.inputLabels[n - 1], InputCaption(n), QStringLiteral("Source on input %1").arg(n),
             r.reply.answer() == 0x00);
     }
     for (int n = 1; n <= 6; ++n) {
@@ -243,8 +204,8 @@ bool DeviceStatusPanel::GetDeviceInfo()
             0x05, quint16(n), 0, 0, 0, r);
         if (!r.Success)
             return false;
-        show(m_outputLabels[n - 1], OutputCaption(n), QStringLiteral("Display on output %1").arg(n),
-            r.reply.answer() == 0x00);
+        show(m_w.outputLabels[n - 1], OutputCaption(n),
+            QStringLiteral("Display on output %1").arg(n), r.reply.answer() == 0x00);
     }
 
     for (Switch which : {Switch::IR, Switch::Keys, Switch::Beeper, Switch::APM}) {
@@ -271,7 +232,7 @@ bool DeviceStatusPanel::GetSwitchState(Switch which)
 void DeviceStatusPanel::ShowSwitch(Switch which)
 {
     const int i = static_cast<int>(which);
-    const SwitchControls &pair = m_switches[i];
+    const SwitchControls &pair = m_w.switches[i];
     const QSignalBlocker blockOff(pair.off);
     const QSignalBlocker blockOn(pair.on);
     if (m_switchState[i]) {

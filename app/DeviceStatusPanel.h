@@ -11,7 +11,6 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QToolButton;
-class QWidget;
 
 // Device status and power on the General page, and the panel feature switches (IR receiver,
 // front-panel keys, beeper, automatic power management) on the Advanced page. It reads the
@@ -24,10 +23,27 @@ class DeviceStatusPanel final : public QObject
 public:
     enum class Switch { IR, Keys, Beeper, APM };
     enum class Power { Unknown, Off, On };
+    static constexpr int SwitchCount = 4;
 
-    // window holds the controls by their object names; the port labels carry tags 41-46
-    // (inputs) and 81-86 (outputs).
-    DeviceStatusPanel(QWidget &window, PageServices &services, QObject *parent = nullptr);
+    struct SwitchControls
+    {
+        QRadioButton *off = nullptr;
+        QRadioButton *on = nullptr;
+    };
+    // The General page's device status controls and the Advanced page's switch pairs.
+    struct Widgets
+    {
+        QPushButton *btnGetDevStatus = nullptr;
+        QLabel *lblDevice = nullptr;
+        QLabel *lblVersion = nullptr;
+        std::array<QLabel *, 6> inputLabels{}; // lblInput1 … 6
+        std::array<QLabel *, 6> outputLabels{}; // lblOutput1 … 6
+        QToolButton *bbPower = nullptr;
+        std::array<QLabel *, 3> powerGlyphs{}; // imgPowerInit, imgPowerOff, imgPowerOn
+        std::array<SwitchControls, SwitchCount> switches{}; // indexed by Switch
+    };
+
+    DeviceStatusPanel(const Widgets &widgets, PageServices &services, QObject *parent = nullptr);
 
     Power power() const { return m_power; }
 
@@ -51,13 +67,6 @@ Q_SIGNALS:
     void switcherFoundOn();
 
 private:
-    static constexpr int SwitchCount = 4;
-    struct SwitchControls
-    {
-        QRadioButton *off = nullptr;
-        QRadioButton *on = nullptr;
-    };
-
     // 10/01; false when the query failed (power then unknown).
     bool GetPowerStatus();
     // Model, size, version, port connections and the switch states; stops at the first
@@ -73,14 +82,7 @@ private:
     void ForgetDeviceInfo();
 
     PageServices &m_services;
-    QPushButton *m_btnGetDevStatus = nullptr;
-    QLabel *m_lblDevice = nullptr;
-    QLabel *m_lblVersion = nullptr;
-    std::array<QLabel *, 6> m_inputLabels{};
-    std::array<QLabel *, 6> m_outputLabels{};
-    QToolButton *m_bbPower = nullptr;
-    std::array<QLabel *, 3> m_powerGlyphs{}; // indexed by Power
-    std::array<SwitchControls, SwitchCount> m_switches{};
+    Widgets m_w;
     std::array<std::optional<bool>, SwitchCount> m_switchState{};
     Power m_power = Power::Unknown;
     // The last power click that was acted on.

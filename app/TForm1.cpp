@@ -1,5 +1,6 @@
 #include "TForm1.h"
 
+#include "AdvancedPage.h"
 #include "CommandRunner.h"
 #include "ConnectionControl.h"
 #include "DemoSwitcher.h"
@@ -15,6 +16,7 @@
 #include "PortTagPage.h"
 #include "PresetPanel.h"
 #include "RoutingPanel.h"
+#include "SettingPage.h"
 #include "SettingsFile.h"
 #include "SettingsStore.h"
 #include "ShellServices.h"
@@ -24,11 +26,6 @@
 #include "TfrmPreSettingEdit.h"
 #include "WindowFont.h"
 #include "ui_TForm1.h"
-#include "ui_tsEDIDCtrl.h"
-#include "ui_tsFWUpgrade.h"
-#include "ui_tsIR.h"
-#include "ui_tsPortTag.h"
-#include "ui_tsSetting.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -81,9 +78,14 @@ TForm1::TForm1(const ShellOptions &options, QWidget *parent)
 
 TForm1::~TForm1() = default;
 
-PageServices &TForm1::services()
+PresetPanel &TForm1::presetPanel()
 {
-    return *m_services;
+    return built(m_settingPage).presets();
+}
+
+RoutingPanel &TForm1::routingPanel()
+{
+    return built(m_settingPage).routing();
 }
 
 TKVCOMControl *TForm1::link() const
@@ -191,17 +193,16 @@ void TForm1::ensurePagesBuilt()
 void TForm1::BuildPages()
 {
     m_pagesBuilt = true;
-    m_portTagUi = std::make_unique<Ui::tsPortTag>();
-    m_portTagUi->setupUi(ui->tsPortTag);
-    m_settingUi = std::make_unique<Ui::tsSetting>();
-    m_settingUi->setupUi(ui->tsSetting);
-    m_edidUi = std::make_unique<Ui::tsEDIDCtrl>();
-    m_edidUi->setupUi(ui->tsEDIDCtrl);
-    m_advancedUi = std::make_unique<Ui::tsIR>();
-    m_advancedUi->setupUi(ui->tsIR);
-    m_firmwareUi = std::make_unique<Ui::tsFWUpgrade>();
-    m_firmwareUi->setupUi(ui->tsFWUpgrade);
-
+    // The pages set up their forms in the order of the tabs, which is also their tab order.
+    m_preSettingEdit = std::make_unique<TfrmPreSettingEdit>(this);
+    m_portTagPage
+        = std::make_unique<PortTagPage>(ui->tsPortTag, ui->cbDisplayTag, *m_preSettingEdit,
+            PortTagPage::Store{[this] { return toTagSet(m_settings.tags(tagMode(), tagMac())); },
+                [this](const PortTagSet &set) { storePortTags(set); }});
+    m_settingPage = std::make_unique<SettingPage>(
+        ui->tsSetting, *m_preSettingEdit, *m_portTagPage, *m_services);
+    m_edidPage = new EdidPage(ui->tsEDIDCtrl, *m_services);
+    m_advancedPage = std::make_unique<AdvancedPage>(ui->tsIR, *m_services);
     m_firmwarePage = std::make_unique<FirmwarePage>(*ui->tsFWUpgrade, *m_services,
         FirmwarePageHooks{[this](const QString &filter, const QString &folder) {
                               return QFileDialog::getOpenFileName(this, QString(), folder, filter);
@@ -214,24 +215,13 @@ void TForm1::BuildPages()
             // Firmware files are the user's, never beside installed programs.
             m_location.installed ? QDir::homePath() : m_location.folder});
 
-    m_routingPanel = std::make_unique<RoutingPanel>(this, *m_services);
-    m_routingPanel->setTagLookup([this](bool input, int port) {
-        const auto *edit = findChild<QLineEdit *>(
-            (input ? QStringLiteral("leInput%1Tag") : QStringLiteral("leOutput%1Tag")).arg(port));
-        return edit ? edit->text() : QString();
-    });
-    m_routingPanel->setDisplayTagLookup([this] { return ui->cbDisplayTag->isChecked(); });
-    m_preSettingEdit = std::make_unique<TfrmPreSettingEdit>(this);
+    RoutingPanel &routing = m_settingPage->routing();
+    // Moving over the window around the page ends the note too.
+    routing.trackMoves({this, ui->centralwidget, ui->pcContainer});
+    routing.setDisplayTagLookup([this] { return ui->cbDisplayTag->isChecked(); });
     m_lanDevicePanel->createDialogs();
     connect(this, &TForm1::searchProgress, &m_lanDevicePanel->searchDialog(),
         &TfrmSearch::searchProgress);
-    m_portTagPage
-        = std::make_unique<PortTagPage>(ui->tsPortTag, ui->cbDisplayTag, *m_preSettingEdit,
-            PortTagPage::Store{[this] { return toTagSet(m_settings.tags(tagMode(), tagMac())); },
-                [this](const PortTagSet &set) { storePortTags(set); }});
-    m_presetPanel
-        = std::make_unique<PresetPanel>(m_settingUi->lvPreSetting, m_settingUi->btnPreEdit,
-            m_settingUi->btnSet, *m_preSettingEdit, *m_portTagPage, *m_services);
     connect(m_connection.get(), &ConnectionControl::clearPortTags, m_portTagPage.get(),
         &PortTagPage::ClearPortTags);
     connect(m_connection.get(), &ConnectionControl::loadPortTags, m_portTagPage.get(),
@@ -243,31 +233,25 @@ void TForm1::BuildPages()
         });
     connect(m_portTagPage.get(), &PortTagPage::displayTagsChanged, this,
         [this](bool on) { m_settings.displayTag = on; });
-    m_presetPanel->setRouteSetter(
-        [this](int output, int input) { return m_routingPanel->SetRoute(output, input); });
-    connect(m_presetPanel.get(), &PresetPanel::presetsChanged, this, [this] {
-        const QList<PresetRow> rows = m_presetPanel->presets();
+    connect(&m_settingPage->presets(), &PresetPanel::presetsChanged, this, [this] {
+        const QList<PresetRow> rows = m_settingPage->presets().presets();
         for (qsizetype i = 0; i < rows.size() && i < kSettingsPresetCount; ++i)
             m_settings.presets[size_t(i)] = {rows[i].name, EncodePresetValue(rows[i].values)};
     });
-    m_tcpModulePage = std::make_unique<TCPModulePage>(
-        TCPModulePage::Widgets{m_advancedUi->btnQueryTCPModInfo, m_advancedUi->btnReset,
-            m_advancedUi->lblTCPVersion, m_advancedUi->lblTCPDHCP, m_advancedUi->lblTCPIPAddr},
-        *m_services);
-    connect(m_firmwareUi->Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 
-    m_settingUi->lblNote->setFont(WindowFont(19, true));
-    m_edidUi->sgEDIDContent->setFont(WindowFont(14));
-
-    m_firmwareUi->gbMergeFW->setEnabled(false);
-    m_firmwareUi->gbMergeFW->hide();
-    m_edidPage = new EdidPage(ui->tsEDIDCtrl, *m_services);
+    m_settingPage->setNoteFont(WindowFont(19, true));
+    m_edidPage->setContentFont(WindowFont(14));
     connect(m_portTagPage.get(), &PortTagPage::tagsChanged, m_edidPage, &EdidPage::setPortTags);
-    // The layout ends with "Auto EDID", which the switcher does not offer.
-    if (m_edidUi->cbEDIDMode->count() > 0)
-        m_edidUi->cbEDIDMode->removeItem(m_edidUi->cbEDIDMode->count() - 1);
 
-    m_deviceStatus = std::make_unique<DeviceStatusPanel>(*this, *m_services);
+    DeviceStatusPanel::Widgets status{ui->btnGetDevStatus, ui->lblDevice, ui->lblVersion,
+        {ui->lblInput1, ui->lblInput2, ui->lblInput3, ui->lblInput4, ui->lblInput5, ui->lblInput6},
+        {ui->lblOutput1, ui->lblOutput2, ui->lblOutput3, ui->lblOutput4, ui->lblOutput5,
+            ui->lblOutput6},
+        ui->bbPower, {ui->imgPowerInit, ui->imgPowerOff, ui->imgPowerOn}, {}};
+    const auto switches = m_advancedPage->switches();
+    for (size_t i = 0; i < switches.size(); ++i)
+        status.switches[i] = {switches[i].off, switches[i].on};
+    m_deviceStatus = std::make_unique<DeviceStatusPanel>(status, *m_services);
     // Power state, device information and routes belong to the switcher they were read from.
     connect(
         m_connection.get(), &ConnectionControl::controlModeChanged, this, &TForm1::ForgetSwitcher);
@@ -278,9 +262,9 @@ void TForm1::BuildPages()
         connect(
             l, &TKVCOMControl::connectionLost, this, &TForm1::ForgetSwitcher, Qt::QueuedConnection);
     // The switcher found on after a change: its routes are read at once.
-    connect(m_deviceStatus.get(), &DeviceStatusPanel::switcherFoundOn, m_routingPanel.get(),
+    connect(m_deviceStatus.get(), &DeviceStatusPanel::switcherFoundOn, &routing,
         &RoutingPanel::ReadRoutes);
-    m_connection->setModulePage(*m_advancedUi);
+    m_connection->setModulePage(m_advancedPage->modulePage().widgets());
     if (const TKVCOMControl *l = link())
         m_connection->ApplyControlModeState(l->ControlMode(), l->Configuring());
     if (m_shown)
@@ -293,7 +277,7 @@ void TForm1::ForgetSwitcher()
     // The control mode restored at the first showing is no change: the displays keep their
     // first state until then.
     if (m_settingsRead)
-        m_routingPanel->ShowUnknownRoutes();
+        m_settingPage->routing().ShowUnknownRoutes();
 }
 
 QString TForm1::ProbeFileName(const QString &folder, int minLetters)
@@ -381,15 +365,12 @@ void TForm1::FormShowPages()
     // painted, it does not hold up that paint. The list fills when it answers, with the saved
     // port selected.
     m_connection->RefreshComPortList();
-    m_routingPanel->FormShow();
-    m_presetPanel->SetPresetColumns();
+    m_settingPage->routing().FormShow();
+    m_settingPage->presets().SetPresetColumns();
     LoadPageSettings();
     m_edidPage->FormShow();
     m_deviceStatus->ResetDeviceInfo();
-    // Show the end of a long path.
-    for (QLineEdit *path : {m_edidUi->edtSaveEDID, m_edidUi->edtOpenEDID, m_firmwareUi->edtFWFile,
-             m_firmwareUi->edtMainMCUFW, m_firmwareUi->edtSlaveMCU1FW})
-        path->end(false);
+    m_firmwarePage->FormShow();
     // Completes a missing or partial file with the defaults at once.
     SaveSettings();
 }
@@ -459,7 +440,7 @@ void TForm1::LoadPageSettings()
     QList<PresetRow> presets;
     for (const Preset &preset : m_settings.presets)
         presets.append({preset.name, DecodePresetValue(preset.value)});
-    m_presetPanel->setPresets(presets);
+    m_settingPage->presets().setPresets(presets);
     m_portTagPage->setPools(m_settings.inputNamePool, m_settings.outputNamePool);
     // The tags of the control mode and switcher chosen above.
     m_portTagPage->LoadPortTags();
@@ -642,11 +623,6 @@ void TForm1::closeEvent(QCloseEvent *event)
         FormClose();
     }
     event->accept();
-}
-
-void TForm1::Button1Click()
-{
-    m_firmwareUi->mmoMessage->clear();
 }
 
 void TForm1::linkNotification(const LinkNotice &notice)

@@ -15,12 +15,8 @@
 
 namespace Ui {
 class TForm1;
-class tsPortTag;
-class tsSetting;
-class tsEDIDCtrl;
-class tsIR;
-class tsFWUpgrade;
 } // namespace Ui
+class AdvancedPage;
 class CommandRunner;
 class ConnectionControl;
 class DemoSwitcher;
@@ -35,12 +31,12 @@ class PortTagPage;
 struct PortTagSet;
 class PresetPanel;
 class RoutingPanel;
+class SettingPage;
 class TfrmPreSettingEdit;
 class SettingsStore;
 class ShellServices;
 class QDateTime;
 class StatusBar;
-class TCPModulePage;
 class TKVCOMControl;
 
 struct ShellOptions
@@ -89,8 +85,6 @@ public:
     StatusBar &status() { return *m_status; }
     CommandRunner &runner() { return *m_runner; }
     ConnectionControl &connection() { return *m_connection; }
-    // What the pages get: runner, status bar, link and flags.
-    PageServices &services();
     // The General page's network switcher list.
     LanDevicePanel &lanDevicePanel() { return *m_lanDevicePanel; }
     // The in-process switcher of demo mode; null otherwise.
@@ -100,18 +94,15 @@ public:
     // at once after that paint. The accessors below build them first if that has not happened.
     bool pagesBuilt() const { return m_pagesBuilt; }
     void ensurePagesBuilt();
-    TCPModulePage &tcpModulePage() { return built(m_tcpModulePage); }
-    DeviceStatusPanel &deviceStatus() { return built(m_deviceStatus); }
-    PresetPanel &presetPanel() { return built(m_presetPanel); }
+    PresetPanel &presetPanel();
     PortTagPage &portTagPage() { return built(m_portTagPage); }
-    RoutingPanel &routingPanel() { return built(m_routingPanel); }
+    RoutingPanel &routingPanel();
     FirmwarePage &firmwarePage() { return built(m_firmwarePage); }
 
     void setVisible(bool visible) override;
 
 public Q_SLOTS:
     void tmrTimer();
-    void Button1Click();
 
 Q_SIGNALS:
     // Progress of a network search, for the search dialog.
@@ -161,11 +152,6 @@ private:
     void storePortTags(const PortTagSet &set);
 
     std::unique_ptr<Ui::TForm1> ui;
-    std::unique_ptr<Ui::tsPortTag> m_portTagUi;
-    std::unique_ptr<Ui::tsSetting> m_settingUi;
-    std::unique_ptr<Ui::tsEDIDCtrl> m_edidUi;
-    std::unique_ptr<Ui::tsIR> m_advancedUi;
-    std::unique_ptr<Ui::tsFWUpgrade> m_firmwareUi;
     SettingsLocation m_location;
     QStringList m_serialPorts;
     // Outlives the link, whose connection it serves.
@@ -184,13 +170,12 @@ private:
     std::unique_ptr<CommandRunner> m_runner;
     std::unique_ptr<ShellServices> m_services;
     std::unique_ptr<LanDevicePanel> m_lanDevicePanel;
-    std::unique_ptr<TCPModulePage> m_tcpModulePage;
-    EdidPage *m_edidPage = nullptr; // a child of its page
-    std::unique_ptr<FirmwarePage> m_firmwarePage;
     std::unique_ptr<TfrmPreSettingEdit> m_preSettingEdit;
     std::unique_ptr<PortTagPage> m_portTagPage;
-    std::unique_ptr<PresetPanel> m_presetPanel;
-    std::unique_ptr<RoutingPanel> m_routingPanel;
+    std::unique_ptr<SettingPage> m_settingPage;
+    EdidPage *m_edidPage = nullptr; // a child of its page
+    std::unique_ptr<AdvancedPage> m_advancedPage;
+    std::unique_ptr<FirmwarePage> m_firmwarePage;
     std::unique_ptr<DeviceStatusPanel> m_deviceStatus;
     QTimer tmr;
     // Last, so that it goes first: it asks the state above whether an operation runs.

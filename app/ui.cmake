@@ -13,14 +13,7 @@ add_library(matrix_app_ui STATIC
     ${CMAKE_CURRENT_LIST_DIR}/WindowFont.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowFont.h
     ${CMAKE_CURRENT_LIST_DIR}/WindowTour.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowTour.h
     ${CMAKE_CURRENT_LIST_DIR}/TForm1.ui
-    ${CMAKE_CURRENT_LIST_DIR}/pages/tsPortTag.ui
-    ${CMAKE_CURRENT_LIST_DIR}/pages/tsSetting.ui
-    ${CMAKE_CURRENT_LIST_DIR}/pages/tsEDIDCtrl.ui
-    ${CMAKE_CURRENT_LIST_DIR}/pages/tsIR.ui
-    ${CMAKE_CURRENT_LIST_DIR}/pages/tsFWUpgrade.ui
 )
-# The pages behind the General one have forms of their own, built after the first paint.
-set_target_properties(matrix_app_ui PROPERTIES AUTOUIC_SEARCH_PATHS ${CMAKE_CURRENT_LIST_DIR}/pages)
 target_include_directories(matrix_app_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 # --demo runs the simulated switcher inside the window's process.
 target_link_libraries(matrix_app_ui PRIVATE matrix_sim)

@@ -6,9 +6,11 @@
 #include "EdidFile.h"
 #include "EdidTexts.h"
 #include "LinkLease.h"
+#include "PageForm.h"
 #include "PageServices.h"
 #include "ShellState.h"
 #include "TKVCOMControl.h"
+#include "ui_tsEDIDCtrl.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -25,14 +27,6 @@
 
 namespace {
 
-template<typename T>
-T *child(QWidget *page, const char *name)
-{
-    T *w = page->findChild<T *>(QLatin1String(name));
-    Q_ASSERT_X(w, "EdidPage", name);
-    return w;
-}
-
 constexpr std::array<EdidPortList, 5> PortLists
     = {EdidPortList::SetModeInput, EdidPortList::CopyOutput, EdidPortList::CopyInput,
         EdidPortList::ReadOutput, EdidPortList::DownloadInput};
@@ -42,19 +36,7 @@ const QString InProcessing = QStringLiteral("In processing, command ignored");
 } // namespace
 
 EdidPage::EdidPage(QWidget *page, PageServices &services)
-    : QObject(page),
-      m_page(page),
-      m_services(services),
-      cbEDIDMode(child<QComboBox>(page, "cbEDIDMode")),
-      cbSetEDIDModeInput(child<QComboBox>(page, "cbSetEDIDModeInput")),
-      cbCopyEDIDOutput(child<QComboBox>(page, "cbCopyEDIDOutput")),
-      cbCopyEDIDInput(child<QComboBox>(page, "cbCopyEDIDInput")),
-      cbReadEDIDDataOutput(child<QComboBox>(page, "cbReadEDIDDataOutput")),
-      cbDownloadEDIDInput(child<QComboBox>(page, "cbDownloadEDIDInput")),
-      edtSaveEDID(child<QLineEdit>(page, "edtSaveEDID")),
-      edtOpenEDID(child<QLineEdit>(page, "edtOpenEDID")),
-      sgEDIDContent(child<QTableView>(page, "sgEDIDContent")),
-      lblEDIDSummary(child<QLabel>(page, "lblEDIDSummary"))
+    : QObject(page), m_page(page), m_services(services), ui(SetUpPageForm<Ui::tsEDIDCtrl>(page))
 {
     setObjectName(QStringLiteral("EdidPage"));
     m_chooseFile = [this](FileDialog kind, const QString &filter) {
@@ -66,40 +48,40 @@ EdidPage::EdidPage(QWidget *page, PageServices &services)
             parent, QString(), QString(), filter, nullptr, QFileDialog::DontConfirmOverwrite);
     };
 
-    // The layout's 20 entries; the window drops the last one when it is created.
-    cbEDIDMode->clear();
-    cbEDIDMode->addItems(EdidModeLayout());
+    // The layout's 20 entries end with "Auto EDID", which the switcher does not offer.
+    ui->cbEDIDMode->clear();
+    ui->cbEDIDMode->addItems(EdidModeLayout());
+    ui->cbEDIDMode->removeItem(ui->cbEDIDMode->count() - 1);
     FillEDIDPortLists();
 
-    sgEDIDContent->setModel(&m_model);
-    sgEDIDContent->setItemDelegate(new EdidCellDelegate(sgEDIDContent));
+    ui->sgEDIDContent->setModel(&m_model);
+    ui->sgEDIDContent->setItemDelegate(new EdidCellDelegate(ui->sgEDIDContent));
     // The grid is button face throughout, around and between its cells too.
-    QPalette palette = sgEDIDContent->palette();
+    QPalette palette = ui->sgEDIDContent->palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
-    sgEDIDContent->setPalette(palette);
-    sgEDIDContent->horizontalHeader()->hide();
-    sgEDIDContent->verticalHeader()->hide();
-    sgEDIDContent->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    sgEDIDContent->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ui->sgEDIDContent->setPalette(palette);
+    ui->sgEDIDContent->horizontalHeader()->hide();
+    ui->sgEDIDContent->verticalHeader()->hide();
+    ui->sgEDIDContent->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ui->sgEDIDContent->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     connect(&m_model, &QAbstractItemModel::dataChanged, this, &EdidPage::updateSummary);
     connect(&m_model, &QAbstractItemModel::modelReset, this, &EdidPage::updateSummary);
     updateSummary();
 
-    const auto button = [page](const char *name) { return child<QPushButton>(page, name); };
-    connect(button("btnSetEDIDMode"), &QPushButton::clicked, this, &EdidPage::btnSetEDIDModeClick);
-    connect(button("btnCopyEDID"), &QPushButton::clicked, this, &EdidPage::btnCopyEDIDClick);
+    connect(ui->btnSetEDIDMode, &QPushButton::clicked, this, &EdidPage::btnSetEDIDModeClick);
+    connect(ui->btnCopyEDID, &QPushButton::clicked, this, &EdidPage::btnCopyEDIDClick);
+    connect(ui->btnReadEDIDData, &QPushButton::clicked, this, &EdidPage::btnReadEDIDDataClick);
+    connect(ui->btnDownloadEDID, &QPushButton::clicked, this, &EdidPage::btnDownloadEDIDClick);
+    connect(ui->BitBtn1, &QPushButton::clicked, this, &EdidPage::btnOpenEDIDClick);
+    connect(ui->btnSaveEDID, &QPushButton::clicked, this, &EdidPage::btnSaveEDIDClick);
     connect(
-        button("btnReadEDIDData"), &QPushButton::clicked, this, &EdidPage::btnReadEDIDDataClick);
-    connect(
-        button("btnDownloadEDID"), &QPushButton::clicked, this, &EdidPage::btnDownloadEDIDClick);
-    connect(button("BitBtn1"), &QPushButton::clicked, this, &EdidPage::btnOpenEDIDClick);
-    connect(button("btnSaveEDID"), &QPushButton::clicked, this, &EdidPage::btnSaveEDIDClick);
-    connect(button("btnClearEDIDContent"), &QPushButton::clicked, this,
-        &EdidPage::btnClearEDIDContentClick);
+        ui->btnClearEDIDContent, &QPushButton::clicked, this, &EdidPage::btnClearEDIDContentClick);
 
     // The page is shown: tags may have changed meanwhile.
     page->installEventFilter(this);
 }
+
+EdidPage::~EdidPage() = default;
 
 bool EdidPage::eventFilter(QObject *watched, QEvent *event)
 {
@@ -112,17 +94,17 @@ QComboBox *EdidPage::portList(int list) const
 {
     switch (PortLists[static_cast<std::size_t>(list)]) {
     case EdidPortList::SetModeInput:
-        return cbSetEDIDModeInput;
+        return ui->cbSetEDIDModeInput;
     case EdidPortList::CopyOutput:
-        return cbCopyEDIDOutput;
+        return ui->cbCopyEDIDOutput;
     case EdidPortList::CopyInput:
-        return cbCopyEDIDInput;
+        return ui->cbCopyEDIDInput;
     case EdidPortList::ReadOutput:
-        return cbReadEDIDDataOutput;
+        return ui->cbReadEDIDDataOutput;
     case EdidPortList::DownloadInput:
         break;
     }
-    return cbDownloadEDIDInput;
+    return ui->cbDownloadEDIDInput;
 }
 
 void EdidPage::fillPortLists(bool keepPositions)
@@ -166,12 +148,12 @@ void EdidPage::LoadSettings(
             items.append(list->itemText(i));
         list->setCurrentIndex(EdidEntryIndex(items, stored));
     };
-    restore(cbEDIDMode, choices.edidMode);
-    restore(cbSetEDIDModeInput, choices.setModeInput);
-    restore(cbCopyEDIDOutput, choices.copyOutput);
-    restore(cbCopyEDIDInput, choices.copyInput);
-    restore(cbReadEDIDDataOutput, choices.readOutput);
-    restore(cbDownloadEDIDInput, choices.downloadInput);
+    restore(ui->cbEDIDMode, choices.edidMode);
+    restore(ui->cbSetEDIDModeInput, choices.setModeInput);
+    restore(ui->cbCopyEDIDOutput, choices.copyOutput);
+    restore(ui->cbCopyEDIDInput, choices.copyInput);
+    restore(ui->cbReadEDIDDataOutput, choices.readOutput);
+    restore(ui->cbDownloadEDIDInput, choices.downloadInput);
 }
 
 EdidPageChoices EdidPage::choices() const
@@ -180,22 +162,27 @@ EdidPageChoices EdidPage::choices() const
     const auto text = [](const QComboBox *list) {
         return list->currentIndex() > 0 ? list->currentText() : QString();
     };
-    return {text(cbEDIDMode), text(cbSetEDIDModeInput), text(cbCopyEDIDOutput),
-        text(cbCopyEDIDInput), text(cbReadEDIDDataOutput), text(cbDownloadEDIDInput)};
+    return {text(ui->cbEDIDMode), text(ui->cbSetEDIDModeInput), text(ui->cbCopyEDIDOutput),
+        text(ui->cbCopyEDIDInput), text(ui->cbReadEDIDDataOutput), text(ui->cbDownloadEDIDInput)};
 }
 
 void EdidPage::FormShow()
 {
     m_model.ShowEDIDContent();
     m_model.ClearEDIDContent();
-    edtSaveEDID->end(false);
-    edtOpenEDID->end(false);
+    ui->edtSaveEDID->end(false);
+    ui->edtOpenEDID->end(false);
+}
+
+void EdidPage::setContentFont(const QFont &font)
+{
+    ui->sgEDIDContent->setFont(font);
 }
 
 void EdidPage::updateSummary()
 {
     QByteArray bytes;
-    lblEDIDSummary->setText(
+    ui->lblEDIDSummary->setText(
         m_model.EDIDContentToBuffer(bytes) ? EdidSummaryLine(DecodeEdidSummary(bytes)) : QString());
 }
 
@@ -221,10 +208,10 @@ quint8 EdidPage::QueryOutputConnection(int output)
 void EdidPage::btnSetEDIDModeClick()
 {
     QStringList modes;
-    for (int i = 0; i < cbEDIDMode->count(); ++i)
-        modes.append(cbEDIDMode->itemText(i));
-    const std::optional<EdidCommand> c
-        = EdidSetModeCommand(modes, cbEDIDMode->currentIndex(), cbSetEDIDModeInput->currentIndex());
+    for (int i = 0; i < ui->cbEDIDMode->count(); ++i)
+        modes.append(ui->cbEDIDMode->itemText(i));
+    const std::optional<EdidCommand> c = EdidSetModeCommand(
+        modes, ui->cbEDIDMode->currentIndex(), ui->cbSetEDIDModeInput->currentIndex());
     if (!c) {
         m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
         return;
@@ -239,8 +226,9 @@ void EdidPage::btnSetEDIDModeClick()
 
 void EdidPage::btnCopyEDIDClick()
 {
-    const int output = cbCopyEDIDOutput->currentIndex();
-    const std::optional<EdidCommand> c = EdidCopyCommand(output, cbCopyEDIDInput->currentIndex());
+    const int output = ui->cbCopyEDIDOutput->currentIndex();
+    const std::optional<EdidCommand> c
+        = EdidCopyCommand(output, ui->cbCopyEDIDInput->currentIndex());
     if (!c) {
         m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
         return;
@@ -257,7 +245,7 @@ void EdidPage::btnCopyEDIDClick()
 
 void EdidPage::btnReadEDIDDataClick()
 {
-    const int output = cbReadEDIDDataOutput->currentIndex();
+    const int output = ui->cbReadEDIDDataOutput->currentIndex();
     const std::optional<EdidCommand> c = EdidReadCommand(output);
     if (!c) {
         m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
@@ -313,7 +301,8 @@ void EdidPage::btnReadEDIDDataClick()
 
 void EdidPage::btnDownloadEDIDClick()
 {
-    const std::optional<EdidCommand> c = EdidDownloadCommand(cbDownloadEDIDInput->currentIndex());
+    const std::optional<EdidCommand> c
+        = EdidDownloadCommand(ui->cbDownloadEDIDInput->currentIndex());
     if (!c) {
         m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
         return;
@@ -374,8 +363,8 @@ void EdidPage::btnOpenEDIDClick()
     const QString path = chooseFile(FileDialog::Open);
     if (path.isEmpty())
         return;
-    edtOpenEDID->setText(path);
-    edtOpenEDID->end(false);
+    ui->edtOpenEDID->setText(path);
+    ui->edtOpenEDID->end(false);
 
     const EdidFile::ReadResult file = EdidFile::Read(path);
     if (!file.ok) {
@@ -405,8 +394,8 @@ void EdidPage::btnSaveEDIDClick()
     if (chosen.isEmpty())
         return;
     const QString name = EdidFile::SaveName(chosen);
-    edtSaveEDID->setText(name);
-    edtSaveEDID->end(false);
+    ui->edtSaveEDID->setText(name);
+    ui->edtSaveEDID->end(false);
     if (QFileInfo::exists(name)
         && QMessageBox::question(m_services.dialogParent(), ProductTitle(),
                EdidTexts::OverwriteQuestion(name), QMessageBox::Yes | QMessageBox::No)

@@ -7,12 +7,14 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
+namespace Ui {
+class tsEDIDCtrl;
+}
 class PageServices;
 class QComboBox;
-class QLabel;
-class QLineEdit;
-class QTableView;
+class QFont;
 class QWidget;
 
 // The page's six choices as entry texts, in the order the window stores them; empty when a
@@ -29,7 +31,8 @@ struct EdidPageChoices
 
 // The "EDID control" page: built-in modes and copies onto inputs, reading an output's EDID
 // into the hex view, the .bin file, and downloading the view to inputs or user memories.
-// Given the page widget, it finds its controls by name; it lives as a child of that widget.
+// It sets up its form on the page widget it is given, an empty tab of the window or a widget of
+// a test, and lives as a child of that widget.
 class EdidPage final : public QObject
 {
     Q_OBJECT
@@ -41,6 +44,7 @@ public:
     using FileChooser = std::function<QString(FileDialog, const QString &filter)>;
 
     EdidPage(QWidget *page, PageServices &services);
+    ~EdidPage() override;
 
     void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
     EdidGridModel &model() { return m_model; }
@@ -52,6 +56,8 @@ public:
     EdidPageChoices choices() const;
     // At the window's first showing: headers drawn, data cells empty.
     void FormShow();
+    // The hex view's font, which the window sizes for its cells.
+    void setContentFont(const QFont &font);
 
 public Q_SLOTS:
     void btnSetEDIDModeClick();
@@ -88,15 +94,5 @@ private:
     FileChooser m_chooseFile;
     QStringList m_inputTags;
     QStringList m_outputTags;
-
-    QComboBox *cbEDIDMode;
-    QComboBox *cbSetEDIDModeInput;
-    QComboBox *cbCopyEDIDOutput;
-    QComboBox *cbCopyEDIDInput;
-    QComboBox *cbReadEDIDDataOutput;
-    QComboBox *cbDownloadEDIDInput;
-    QLineEdit *edtSaveEDID;
-    QLineEdit *edtOpenEDID;
-    QTableView *sgEDIDContent;
-    QLabel *lblEDIDSummary;
+    std::unique_ptr<Ui::tsEDIDCtrl> ui;
 };

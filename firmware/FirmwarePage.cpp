@@ -1,10 +1,12 @@
 #include "FirmwarePage.h"
 
 #include "LinkLease.h"
+#include "PageForm.h"
 #include "PageServices.h"
 #include "ShellState.h"
 #include "TKVCOMControl.h"
 #include "TKVGauge.h"
+#include "ui_tsFWUpgrade.h"
 
 #include <QFileInfo>
 #include <QLineEdit>
@@ -30,15 +32,6 @@ const QString &imageFilter()
     return filter;
 }
 
-template<typename T>
-T *child(QWidget &page, const char *name)
-{
-    T *widget = page.findChild<T *>(QLatin1String(name));
-    if (!widget)
-        qFatal("FW upgrade page: no widget %s", name);
-    return widget;
-}
-
 } // namespace
 
 FirmwarePage::FirmwarePage(
@@ -46,34 +39,25 @@ FirmwarePage::FirmwarePage(
     : QObject(parent),
       m_services(services),
       m_hooks(std::move(hooks)),
-      m_gauge(child<TKVGauge>(page, "tsgFWProgress")),
-      m_file(child<QLineEdit>(page, "edtFWFile")),
-      m_upgrade(child<QPushButton>(page, "btnUpgrade")),
-      m_memo(child<QPlainTextEdit>(page, "mmoMessage")),
+      ui(SetUpPageForm<Ui::tsFWUpgrade>(&page)),
       m_merge{{
-          {child<QLineEdit>(page, "edtMainMCUFW"), child<QLineEdit>(page, "leMainFWVer1"),
-              child<QLineEdit>(page, "leMainFWVer2")},
-          {child<QLineEdit>(page, "edtSlaveMCU1FW"), child<QLineEdit>(page, "leSlave1FWVer1"),
-              child<QLineEdit>(page, "leSlave1FWVer2")},
-          {child<QLineEdit>(page, "edtSlaveMCU2FW"), child<QLineEdit>(page, "leSlave2FWVer1"),
-              child<QLineEdit>(page, "leSlave2FWVer2")},
-          {child<QLineEdit>(page, "edtSlaveMCU3FW"), child<QLineEdit>(page, "leSlave3FWVer1"),
-              child<QLineEdit>(page, "leSlave3FWVer2")},
+          {ui->edtMainMCUFW, ui->leMainFWVer1, ui->leMainFWVer2},
+          {ui->edtSlaveMCU1FW, ui->leSlave1FWVer1, ui->leSlave1FWVer2},
+          {ui->edtSlaveMCU2FW, ui->leSlave2FWVer1, ui->leSlave2FWVer2},
+          {ui->edtSlaveMCU3FW, ui->leSlave3FWVer1, ui->leSlave3FWVer2},
       }}
 {
-    connect(child<QPushButton>(page, "btnOpenFW"), &QPushButton::clicked, this,
-        &FirmwarePage::btnOpenFWClick);
-    connect(m_upgrade, &QPushButton::clicked, this, &FirmwarePage::btnUpgradeClick);
-    connect(child<QPushButton>(page, "btnOpenMain"), &QPushButton::clicked, this,
-        &FirmwarePage::btnOpenMainClick);
-    connect(child<QPushButton>(page, "btnOpenSlave1"), &QPushButton::clicked, this,
-        &FirmwarePage::btnOpenSlave1Click);
-    connect(child<QPushButton>(page, "btnOpenSlave2"), &QPushButton::clicked, this,
-        &FirmwarePage::btnOpenSlave2Click);
-    connect(child<QPushButton>(page, "btnOpenSlave3"), &QPushButton::clicked, this,
-        &FirmwarePage::btnOpenSlave3Click);
-    connect(child<QPushButton>(page, "btnMerge"), &QPushButton::clicked, this,
-        &FirmwarePage::btnMergeClick);
+    connect(ui->btnOpenFW, &QPushButton::clicked, this, &FirmwarePage::btnOpenFWClick);
+    connect(ui->btnUpgrade, &QPushButton::clicked, this, &FirmwarePage::btnUpgradeClick);
+    connect(ui->btnOpenMain, &QPushButton::clicked, this, &FirmwarePage::btnOpenMainClick);
+    connect(ui->btnOpenSlave1, &QPushButton::clicked, this, &FirmwarePage::btnOpenSlave1Click);
+    connect(ui->btnOpenSlave2, &QPushButton::clicked, this, &FirmwarePage::btnOpenSlave2Click);
+    connect(ui->btnOpenSlave3, &QPushButton::clicked, this, &FirmwarePage::btnOpenSlave3Click);
+    connect(ui->btnMerge, &QPushButton::clicked, this, &FirmwarePage::btnMergeClick);
+    connect(ui->Button1, &QPushButton::clicked, this, &FirmwarePage::Button1Click);
+    // The window is created with the merge tool out of reach.
+    ui->gbMergeFW->setEnabled(false);
+    ui->gbMergeFW->hide();
 
     // Version edits take digits only (and backspace, which a validator never refuses).
     const QRegularExpression digits(QStringLiteral("[0-9]*"));
@@ -84,6 +68,18 @@ FirmwarePage::FirmwarePage(
 }
 
 FirmwarePage::~FirmwarePage() = default;
+
+void FirmwarePage::FormShow()
+{
+    // Show the end of a long path.
+    for (QLineEdit *path : {ui->edtFWFile, ui->edtMainMCUFW, ui->edtSlaveMCU1FW})
+        path->end(false);
+}
+
+void FirmwarePage::Button1Click()
+{
+    ui->mmoMessage->clear();
+}
 
 FirmwareFlags FirmwarePage::flags()
 {
@@ -115,8 +111,8 @@ void FirmwarePage::btnOpenFWClick()
     const QString path = m_hooks.openFile(packageFilter(), dialogFolder());
     if (path.isEmpty())
         return;
-    m_file->setText(path);
-    ScrollEditToEnd(m_file);
+    ui->edtFWFile->setText(path);
+    ScrollEditToEnd(ui->edtFWFile);
     if (m_hooks.setFirmwareFolder)
         m_hooks.setFirmwareFolder(QFileInfo(path).absolutePath());
 }
@@ -133,7 +129,7 @@ void FirmwarePage::UpgradeFirmware()
     TKVCOMControl *link = m_services.link();
     if (!link)
         return;
-    FirmwareUpgrade(*link, *this, flags()).UpgradeFirmware(m_file->text());
+    FirmwareUpgrade(*link, *this, flags()).UpgradeFirmware(ui->edtFWFile->text());
 }
 
 void FirmwarePage::openImage(FirmwareMcu mcu)
@@ -193,25 +189,25 @@ void FirmwarePage::MergeFirmware()
 
 void FirmwarePage::appendMessage(const QString &line)
 {
-    m_memo->appendPlainText(line);
+    ui->mmoMessage->appendPlainText(line);
 }
 
 void FirmwarePage::showRebootLine(const QString &text, bool replacesRebooting)
 {
-    const QTextDocument *doc = m_memo->document();
+    const QTextDocument *doc = ui->mmoMessage->document();
     if (replacesRebooting) {
-        m_memo->setCursorWidth(0);
+        ui->mmoMessage->setCursorWidth(0);
         const QTextBlock last = doc->lastBlock();
         if (!doc->isEmpty() && last.text().contains(QLatin1String("System rebooting"))) {
             QTextCursor cursor(last);
             cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
             cursor.insertText(text);
-            m_memo->viewport()->repaint();
+            ui->mmoMessage->viewport()->repaint();
             return;
         }
     }
-    m_memo->appendPlainText(text);
-    m_memo->viewport()->repaint();
+    ui->mmoMessage->appendPlainText(text);
+    ui->mmoMessage->viewport()->repaint();
 }
 
 void FirmwarePage::showStatus(int panel, const QString &text, bool blink)
@@ -221,15 +217,15 @@ void FirmwarePage::showStatus(int panel, const QString &text, bool blink)
 
 void FirmwarePage::setGauge(const QString &caption, int percent)
 {
-    m_gauge->setShowPercent(percent >= 0);
-    m_gauge->setCaption(caption);
-    m_gauge->setProgress(std::max(percent, 0));
+    ui->tsgFWProgress->setShowPercent(percent >= 0);
+    ui->tsgFWProgress->setCaption(caption);
+    ui->tsgFWProgress->setProgress(std::max(percent, 0));
 }
 
 void FirmwarePage::setUpgrading(bool upgrading)
 {
-    m_upgrade->setEnabled(!upgrading);
-    m_memo->setCursorWidth(upgrading ? 0 : 1);
+    ui->btnUpgrade->setEnabled(!upgrading);
+    ui->mmoMessage->setCursorWidth(upgrading ? 0 : 1);
 }
 
 void FirmwarePage::connectLink()

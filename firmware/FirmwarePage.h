@@ -8,13 +8,14 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
+namespace Ui {
+class tsFWUpgrade;
+}
 class PageServices;
 class QLineEdit;
-class QPlainTextEdit;
-class QPushButton;
 class QWidget;
-class TKVGauge;
 
 // What the FW upgrade page needs from the window besides the shell's services: the open-file
 // dialog and the last firmware folder, which the window keeps in its settings.
@@ -39,13 +40,15 @@ class FirmwarePage final : public QObject, public FirmwareUpgradeHost, public Fi
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(FirmwarePage)
 public:
-    // page holds the page's widgets, found by their object names.
+    // Sets up the page's form on page, an empty tab of the window or a widget of a test.
     FirmwarePage(
         QWidget &page, PageServices &services, FirmwarePageHooks hooks, QObject *parent = nullptr);
     ~FirmwarePage() override;
 
     // The window's handling of the link's notices 2034, 2035 and 2038; false for any other.
     bool ApplyNotice(const LinkNotice &notice);
+    // At the window's first showing.
+    void FormShow();
     // Puts the caret after the last character, so that the end of a long path shows.
     static void ScrollEditToEnd(QLineEdit *edit);
     // Replaces the open-file dialog (tests choose their files without one).
@@ -73,6 +76,8 @@ public Q_SLOTS:
     void btnOpenSlave2Click();
     void btnOpenSlave3Click();
     void btnMergeClick();
+    // Clears the messages.
+    void Button1Click();
 
 private:
     struct MergeRow
@@ -90,9 +95,6 @@ private:
 
     PageServices &m_services;
     FirmwarePageHooks m_hooks;
-    TKVGauge *m_gauge;
-    QLineEdit *m_file;
-    QPushButton *m_upgrade;
-    QPlainTextEdit *m_memo;
+    std::unique_ptr<Ui::tsFWUpgrade> ui;
     std::array<MergeRow, FirmwareMcuCount> m_merge;
 };

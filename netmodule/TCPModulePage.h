@@ -7,6 +7,7 @@
 #include <memory>
 
 class PageServices;
+class QGroupBox;
 class QLabel;
 class QPushButton;
 class TfrmEnterYes;
@@ -20,6 +21,8 @@ class TCPModulePage final : public QObject, private TCPModulePanel
 public:
     struct Widgets
     {
+        QGroupBox *gbTCPModInfo = nullptr;
+        QGroupBox *gbResetDefault = nullptr;
         QPushButton *btnQueryTCPModInfo = nullptr;
         QPushButton *btnReset = nullptr;
         QLabel *lblTCPVersion = nullptr;
@@ -30,7 +33,7 @@ public:
     TCPModulePage(const Widgets &widgets, PageServices &services, QObject *parent = nullptr);
     ~TCPModulePage() override;
 
-    TfrmEnterYes &confirmDialog() { return *m_confirm; }
+    const Widgets &widgets() const { return m_w; }
 
 public Q_SLOTS:
     void btnQueryTCPModInfoClick();

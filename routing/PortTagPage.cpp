@@ -1,6 +1,8 @@
 #include "PortTagPage.h"
 
+#include "PageForm.h"
 #include "TfrmPreSettingEdit.h"
+#include "ui_tsPortTag.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,16 +20,19 @@ PortTagPage::PortTagPage(QWidget *page, QCheckBox *cbDisplayTag, TfrmPreSettingE
     Store store, QObject *parent)
     : QObject(parent),
       m_page(page),
+      ui(SetUpPageForm<Ui::tsPortTag>(page)),
       m_displayTag(cbDisplayTag),
       m_editor(editor),
       m_store(std::move(store))
 {
-    connect(m_page->findChild<QPushButton *>(QStringLiteral("btnEditInputPortTag")),
-        &QPushButton::clicked, this, &PortTagPage::btnEditInputPortTagClick);
-    connect(m_page->findChild<QPushButton *>(QStringLiteral("btnEditOutputPortTag")),
-        &QPushButton::clicked, this, &PortTagPage::btnEditOutputPortTagClick);
+    connect(ui->btnEditInputPortTag, &QPushButton::clicked, this,
+        &PortTagPage::btnEditInputPortTagClick);
+    connect(ui->btnEditOutputPortTag, &QPushButton::clicked, this,
+        &PortTagPage::btnEditOutputPortTagClick);
     connect(m_displayTag, &QCheckBox::toggled, this, &PortTagPage::displayTagsChanged);
 }
+
+PortTagPage::~PortTagPage() = default;
 
 QLineEdit *PortTagPage::FindTagEdit(int number) const
 {

@@ -6,10 +6,13 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 
+namespace Ui {
+class tsPortTag;
+}
 class QCheckBox;
 class QLineEdit;
-class QPushButton;
 class QWidget;
 class TfrmPreSettingEdit;
 
@@ -28,9 +31,11 @@ public:
         std::function<void(const PortTagSet &)> save; // writes them there
     };
 
-    // page holds leInput1Tag … leOutput8Tag and the two Edit buttons.
+    // Sets up the page's form (leInput1Tag … leOutput8Tag and the two Edit buttons) on page, an
+    // empty tab of the window or a widget of a test. cbDisplayTag is the General page's option.
     PortTagPage(QWidget *page, QCheckBox *cbDisplayTag, TfrmPreSettingEdit &editor, Store store,
         QObject *parent = nullptr);
+    ~PortTagPage() override;
 
     // The tag edit carrying a number: 1–8 inputs, 41–48 outputs.
     QLineEdit *FindTagEdit(int number) const;
@@ -63,6 +68,7 @@ private:
     void announceTags();
 
     QWidget *m_page;
+    std::unique_ptr<Ui::tsPortTag> ui;
     QCheckBox *m_displayTag;
     TfrmPreSettingEdit &m_editor;
     Store m_store;

@@ -27,12 +27,16 @@ PresetRow defaultRow(int n)
 
 } // namespace
 
-PresetPanel::PresetPanel(QTreeWidget *lvPreSetting, QPushButton *btnPreEdit, QPushButton *btnSet,
-    TfrmPreSettingEdit &editor, const PortTagPage &tags, PageServices &services, QObject *parent)
-    : QObject(parent), m_list(lvPreSetting), m_editor(editor), m_tags(tags), m_services(services)
+PresetPanel::PresetPanel(const Widgets &widgets, TfrmPreSettingEdit &editor,
+    const PortTagPage &tags, PageServices &services, QObject *parent)
+    : QObject(parent),
+      m_list(widgets.lvPreSetting),
+      m_editor(editor),
+      m_tags(tags),
+      m_services(services)
 {
-    connect(btnPreEdit, &QPushButton::clicked, this, &PresetPanel::btnPreEditClick);
-    connect(btnSet, &QPushButton::clicked, this, &PresetPanel::btnSetClick);
+    connect(widgets.btnPreEdit, &QPushButton::clicked, this, &PresetPanel::btnPreEditClick);
+    connect(widgets.btnSet, &QPushButton::clicked, this, &PresetPanel::btnSetClick);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, &PresetPanel::lvPreSettingDblClick);
     connect(m_list, &QTreeWidget::itemClicked, this, &PresetPanel::lvPreSettingClick);
     QList<PresetRow> defaults;
@@ -113,8 +117,7 @@ void PresetPanel::FillPresetEditor(const PresetRow &preset)
         QComboBox *box = m_editor.outputBox(n);
         box->clear();
         box->addItems(inputs);
-        if (auto *label = m_editor.findChild<QLabel *>(QStringLiteral("lblOutput%1").arg(n)))
-            label->setText(OutputFromText(n, m_tags.outputTag(n)));
+        m_editor.outputLabel(n)->setText(OutputFromText(n, m_tags.outputTag(n)));
     }
     QComboBox *all = m_editor.allOutputs();
     all->clear();

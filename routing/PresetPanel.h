@@ -21,9 +21,16 @@ class PresetPanel final : public QObject
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(PresetPanel)
 public:
-    PresetPanel(QTreeWidget *lvPreSetting, QPushButton *btnPreEdit, QPushButton *btnSet,
-        TfrmPreSettingEdit &editor, const PortTagPage &tags, PageServices &services,
-        QObject *parent = nullptr);
+    // The Setting page's controls of the group.
+    struct Widgets
+    {
+        QTreeWidget *lvPreSetting = nullptr;
+        QPushButton *btnPreEdit = nullptr;
+        QPushButton *btnSet = nullptr;
+    };
+
+    PresetPanel(const Widgets &widgets, TfrmPreSettingEdit &editor, const PortTagPage &tags,
+        PageServices &services, QObject *parent = nullptr);
 
     // The routing panel's set-route step: shows the route, sends it, reverts it on failure;
     // true when the switcher took it.

@@ -6,7 +6,6 @@
 #include "TfrmShowInOutInfo.h"
 
 #include <QAbstractButton>
-#include <QAbstractScrollArea>
 #include <QAction>
 #include <QGroupBox>
 #include <QLabel>
@@ -35,13 +34,13 @@ struct MenuItem
 
 } // namespace
 
-RoutingPanel::RoutingPanel(QWidget *window, PageServices &services)
-    : m_window(window), m_services(services)
+RoutingPanel::RoutingPanel(const Widgets &widgets, PageServices &services)
+    : m_w(widgets), m_services(services)
 {
-    m_note = m_window->findChild<QLabel *>(QStringLiteral("lblNote"));
-    m_info = new TfrmShowInOutInfo(m_window);
+    QWidget *window = m_w.page->window();
+    m_info = new TfrmShowInOutInfo(window);
 
-    m_pm = new QMenu(m_window);
+    m_pm = new QMenu(window);
     m_pm->setObjectName(QStringLiteral("pm"));
     static constexpr MenuItem items[] = {
         {"mnuAllOutputs", "All Outputs", RouteRules::AllOutputsAsBuilt, true},
@@ -61,11 +60,13 @@ RoutingPanel::RoutingPanel(QWidget *window, PageServices &services)
         action->setObjectName(QLatin1String(item.name));
         action->setData(item.count);
         action->setVisible(item.visible);
+        if (!m_allOutputs)
+            m_allOutputs = action;
     }
     connect(m_pm, &QMenu::triggered, this, &RoutingPanel::mnuAllOutputsClick);
     connect(m_pm, &QMenu::aboutToShow, this, &RoutingPanel::pmPopup);
 
-    const auto buttons = m_window->findChildren<QAbstractButton *>();
+    const auto buttons = m_w.routes->findChildren<QAbstractButton *>();
     for (QAbstractButton *button : buttons) {
         if (!button->property(GroupIndex).isValid())
             continue;
@@ -87,24 +88,22 @@ RoutingPanel::RoutingPanel(QWidget *window, PageServices &services)
     }
 
     // Moving over anything around the buttons ends the note and the pop-up.
-    QList<QWidget *> around{m_window};
-    for (const char *name : {"centralwidget", "pcContainer", "tsSetting", "pnlRouting", "lblNote",
-             "GroupBox12", "lvPreSetting"}) {
-        if (auto *w = m_window->findChild<QWidget *>(QLatin1String(name)))
-            around.append(w);
-    }
+    QList<QWidget *> around{m_w.page, m_w.routes, m_w.note, m_w.presets};
+    around.append(m_w.around);
     for (int output = 1; output <= 8; ++output) {
         if (TLCD99 *display = FindOutputDisplay(output))
             around.append(display->parentWidget());
     }
-    if (auto *list = m_window->findChild<QAbstractScrollArea *>(QStringLiteral("lvPreSetting")))
-        around.append(list->viewport());
-    for (QWidget *w : std::as_const(around)) {
+    around.append(m_w.presets->viewport());
+    trackMoves(around);
+}
+
+void RoutingPanel::trackMoves(const QList<QWidget *> &widgets)
+{
+    for (QWidget *w : widgets) {
         w->setMouseTracking(true);
         w->installEventFilter(this);
     }
-    if (auto *page = m_window->findChild<QWidget *>(QStringLiteral("tsSetting")))
-        page->installEventFilter(this);
 }
 
 RoutingPanel::~RoutingPanel() = default;
@@ -118,7 +117,7 @@ int RoutingPanel::Number(const QObject *control, const char *name)
 
 QAbstractButton *RoutingPanel::FindInputButton(int output, int input) const
 {
-    const auto buttons = m_window->findChildren<QAbstractButton *>();
+    const auto buttons = m_w.routes->findChildren<QAbstractButton *>();
     for (QAbstractButton *button : buttons) {
         if (button->property(GroupIndex).isValid() && Number(button, GroupIndex) == output
             && output > 0 && Number(button, Tag) == input)
@@ -129,7 +128,7 @@ QAbstractButton *RoutingPanel::FindInputButton(int output, int input) const
 
 TLCD99 *RoutingPanel::FindOutputDisplay(int output) const
 {
-    const auto displays = m_window->findChildren<TLCD99 *>();
+    const auto displays = m_w.routes->findChildren<TLCD99 *>();
     for (TLCD99 *display : displays) {
         if (Number(display, Tag) == output)
             return display;
@@ -149,8 +148,7 @@ void RoutingPanel::FormShow()
         if (TLCD99 *display = FindOutputDisplay(output))
             display->setDigitNum(1);
     }
-    if (auto *all = m_pm->findChild<QAction *>(QStringLiteral("mnuAllOutputs")))
-        all->setData(RouteRules::Ports);
+    m_allOutputs->setData(RouteRules::Ports);
 }
 
 void RoutingPanel::showRoute(int output, int input)
@@ -264,13 +262,10 @@ void RoutingPanel::ReadRoutes()
 {
     if (!m_services.state().PowerOn)
         return;
-    if (auto *presets = m_window->findChild<QTreeWidget *>(QStringLiteral("lvPreSetting"))) {
-        if (presets->topLevelItemCount() > 0 && presets->selectedItems().isEmpty())
-            presets->setCurrentItem(presets->topLevelItem(0));
-    }
-    QWidget *page = m_window->findChild<QWidget *>(QStringLiteral("tsSetting"));
-    if (page)
-        page->repaint();
+    QTreeWidget *presets = m_w.presets;
+    if (presets->topLevelItemCount() > 0 && presets->selectedItems().isEmpty())
+        presets->setCurrentItem(presets->topLevelItem(0));
+    m_w.page->repaint();
     for (int output = 1; output <= RouteRules::Ports; ++output) {
         CommandResult result;
         m_services.RunPoweredCommand(
@@ -280,8 +275,7 @@ void RoutingPanel::ReadRoutes()
             break;
         showRoute(output, result.reply.answer());
     }
-    if (page)
-        page->repaint();
+    m_w.page->repaint();
 }
 
 QString RoutingPanel::tag(bool input, int port) const
@@ -304,11 +298,10 @@ void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &po
     const bool step = group == 0;
     const int output = step ? RouteRules::StepOutput(Number(button, Tag)) : group;
     const int input = step ? CurrentInput(output) : Number(button, Tag);
-    if (m_note)
-        m_note->setText(step && !RouteRules::IsPort(input)
-                ? RouteRules::UnknownNoteText(output)
-                : RouteRules::NoteText(
-                    output, input, [this](bool in, int port) { return tag(in, port); }));
+    m_w.note->setText(step && !RouteRules::IsPort(input)
+            ? RouteRules::UnknownNoteText(output)
+            : RouteRules::NoteText(
+                output, input, [this](bool in, int port) { return tag(in, port); }));
     const bool anyTag = BuildPortInfo();
     if (anyTag && m_displayTags && m_displayTags() && !step) {
         m_info->move(button->mapToGlobal(position + QPoint(0, PopupBelowPointer)));
@@ -319,8 +312,7 @@ void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &po
 
 void RoutingPanel::gbOutput1MouseMove()
 {
-    if (m_note)
-        m_note->setText(IdleNote());
+    m_w.note->setText(IdleNote());
     if (m_info->isVisible())
         m_info->close();
 }
@@ -334,8 +326,7 @@ void RoutingPanel::pmPopup()
 bool RoutingPanel::eventFilter(QObject *watched, QEvent *event)
 {
     // A window coming back from the taskbar shows its pages again; that is no page change.
-    if (event->type() == QEvent::Show && !event->spontaneous()
-        && watched->objectName() == QLatin1String("tsSetting")) {
+    if (event->type() == QEvent::Show && !event->spontaneous() && watched == m_w.page) {
         // Reading waits for replies; it runs once the page change has finished.
         QMetaObject::invokeMethod(this, &RoutingPanel::tsSettingShow, Qt::QueuedConnection);
     } else if (event->type() == QEvent::MouseMove) {

@@ -12,6 +12,7 @@ class PageServices;
 class QAction;
 class QLabel;
 class QMenu;
+class QTreeWidget;
 class QWidget;
 class TLCD99;
 class TfrmShowInOutInfo;
@@ -24,9 +25,24 @@ class RoutingPanel final : public QObject
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(RoutingPanel)
 public:
-    // window holds the page's controls (found by their object names and the numbers they carry).
-    RoutingPanel(QWidget *window, PageServices &services);
+    // The Setting page's controls the panel works with. The buttons and displays inside routes
+    // are found by the numbers they carry.
+    struct Widgets
+    {
+        QWidget *page = nullptr; // tsSetting: its showing reads the routes
+        QWidget *routes = nullptr; // pnlRouting: the output groups
+        QLabel *note = nullptr; // lblNote
+        QTreeWidget *presets = nullptr; // lvPreSetting
+        // Further parts of the page whose mouse moves end the note and the pop-up.
+        QList<QWidget *> around;
+    };
+
+    RoutingPanel(const Widgets &widgets, PageServices &services);
     ~RoutingPanel() override;
+
+    // Mouse moves over these widgets end the note and the pop-up too (the window around the
+    // page).
+    void trackMoves(const QList<QWidget *> &widgets);
 
     // Where the panel learns port tags and whether the operator wants the tag pop-up.
     void setTagLookup(RouteRules::TagLookup tags) { m_tags = std::move(tags); }
@@ -78,10 +94,10 @@ private:
     QString tag(bool input, int port) const;
     static int Number(const QObject *control, const char *name);
 
-    QWidget *m_window;
+    Widgets m_w;
     PageServices &m_services;
-    QLabel *m_note = nullptr;
     QMenu *m_pm = nullptr;
+    QAction *m_allOutputs = nullptr;
     TfrmShowInOutInfo *m_info = nullptr;
     QPointer<QAbstractButton> m_hovered;
     RouteRules::TagLookup m_tags;

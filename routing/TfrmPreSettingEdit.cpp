@@ -4,6 +4,8 @@
 
 #include <QMessageBox>
 
+#include <array>
+
 namespace {
 
 constexpr int TagNumberBase[] = {0, 40}; // input boxes carry 1–6, output boxes 41–46
@@ -27,12 +29,14 @@ TfrmPreSettingEdit::TfrmPreSettingEdit(QWidget *parent)
     // operator picks the same entry again to apply it to all.
     connect(ui->cbFromDeviceOfAllOutput, &QComboBox::activated, this,
         &TfrmPreSettingEdit::cbFromDeviceOfAllOutputChange);
-    for (int n = 1; n <= kTagPorts; ++n) {
-        connect(findChild<QToolButton *>(QStringLiteral("btnDeleteInput%1Tag").arg(n)),
-            &QToolButton::clicked, this, &TfrmPreSettingEdit::btnDeleteInput1TagClick);
-        connect(findChild<QToolButton *>(QStringLiteral("btnDeleteOutput%1Tag").arg(n)),
-            &QToolButton::clicked, this, &TfrmPreSettingEdit::btnDeleteOutput1TagClick);
-    }
+    for (QToolButton *button :
+        {ui->btnDeleteInput1Tag, ui->btnDeleteInput2Tag, ui->btnDeleteInput3Tag,
+            ui->btnDeleteInput4Tag, ui->btnDeleteInput5Tag, ui->btnDeleteInput6Tag})
+        connect(button, &QToolButton::clicked, this, &TfrmPreSettingEdit::btnDeleteInput1TagClick);
+    for (QToolButton *button :
+        {ui->btnDeleteOutput1Tag, ui->btnDeleteOutput2Tag, ui->btnDeleteOutput3Tag,
+            ui->btnDeleteOutput4Tag, ui->btnDeleteOutput5Tag, ui->btnDeleteOutput6Tag})
+        connect(button, &QToolButton::clicked, this, &TfrmPreSettingEdit::btnDeleteOutput1TagClick);
 }
 
 TfrmPreSettingEdit::~TfrmPreSettingEdit() = default;
@@ -72,7 +76,17 @@ QComboBox *TfrmPreSettingEdit::allOutputs() const
 
 QComboBox *TfrmPreSettingEdit::outputBox(int n) const
 {
-    return findChild<QComboBox *>(QStringLiteral("cbFromDeviceOfOutput") + QString::number(n));
+    const std::array<QComboBox *, 8> boxes{ui->cbFromDeviceOfOutput1, ui->cbFromDeviceOfOutput2,
+        ui->cbFromDeviceOfOutput3, ui->cbFromDeviceOfOutput4, ui->cbFromDeviceOfOutput5,
+        ui->cbFromDeviceOfOutput6, ui->cbFromDeviceOfOutput7, ui->cbFromDeviceOfOutput8};
+    return n >= 1 && n <= int(boxes.size()) ? boxes[size_t(n - 1)] : nullptr;
+}
+
+QLabel *TfrmPreSettingEdit::outputLabel(int n) const
+{
+    const std::array<QLabel *, 8> labels{ui->lblOutput1, ui->lblOutput2, ui->lblOutput3,
+        ui->lblOutput4, ui->lblOutput5, ui->lblOutput6, ui->lblOutput7, ui->lblOutput8};
+    return n >= 1 && n <= int(labels.size()) ? labels[size_t(n - 1)] : nullptr;
 }
 
 QComboBox *TfrmPreSettingEdit::tagBox(TagSide side, int n) const

@@ -10,6 +10,7 @@ namespace Ui {
 class TfrmPreSettingEdit;
 }
 class QComboBox;
+class QLabel;
 class QLineEdit;
 
 // The editor of one preset ("Output setting") and of the six input or output tags. It is
@@ -32,6 +33,8 @@ public:
     QComboBox *allOutputs() const;
     // cbFromDeviceOfOutput1 … 6
     QComboBox *outputBox(int n) const;
+    // lblOutput1 … 8, the captions beside the output boxes
+    QLabel *outputLabel(int n) const;
     // cbDevNameOfInput1 … 6 (numbers 1–6) or cbDispNameOfOutput1 … 6 (numbers 41–46)
     QComboBox *tagBox(TagSide side, int n) const;
 
