@@ -13,6 +13,7 @@
 #include "TForm1.h"
 #include "TKVCOMControl.h"
 #include "Transport.h"
+#include "WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -25,6 +26,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -111,7 +114,7 @@ private:
     template<typename T>
     T *widget(const char *name) const
     {
-        return m_form->findChild<T *>(QLatin1String(name));
+        return m_w->find<T>(QLatin1String(name));
     }
     // Points the window at a wire without connecting: "tcp", "pty", "nothing listening" or
     // "missing port".
@@ -119,37 +122,28 @@ private:
     QString panel(int n) const { return m_form->status().text(n); }
     CommandResult route(int input, int output);
 
-    QTemporaryDir *m_dir = nullptr;
-    SimulatorServer *m_sim = nullptr;
-    TForm1 *m_form = nullptr;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    SimulatorServer *m_sim = nullptr; // m_w's
+    TForm1 *m_form = nullptr; // m_w's
     QString m_pty;
 };
 
 void TestCommandRunner::init()
 {
-    m_dir = new QTemporaryDir;
-    QVERIFY(m_dir->isValid());
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
-    m_pty = m_sim->openPty();
-    QVERIFY2(!m_pty.isEmpty(), qPrintable(m_sim->ptyError()));
-
-    m_form = new TForm1({m_dir->path(), {m_pty}});
-    Timing timing = Timing::fast();
-    timing.replyTicks = 100;
-    m_form->link()->setTiming(timing);
-    m_form->link()->setTcpPort(m_sim->tcpPort());
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
-    QTRY_VERIFY(m_form->pagesBuilt());
-    m_form->connection().waitForComPortList();
+    testsupport::WindowFixture::Options options;
+    options.pty = true;
+    options.deviceIp.clear();
+    options.replyTicks = 100;
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_sim = &m_w->sim();
+    m_form = &m_w->form();
+    m_pty = m_w->pty();
 }
 
 void TestCommandRunner::cleanup()
 {
-    delete m_form;
-    delete m_sim;
-    delete m_dir;
+    m_w.reset();
 }
 
 void TestCommandRunner::selectWire(const QString &wire)

@@ -10,6 +10,7 @@
 #include "TForm1.h"
 #include "TKVCOMControl.h"
 #include "TfrmSearch.h"
+#include "WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -22,6 +23,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+
+#include <memory>
 
 Q_DECLARE_METATYPE(SimFaults)
 
@@ -79,10 +82,7 @@ private:
     template<typename T = QWidget>
     T *widget(const char *name) const
     {
-        T *w = m_form->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
+        return m_w->widget<T>(QLatin1String(name));
     }
     QString text(const char *label) const { return widget<QLabel>(label)->text(); }
     // What the Setting page's six route displays show.
@@ -108,29 +108,21 @@ private:
     // Panel 2 at the moment each request reached the switcher.
     QStringList m_progress;
 
-    QTemporaryDir *m_dir = nullptr;
-    SimulatorServer *m_sim = nullptr;
-    TForm1 *m_form = nullptr;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    SimulatorServer *m_sim = nullptr; // m_w's
+    TForm1 *m_form = nullptr; // m_w's
 };
 
 void TestDeviceStatus::init()
 {
     // A power click right after another counts as its double click; the tests wait this long.
     QApplication::setDoubleClickInterval(100);
-    m_dir = new QTemporaryDir;
-    QVERIFY(m_dir->isValid());
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
-    m_form = new TForm1({m_dir->path(), {}});
-    Timing timing = Timing::fast();
-    timing.replyTicks = 100;
-    m_form->link()->setTiming(timing);
-    m_form->link()->setTcpPort(m_sim->tcpPort());
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
-    QTRY_VERIFY(m_form->pagesBuilt());
-    // After the first showing, which selects the (empty) saved device.
-    m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
+    testsupport::WindowFixture::Options options;
+    options.replyTicks = 100;
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_sim = &m_w->sim();
+    m_form = &m_w->form();
     m_progress.clear();
     connect(m_sim, &SimulatorServer::requestHandled, this,
         [this] { m_progress.append(m_form->status().text(2)); });
@@ -138,9 +130,7 @@ void TestDeviceStatus::init()
 
 void TestDeviceStatus::cleanup()
 {
-    delete m_form;
-    delete m_sim;
-    delete m_dir;
+    m_w.reset();
 }
 
 QString TestDeviceStatus::glyph() const
@@ -473,9 +463,12 @@ void TestDeviceStatus::panelSwitchNotApplied()
 void TestDeviceStatus::demoMode()
 {
     // The operator's own settings must come out of a demo untouched.
-    delete m_form;
+    testsupport::WindowFixture::Options options;
+    options.demo = true;
     m_form = nullptr;
-    const QString settings = m_dir->filePath(QStringLiteral("Settings.ini"));
+    m_sim = nullptr;
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    const QString settings = m_w->settingsPath();
     AppSettings own;
     own.controlMode = kControlModeCom;
     own.lanDevices = {QStringLiteral("[Office] - [Static IP] - [10.1.2.3] - [10.1.2.1] - "
@@ -487,16 +480,10 @@ void TestDeviceStatus::demoMode()
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }();
 
-    ShellOptions options;
-    options.programFolder = m_dir->path();
-    options.demo = true;
-    m_form = new TForm1(options);
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_form = &m_w->form();
     QVERIFY(m_form->demo());
     QVERIFY2(m_form->demo()->isListening(), qPrintable(m_form->demo()->error()));
-    m_form->link()->setTiming(Timing::fast());
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
-    QTRY_VERIFY(m_form->pagesBuilt());
 
     // One click from Connect: TCP mode, the simulator's entry selected, not yet connected.
     QVERIFY(widget<QRadioButton>("rbLANMode")->isChecked());
@@ -537,7 +524,7 @@ void TestDeviceStatus::demoMode()
     QFile file(settings);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);
-    QVERIFY(QFile::exists(m_dir->filePath(DemoSwitcher::SettingsFileName())));
+    QVERIFY(QFile::exists(m_w->path(DemoSwitcher::SettingsFileName())));
 }
 
 QTEST_MAIN(TestDeviceStatus)

@@ -12,6 +12,7 @@
 #include "TForm1.h"
 #include "TKVCOMControl.h"
 #include "TfrmShowInOutInfo.h"
+#include "WindowFixture.h"
 #include "WindowTour.h"
 
 #include <QApplication>
@@ -138,10 +139,7 @@ private:
     template<typename T = QWidget>
     T *widget(const char *name) const
     {
-        T *w = m_form->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
+        return m_w->widget<T>(QLatin1String(name));
     }
     void showPage(const char *page)
     {
@@ -158,24 +156,20 @@ private:
     };
     std::map<QString, Stop> m_stops;
     QStringList m_tourErrors;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    TForm1 *m_form = nullptr; // m_w's
 };
 
 void TestLegibility::initTestCase()
 {
     // As the program sets itself up.
     SetProgramIdentity();
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    ShellOptions options;
-    options.programFolder = m_dir->path();
+    testsupport::WindowFixture::Options options;
     options.demo = true;
-    m_form = std::make_unique<TForm1>(options);
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_form = &m_w->form();
     QVERIFY2(m_form->demo()->isListening(), qPrintable(m_form->demo()->error()));
-    m_form->link()->setTiming(Timing::fast());
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
 
     WindowTour tour(*m_form, [this](const QString &name, QWidget *window) {
         m_stops[name] = {window->windowTitle(), FitCheck::Misfits(window)};
@@ -188,8 +182,7 @@ void TestLegibility::initTestCase()
 
 void TestLegibility::cleanupTestCase()
 {
-    m_form.reset();
-    m_dir.reset();
+    m_w.reset();
 }
 
 void TestLegibility::textsFit_data()
@@ -268,7 +261,7 @@ void TestLegibility::hexViewInk()
         QTest::mouseClick(widget("btnClearEDIDContent"), Qt::LeftButton);
     } else {
         page->model().ClearEDIDContent();
-        const QString path = m_dir->filePath(QStringLiteral("view.bin"));
+        const QString path = m_w->path(QStringLiteral("view.bin"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(validEdid());
@@ -326,8 +319,8 @@ void TestLegibility::statusPanelTip()
         QVERIFY2(toolTip.isEmpty(), qPrintable(toolTip));
     }
     // Either way the panel shows the text whole or its tip does.
-    QVERIFY2(FitCheck::Misfits(m_form.get()).filter(QStringLiteral("sbPanel")).isEmpty(),
-        qPrintable(FitCheck::Misfits(m_form.get()).join(QLatin1Char('\n'))));
+    QVERIFY2(FitCheck::Misfits(m_form).filter(QStringLiteral("sbPanel")).isEmpty(),
+        qPrintable(FitCheck::Misfits(m_form).join(QLatin1Char('\n'))));
     m_form->status().ShowStatus(panel, QString());
 }
 

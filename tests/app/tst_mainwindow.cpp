@@ -10,6 +10,7 @@
 #include "TKVCOMControl.h"
 #include "TKVGauge.h"
 #include "TLCD99.h"
+#include "WindowFixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -44,7 +45,7 @@ constexpr char ReadOnlyHelperOption[] = "--read-only-folder";
 int runReadOnlyHelper(const QString &folder, bool installed)
 {
     QStringList boxes;
-    const testsupport::BoxWatch watch(0, [&boxes](QMessageBox *box) {
+    const testsupport::BoxWatch watch(QMessageBox::NoButton, 0, [&boxes](QMessageBox *box) {
         boxes.append(QString::number(box->icon()) + QLatin1Char(':') + box->text());
     });
     ShellOptions options;
@@ -118,32 +119,29 @@ private:
     template<typename T = QWidget>
     T *widget(const QString &name) const
     {
-        return m_form->findChild<T *>(name);
+        return m_w->find<T>(name);
     }
     void notify(int code, quint32 wParam, quint32 lParam, const QString &text = {})
     {
         m_form->link()->notify(static_cast<LinkMessage>(code), wParam, lParam, text);
     }
 
-    QTemporaryDir *m_dir = nullptr;
-    TForm1 *m_form = nullptr;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    TForm1 *m_form = nullptr; // m_w's window
 };
 
 void TestMainWindow::init()
 {
-    m_dir = new QTemporaryDir;
-    QVERIFY(m_dir->isValid());
-    m_form = new TForm1({m_dir->path(), {}});
-    m_form->link()->setTiming(Timing::fast());
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
-    QTRY_VERIFY(m_form->pagesBuilt());
+    testsupport::WindowFixture::Options options;
+    options.tcp = false;
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_form = &m_w->form();
 }
 
 void TestMainWindow::cleanup()
 {
-    delete m_form;
-    delete m_dir;
+    m_w.reset();
 }
 
 void TestMainWindow::layout_data()
@@ -729,7 +727,7 @@ void TestMainWindow::comPortList()
 
 void TestMainWindow::settingsWrittenAtFirstShow()
 {
-    QCOMPARE(QFileInfo(m_form->settingsPath()).dir(), QDir(m_dir->path()));
+    QCOMPARE(QFileInfo(m_form->settingsPath()).dir(), QDir(m_w->folder()));
     QVERIFY(QFile::exists(m_form->settingsPath()));
     QCOMPARE(SettingsFile::load(m_form->settingsPath()).presets, AppSettings::defaultPresets());
 }

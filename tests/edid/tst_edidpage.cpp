@@ -14,6 +14,7 @@
 #include "StatusBar.h"
 #include "TForm1.h"
 #include "TKVCOMControl.h"
+#include "WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -26,6 +27,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <memory>
 
 namespace {
 
@@ -95,14 +98,12 @@ private Q_SLOTS:
     void choicesSurviveRestart();
 
 private:
-    void start();
+    // Shows the EDID page of the window just opened and answers its file dialogs.
+    void openPage();
     template<typename T>
     T *widget(const QString &name) const
     {
-        T *w = m_form->findChild<T *>(name);
-        if (!w)
-            qWarning() << "no widget" << name;
-        return w;
+        return m_w->widget<T>(name);
     }
     void choose(const Choices &choices);
     void click(const QString &button);
@@ -110,32 +111,26 @@ private:
     QString panel(int n) const { return m_form->status().text(n); }
     QByteArray view() const;
 
-    QTemporaryDir *m_dir = nullptr;
-    SimulatorServer *m_sim = nullptr;
-    TForm1 *m_form = nullptr;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    SimulatorServer *m_sim = nullptr; // m_w's
+    TForm1 *m_form = nullptr; // m_w's
     EdidPage *m_page = nullptr;
     QString m_chosenFile;
 };
 
 void TestEdidPage::init()
 {
-    m_dir = new QTemporaryDir;
-    QVERIFY(m_dir->isValid());
-    m_sim = new SimulatorServer;
-    QVERIFY(m_sim->listenTcp());
-    start();
+    testsupport::WindowFixture::Options options;
+    options.powerOn = true;
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_sim = &m_w->sim();
+    openPage();
 }
 
-void TestEdidPage::start()
+void TestEdidPage::openPage()
 {
-    m_form = new TForm1({m_dir->path(), {}});
-    m_form->link()->setTiming(Timing::fast());
-    m_form->link()->setTcpPort(m_sim->tcpPort());
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
-    QTRY_VERIFY(m_form->pagesBuilt());
-    m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
-    m_form->state().PowerOn = true;
+    m_form = &m_w->form();
     auto *pages = widget<QTabWidget>(QStringLiteral("pcContainer"));
     pages->setCurrentWidget(widget<QWidget>(QStringLiteral("tsEDIDCtrl")));
     m_page = m_form->findChild<EdidPage *>();
@@ -149,10 +144,7 @@ void TestEdidPage::start()
 
 void TestEdidPage::cleanup()
 {
-    delete m_form;
-    m_form = nullptr;
-    delete m_sim;
-    delete m_dir;
+    m_w.reset();
 }
 
 void TestEdidPage::choose(const Choices &choices)
@@ -420,7 +412,7 @@ void TestEdidPage::openViewSave()
 {
     QFETCH(QString, source);
     QFETCH(QByteArray, content);
-    QString path = m_dir->filePath(QStringLiteral("opened.bin"));
+    QString path = m_w->path(QStringLiteral("opened.bin"));
     if (source.isEmpty()) {
         QVERIFY(writeFile(path, content));
     } else {
@@ -442,7 +434,7 @@ void TestEdidPage::openViewSave()
     QVERIFY(!summary.isEmpty());
 
     // A name without extension gets ".bin"; the file is the block, whatever was opened.
-    m_chosenFile = m_dir->filePath(QStringLiteral("saved"));
+    m_chosenFile = m_w->path(QStringLiteral("saved"));
     click(QStringLiteral("btnSaveEDID"));
     const QString saved = m_chosenFile + QStringLiteral(".bin");
     QCOMPARE(widget<QLineEdit>(QStringLiteral("edtSaveEDID"))->text(), saved);
@@ -471,7 +463,7 @@ void TestEdidPage::openRefused()
     QFETCH(QString, message);
     const QByteArray before = EdidFixture::make("OLD", 7, "Before");
     QVERIFY(m_page->model().ShowEDIDContent(before));
-    const QString path = m_dir->filePath(QStringLiteral("refused.bin"));
+    const QString path = m_w->path(QStringLiteral("refused.bin"));
     if (!content.isEmpty())
         QVERIFY(writeFile(path, content));
     m_form->link()->SendStream().close();
@@ -492,7 +484,7 @@ void TestEdidPage::openDuringDownloadIgnored()
 {
     const QByteArray edid = EdidFixture::make();
     QVERIFY(m_page->model().ShowEDIDContent(edid));
-    const QString other = m_dir->filePath(QStringLiteral("other.bin"));
+    const QString other = m_w->path(QStringLiteral("other.bin"));
     QVERIFY(writeFile(other, EdidFixture::make("OTH", 2, "Other")));
     m_chosenFile = other;
     // The operator opens a file while the download's start command is being answered.
@@ -522,7 +514,7 @@ void TestEdidPage::overwriteQuestion_data()
 void TestEdidPage::overwriteQuestion()
 {
     QFETCH(QMessageBox::StandardButton, answer);
-    const QString path = m_dir->filePath(QStringLiteral("existing.BIN"));
+    const QString path = m_w->path(QStringLiteral("existing.BIN"));
     QVERIFY(writeFile(path, "old content"));
     const QByteArray edid = EdidFixture::make();
     QVERIFY(m_page->model().ShowEDIDContent(edid));
@@ -549,31 +541,18 @@ void TestEdidPage::saveLeavesSpecialFiles()
 {
     QFETCH(bool, fifo);
     QFETCH(QString, reason);
-    const QString path = m_dir->filePath(QStringLiteral("special.bin"));
+    const QString path = m_w->path(QStringLiteral("special.bin"));
     QVERIFY(fifo ? makeFifo(path) : makeDeviceNode(path));
     const mode_t type = fileType(path);
     QVERIFY(m_page->model().ShowEDIDContent(EdidFixture::make()));
 
     // Every box in turn: Yes to the overwrite question, then the error is read and closed.
-    QStringList boxes;
-    QTimer poll;
-    poll.setInterval(0);
-    connect(&poll, &QTimer::timeout, this, [&boxes] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || box->isHidden())
-            return;
-        boxes.append(box->text());
-        if (QAbstractButton *yes = box->button(QMessageBox::Yes))
-            yes->click();
-        else
-            box->done(0);
-    });
-    poll.start();
+    testsupport::BoxWatch boxes(QMessageBox::Yes, 0);
     m_chosenFile = path;
     click(QStringLiteral("btnSaveEDID"));
-    poll.stop();
+    boxes.stop();
 
-    QCOMPARE(boxes,
+    QCOMPARE(boxes.texts(),
         (QStringList{EdidTexts::OverwriteQuestion(path),
             QStringLiteral("Cannot save EDID file %1: %2; it was left as it is")
                 .arg(path, reason)}));
@@ -606,21 +585,22 @@ void TestEdidPage::choicesSurviveRestart()
         {QStringLiteral("cbDownloadEDIDInput"), 9}};
     choose(choices);
     QVERIFY(m_form->close());
-    delete m_form;
+    m_w->destroyWindow();
     m_form = nullptr;
 
-    const AppSettings stored = SettingsFile::load(m_dir->filePath(QStringLiteral("Settings.ini")));
+    const AppSettings stored = SettingsFile::load(m_w->path(QStringLiteral("Settings.ini")));
     QCOMPARE(stored.edid.edidMode, QStringLiteral("User2"));
     QCOMPARE(stored.edid.downloadInput, QStringLiteral("User2 Memory"));
 
-    start();
+    QVERIFY2(m_w->restart(), qPrintable(m_w->why()));
+    openPage();
     for (const auto &[name, index] : choices)
         QCOMPARE(widget<QComboBox>(name)->currentIndex(), index);
     // The restored list is the one the operator sees: "Auto EDID" is not back.
     QCOMPARE(widget<QComboBox>(QStringLiteral("cbEDIDMode"))->count(), 19);
 
     // Entries with tags are found by their text; a text that matches nothing selects entry 0.
-    delete m_form;
+    m_w->destroyWindow();
     m_form = nullptr;
     AppSettings tagged = stored;
     tagged.controlMode = kControlModeCom;
@@ -628,9 +608,10 @@ void TestEdidPage::choicesSurviveRestart()
     tagged.edid.setModeInput = QStringLiteral("In2 - [PC]");
     tagged.edid.readOutput = QStringLiteral("Out2 - [Gone]");
     QString error;
-    QVERIFY2(SettingsFile::save(m_dir->filePath(QStringLiteral("Settings.ini")), tagged, &error),
+    QVERIFY2(SettingsFile::save(m_w->path(QStringLiteral("Settings.ini")), tagged, &error),
         qPrintable(error));
-    start();
+    QVERIFY2(m_w->restart(), qPrintable(m_w->why()));
+    openPage();
     QCOMPARE(widget<QComboBox>(QStringLiteral("cbSetEDIDModeInput"))->currentIndex(), 2);
     QCOMPARE(widget<QComboBox>(QStringLiteral("cbSetEDIDModeInput"))->currentText(),
         QStringLiteral("In2 - [PC]"));

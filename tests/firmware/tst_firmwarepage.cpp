@@ -13,6 +13,7 @@
 #include "TForm1.h"
 #include "TKVCOMControl.h"
 #include "TKVGauge.h"
+#include "WindowFixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -86,15 +87,15 @@ private:
     template<typename T>
     T *widget(const char *name) const
     {
-        return m_form->findChild<T *>(QLatin1String(name));
+        return m_w->find<T>(QLatin1String(name));
     }
     // The memo's lines, the reboot spinner's line cut to its text.
     QStringList memo() const;
     QString writeImage(const QString &name, const QByteArray &image);
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SimulatorServer> m_sim;
-    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    SimulatorServer *m_sim = nullptr; // m_w's
+    TForm1 *m_form = nullptr; // m_w's
     // What the page's open-file dialog returns, and what it was asked with.
     QString m_choice;
     QStringList m_dialogs; // "filter @ folder"
@@ -102,27 +103,24 @@ private:
 
 void TestFirmwarePage::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_sim = std::make_unique<SimulatorServer>();
-    m_sim->firmware().setRebootMs(20);
-    const QString pty = m_sim->openPty();
-    QVERIFY2(!pty.isEmpty(), qPrintable(m_sim->ptyError()));
-
-    m_form = std::make_unique<TForm1>(ShellOptions{m_dir->path(), {pty}});
-    Timing timing = Timing::fast();
-    timing.replyTicks = 100;
-    m_form->link()->setTiming(timing);
     m_choice.clear();
     m_dialogs.clear();
-    m_form->firmwarePage().setOpenFile([this](const QString &filter, const QString &folder) {
-        m_dialogs.append(filter + u" @ "_s + folder);
-        return m_choice;
-    });
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    QTRY_VERIFY(m_form->pagesBuilt());
-    m_form->connection().waitForComPortList();
+    testsupport::WindowFixture::Options options;
+    options.tcp = false;
+    options.pty = true;
+    options.replyTicks = 100;
+    options.beforeShow = [this](TForm1 &form) {
+        form.firmwarePage().setOpenFile([this](const QString &filter, const QString &folder) {
+            m_dialogs.append(filter + u" @ "_s + folder);
+            return m_choice;
+        });
+    };
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_sim = &m_w->sim();
+    m_form = &m_w->form();
+    m_sim->firmware().setRebootMs(20);
+    const QString pty = m_w->pty();
     widget<QTabWidget>("pcContainer")->setCurrentWidget(widget<QWidget>("tsFWUpgrade"));
 
     widget<QRadioButton>("rbCOMMode")->click();
@@ -133,9 +131,7 @@ void TestFirmwarePage::init()
 
 void TestFirmwarePage::cleanup()
 {
-    m_form.reset();
-    m_sim.reset();
-    m_dir.reset();
+    m_w.reset();
 }
 
 QStringList TestFirmwarePage::memo() const
@@ -153,7 +149,7 @@ QStringList TestFirmwarePage::memo() const
 
 QString TestFirmwarePage::writeImage(const QString &name, const QByteArray &image)
 {
-    const QString path = m_dir->filePath(name);
+    const QString path = m_w->path(name);
     if (!writeFile(path, image))
         qFatal("cannot write %s", qPrintable(path));
     return path;
@@ -161,7 +157,7 @@ QString TestFirmwarePage::writeImage(const QString &name, const QByteArray &imag
 
 void TestFirmwarePage::upgradeTwoParts()
 {
-    QDir(m_dir->path()).mkdir(u"fw"_s);
+    QDir(m_w->folder()).mkdir(u"fw"_s);
     const QByteArray mainImage = testImage(600, 1);
     const QByteArray slaveImage = testImage(300, 2);
     FirmwareMergeSources sources;
@@ -179,7 +175,7 @@ void TestFirmwarePage::upgradeTwoParts()
     QTest::mouseClick(widget<QPushButton>("btnOpenFW"), Qt::LeftButton);
     QCOMPARE(path->text(), merged.path);
     QCOMPARE(path->cursorPosition(), merged.path.size());
-    const QString fwFolder = m_dir->filePath(u"fw"_s);
+    const QString fwFolder = m_w->path(u"fw"_s);
     QCOMPARE(m_form->settings().firmwareFolder, fwFolder);
     QCOMPARE(SettingsFile::load(m_form->settingsPath()).firmwareFolder, fwFolder);
     m_choice.clear();
@@ -187,7 +183,7 @@ void TestFirmwarePage::upgradeTwoParts()
     QCOMPARE(path->text(), merged.path);
     QCOMPARE(m_dialogs,
         (QStringList{
-            u"Firmware file(*.fw) @ "_s + m_dir->path(), u"Firmware file(*.fw) @ "_s + fwFolder}));
+            u"Firmware file(*.fw) @ "_s + m_w->folder(), u"Firmware file(*.fw) @ "_s + fwFolder}));
 
     auto *gauge = widget<TKVGauge>("tsgFWProgress");
     GaugeRecorder recorder(gauge);
@@ -271,7 +267,7 @@ void TestFirmwarePage::rebootCommandUnanswered()
     // A refusing switcher answers every attempt.
     if (switcher == u"refuses"_s)
         m_sim->firmware().setRebootMs(0);
-    connect(m_sim.get(), &SimulatorServer::requestHandled, this, [&](const QByteArray &request) {
+    connect(m_sim, &SimulatorServer::requestHandled, this, [&](const QByteArray &request) {
         if (request.mid(2, 2) != QByteArray::fromHex("8002"))
             return;
         if (switcher == u"refuses"_s)
@@ -313,7 +309,7 @@ void TestFirmwarePage::nothingSent()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, lines);
-    const QString path = m_dir->filePath(u"package.fw"_s);
+    const QString path = m_w->path(u"package.fw"_s);
     if (!bytes.isEmpty())
         QVERIFY(writeFile(path, bytes));
     widget<QLineEdit>("edtFWFile")->setText(path);
@@ -373,8 +369,8 @@ void TestFirmwarePage::clicksDuringUpgrade()
     if (click == u"upgrade"_s)
         QTimer::singleShot(0, this, secondClick);
     else
-        connect(m_sim.get(), &SimulatorServer::requestHandled, this, secondClick,
-            Qt::SingleShotConnection);
+        connect(
+            m_sim, &SimulatorServer::requestHandled, this, secondClick, Qt::SingleShotConnection);
     QTest::mouseClick(upgrade, Qt::LeftButton);
     const bool clickedDuringUpgrade = clicked;
     boxWatch.stop();
@@ -403,12 +399,12 @@ void TestFirmwarePage::mergeGroup()
     m_choice = writeImage(u"main.bin"_s, testImage(40));
     m_form->firmwarePage().btnOpenMainClick();
     QCOMPARE(widget<QLineEdit>("edtMainMCUFW")->text(), m_choice);
-    QCOMPARE(m_dialogs, QStringList{u"FW binary file(*.bin) @ "_s + m_dir->path()});
+    QCOMPARE(m_dialogs, QStringList{u"FW binary file(*.bin) @ "_s + m_w->folder()});
     widget<QLineEdit>("leMainFWVer1")->setText(u"300"_s);
     widget<QLineEdit>("leMainFWVer2")->setText(u"x"_s);
     m_form->firmwarePage().btnMergeClick();
 
-    const QString package = m_dir->filePath(u"Zelkora8_MM255.0.fw"_s);
+    const QString package = m_w->path(u"Zelkora8_MM255.0.fw"_s);
     QCOMPARE(memo(),
         (QStringList{u"Main MCU firmware: "_s + m_choice + u" loaded"_s,
             u"Main MCU firmware merged, ver255.0"_s,
@@ -416,7 +412,7 @@ void TestFirmwarePage::mergeGroup()
     QCOMPARE(widget<QLineEdit>("leMainFWVer1")->text(), u"255"_s);
     QCOMPARE(widget<QLineEdit>("leMainFWVer2")->text(), u"0"_s);
     QCOMPARE(QFileInfo(package).size(), FirmwareHeader::Size + 40);
-    QCOMPARE(m_form->settings().firmwareFolder, m_dir->path());
+    QCOMPARE(m_form->settings().firmwareFolder, m_w->folder());
 
     // The same package again: the operator is asked and keeps the file.
     testsupport::BoxAnswer question(QMessageBox::No);

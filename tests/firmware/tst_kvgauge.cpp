@@ -19,9 +19,10 @@ struct Box
 QList<Box> answeringBoxes(const std::function<void()> &action)
 {
     QList<Box> boxes;
-    testsupport::BoxWatch watch(QDialog::Accepted, [&boxes](QMessageBox *box) {
-        boxes.append({box->windowTitle(), box->text()});
-    });
+    testsupport::BoxWatch watch(
+        QMessageBox::NoButton, QDialog::Accepted, [&boxes](QMessageBox *box) {
+            boxes.append({box->windowTitle(), box->text()});
+        });
     action();
     watch.stop();
     return boxes;

@@ -17,6 +17,7 @@
 #include "TKVCOMControl.h"
 #include "TfrmEditLAN.h"
 #include "TfrmSearch.h"
+#include "WindowFixture.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -140,12 +141,11 @@ private Q_SLOTS:
     void demoNotServedIsShown();
 
 private:
-    std::unique_ptr<TForm1> openDemo(const QStringList &lanDevices = {});
+    // Opens the window in demo mode, its demo settings holding lanDevices; false when it did not
+    // come up.
+    bool openDemo(const QStringList &lanDevices = {});
     QString panel(int n) const { return m_form->status().text(n); }
-    QComboBox *devices() const
-    {
-        return child<QComboBox>(m_form.get(), QStringLiteral("cbLANDevice"));
-    }
+    QComboBox *devices() const { return child<QComboBox>(m_form, QStringLiteral("cbLANDevice")); }
     void select(const QString &entry);
     // Searches; at step 2 either takes the list (Yes) or goes on to a typed address.
     QStringList search(const QString &typed = {});
@@ -155,8 +155,8 @@ private:
     nettest::PeerNamespace m_peer;
     Capture m_capture;
     SimNetwork m_lan; // a module on the LAN that answers whatever reaches it
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    TForm1 *m_form = nullptr; // m_w's
 };
 
 void TestDemoNetwork::initTestCase()
@@ -200,30 +200,24 @@ void TestDemoNetwork::initTestCase()
 
 void TestDemoNetwork::cleanup()
 {
-    m_form.reset();
-    m_dir.reset();
+    m_w.reset();
+    m_form = nullptr;
 }
 
-std::unique_ptr<TForm1> TestDemoNetwork::openDemo(const QStringList &lanDevices)
+bool TestDemoNetwork::openDemo(const QStringList &lanDevices)
 {
-    if (!m_dir) {
-        m_dir = std::make_unique<QTemporaryDir>();
-        if (!lanDevices.isEmpty()) {
-            AppSettings s;
-            s.lanDevices = lanDevices;
-            SettingsFile::save(m_dir->filePath(DemoSwitcher::SettingsFileName()), s);
-        }
-    }
-    ShellOptions options;
-    options.programFolder = m_dir->path();
+    testsupport::WindowFixture::Options options;
     options.demo = true;
-    auto form = std::make_unique<TForm1>(options);
-    form->link()->setTiming(Timing::fast());
-    form->show();
-    if (!QTest::qWaitForWindowExposed(form.get())
-        || !QTest::qWaitFor([&] { return form->pagesBuilt(); }))
-        return nullptr;
-    return form;
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    if (!lanDevices.isEmpty()) {
+        AppSettings s;
+        s.lanDevices = lanDevices;
+        SettingsFile::save(m_w->path(DemoSwitcher::SettingsFileName()), s);
+    }
+    if (!m_w->start())
+        return false;
+    m_form = &m_w->form();
+    return true;
 }
 
 void TestDemoNetwork::select(const QString &entry)
@@ -268,7 +262,7 @@ QStringList TestDemoNetwork::search(const QString &typed)
             return false;
         }
     });
-    click(m_form.get(), "btnSearchDevice");
+    click(m_form, "btnSearchDevice");
     if (!driver.done())
         return {QStringLiteral("the search dialog is still open")};
     return listed;
@@ -289,7 +283,7 @@ void TestDemoNetwork::configure(const QString &tag, const QString &ip)
         click(d, "btnOK");
         return true;
     });
-    click(m_form.get(), "btnConfig");
+    click(m_form, "btnConfig");
     QVERIFY(dialog.done());
 }
 
@@ -298,8 +292,7 @@ void TestDemoNetwork::nothingLeavesLoopback()
     const QString office = lanEntry("Office", PeerAddress, OfficeMac);
     const QString nobody
         = lanEntry("Nobody", nettest::NobodyAddress, QStringLiteral("02-00-00-00-00-0B"));
-    m_form = openDemo({office, nobody});
-    QVERIFY(m_form);
+    QVERIFY(openDemo({office, nobody}));
     QVERIFY2(m_form->demo()->isListening(), qPrintable(m_form->demo()->error()));
     QVERIFY2(m_form->demo()->moduleServed(), qPrintable(m_form->demo()->moduleError()));
     const QString demo = m_form->demo()->deviceEntry();
@@ -331,13 +324,13 @@ void TestDemoNetwork::nothingLeavesLoopback()
     // Connect: only the demo switcher, without an attempt anywhere else.
     for (const QString &entry : {office, nobody}) {
         select(entry);
-        click(m_form.get(), "btnConnect");
+        click(m_form, "btnConnect");
         QVERIFY(!m_form->link()->Connected());
         QCOMPARE(panel(2), DemoOnly);
         QVERIFY(m_form->status().alert());
     }
     select(stage);
-    click(m_form.get(), "btnConnect");
+    click(m_form, "btnConnect");
     QVERIFY(m_form->link()->Connected());
     QCOMPARE(panel(1), QStringLiteral("127.0.0.2: Connected"));
 
@@ -349,8 +342,7 @@ void TestDemoNetwork::nothingLeavesLoopback()
 
 void TestDemoNetwork::twoDemosFindTheirOwnModule()
 {
-    m_form = openDemo();
-    QVERIFY(m_form);
+    QVERIFY(openDemo());
     QTemporaryDir otherDir;
     ShellOptions options;
     options.programFolder = otherDir.path();
@@ -381,8 +373,7 @@ void TestDemoNetwork::demoNotServedIsShown()
         QString ignored;
         nettest::run(QStringLiteral("ip addr del 127.0.0.1/32 dev lo").split(u' '), &ignored);
     });
-    m_form = openDemo();
-    QVERIFY(m_form);
+    QVERIFY(openDemo());
     QCOMPARE(panel(2), QStringLiteral("Demo switcher not served"));
     QVERIFY(m_form->status().alert());
     QVERIFY(!panel(3).isEmpty()); // the system's reason

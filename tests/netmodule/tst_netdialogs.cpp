@@ -20,6 +20,7 @@
 #include "TfrmEditLAN.h"
 #include "TfrmEnterYes.h"
 #include "TfrmSearch.h"
+#include "WindowFixture.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -103,18 +104,15 @@ private:
     void needLan();
     void startModules(int count);
     bool runSearch(const std::function<bool(TfrmSearch *)> &act);
-    QComboBox *devices() const
-    {
-        return child<QComboBox>(m_form.get(), QStringLiteral("cbLANDevice"));
-    }
+    QComboBox *devices() const { return child<QComboBox>(m_form, QStringLiteral("cbLANDevice")); }
     QString panel(int n) const { return m_form->status().text(n); }
 
     nettest::PeerNamespace m_peer;
     bool m_lanUp = false;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SimulatorServer> m_server;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    SimulatorServer *m_server = nullptr; // m_w's, with a pty
     std::unique_ptr<SimNetwork> m_modules;
-    std::unique_ptr<TForm1> m_form;
+    TForm1 *m_form = nullptr; // m_w's
     QString m_pty;
 };
 
@@ -131,10 +129,8 @@ void TestNetDialogs::initTestCase()
 
 void TestNetDialogs::cleanup()
 {
-    m_form.reset();
+    m_w.reset();
     m_modules.reset();
-    m_server.reset();
-    m_dir.reset();
 }
 
 void TestNetDialogs::needLan()
@@ -145,29 +141,24 @@ void TestNetDialogs::needLan()
 
 void TestNetDialogs::openForm(const QStringList &devices, bool withPty)
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    testsupport::WindowFixture::Options options;
+    options.tcp = false;
+    options.pty = withPty;
+    options.beforeShow = [](TForm1 &form) { form.lanDevicePanel().ping().setTimeout(300); };
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
     if (!devices.isEmpty()) {
         AppSettings s;
         s.lanDevices = devices;
         s.lanDevice = devices.last();
-        QVERIFY(SettingsFile::save(m_dir->filePath(QStringLiteral("Settings.ini")), s));
+        QVERIFY(SettingsFile::save(m_w->settingsPath(), s));
     }
-    QStringList ports;
-    if (withPty) {
-        m_server = std::make_unique<SimulatorServer>();
-        const QString pty = m_server->openPty();
-        QVERIFY2(!pty.isEmpty(), qPrintable(m_server->ptyError()));
-        ports.append(pty);
-        m_pty = pty;
-    }
-    m_form = std::make_unique<TForm1>(ShellOptions{m_dir->path(), ports});
-    m_form->link()->setTiming(Timing::fast());
-    m_form->lanDevicePanel().ping().setTimeout(300);
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    QTRY_VERIFY(m_form->pagesBuilt());
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_form = &m_w->form();
     m_form->connection().waitForComPortList();
+    if (withPty) {
+        m_server = &m_w->sim();
+        m_pty = m_w->pty();
+    }
 }
 
 void TestNetDialogs::startModules(int count)
@@ -186,7 +177,7 @@ void TestNetDialogs::startModules(int count)
 bool TestNetDialogs::runSearch(const std::function<bool(TfrmSearch *)> &act)
 {
     OnModal<TfrmSearch> driver(act);
-    click(m_form.get(), "btnSearchDevice");
+    click(m_form, "btnSearchDevice");
     return driver.done();
 }
 
@@ -381,7 +372,7 @@ void TestNetDialogs::deleteEntry()
         b->button(answer)->click();
         return true;
     });
-    click(m_form.get(), "btnDeleteDevice");
+    click(m_form, "btnDeleteDevice");
     QVERIFY(box.done());
     QCOMPARE(asked, QStringLiteral("Sure to delete device: ") + doomed + QStringLiteral(" ?"));
     QCOMPARE(devices()->count(), answer == QMessageBox::Yes ? count - 1 : count);
@@ -434,7 +425,7 @@ void TestNetDialogs::configure()
     connect(&watch, &QTimer::timeout, this, [&] {
         if (m_form->link()->Configuring())
             greyed = greyed
-                || (!child<QWidget>(m_form.get(), QStringLiteral("btnConnect"))->isEnabled()
+                || (!child<QWidget>(m_form, QStringLiteral("btnConnect"))->isEnabled()
                     && !devices()->isEnabled());
     });
     watch.start();
@@ -451,7 +442,7 @@ void TestNetDialogs::configure()
         click(d, "btnOK");
         return true;
     });
-    click(m_form.get(), "btnConfig");
+    click(m_form, "btnConfig");
     QVERIFY(dialog.done());
     QCOMPARE(panel(2), panel2);
 
@@ -477,7 +468,7 @@ void TestNetDialogs::configure()
     }
     // The controls are back.
     QVERIFY(devices()->isEnabled());
-    QVERIFY(child<QWidget>(m_form.get(), QStringLiteral("btnConnect"))->isEnabled());
+    QVERIFY(child<QWidget>(m_form, QStringLiteral("btnConnect"))->isEnabled());
 }
 
 void TestNetDialogs::autoIPEntryGreysTheAddresses()
@@ -495,7 +486,7 @@ void TestNetDialogs::autoIPEntryGreysTheAddresses()
         QTest::keyClick(d, Qt::Key_Escape);
         return true;
     });
-    click(m_form.get(), "btnConfig");
+    click(m_form, "btnConfig");
     QVERIFY(dialog.done());
     QVERIFY(checked);
     QVERIFY(greyed);
@@ -545,7 +536,7 @@ void TestNetDialogs::udpPorts()
             click(d, "btnOK");
             return true;
         });
-        click(m_form.get(), "btnConfig");
+        click(m_form, "btnConfig");
         QVERIFY(dialog.done());
     }
     QCOMPARE(panel(2), panel2);
@@ -606,7 +597,7 @@ void TestNetDialogs::tagFitsTheWire()
         QTest::keyClick(d, Qt::Key_Escape);
         return true;
     });
-    click(m_form.get(), "btnConfig");
+    click(m_form, "btnConfig");
     QVERIFY(dialog.done());
     QCOMPARE(text, shown);
 }
@@ -629,18 +620,18 @@ void TestNetDialogs::moduleQueryAndReset()
     SimModuleState &module = m_server->network().modules().first();
     module.ip = {10, 1, 2, 3};
     module.dhcp = true;
-    child<QRadioButton>(m_form.get(), QStringLiteral("rbCOMMode"))->click();
-    auto *ports = child<QComboBox>(m_form.get(), QStringLiteral("cbCOMList"));
+    child<QRadioButton>(m_form, QStringLiteral("rbCOMMode"))->click();
+    auto *ports = child<QComboBox>(m_form, QStringLiteral("cbCOMList"));
     ports->setCurrentIndex(ports->findText(m_pty));
     QVERIFY(ports->currentIndex() >= 0);
 
-    click(m_form.get(), "btnQueryTCPModInfo");
+    click(m_form, "btnQueryTCPModInfo");
     QCOMPARE(panel(2), QStringLiteral("Query TCP Module ok"));
-    QCOMPARE(child<QLabel>(m_form.get(), QStringLiteral("lblTCPVersion"))->text(),
+    QCOMPARE(child<QLabel>(m_form, QStringLiteral("lblTCPVersion"))->text(),
         QStringLiteral("Version: Ver2.1"));
-    QCOMPARE(child<QLabel>(m_form.get(), QStringLiteral("lblTCPDHCP"))->text(),
+    QCOMPARE(child<QLabel>(m_form, QStringLiteral("lblTCPDHCP"))->text(),
         QStringLiteral("DHCP: Auto IP"));
-    QCOMPARE(child<QLabel>(m_form.get(), QStringLiteral("lblTCPIPAddr"))->text(),
+    QCOMPARE(child<QLabel>(m_form, QStringLiteral("lblTCPIPAddr"))->text(),
         QStringLiteral("IP Address: 10.1.2.3"));
     QVERIFY(m_form->state().RunnerIdle);
 
@@ -659,16 +650,16 @@ void TestNetDialogs::moduleQueryAndReset()
         click(d, "btnYes");
         return tries == typed.size();
     });
-    click(m_form.get(), "btnReset");
+    click(m_form, "btnReset");
     QVERIFY(confirm.done());
     QVERIFY(stayedOpen);
     QCOMPARE(tries, typed.size());
     if (reset) {
         // A reset is followed by a query that shows the factory settings.
         QCOMPARE(panel(2), QStringLiteral("Query TCP Module ok"));
-        QCOMPARE(child<QLabel>(m_form.get(), QStringLiteral("lblTCPDHCP"))->text(),
+        QCOMPARE(child<QLabel>(m_form, QStringLiteral("lblTCPDHCP"))->text(),
             QStringLiteral("DHCP: Static IP"));
-        QCOMPARE(child<QLabel>(m_form.get(), QStringLiteral("lblTCPIPAddr"))->text(),
+        QCOMPARE(child<QLabel>(m_form, QStringLiteral("lblTCPIPAddr"))->text(),
             QStringLiteral("IP Address: 192.168.0.100"));
         QCOMPARE(IPText(module.ip), QStringLiteral("192.168.0.100"));
     } else {
@@ -707,7 +698,7 @@ void TestNetDialogs::loopbackOnly()
         click(d, "btnOK");
         return true;
     });
-    click(m_form.get(), "btnConfig");
+    click(m_form, "btnConfig");
     QVERIFY(dialog.done());
     QCOMPARE(panel(2), QStringLiteral("Modify TCP configuration ok"));
     QCOMPARE(local.modules().first().tag, QByteArrayLiteral("Demo"));

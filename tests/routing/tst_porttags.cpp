@@ -97,7 +97,8 @@ void TestPortTags::editAndPool()
     for (int k = 1; k <= pool.size(); ++k)
         ini += (outputs ? "Display" : "Device") + QByteArray::number(k) + "="
             + pool.at(k - 1).toUtf8() + "\n";
-    WindowFixture w(ini);
+    WindowFixture w(presetTagWindow(ini));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     QSignalSpy tagsChanged(&w.form().portTagPage(), &PortTagPage::tagsChanged);
 
     const QString box
@@ -174,8 +175,9 @@ void TestPortTags::deleteName()
     QFETCH(QMessageBox::StandardButton, answer);
     QFETCH(QStringList, poolAfter);
     QFETCH(QString, textAfter);
-    WindowFixture w("[In device name]\nDevice1=A\nDevice2=B\n"
-                    "[Out display name]\nDisplay1=A\nDisplay2=B\n");
+    WindowFixture w(presetTagWindow("[In device name]\nDevice1=A\nDevice2=B\n"
+                                    "[Out display name]\nDisplay1=A\nDisplay2=B\n"));
+    QVERIFY2(w.start(), qPrintable(w.why()));
 
     const QString name
         = outputs ? QStringLiteral("cbDispNameOfOutput%1") : QStringLiteral("cbDevNameOfInput%1");
@@ -217,9 +219,10 @@ void TestPortTags::deleteName()
 
 void TestPortTags::clearedSectionsLeaveFile()
 {
-    WindowFixture w(deviceIni() + "[Tag of Input - TCP:" + Mac.toUtf8() + "]\nIn1=DVD\nIn4=Sat\n"
-        + "[Tag of Output - TCP:" + Mac.toUtf8() + "]\nOut2=TV\n"
-        + "[Tag of Input - COM]\nIn1=Camera\n");
+    WindowFixture w(presetTagWindow(deviceIni() + "[Tag of Input - TCP:" + Mac.toUtf8()
+        + "]\nIn1=DVD\nIn4=Sat\n" + "[Tag of Output - TCP:" + Mac.toUtf8() + "]\nOut2=TV\n"
+        + "[Tag of Input - COM]\nIn1=Camera\n"));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     QCOMPARE(
         shownTags(w, "leInput"), (QStringList{u"DVD"_s, u""_s, u""_s, u"Sat"_s, u""_s, u""_s}));
     QVERIFY(w.settingsText().contains("Tag of Output - TCP:"));
@@ -244,8 +247,9 @@ void TestPortTags::clearedSectionsLeaveFile()
 
 void TestPortTags::modeSwitchLoadsTags()
 {
-    WindowFixture w(deviceIni() + "[Tag of Input - TCP:" + Mac.toLower().toUtf8()
-        + "]\nIn1=DVD\n[Tag of Output - COM]\nOut6=Wall\n[Tag of Input - COM]\nIn2=Camera\n");
+    WindowFixture w(presetTagWindow(deviceIni() + "[Tag of Input - TCP:" + Mac.toLower().toUtf8()
+        + "]\nIn1=DVD\n[Tag of Output - COM]\nOut6=Wall\n[Tag of Input - COM]\nIn2=Camera\n"));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     QSignalSpy tagsChanged(&w.form().portTagPage(), &PortTagPage::tagsChanged);
     const QStringList none{u""_s, u""_s, u""_s, u""_s, u""_s, u""_s};
     QCOMPARE(shownTags(w, "leInput"), (QStringList{u"DVD"_s, u""_s, u""_s, u""_s, u""_s, u""_s}));
@@ -278,7 +282,8 @@ void TestPortTags::modeSwitchLoadsTags()
 
 void TestPortTags::displayTag()
 {
-    WindowFixture w("[Display tag]\nValue=1\n");
+    WindowFixture w(presetTagWindow("[Display tag]\nValue=1\n"));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     auto *option = w.widget<QCheckBox>(QStringLiteral("cbDisplayTag"));
     QVERIFY(option->isChecked());
     QSignalSpy changed(&w.form().portTagPage(), &PortTagPage::displayTagsChanged);

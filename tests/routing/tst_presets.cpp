@@ -91,7 +91,8 @@ void TestPresets::storedValue()
 {
     QFETCH(QString, stored);
     QFETCH(QStringList, shown);
-    WindowFixture w(presetIni(stored));
+    WindowFixture w(presetTagWindow(presetIni(stored)));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     QCOMPARE(list->topLevelItemCount(), 8);
     QCOMPARE(rowTexts(list, 0), shown);
@@ -124,7 +125,8 @@ void TestPresets::apply()
     QFETCH(Routes, routes);
     QFETCH(int, commands);
     QFETCH(QString, note);
-    WindowFixture w(presetIni(stored));
+    WindowFixture w(presetTagWindow(presetIni(stored)));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     w.sim().simulator().state().routes = {6, 6, 6, 6, 6, 6};
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     list->setCurrentItem(list->topLevelItem(0));
@@ -155,7 +157,8 @@ void TestPresets::apply()
 
 void TestPresets::applyStopsAtFailure()
 {
-    WindowFixture w(presetIni(QStringLiteral("1,1,1,1,1,1")));
+    WindowFixture w(presetTagWindow(presetIni(QStringLiteral("1,1,1,1,1,1"))));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     w.sim().simulator().state().routes = {6, 6, 6, 6, 6, 6};
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     list->setCurrentItem(list->topLevelItem(0));
@@ -188,11 +191,12 @@ void TestPresets::applyStopsAtFailure()
 
 void TestPresets::applyWithSwitcherOff()
 {
-    WindowFixture w;
+    WindowFixture w(presetTagWindow());
+    QVERIFY2(w.start(), qPrintable(w.why()));
     w.form().state().PowerOn = false;
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     list->setCurrentItem(list->topLevelItem(0));
-    testsupport::BoxWatch boxes(0);
+    testsupport::BoxWatch boxes(QMessageBox::NoButton, 0);
     QTest::mouseClick(w.widget<QPushButton>(QStringLiteral("btnSet")), Qt::LeftButton);
     QCOMPARE(boxes.texts().size(), 1);
     QVERIFY(w.sim().received().isEmpty());
@@ -209,7 +213,8 @@ void TestPresets::noSelection_data()
 void TestPresets::noSelection()
 {
     QFETCH(QString, button);
-    WindowFixture w;
+    WindowFixture w(presetTagWindow());
+    QVERIFY2(w.start(), qPrintable(w.why()));
     w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"))->clearSelection();
     BoxAnswer box;
     QTest::mouseClick(w.widget<QPushButton>(button), Qt::LeftButton);
@@ -261,7 +266,8 @@ void TestPresets::editor()
     QFETCH(bool, ok);
     QFETCH(QString, name);
     QFETCH(QString, value);
-    WindowFixture w(presetIni(stored));
+    WindowFixture w(presetTagWindow(presetIni(stored)));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     list->setCurrentItem(list->topLevelItem(0));
 
@@ -300,8 +306,10 @@ void TestPresets::editor()
 
 void TestPresets::editorShowsTags()
 {
-    WindowFixture w("[Connection]\nControl mode=1\n[Tag of Input - COM]\nIn2=Blu-ray\n"
-                    "[Tag of Output - COM]\nOut3=Projector\n");
+    WindowFixture w(
+        presetTagWindow("[Connection]\nControl mode=1\n[Tag of Input - COM]\nIn2=Blu-ray\n"
+                        "[Tag of Output - COM]\nOut3=Projector\n"));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     // A double click opens the editor as Edit does.
     QStringList entries;
@@ -329,7 +337,8 @@ void TestPresets::editorShowsTags()
 
 void TestPresets::editKeepsExtraValues()
 {
-    WindowFixture w(presetIni(QStringLiteral("1,2,3,4,5,6,7")));
+    WindowFixture w(presetTagWindow(presetIni(QStringLiteral("1,2,3,4,5,6,7"))));
+    QVERIFY2(w.start(), qPrintable(w.why()));
     auto *list = w.widget<QTreeWidget>(QStringLiteral("lvPreSetting"));
     list->setCurrentItem(list->topLevelItem(0));
     ModalAnswer<QDialog> answer([](QDialog *dialog) {

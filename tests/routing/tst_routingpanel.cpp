@@ -10,6 +10,7 @@
 #include "TKVCOMControl.h"
 #include "TLCD99.h"
 #include "TfrmShowInOutInfo.h"
+#include "WindowFixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -83,33 +84,25 @@ private:
     Routes pressed();
     int routeRequests() const;
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<SimulatorServer> m_sim;
-    std::unique_ptr<TForm1> m_form;
+    std::unique_ptr<testsupport::WindowFixture> m_w;
+    SimulatorServer *m_sim = nullptr; // m_w's
+    TForm1 *m_form = nullptr; // m_w's
 };
 
 void TestRoutingPanel::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-    m_sim = std::make_unique<SimulatorServer>();
-    QVERIFY(m_sim->listenTcp());
-    m_form = std::make_unique<TForm1>(ShellOptions{m_dir->path(), {}});
-    m_form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-    QTRY_VERIFY(m_form->pagesBuilt());
-    m_form->findChild<QRadioButton *>(QStringLiteral("rbLANMode"))->click();
-    m_form->link()->setTiming(Timing::fast());
-    m_form->link()->setDeviceIP(QStringLiteral("127.0.0.1"));
-    m_form->link()->setTcpPort(m_sim->tcpPort());
-    m_form->state().PowerOn = true;
+    testsupport::WindowFixture::Options options;
+    options.powerOn = true;
+    m_w = std::make_unique<testsupport::WindowFixture>(options);
+    QVERIFY2(m_w->start(), qPrintable(m_w->why()));
+    m_sim = &m_w->sim();
+    m_form = &m_w->form();
+    m_w->widget<QRadioButton>(QStringLiteral("rbLANMode"))->click();
 }
 
 void TestRoutingPanel::cleanup()
 {
-    m_form.reset();
-    m_sim.reset();
-    m_dir.reset();
+    m_w.reset();
 }
 
 QAbstractButton *TestRoutingPanel::step(int output, bool next) const
@@ -264,7 +257,7 @@ void TestRoutingPanel::menuBatchIgnoresClicks()
     startWith({6, 6, 6, 6, 6, 6});
     moveOver(input(4, 2));
     connect(
-        m_sim.get(), &SimulatorServer::requestHandled, this,
+        m_sim, &SimulatorServer::requestHandled, this,
         [this] { QTest::mouseClick(input(1, 5), Qt::LeftButton); }, Qt::SingleShotConnection);
     m_form->state().RouteFailed = false;
     panel().mnuAllOutputsClick(panel().pm()->findChild<QAction *>(QStringLiteral("mnuAllOutputs")));
@@ -355,11 +348,11 @@ void TestRoutingPanel::failedSwitchReverts()
 
     // The new route shows before the switcher answers.
     QStringList shownWhileSent;
-    connect(m_sim.get(), &SimulatorServer::requestHandled, this,
+    connect(m_sim, &SimulatorServer::requestHandled, this,
         [&] { shownWhileSent.append(panel().FindOutputDisplay(2)->Value()); });
     // What display 2 showed while each message box was open.
     QStringList shownWhileAsked;
-    BoxWatch boxes(QMessageBox::Ok,
+    BoxWatch boxes(QMessageBox::Ok, QMessageBox::Ok,
         [&](QMessageBox *) { shownWhileAsked.append(panel().FindOutputDisplay(2)->Value()); });
     QTest::mouseClick(input(2, 4), Qt::LeftButton);
 

@@ -79,22 +79,28 @@ private:
     ModalAnswer<QMessageBox> m_answer;
 };
 
-// Closes every message box that opens while it lives with result, after showing it to look
-// (which may note what else the window shows at that moment), and keeps the texts.
+// Answers every message box that shows while it lives: clicks button when the box has it, else
+// closes it with otherwise. Keeps the texts; look sees each box before it is answered (and may
+// note what else the window shows at that moment).
 class BoxWatch final : public QObject
 {
 public:
-    explicit BoxWatch(int result = QMessageBox::Ok, std::function<void(QMessageBox *)> look = {})
+    explicit BoxWatch(QMessageBox::StandardButton button = QMessageBox::Ok,
+        int otherwise = QMessageBox::Ok, std::function<void(QMessageBox *)> look = {})
         : m_look(std::move(look))
     {
         m_poll.setInterval(0);
-        connect(&m_poll, &QTimer::timeout, this, [this, result] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                m_texts.append(box->text());
-                if (m_look)
-                    m_look(box);
-                box->done(result);
-            }
+        connect(&m_poll, &QTimer::timeout, this, [this, button, otherwise] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            m_texts.append(box->text());
+            if (m_look)
+                m_look(box);
+            if (QAbstractButton *b = box->button(button))
+                b->click();
+            else
+                box->done(otherwise);
         });
         m_poll.start();
     }
