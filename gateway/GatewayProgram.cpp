@@ -6,6 +6,8 @@
 #include "MatrixVersion.h"
 #include "SettingsLocation.h"
 #include "SimulatorServer.h"
+#include "VideohubProtocol.h"
+#include "VideohubServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -76,7 +78,21 @@ int RunGateway(QCoreApplication &app)
     }
 
     Gateway gateway(options.gateway);
+    // The device's id on the Videohub wire stays the same for the same switcher.
+    const QString target = options.demo ? QStringLiteral("demo")
+        : options.gateway.target == GatewayConfig::Target::Serial
+        ? options.gateway.serialPath
+        : options.gateway.host + QLatin1Char(':') + QString::number(options.gateway.tcpPort);
+    VideohubServer videohub(gateway, options.allow, Videohub::uniqueId(target));
+    if (!videohub.listen(options.listen, options.videohubPort)) {
+        err << "matrix-gateway: the Videohub server cannot listen on "
+            << EndpointText(options.listen, options.videohubPort) << ": " << videohub.errorString()
+            << Qt::endl;
+        return 1;
+    }
     gateway.start();
+    out << ReadyLine(QStringLiteral("Videohub server"), videohub.address(), videohub.port())
+        << Qt::endl;
 
     return app.exec() == 0 ? 0 : 1;
 }

@@ -1,0 +1,274 @@
+#include "VideohubServer.h"
+
+#include "Gateway.h"
+
+#include <QLoggingCategory>
+#include <QTcpSocket>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcVideohub, "matrix.gateway.videohub", QtInfoMsg)
+
+struct VideohubServer::Client
+{
+    QTcpSocket *socket = nullptr;
+    quint64 id = 0;
+    VideohubParser parser;
+    QTimer idle;
+    QTimer block;
+};
+
+namespace {
+
+bool inSubnets(const QList<QPair<QHostAddress, int>> &subnets, const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    const QHostAddress plain = mapped ? QHostAddress(v4) : address;
+    return std::any_of(subnets.begin(), subnets.end(),
+        [&](const auto &subnet) { return plain.isInSubnet(subnet); });
+}
+
+} // namespace
+
+VideohubServer::VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress, int>> &allow,
+    const QString &uniqueId, const Limits &limits, QObject *parent)
+    : QObject(parent), m_gateway(gateway), m_allow(allow), m_uniqueId(uniqueId), m_limits(limits)
+{
+    // Connections past the bound are taken and closed at once rather than left in the
+    // listen queue, where a panel would wait without being told.
+    m_server.setMaxPendingConnections(m_limits.maxClients + 1);
+    connect(&m_server, &QTcpServer::newConnection, this, &VideohubServer::accept);
+
+    const GatewayState &state = m_gateway.state();
+    connect(&m_gateway, &Gateway::routeChanged, this, [this, &state](int output, int) {
+        told(RouteTold, output);
+        broadcast(Videohub::routingBlock(state, {output}));
+    });
+    connect(&m_gateway, &Gateway::labelChanged, this,
+        [this, &state](GatewaySide side, int port, const QString &) {
+            told(side == GatewaySide::Input ? InputLabelTold : OutputLabelTold, port);
+            broadcast(Videohub::labelsBlock(side, state, {port}));
+        });
+    connect(&m_gateway, &Gateway::lockChanged, this, [this, &state](int output, quint64) {
+        told(LockTold, output);
+        // Each client sees the lock in its own letter.
+        for (const auto &[socket, client] : m_clients)
+            send(client, Videohub::locksBlock(state, client->id, {output}));
+    });
+    connect(&m_gateway, &Gateway::presentChanged, this, [this, &state](bool present) {
+        // The switcher back (or first found): every block again but the preamble, so that
+        // panels refresh what they hold.
+        if (!present) {
+            broadcast(Videohub::deviceBlock(state, m_uniqueId));
+            return;
+        }
+        for (const auto &[socket, client] : m_clients)
+            send(client,
+                Videohub::deviceBlock(state, m_uniqueId)
+                    + Videohub::labelsBlock(GatewaySide::Input, state)
+                    + Videohub::labelsBlock(GatewaySide::Output, state)
+                    + Videohub::locksBlock(state, client->id) + Videohub::routingBlock(state));
+    });
+    connect(&m_gateway, &Gateway::deviceChanged, this,
+        [this, &state] { broadcast(Videohub::deviceBlock(state, m_uniqueId)); });
+}
+
+VideohubServer::~VideohubServer()
+{
+    m_server.close();
+    while (!m_clients.empty())
+        drop(m_clients.begin()->second);
+}
+
+bool VideohubServer::listen(const QHostAddress &address, quint16 port)
+{
+    return m_server.listen(address, port);
+}
+
+void VideohubServer::accept()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        const QHostAddress peer = socket->peerAddress();
+        QString why;
+        if (!inSubnets(m_allow, peer))
+            why = QStringLiteral("address not allowed");
+        else if (clientCount() >= m_limits.maxClients)
+            why = QStringLiteral("too many clients");
+        if (!why.isEmpty()) {
+            qCInfo(lcVideohub).noquote() << "Refused" << peer.toString() << why;
+            socket->abort();
+            socket->deleteLater();
+            Q_EMIT refused(peer, why);
+            continue;
+        }
+        auto *client = new Client;
+        client->socket = socket;
+        client->id = m_gateway.openClient();
+        client->parser = VideohubParser(m_limits.parser);
+        socket->setParent(this);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        m_clients.emplace(socket, client);
+
+        client->idle.setSingleShot(true);
+        client->idle.setInterval(m_limits.idleMs);
+        connect(&client->idle, &QTimer::timeout, this, [this, client] {
+            qCInfo(lcVideohub) << "Closed idle client" << client->id;
+            drop(client);
+        });
+        client->block.setSingleShot(true);
+        client->block.setInterval(m_limits.blockMs);
+        connect(&client->block, &QTimer::timeout, this, [this, client] {
+            client->parser.reset();
+            send(client, Videohub::nak());
+        });
+        connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, client] { drop(client); });
+        client->idle.start();
+        send(client, Videohub::statusDump(m_gateway.state(), client->id, m_uniqueId));
+        Q_EMIT clientCountChanged(clientCount());
+    }
+}
+
+void VideohubServer::onReadyRead(Client *client)
+{
+    QList<VideohubParser::Block> blocks;
+    client->parser.feed(client->socket->readAll(), &blocks);
+    client->idle.start();
+    if (client->parser.midBlock()) {
+        if (!client->block.isActive())
+            client->block.start();
+    } else {
+        client->block.stop();
+    }
+    const QPointer<QTcpSocket> alive(client->socket);
+    for (const VideohubParser::Block &block : std::as_const(blocks)) {
+        if (!alive)
+            return;
+        handle(client, block);
+    }
+}
+
+void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
+{
+    const VideohubRequest request = DecodeVideohubRequest(block);
+    if (request.kind == VideohubRequest::Nak) {
+        qCDebug(lcVideohub).noquote() << "NAK to client" << client->id << request.reason;
+        send(client, Videohub::nak());
+        return;
+    }
+    send(client, Videohub::ack());
+    const GatewayState &state = m_gateway.state();
+    const ToldCounts before = m_told;
+    const QPointer<QTcpSocket> alive(client->socket);
+
+    switch (request.kind) {
+    case VideohubRequest::Nak:
+    case VideohubRequest::Ping:
+        return;
+    case VideohubRequest::Query:
+        send(client, Videohub::block(request.block, state, client->id, m_uniqueId));
+        return;
+    case VideohubRequest::Routes: {
+        QList<int> outputs;
+        for (const GatewayRoute &r : request.routes)
+            outputs.append(r.output);
+        // Routes that changed reach everyone; the requester also sees those that did not
+        // (refused, locked, already so), as they stand.
+        m_gateway.setRoutes(request.routes, client->id,
+            [this, alive, client, outputs, before](const GatewayResult &) {
+                if (!alive)
+                    return;
+                const QList<int> unchanged = untold(RouteTold, outputs, before);
+                if (!unchanged.isEmpty())
+                    send(client, Videohub::routingBlock(m_gateway.state(), unchanged));
+            });
+        return;
+    }
+    case VideohubRequest::Labels: {
+        const GatewaySide side = request.block == VideohubBlockKind::InputLabels
+            ? GatewaySide::Input
+            : GatewaySide::Output;
+        QList<int> ports;
+        for (const auto &[port, text] : request.labels) {
+            ports.append(port);
+            m_gateway.setLabel(side, port, text, {});
+        }
+        const QList<int> unchanged
+            = untold(side == GatewaySide::Input ? InputLabelTold : OutputLabelTold, ports, before);
+        if (!unchanged.isEmpty())
+            send(client, Videohub::labelsBlock(side, state, unchanged));
+        return;
+    }
+    case VideohubRequest::Locks: {
+        QList<int> outputs;
+        for (const auto &[output, letter] : request.locks) {
+            outputs.append(output);
+            if (letter == 'O')
+                m_gateway.lock(output, client->id);
+            else if (letter == 'U')
+                m_gateway.unlock(output, client->id);
+            else
+                m_gateway.forceUnlock(output);
+        }
+        const QList<int> unchanged = untold(LockTold, outputs, before);
+        if (alive && !unchanged.isEmpty())
+            send(client, Videohub::locksBlock(state, client->id, unchanged));
+        return;
+    }
+    }
+}
+
+QList<int> VideohubServer::untold(
+    Told kind, const QList<int> &ports, const ToldCounts &before) const
+{
+    QList<int> out;
+    for (int port : ports) {
+        const std::size_t i = GatewayState::index(port);
+        if (m_told[kind][i] == before[kind][i] && !out.contains(port))
+            out.append(port);
+    }
+    return out;
+}
+
+void VideohubServer::send(Client *client, const QByteArray &bytes)
+{
+    QTcpSocket *socket = client->socket;
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    // A client that reads nothing would hold an ever larger backlog; it is let go instead.
+    if (socket->bytesToWrite() + bytes.size() > m_limits.maxPendingBytes) {
+        qCInfo(lcVideohub) << "Closed client" << client->id << "that does not read";
+        QTimer::singleShot(0, this, [this, alive = QPointer<QTcpSocket>(socket)] {
+            if (alive) {
+                const auto it = m_clients.find(alive.data());
+                if (it != m_clients.end())
+                    drop(it->second);
+            }
+        });
+        return;
+    }
+    socket->write(bytes);
+}
+
+void VideohubServer::broadcast(const QByteArray &bytes)
+{
+    for (const auto &[socket, client] : m_clients)
+        send(client, bytes);
+}
+
+void VideohubServer::drop(Client *client)
+{
+    const auto it = m_clients.find(client->socket);
+    if (it == m_clients.end())
+        return;
+    m_clients.erase(it);
+    QTcpSocket *socket = client->socket;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    const quint64 id = client->id;
+    delete client;
+    // Its locks end with it; the other clients are told.
+    m_gateway.closeClient(id);
+    Q_EMIT clientCountChanged(clientCount());
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "GatewayState.h"
+#include "VideohubProtocol.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QTcpServer>
+
+#include <array>
+#include <map>
+
+class Gateway;
+class QTcpSocket;
+class QTimer;
+
+// The Videohub Ethernet Protocol server: router panels and control surfaces drive the gateway
+// over TCP (port 9990 by default). Each connection is a gateway client: its locks end with it.
+// Every change of the gateway's state goes to every connection as the protocol's unsolicited
+// blocks, in the order the changes happened.
+class VideohubServer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(VideohubServer)
+public:
+    struct Limits
+    {
+        int maxClients = 100;
+        VideohubParser::Limits parser;
+        // A connection that sends nothing this long is closed; so is one that reads nothing
+        // while more than maxPendingBytes wait to be sent to it.
+        int idleMs = 10 * 60 * 1000;
+        // A block begun and not ended within this time is dropped with a NAK.
+        int blockMs = 30 * 1000;
+        qint64 maxPendingBytes = 1024 * 1024;
+    };
+
+    // allow: the subnets whose addresses may connect; uniqueId: the device's id on this wire.
+    VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress, int>> &allow,
+        const QString &uniqueId, const Limits &limits, QObject *parent = nullptr);
+    VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress, int>> &allow,
+        const QString &uniqueId, QObject *parent = nullptr)
+        : VideohubServer(gateway, allow, uniqueId, Limits{}, parent)
+    { }
+    ~VideohubServer() override;
+
+    bool listen(const QHostAddress &address, quint16 port);
+    QHostAddress address() const { return m_server.serverAddress(); }
+    quint16 port() const { return m_server.serverPort(); }
+    QString errorString() const { return m_server.errorString(); }
+    int clientCount() const { return int(m_clients.size()); }
+
+Q_SIGNALS:
+    void clientCountChanged(int count);
+    // A connection was turned away: its address is not allowed, or the server is full.
+    void refused(const QHostAddress &address, const QString &why);
+
+private:
+    struct Client;
+    // What was told to every client, per kind and port, so that a request whose change told
+    // nothing (refused, locked, already so) can show its requester the state as it is.
+    enum Told { RouteTold, InputLabelTold, OutputLabelTold, LockTold, ToldKinds };
+    using ToldCounts = std::array<std::array<quint64, kGatewayPorts>, ToldKinds>;
+
+    void accept();
+    void onReadyRead(Client *client);
+    void handle(Client *client, const VideohubParser::Block &block);
+    void send(Client *client, const QByteArray &bytes);
+    void broadcast(const QByteArray &bytes);
+    void drop(Client *client);
+    void told(Told kind, int port) { ++m_told[kind][GatewayState::index(port)]; }
+    // The ports among `ports` whose kind has not been told since `before`.
+    QList<int> untold(Told kind, const QList<int> &ports, const ToldCounts &before) const;
+
+    Gateway &m_gateway;
+    QList<QPair<QHostAddress, int>> m_allow;
+    QString m_uniqueId;
+    Limits m_limits;
+    QTcpServer m_server;
+    std::map<QTcpSocket *, Client *> m_clients;
+    ToldCounts m_told{};
+};

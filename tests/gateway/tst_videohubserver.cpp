@@ -1,0 +1,388 @@
+// The Videohub protocol server as router panels meet it: real TCP clients on loopback, the
+// gateway in front of the simulated switcher.
+#include "Gateway.h"
+#include "SimulatorServer.h"
+#include "VideohubServer.h"
+
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr char EndPrelude[] = "END PRELUDE:\n\n";
+
+// A router panel: a socket and everything it has received.
+class Panel final : public QObject
+{
+public:
+    explicit Panel(quint16 port)
+    {
+        connect(&socket, &QTcpSocket::readyRead, this, [this] { in += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool hasDump() const { return in.contains(EndPrelude); }
+    // Drops the status dump, keeping what came after it.
+    QByteArray takeDump()
+    {
+        const qsizetype end = in.indexOf(EndPrelude) + qsizetype(sizeof(EndPrelude) - 1);
+        const QByteArray dump = in.left(end);
+        in.remove(0, end);
+        return dump;
+    }
+    void send(const QByteArray &bytes)
+    {
+        socket.write(bytes);
+        socket.flush();
+    }
+
+    QTcpSocket socket;
+    QByteArray in;
+};
+
+QByteArray routing(const QByteArray &lines)
+{
+    return "VIDEO OUTPUT ROUTING:\n" + lines + "\n";
+}
+
+} // namespace
+
+// An exchange that failed ends the test there.
+#define EXCHANGE(...)                                                                              \
+    do {                                                                                           \
+        exchange(__VA_ARGS__);                                                                     \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)
+
+class TestVideohubServer : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void statusDumpOnConnect();
+    void scriptedSession();
+    void locksPerClient();
+    void malformedBlocks_data();
+    void malformedBlocks();
+    void silentAndUnfinishedClients();
+    void addressNotAllowed();
+    void clientBound();
+    void feedbackReachesEveryClientOnceInOrder();
+    void switcherDisappearsAndReturns();
+
+private:
+    void start(const VideohubServer::Limits &limits = {},
+        const QList<QPair<QHostAddress, int>> &allow
+        = {QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))},
+        int pollMs = 0);
+    std::unique_ptr<Panel> connectPanel();
+    // Sends the text and waits until the panel has received exactly `reply` (then nothing
+    // more before the answer to a PING).
+    void exchange(Panel &panel, const QByteArray &text, const QByteArray &reply);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SimulatorServer> m_sim;
+    std::unique_ptr<Gateway> m_gateway;
+    std::unique_ptr<VideohubServer> m_server;
+};
+
+void TestVideohubServer::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_sim = std::make_unique<SimulatorServer>();
+    QVERIFY(m_sim->listenTcp());
+}
+
+void TestVideohubServer::cleanup()
+{
+    m_server.reset();
+    m_gateway.reset();
+    m_sim.reset();
+    m_dir.reset();
+}
+
+void TestVideohubServer::start(
+    const VideohubServer::Limits &limits, const QList<QPair<QHostAddress, int>> &allow, int pollMs)
+{
+    GatewayConfig c;
+    c.target = GatewayConfig::Target::Tcp;
+    c.host = QStringLiteral("127.0.0.1");
+    c.tcpPort = m_sim->tcpPort();
+    c.pollMs = pollMs;
+    c.timing = Timing::fast();
+    c.reconnectMinMs = 5;
+    c.reconnectMaxMs = 40;
+    c.settingsPath = m_dir->filePath(QStringLiteral("gateway.ini"));
+    m_gateway = std::make_unique<Gateway>(c);
+    m_server = std::make_unique<VideohubServer>(
+        *m_gateway, allow, QStringLiteral("0123456789AB"), limits);
+    QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
+    m_gateway->start();
+    QTRY_VERIFY(m_gateway->state().present);
+}
+
+std::unique_ptr<Panel> TestVideohubServer::connectPanel()
+{
+    auto panel = std::make_unique<Panel>(m_server->port());
+    [&] { QTRY_VERIFY(panel->hasDump()); }();
+    panel->takeDump();
+    return panel;
+}
+
+void TestVideohubServer::exchange(Panel &panel, const QByteArray &text, const QByteArray &reply)
+{
+    panel.send(text);
+    QTRY_VERIFY2(panel.in.size() >= reply.size(), panel.in.constData());
+    panel.send("PING:\n\n");
+    QTRY_VERIFY(panel.in.size() >= reply.size() + 5);
+    QCOMPARE(panel.in, reply + "ACK\n\n");
+    panel.in.clear();
+}
+
+void TestVideohubServer::statusDumpOnConnect()
+{
+    m_sim->simulator().state().routes = {2, 1, 3, 4, 6, 6};
+    start();
+    Gateway::Done ignore;
+    m_gateway->setLabel(GatewaySide::Input, 1, QStringLiteral("Camera"), ignore);
+    m_gateway->setLabel(GatewaySide::Output, 6, QStringLiteral("Stage\nleft"), ignore);
+    const quint64 other = m_gateway->openClient();
+    QVERIFY(m_gateway->lock(3, other).ok());
+
+    Panel panel(m_server->port());
+    QTRY_VERIFY(panel.hasDump());
+    QCOMPARE(panel.takeDump(),
+        QByteArray("PROTOCOL PREAMBLE:\n"
+                   "Version: 2.3\n"
+                   "\n"
+                   "VIDEOHUB DEVICE:\n"
+                   "Device present: true\n"
+                   "Model name: HDMI Matrix 6x6\n"
+                   "Friendly name: HDMI Matrix 6x6\n"
+                   "Unique ID: 0123456789AB\n"
+                   "Video inputs: 6\n"
+                   "Video processing units: 0\n"
+                   "Video outputs: 6\n"
+                   "Video monitoring outputs: 0\n"
+                   "Serial ports: 0\n"
+                   "\n"
+                   "INPUT LABELS:\n0 Camera\n1 Input 2\n2 Input 3\n3 Input 4\n4 Input 5\n"
+                   "5 Input 6\n\n"
+                   "OUTPUT LABELS:\n0 Output 1\n1 Output 2\n2 Output 3\n3 Output 4\n4 Output 5\n"
+                   "5 Stage left\n\n"
+                   "VIDEO OUTPUT LOCKS:\n0 U\n1 U\n2 L\n3 U\n4 U\n5 U\n\n"
+                   "VIDEO OUTPUT ROUTING:\n0 1\n1 0\n2 2\n3 3\n4 5\n5 5\n\n"
+                   "END PRELUDE:\n\n"));
+    QCOMPARE(panel.in, QByteArray());
+    QCOMPARE(m_server->clientCount(), 1);
+}
+
+// The dialogues of the protocol's public description, on a six-port switcher (its examples
+// use port 7 of larger routers; here the ports are within 0..5).
+void TestVideohubServer::scriptedSession()
+{
+    start();
+    const std::unique_ptr<Panel> panel = connectPanel();
+    // Requesting changes: a route, answered ACK, then the status update.
+    EXCHANGE(*panel, "VIDEO OUTPUT ROUTING:\n5 2\n\n",
+        "ACK\n\n"
+        "VIDEO OUTPUT ROUTING:\n5 2\n\n");
+    QCOMPARE(m_sim->simulator().state().routes[5], 3);
+    // A simple label change.
+    EXCHANGE(*panel, "OUTPUT LABELS:\n5 new output label six\n\n",
+        "ACK\n\n"
+        "OUTPUT LABELS:\n5 new output label six\n\n");
+    // Requesting a status dump of one block.
+    EXCHANGE(*panel, "OUTPUT LABELS:\n\n",
+        "ACK\n\n"
+        "OUTPUT LABELS:\n0 Output 1\n1 Output 2\n2 Output 3\n3 Output 4\n4 Output 5\n"
+        "5 new output label six\n\n");
+    // Locking, and forcing a lock open.
+    EXCHANGE(*panel, "VIDEO OUTPUT LOCKS:\n4 O\n\n",
+        "ACK\n\n"
+        "VIDEO OUTPUT LOCKS:\n4 O\n\n");
+    EXCHANGE(*panel, "VIDEO OUTPUT LOCKS:\n4 F\n\n",
+        "ACK\n\n"
+        "VIDEO OUTPUT LOCKS:\n4 U\n\n");
+    // Checking the connection.
+    EXCHANGE(*panel, "PING:\n\n", "ACK\n\n");
+    // A request not understood.
+    EXCHANGE(*panel, "VIDEO OUTPUT ROUTING:\n7 2\n\n", "NAK\n\n");
+    // A salvo: each change in order; a route already in place is shown as it stands.
+    EXCHANGE(*panel, "VIDEO OUTPUT ROUTING:\n0 4\n1 1\n2 0\n\n",
+        "ACK\n\n"
+        "VIDEO OUTPUT ROUTING:\n0 4\n\n"
+        "VIDEO OUTPUT ROUTING:\n2 0\n\n"
+        "VIDEO OUTPUT ROUTING:\n1 1\n\n");
+}
+
+void TestVideohubServer::locksPerClient()
+{
+    start();
+    const std::unique_ptr<Panel> a = connectPanel();
+    const std::unique_ptr<Panel> b = connectPanel();
+    EXCHANGE(*a, "VIDEO OUTPUT LOCKS:\n1 O\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 O\n\n");
+    QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 L\n\n"));
+    b->in.clear();
+    // B cannot route A's output: the route stays and B is shown it as it stands.
+    EXCHANGE(
+        *b, "VIDEO OUTPUT ROUTING:\n1 5\n0 5\n\n", "ACK\n\nVIDEO OUTPUT ROUTING:\n1 1\n0 0\n\n");
+    QCOMPARE(m_sim->simulator().state().routes[1], 2);
+    // Nor unlock it; a header-only block shows each its own letters.
+    EXCHANGE(*b, "VIDEO OUTPUT LOCKS:\n1 U\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 L\n\n");
+    EXCHANGE(*b, "VIDEO OUTPUT LOCKS:\n\n",
+        "ACK\n\nVIDEO OUTPUT LOCKS:\n0 U\n1 L\n2 U\n3 U\n4 U\n5 U\n\n");
+    QCOMPARE(a->in, QByteArray());
+    // A route by A itself passes; when A goes, its lock goes with it.
+    EXCHANGE(*a, "VIDEO OUTPUT ROUTING:\n1 5\n\n", "ACK\n\nVIDEO OUTPUT ROUTING:\n1 5\n\n");
+    QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT ROUTING:\n1 5\n\n"));
+    b->in.clear();
+    a->socket.disconnectFromHost();
+    QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 U\n\n"));
+    QTRY_COMPARE(m_server->clientCount(), 1);
+}
+
+void TestVideohubServer::malformedBlocks_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("unknown header") << QByteArray("SERIAL PORT ROUTING:\n0 1\n\n");
+    QTest::newRow("bad number") << QByteArray("VIDEO OUTPUT ROUTING:\n0 x\n\n");
+    QTest::newRow("port out of range") << QByteArray("VIDEO OUTPUT ROUTING:\n0 1\n6 1\n\n");
+    QTest::newRow("overlong line") << "INPUT LABELS:\n0 " + QByteArray(5000, 'x') + "\n\n";
+    QTest::newRow("too many lines")
+        << "VIDEO OUTPUT ROUTING:\n" + QByteArray("0 1\n").repeated(65) + "\n";
+    QTest::newRow("binary garbage") << QByteArray("\xff\xfe\x00\x01:\n\x80\n\n", 9);
+}
+
+void TestVideohubServer::malformedBlocks()
+{
+    QFETCH(QByteArray, text);
+    start();
+    const std::unique_ptr<Panel> panel = connectPanel();
+    const auto before = m_sim->simulator().state().routes;
+    const QStringList labels{
+        m_gateway->state().inputLabels.begin(), m_gateway->state().inputLabels.end()};
+    EXCHANGE(*panel, text, "NAK\n\n");
+    // Still served, and nothing changed.
+    EXCHANGE(*panel, "VIDEO OUTPUT ROUTING:\n3 3\n\n", "ACK\n\n" + routing("3 3\n"));
+    QCOMPARE(m_sim->simulator().state().routes, before);
+    QCOMPARE(
+        (QStringList{m_gateway->state().inputLabels.begin(), m_gateway->state().inputLabels.end()}),
+        labels);
+}
+
+void TestVideohubServer::silentAndUnfinishedClients()
+{
+    VideohubServer::Limits limits;
+    limits.idleMs = 300;
+    limits.blockMs = 100;
+    start(limits);
+    const std::unique_ptr<Panel> unfinished = connectPanel();
+    unfinished->send("VIDEO OUTPUT ROUTING:\n0 3\n");
+    QTRY_COMPARE(unfinished->in, QByteArray("NAK\n\n"));
+    unfinished->in.clear();
+    // The rest of the dropped block is no block of its own.
+    EXCHANGE(*unfinished, "\n", "");
+    QCOMPARE(m_sim->simulator().state().routes[0], 1);
+
+    const std::unique_ptr<Panel> silent = connectPanel();
+    QTRY_COMPARE(silent->socket.state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_server->clientCount(), 0);
+}
+
+void TestVideohubServer::addressNotAllowed()
+{
+    start({}, {QHostAddress::parseSubnet(QStringLiteral("10.0.0.0/8"))});
+    QSignalSpy refused(m_server.get(), &VideohubServer::refused);
+    Panel panel(m_server->port());
+    QTRY_COMPARE(refused.count(), 1);
+    QCOMPARE(refused.at(0).at(0).value<QHostAddress>(), QHostAddress(QHostAddress::LocalHost));
+    QTRY_COMPARE(panel.socket.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(panel.in, QByteArray());
+    QCOMPARE(m_server->clientCount(), 0);
+}
+
+void TestVideohubServer::clientBound()
+{
+    VideohubServer::Limits limits;
+    limits.maxClients = 2;
+    start(limits);
+    const std::unique_ptr<Panel> a = connectPanel();
+    const std::unique_ptr<Panel> b = connectPanel();
+    QSignalSpy refused(m_server.get(), &VideohubServer::refused);
+    Panel third(m_server->port());
+    QTRY_COMPARE(refused.count(), 1);
+    QTRY_COMPARE(third.socket.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(third.in, QByteArray());
+    // A place that comes free is taken again.
+    a->socket.disconnectFromHost();
+    QTRY_COMPARE(m_server->clientCount(), 1);
+    const std::unique_ptr<Panel> fourth = connectPanel();
+    QCOMPARE(m_server->clientCount(), 2);
+}
+
+void TestVideohubServer::feedbackReachesEveryClientOnceInOrder()
+{
+    start({}, {QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))}, 20);
+    std::vector<std::unique_ptr<Panel>> panels;
+    for (int k = 0; k < 50; ++k)
+        panels.push_back(std::make_unique<Panel>(m_server->port()));
+    for (auto &panel : panels) {
+        QTRY_VERIFY(panel->hasDump());
+        panel->takeDump();
+    }
+    // A panel's salvo, a request from outside the protocol (as the HTTP API makes), and a
+    // change at the switcher's front panel that only the poll sees.
+    panels[17]->send(routing("0 3\n1 3\n"));
+    QTRY_VERIFY(panels[17]->in.size() >= 5);
+    QCOMPARE(panels[17]->in.left(5), QByteArray("ACK\n\n"));
+    panels[17]->in.remove(0, 5);
+    const QByteArray salvo = routing("0 3\n") + routing("1 3\n");
+    for (auto &panel : panels)
+        QTRY_COMPARE(panel->in, salvo);
+    bool answered = false;
+    m_gateway->setRoute(6, 1, 0, [&](const GatewayResult &r) { answered = r.ok(); });
+    QTRY_VERIFY(answered);
+    m_sim->simulator().state().routes[3] = 6;
+    const QByteArray all = salvo + routing("5 0\n") + routing("3 5\n");
+    for (auto &panel : panels)
+        QTRY_COMPARE(panel->in, all);
+    // Nothing told twice: a PING's ACK comes next on every connection.
+    for (auto &panel : panels)
+        panel->send("PING:\n\n");
+    for (auto &panel : panels)
+        QTRY_COMPARE(panel->in, all + "ACK\n\n");
+}
+
+void TestVideohubServer::switcherDisappearsAndReturns()
+{
+    start();
+    const quint16 port = m_sim->tcpPort();
+    const std::unique_ptr<Panel> panel = connectPanel();
+    m_sim.reset();
+    QTRY_COMPARE(panel->in, QByteArray("VIDEOHUB DEVICE:\nDevice present: false\n\n"));
+    panel->in.clear();
+    // Still acknowledged; the route cannot change and is shown as it stands.
+    EXCHANGE(*panel, routing("0 4\n"), "ACK\n\n" + routing("0 0\n"));
+
+    m_sim = std::make_unique<SimulatorServer>();
+    m_sim->simulator().state().routes = {3, 2, 3, 4, 5, 6};
+    QVERIFY(m_sim->listenTcp(QHostAddress::LocalHost, port));
+    // Back: the device, then every block again but the preamble, then the routes as they are.
+    QTRY_VERIFY(panel->in.contains("VIDEO OUTPUT ROUTING:\n0 2\n1 1"));
+    QVERIFY(panel->in.startsWith(
+                "VIDEO OUTPUT ROUTING:\n0 2\n\nVIDEOHUB DEVICE:\nDevice present: true\n")
+        || panel->in.startsWith("VIDEOHUB DEVICE:\nDevice present: true\n"));
+    QVERIFY(panel->in.contains("INPUT LABELS:\n"));
+    QVERIFY(panel->in.contains("VIDEO OUTPUT LOCKS:\n"));
+    QVERIFY(!panel->in.contains("PROTOCOL PREAMBLE:"));
+}
+
+QTEST_GUILESS_MAIN(TestVideohubServer)
+#include "tst_videohubserver.moc"
