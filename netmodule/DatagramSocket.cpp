@@ -1,11 +1,16 @@
 #include "DatagramSocket.h"
 
 #include "DatagramSystem.h"
+#include "NetDatagrams.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
 UdpDatagramSocket::UdpDatagramSocket(QObject *parent) : DatagramSocket(parent) { }
+
+UdpDatagramSocket::UdpDatagramSocket(const LoopbackModule &module, QObject *parent)
+    : DatagramSocket(parent), m_loopback(module)
+{ }
 
 UdpDatagramSocket::~UdpDatagramSocket() = default;
 
@@ -27,7 +32,10 @@ bool UdpDatagramSocket::bindLocalPort(quint16 port)
     m_error.clear();
     m_addressInUse = false;
     auto *socket = new QUdpSocket(this);
-    if (!socket->bind(QHostAddress::AnyIPv4, port)) {
+    // On loopback any free port: the module answers whichever port asked.
+    const bool bound = m_loopback ? socket->bind(QHostAddress(QHostAddress::LocalHost), 0)
+                                  : socket->bind(QHostAddress::AnyIPv4, port);
+    if (!bound) {
         m_error = socket->errorString();
         m_addressInUse = socket->error() == QAbstractSocket::AddressInUseError;
         delete socket;
@@ -45,12 +53,15 @@ quint16 UdpDatagramSocket::localPort() const
 
 void UdpDatagramSocket::setBroadcastAllowed(bool allowed)
 {
-    if (m_socket)
+    // On loopback nothing is ever broadcast.
+    if (m_socket && !m_loopback)
         DatagramSystem::setBroadcastAllowed(*m_socket, allowed);
 }
 
 qint64 UdpDatagramSocket::send(const QByteArray &datagram, const QHostAddress &host, quint16 port)
 {
+    if (m_loopback)
+        return sendOnLoopback(datagram, host, port);
     if (!m_socket) {
         if (m_error.isEmpty())
             m_error = QStringLiteral("socket not bound");
@@ -65,6 +76,30 @@ qint64 UdpDatagramSocket::send(const QByteArray &datagram, const QHostAddress &h
         return sent;
     }
     return DatagramSystem::sendIPv4(*m_socket, datagram, address, port, &m_error);
+}
+
+qint64 UdpDatagramSocket::sendOnLoopback(
+    const QByteArray &datagram, const QHostAddress &host, quint16 port)
+{
+    const QHostAddress &module = m_loopback->address;
+    if (!module.isLoopback() || module.protocol() != QAbstractSocket::IPv4Protocol) {
+        m_error = QStringLiteral("not a loopback address: ") + module.toString();
+        return -1;
+    }
+    if (!m_socket) {
+        m_error = QStringLiteral("socket not bound");
+        return -1;
+    }
+    const bool broadcast = host == QHostAddress(QHostAddress::Broadcast);
+    if (!broadcast && host != module)
+        return datagram.size(); // nobody there
+    const quint16 to = port == SearchPort ? m_loopback->searchPort
+        : port == ConfigPort              ? m_loopback->configPort
+                                          : port;
+    const qint64 sent = m_socket->writeDatagram(datagram, module, to);
+    if (sent < 0)
+        m_error = m_socket->errorString();
+    return sent;
 }
 
 QString UdpDatagramSocket::errorString() const
@@ -83,9 +118,15 @@ void UdpDatagramSocket::readPending()
         QHostAddress sender = datagram.senderAddress();
         bool ok = false;
         const quint32 v4 = sender.toIPv4Address(&ok);
-        if (ok)
+        if (ok || m_loopback)
             sender = QHostAddress(v4);
-        Q_EMIT datagramReceived(
-            datagram.data(), sender, static_cast<quint16>(datagram.senderPort()));
+        auto port = static_cast<quint16>(datagram.senderPort());
+        // The module's answers come as if from the well-known ports.
+        if (m_loopback && sender == m_loopback->address) {
+            port = port == m_loopback->searchPort ? SearchPort
+                : port == m_loopback->configPort  ? ConfigPort
+                                                  : port;
+        }
+        Q_EMIT datagramReceived(datagram.data(), sender, port);
     }
 }

@@ -1,7 +1,7 @@
 #include "LanDevicePanel.h"
 
+#include "DatagramSocket.h"
 #include "DeviceEntry.h"
-#include "LoopbackDatagramSocket.h"
 #include "NetworkModuleControl.h"
 #include "PageServices.h"
 #include "ShellState.h"
@@ -92,7 +92,7 @@ bool LanDevicePanel::useLoopbackNetwork(
         || module.protocol() != QAbstractSocket::IPv4Protocol)
         return false;
     m_control = std::make_unique<NetworkModuleControl>(
-        *l, std::make_unique<LoopbackDatagramSocket>(module, searchPort, configPort));
+        *l, std::make_unique<UdpDatagramSocket>(LoopbackModule{module, searchPort, configPort}));
     m_loopbackOnly = true;
     if (m_search) {
         m_search->setControl(*m_control);
