@@ -1,8 +1,11 @@
 #include "GatewayProgram.h"
 
 #include "Gateway.h"
+#include "GatewayApi.h"
 #include "GatewayCommandLine.h"
 #include "GatewaySettings.h"
+#include "HttpAccess.h"
+#include "HttpServer.h"
 #include "MatrixVersion.h"
 #include "SettingsLocation.h"
 #include "SimulatorServer.h"
@@ -77,6 +80,17 @@ int RunGateway(QCoreApplication &app)
         }
     }
 
+    HttpAccess access;
+    if (!options.tokenFile.isEmpty()) {
+        QString error;
+        const QByteArray token = HttpAccess::readTokenFile(options.tokenFile, &error);
+        if (token.isEmpty()) {
+            err << "matrix-gateway: " << error << Qt::endl;
+            return 1;
+        }
+        access = HttpAccess(token);
+    }
+
     Gateway gateway(options.gateway);
     // The device's id on the Videohub wire stays the same for the same switcher.
     const QString target = options.demo ? QStringLiteral("demo")
@@ -90,9 +104,19 @@ int RunGateway(QCoreApplication &app)
             << Qt::endl;
         return 1;
     }
+    HttpServer http;
+    http.setAccess(access);
+    GatewayApi api(gateway, http);
+    if (!http.listen(options.listen, options.httpPort)) {
+        err << "matrix-gateway: the HTTP server cannot listen on "
+            << EndpointText(options.listen, options.httpPort) << ": " << http.errorString()
+            << Qt::endl;
+        return 1;
+    }
     gateway.start();
     out << ReadyLine(QStringLiteral("Videohub server"), videohub.address(), videohub.port())
         << Qt::endl;
+    out << ReadyLine(QStringLiteral("HTTP server"), options.listen, http.serverPort()) << Qt::endl;
 
     return app.exec() == 0 ? 0 : 1;
 }

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "GatewayState.h"
+#include "HttpServer.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+
+class Gateway;
+
+// The JSON API under /api/v1, the event socket's messages and the web page, over the gateway
+// core: every request becomes one core request, every state change one event to every event
+// client. HTTP requests hold no locks, so a route to an output a router panel has locked is
+// refused (409).
+class GatewayApi final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(GatewayApi)
+public:
+    // Installs itself as the server's handler; both must outlive this object.
+    GatewayApi(Gateway &gateway, HttpServer &server, QObject *parent = nullptr);
+
+    // Answers one request (the server's handler; tests and the fuzz target call it directly).
+    void handle(const HttpRequest &request, const HttpServer::Reply &reply);
+
+    static QJsonObject stateJson(const GatewayState &state);
+    static QJsonObject presetJson(int n, const GatewayPreset &preset);
+    // The status an outcome of the core maps to.
+    static int statusFor(GatewayError error);
+
+private:
+    void handleApi(const HttpRequest &request, const HttpServer::Reply &reply);
+    void broadcast(const QJsonObject &event);
+
+    Gateway &m_gateway;
+    HttpServer &m_server;
+};

@@ -1,0 +1,377 @@
+// The JSON API and the event socket through real loopback sockets, over the gateway core that
+// drives the simulated switcher over its own loopback link.
+#include "Gateway.h"
+#include "GatewayApi.h"
+#include "HttpAccess.h"
+#include "HttpServer.h"
+#include "SimulatorServer.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QWebSocket>
+#include <QWebSocketHandshakeOptions>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+struct Answer
+{
+    int status = 0;
+    QJsonObject json;
+    QByteArray body;
+    QByteArray contentType;
+    QByteArray authenticate;
+};
+
+// A switcher, the gateway that owns it, and the HTTP side serving the gateway.
+struct Fixture
+{
+    explicit Fixture(int queueLimit = 32)
+    {
+        simulator.listenTcp(QHostAddress::LocalHost);
+        GatewayConfig config;
+        config.target = GatewayConfig::Target::Tcp;
+        config.host = QStringLiteral("127.0.0.1");
+        config.tcpPort = simulator.tcpPort();
+        config.pollMs = 100;
+        config.queueLimit = queueLimit;
+        config.timing = Timing::fast();
+        config.reconnectMinMs = 50;
+        config.reconnectMaxMs = 200;
+        gateway = std::make_unique<Gateway>(config);
+        api = std::make_unique<GatewayApi>(*gateway, server);
+        server.listen(QHostAddress::LocalHost);
+        network.setProxy(QNetworkProxy::NoProxy);
+        gateway->start();
+    }
+
+    QUrl url(const QString &path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path));
+    }
+
+    Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {},
+        const QList<QPair<QByteArray, QByteArray>> &headers = {})
+    {
+        QNetworkRequest request(url(path));
+        if (!body.isEmpty())
+            request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
+        for (const auto &[name, value] : headers)
+            request.setRawHeader(name, value);
+        QNetworkReply *reply = network.sendCustomRequest(request, method, body);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        if (!reply->isFinished())
+            loop.exec();
+        Answer answer;
+        answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        answer.body = reply->readAll();
+        answer.json = QJsonDocument::fromJson(answer.body).object();
+        answer.contentType = reply->rawHeader("Content-Type");
+        answer.authenticate = reply->rawHeader("WWW-Authenticate");
+        reply->deleteLater();
+        return answer;
+    }
+
+    SwitcherState &device() { return simulator.simulator().state(); }
+
+    SimulatorServer simulator;
+    std::unique_ptr<Gateway> gateway;
+    HttpServer server;
+    std::unique_ptr<GatewayApi> api;
+    QNetworkAccessManager network;
+};
+
+QList<QVariant> routesOf(const QJsonObject &state)
+{
+    return state.value(QStringLiteral("routes")).toArray().toVariantList();
+}
+
+} // namespace
+
+class TestGatewayApi : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void requests_data();
+    void requests();
+    void lockedOutputRefused();
+    void switcherNotPresent();
+    void queueFull();
+    void token();
+    void eventsReachEveryClientOnceInOrder();
+};
+
+void TestGatewayApi::requests_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("error");
+    // Routes of the simulated switcher afterwards (outputs 1..6); it starts at 1 2 3 4 5 6.
+    QTest::addColumn<QList<int>>("routes");
+
+    const QList<int> untouched{1, 2, 3, 4, 5, 6};
+    QTest::newRow("state") << QByteArray("GET") << "/api/v1/state" << QByteArray() << 200 << ""
+                           << untouched;
+    QTest::newRow("one route") << QByteArray("PUT") << "/api/v1/routes/3"
+                               << QByteArray(R"({"input": 5})") << 200 << ""
+                               << QList<int>{1, 2, 5, 4, 5, 6};
+    QTest::newRow("salvo") << QByteArray("POST") << "/api/v1/routes"
+                           << QByteArray(R"({"routes": [{"output": 1, "input": 6},
+                                                        {"output": 6, "input": 1}]})")
+                           << 200 << "" << QList<int>{6, 2, 3, 4, 5, 1};
+    QTest::newRow("preset") << QByteArray("POST") << "/api/v1/presets/1/apply" << QByteArray()
+                            << 200 << "" << untouched;
+    QTest::newRow("input out of range")
+        << QByteArray("PUT") << "/api/v1/routes/3" << QByteArray(R"({"input": 7})") << 400
+        << "bad_input" << untouched;
+    QTest::newRow("input as text")
+        << QByteArray("PUT") << "/api/v1/routes/3" << QByteArray(R"({"input": "5"})") << 400
+        << "bad_input" << untouched;
+    QTest::newRow("fraction") << QByteArray("PUT") << "/api/v1/routes/3"
+                              << QByteArray(R"({"input": 2.5})") << 400 << "bad_input" << untouched;
+    QTest::newRow("not json") << QByteArray("PUT") << "/api/v1/routes/3" << QByteArray("{input")
+                              << 400 << "bad_input" << untouched;
+    QTest::newRow("salvo with one bad route")
+        << QByteArray("POST") << "/api/v1/routes"
+        << QByteArray(R"({"routes": [{"output": 1, "input": 6}, {"output": 0, "input": 1}]})")
+        << 400 << "bad_input" << untouched;
+    QTest::newRow("empty salvo") << QByteArray("POST") << "/api/v1/routes"
+                                 << QByteArray(R"({"routes": []})") << 400 << "bad_input"
+                                 << untouched;
+    QTest::newRow("output out of range")
+        << QByteArray("PUT") << "/api/v1/routes/7" << QByteArray(R"({"input": 1})") << 404
+        << "not_found" << untouched;
+    QTest::newRow("preset out of range") << QByteArray("POST") << "/api/v1/presets/9/apply"
+                                         << QByteArray() << 404 << "not_found" << untouched;
+    QTest::newRow("unknown path") << QByteArray("GET") << "/api/v1/nothing" << QByteArray() << 404
+                                  << "not_found" << untouched;
+    QTest::newRow("wrong method") << QByteArray("DELETE") << "/api/v1/routes/3" << QByteArray()
+                                  << 405 << "method_not_allowed" << untouched;
+    QTest::newRow("power value") << QByteArray("PUT") << "/api/v1/power"
+                                 << QByteArray(R"({"on": 1})") << 400 << "bad_input" << untouched;
+    QTest::newRow("label too long") << QByteArray("PUT") << "/api/v1/labels/inputs/2"
+                                    << QByteArray(R"({"label": ")" + QByteArray(300, 'x') + R"("})")
+                                    << 400 << "bad_input" << untouched;
+    QTest::newRow("preset routes short")
+        << QByteArray("PUT") << "/api/v1/presets/2"
+        << QByteArray(R"({"name": "A", "routes": [1, 2]})") << 400 << "bad_input" << untouched;
+}
+
+void TestGatewayApi::requests()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    QFETCH(QString, error);
+    QFETCH(QList<int>, routes);
+
+    Fixture f;
+    QTRY_VERIFY(f.gateway->state().present);
+    // Preset 1 routes output k to input k; start elsewhere so that applying it shows.
+    f.device().routes = {1, 2, 3, 4, 5, 6};
+    if (path.contains(QLatin1String("presets/1/apply")))
+        f.device().routes = {6, 5, 4, 3, 2, 1};
+
+    const Answer answer = f.call(method, path, body);
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.contentType, QByteArray("application/json"));
+    if (status == 200) {
+        QVERIFY(answer.json.value(QStringLiteral("present")).toBool() || method == "GET");
+    } else {
+        QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), error);
+        QVERIFY(!answer.json.value(QStringLiteral("message")).toString().isEmpty());
+    }
+    const std::array<int, 6> expected{
+        routes[0], routes[1], routes[2], routes[3], routes[4], routes[5]};
+    QCOMPARE(f.device().routes, expected);
+    if (method != "GET" && status == 200) {
+        QList<QVariant> answered;
+        for (const int input : routes)
+            answered.append(input);
+        QCOMPARE(routesOf(answer.json), answered);
+    }
+}
+
+void TestGatewayApi::lockedOutputRefused()
+{
+    Fixture f;
+    QTRY_VERIFY(f.gateway->state().present);
+    const quint64 panel = f.gateway->openClient();
+    QVERIFY(f.gateway->lock(4, panel).ok());
+
+    // One route, a salvo that reaches the locked output second, and a preset: all stop there.
+    Answer answer = f.call("PUT", QStringLiteral("/api/v1/routes/4"), R"({"input": 1})");
+    QCOMPARE(answer.status, 409);
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("locked"));
+    answer = f.call("POST", QStringLiteral("/api/v1/routes"),
+        R"({"routes": [{"output": 1, "input": 3}, {"output": 4, "input": 3},
+                                   {"output": 5, "input": 3}]})");
+    QCOMPARE(answer.status, 409);
+    QCOMPARE(answer.json.value(QStringLiteral("applied")).toInt(), 1);
+    QCOMPARE(f.device().routes, (std::array<int, 6>{3, 2, 3, 4, 5, 6}));
+
+    QCOMPARE(f.call("GET", QStringLiteral("/api/v1/state"))
+                 .json.value(QStringLiteral("locked"))
+                 .toArray()
+                 .at(3)
+                 .toBool(),
+        true);
+    f.gateway->closeClient(panel);
+    QCOMPARE(f.call("PUT", QStringLiteral("/api/v1/routes/4"), R"({"input": 1})").status, 200);
+    QCOMPARE(f.device().routes[3], 1);
+}
+
+void TestGatewayApi::switcherNotPresent()
+{
+    Fixture f;
+    QTRY_VERIFY(f.gateway->state().present);
+    // The switcher falls silent: the link gives up on it and every try to reach it again fails.
+    f.simulator.faults().dropReplies = 1000000;
+    QTRY_VERIFY(!f.gateway->state().present);
+
+    const Answer answer = f.call("PUT", QStringLiteral("/api/v1/routes/2"), R"({"input": 1})");
+    QCOMPARE(answer.status, 503);
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("not_present"));
+    QVERIFY(answer.json.value(QStringLiteral("message"))
+                .toString()
+                .contains(f.gateway->state().linkText));
+    QCOMPARE(f.call("GET", QStringLiteral("/api/v1/state")).json.value(QStringLiteral("present")),
+        QJsonValue(false));
+
+    // The gateway reconnects by itself; requests work again.
+    f.simulator.faults().dropReplies = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(f.gateway->state().present, 10000);
+    QCOMPARE(f.call("PUT", QStringLiteral("/api/v1/routes/2"), R"({"input": 1})").status, 200);
+    QCOMPARE(f.device().routes[1], 1);
+}
+
+void TestGatewayApi::queueFull()
+{
+    Fixture f(1);
+    QTRY_VERIFY(f.gateway->state().present);
+    f.simulator.faults().delayMs = 50;
+
+    // Several clients at once: one runs, one waits, the others are refused at once.
+    QList<QNetworkReply *> replies;
+    for (int i = 0; i < 5; ++i) {
+        QNetworkRequest request(f.url(QStringLiteral("/api/v1/routes/%1").arg(i + 1)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
+        replies.append(f.network.sendCustomRequest(request, "PUT", R"({"input": 6})"));
+    }
+    QList<int> statuses;
+    for (QNetworkReply *reply : replies) {
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 20000);
+        statuses.append(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt());
+        if (statuses.last() == 429) {
+            QCOMPARE(
+                QJsonDocument::fromJson(reply->readAll()).object().value(QStringLiteral("error")),
+                QJsonValue(QStringLiteral("queue_full")));
+        }
+        reply->deleteLater();
+    }
+    QVERIFY2(statuses.contains(429) && statuses.contains(200),
+        qPrintable(QVariant::fromValue(statuses).toString()));
+    for (const int status : statuses)
+        QVERIFY(status == 200 || status == 429);
+}
+
+void TestGatewayApi::token()
+{
+    Fixture f;
+    f.server.setAccess(HttpAccess("s3cret"));
+
+    Answer answer = f.call("GET", QStringLiteral("/api/v1/state"));
+    QCOMPARE(answer.status, 401);
+    QCOMPARE(answer.authenticate, QByteArray("Bearer"));
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("unauthorized"));
+    answer = f.call("PUT", QStringLiteral("/api/v1/routes/1"), R"({"input": 2})",
+        {{"Authorization", "Bearer wrong"}});
+    QCOMPARE(answer.status, 401);
+    QTRY_VERIFY(f.gateway->state().present);
+    QCOMPARE(f.device().routes[0], 1);
+    answer = f.call("PUT", QStringLiteral("/api/v1/routes/1"), R"({"input": 2})",
+        {{"Authorization", "Bearer s3cret"}});
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(f.device().routes[0], 2);
+
+    // The page itself needs no token; nothing in it is secret.
+    answer = f.call("GET", QStringLiteral("/"));
+    QCOMPARE(answer.status, 200);
+    QVERIFY(answer.contentType.startsWith("text/html"));
+    QVERIFY(answer.body.contains("app.js"));
+    QCOMPARE(f.call("GET", QStringLiteral("/app.js")).status, 200);
+    QCOMPARE(f.call("GET", QStringLiteral("/../CMakeLists.txt")).status, 404);
+
+    // A page of another site open in the same browser cannot change anything.
+    answer = f.call("PUT", QStringLiteral("/api/v1/routes/1"), R"({"input": 3})",
+        {{"Authorization", "Bearer s3cret"}, {"Origin", "http://example.org"}});
+    QCOMPARE(answer.status, 403);
+    QCOMPARE(f.device().routes[0], 2);
+}
+
+void TestGatewayApi::eventsReachEveryClientOnceInOrder()
+{
+    Fixture f;
+    QTRY_VERIFY(f.gateway->state().present);
+    QTRY_COMPARE(f.gateway->state().route(6), 6);
+
+    constexpr int Clients = 10;
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(f.server.serverPort()));
+    std::vector<std::unique_ptr<QWebSocket>> clients;
+    std::vector<QList<QJsonObject>> events(Clients);
+    for (int i = 0; i < Clients; ++i) {
+        clients.push_back(std::make_unique<QWebSocket>());
+        connect(clients.back().get(), &QWebSocket::textMessageReceived, this,
+            [&events, i](const QString &text) {
+                events[std::size_t(i)].append(QJsonDocument::fromJson(text.toUtf8()).object());
+            });
+        QWebSocketHandshakeOptions options;
+        options.setSubprotocols({HttpAccess::eventSubprotocol()});
+        clients.back()->open(QNetworkRequest(url), options);
+    }
+    for (auto &events1 : events)
+        QTRY_COMPARE(events1.size(), 1);
+    for (auto &events1 : events) {
+        QCOMPARE(events1.first().value(QStringLiteral("type")).toString(), QStringLiteral("state"));
+        QCOMPARE(routesOf(events1.first().value(QStringLiteral("state")).toObject()).at(5), 6);
+    }
+
+    // One route through the API, then one changed behind the gateway at the switcher itself
+    // (found by the poll).
+    QCOMPARE(f.call("PUT", QStringLiteral("/api/v1/routes/6"), R"({"input": 2})").status, 200);
+    f.device().routes[4] = 3;
+    QTRY_COMPARE(f.gateway->state().route(5), 3);
+
+    auto route = [](int output, int input) {
+        return QJsonObject{{QStringLiteral("type"), QStringLiteral("route")},
+            {QStringLiteral("output"), output}, {QStringLiteral("input"), input}};
+    };
+    // A label last: a route sent twice would show up before it.
+    QCOMPARE(
+        f.call("PUT", QStringLiteral("/api/v1/labels/outputs/1"), R"({"label": "Stage"})").status,
+        200);
+    const QJsonObject label{{QStringLiteral("type"), QStringLiteral("label")},
+        {QStringLiteral("side"), QStringLiteral("output")}, {QStringLiteral("port"), 1},
+        {QStringLiteral("label"), QStringLiteral("Stage")}};
+    const QList<QJsonObject> expected{route(6, 2), route(5, 3), label};
+    for (auto &events1 : events) {
+        QTRY_COMPARE(events1.size(), 4);
+        QCOMPARE(events1.mid(1), expected);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestGatewayApi)
+#include "tst_gatewayapi.moc"
