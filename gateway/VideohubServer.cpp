@@ -55,7 +55,13 @@ VideohubServer::VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress,
         for (const auto &[socket, client] : m_clients)
             send(client, Videohub::locksBlock(state, client->id, {output}));
     });
+    m_present = state.present;
     connect(&m_gateway, &Gateway::presentChanged, this, [this, &state](bool present) {
+        // Only a change of presence is news on this wire; a new reason while the switcher
+        // stays away is not.
+        if (present == m_present)
+            return;
+        m_present = present;
         // The switcher back (or first found): every block again but the preamble, so that
         // panels refresh what they hold.
         if (!present) {
@@ -140,9 +146,9 @@ void VideohubServer::onReadyRead(Client *client)
     } else {
         client->block.stop();
     }
-    const QPointer<QTcpSocket> alive(client->socket);
+    QTcpSocket *socket = client->socket;
     for (const VideohubParser::Block &block : std::as_const(blocks)) {
-        if (!alive)
+        if (m_clients.find(socket) == m_clients.end())
             return;
         handle(client, block);
     }
@@ -174,13 +180,15 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
             outputs.append(r.output);
         // Routes that changed reach everyone; the requester also sees those that did not
         // (refused, locked, already so), as they stand.
-        m_gateway.setRoutes(request.routes, client->id,
-            [this, alive, client, outputs, before](const GatewayResult &) {
-                if (!alive)
+        // The requester is looked up again when the answer comes: it may have gone meanwhile.
+        m_gateway.setRoutes(
+            request.routes, client->id, [this, alive, outputs, before](const GatewayResult &) {
+                const auto it = alive ? m_clients.find(alive.data()) : m_clients.end();
+                if (it == m_clients.end())
                     return;
                 const QList<int> unchanged = untold(RouteTold, outputs, before);
                 if (!unchanged.isEmpty())
-                    send(client, Videohub::routingBlock(m_gateway.state(), unchanged));
+                    send(it->second, Videohub::routingBlock(m_gateway.state(), unchanged));
             });
         return;
     }
@@ -248,6 +256,9 @@ void VideohubServer::send(Client *client, const QByteArray &bytes)
         return;
     }
     socket->write(bytes);
+    // Straight to the system: waiting for the socket's write notifier would cost one more
+    // pass of the event loop per client before a panel sees a change.
+    socket->flush();
 }
 
 void VideohubServer::broadcast(const QByteArray &bytes)

@@ -82,4 +82,5 @@ private:
     QTcpServer m_server;
     std::map<QTcpSocket *, Client *> m_clients;
     ToldCounts m_told{};
+    bool m_present = false; // as last told to the clients
 };

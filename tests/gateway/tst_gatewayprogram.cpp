@@ -1,0 +1,144 @@
+// matrix-gateway as a user starts it: its command line, and the program itself with --demo,
+// a panel on its Videohub port and a stop by SIGTERM.
+#include "GatewayCommandLine.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+class TestGatewayProgram : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void badArguments_data();
+    void badArguments();
+    void defaults();
+    void options();
+    void demoServesAPanel();
+};
+
+void TestGatewayProgram::badArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("says");
+    auto row = [](const char *name, std::initializer_list<const char *> args, const char *says) {
+        QStringList list{QStringLiteral("matrix-gateway")};
+        for (const char *a : args)
+            list.append(QString::fromUtf8(a));
+        QTest::newRow(name) << list << QString::fromUtf8(says);
+    };
+    row("no switcher", {}, "choose one of");
+    row("two switchers", {"--demo", "--tcp", "10.0.0.5"}, "choose one of");
+    row("tcp port not a number", {"--tcp", "host:x"}, "--tcp takes");
+    row("tcp port 0", {"--tcp", "host:0"}, "--tcp takes");
+    row("serial path empty", {"--serial", " "}, "--serial takes");
+    row("poll negative", {"--demo", "--poll", "-1"}, "--poll takes");
+    row("poll a word", {"--demo", "--poll", "often"}, "--poll takes");
+    row("listen not an address", {"--demo", "--listen", "localhost"}, "--listen takes");
+    row("beyond loopback without a token", {"--tcp", "10.0.0.5", "--listen", "0.0.0.0"},
+        "--token-file");
+    row("demo beyond loopback", {"--demo", "--listen", "0.0.0.0", "--token-file", "t"},
+        "--demo serves on loopback only");
+    row("videohub port too large", {"--demo", "--videohub-port", "65536"}, "--videohub-port");
+    row("allow not a subnet", {"--demo", "--allow", "10.0.0.0/8,lan"}, "--allow takes");
+    row("stray argument", {"--demo", "route"}, "unexpected argument");
+}
+
+void TestGatewayProgram::badArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, says);
+    GatewayOptions options;
+    const GatewayParse parsed = ParseGatewayArguments(arguments, &options);
+    QCOMPARE(parsed.kind, GatewayParse::Error);
+    QVERIFY2(parsed.text.contains(says), qPrintable(parsed.text));
+}
+
+void TestGatewayProgram::defaults()
+{
+    GatewayOptions o;
+    const GatewayParse parsed
+        = ParseGatewayArguments({QStringLiteral("matrix-gateway"), QStringLiteral("--serial"),
+                                    QStringLiteral("/dev/ttyUSB0")},
+            &o);
+    QCOMPARE(parsed.kind, GatewayParse::Run);
+    QCOMPARE(o.gateway.target, GatewayConfig::Target::Serial);
+    QCOMPARE(o.gateway.serialPath, QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(o.gateway.pollMs, 2000);
+    QCOMPARE(o.listen, QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(o.videohubPort, quint16(9990));
+    QCOMPARE(o.httpPort, quint16(8080));
+    QVERIFY(!o.settingsNamed);
+    QVERIFY(o.allowed(QHostAddress(QStringLiteral("127.0.0.1"))));
+    QVERIFY(o.allowed(QHostAddress(QStringLiteral("127.3.2.1"))));
+    QVERIFY(o.allowed(QHostAddress(QStringLiteral("::1"))));
+    QVERIFY(o.allowed(QHostAddress(QStringLiteral("::ffff:127.0.0.1"))));
+    QVERIFY(!o.allowed(QHostAddress(QStringLiteral("192.0.2.7"))));
+    QVERIFY(!o.allowed(QHostAddress(QStringLiteral("::ffff:192.0.2.7"))));
+}
+
+void TestGatewayProgram::options()
+{
+    GatewayOptions o;
+    const GatewayParse parsed = ParseGatewayArguments(
+        {QStringLiteral("matrix-gateway"), QStringLiteral("--tcp=[fd00::5]:9000"),
+            QStringLiteral("--poll=0.5"), QStringLiteral("--listen=0.0.0.0"),
+            QStringLiteral("--token-file=/t"), QStringLiteral("--allow=192.0.2.0/24"),
+            QStringLiteral("--allow=10.1.0.0/16,::1/128"), QStringLiteral("--videohub-port=0"),
+            QStringLiteral("--settings=/x/g.ini")},
+        &o);
+    QCOMPARE(parsed.kind, GatewayParse::Run);
+    QCOMPARE(o.gateway.host, QStringLiteral("fd00::5"));
+    QCOMPARE(o.gateway.tcpPort, quint16(9000));
+    QCOMPARE(o.gateway.pollMs, 500);
+    QCOMPARE(o.videohubPort, quint16(0));
+    QCOMPARE(o.gateway.settingsPath, QStringLiteral("/x/g.ini"));
+    QVERIFY(o.allowed(QHostAddress(QStringLiteral("192.0.2.200"))));
+    QVERIFY(o.allowed(QHostAddress(QStringLiteral("10.1.9.9"))));
+    QVERIFY(!o.allowed(QHostAddress(QStringLiteral("127.0.0.1")))); // the list replaces loopback
+}
+
+void TestGatewayProgram::demoServesAPanel()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString settings = dir.filePath(QStringLiteral("gateway.ini"));
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH),
+        {QStringLiteral("--demo"), QStringLiteral("--videohub-port"), QStringLiteral("0"),
+            QStringLiteral("--http-port"), QStringLiteral("0"), QStringLiteral("--settings"),
+            settings});
+    QVERIFY(gateway.waitForStarted());
+    QByteArray out;
+    const QRegularExpression ready(
+        QStringLiteral("Videohub server listening on 127.0.0.1:(\\d+)\n"));
+    QRegularExpressionMatch match;
+    QTRY_VERIFY_WITH_TIMEOUT((out += gateway.readAllStandardOutput(),
+                                 match = ready.match(QString::fromUtf8(out)), match.hasMatch()),
+        10000);
+
+    QTcpSocket panel;
+    QByteArray in;
+    connect(&panel, &QTcpSocket::readyRead, this, [&] { in += panel.readAll(); });
+    panel.connectToHost(QHostAddress::LocalHost, match.captured(1).toUShort());
+    QTRY_VERIFY(in.contains("Device present: true\n") && in.contains("END PRELUDE:\n\n"));
+    in.clear();
+    panel.write("OUTPUT LABELS:\n2 Screen\n\nVIDEO OUTPUT ROUTING:\n2 5\n\n");
+    QTRY_COMPARE(
+        in, QByteArray("ACK\n\nOUTPUT LABELS:\n2 Screen\n\nACK\n\nVIDEO OUTPUT ROUTING:\n2 5\n\n"));
+
+    ::kill(pid_t(gateway.processId()), SIGTERM);
+    QVERIFY(gateway.waitForFinished(10000));
+    QCOMPARE(gateway.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(gateway.exitCode(), 0);
+    QFile file(settings);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains("Out3=Screen"));
+}
+
+QTEST_GUILESS_MAIN(TestGatewayProgram)
+#include "tst_gatewayprogram.moc"
