@@ -1,6 +1,7 @@
 // The gateway's core against the simulated switcher over a real loopback socket: requests,
 // salvos, presets, locks, the queue's bound, the poll, link loss and gateway.ini.
 #include "AppSettings.h"
+#include "CommandPacket.h"
 #include "Gateway.h"
 #include "GatewaySettings.h"
 #include "SettingsFile.h"
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void locksBelongToTheirClient();
     void fullQueueRefusesAtOnce();
     void pollSeesChangesMadeAtTheSwitcher();
+    void pollYieldsToClientRequests();
     void switcherDisappearsAndReturns();
     void labelsAndPresetsPersist();
     void importTakesTheWindowsLabelsAndPresets_data();
@@ -265,6 +267,37 @@ void TestGatewayCore::pollSeesChangesMadeAtTheSwitcher()
     QTRY_COMPARE(power.count(), 1);
     QCOMPARE(power.at(0).at(0).toBool(), false);
     QCOMPARE(routes.count(), 1); // nothing told twice
+}
+
+void TestGatewayCore::pollYieldsToClientRequests()
+{
+    GatewayConfig c = config();
+    c.pollMs = 20;
+    startGateway(c);
+    // A request made while the poll reads the power goes out next, before the poll's six route
+    // reads.
+    Answer answer;
+    QMetaObject::Connection asked;
+    asked = connect(
+        m_sim.get(), &SimulatorServer::requestHandled, this, [&](const QByteArray &request) {
+            const CommandPacket packet = CommandPacket::fromBytes(request);
+            if (packet.command() != 0x10 || packet.subcommand() != 0x01)
+                return;
+            disconnect(asked);
+            m_sim->clearReceived();
+            m_gateway->setRoute(4, 1, 0, answer.done());
+        });
+    QTRY_VERIFY(answer.result);
+    QVERIFY(answer.result->ok());
+    QTRY_VERIFY(m_sim->received().size() >= 7);
+    const QByteArrayList sent = m_sim->received();
+    QCOMPARE(CommandPacket::fromBytes(sent.at(0)).command(), quint8(0x02));
+    QCOMPARE(CommandPacket::fromBytes(sent.at(0)).subcommand(), quint8(0x03)); // the route
+    for (int k = 1; k <= 6; ++k) {
+        const CommandPacket read = CommandPacket::fromBytes(sent.at(k));
+        QCOMPARE(read.subcommand(), quint8(0x01)); // then the poll's reads of outputs 1..6
+        QCOMPARE(int(read.word(1)), k);
+    }
 }
 
 void TestGatewayCore::switcherDisappearsAndReturns()
