@@ -14,8 +14,11 @@ to inputs, keeps routing presets and port tags, reads, copies and downloads
 EDIDs, upgrades the firmware, and finds and configures switchers on the local
 network.
 
-The package also holds matrixctl, a command line for scripts, and matrix-sim,
-a simulated switcher; matrix-controller --demo runs one inside the window.")
+The package also holds matrixctl, a command line for scripts, matrix-sim,
+a simulated switcher (matrix-controller --demo runs one inside the window), and
+matrix-gateway, a service that owns the link to one switcher and serves router
+panels over the Videohub Ethernet Protocol, an HTTP/WebSocket API and a web
+control page, with live feedback.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MATRIX_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
