@@ -4,7 +4,8 @@
 Starts matrix-sim and matrix-gateway on loopback ports of their own choosing, loads the page,
 clicks a cell of the routing grid and reads the route back from the simulated switcher with
 matrixctl, routes once more by keyboard, then routes through the Videohub protocol port and waits
-for the page to show it.
+for the page to show it. Then, with a token, the page asks for it once, and follows the
+events with it.
 Exits 77 (skipped) when chromium, chromedriver or selenium are not installed, unless
 MATRIX_REQUIRE_BROWSER is set (scripts/test sets it), which makes that a failure.
 """
@@ -16,6 +17,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -85,6 +87,7 @@ def main():
         from selenium import webdriver
         from selenium.webdriver.chrome.service import Service
         from selenium.webdriver.common.by import By
+        from selenium.webdriver.common.keys import Keys
     except ImportError:
         print("SKIP: python3-selenium is not installed")
         return missing
@@ -94,12 +97,15 @@ def main():
 
     processes = []
     driver = None
+    # gateway.ini and the token file; nothing goes into the build tree.
+    workdir = tempfile.TemporaryDirectory()
     try:
         sim, sim_ports = start([args.sim, "--tcp-port", "0"], {"tcp": r"TCP \S+:(\d+)"})
         processes.append(sim)
         gateway, ports = start(
             [args.gateway, "--tcp", "127.0.0.1:%s" % sim_ports["tcp"], "--poll", "1",
-             "--http-port", "0", "--videohub-port", "0"],
+             "--http-port", "0", "--videohub-port", "0",
+             "--settings", os.path.join(workdir.name, "gateway.ini")],
             {"http": r"HTTP server listening on \S+:(\d+)",
              "videohub": r"Videohub server listening on \S+:(\d+)"})
         processes.append(gateway)
@@ -130,7 +136,6 @@ def main():
 
         # The page works by keyboard: the focused cell moves with the arrow keys and Enter
         # routes it.
-        from selenium.webdriver.common.keys import Keys
         cell(1, 1).send_keys(Keys.ARROW_RIGHT)
         focused = driver.switch_to.active_element
         if focused.get_attribute("id") != "route-o1-i2":
@@ -154,7 +159,62 @@ def main():
                    lambda: route_at_switcher(args.matrixctl, sim_ports["tcp"], 3) == 1)
         panel.close()
 
-        print("PASS: the page routed by click and by keyboard and followed a router panel")
+        driver.quit()
+        driver = None
+        gateway.send_signal(signal.SIGTERM)
+        gateway.wait(timeout=10)
+
+        # With a token, the page asks for it once, and with it reads the state and follows the
+        # events (the token goes as a subprotocol of the event socket).
+        token_file = os.path.join(workdir.name, "token")
+        with open(token_file, "w") as f:
+            f.write("browser-s3cret\n")
+        gateway, ports = start(
+            [args.gateway, "--tcp", "127.0.0.1:%s" % sim_ports["tcp"], "--poll", "1",
+             "--http-port", "0", "--videohub-port", "0", "--token-file", token_file,
+             "--settings", os.path.join(workdir.name, "gateway.ini")],
+            {"http": r"HTTP server listening on \S+:(\d+)",
+             "videohub": r"Videohub server listening on \S+:(\d+)"})
+        processes.append(gateway)
+        driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        driver.set_page_load_timeout(20)
+        driver.get("http://127.0.0.1:%s/" % ports["http"])
+        wait_until("the page asks for the token",
+                   lambda: driver.find_element(By.ID, "token-dialog").get_attribute("open")
+                   is not None)
+        field = driver.find_element(By.ID, "token")
+        field.send_keys("wrong")
+        field.send_keys(Keys.ENTER)
+        wait_until("the page asks again after a wrong token",
+                   lambda: "not accepted" in driver.find_element(By.ID, "token-error").text)
+        field.send_keys("browser-s3cret")
+        field.send_keys(Keys.ENTER)
+        wait_until("the page shows the switcher present",
+                   lambda: driver.find_element(By.ID, "link").get_attribute("data-present")
+                   == "true")
+        if driver.execute_script("return sessionStorage.getItem('matrix-gateway-token')") \
+                != "browser-s3cret":
+            fail("the token is not kept in the tab's session storage")
+        panel = socket.create_connection(("127.0.0.1", int(ports["videohub"])), timeout=10)
+        received = b""
+        while b"END PRELUDE:\n\n" not in received:
+            chunk = panel.recv(4096)
+            if not chunk:
+                fail("the Videohub port closed before its status dump ended")
+            received += chunk
+        panel.sendall(b"VIDEO OUTPUT ROUTING:\n5 3\n\n")
+        wait_until("the page with a token marks input 4 on output 6",
+                   lambda: cell(6, 4).get_attribute("aria-pressed") == "true")
+        panel.close()
+        # A reload in the same tab needs no second asking.
+        driver.refresh()
+        wait_until("the reloaded page shows the switcher present without asking",
+                   lambda: driver.find_element(By.ID, "link").get_attribute("data-present")
+                   == "true")
+        if driver.find_element(By.ID, "token-dialog").get_attribute("open") is not None:
+            fail("the reloaded page asked for the token again")
+        print("PASS: the page routed by click and by keyboard, followed a router panel, and "
+              "asked for the token once")
         return 0
     finally:
         if driver is not None:
@@ -165,6 +225,7 @@ def main():
                 process.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 process.kill()
+        workdir.cleanup()
 
 
 if __name__ == "__main__":
