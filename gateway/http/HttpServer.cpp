@@ -120,7 +120,7 @@ private:
 HttpServer::HttpServer(const HttpLimits &limits, QObject *parent)
     : QTcpServer(parent),
       m_limits(limits),
-      m_webSockets(QStringLiteral("matrix-gateway"), QWebSocketServer::NonSecureMode)
+      m_webSockets(QStringLiteral("matrix-gateway"), QWebSocketServer::NonSecureMode, this)
 {
     m_webSockets.setSupportedSubprotocols({HttpAccess::eventSubprotocol()});
     m_webSockets.setHandshakeTimeout(m_limits.idleMs);
