@@ -6,6 +6,8 @@
 #include "LinkStatusText.h"
 #include "TKVCOMControl.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLoggingCategory>
 #include <QMetaObject>
 
@@ -64,6 +66,17 @@ Gateway::Gateway(const GatewayConfig &config, QObject *parent)
         schedulePump();
     });
     m_state.linkText = QStringLiteral("Not connected yet");
+    // A quit ends every event loop, but a wait of the link would start its loop again until
+    // its deadline; the link is told to stop first.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->installEventFilter(this);
+}
+
+bool Gateway::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance())
+        m_link->setStopRequested(true);
+    return QObject::eventFilter(watched, event);
 }
 
 Gateway::~Gateway()

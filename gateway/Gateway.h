@@ -99,6 +99,9 @@ public:
     GatewayResult unlock(int output, quint64 clientId);
     GatewayResult forceUnlock(int output);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 Q_SIGNALS:
     // Every change of the state, once, in the order it happened.
     void routeChanged(int output, int input);

@@ -39,6 +39,7 @@ class TestGatewayCore : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
+    void startReadsTheSwitcher_data();
     void startReadsTheSwitcher();
     void salvo_data();
     void salvo();
@@ -98,16 +99,38 @@ void TestGatewayCore::startGateway(const GatewayConfig &config)
     QTRY_VERIFY(m_gateway->state().present);
 }
 
+void TestGatewayCore::startReadsTheSwitcher_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::newRow("tcp") << false;
+    QTest::newRow("serial line (pseudo terminal)") << true;
+}
+
 void TestGatewayCore::startReadsTheSwitcher()
 {
+    QFETCH(bool, serial);
     m_sim->simulator().state().routes = {6, 5, 4, 3, 2, 1};
-    startGateway(config());
+    GatewayConfig c = config();
+    QString where = QString::number(m_sim->tcpPort());
+    if (serial) {
+        const QString pty = m_sim->openPty();
+        QVERIFY2(!pty.isEmpty(), qPrintable(m_sim->ptyError()));
+        c.target = GatewayConfig::Target::Serial;
+        c.serialPath = pty;
+        where = pty;
+    }
+    startGateway(c);
     const GatewayState &s = m_gateway->state();
     QCOMPARE(s.model, QStringLiteral("HDMI Matrix 6x6"));
     QCOMPARE(s.version, QStringLiteral("6.50"));
     QCOMPARE(s.power, std::optional<bool>(true));
     QCOMPARE(s.routes, (std::array<int, 6>{6, 5, 4, 3, 2, 1}));
-    QVERIFY(s.linkText.contains(QString::number(m_sim->tcpPort())));
+    QVERIFY2(s.linkText.contains(where), qPrintable(s.linkText));
+    Answer routed;
+    m_gateway->setRoute(2, 6, 0, routed.done());
+    QTRY_VERIFY(routed.result);
+    QVERIFY(routed.result->ok());
+    QCOMPARE(m_sim->simulator().state().routes[1], 6);
 }
 
 void TestGatewayCore::salvo_data()

@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +20,7 @@ private Q_SLOTS:
     void defaults();
     void options();
     void demoServesAPanel();
+    void stopsDuringAnOperation();
 };
 
 void TestGatewayProgram::badArguments_data()
@@ -138,6 +140,33 @@ void TestGatewayProgram::demoServesAPanel()
     QFile file(settings);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("Out3=Screen"));
+}
+
+// A switcher that takes the connection and never answers keeps the gateway's first request
+// waiting for its reply; SIGTERM must end that wait rather than let it run to its time-outs
+// (five attempts of five seconds).
+void TestGatewayProgram::stopsDuringAnOperation()
+{
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    QByteArray asked;
+    QTcpSocket *line = nullptr;
+    connect(&silent, &QTcpServer::newConnection, this, [&] {
+        line = silent.nextPendingConnection();
+        connect(line, &QTcpSocket::readyRead, this, [&] { asked += line->readAll(); });
+    });
+    QTemporaryDir dir;
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH),
+        {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()),
+            QStringLiteral("--videohub-port"), QStringLiteral("0"), QStringLiteral("--http-port"),
+            QStringLiteral("0"), QStringLiteral("--settings"),
+            dir.filePath(QStringLiteral("gateway.ini"))});
+    QVERIFY(gateway.waitForStarted());
+    QTRY_VERIFY(asked.size() >= 13); // the first request is out and waits for its reply
+    ::kill(pid_t(gateway.processId()), SIGTERM);
+    QVERIFY(gateway.waitForFinished(3000));
+    QCOMPARE(gateway.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestGatewayProgram)
