@@ -6,8 +6,15 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+
+namespace {
+
+constexpr int ProbeNameLength = 240;
+
+} // namespace
 
 SettingsLocation SettingsLocation::forProgramFolder(const QString &programFolder)
 {
@@ -51,4 +58,29 @@ QString SettingsLocation::refusalText(const QString &reason) const
                           "be written: %2.\nMake that folder writable for your user, or set "
                           "XDG_CONFIG_HOME to a folder that is, then start it again.")
         .arg(QDir::toNativeSeparators(folder), reason);
+}
+
+QString SettingsLocation::ProbeFileName(const QString &folder, int minLetters)
+{
+    QString name = folder;
+    if (!name.endsWith(QLatin1Char('/')))
+        name += QLatin1Char('/');
+    const qsizetype letters = std::max<qsizetype>(minLetters, ProbeNameLength - name.size());
+    for (qsizetype i = 0; i < letters; ++i)
+        name += QChar(u'A' + QRandomGenerator::global()->bounded(26));
+    return name + QStringLiteral(".tmp");
+}
+
+bool SettingsLocation::IsFolderWritable(const QString &folder)
+{
+    // A long folder leaves no room for random letters; should that one name exist, add some.
+    QString name = ProbeFileName(folder);
+    while (QFileInfo::exists(name))
+        name = ProbeFileName(folder, 8);
+    QFile probe(name);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    probe.close();
+    probe.remove();
+    return true;
 }

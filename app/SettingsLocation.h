@@ -28,4 +28,10 @@ struct SettingsLocation
     QString prepare() const;
     // An installed copy's refusal naming the folder and the reason; empty for an empty reason.
     QString refusalText(const QString &reason) const;
+
+    // A portable copy's test of its folder: creates and deletes a file of a random name there.
+    static bool IsFolderWritable(const QString &folder);
+    // The name IsFolderWritable tries: the folder and random capitals up to 240 characters,
+    // then ".tmp"; at least minLetters capitals however long the folder is.
+    static QString ProbeFileName(const QString &folder, int minLetters = 0);
 };

@@ -36,7 +36,6 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QMessageBox>
-#include <QRandomGenerator>
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QTabBar>
@@ -47,7 +46,6 @@ namespace {
 
 constexpr int OuterWidth = 1025;
 constexpr int ClientHeight = 580;
-constexpr int ProbeNameLength = 240;
 // Pages are built after the first paint, or after this long should the window not be painted.
 constexpr int PagesLatestMs = 250;
 
@@ -98,7 +96,7 @@ void TForm1::FormCreate()
     // A portable copy needs its own folder writable; an installed one the user's folder.
     const QString refusal = m_location.installed
         ? m_location.refusalText(m_location.prepare())
-        : (IsFolderWritable(m_location.folder)
+        : (SettingsLocation::IsFolderWritable(m_location.folder)
                 ? QString()
                 : QStringLiteral(
                     "Please copy GUI application to writable disk then run it. Thank you."));
@@ -278,31 +276,6 @@ void TForm1::ForgetSwitcher()
     // first state until then.
     if (m_settingsRead)
         m_settingPage->routing().ShowUnknownRoutes();
-}
-
-QString TForm1::ProbeFileName(const QString &folder, int minLetters)
-{
-    QString name = folder;
-    if (!name.endsWith(QLatin1Char('/')))
-        name += QLatin1Char('/');
-    const qsizetype letters = std::max<qsizetype>(minLetters, ProbeNameLength - name.size());
-    for (qsizetype i = 0; i < letters; ++i)
-        name += QChar(u'A' + QRandomGenerator::global()->bounded(26));
-    return name + QStringLiteral(".tmp");
-}
-
-bool TForm1::IsFolderWritable(const QString &folder)
-{
-    // A long folder leaves no room for random letters; should that one name exist, add some.
-    QString name = ProbeFileName(folder);
-    while (QFileInfo::exists(name))
-        name = ProbeFileName(folder, 8);
-    QFile probe(name);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return false;
-    probe.close();
-    probe.remove();
-    return true;
 }
 
 QString TForm1::ClockText(const QDateTime &time)

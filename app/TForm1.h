@@ -62,11 +62,6 @@ public:
     explicit TForm1(const ShellOptions &options = {}, QWidget *parent = nullptr);
     ~TForm1() override;
 
-    // Creates and deletes a file of a random name in folder.
-    static bool IsFolderWritable(const QString &folder);
-    // The name IsFolderWritable tries: the folder and random capitals up to 240 characters,
-    // then ".tmp"; at least minLetters capitals however long the folder is.
-    static QString ProbeFileName(const QString &folder, int minLetters = 0);
     // Status panel 4: "2024-03-05 09:07".
     static QString ClockText(const QDateTime &time);
 

@@ -144,13 +144,13 @@ CtlJob netconfig(const QStringList &args)
         TKVCOMControl &link = ctx.device.link();
         link.setDeviceIP(current.isEmpty() ? QStringLiteral("0.0.0.0") : current);
         const ConfigRecord request = BuildConfigRecord(mac, newTag, autoIP, ip, gw, sn);
-        const int result = control.SetTCPConfig(request);
+        const ConfigResult result = control.SetTCPConfig(request);
         // A refusal, like any failure: exit 2 is kept for bad arguments.
-        if (result == 2) {
+        if (result == ConfigResult::AddressConflict) {
             ctx.err << "Setting IP conflict:" << IPText(request.ip()) << Qt::endl;
             return ExitFailed;
         }
-        if (result != 0) {
+        if (result != ConfigResult::Accepted) {
             QString why = control.lastError();
             if (why.isEmpty() && !control.UDPReplied())
                 why = QLatin1String("no answer from MAC ") + MACText(mac);

@@ -75,9 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         fuzzCheck(parsed.has_value() == expected.has_value());
         if (parsed) {
             fuzzCheck(parsed->toByteArray() == *expected);
-            const int result = ConfigResultOf(parsed->status());
-            fuzzCheck(result >= 0 && result <= 2);
-            fuzzCheck((result == 0) == (parsed->status() == 0));
+            const ConfigResult result = ConfigResultOf(parsed->status());
+            fuzzCheck((result == ConfigResult::Accepted) == (parsed->status() == 0));
         }
 
         control.UDPDataReceived(

@@ -28,10 +28,8 @@ enum TUDPMode { umBROADCAST = 0, umNORMAL = 1 };
 enum class FrameKind : int {
     Reply = 0, // 13-byte reply
     EdidBlock = 1, // 270-byte EDID block frame
-    Reply2 = 2, // 13 bytes
     SlaveAck = 3, // 13-byte firmware acknowledgement (slave MCU)
     MainAck = 4, // 13-byte firmware acknowledgement (main MCU)
-    Reply5 = 5, // 13 bytes
     ModuleFrame = 6, // 32-byte network module frame
 };
 

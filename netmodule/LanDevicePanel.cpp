@@ -241,13 +241,13 @@ void LanDevicePanel::btnConfigClick()
     const TfrmEditLAN::Quad ip = configDialog().ipFields();
     const ConfigRecord request = BuildConfigRecord(
         mac, tag, autoIP, ip, configDialog().gatewayFields(), configDialog().maskFields());
-    const int result = m_control->SetTCPConfig(request);
+    const ConfigResult result = m_control->SetTCPConfig(request);
     l->Pause(SettleTicks * l->timing().tickMs);
     if (state.StopRequested)
         return;
 
     switch (result) {
-    case 0: {
+    case ConfigResult::Accepted: {
         m_services.ShowStatus(2, QStringLiteral("Modify TCP configuration ok"));
         const QString entry
             = ConfiguredEntry(former, tag, autoIP, request, m_control->configRecord());
@@ -260,7 +260,7 @@ void LanDevicePanel::btnConfigClick()
             QStringList{macFields[0], macFields[1], macFields[2]}.join(QLatin1Char('-')));
         break;
     }
-    case 2:
+    case ConfigResult::AddressConflict:
         m_services.ShowStatus(2,
             QStringLiteral("Setting IP conflict:") + QStringList(ip.begin(), ip.end()).join(u'.'),
             true);

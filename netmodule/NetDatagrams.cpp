@@ -240,11 +240,11 @@ std::optional<ConfigRecord> FindConfigAnswer(const QByteArray &datagram)
     return std::nullopt;
 }
 
-int ConfigResultOf(quint8 status)
+ConfigResult ConfigResultOf(quint8 status)
 {
     if (status == ConfigRecord::StatusAccepted)
-        return 0;
+        return ConfigResult::Accepted;
     if (status & ConfigRecord::StatusConflictBit)
-        return 2;
-    return 1;
+        return ConfigResult::AddressConflict;
+    return ConfigResult::Failed;
 }

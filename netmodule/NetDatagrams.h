@@ -124,6 +124,8 @@ void PrepareConfigRequest(ConfigRecord &record);
 // The first record of a configuration answer whose status is not 0xFF; nullopt when the size
 // is not a positive multiple of 76 or every record is 0xFF.
 std::optional<ConfigRecord> FindConfigAnswer(const QByteArray &datagram);
-// An answer's status as a configuration result: 0 accepted, 2 address conflict (tested
-// first), 1 failed or anything else.
-int ConfigResultOf(quint8 status);
+// How a configuration ended.
+enum class ConfigResult { Accepted = 0, Failed = 1, AddressConflict = 2 };
+// An answer's status as a configuration result: the conflict bit is tested first; anything
+// but "accepted" without it is a failure.
+ConfigResult ConfigResultOf(quint8 status);

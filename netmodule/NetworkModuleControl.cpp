@@ -263,13 +263,13 @@ bool NetworkModuleControl::SearchTCPDevice()
     return found;
 }
 
-int NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
+ConfigResult NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
 {
     learnOwnAddresses();
     if (isOwnAddress(IPText(record.ip())))
-        return 2;
+        return ConfigResult::AddressConflict;
     if (m_link.Configuring())
-        return 1;
+        return ConfigResult::Failed;
     m_link.setConfiguring(true);
     m_lastError.clear();
 
@@ -294,7 +294,7 @@ int NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
         m_socket->release();
         m_udpReceiving = false;
         m_link.setConfiguring(false);
-        return 1;
+        return ConfigResult::Failed;
     }
 
     const int step = StepTicks * m_link.timing().tickMs;
@@ -314,11 +314,11 @@ int NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
     }
 
     m_socket->release();
-    int result = 1;
+    ConfigResult result = ConfigResult::Failed;
     if (!m_link.StopRequested() && m_link.Configuring()) {
         m_udpReceiving = false;
         m_link.setConfiguring(false);
-        result = m_udpReplied ? ConfigResultOf(m_configRecord.status()) : 1;
+        result = m_udpReplied ? ConfigResultOf(m_configRecord.status()) : ConfigResult::Failed;
     }
     return result;
 }

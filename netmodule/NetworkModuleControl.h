@@ -54,10 +54,10 @@ public:
 
     // Sends the record (status and checksum are set here) to the search's broadcast targets and
     // to DeviceIP, and waits for the module's answer (the first, when several copies are
-    // answered): 0 accepted, 1 failed (no answer, a "failed" answer, a
-    // stop, a configuration already running, or nothing could be sent), 2 address conflict
-    // (also at once, with nothing sent, when the new address is one of the PC's own).
-    int SetTCPConfig(const ConfigRecord &record);
+    // answered). Failed: no answer, a "failed" answer, a stop, a configuration already
+    // running, or nothing could be sent. AddressConflict also at once, with nothing sent, when
+    // the new address is one of the PC's own.
+    ConfigResult SetTCPConfig(const ConfigRecord &record);
 
     QStringList &FoundDevices() { return m_foundDevices; }
     const QStringList &FoundDevices() const { return m_foundDevices; }

@@ -5,6 +5,7 @@
 #include "LanDevicePanel.h"
 #include "PresetPanel.h"
 #include "SettingsFile.h"
+#include "SettingsLocation.h"
 #include "StatusBar.h"
 #include "TForm1.h"
 #include "TKVCOMControl.h"
@@ -337,7 +338,7 @@ void TestMainWindow::probeFileName()
     QFETCH(int, letters);
     const QString folder = QLatin1Char('/') + QString(folderLength - 2, u'f') + QLatin1Char('/');
     for (const QString &given : {folder, folder.chopped(1)}) {
-        const QString name = TForm1::ProbeFileName(given, minLetters);
+        const QString name = SettingsLocation::ProbeFileName(given, minLetters);
         QVERIFY(name.startsWith(folder));
         QVERIFY(name.endsWith(QLatin1String(".tmp")));
         const QString middle = name.mid(folder.size()).chopped(4);
@@ -376,7 +377,7 @@ void TestMainWindow::writableFolder()
     }
     const QStringList before = QDir(folder).entryList(QDir::Files | QDir::Hidden);
 
-    QCOMPARE(TForm1::IsFolderWritable(folder), writable);
+    QCOMPARE(SettingsLocation::IsFolderWritable(folder), writable);
     QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), before);
     if (takenName) {
         QFile taken(folder + QStringLiteral("/.tmp"));

@@ -238,7 +238,7 @@ void TestNetCodecs::configAnswer()
     QCOMPARE(answer ? int(answer->status()) : -1, status);
     if (answer) {
         QCOMPARE(int(answer->bytes[0]), firstByte);
-        QCOMPARE(ConfigResultOf(answer->status()), result);
+        QCOMPARE(int(ConfigResultOf(answer->status())), result);
     }
 }
 

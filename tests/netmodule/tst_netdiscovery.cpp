@@ -416,7 +416,8 @@ void TestNetDiscovery::sendFailures()
         QVERIFY(!m_control->SearchTCPDevice());
         QVERIFY(!m_link->Searching());
     } else {
-        QCOMPARE(m_control->SetTCPConfig(staticRequest({2, 0, 0, 0, 0, 1}, {10, 200, 0, 9})), 1);
+        QCOMPARE(m_control->SetTCPConfig(staticRequest({2, 0, 0, 0, 0, 1}, {10, 200, 0, 9})),
+            ConfigResult::Failed);
         QVERIFY(!m_link->Configuring());
     }
     QVERIFY(!m_control->UDPReceiving());
@@ -467,7 +468,7 @@ void TestNetDiscovery::configStatuses()
     m_link->setDeviceIP(deviceIP);
 
     const ConfigRecord request = staticRequest(mac, {10, 200, 0, 50});
-    QCOMPARE(m_control->SetTCPConfig(request), result);
+    QCOMPARE(int(m_control->SetTCPConfig(request)), result);
     QCOMPARE(m_sim->configRequests(), requests);
     QVERIFY(!m_link->Configuring());
     QVERIFY(!m_control->UDPReceiving());
@@ -496,7 +497,7 @@ void TestNetDiscovery::autoIPAnswerFillsTheEntry()
     const ConfigRecord request = BuildConfigRecord(mac, QStringLiteral("Lobby"), true);
     m_link->setDeviceIP(PeerAddress2);
 
-    QCOMPARE(m_control->SetTCPConfig(request), 0);
+    QCOMPARE(m_control->SetTCPConfig(request), ConfigResult::Accepted);
     QCOMPARE(
         ConfiguredEntry(former, QStringLiteral("Lobby"), true, request, m_control->configRecord()),
         QStringLiteral("[Lobby] - [Auto IP] - [10.200.0.202] - [10.200.0.1] - [255.255.255.0] - "
@@ -532,7 +533,8 @@ void TestNetDiscovery::ownAddressIsNeverSent()
     m_link->setDeviceIP(PeerAddress);
     m_link->setStopRequested(true);
 
-    QCOMPARE(control.SetTCPConfig(staticRequest({2, 0, 0, 0, 0, 1}, *IPBytes(address))), result);
+    QCOMPARE(
+        int(control.SetTCPConfig(staticRequest({2, 0, 0, 0, 0, 1}, *IPBytes(address)))), result);
     QCOMPARE(socket->sends, sends);
     QCOMPARE(socket->binds.isEmpty(), sends.isEmpty());
 }
@@ -599,7 +601,8 @@ void TestNetDiscovery::configReachesWhatTheSearchFound()
     QCOMPARE(m_control->GetTCPDeviceItem(1, 1), nettest::UnreachableAddress);
     m_link->setDeviceIP(m_control->GetTCPDeviceItem(1, 1));
 
-    QCOMPARE(m_control->SetTCPConfig(staticRequest(m_sim->modules()[0].mac, {10, 200, 0, 60})), 0);
+    QCOMPARE(m_control->SetTCPConfig(staticRequest(m_sim->modules()[0].mac, {10, 200, 0, 60})),
+        ConfigResult::Accepted);
     QCOMPARE(IPText(m_sim->modules()[0].ip), QStringLiteral("10.200.0.60"));
     QCOMPARE(IPText(m_control->configRecord().ip()), QStringLiteral("10.200.0.60"));
 }
@@ -613,7 +616,8 @@ void TestNetDiscovery::portsFreeBetweenOperations()
     QVERIFY2(other.bind(QHostAddress::AnyIPv4, SearchPort), qPrintable(other.errorString()));
     other.close();
     m_link->setDeviceIP(QStringLiteral("0.0.0.0"));
-    QCOMPARE(m_control->SetTCPConfig(staticRequest(m_sim->modules()[0].mac, {10, 200, 0, 61})), 0);
+    QCOMPARE(m_control->SetTCPConfig(staticRequest(m_sim->modules()[0].mac, {10, 200, 0, 61})),
+        ConfigResult::Accepted);
     QVERIFY2(other.bind(QHostAddress::AnyIPv4, ConfigPort), qPrintable(other.errorString()));
 }
 
