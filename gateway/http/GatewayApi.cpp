@@ -229,6 +229,12 @@ void GatewayApi::handle(const HttpRequest &request, const Reply &reply)
 {
     if (request.path == QLatin1String("/api/v1")
         || request.path.startsWith(QLatin1String("/api/v1/"))) {
+        if (!m_server.access().hostAccepted(request)) {
+            reply(HttpResponse::error(403, QStringLiteral("forbidden"),
+                QStringLiteral("Without a token the API answers only requests that name this "
+                               "machine by address or as localhost.")));
+            return;
+        }
         if (!m_server.access().accepts(request)) {
             HttpResponse response = HttpResponse::error(401, QStringLiteral("unauthorized"),
                 QStringLiteral("A valid token is required: send Authorization: Bearer TOKEN."));

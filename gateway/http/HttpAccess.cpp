@@ -3,6 +3,7 @@
 #include "HttpMessage.h"
 
 #include <QFile>
+#include <QHostAddress>
 #include <QUrl>
 
 namespace {
@@ -83,4 +84,18 @@ bool HttpAccess::sameOrigin(const HttpRequest &request)
         ? QLatin1Char('[') + origin.host() + QStringLiteral("]:") + QString::number(origin.port(80))
         : host;
     return originHost.toLower() == requestHost;
+}
+
+bool HttpAccess::hostAccepted(const HttpRequest &request) const
+{
+    if (tokenRequired() || !request.hasHeader("host"))
+        return true;
+    QString host = QString::fromLatin1(request.header("host"));
+    if (host.startsWith(QLatin1Char('['))) {
+        host = host.mid(1, host.indexOf(QLatin1Char(']')) - 1);
+    } else if (host.count(QLatin1Char(':')) == 1) {
+        host = host.left(host.indexOf(QLatin1Char(':')));
+    }
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || !QHostAddress(host).isNull();
 }

@@ -30,6 +30,10 @@ public:
     // are not browsers and send no Origin), so a page of another site open in the operator's
     // browser cannot drive the switcher through a loopback gateway.
     static bool sameOrigin(const HttpRequest &request);
+    // Without a token, only requests to this machine by address or as "localhost": a page of
+    // another site that points its own name at 127.0.0.1 (DNS rebinding) is the same origin
+    // to the browser, but it cannot name the gateway by address.
+    bool hostAccepted(const HttpRequest &request) const;
 
 private:
     QByteArray m_token;

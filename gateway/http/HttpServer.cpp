@@ -159,7 +159,7 @@ bool HttpServer::upgrade(QTcpSocket *socket, const HttpRequest &request, HttpRes
             QStringLiteral("WebSocket is served only at %1.").arg(eventsPath()));
         return false;
     }
-    if (!HttpAccess::sameOrigin(request)) {
+    if (!HttpAccess::sameOrigin(request) || !m_access.hostAccepted(request)) {
         *refusal = HttpResponse::error(403, QStringLiteral("forbidden"),
             QStringLiteral("Events are served only to this "
                            "gateway's own page."));

@@ -291,6 +291,18 @@ void TestGatewayApi::queueFull()
 void TestGatewayApi::token()
 {
     Fixture f;
+    QTRY_VERIFY(f.gateway->state().present);
+    // Without a token, a request that names the gateway by another site's name is refused:
+    // that is how a page of that site reaches a loopback gateway through DNS rebinding.
+    QCOMPARE(f.call("PUT", QStringLiteral("/api/v1/routes/1"), R"({"input": 5})",
+                  {{"Host", "rebound.example:8080"}, {"Origin", "http://rebound.example:8080"}})
+                 .status,
+        403);
+    QCOMPARE(f.device().routes[0], 1);
+    QCOMPARE(
+        f.call("GET", QStringLiteral("/api/v1/state"), {}, {{"Host", "localhost:8080"}}).status,
+        200);
+
     f.server.setAccess(HttpAccess("s3cret"));
 
     Answer answer = f.call("GET", QStringLiteral("/api/v1/state"));
