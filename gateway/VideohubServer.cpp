@@ -42,7 +42,9 @@ VideohubServer::VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress,
     const GatewayState &state = m_gateway.state();
     connect(&m_gateway, &Gateway::routeChanged, this, [this, &state](int output, int) {
         told(RouteTold, output);
-        broadcast(Videohub::routingBlock(state, {output}));
+        // Routes read while the switcher is being found go out with its other blocks.
+        if (m_present)
+            broadcast(Videohub::routingBlock(state, {output}));
     });
     connect(&m_gateway, &Gateway::labelChanged, this,
         [this, &state](GatewaySide side, int port, const QString &) {
@@ -75,8 +77,12 @@ VideohubServer::VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress,
                     + Videohub::labelsBlock(GatewaySide::Output, state)
                     + Videohub::locksBlock(state, client->id) + Videohub::routingBlock(state));
     });
-    connect(&m_gateway, &Gateway::deviceChanged, this,
-        [this, &state] { broadcast(Videohub::deviceBlock(state, m_uniqueId)); });
+    // While the switcher is away its facts are not on this wire; when it comes back they go
+    // out with the other blocks.
+    connect(&m_gateway, &Gateway::deviceChanged, this, [this, &state] {
+        if (m_present)
+            broadcast(Videohub::deviceBlock(state, m_uniqueId));
+    });
 }
 
 VideohubServer::~VideohubServer()

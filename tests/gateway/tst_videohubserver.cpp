@@ -75,6 +75,7 @@ private Q_SLOTS:
     void clientBound();
     void feedbackReachesEveryClientOnceInOrder();
     void switcherDisappearsAndReturns();
+    void switcherFoundAfterPanelsConnected();
 
 private:
     void start(const VideohubServer::Limits &limits = {},
@@ -376,14 +377,45 @@ void TestVideohubServer::switcherDisappearsAndReturns()
     m_sim = std::make_unique<SimulatorServer>();
     m_sim->simulator().state().routes = {3, 2, 3, 4, 5, 6};
     QVERIFY(m_sim->listenTcp(QHostAddress::LocalHost, port));
-    // Back: the device, then every block again but the preamble, then the routes as they are.
+    // Back: the device, then every block again but the preamble, with the routes as they are.
     QTRY_VERIFY(panel->in.contains("VIDEO OUTPUT ROUTING:\n0 2\n1 1"));
-    QVERIFY(panel->in.startsWith(
-                "VIDEO OUTPUT ROUTING:\n0 2\n\nVIDEOHUB DEVICE:\nDevice present: true\n")
-        || panel->in.startsWith("VIDEOHUB DEVICE:\nDevice present: true\n"));
+    QVERIFY(panel->in.startsWith("VIDEOHUB DEVICE:\nDevice present: true\n"));
+    QCOMPARE(panel->in.count("VIDEO OUTPUT ROUTING:"), 1);
     QVERIFY(panel->in.contains("INPUT LABELS:\n"));
     QVERIFY(panel->in.contains("VIDEO OUTPUT LOCKS:\n"));
     QVERIFY(!panel->in.contains("PROTOCOL PREAMBLE:"));
+}
+
+void TestVideohubServer::switcherFoundAfterPanelsConnected()
+{
+    const quint16 port = m_sim->tcpPort();
+    m_sim.reset(); // not there yet when the gateway starts
+    GatewayConfig c;
+    c.target = GatewayConfig::Target::Tcp;
+    c.host = QStringLiteral("127.0.0.1");
+    c.tcpPort = port;
+    c.pollMs = 0;
+    c.timing = Timing::fast();
+    c.reconnectMinMs = 5;
+    c.reconnectMaxMs = 20;
+    m_gateway = std::make_unique<Gateway>(c);
+    m_server = std::make_unique<VideohubServer>(*m_gateway,
+        QList{QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))},
+        QStringLiteral("0123456789AB"));
+    QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
+    m_gateway->start();
+    Panel panel(m_server->port());
+    QTRY_VERIFY(panel.hasDump());
+    QVERIFY(panel.takeDump().contains("VIDEOHUB DEVICE:\nDevice present: false\n\n"));
+
+    m_sim = std::make_unique<SimulatorServer>();
+    QVERIFY(m_sim->listenTcp(QHostAddress::LocalHost, port));
+    QTRY_VERIFY(panel.in.contains("VIDEO OUTPUT ROUTING:\n"));
+    // Found: the device with its facts, once, then the other blocks; no word of absence.
+    QVERIFY2(panel.in.startsWith(
+                 "VIDEOHUB DEVICE:\nDevice present: true\nModel name: HDMI Matrix 6x6\n"),
+        panel.in.constData());
+    QCOMPARE(panel.in.count("VIDEOHUB DEVICE:"), 1);
 }
 
 QTEST_GUILESS_MAIN(TestVideohubServer)
