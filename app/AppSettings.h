@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeviceProtocol.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -9,7 +11,6 @@
 // Everything Settings.ini holds, as plain data. A default-constructed AppSettings is what a
 // missing file reads as. SettingsFile.h documents where each field is stored.
 
-inline constexpr int kSettingsPortCount = 6;
 inline constexpr int kSettingsPresetCount = 8;
 
 // Same numbers as the link's TControlMode (cmLAN, cmCOM).
@@ -34,14 +35,14 @@ struct Preset
 
 struct PortTags
 {
-    std::array<QString, kSettingsPortCount> inputs;
-    std::array<QString, kSettingsPortCount> outputs;
+    std::array<QString, DeviceProtocol::PortCount> inputs;
+    std::array<QString, DeviceProtocol::PortCount> outputs;
 
-    std::array<QString, kSettingsPortCount> &side(PortSide s)
+    std::array<QString, DeviceProtocol::PortCount> &side(PortSide s)
     {
         return s == PortSide::Input ? inputs : outputs;
     }
-    const std::array<QString, kSettingsPortCount> &side(PortSide s) const
+    const std::array<QString, DeviceProtocol::PortCount> &side(PortSide s) const
     {
         return s == PortSide::Input ? inputs : outputs;
     }

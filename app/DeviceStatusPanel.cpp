@@ -2,6 +2,7 @@
 
 #include "CommandPacket.h"
 #include "DeviceModel.h"
+#include "DeviceProtocol.h"
 #include "PageServices.h"
 #include "ShellState.h"
 
@@ -16,14 +17,7 @@
 
 namespace {
 
-// Words 3 and 4 of both power commands.
-constexpr quint16 PowerKey3 = 0xD22D;
-constexpr quint16 PowerKey4 = 0x2ED3;
-// Word 1 of the queries, and of the switch commands for on and off.
-constexpr quint16 Query = 0x00FE;
-constexpr quint16 OnWord = 0x0F;
-constexpr quint16 OffWord = 0xF0;
-constexpr quint8 Yes = 0xFF;
+using namespace DeviceProtocol;
 
 struct SwitchCommands
 {
@@ -38,13 +32,14 @@ struct SwitchCommands
 
 // Indexed by DeviceStatusPanel::Switch.
 constexpr SwitchCommands Switches[] = {
-    {0x04, 0x04, "Getting IR status ...", 0x04, 0x03, "Disable IR control ...",
-        "Enable IR control ..."},
-    {0x01, 0x0E, "Getting Keys status ...", 0x01, 0x0F, "Lock Keys on panel ...",
-        "Unlock Keys on panel ..."},
-    {0x01, 0x0C, "Getting Beeper status ...", 0x01, 0x0D, "Disable Beeper control ...",
-        "Enable Beeper control ..."},
-    {0x01, 0x0A, "Getting APM status ...", 0x01, 0x0B, "Set APM OFF ...", "Set APM ON ..."},
+    {Command::Ir, IrSub::Query, "Getting IR status ...", Command::Ir, IrSub::Set,
+        "Disable IR control ...", "Enable IR control ..."},
+    {Command::Device, DeviceSub::KeysQuery, "Getting Keys status ...", Command::Device,
+        DeviceSub::KeysSet, "Lock Keys on panel ...", "Unlock Keys on panel ..."},
+    {Command::Device, DeviceSub::BeeperQuery, "Getting Beeper status ...", Command::Device,
+        DeviceSub::BeeperSet, "Disable Beeper control ...", "Enable Beeper control ..."},
+    {Command::Device, DeviceSub::ApmQuery, "Getting APM status ...", Command::Device,
+        DeviceSub::ApmSet, "Set APM OFF ...", "Set APM ON ..."},
 };
 
 QString InputCaption(int n)
@@ -98,7 +93,7 @@ void DeviceStatusPanel::ClearInfoLabels()
 {
     m_w.lblDevice->setText(QStringLiteral("Device: "));
     m_w.lblVersion->setText(QStringLiteral("Version: "));
-    for (int n = 1; n <= 6; ++n) {
+    for (int n = 1; n <= PortCount; ++n) {
         m_w.inputLabels[n - 1]->setText(InputCaption(n));
         m_w.outputLabels[n - 1]->setText(OutputCaption(n));
         m_w.inputLabels[n - 1]->setToolTip(QString());
@@ -128,8 +123,8 @@ void DeviceStatusPanel::SetPower(Power power)
 bool DeviceStatusPanel::GetPowerStatus()
 {
     CommandResult r;
-    m_services.RunCommand(
-        QStringLiteral("Getting Power status ..."), 0x10, 0x01, Query, 0, PowerKey3, PowerKey4, r);
+    m_services.RunCommand(QStringLiteral("Getting Power status ..."), Command::Power,
+        PowerSub::Query, QueryWord, 0, PowerKey3, PowerKey4, r);
     if (!r.Success) {
         // The switcher did not answer: nothing is known any more. A command refused because
         // another one runs, or because the window is closing, changes nothing.
@@ -138,7 +133,7 @@ bool DeviceStatusPanel::GetPowerStatus()
             SetPower(Power::Unknown);
         return false;
     }
-    SetPower(r.reply.answer() == Yes ? Power::On : Power::Off);
+    SetPower(r.reply.answer() == AnswerYes ? Power::On : Power::Off);
     return true;
 }
 
@@ -164,11 +159,11 @@ bool DeviceStatusPanel::GetDeviceInfo()
     const QString info = QStringLiteral("Getting device info ...");
     CommandResult r;
 
-    m_services.RunPoweredCommand(info, 0x01, 0x01, Query, 0, 0, 0, r);
+    m_services.RunPoweredCommand(info, Command::Device, DeviceSub::Model, QueryWord, 0, 0, 0, r);
     if (!r.Success)
         return false;
     const QString model = DeviceModelName(r.reply.status());
-    m_services.RunPoweredCommand(info, 0x01, 0x02, Query, 0, 0, 0, r);
+    m_services.RunPoweredCommand(info, Command::Device, DeviceSub::Size, QueryWord, 0, 0, 0, r);
     if (!r.Success)
         return false;
     // The size only where the model name does not already say it.
@@ -176,7 +171,7 @@ bool DeviceStatusPanel::GetDeviceInfo()
     m_w.lblDevice->setText(QStringLiteral("Device: ") + model
         + (model.endsWith(size) ? QString() : QStringLiteral(" (%1)").arg(size)));
 
-    m_services.RunPoweredCommand(info, 0x01, 0x03, Query, 0, 0, 0, r);
+    m_services.RunPoweredCommand(info, Command::Device, DeviceSub::Version, QueryWord, 0, 0, 0, r);
     if (!r.Success)
         return false;
     m_w.lblVersion->setText(QStringLiteral("Version: %1.%2")
@@ -191,21 +186,21 @@ bool DeviceStatusPanel::GetDeviceInfo()
               label->setToolTip(what
                   + (connected ? QStringLiteral(" connected") : QStringLiteral(" not connected")));
           };
-    for (int n = 1; n <= 6; ++n) {
-        m_services.RunPoweredCommand(QStringLiteral("Getting Input%1 connection ...").arg(n), 0x01,
-            0x04, quint16(n), 0, 0, 0, r);
+    for (int n = 1; n <= PortCount; ++n) {
+        m_services.RunPoweredCommand(QStringLiteral("Getting Input%1 connection ...").arg(n),
+            Command::Device, DeviceSub::InputConnection, quint16(n), 0, 0, 0, r);
         if (!r.Success)
             return false;
         show(m_w.inputLabels[n - 1], InputCaption(n), QStringLiteral("Source on input %1").arg(n),
-            r.reply.answer() == 0x00);
+            r.reply.answer() == AnswerNo);
     }
-    for (int n = 1; n <= 6; ++n) {
-        m_services.RunPoweredCommand(QStringLiteral("Getting Output%1 connection ...").arg(n), 0x01,
-            0x05, quint16(n), 0, 0, 0, r);
+    for (int n = 1; n <= PortCount; ++n) {
+        m_services.RunPoweredCommand(QStringLiteral("Getting Output%1 connection ...").arg(n),
+            Command::Device, DeviceSub::OutputConnection, quint16(n), 0, 0, 0, r);
         if (!r.Success)
             return false;
         show(m_w.outputLabels[n - 1], OutputCaption(n),
-            QStringLiteral("Display on output %1").arg(n), r.reply.answer() == 0x00);
+            QStringLiteral("Display on output %1").arg(n), r.reply.answer() == AnswerNo);
     }
 
     for (Switch which : {Switch::IR, Switch::Keys, Switch::Beeper, Switch::APM}) {
@@ -221,10 +216,10 @@ bool DeviceStatusPanel::GetSwitchState(Switch which)
     const SwitchCommands &c = Switches[i];
     CommandResult r;
     m_services.RunPoweredCommand(
-        QLatin1String(c.readText), c.readCommand, c.readSub, Query, 0, 0, 0, r);
+        QLatin1String(c.readText), c.readCommand, c.readSub, QueryWord, 0, 0, 0, r);
     if (!r.Success)
         return false;
-    m_switchState[i] = r.reply.answer() == Yes;
+    m_switchState[i] = r.reply.answer() == AnswerYes;
     ShowSwitch(which);
     return true;
 }
@@ -254,7 +249,7 @@ void DeviceStatusPanel::SetSwitch(Switch which, bool on)
     const SwitchCommands &c = Switches[i];
     CommandResult r;
     m_services.RunPoweredCommand(QLatin1String(on ? c.onText : c.offText), c.setCommand, c.setSub,
-        on ? OnWord : OffWord, 0, 0, 0, r);
+        switchWord(on), 0, 0, 0, r);
     if (r.Success)
         m_switchState[i] = on;
     // A refused or failed switch shows what the switcher had before.
@@ -275,8 +270,8 @@ void DeviceStatusPanel::bbPowerClick()
     const bool on = m_power != Power::On;
     CommandResult r;
     m_services.RunCommand(
-        on ? QStringLiteral("Matrix booting ...") : QStringLiteral("Power off ..."), 0x10, 0x02,
-        on ? OnWord : OffWord, 0, PowerKey3, PowerKey4, r);
+        on ? QStringLiteral("Matrix booting ...") : QStringLiteral("Power off ..."), Command::Power,
+        PowerSub::Set, switchWord(on), 0, PowerKey3, PowerKey4, r);
     if (!r.Success)
         return;
     SetPower(on ? Power::On : Power::Off);

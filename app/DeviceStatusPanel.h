@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeviceProtocol.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 
@@ -36,8 +38,8 @@ public:
         QPushButton *btnGetDevStatus = nullptr;
         QLabel *lblDevice = nullptr;
         QLabel *lblVersion = nullptr;
-        std::array<QLabel *, 6> inputLabels{}; // lblInput1 … 6
-        std::array<QLabel *, 6> outputLabels{}; // lblOutput1 … 6
+        std::array<QLabel *, DeviceProtocol::PortCount> inputLabels{}; // lblInput1 … 6
+        std::array<QLabel *, DeviceProtocol::PortCount> outputLabels{}; // lblOutput1 … 6
         QToolButton *bbPower = nullptr;
         std::array<QLabel *, 3> powerGlyphs{}; // imgPowerInit, imgPowerOff, imgPowerOn
         std::array<SwitchControls, SwitchCount> switches{}; // indexed by Switch

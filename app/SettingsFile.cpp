@@ -1,5 +1,6 @@
 #include "SettingsFile.h"
 
+#include "DeviceProtocol.h"
 #include "FileAccess.h"
 
 #include <QByteArray>
@@ -372,9 +373,9 @@ private:
 };
 
 void readTags(const IniDocument &doc, const QByteArray &section, PortSide side,
-    std::array<QString, kSettingsPortCount> &tags)
+    std::array<QString, DeviceProtocol::PortCount> &tags)
 {
-    for (int n = 1; n <= kSettingsPortCount; ++n)
+    for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
         tags[size_t(n - 1)] = doc.text(section, tagKeyPrefix(side) + QByteArray::number(n), {});
 }
 
@@ -384,7 +385,7 @@ void writeTags(IniDocument &doc, int controlMode, const QString &mac, const Port
         return;
     for (const PortSide side : {PortSide::Input, PortSide::Output}) {
         const QByteArray section = SettingsFile::tagSectionName(side, controlMode, mac).toUtf8();
-        for (int n = 1; n <= kSettingsPortCount; ++n)
+        for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
             doc.setText(section, tagKeyPrefix(side) + QByteArray::number(n),
                 tags.side(side)[size_t(n - 1)]);
     }

@@ -1,5 +1,6 @@
 #include "WindowTour.h"
 
+#include "DeviceProtocol.h"
 #include "RoutingPanel.h"
 #include "StatusBar.h"
 #include "TForm1.h"
@@ -170,14 +171,14 @@ void WindowTour::visitPopup()
     QStringList before;
     const auto fields = [this](const QString &side) {
         QList<QLineEdit *> list;
-        for (int n = 1; n <= 6; ++n)
+        for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
             list.append(
                 m_form.findChild<QLineEdit *>(QStringLiteral("le%1%2Tag").arg(side).arg(n)));
         return list;
     };
     const QList<QLineEdit *> inputs = fields(QStringLiteral("Input"));
     const QList<QLineEdit *> outputs = fields(QStringLiteral("Output"));
-    for (int n = 0; n < 6; ++n) {
+    for (int n = 0; n < DeviceProtocol::PortCount; ++n) {
         before << inputs[n]->text() << outputs[n]->text();
         inputs[n]->setText(InputTags[n]);
         outputs[n]->setText(OutputTags[n]);

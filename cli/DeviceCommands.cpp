@@ -1,6 +1,7 @@
 #include "CtlCommand.h"
 
 #include "DeviceModel.h"
+#include "DeviceProtocol.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -11,10 +12,7 @@
 // Identity, power, routing and raw commands.
 namespace {
 
-constexpr quint16 PowerKey1 = 0xD22D;
-constexpr quint16 PowerKey2 = 0x2ED3;
-constexpr quint16 Query = 0x00FE;
-constexpr int Ports = 6;
+using namespace DeviceProtocol;
 
 CtlJob info(const QStringList &args)
 {
@@ -22,9 +20,10 @@ CtlJob info(const QStringList &args)
         throw UsageError{QStringLiteral("info takes no arguments")};
     return [](CtlContext &ctx) {
         CommandResult model, size, version;
-        if (!ctx.device.execute(0x01, 0x01, Query, 0, 0, 0, &model)
-            || !ctx.device.execute(0x01, 0x02, Query, 0, 0, 0, &size)
-            || !ctx.device.execute(0x01, 0x03, Query, 0, 0, 0, &version))
+        if (!ctx.device.execute(Command::Device, DeviceSub::Model, QueryWord, 0, 0, 0, &model)
+            || !ctx.device.execute(Command::Device, DeviceSub::Size, QueryWord, 0, 0, 0, &size)
+            || !ctx.device.execute(
+                Command::Device, DeviceSub::Version, QueryWord, 0, 0, 0, &version))
             return ExitFailed;
         const QString sizeText
             = QStringLiteral("%1x%2").arg(size.reply.status()).arg(size.reply.answer());
@@ -56,18 +55,19 @@ CtlJob power(const QStringList &args)
     return [what](CtlContext &ctx) {
         if (what == QLatin1String("status")) {
             CommandResult result;
-            if (!ctx.device.execute(0x10, 0x01, Query, 0, PowerKey1, PowerKey2, &result))
+            if (!ctx.device.execute(
+                    Command::Power, PowerSub::Query, QueryWord, 0, PowerKey3, PowerKey4, &result))
                 return ExitFailed;
             const QString state
-                = result.reply.answer() == 0xFF ? QStringLiteral("on") : QStringLiteral("off");
+                = result.reply.answer() == AnswerYes ? QStringLiteral("on") : QStringLiteral("off");
             if (ctx.json)
                 PrintJson(ctx, {{QStringLiteral("power"), state}});
             else
                 ctx.out << "Power: " << state << '\n';
             return ExitOk;
         }
-        const quint16 state = what == QLatin1String("on") ? 0x0F : 0xF0;
-        if (!ctx.device.execute(0x10, 0x02, state, 0, PowerKey1, PowerKey2))
+        const quint16 state = switchWord(what == QLatin1String("on"));
+        if (!ctx.device.execute(Command::Power, PowerSub::Set, state, 0, PowerKey3, PowerKey4))
             return ExitFailed;
         ctx.out << "Power: " << what << '\n';
         return ExitOk;
@@ -85,14 +85,15 @@ CtlJob route(const QStringList &args)
                 throw UsageError{QStringLiteral("OUT must be a port number")};
             outputs = {*output};
         } else {
-            for (int output = 1; output <= Ports; ++output)
+            for (int output = 1; output <= PortCount; ++output)
                 outputs.append(output);
         }
         return [outputs](CtlContext &ctx) {
             QJsonArray routes;
             for (int output : outputs) {
                 CommandResult result;
-                if (!ctx.device.execute(0x02, 0x01, static_cast<quint16>(output), 0, 0, 0, &result))
+                if (!ctx.device.execute(Command::Route, RouteSub::Get, static_cast<quint16>(output),
+                        0, 0, 0, &result))
                     return ExitFailed;
                 if (ctx.json)
                     routes.append(QJsonObject{{QStringLiteral("output"), output},
@@ -111,8 +112,8 @@ CtlJob route(const QStringList &args)
         if (!input || !output)
             throw UsageError{QStringLiteral("IN and OUT must be port numbers")};
         return [in = *input, outPort = *output](CtlContext &ctx) {
-            if (!ctx.device.execute(
-                    0x02, 0x03, static_cast<quint16>(in), static_cast<quint16>(outPort)))
+            if (!ctx.device.execute(Command::Route, RouteSub::Set, static_cast<quint16>(in),
+                    static_cast<quint16>(outPort)))
                 return ExitFailed;
             ctx.out << "Output" << outPort << ": Input" << in << '\n';
             return ExitOk;
@@ -129,10 +130,10 @@ CtlJob route(const QStringList &args)
             in = *input;
         }
         return [in](CtlContext &ctx) {
-            for (int output = 1; output <= Ports; ++output) {
+            for (int output = 1; output <= PortCount; ++output) {
                 const int input = in ? in : output;
-                if (!ctx.device.execute(
-                        0x02, 0x03, static_cast<quint16>(input), static_cast<quint16>(output))) {
+                if (!ctx.device.execute(Command::Route, RouteSub::Set, static_cast<quint16>(input),
+                        static_cast<quint16>(output))) {
                     ctx.err << "Output" << output << ": not switched to Input" << input << '\n';
                     return ExitFailed;
                 }

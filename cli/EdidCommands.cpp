@@ -1,5 +1,6 @@
 #include "CtlCommand.h"
 
+#include "DeviceProtocol.h"
 #include "EdidCommands.h"
 #include "EdidContent.h"
 #include "EdidFile.h"
@@ -21,8 +22,9 @@ const QString All = QStringLiteral("all");
 int outputArgument(const QString &text)
 {
     const auto port = ParsePort(text);
-    if (!port || *port > EdidPorts)
-        throw UsageError{QStringLiteral("OUT must be an output 1-%1").arg(EdidPorts)};
+    if (!port || *port > DeviceProtocol::PortCount)
+        throw UsageError{
+            QStringLiteral("OUT must be an output 1-%1").arg(DeviceProtocol::PortCount)};
     return *port;
 }
 
@@ -32,8 +34,9 @@ int inputTargetArgument(const QString &text)
     if (text.compare(All, Qt::CaseInsensitive) == 0)
         return EdidAllInputsIndex;
     const auto port = ParsePort(text);
-    if (!port || *port > EdidPorts)
-        throw UsageError{QStringLiteral("TARGET must be an input 1-%1 or all").arg(EdidPorts)};
+    if (!port || *port > DeviceProtocol::PortCount)
+        throw UsageError{
+            QStringLiteral("TARGET must be an input 1-%1 or all").arg(DeviceProtocol::PortCount)};
     return *port;
 }
 
@@ -47,8 +50,8 @@ int downloadTargetArgument(const QString &text)
     try {
         return inputTargetArgument(text);
     } catch (const UsageError &) {
-        throw UsageError{
-            QStringLiteral("TARGET must be an input 1-%1, all, user1 or user2").arg(EdidPorts)};
+        throw UsageError{QStringLiteral("TARGET must be an input 1-%1, all, user1 or user2")
+                             .arg(DeviceProtocol::PortCount)};
     }
 }
 

@@ -1,5 +1,6 @@
 #include "CtlCommand.h"
 
+#include "DeviceProtocol.h"
 #include "PresetCodec.h"
 #include "SettingsFile.h"
 
@@ -49,7 +50,7 @@ CtlJob preset(const QStringList &args)
                 }
                 // Output by output: its input, or null when the preset chooses none.
                 QJsonArray inputs;
-                for (int output = 1; output <= kPresetOutputs; ++output) {
+                for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
                     const auto input = PresetInput(values, output);
                     inputs.append(input ? QJsonValue(*input) : QJsonValue());
                 }
@@ -72,14 +73,15 @@ CtlJob preset(const QStringList &args)
                 return ExitFailed;
             const QStringList values = presetValues(settings, n);
             // Output by output, as the Set button does; earlier outputs stay switched.
-            for (int output = 1; output <= kPresetOutputs; ++output) {
+            for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
                 const auto input = PresetInput(values, output);
                 if (!input) {
                     ctx.err << NoInputSelectedText(output) << '\n';
                     return ExitFailed;
                 }
-                if (!ctx.device.execute(
-                        0x02, 0x03, static_cast<quint16>(*input), static_cast<quint16>(output))) {
+                if (!ctx.device.execute(DeviceProtocol::Command::Route,
+                        DeviceProtocol::RouteSub::Set, static_cast<quint16>(*input),
+                        static_cast<quint16>(output))) {
                     ctx.err << "Output" << output << ": failed\n";
                     return ExitFailed;
                 }
@@ -112,7 +114,7 @@ void printTags(QTextStream &out, const QString &title, const PortTags &tags)
     for (const PortSide side : {PortSide::Input, PortSide::Output}) {
         const QString port
             = side == PortSide::Input ? QStringLiteral("Input") : QStringLiteral("Output");
-        for (int n = 1; n <= kSettingsPortCount; ++n)
+        for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
             out << "  " << port << n << ": " << tags.side(side)[size_t(n - 1)] << '\n';
     }
 }

@@ -1,8 +1,12 @@
 #include "EdidCommands.h"
 
+#include "DeviceProtocol.h"
+
 #include <algorithm>
 
 namespace {
+
+using namespace DeviceProtocol;
 
 const QString Setting = QStringLiteral("Setting...");
 const QString Copying = QStringLiteral("Copying...");
@@ -11,7 +15,7 @@ const QString Downloading = QStringLiteral("Downloading...");
 
 bool isPort(int n)
 {
-    return n >= 1 && n <= EdidPorts;
+    return n >= 1 && n <= PortCount;
 }
 
 bool isInputChoice(int n)
@@ -66,12 +70,12 @@ std::optional<quint16> EdidModeCode(const QStringList &modes, int index)
     const auto isUser
         = [](const QString &text) { return text.toUpper().contains(QLatin1String("USER")); };
     if (!isUser(modes[index]))
-        return static_cast<quint16>(0xF000 + index);
+        return static_cast<quint16>(EdidWordBase + index);
     // Counted from the first user mode in the list, as the index difference.
     int firstUser = 1;
     while (!isUser(modes[firstUser]))
         ++firstUser;
-    return static_cast<quint16>(0xF000 + ((index - firstUser + 1) << 8));
+    return static_cast<quint16>(EdidWordBase + ((index - firstUser + 1) << 8));
 }
 
 QString EdidInputEntry(int input, const QString &tag)
@@ -92,7 +96,7 @@ QStringList EdidPortListItems(
     const bool inputs = list == EdidPortList::SetModeInput || list == EdidPortList::CopyInput
         || list == EdidPortList::DownloadInput;
     QStringList items{inputs ? QStringLiteral("Select Input") : QStringLiteral("Select Output")};
-    for (int n = 1; n <= EdidPorts; ++n) {
+    for (int n = 1; n <= PortCount; ++n) {
         items += inputs ? EdidInputEntry(n, inputTags.value(n - 1))
                         : EdidOutputEntry(n, outputTags.value(n - 1));
     }
@@ -115,11 +119,11 @@ std::optional<EdidCommand> EdidSetModeCommand(const QStringList &modes, int mode
     const bool all = input == EdidAllInputsIndex;
     const auto in = static_cast<quint16>(input);
     if (IsDefaultEdidEntry(modes, mode))
-        return all ? EdidCommand{Setting, 0x03, 0x09, 0x00FE, 0}
-                   : EdidCommand{Setting, 0x03, 0x0A, in, 0};
+        return all ? EdidCommand{Setting, Command::Edid, EdidSub::AutoAll, QueryWord, 0}
+                   : EdidCommand{Setting, Command::Edid, EdidSub::Auto, in, 0};
     const quint16 code = *EdidModeCode(modes, mode);
-    return all ? EdidCommand{Setting, 0x03, 0x01, code, 0}
-               : EdidCommand{Setting, 0x03, 0x02, code, in};
+    return all ? EdidCommand{Setting, Command::Edid, EdidSub::SetModeAll, code, 0}
+               : EdidCommand{Setting, Command::Edid, EdidSub::SetMode, code, in};
 }
 
 std::optional<EdidCommand> EdidCopyCommand(int output, int input)
@@ -128,41 +132,41 @@ std::optional<EdidCommand> EdidCopyCommand(int output, int input)
         return std::nullopt;
     const auto out = static_cast<quint16>(output);
     if (input == EdidAllInputsIndex)
-        return EdidCommand{Copying, 0x03, 0x03, out, 0};
-    return EdidCommand{Copying, 0x03, 0x04, out, static_cast<quint16>(input)};
+        return EdidCommand{Copying, Command::Edid, EdidSub::CopyAll, out, 0};
+    return EdidCommand{Copying, Command::Edid, EdidSub::Copy, out, static_cast<quint16>(input)};
 }
 
 std::optional<EdidCommand> EdidReadCommand(int output)
 {
     if (!isPort(output))
         return std::nullopt;
-    return EdidCommand{Reading, 0x03, 0x05, static_cast<quint16>(0xF000 + output), 0};
+    return EdidCommand{Reading, Command::Edid, EdidSub::Read, edidPortWord(output), 0};
 }
 
 std::optional<EdidCommand> EdidDownloadCommand(int target)
 {
     if (isPort(target))
-        return EdidCommand{Downloading, 0x03, 0x07, static_cast<quint16>(0xF000 + target), 0};
+        return EdidCommand{Downloading, Command::Edid, EdidSub::Download, edidPortWord(target), 0};
     if (target == EdidAllInputsIndex)
-        return EdidCommand{Downloading, 0x03, 0x06, 0xF0FE, 0};
+        return EdidCommand{Downloading, Command::Edid, EdidSub::DownloadAll, EdidAllInputs, 0};
     if (target == EdidUser1MemoryIndex || target == EdidUser2MemoryIndex) {
         const int memory = target - EdidAllInputsIndex;
-        return EdidCommand{
-            Downloading, 0x03, 0x07, static_cast<quint16>(0xF000 + (memory << 8)), 0};
+        return EdidCommand{Downloading, Command::Edid, EdidSub::Download,
+            static_cast<quint16>(EdidWordBase + (memory << 8)), 0};
     }
     return std::nullopt;
 }
 
 EdidCommand EdidPrepareCommand(const QString &progress)
 {
-    return {progress, 0x03, 0x08, 0x00F0, 0};
+    return {progress, Command::Edid, EdidSub::Prepare, EdidPrepare, 0};
 }
 
 EdidCommand OutputConnectionQuery(int output)
 {
     return {QStringLiteral("Getting Output") + QString::number(output)
             + QStringLiteral(" connection ..."),
-        0x01, 0x05, static_cast<quint16>(output), 0};
+        Command::Device, DeviceSub::OutputConnection, static_cast<quint16>(output), 0};
 }
 
 quint8 OutputConnectionState(const CommandResult &result)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandPacket.h"
+#include "DeviceProtocol.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,7 +11,6 @@
 // The EDID page's lists and the device commands its choices stand for. Indexes are those of
 // the page's drop-down lists: 0 is the "Select ..." entry, 1..6 the ports, then in the input
 // lists 7 "All Inputs", and in the download list 8 "User1 Memory" and 9 "User2 Memory".
-constexpr int EdidPorts = 6;
 constexpr int EdidAllInputsIndex = 7;
 constexpr int EdidUser1MemoryIndex = 8;
 constexpr int EdidUser2MemoryIndex = 9;
@@ -20,7 +20,7 @@ constexpr int EdidUser2MemoryIndex = 9;
 struct EdidCommand
 {
     QString progress;
-    quint8 command = 0x03;
+    quint8 command = DeviceProtocol::Command::Edid;
     quint8 subcommand = 0;
     quint16 word1 = 0;
     quint16 word2 = 0;

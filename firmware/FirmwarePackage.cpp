@@ -1,5 +1,6 @@
 #include "FirmwarePackage.h"
 
+#include "DeviceProtocol.h"
 #include "FileAccess.h"
 
 #include <QIODevice>
@@ -15,10 +16,10 @@ constexpr char Title[] = "FIRMWARE FOR Zelkora8";
 constexpr int TextField = 64;
 
 constexpr FirmwareMcuInfo Mcus[FirmwareMcuCount] = {
-    {FirmwareHeader::MainSubcommand, 1, "Main MCU", "_MM"},
-    {FirmwareHeader::SlaveSubcommand, 1, "Slave MCU1", "_MS"},
-    {FirmwareHeader::SlaveSubcommand, 2, "Slave MCU2", "_ir"},
-    {FirmwareHeader::SlaveSubcommand, 3, "Slave MCU3", "_PNL"},
+    {DeviceProtocol::FirmwareSub::Main, 1, "Main MCU", "_MM"},
+    {DeviceProtocol::FirmwareSub::Slave, 1, "Slave MCU1", "_MS"},
+    {DeviceProtocol::FirmwareSub::Slave, 2, "Slave MCU2", "_ir"},
+    {DeviceProtocol::FirmwareSub::Slave, 3, "Slave MCU3", "_PNL"},
 };
 
 void putWord(std::array<quint8, FirmwareHeader::Size> &bytes, std::size_t at, quint16 value)
@@ -42,8 +43,9 @@ bool FirmwareHeader::checksumHolds() const
 
 bool FirmwareHeader::isKnownPart() const
 {
-    return command() == Command
-        && (subcommand() == MainSubcommand || subcommand() == SlaveSubcommand);
+    return command() == DeviceProtocol::Command::Firmware
+        && (subcommand() == DeviceProtocol::FirmwareSub::Main
+            || subcommand() == DeviceProtocol::FirmwareSub::Slave);
 }
 
 bool FirmwareHeader::hasKnownMcu() const
@@ -77,7 +79,7 @@ FirmwareHeader FirmwareHeader::make(
     FirmwareHeader h;
     std::memcpy(h.bytes.data(), Warning, sizeof Warning - 1);
     std::memcpy(h.bytes.data() + TextField, Title, sizeof Title - 1);
-    h.bytes[128] = Command;
+    h.bytes[128] = DeviceProtocol::Command::Firmware;
     h.bytes[129] = subcommand;
     putWord(h.bytes, 130, mcu);
     putWord(h.bytes, 134, version1);

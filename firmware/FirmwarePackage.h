@@ -31,9 +31,6 @@ struct FirmwareHeader
 {
     static constexpr int Size = 143;
     static constexpr int PacketOffset = 128;
-    static constexpr quint8 Command = 0x20;
-    static constexpr quint8 MainSubcommand = 0x01;
-    static constexpr quint8 SlaveSubcommand = 0x02;
 
     std::array<quint8, Size> bytes{};
 

@@ -1,5 +1,6 @@
 #include "FirmwareUpgrade.h"
 
+#include "DeviceProtocol.h"
 #include "FirmwarePackage.h"
 #include "TKVCOMControl.h"
 
@@ -120,7 +121,8 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
                     unanswered = true;
             });
         CommandResult reboot;
-        m_host.runCommand(QStringLiteral("Reboot system ..."), 0x80, 0x02, 0x000F, 0, 0, 0, reboot);
+        m_host.runCommand(QStringLiteral("Reboot system ..."), DeviceProtocol::Command::System,
+            DeviceProtocol::SystemSub::Reboot, DeviceProtocol::RebootWord, 0, 0, 0, reboot);
         QObject::disconnect(silence);
         if ((reboot.Success || unanswered) && m_link.Connected() && !m_flags.StopRequested) {
             m_flags.RunnerIdle = false;
@@ -169,7 +171,7 @@ bool FirmwareUpgrade::upgradeParts(FirmwarePackageReader &reader)
 
         const CommandPacket request = header.startPacket();
         CommandResult result;
-        if (header.subcommand() == FirmwareHeader::MainSubcommand)
+        if (header.subcommand() == DeviceProtocol::FirmwareSub::Main)
             m_link.TransferMainPart(request, result);
         else
             m_link.TransferSlavePart(request, result);

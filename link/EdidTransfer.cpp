@@ -1,25 +1,17 @@
 // EDID block transfers: reading an output's EDID in 270-byte block frames, and downloading
 // EDID data to inputs or user memories in the same frames.
-//
-// A block frame is a 13-byte packet header (word1 the block status, word2 the data length),
-// byte 13 the data's block checksum and up to 256 data bytes from byte 14.
+#include "BlockFrame.h"
+#include "DeviceProtocol.h"
 #include "TKVCOMControl.h"
 
 #include <QMetaMethod>
 
-#include <algorithm>
 #include <optional>
 
 namespace {
 
-constexpr quint16 BlockMore = 0x00AA; // more blocks follow; in a read request: (re)start
-constexpr quint16 BlockLast = 0x0056;
-constexpr quint16 BlockNext = 0x0000; // read request: the last block was taken
-constexpr quint16 BlockRepeat = 0x00FF;
-constexpr int BlockHeaderSize = CommandPacket::Size + 1; // header and data checksum
-constexpr int MaxBlockData = 256;
-constexpr quint8 DownloadProceed = 0xAA;
-constexpr quint8 DataAccepted = 0x00;
+using namespace DeviceProtocol;
+
 // The largest E-EDID there is (256 blocks of 128 bytes). A device that keeps sending blocks
 // beyond it is broken, and the read gives up instead of filling memory.
 constexpr qsizetype MaxEdidSize = 256 * 128;
@@ -42,37 +34,13 @@ std::optional<QByteArray> blockData(const QByteArray &frame, const CommandPacket
 {
     const CommandPacket header = CommandPacket::fromBytes(frame);
     const quint8 status = header.status();
-    if (status == 0xFF || PacketChecksum(header) != header.checksum()
+    if (status == Status::Failed || PacketChecksum(header) != header.checksum()
         || !IsMatchingReply(header, request)
-        || (status != LoByte(BlockMore) && status != LoByte(BlockLast)))
+        || (status != LoByte(Block::More) && status != LoByte(Block::Last)))
         return std::nullopt;
-    const int n = header.word(2);
-    if (n > MaxBlockData || BlockHeaderSize + n > frame.size()
-        || (n == 0 && status == LoByte(BlockMore)))
+    if (header.word(2) == 0 && status == LoByte(Block::More))
         return std::nullopt;
-    const QByteArray data = frame.mid(BlockHeaderSize, n);
-    if (BlockChecksum(data) != static_cast<quint8>(frame[CommandPacket::Size]))
-        return std::nullopt;
-    return data;
-}
-
-// "0xA5, 0x5B, 0x03, 0x07, |0x56, 0x00, |0x00, 0x01, ..." with a line break before every
-// sixteenth byte.
-QString frameDump(const QByteArray &bytes)
-{
-    static constexpr char digits[] = "0123456789ABCDEF";
-    QString text;
-    text.reserve(bytes.size() * 7);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (i > 0 && i % 16 == 0)
-            text += QLatin1String("\r\n");
-        if (i == 4 || i == 6 || i == 8 || i == 10 || i == 12)
-            text += QLatin1Char('|');
-        const auto byte = static_cast<quint8>(bytes[i]);
-        const char entry[] = {'0', 'x', digits[byte >> 4], digits[byte & 0xF], ',', ' '};
-        text += QLatin1String(entry, sizeof entry);
-    }
-    return text;
+    return BlockFrame::data(frame);
 }
 
 } // namespace
@@ -85,7 +53,7 @@ void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &
     if (!result.Success)
         return;
 
-    CommandPacket blockRequest = withWords(request, BlockMore, 0);
+    CommandPacket blockRequest = withWords(request, Block::More, 0);
     m_restartPending = true;
     m_edidReadStream.clear();
     bool last = false;
@@ -117,7 +85,7 @@ void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &
             if (result.Success) {
                 m_edidReadStream += *data;
                 m_restartPending = false;
-                last = result.reply.status() == LoByte(BlockLast);
+                last = result.reply.status() == LoByte(Block::Last);
             }
             // A stop during the pause leaves the read unfinished, which is a failed read.
             if (!Pause(m_timing.retryPauseMs)) {
@@ -125,11 +93,12 @@ void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &
                 return;
             }
             if (result.Success) {
-                blockRequest = withWords(blockRequest, BlockNext, 0);
+                blockRequest = withWords(blockRequest, Block::Next, 0);
                 break;
             }
             // Nothing taken yet: the device starts over; else it sends the same block again.
-            blockRequest = withWords(blockRequest, m_restartPending ? BlockMore : BlockRepeat, 0);
+            blockRequest
+                = withWords(blockRequest, m_restartPending ? Block::More : Block::Repeat, 0);
             if (attempt == Attempts) {
                 notify(LinkMessage::SendFailed);
                 return;
@@ -157,7 +126,7 @@ void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResu
     ExecuteCommand(request, result);
     if (!result.Success)
         return;
-    if (result.reply.status() != DownloadProceed) {
+    if (result.reply.status() != Status::Proceed) {
         notify(LinkMessage::DataInvalid);
         result.Success = false;
         return;
@@ -169,22 +138,19 @@ void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResu
         m_sendStream.seek(0);
     do {
         const qsizetype remaining = data.size() - sent;
-        const bool more = remaining > MaxBlockData;
-        const int n = static_cast<int>(more ? MaxBlockData : remaining);
-        CommandPacket header = CommandPacket::make(request.command(), request.subcommand(),
-            more ? BlockMore : BlockLast, static_cast<quint16>(n), request.word(3),
+        const bool more = remaining > BlockFrame::MaxData;
+        const int n = static_cast<int>(more ? BlockFrame::MaxData : remaining);
+        const CommandPacket header = CommandPacket::make(request.command(), request.subcommand(),
+            more ? Block::More : Block::Last, static_cast<quint16>(n), request.word(3),
             request.word(4));
-        QByteArray frame(ReceiveBufferSize, '\0');
-        std::copy(header.bytes.begin(), header.bytes.end(), frame.begin());
-        const QByteArray block = data.mid(sent, n);
-        frame[CommandPacket::Size] = static_cast<char>(BlockChecksum(block));
-        std::copy(block.begin(), block.end(), frame.begin() + BlockHeaderSize);
+        // Download frames always go padded to full size.
+        const QByteArray frame = BlockFrame::build(header, data.mid(sent, n), BlockFrame::Size);
 
         for (int attempt = 1;; ++attempt) {
             const Exchange exchange = SendAndWait(frame, FrameKind::Reply, [&] {
                 if (dumped)
-                    notify(
-                        LinkMessage::ReceiveDump, 0, 0, frameDump(frame.left(n + BlockHeaderSize)));
+                    notify(LinkMessage::ReceiveDump, 0, 0,
+                        BlockFrame::dump(frame.left(n + BlockFrame::HeaderSize)));
             });
             if (exchange == Exchange::Stopped || exchange == Exchange::Failed) {
                 result.Success = false;
@@ -202,7 +168,7 @@ void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResu
             trace(QStringLiteral("rcv blk PPP:   "), reply, 0);
             result.reply = reply;
             result.Success = PacketChecksum(reply) == reply.checksum()
-                && IsMatchingReply(reply, header) && reply.status() == DataAccepted;
+                && IsMatchingReply(reply, header) && reply.status() == Status::Accepted;
             if (result.Success) {
                 sent += n;
                 if (m_sendStream.isOpen())

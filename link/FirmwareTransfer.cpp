@@ -1,21 +1,13 @@
 // Firmware parts: the start packet, the main MCU's preparation steps, the blocks, and the
 // wait for the switcher to come back after it rebooted.
+#include "BlockFrame.h"
+#include "DeviceProtocol.h"
 #include "TKVCOMControl.h"
-
-#include <algorithm>
 
 namespace {
 
-constexpr quint8 StatusAccepted = 0x00;
-constexpr quint8 StatusGo = 0xAA;
-constexpr quint8 StatusRefused = 0x44; // the switcher will not take this part
-constexpr quint8 StatusFailed = 0xFF;
-constexpr quint16 MoreBlocks = 0x00AA;
-constexpr quint16 LastBlock = 0x0056;
-constexpr quint16 PrepareStep1 = 0x0080;
-constexpr quint16 PrepareStep2 = 0x0010;
-constexpr int BlockData = 256;
-constexpr int MainFrame = 270; // main MCU frames always go padded to full size
+using namespace DeviceProtocol;
+
 constexpr int RebootSteps = 100;
 constexpr int RebootAttempts = 10;
 constexpr int RebootTimeOutAttempt = 5;
@@ -34,24 +26,6 @@ quint32 versionWord(const CommandPacket &request)
     return MakeWord(LoByte(request.word(3)), LoByte(request.word(4)));
 }
 
-QString sentDump(const QString &prefix, const QByteArray &frame)
-{
-    static constexpr char digits[] = "0123456789ABCDEF";
-    QString text;
-    text.reserve(prefix.size() + frame.size() * 7);
-    text += prefix;
-    for (qsizetype i = 0; i < frame.size(); ++i) {
-        if (i > 0 && i % 16 == 0)
-            text += QLatin1String("\r\n");
-        if (i == 4 || i == 6 || i == 8 || i == 10 || i == 12)
-            text += QLatin1Char('|');
-        const auto byte = static_cast<quint8>(frame[i]);
-        const char entry[] = {'0', 'x', digits[byte >> 4], digits[byte & 0xF], ',', ' '};
-        text += QLatin1String(entry, sizeof entry);
-    }
-    return text;
-}
-
 // The start packet; true when the blocks may follow. A refused part reports success with
 // notice 2034, which is how the upgrade learns that the part was not written.
 bool startPart(TKVCOMControl &link, const CommandPacket &request, CommandResult &result)
@@ -59,12 +33,12 @@ bool startPart(TKVCOMControl &link, const CommandPacket &request, CommandResult 
     link.ExecuteCommand(request, result);
     if (!result.Success)
         return false;
-    if (result.reply.status() == StatusRefused) {
+    if (result.reply.status() == Status::Declined) {
         link.notify(LinkMessage::PartRefused, partWord(request), versionWord(request));
         result.Success = true;
         return false;
     }
-    if (result.reply.status() != StatusGo) {
+    if (result.reply.status() != Status::Proceed) {
         link.notify(LinkMessage::DataInvalid);
         result.Success = false;
         return false;
@@ -85,12 +59,12 @@ bool prepareMain(TKVCOMControl &link, const CommandPacket &request, CommandResul
             CommandPacket::make(request.command(), request.subcommand(), step), result);
         if (!result.Success)
             return false;
-        if (result.reply.status() == StatusRefused) {
+        if (result.reply.status() == Status::Declined) {
             link.notify(LinkMessage::PartRefused, partWord(request), versionWord(request));
             result.Success = true;
             return false;
         }
-        if (result.reply.status() != StatusAccepted) {
+        if (result.reply.status() != Status::Accepted) {
             link.notify(LinkMessage::DataInvalid);
             result.Success = false;
             return false;
@@ -116,17 +90,14 @@ bool sendBlocks(TKVCOMControl &link, const CommandPacket &request, CommandResult
     quint16 block = 0;
     do {
         const qint64 remaining = size - sent;
-        const bool more = remaining > BlockData;
-        const QByteArray data = stream.read(more ? BlockData : remaining);
+        const bool more = remaining > BlockFrame::MaxData;
+        const QByteArray data = stream.read(more ? BlockFrame::MaxData : remaining);
         const auto n = static_cast<quint16>(data.size());
 
         const CommandPacket header = CommandPacket::make(request.command(), request.subcommand(),
-            more ? MoreBlocks : LastBlock, n, request.word(1), block);
-        QByteArray frame = header.toByteArray();
-        frame.append(static_cast<char>(BlockChecksum(data)));
-        frame.append(data);
-        if (main)
-            frame.append(MainFrame - frame.size(), '\0');
+            more ? Block::More : Block::Last, n, request.word(1), block);
+        // Main MCU frames always go padded to full size.
+        const QByteArray frame = BlockFrame::build(header, data, main ? BlockFrame::Size : 0);
 
         bool accepted = false;
         for (int attempt = 1; attempt <= TKVCOMControl::Attempts; ++attempt) {
@@ -134,7 +105,7 @@ bool sendBlocks(TKVCOMControl &link, const CommandPacket &request, CommandResult
                 const QString prefix = main
                     ? QLatin1Char('[') + QString::number(attempt) + QLatin1String("]send data:\r\n")
                     : QStringLiteral("send data:\r\n");
-                link.notify(LinkMessage::ReceiveDump, 0, 0, sentDump(prefix, frame));
+                link.notify(LinkMessage::ReceiveDump, 0, 0, prefix + BlockFrame::dump(frame));
             });
             if (exchange == TKVCOMControl::Exchange::Stopped
                 || exchange == TKVCOMControl::Exchange::Failed) {
@@ -154,7 +125,7 @@ bool sendBlocks(TKVCOMControl &link, const CommandPacket &request, CommandResult
             result.reply = reply;
             const bool sound
                 = PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, header);
-            if (sound && reply.status() == StatusAccepted) {
+            if (sound && reply.status() == Status::Accepted) {
                 sent += n;
                 ++block;
                 result.Success = true;
@@ -164,7 +135,7 @@ bool sendBlocks(TKVCOMControl &link, const CommandPacket &request, CommandResult
                 accepted = true;
                 break;
             }
-            if (sound && reply.status() == StatusRefused) {
+            if (sound && reply.status() == Status::Declined) {
                 link.notify(LinkMessage::PartRefused, partWord(request), versionWord(request));
                 result.Success = true;
             } else {
@@ -206,7 +177,7 @@ void TKVCOMControl::TransferMainPart(const CommandPacket &request, CommandResult
         return;
     notify(LinkMessage::TransferDone, partWord(request), versionWord(request));
     // The main MCU restarts on its own once its last block is in.
-    if (request.command() == 0x20 && request.subcommand() == 0x01)
+    if (request.command() == Command::Firmware && request.subcommand() == FirmwareSub::Main)
         WaitReboot(result);
 }
 
@@ -230,7 +201,7 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
         spin();
     }
 
-    const CommandPacket probe = CommandPacket::make(0x01, 0x01);
+    const CommandPacket probe = CommandPacket::make(Command::Device, DeviceSub::Model);
     const QByteArray wire = probe.toByteArray();
     for (int attempt = 1; attempt <= RebootAttempts; ++attempt) {
         if (!DrainLateReplies())
@@ -270,7 +241,7 @@ void TKVCOMControl::WaitReboot(CommandResult &result)
         }
         const CommandPacket reply = CommandPacket::fromBytes(ReceivedFrame());
         result.reply = reply;
-        if (reply.status() != StatusFailed && PacketChecksum(reply) == reply.checksum()
+        if (reply.status() != Status::Failed && PacketChecksum(reply) == reply.checksum()
             && IsMatchingReply(reply, probe)) {
             notify(LinkMessage::Reboot, 0, 0, QStringLiteral("System reboot ok"));
             result.Success = true;

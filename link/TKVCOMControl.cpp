@@ -1,5 +1,6 @@
 #include "TKVCOMControl.h"
 
+#include "DeviceProtocol.h"
 #include "SerialTransport.h"
 #include "TcpTransport.h"
 
@@ -167,8 +168,8 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
         trace(QStringLiteral("rcv cmd PPP:   "), reply, 0);
         result.reply = reply;
         // A status of 0xFF is a refusal even when the packet itself is sound.
-        result.Success = reply.status() != 0xFF && PacketChecksum(reply) == reply.checksum()
-            && IsMatchingReply(reply, packet);
+        result.Success = reply.status() != DeviceProtocol::Status::Failed
+            && PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, packet);
         if (result.Success)
             break;
         if (!Pause(m_timing.retryPauseMs))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BlockFrame.h"
 #include "CommandPacket.h"
 #include "EventWait.h"
 #include "LinkMessage.h"
@@ -43,7 +44,7 @@ class TKVCOMControl final : public QObject
 public:
     static constexpr quint16 DefaultTcpPort = 8000;
     static constexpr int Attempts = 5;
-    static constexpr int ReceiveBufferSize = 270;
+    static constexpr int ReceiveBufferSize = BlockFrame::Size;
     static constexpr int MaxLead = 32; // longest lead a frame start is found by
 
     explicit TKVCOMControl(QObject *parent = nullptr);

@@ -1,5 +1,6 @@
 #include "PortTagPage.h"
 
+#include "DeviceProtocol.h"
 #include "PageForm.h"
 #include "TfrmPreSettingEdit.h"
 #include "ui_tsPortTag.h"
@@ -58,7 +59,7 @@ QString PortTagPage::outputTag(int n) const
 PortTagSet PortTagPage::tags() const
 {
     PortTagSet set;
-    for (int n = 1; n <= kTagPorts; ++n) {
+    for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         set.inputs[size_t(n - 1)] = inputTag(n);
         set.outputs[size_t(n - 1)] = outputTag(n);
     }
@@ -101,7 +102,7 @@ void PortTagPage::editTags(TagSide side)
     const bool inputs = side == TagSide::Input;
     m_editor.Arrange(
         inputs ? TfrmPreSettingEdit::Use::InputTags : TfrmPreSettingEdit::Use::OutputTags);
-    for (int n = 1; n <= kTagPorts; ++n) {
+    for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         QComboBox *box = m_editor.tagBox(side, n);
         box->setCurrentIndex(-1);
         box->setEditText(inputs ? inputTag(n) : outputTag(n));
@@ -112,7 +113,7 @@ void PortTagPage::editTags(TagSide side)
         Q_EMIT poolsChanged(pool(TagSide::Input), pool(TagSide::Output));
     if (!accepted)
         return;
-    for (int n = 1; n <= kTagPorts; ++n) {
+    for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         const int number = inputs ? n : OutputNumberBase + n;
         if (QLineEdit *edit = FindTagEdit(number))
             edit->setText(m_editor.tagBox(side, n)->currentText());
@@ -142,7 +143,7 @@ void PortTagPage::SavePortTags()
 
 void PortTagPage::showTags(const PortTagSet &tags)
 {
-    for (int n = 1; n <= kTagPorts; ++n) {
+    for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         if (QLineEdit *edit = FindTagEdit(n))
             edit->setText(tags.inputs[size_t(n - 1)]);
         if (QLineEdit *edit = FindTagEdit(OutputNumberBase + n))

@@ -1,5 +1,7 @@
 #include "PresetCodec.h"
 
+#include "DeviceProtocol.h"
+
 namespace {
 
 // The value text as a decimal number, if it is one.
@@ -17,8 +19,8 @@ std::optional<int> decimal(const QStringList &values, int output)
 QStringList DecodePresetValue(const QString &text)
 {
     QStringList values = text.isEmpty() ? QStringList() : text.split(QLatin1Char(','));
-    for (int n = 0; values.size() < kPresetOutputs; ++n)
-        values.append(QString::number(n % kPresetOutputs + 1));
+    for (int n = 0; values.size() < DeviceProtocol::PortCount; ++n)
+        values.append(QString::number(n % DeviceProtocol::PortCount + 1));
     return values;
 }
 
@@ -30,7 +32,7 @@ QString EncodePresetValue(const QStringList &values)
 std::optional<int> PresetInput(const QStringList &values, int output)
 {
     const auto v = decimal(values, output);
-    if (!v || *v < 1 || *v > kPresetOutputs)
+    if (!v || *v < 1 || *v > DeviceProtocol::PortCount)
         return std::nullopt;
     return v;
 }
@@ -40,7 +42,7 @@ int PresetEditorIndex(const QStringList &values, int output)
     const auto v = decimal(values, output);
     if (!v)
         return output - 1;
-    return *v >= 1 && *v <= kPresetOutputs ? *v - 1 : -1;
+    return *v >= 1 && *v <= DeviceProtocol::PortCount ? *v - 1 : -1;
 }
 
 QString NoInputSelectedText(int output)

@@ -9,7 +9,6 @@
 // Values are kept as the texts they were stored as, so a value that is not a number, or a
 // seventh value, survives editing and saving unchanged.
 
-inline constexpr int kPresetOutputs = 6;
 inline constexpr int kPresetRows = 8;
 
 struct PresetRow

@@ -1,5 +1,6 @@
 #include "PresetPanel.h"
 
+#include "DeviceProtocol.h"
 #include "PageServices.h"
 #include "PortTagPage.h"
 #include "ShellState.h"
@@ -66,7 +67,7 @@ void PresetPanel::showRow(QTreeWidgetItem *row, const PresetRow &preset)
 {
     row->setText(0, preset.name);
     row->setData(0, ValuesRole, preset.values);
-    for (int k = 1; k <= kPresetOutputs; ++k) {
+    for (int k = 1; k <= DeviceProtocol::PortCount; ++k) {
         row->setText(k, preset.values.value(k - 1));
         row->setTextAlignment(k, Qt::AlignCenter);
     }
@@ -84,7 +85,7 @@ void PresetPanel::SetPresetColumns()
     header->setMinimumSectionSize(0);
     header->setStretchLastSection(false);
     header->setDefaultAlignment(Qt::AlignCenter);
-    for (int c = 0; c <= kPresetOutputs; ++c) {
+    for (int c = 0; c <= DeviceProtocol::PortCount; ++c) {
         header->setSectionResizeMode(c, QHeaderView::Fixed);
         m_list->setColumnWidth(c, c == 0 ? NameColumnWidth : OutputColumnWidth);
     }
@@ -111,9 +112,9 @@ void PresetPanel::FillPresetEditor(const PresetRow &preset)
 {
     m_editor.settingName()->setText(preset.name);
     QStringList inputs;
-    for (int n = 1; n <= kPresetOutputs; ++n)
+    for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
         inputs.append(InputEntryText(n, m_tags.inputTag(n)));
-    for (int n = 1; n <= kPresetOutputs; ++n) {
+    for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         QComboBox *box = m_editor.outputBox(n);
         box->clear();
         box->addItems(inputs);
@@ -135,12 +136,12 @@ void PresetPanel::btnPreEditClick()
     m_editor.Arrange(TfrmPreSettingEdit::Use::OutputSetting);
     PresetRow preset = rowPreset(row);
     FillPresetEditor(preset);
-    for (int k = 1; k <= kPresetOutputs; ++k)
+    for (int k = 1; k <= DeviceProtocol::PortCount; ++k)
         m_editor.outputBox(k)->setCurrentIndex(PresetEditorIndex(preset.values, k));
     if (m_editor.exec() != QDialog::Accepted)
         return;
     preset.name = m_editor.settingName()->text();
-    for (int k = 1; k <= kPresetOutputs; ++k)
+    for (int k = 1; k <= DeviceProtocol::PortCount; ++k)
         preset.values[k - 1] = QString::number(m_editor.outputBox(k)->currentIndex() + 1);
     showRow(row, preset);
     Q_EMIT presetsChanged();
@@ -159,7 +160,7 @@ void PresetPanel::btnSetClick()
     const QStringList values = rowPreset(row).values;
     ShellState &state = m_services.state();
     state.RouteFailed = false;
-    for (int k = 1; k <= kPresetOutputs; ++k) {
+    for (int k = 1; k <= DeviceProtocol::PortCount; ++k) {
         const auto input = PresetInput(values, k);
         if (!input) {
             // No button exists for it: the outputs before it stay switched.

@@ -34,7 +34,7 @@ QStringList PortInfoLines(const TagLookup &tags, bool *anyTag)
     QStringList lines;
     bool any = false;
     for (const bool input : {false, true}) {
-        for (int port = 1; port <= Ports; ++port) {
+        for (int port = 1; port <= DeviceProtocol::PortCount; ++port) {
             const QString tag = TagOf(tags, input, port);
             any = any || !tag.isEmpty();
             lines.append(PortText(input ? QStringLiteral("Input") : QStringLiteral("Output"), port,

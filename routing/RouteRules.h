@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeviceProtocol.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -9,16 +11,15 @@
 // through the inputs, the output ranges of the right-click menu and the texts about routes.
 namespace RouteRules {
 
-// The switcher handled has six inputs and six outputs; the window's ports 7 and 8 stay unused.
-constexpr int Ports = 6;
 // The count the "Port to Port" menu item carries.
 constexpr int PortToPort = 100;
 // The count "All Outputs" carries in the layout, before the window is first shown.
 constexpr int AllOutputsAsBuilt = 8;
 
+// The switcher handled has six inputs and six outputs; the window's ports 7 and 8 stay unused.
 constexpr bool IsPort(int n)
 {
-    return n >= 1 && n <= Ports;
+    return n >= 1 && n <= DeviceProtocol::PortCount;
 }
 
 // Step buttons carry 2k - 1 (previous) and 2k (next) for output k.
@@ -36,10 +37,10 @@ constexpr bool StepIsNext(int stepTag)
 constexpr int StepInput(int current, bool next)
 {
     if (!IsPort(current))
-        return next ? 1 : Ports;
+        return next ? 1 : DeviceProtocol::PortCount;
     if (next)
-        return current + 1 > Ports ? 1 : current + 1;
-    return current - 1 <= 0 ? Ports : current - 1;
+        return current + 1 > DeviceProtocol::PortCount ? 1 : current + 1;
+    return current - 1 <= 0 ? DeviceProtocol::PortCount : current - 1;
 }
 
 struct OutputRange
@@ -52,10 +53,10 @@ struct OutputRange
 // counts 6 and PortToPort, else the output and the following ones, never beyond output 6.
 constexpr OutputRange MenuRange(int count, int output)
 {
-    if (count == Ports || count == PortToPort)
-        return {1, Ports};
+    if (count == DeviceProtocol::PortCount || count == PortToPort)
+        return {1, DeviceProtocol::PortCount};
     const int last = output + count - 1;
-    return {output, last > Ports ? Ports : last};
+    return {output, last > DeviceProtocol::PortCount ? DeviceProtocol::PortCount : last};
 }
 
 // The input output `output` gets from a menu item: its own number for "Port to Port", else

@@ -1,5 +1,6 @@
 #include "RoutingPanel.h"
 
+#include "DeviceProtocol.h"
 #include "PageServices.h"
 #include "ShellState.h"
 #include "TLCD99.h"
@@ -144,11 +145,11 @@ int RoutingPanel::CurrentInput(int output) const
 
 void RoutingPanel::FormShow()
 {
-    for (int output = 1; output <= RouteRules::Ports; ++output) {
+    for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
         if (TLCD99 *display = FindOutputDisplay(output))
             display->setDigitNum(1);
     }
-    m_allOutputs->setData(RouteRules::Ports);
+    m_allOutputs->setData(DeviceProtocol::PortCount);
 }
 
 void RoutingPanel::showRoute(int output, int input)
@@ -178,7 +179,7 @@ void RoutingPanel::showRoute(int output, int input)
 
 void RoutingPanel::ShowUnknownRoutes()
 {
-    for (int output = 1; output <= RouteRules::Ports; ++output)
+    for (int output = 1; output <= DeviceProtocol::PortCount; ++output)
         showRoute(output, 0);
 }
 
@@ -211,8 +212,8 @@ bool RoutingPanel::switchRoute(QAbstractButton *button)
     display->repaint();
 
     CommandResult result;
-    m_services.RunPoweredCommand(
-        QStringLiteral("Setting..."), 0x02, 0x03, quint16(input), quint16(output), 0, 0, result);
+    m_services.RunPoweredCommand(QStringLiteral("Setting..."), DeviceProtocol::Command::Route,
+        DeviceProtocol::RouteSub::Set, quint16(input), quint16(output), 0, 0, result);
     if (result.Success)
         return true;
     showRoute(output, previous);
@@ -266,11 +267,12 @@ void RoutingPanel::ReadRoutes()
     if (presets->topLevelItemCount() > 0 && presets->selectedItems().isEmpty())
         presets->setCurrentItem(presets->topLevelItem(0));
     m_w.page->repaint();
-    for (int output = 1; output <= RouteRules::Ports; ++output) {
+    for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
         CommandResult result;
         m_services.RunPoweredCommand(
             QStringLiteral("Getting Output") + QString::number(output) + QStringLiteral(" ..."),
-            0x02, 0x01, quint16(output), 0, 0, 0, result);
+            DeviceProtocol::Command::Route, DeviceProtocol::RouteSub::Get, quint16(output), 0, 0, 0,
+            result);
         if (!result.Success)
             break;
         showRoute(output, result.reply.answer());

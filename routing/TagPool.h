@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeviceProtocol.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -7,14 +9,12 @@
 
 // Port tags and the name pools the tag editor offers, without widgets.
 
-inline constexpr int kTagPorts = 6;
-
 enum class TagSide { Input, Output };
 
 struct PortTagSet
 {
-    std::array<QString, kTagPorts> inputs;
-    std::array<QString, kTagPorts> outputs;
+    std::array<QString, DeviceProtocol::PortCount> inputs;
+    std::array<QString, DeviceProtocol::PortCount> outputs;
 
     bool operator==(const PortTagSet &) const = default;
 };

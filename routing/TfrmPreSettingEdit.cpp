@@ -1,5 +1,6 @@
 #include "TfrmPreSettingEdit.h"
 
+#include "DeviceProtocol.h"
 #include "ui_TfrmPreSettingEdit.h"
 
 #include <QMessageBox>
@@ -112,7 +113,7 @@ QStringList TfrmPreSettingEdit::pool(TagSide side) const
 void TfrmPreSettingEdit::setPool(TagSide side, const QStringList &names)
 {
     const QStringList sorted = SortedPool(names);
-    for (int n = 1; n <= kTagPorts; ++n) {
+    for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         QComboBox *box = tagBox(side, n);
         const QString text = box->currentText();
         box->clear();
@@ -127,7 +128,7 @@ void TfrmPreSettingEdit::btnOKClick()
     if (m_use != Use::OutputSetting) {
         const TagSide side = m_use == Use::InputTags ? TagSide::Input : TagSide::Output;
         QStringList entered;
-        for (int n = 1; n <= kTagPorts; ++n)
+        for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
             entered.append(tagBox(side, n)->currentText());
         setPool(side, MergeIntoPool(pool(side), entered));
     }
@@ -144,7 +145,7 @@ void TfrmPreSettingEdit::cbFromDeviceOfAllOutputChange(int index)
     const int last = ui->cbFromDeviceOfAllOutput->count() - 1;
     if (index <= 0)
         return; // "Select Input"
-    for (int k = 1; k <= kTagPorts; ++k)
+    for (int k = 1; k <= DeviceProtocol::PortCount; ++k)
         outputBox(k)->setCurrentIndex(index == last ? k - 1 : index - 1);
 }
 
@@ -171,7 +172,7 @@ void TfrmPreSettingEdit::deleteName(TagSide side)
     if (name.isEmpty())
         return;
     QStringList texts;
-    for (int k = 1; k <= kTagPorts; ++k)
+    for (int k = 1; k <= DeviceProtocol::PortCount; ++k)
         texts.append(tagBox(side, k)->currentText());
     const QString what
         = side == TagSide::Input ? QStringLiteral("Input") : QStringLiteral("Output");
@@ -185,7 +186,7 @@ void TfrmPreSettingEdit::deleteName(TagSide side)
                 + QStringLiteral("] ?"))
         != QMessageBox::Yes)
         return;
-    for (int k = 1; k <= kTagPorts; ++k) {
+    for (int k = 1; k <= DeviceProtocol::PortCount; ++k) {
         QComboBox *other = tagBox(side, k);
         const QString text = other->currentText();
         const int at = other->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);

@@ -13,12 +13,9 @@ Q_DECLARE_LOGGING_CATEGORY(lcSim)
 
 namespace {
 
-constexpr quint16 BlockMore = 0x00AA;
-constexpr quint16 BlockLast = 0x0056;
-constexpr quint16 BlockNext = 0x0000;
-constexpr quint16 BlockRepeat = 0x00FF;
-constexpr quint8 Refused = SwitcherSimulator::StatusRefused;
-constexpr int HeaderSize = CommandPacket::Size + 1;
+using namespace DeviceProtocol;
+
+constexpr quint8 Refused = Status::Failed;
 // Display EDID files larger than the largest E-EDID are cut there.
 constexpr qint64 MaxFileEdid = 256 * 128;
 
@@ -32,12 +29,13 @@ bool take(int &counter)
 
 bool isBlockRequest(quint16 word1)
 {
-    return word1 == BlockMore || word1 == BlockNext || word1 == BlockRepeat;
+    return word1 == Block::More || word1 == Block::Next || word1 == Block::Repeat;
 }
 
 bool isDataFrame(quint8 subcommand, quint16 word1)
 {
-    return (subcommand == 0x06 || subcommand == 0x07) && (word1 == BlockMore || word1 == BlockLast);
+    return (subcommand == EdidSub::DownloadAll || subcommand == EdidSub::Download)
+        && (word1 == Block::More || word1 == Block::Last);
 }
 
 void reseal(QByteArray &frame)
@@ -55,12 +53,12 @@ SimEdid::SimEdid(SwitcherSimulator &simulator) : m_sim(simulator)
 
 void SimEdid::setBlockSize(int bytes)
 {
-    m_blockSize = std::clamp(bytes, 1, MaxBlock);
+    m_blockSize = std::clamp(bytes, 1, BlockFrame::MaxData);
 }
 
 QByteArray SimEdid::inputEdid(int input) const
 {
-    return input >= 1 && input <= Ports ? m_inputs[std::size_t(input - 1)] : QByteArray();
+    return input >= 1 && input <= PortCount ? m_inputs[std::size_t(input - 1)] : QByteArray();
 }
 
 QByteArray SimEdid::userEdid(int memory) const
@@ -70,7 +68,7 @@ QByteArray SimEdid::userEdid(int memory) const
 
 QByteArray SimEdid::displayEdid(int output) const
 {
-    if (output < 1 || output > Ports)
+    if (output < 1 || output > PortCount)
         return {};
     const QByteArray &set = m_displays[std::size_t(output - 1)];
     if (!set.isEmpty())
@@ -81,7 +79,7 @@ QByteArray SimEdid::displayEdid(int output) const
 
 void SimEdid::setDisplayEdid(int output, const QByteArray &edid)
 {
-    if (output >= 1 && output <= Ports)
+    if (output >= 1 && output <= PortCount)
         m_displays[std::size_t(output - 1)] = edid;
 }
 
@@ -104,12 +102,13 @@ QByteArray SimEdid::folderEdid(int output) const
 
 qsizetype SimEdid::frameLength(const CommandPacket &header) const
 {
-    if (header.command() != 0x03)
+    if (header.command() != Command::Edid)
         return 0;
     const quint8 subcommand = header.subcommand();
     if (isDataFrame(subcommand, header.word(1)))
-        return FrameSize;
-    return subcommand >= 0x01 && subcommand <= 0x0A ? CommandPacket::Size : 0;
+        return BlockFrame::Size;
+    return subcommand >= EdidSub::SetModeAll && subcommand <= EdidSub::Auto ? CommandPacket::Size
+                                                                            : 0;
 }
 
 QByteArray SimEdid::handleFrame(const QByteArray &frame)
@@ -119,7 +118,7 @@ QByteArray SimEdid::handleFrame(const QByteArray &frame)
         || PacketChecksum(request) != request.checksum())
         return {};
     const quint8 subcommand = request.subcommand();
-    if (subcommand == 0x05 && isBlockRequest(request.word(1)))
+    if (subcommand == EdidSub::Read && isBlockRequest(request.word(1)))
         return readBlock(request);
     if (isDataFrame(subcommand, request.word(1)))
         return downloadFrame(frame);
@@ -128,21 +127,22 @@ QByteArray SimEdid::handleFrame(const QByteArray &frame)
     if (reply.isEmpty())
         return reply;
     const quint8 status = CommandPacket::fromBytes(reply).status();
-    if (subcommand == 0x05 || subcommand == 0x06 || subcommand == 0x07) {
+    if (subcommand == EdidSub::Read || subcommand == EdidSub::DownloadAll
+        || subcommand == EdidSub::Download) {
         // A new start ends whatever transfer of that kind was under way.
-        if (subcommand == 0x05)
+        if (subcommand == EdidSub::Read)
             m_read.reset();
         else
             m_download.reset();
         if (status == Refused)
             return reply;
-        if (subcommand != 0x05 && take(m_faults.declineDownload)) {
-            reply[4] = 0x00;
+        if (subcommand != EdidSub::Read && take(m_faults.declineDownload)) {
+            reply[4] = Status::Accepted;
             reseal(reply);
             return reply;
         }
         startTransfer(request);
-    } else if (status == SwitcherSimulator::StatusAccepted) {
+    } else if (status == Status::Accepted) {
         applyCommand(request);
     }
     return reply;
@@ -150,7 +150,7 @@ QByteArray SimEdid::handleFrame(const QByteArray &frame)
 
 void SimEdid::startTransfer(const CommandPacket &request)
 {
-    if (request.subcommand() == 0x05)
+    if (request.subcommand() == EdidSub::Read)
         m_read = Read{displayEdid(LoByte(request.word(1))), 0, 0};
     else
         m_download = Download{request.subcommand(), request.word(1), {}};
@@ -162,25 +162,22 @@ QByteArray SimEdid::readBlock(const CommandPacket &request)
     quint8 status = Refused;
     if (m_sim.state().powerOn && m_read) {
         Read &r = *m_read;
-        if (request.word(1) == BlockMore)
+        if (request.word(1) == Block::More)
             r.offset = 0;
-        else if (request.word(1) == BlockNext)
+        else if (request.word(1) == Block::Next)
             r.offset = std::min(r.offset + r.lastSize, r.data.size());
         data = r.data.mid(r.offset, m_blockSize);
         r.lastSize = data.size();
-        status = LoByte(r.offset + data.size() >= r.data.size() ? BlockLast : BlockMore);
+        status = LoByte(r.offset + data.size() >= r.data.size() ? Block::Last : Block::More);
     }
     if (take(m_faults.refuseBlock))
         status = Refused;
     quint16 length = static_cast<quint16>(data.size());
     if (take(m_faults.oversizeBlock))
-        length = FrameSize;
+        length = BlockFrame::Size;
 
-    QByteArray frame(FrameSize, '\0');
-    const CommandPacket header = CommandPacket::make(0x03, 0x05, status, length);
-    std::copy(header.bytes.begin(), header.bytes.end(), frame.begin());
-    frame[CommandPacket::Size] = static_cast<char>(BlockChecksum(data));
-    frame.replace(HeaderSize, data.size(), data);
+    const CommandPacket header = CommandPacket::make(Command::Edid, EdidSub::Read, status, length);
+    QByteArray frame = BlockFrame::build(header, data, BlockFrame::Size);
     if (take(m_faults.badBlockHeader)) {
         frame[1] = static_cast<char>(CommandPacket::Lead2 ^ 0x01);
         reseal(frame);
@@ -194,23 +191,20 @@ QByteArray SimEdid::readBlock(const CommandPacket &request)
 QByteArray SimEdid::downloadFrame(const QByteArray &frame)
 {
     const CommandPacket header = CommandPacket::fromBytes(frame);
-    const int n = header.word(2);
-    const QByteArray data = frame.mid(HeaderSize, n);
+    const std::optional<QByteArray> data = BlockFrame::data(frame);
     bool taken = m_sim.state().powerOn && m_download
-        && m_download->subcommand == header.subcommand() && n <= MaxBlock && data.size() == n
-        && BlockChecksum(data) == static_cast<quint8>(frame[CommandPacket::Size]);
+        && m_download->subcommand == header.subcommand() && data;
     if (take(m_faults.refuseBlock))
         taken = false;
     if (taken) {
         ++m_framesTaken;
-        m_download->data += data;
-        if (header.word(1) == BlockLast) {
+        m_download->data += *data;
+        if (header.word(1) == Block::Last) {
             commit(*m_download);
             m_download.reset();
         }
     }
-    return SwitcherSimulator::makeReply(header, taken ? SwitcherSimulator::StatusAccepted : Refused)
-        .toByteArray();
+    return SwitcherSimulator::makeReply(header, taken ? Status::Accepted : Refused).toByteArray();
 }
 
 void SimEdid::commit(const Download &download)
@@ -220,12 +214,12 @@ void SimEdid::commit(const Download &download)
         m_inputs[std::size_t(input - 1)] = download.data;
         modes[std::size_t(input - 1)] = SwitcherState::EdidDownloaded;
     };
-    if (download.subcommand == 0x06) {
-        for (int input = 1; input <= Ports; ++input)
+    if (download.subcommand == EdidSub::DownloadAll) {
+        for (int input = 1; input <= PortCount; ++input)
             setInput(input);
-    } else if (download.target == SwitcherState::EdidUser1) {
+    } else if (download.target == EdidUser1) {
         m_users[0] = download.data;
-    } else if (download.target == SwitcherState::EdidUser2) {
+    } else if (download.target == EdidUser2) {
         m_users[1] = download.data;
     } else {
         setInput(LoByte(download.target));
@@ -234,9 +228,9 @@ void SimEdid::commit(const Download &download)
 
 QByteArray SimEdid::sourceEdid(quint16 modeWord) const
 {
-    if (modeWord == SwitcherState::EdidUser1)
+    if (modeWord == EdidUser1)
         return m_users[0];
-    if (modeWord == SwitcherState::EdidUser2)
+    if (modeWord == EdidUser2)
         return m_users[1];
     return SimEdidData::modeEdid(modeWord);
 }
@@ -250,22 +244,22 @@ void SimEdid::applyCommand(const CommandPacket &request)
         = [this](int input, const QByteArray &edid) { m_inputs[std::size_t(input - 1)] = edid; };
     // The interpreter has accepted the command, so its ports and words are valid.
     switch (request.subcommand()) {
-    case 0x01:
+    case EdidSub::SetModeAll:
         setAll(sourceEdid(word1));
         break;
-    case 0x02:
+    case EdidSub::SetMode:
         setOne(word2, sourceEdid(word1));
         break;
-    case 0x03:
+    case EdidSub::CopyAll:
         setAll(displayEdid(word1));
         break;
-    case 0x04:
+    case EdidSub::Copy:
         setOne(word2, displayEdid(word1));
         break;
-    case 0x09:
+    case EdidSub::AutoAll:
         setAll(SimEdidData::defaultEdid());
         break;
-    case 0x0A:
+    case EdidSub::Auto:
         setOne(word1, SimEdidData::defaultEdid());
         break;
     default:

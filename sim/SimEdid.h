@@ -1,5 +1,7 @@
 #pragma once
 
+#include "BlockFrame.h"
+#include "DeviceProtocol.h"
 #include "SimFrameHandler.h"
 
 #include <QByteArray>
@@ -24,10 +26,6 @@ class SimEdid final : public SimFrameHandler
 {
     Q_DISABLE_COPY_MOVE(SimEdid)
 public:
-    static constexpr int Ports = 6;
-    static constexpr int FrameSize = 270;
-    static constexpr int MaxBlock = 256;
-
     // Countdown faults of the block transfers; each spoils that many of the coming frames.
     struct Faults
     {
@@ -84,10 +82,11 @@ private:
 
     SwitcherSimulator &m_sim;
     Faults m_faults;
-    int m_blockSize = MaxBlock;
-    std::array<QByteArray, Ports> m_inputs;
+    int m_blockSize = BlockFrame::MaxData;
+    std::array<QByteArray, DeviceProtocol::PortCount> m_inputs;
     std::array<QByteArray, 2> m_users;
-    std::array<QByteArray, Ports> m_displays; // set by tests; empty = folder or built-in
+    std::array<QByteArray, DeviceProtocol::PortCount>
+        m_displays; // set by tests; empty = folder or built-in
     std::optional<Read> m_read;
     std::optional<Download> m_download;
     int m_framesTaken = 0;

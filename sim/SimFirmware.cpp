@@ -1,19 +1,12 @@
 #include "SimFirmware.h"
 
+#include "BlockFrame.h"
+#include "DeviceProtocol.h"
 #include "SwitcherState.h"
 
 namespace {
 
-constexpr quint8 Firmware = 0x20;
-constexpr quint8 Main = 0x01;
-constexpr quint8 Slave = 0x02;
-constexpr quint8 System = 0x80;
-constexpr quint8 Reboot = 0x02;
-constexpr quint16 MoreBlocks = 0x00AA;
-constexpr quint16 LastBlock = 0x0056;
-constexpr int BlockData = 256;
-constexpr int DataOffset = 14;
-constexpr int MainFrame = 270;
+using namespace DeviceProtocol;
 
 quint32 version(quint16 v1, quint16 v2)
 {
@@ -45,25 +38,26 @@ const SimFirmware::Part *SimFirmware::part(quint8 subcommand, quint16 mcu) const
 
 bool SimFirmware::isData(const CommandPacket &header)
 {
-    return header.command() == Firmware
-        && (header.subcommand() == Main || header.subcommand() == Slave)
-        && (header.word(1) == MoreBlocks || header.word(1) == LastBlock);
+    return header.command() == Command::Firmware
+        && (header.subcommand() == FirmwareSub::Main || header.subcommand() == FirmwareSub::Slave)
+        && (header.word(1) == Block::More || header.word(1) == Block::Last);
 }
 
 qsizetype SimFirmware::frameLength(const CommandPacket &header) const
 {
-    const bool ours = header.command() == Firmware
-        ? header.subcommand() == Main || header.subcommand() == Slave
-        : header.command() == System && header.subcommand() == Reboot;
+    const bool ours = header.command() == Command::Firmware
+        ? header.subcommand() == FirmwareSub::Main || header.subcommand() == FirmwareSub::Slave
+        : header.command() == Command::System && header.subcommand() == SystemSub::Reboot;
     if (!ours && !rebooting())
         return 0;
     if (!isData(header))
         return CommandPacket::Size;
     // Main MCU frames are always full size; a slave frame is as long as its data. A slave
     // header claiming more than a block is refused as a plain request.
-    if (header.subcommand() == Main)
-        return MainFrame;
-    return header.word(2) <= BlockData ? DataOffset + header.word(2) : CommandPacket::Size;
+    if (header.subcommand() == FirmwareSub::Main)
+        return BlockFrame::Size;
+    return header.word(2) <= BlockFrame::MaxData ? BlockFrame::HeaderSize + header.word(2)
+                                                 : CommandPacket::Size;
 }
 
 QByteArray SimFirmware::handleFrame(const QByteArray &frame)
@@ -77,15 +71,16 @@ QByteArray SimFirmware::handleFrame(const QByteArray &frame)
         return {};
     if (isData(request))
         return block(frame);
-    if (request.command() == System)
+    if (request.command() == Command::System)
         return reboot(request);
     const quint16 word1 = request.word(1);
-    if ((request.subcommand() == Main && word1 == 1)
-        || (request.subcommand() == Slave && word1 >= 1 && word1 <= 3))
+    if ((request.subcommand() == FirmwareSub::Main && word1 == MainMcu)
+        || (request.subcommand() == FirmwareSub::Slave && word1 >= 1 && word1 <= 3))
         return start(request);
-    if (request.subcommand() == Main && (word1 == 0x0080 || word1 == 0x0010))
+    if (request.subcommand() == FirmwareSub::Main
+        && (word1 == PrepareStep1 || word1 == PrepareStep2))
         return prepare(request);
-    return reply(request, StatusBad);
+    return reply(request, Status::Failed);
 }
 
 QByteArray SimFirmware::start(const CommandPacket &request)
@@ -93,7 +88,7 @@ QByteArray SimFirmware::start(const CommandPacket &request)
     const quint16 v1 = request.word(3);
     const quint16 v2 = request.word(4);
     if (version(v1, v2) < m_minimumVersion)
-        return reply(request, StatusRefused);
+        return reply(request, Status::Declined);
 
     Part fresh;
     fresh.subcommand = request.subcommand();
@@ -112,55 +107,54 @@ QByteArray SimFirmware::start(const CommandPacket &request)
         m_parts[m_current] = fresh;
     }
     m_nextBlock = 0;
-    return reply(request, StatusGo);
+    return reply(request, Status::Proceed);
 }
 
 QByteArray SimFirmware::prepare(const CommandPacket &request)
 {
-    const bool ready = m_current >= 0 && m_parts[m_current].subcommand == Main && m_nextBlock == 0;
-    return reply(request, ready ? StatusAccepted : StatusBad);
+    const bool ready
+        = m_current >= 0 && m_parts[m_current].subcommand == FirmwareSub::Main && m_nextBlock == 0;
+    return reply(request, ready ? Status::Accepted : Status::Failed);
 }
 
 QByteArray SimFirmware::block(const QByteArray &frame)
 {
     const CommandPacket header = CommandPacket::fromBytes(frame);
     if (m_current < 0)
-        return reply(header, StatusBad);
+        return reply(header, Status::Failed);
     Part &p = m_parts[m_current];
-    const int n = header.word(2);
-    if (header.subcommand() != p.subcommand || header.word(3) != p.mcu || n > BlockData
-        || frame.size() < DataOffset + n)
-        return reply(header, StatusBad);
-    const QByteArray data = frame.mid(DataOffset, n);
-    if (BlockChecksum(data) != static_cast<quint8>(frame[DataOffset - 1]))
-        return reply(header, StatusBad);
+    if (header.subcommand() != p.subcommand || header.word(3) != p.mcu)
+        return reply(header, Status::Failed);
+    const std::optional<QByteArray> data = BlockFrame::data(frame);
+    if (!data)
+        return reply(header, Status::Failed);
 
     const int number = header.word(4);
     if (number == m_nextBlock - 1)
-        return reply(header, StatusAccepted); // our answer was lost; it is stored already
+        return reply(header, Status::Accepted); // our answer was lost; it is stored already
     if (number != m_nextBlock || p.complete)
-        return reply(header, StatusBad);
-    p.image += data;
+        return reply(header, Status::Failed);
+    p.image += *data;
     ++p.blocks;
     ++m_nextBlock;
-    if (header.word(1) == LastBlock) {
+    if (header.word(1) == Block::Last) {
         p.complete = true;
-        if (p.subcommand == Main) {
+        if (p.subcommand == FirmwareSub::Main) {
             // The main MCU runs the new firmware once it has restarted.
             m_state.versionMajor = p.version1;
             m_state.versionMinor = p.version2;
             startReboot();
         }
     }
-    return reply(header, StatusAccepted);
+    return reply(header, Status::Accepted);
 }
 
 QByteArray SimFirmware::reboot(const CommandPacket &request)
 {
-    if (request.subcommand() != Reboot || request.word(1) != 0x000F)
-        return reply(request, StatusBad);
+    if (request.subcommand() != SystemSub::Reboot || request.word(1) != RebootWord)
+        return reply(request, Status::Failed);
     startReboot();
-    return reply(request, StatusAccepted);
+    return reply(request, Status::Accepted);
 }
 
 void SimFirmware::startReboot()

@@ -21,10 +21,6 @@ struct SwitcherState;
 class SimFirmware final : public SimFrameHandler
 {
 public:
-    static constexpr quint8 StatusAccepted = 0x00;
-    static constexpr quint8 StatusGo = 0xAA;
-    static constexpr quint8 StatusRefused = 0x44;
-    static constexpr quint8 StatusBad = 0xFF;
     static constexpr int DefaultRebootMs = 2000;
 
     // One part as received.

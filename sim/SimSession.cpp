@@ -1,6 +1,7 @@
 #include "SimSession.h"
 
 #include "CommandPacket.h"
+#include "DeviceProtocol.h"
 #include "SimFaults.h"
 #include "SwitcherSimulator.h"
 
@@ -105,9 +106,9 @@ void SimSession::reply(QByteArray bytes)
     const QByteArray data = bytes.mid(CommandPacket::Size);
     CommandPacket packet = CommandPacket::fromBytes(bytes);
     if (take(f.refuseStatus))
-        packet.bytes[4] = SwitcherSimulator::StatusRefused;
+        packet.bytes[4] = DeviceProtocol::Status::Failed;
     if (take(f.refuse44))
-        packet.bytes[4] = SwitcherSimulator::StatusDeclined;
+        packet.bytes[4] = DeviceProtocol::Status::Declined;
     if (take(f.wrongEcho))
         packet.bytes[3] = static_cast<quint8>(packet.bytes[3] ^ 0x80);
     packet.bytes[12] = PacketChecksum(packet);

@@ -5,20 +5,20 @@
 
 namespace {
 
-constexpr quint8 Yes = 0xFF; // "on", "enabled", "unlocked" in query answers
-constexpr quint8 No = 0x00;
+using namespace DeviceProtocol;
 
+// Query answers: "on", "enabled", "unlocked".
 constexpr quint8 flag(bool on)
 {
-    return on ? Yes : No;
+    return on ? AnswerYes : AnswerNo;
 }
 
-// Panel switches and power take 0x0F for on/enable/unlock and 0xF0 for off/disable/lock.
-std::optional<bool> switchWord(quint16 word)
+// Panel switches and power take one word for on/enable/unlock and one for off/disable/lock.
+std::optional<bool> switchState(quint16 word)
 {
-    if (word == 0x000F)
+    if (word == OnWord)
         return true;
-    if (word == 0x00F0)
+    if (word == OffWord)
         return false;
     return std::nullopt;
 }
@@ -80,17 +80,17 @@ CommandPacket SwitcherSimulator::makeReply(
 bool SwitcherSimulator::isEdidModeWord(quint16 word)
 {
     return (word >= 0xF001 && word <= 0xF00F) || word == SwitcherState::EdidDefault
-        || word == SwitcherState::EdidUser1 || word == SwitcherState::EdidUser2;
+        || word == EdidUser1 || word == EdidUser2;
 }
 
 bool SwitcherSimulator::isInput(int n) const
 {
-    return n >= 1 && n <= std::min(m_state.inputs, SwitcherState::MaxPorts);
+    return n >= 1 && n <= std::min(m_state.inputs, PortCount);
 }
 
 bool SwitcherSimulator::isOutput(int n) const
 {
-    return n >= 1 && n <= std::min(m_state.outputs, SwitcherState::MaxPorts);
+    return n >= 1 && n <= std::min(m_state.outputs, PortCount);
 }
 
 bool SwitcherSimulator::isConnectedOutput(int n) const
@@ -100,7 +100,7 @@ bool SwitcherSimulator::isConnectedOutput(int n) const
 
 SwitcherSimulator::Answer SwitcherSimulator::answer(const CommandPacket &request)
 {
-    constexpr Answer refused{StatusRefused, 0};
+    constexpr Answer refused{Status::Failed, 0};
     const quint8 command = request.command();
     const quint8 subcommand = request.subcommand();
     const quint16 word1 = request.word(1);
@@ -109,14 +109,15 @@ SwitcherSimulator::Answer SwitcherSimulator::answer(const CommandPacket &request
 
     // In standby only the identity queries, power, firmware and reboot are served; routing,
     // EDID and the panel switches are refused.
-    const bool needsPower = command == 0x02 || command == 0x03 || command == 0x04
-        || (command == 0x01 && subcommand >= 0x0A);
+    const bool needsPower = command == Command::Route || command == Command::Edid
+        || command == Command::Ir
+        || (command == Command::Device && subcommand >= DeviceSub::ApmQuery);
     if (needsPower && !s.powerOn)
         return refused;
 
     // Sets a panel switch from a 0x0F/0xF0 word.
     const auto setSwitch = [&](bool &target) {
-        const std::optional<bool> on = switchWord(word1);
+        const std::optional<bool> on = switchState(word1);
         if (!on)
             return refused;
         target = *on;
@@ -124,129 +125,129 @@ SwitcherSimulator::Answer SwitcherSimulator::answer(const CommandPacket &request
     };
     const auto setEdid = [&](int input, quint16 source) { s.edidMode[index(input)] = source; };
     const auto setEdidAll = [&](quint16 source) {
-        for (int input = 1; input <= SwitcherState::MaxPorts; ++input)
+        for (int input = 1; input <= PortCount; ++input)
             setEdid(input, source);
     };
 
     switch (code(command, subcommand)) {
     // Identity and connections. 01/01 answers whatever word1 says: after a firmware upgrade
     // the controller polls it with word1 0 to see the switcher back.
-    case code(0x01, 0x01):
+    case code(Command::Device, DeviceSub::Model):
         return {static_cast<quint8>(s.modelNumber), 0};
-    case code(0x01, 0x02):
+    case code(Command::Device, DeviceSub::Size):
         return {static_cast<quint8>(s.inputs), static_cast<quint8>(s.outputs)};
-    case code(0x01, 0x03):
+    case code(Command::Device, DeviceSub::Version):
         return {static_cast<quint8>(s.versionMajor), static_cast<quint8>(s.versionMinor)};
-    case code(0x01, 0x04):
+    case code(Command::Device, DeviceSub::InputConnection):
         if (!isInput(word1))
             return refused;
-        return {StatusAccepted, s.inputConnected[index(word1)] ? No : Yes};
-    case code(0x01, 0x05):
+        return {Status::Accepted, s.inputConnected[index(word1)] ? AnswerNo : AnswerYes};
+    case code(Command::Device, DeviceSub::OutputConnection):
         if (!isOutput(word1))
             return refused;
-        return {StatusAccepted, s.outputConnected[index(word1)] ? No : Yes};
+        return {Status::Accepted, s.outputConnected[index(word1)] ? AnswerNo : AnswerYes};
 
     // Panel feature switches
-    case code(0x01, 0x0A):
-        return {StatusAccepted, flag(s.apm)};
-    case code(0x01, 0x0B):
+    case code(Command::Device, DeviceSub::ApmQuery):
+        return {Status::Accepted, flag(s.apm)};
+    case code(Command::Device, DeviceSub::ApmSet):
         return setSwitch(s.apm);
-    case code(0x01, 0x0C):
-        return {StatusAccepted, flag(s.beeper)};
-    case code(0x01, 0x0D):
+    case code(Command::Device, DeviceSub::BeeperQuery):
+        return {Status::Accepted, flag(s.beeper)};
+    case code(Command::Device, DeviceSub::BeeperSet):
         return setSwitch(s.beeper);
-    case code(0x01, 0x0E):
-        return {StatusAccepted, flag(s.keysUnlocked)};
-    case code(0x01, 0x0F):
+    case code(Command::Device, DeviceSub::KeysQuery):
+        return {Status::Accepted, flag(s.keysUnlocked)};
+    case code(Command::Device, DeviceSub::KeysSet):
         return setSwitch(s.keysUnlocked);
-    case code(0x04, 0x03):
+    case code(Command::Ir, IrSub::Set):
         return setSwitch(s.irEnabled);
-    case code(0x04, 0x04):
-        return {StatusAccepted, flag(s.irEnabled)};
+    case code(Command::Ir, IrSub::Query):
+        return {Status::Accepted, flag(s.irEnabled)};
 
     // Routing. The controller can address ports 7 and 8; this unit has six of each.
-    case code(0x02, 0x01):
+    case code(Command::Route, RouteSub::Get):
         if (!isOutput(word1))
             return refused;
-        return {StatusAccepted, static_cast<quint8>(s.routes[index(word1)])};
-    case code(0x02, 0x03):
+        return {Status::Accepted, static_cast<quint8>(s.routes[index(word1)])};
+    case code(Command::Route, RouteSub::Set):
         if (!isInput(word1) || !isOutput(word2))
             return refused;
         s.routes[index(word2)] = word1;
         return {};
 
     // EDID
-    case code(0x03, 0x01):
+    case code(Command::Edid, EdidSub::SetModeAll):
         if (!isEdidModeWord(word1))
             return refused;
         setEdidAll(word1);
         return {};
-    case code(0x03, 0x02):
+    case code(Command::Edid, EdidSub::SetMode):
         if (!isEdidModeWord(word1) || !isInput(word2))
             return refused;
         setEdid(word2, word1);
         return {};
-    case code(0x03, 0x03): // an output without a display has no EDID to copy
+    case code(Command::Edid, EdidSub::CopyAll): // an output without a display has no EDID to copy
         if (!isConnectedOutput(word1))
             return refused;
         setEdidAll(SwitcherState::EdidCopiedFromOutput + word1);
         return {};
-    case code(0x03, 0x04):
+    case code(Command::Edid, EdidSub::Copy):
         if (!isConnectedOutput(word1) || !isInput(word2))
             return refused;
         setEdid(word2, SwitcherState::EdidCopiedFromOutput + word1);
         return {};
-    case code(0x03, 0x05):
-        if (HiByte(word1) != 0xF0 || !isConnectedOutput(LoByte(word1)))
+    case code(Command::Edid, EdidSub::Read):
+        if (HiByte(word1) != HiByte(EdidWordBase) || !isConnectedOutput(LoByte(word1)))
             return refused;
         return {};
-    case code(0x03, 0x06):
-        if (word1 != 0xF0FE)
+    case code(Command::Edid, EdidSub::DownloadAll):
+        if (word1 != EdidAllInputs)
             return refused;
-        return {StatusProceed, 0};
-    case code(0x03, 0x07):
-        if (!(word1 == SwitcherState::EdidUser1 || word1 == SwitcherState::EdidUser2
-                || (HiByte(word1) == 0xF0 && isInput(LoByte(word1)))))
+        return {Status::Proceed, 0};
+    case code(Command::Edid, EdidSub::Download):
+        if (!(word1 == EdidUser1 || word1 == EdidUser2
+                || (HiByte(word1) == HiByte(EdidWordBase) && isInput(LoByte(word1)))))
             return refused;
-        return {StatusProceed, 0};
-    case code(0x03, 0x08):
-        if (word1 != 0x00F0)
+        return {Status::Proceed, 0};
+    case code(Command::Edid, EdidSub::Prepare):
+        if (word1 != EdidPrepare)
             return refused;
         return {};
-    case code(0x03, 0x09):
+    case code(Command::Edid, EdidSub::AutoAll):
         setEdidAll(SwitcherState::EdidDefault);
         return {};
-    case code(0x03, 0x0A):
+    case code(Command::Edid, EdidSub::Auto):
         if (!isInput(word1))
             return refused;
         setEdid(word1, SwitcherState::EdidDefault);
         return {};
 
     // Power. Both commands carry a fixed key in words 3 and 4; without it they are refused.
-    case code(0x10, 0x01):
-    case code(0x10, 0x02): {
+    case code(Command::Power, PowerSub::Query):
+    case code(Command::Power, PowerSub::Set): {
         if (request.word(3) != PowerKey3 || request.word(4) != PowerKey4)
             return refused;
-        if (subcommand == 0x01)
-            return {StatusAccepted, flag(s.powerOn)};
+        if (subcommand == PowerSub::Query)
+            return {Status::Accepted, flag(s.powerOn)};
         return setSwitch(s.powerOn);
     }
 
     // Firmware, for an interpreter without the loader (SimFirmware, which a served switcher
     // has and asks first): a part is declined (0x44), which the controller reports as a
     // refused part. The main MCU's preparation steps are accepted.
-    case code(0x20, 0x01):
-        if (word1 == 0x0001)
-            return {StatusDeclined, 0};
-        if (word1 == 0x0080 || word1 == 0x0010)
+    case code(Command::Firmware, FirmwareSub::Main):
+        if (word1 == MainMcu)
+            return {Status::Declined, 0};
+        if (word1 == PrepareStep1 || word1 == PrepareStep2)
             return {};
         return refused;
-    case code(0x20, 0x02):
+    case code(Command::Firmware, FirmwareSub::Slave):
         if (word1 >= 1 && word1 <= 3)
-            return {StatusDeclined, 0};
+            return {Status::Declined, 0};
         return refused;
-    case code(0x80, 0x02):
-        if (word1 != 0x000F)
+    case code(Command::System, SystemSub::Reboot):
+        if (word1 != RebootWord)
             return refused;
         ++s.reboots;
         return {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandPacket.h"
+#include "DeviceProtocol.h"
 #include "SimFrameHandler.h"
 #include "SwitcherState.h"
 
@@ -17,13 +18,6 @@
 class SwitcherSimulator final
 {
 public:
-    static constexpr quint8 StatusAccepted = 0x00;
-    static constexpr quint8 StatusRefused = 0xFF;
-    static constexpr quint8 StatusProceed = 0xAA; // block transfer may start
-    static constexpr quint8 StatusDeclined = 0x44; // firmware part not taken
-    static constexpr quint16 PowerKey3 = 0xD22D; // word3 and word4 of the power commands
-    static constexpr quint16 PowerKey4 = 0x2ED3;
-
     SwitcherState &state() { return m_state; }
     const SwitcherState &state() const { return m_state; }
 
@@ -48,7 +42,7 @@ public:
 private:
     struct Answer
     {
-        quint8 status = StatusAccepted;
+        quint8 status = DeviceProtocol::Status::Accepted;
         quint8 value = 0;
     };
     Answer answer(const CommandPacket &request);

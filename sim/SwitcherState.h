@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeviceProtocol.h"
+
 #include <QtGlobal>
 
 #include <array>
@@ -8,13 +10,9 @@
 // it back after a command.
 struct SwitcherState
 {
-    static constexpr int MaxPorts = 6;
-
     // EDID source of an input: a built-in mode word as the set commands carry it
-    // (0xF001-0xF00F, 0xF012 default, 0xF100/0xF200 user memories), or one of these.
+    // (0xF001-0xF00F, 0xF012 default, the user memories' words), or one of these.
     static constexpr quint16 EdidDefault = 0xF012;
-    static constexpr quint16 EdidUser1 = 0xF100;
-    static constexpr quint16 EdidUser2 = 0xF200;
     static constexpr quint16 EdidCopiedFromOutput = 0xE000; // + output number
     static constexpr quint16 EdidDownloaded = 0xE100; // data downloaded by the controller
 
@@ -25,9 +23,10 @@ struct SwitcherState
     int versionMinor = 50;
 
     bool powerOn = true;
-    std::array<int, MaxPorts> routes{1, 2, 3, 4, 5, 6}; // routes[output - 1] = input
-    std::array<bool, MaxPorts> inputConnected{true, true, true, true, true, true};
-    std::array<bool, MaxPorts> outputConnected{true, true, true, true, true, true};
+    std::array<int, DeviceProtocol::PortCount> routes{
+        1, 2, 3, 4, 5, 6}; // routes[output - 1] = input
+    std::array<bool, DeviceProtocol::PortCount> inputConnected{true, true, true, true, true, true};
+    std::array<bool, DeviceProtocol::PortCount> outputConnected{true, true, true, true, true, true};
 
     // Panel feature switches
     bool apm = false;
@@ -35,7 +34,7 @@ struct SwitcherState
     bool keysUnlocked = true;
     bool irEnabled = true;
 
-    std::array<quint16, MaxPorts> edidMode{
+    std::array<quint16, DeviceProtocol::PortCount> edidMode{
         EdidDefault, EdidDefault, EdidDefault, EdidDefault, EdidDefault, EdidDefault};
 
     int reboots = 0;

@@ -1,5 +1,6 @@
 // matrix-sim: a simulated 6x6 HDMI matrix switcher for trying the controller without hardware.
 
+#include "BlockFrame.h"
 #include "MatrixVersion.h"
 #include "SimNetworkOptions.h"
 #include "SimulatorServer.h"
@@ -132,9 +133,9 @@ int main(int argc, char *argv[])
         && readInt(
             parser, QStringLiteral("drop-connection-after"), 1, Big, &faults.dropConnectionAfter);
     SimEdid::Faults &edidFaults = server.edid().faults();
-    int edidBlockSize = SimEdid::MaxBlock;
+    int edidBlockSize = BlockFrame::MaxData;
     const bool edidNumbersOk
-        = readInt(parser, QStringLiteral("edid-block-size"), 1, SimEdid::MaxBlock, &edidBlockSize)
+        = readInt(parser, QStringLiteral("edid-block-size"), 1, BlockFrame::MaxData, &edidBlockSize)
         && readInt(
             parser, QStringLiteral("edid-bad-block-checksum"), 0, Big, &edidFaults.badBlockChecksum)
         && readInt(

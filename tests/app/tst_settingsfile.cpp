@@ -35,7 +35,7 @@ void writeAll(const QString &path, const QByteArray &bytes)
 PortTags tagsFrom(const QString &prefix)
 {
     PortTags tags;
-    for (int n = 0; n < kSettingsPortCount; ++n) {
+    for (int n = 0; n < DeviceProtocol::PortCount; ++n) {
         tags.inputs[size_t(n)] = prefix + u" in"_s + QString::number(n + 1);
         tags.outputs[size_t(n)] = prefix + u" out"_s + QString::number(n + 1);
     }

@@ -1,5 +1,6 @@
 // The simulated switcher's EDID part without a wire: its built-in EDIDs, what set, copy and
 // download do to the input memories, and where the displays' EDIDs come from.
+#include "BlockFrame.h"
 #include "EdidContent.h"
 #include "EdidFixture.h"
 #include "SimEdid.h"
@@ -23,7 +24,7 @@ QByteArray request(quint8 sub, quint16 word1, quint16 word2 = 0)
 // A 270-byte download frame carrying `data`.
 QByteArray dataFrame(quint8 sub, quint16 status, const QByteArray &data)
 {
-    QByteArray frame(SimEdid::FrameSize, '\0');
+    QByteArray frame(BlockFrame::Size, '\0');
     frame.replace(0, 13,
         CommandPacket::make(0x03, sub, status, static_cast<quint16>(data.size())).toByteArray());
     frame[13] = static_cast<char>(BlockChecksum(data));
@@ -238,7 +239,7 @@ void TestSimEdid::standbyRefusesTransfers()
     QCOMPARE(CommandPacket::fromBytes(m_sim->handleFrame(request(0x06, 0xF0FE))).status(), 0xAA);
     m_sim->state().powerOn = false;
     const QByteArray block = m_sim->handleFrame(request(0x05, 0x00AA));
-    QCOMPARE(block.size(), SimEdid::FrameSize);
+    QCOMPARE(block.size(), BlockFrame::Size);
     QCOMPARE(CommandPacket::fromBytes(block).status(), 0xFF);
     const QByteArray ack = m_sim->handleFrame(dataFrame(0x06, 0x0056, EdidFixture::make()));
     QCOMPARE(CommandPacket::fromBytes(ack).status(), 0xFF);

@@ -1,6 +1,9 @@
+#include "BlockFrame.h"
 #include "CommandPacket.h"
 
 #include <QTest>
+
+#include <optional>
 
 class TestCommandPacket : public QObject
 {
@@ -15,6 +18,9 @@ private Q_SLOTS:
     void blockChecksum();
     void makeWord();
     void traceLine();
+    void blockFrameData_data();
+    void blockFrameData();
+    void blockFrameBuildAndDump();
 };
 
 void TestCommandPacket::checksum_data()
@@ -131,6 +137,55 @@ void TestCommandPacket::traceLine()
     QCOMPARE(TracePacket(QStringLiteral("rcv cmd:   "), CommandPacket(), 8888),
         QStringLiteral("rcv cmd:   \r\n00 00 00 00 [00 UU 00] [00 00] [00 00] [00 00] 00, "
                        "RC=8888"));
+}
+
+// The data a block frame carries is taken only when word2 fits a frame, the frame holds that
+// many bytes and byte 13 is their checksum.
+void TestCommandPacket::blockFrameData_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<bool>("taken");
+    QTest::addColumn<QByteArray>("data");
+    const QByteArray three = QByteArray::fromHex("010203");
+    const auto header = [](int length) {
+        return CommandPacket::make(0x03, 0x05, 0x00AA, static_cast<quint16>(length));
+    };
+    const QByteArray good = BlockFrame::build(header(3), three);
+    QTest::newRow("good") << good << true << three;
+    QTest::newRow("padded") << BlockFrame::build(header(3), three, BlockFrame::Size) << true
+                            << three;
+    QTest::newRow("empty") << BlockFrame::build(header(0), {}) << true << QByteArray();
+    QByteArray spoiled = good;
+    spoiled[BlockFrame::HeaderSize + 1] = '\x07';
+    QTest::newRow("data checksum wrong") << spoiled << false << QByteArray();
+    QTest::newRow("shorter than word2") << good.left(good.size() - 1) << false << QByteArray();
+    QTest::newRow("word2 beyond a frame")
+        << BlockFrame::build(header(257), QByteArray(257, '\0')) << false << QByteArray();
+    QTest::newRow("no checksum byte") << header(0).toByteArray() << false << QByteArray();
+}
+
+void TestCommandPacket::blockFrameData()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(bool, taken);
+    QFETCH(QByteArray, data);
+    const std::optional<QByteArray> got = BlockFrame::data(frame);
+    QCOMPARE(got.has_value(), taken);
+    if (got)
+        QCOMPARE(*got, data);
+}
+
+void TestCommandPacket::blockFrameBuildAndDump()
+{
+    const QByteArray data = QByteArray::fromHex("1122");
+    const QByteArray frame
+        = BlockFrame::build(CommandPacket::make(0x20, 0x02, 0x0056, 2, 3, 1), data);
+    QCOMPARE(frame.toHex(), QByteArray("a55b2002560002000300010082cd1122"));
+    QCOMPARE(BlockFrame::build(CommandPacket(), data, BlockFrame::Size).size(), BlockFrame::Size);
+    // A bar before bytes 4, 6, 8, 10 and 12, a line break before the sixteenth.
+    QCOMPARE(BlockFrame::dump(frame + QByteArray(1, '\x33')),
+        QStringLiteral("0xA5, 0x5B, 0x20, 0x02, |0x56, 0x00, |0x02, 0x00, |0x03, 0x00, "
+                       "|0x01, 0x00, |0x82, 0xCD, 0x11, 0x22, \r\n0x33, "));
 }
 
 QTEST_GUILESS_MAIN(TestCommandPacket)
