@@ -12,5 +12,5 @@ target_include_directories(matrix_app_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 # The distribution's SimpleIni library is built with the ICU converter; the header must agree.
 target_compile_definitions(matrix_app_core PRIVATE SI_CONVERT_ICU)
 target_link_libraries(matrix_app_core
-    PUBLIC Qt6::Core matrix_protocol project_options
-    PRIVATE PkgConfig::SIMPLEINI matrix_link)
+    PUBLIC Qt6::Core matrix_protocol
+    PRIVATE PkgConfig::SIMPLEINI matrix_link project_options)
