@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QSerialPortInfo>
+#include <QtConcurrentRun>
 
 #include <algorithm>
 #include <utility>
@@ -31,6 +32,8 @@ ConnectionControl::ConnectionControl(
     : QObject(parent), m_ui(ui), m_lease(lease), m_status(status), m_ports(std::move(ports))
 {
     connect(m_ui.btnConnect, &QPushButton::clicked, this, &ConnectionControl::btnConnectClick);
+    connect(&m_scan, &QFutureWatcher<QStringList>::finished, this,
+        &ConnectionControl::takeScannedPorts);
     // Like a radio button's click: only when it becomes checked.
     connect(m_ui.rbCOMMode, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
@@ -66,42 +69,41 @@ QStringList ConnectionControl::SystemSerialPorts(const QStringList &extraPorts)
 
 ConnectionControl::~ConnectionControl()
 {
-    if (m_scan.joinable())
-        m_scan.join();
+    // The scan reads nothing of ours, but its result must not outlive its watcher unseen.
+    m_scan.waitForFinished();
 }
 
 void ConnectionControl::RefreshComPortList()
 {
-    if (m_scan.joinable()) {
+    // One scan at a time: a refresh asked for while one runs (the timer ticks every second)
+    // becomes one more scan after it, so that the list ends as the system is now.
+    if (m_scan.isRunning()) {
         m_rescan = true;
         return;
     }
-    m_scanDone = false;
-    m_scan = std::thread([this, source = m_ports] {
-        m_scanned = source ? source() : QStringList();
-        m_scanDone.store(true, std::memory_order_release);
-        QMetaObject::invokeMethod(
-            this, [this] { takeScannedPorts(false); }, Qt::QueuedConnection);
-    });
+    m_scan.setFuture(
+        QtConcurrent::run([source = m_ports] { return source ? source() : QStringList(); }));
 }
 
 void ConnectionControl::waitForComPortList()
 {
-    while (m_scan.joinable())
-        takeScannedPorts(true);
+    while (m_scan.isRunning() || m_scan.future().resultCount() > 0) {
+        m_scan.waitForFinished();
+        takeScannedPorts();
+    }
 }
 
-void ConnectionControl::takeScannedPorts(bool wait)
+void ConnectionControl::takeScannedPorts()
 {
-    // A late notice of an earlier scan finds the next one still running.
-    if (!m_scan.joinable() || (!wait && !m_scanDone.load(std::memory_order_acquire)))
+    // Called by the finished signal and by a wait; whichever comes second finds nothing new.
+    const QFuture<QStringList> scan = m_scan.future();
+    if (!scan.isFinished() || scan.resultCount() == 0)
         return;
-    m_scan.join();
-    ShowComPorts(std::exchange(m_scanned, {}));
-    if (m_rescan) {
-        m_rescan = false;
+    const QStringList ports = scan.result();
+    m_scan.setFuture(QFuture<QStringList>());
+    ShowComPorts(ports);
+    if (std::exchange(m_rescan, false))
         RefreshComPortList();
-    }
 }
 
 void ConnectionControl::ShowComPorts(QStringList ports)

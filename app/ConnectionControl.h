@@ -3,13 +3,12 @@
 #include "TCPModulePage.h"
 #include "TKVCOMControl.h"
 
+#include <QFutureWatcher>
 #include <QObject>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
 #include <optional>
-#include <thread>
 
 namespace Ui {
 class TForm1;
@@ -70,8 +69,8 @@ Q_SIGNALS:
 
 private:
     void showConnectionState();
-    // Shows the ports of a finished scan; with wait, of a running one too.
-    void takeScannedPorts(bool wait);
+    // Shows the ports of the finished scan and starts the one asked for meanwhile.
+    void takeScannedPorts();
     void ShowComPorts(QStringList ports);
 
     Ui::TForm1 &m_ui;
@@ -80,9 +79,8 @@ private:
     PortSource m_ports;
     ConnectGuard m_guard;
     std::optional<TCPModulePage::Widgets> m_modulePage;
-    std::thread m_scan;
-    std::atomic<bool> m_scanDone{false};
-    QStringList m_scanned; // written by the scan, read once it is done
+    // The system's port scan, on the thread pool: it may take a while on some systems.
+    QFutureWatcher<QStringList> m_scan;
     bool m_rescan = false;
     bool m_busy = false;
 };

@@ -16,7 +16,7 @@ add_library(matrix_app_ui STATIC
 )
 target_include_directories(matrix_app_ui PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 # --demo runs the simulated switcher inside the window's process.
-target_link_libraries(matrix_app_ui PRIVATE matrix_sim project_options)
+target_link_libraries(matrix_app_ui PRIVATE matrix_sim Qt6::Concurrent project_options)
 target_link_libraries(matrix_app_ui PUBLIC matrix_app_core matrix_edid_ui matrix_firmware_ui matrix_routing_ui matrix_netmodule_ui matrix_netmodule matrix_shell matrix_link Qt6::Widgets Qt6::SerialPort)
 
 add_executable(matrix-controller ${CMAKE_CURRENT_LIST_DIR}/main.cpp)

@@ -33,6 +33,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <sys/stat.h>
@@ -110,6 +111,7 @@ private Q_SLOTS:
     void comPortList_data();
     void comPortList();
     void comPortScanDuringScan();
+    void comPortScansNeverOverlap();
     void settingsWrittenAtFirstShow();
     void pagesFollowFirstPaint();
     void settingsRestoredAndKept();
@@ -695,6 +697,39 @@ void TestMainWindow::comPortScanDuringScan()
     QTRY_COMPARE(list->itemText(0), QStringLiteral("ttyNew0"));
     m_form->connection().waitForComPortList();
     QCOMPARE(list->itemText(0), QStringLiteral("ttyNew0"));
+}
+
+// The timer asks for a scan every second; a scan that takes longer is never joined by a
+// second one, and the ticks during it come to one more scan after it.
+void TestMainWindow::comPortScansNeverOverlap()
+{
+    struct Counts
+    {
+        std::atomic<int> running{0};
+        std::atomic<int> most{0};
+        std::atomic<int> calls{0};
+    };
+    auto counts = std::make_shared<Counts>();
+    auto release = std::make_shared<std::promise<void>>();
+    std::shared_future<void> released = release->get_future().share();
+    m_form->connection().setPortSource([counts, released] {
+        const int now = ++counts->running;
+        counts->most = std::max(counts->most.load(), now);
+        ++counts->calls;
+        released.wait();
+        --counts->running;
+        return QStringList{QStringLiteral("ttyS0")};
+    });
+    m_form->connection().RefreshComPortList();
+    QTRY_COMPARE(counts->calls.load(), 1);
+    for (int tick = 0; tick < 3; ++tick)
+        m_form->tmrTimer();
+    release->set_value();
+    m_form->connection().waitForComPortList();
+
+    QCOMPARE(counts->most.load(), 1);
+    QCOMPARE(counts->calls.load(), 2);
+    QCOMPARE(widget<QComboBox>(QStringLiteral("cbCOMList"))->itemText(0), QStringLiteral("ttyS0"));
 }
 
 void TestMainWindow::comPortList()
