@@ -11,11 +11,11 @@
 // Everything Settings.ini holds, as plain data. A default-constructed AppSettings is what a
 // missing file reads as. SettingsFile.h documents where each field is stored.
 
-inline constexpr int kSettingsPresetCount = 8;
+inline constexpr int SettingsPresetCount = 8;
 
 // Same numbers as the link's TControlMode (cmLAN, cmCOM).
-inline constexpr int kControlModeTcp = 0;
-inline constexpr int kControlModeCom = 1;
+inline constexpr int ControlModeTcp = 0;
+inline constexpr int ControlModeCom = 1;
 
 // MAC text of "no network switcher selected"; tags are never stored under it.
 inline QString noDeviceMac()
@@ -75,13 +75,13 @@ struct EdidChoices
 
 struct AppSettings
 {
-    int controlMode = kControlModeTcp; // kControlModeTcp or kControlModeCom
+    int controlMode = ControlModeTcp; // ControlModeTcp or ControlModeCom
     QString comPort; // last COM port
     QString networkIP, networkGateway, networkMask; // the configuration dialog's three texts
     QString macId; // MAC ID bytes of the current device, as text
     QString firmwareFolder; // last firmware folder; empty = none yet
 
-    std::array<Preset, kSettingsPresetCount> presets = defaultPresets();
+    std::array<Preset, SettingsPresetCount> presets = defaultPresets();
 
     PortTags comTags; // tags of COM control mode
     QMap<QString, PortTags> lanTags; // tags per network switcher, by its MAC text
@@ -95,10 +95,10 @@ struct AppSettings
     QStringList lanDevices; // cbLANDevice entry texts, in stored order
     QString lanDevice; // the selected entry text; empty = none selected
 
-    static std::array<Preset, kSettingsPresetCount> defaultPresets()
+    static std::array<Preset, SettingsPresetCount> defaultPresets()
     {
-        std::array<Preset, kSettingsPresetCount> presets;
-        for (int n = 1; n <= kSettingsPresetCount; ++n)
+        std::array<Preset, SettingsPresetCount> presets;
+        for (int n = 1; n <= SettingsPresetCount; ++n)
             presets[size_t(n - 1)]
                 = {QStringLiteral("Setting") + QString::number(n), QStringLiteral("1,2,3,4,5,6")};
         return presets;
@@ -111,7 +111,7 @@ struct AppSettings
     // as the file's section names are). Unknown switcher: all empty.
     PortTags tags(int mode, const QString &mac) const
     {
-        if (mode == kControlModeCom)
+        if (mode == ControlModeCom)
             return comTags;
         const auto it = findLanTags(mac);
         return it == lanTags.cend() ? PortTags{} : *it;
@@ -121,7 +121,7 @@ struct AppSettings
     // nothing is stored.
     void setTags(int mode, const QString &mac, const PortTags &tags)
     {
-        if (mode == kControlModeCom) {
+        if (mode == ControlModeCom) {
             comTags = tags;
             return;
         }

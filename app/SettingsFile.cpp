@@ -26,42 +26,42 @@ using namespace Qt::StringLiterals;
 namespace {
 
 // Section and key names; SettingsFile.h has the table of what each holds.
-constexpr char kConnection[] = "Connection";
-constexpr char kControlMode[] = "Control mode";
-constexpr char kComPort[] = "COM port";
-constexpr char kDeviceList[] = "TCP control device list";
-constexpr char kDeviceListKey[] = "Device";
-constexpr char kSelectedDevice[] = "TCP control device";
-constexpr char kValue[] = "Value";
-constexpr char kNetwork[] = "TCP configuration";
-constexpr char kNetworkIP[] = "IP address";
-constexpr char kNetworkGateway[] = "Gateway";
-constexpr char kNetworkMask[] = "Subnet mask";
-constexpr char kMacId[] = "MAC ID";
-constexpr char kPresetNames[] = "Pre-Setting name";
-constexpr char kPresetNameKey[] = "Setting";
-constexpr char kPresetValues[] = "Pre-Setting value";
-constexpr char kPresetValueKey[] = "value";
-constexpr char kInputPool[] = "In device name";
-constexpr char kInputPoolKey[] = "Device";
-constexpr char kOutputPool[] = "Out display name";
-constexpr char kOutputPoolKey[] = "Display";
-constexpr char kDisplayTag[] = "Display tag";
-constexpr char kEdid[] = "EDID setting";
-constexpr char kEdidMode[] = "EDID mode";
-constexpr char kEdidSetModeInput[] = "In of EDID mode";
-constexpr char kEdidCopyOutput[] = "Out of Copy EDID";
-constexpr char kEdidCopyInput[] = "In of Copy EDID";
-constexpr char kEdidReadOutput[] = "Out of Read EDID";
-constexpr char kEdidDownloadInput[] = "In of Download EDID";
-constexpr char kFirmware[] = "FW upgrade";
-constexpr char kFirmwareFolder[] = "Last folder";
+constexpr char Connection[] = "Connection";
+constexpr char ControlMode[] = "Control mode";
+constexpr char ComPort[] = "COM port";
+constexpr char DeviceList[] = "TCP control device list";
+constexpr char DeviceListKey[] = "Device";
+constexpr char SelectedDevice[] = "TCP control device";
+constexpr char Value[] = "Value";
+constexpr char Network[] = "TCP configuration";
+constexpr char NetworkIP[] = "IP address";
+constexpr char NetworkGateway[] = "Gateway";
+constexpr char NetworkMask[] = "Subnet mask";
+constexpr char MacId[] = "MAC ID";
+constexpr char PresetNames[] = "Pre-Setting name";
+constexpr char PresetNameKey[] = "Setting";
+constexpr char PresetValues[] = "Pre-Setting value";
+constexpr char PresetValueKey[] = "value";
+constexpr char InputPool[] = "In device name";
+constexpr char InputPoolKey[] = "Device";
+constexpr char OutputPool[] = "Out display name";
+constexpr char OutputPoolKey[] = "Display";
+constexpr char DisplayTag[] = "Display tag";
+constexpr char Edid[] = "EDID setting";
+constexpr char EdidMode[] = "EDID mode";
+constexpr char EdidSetModeInput[] = "In of EDID mode";
+constexpr char EdidCopyOutput[] = "Out of Copy EDID";
+constexpr char EdidCopyInput[] = "In of Copy EDID";
+constexpr char EdidReadOutput[] = "Out of Read EDID";
+constexpr char EdidDownloadInput[] = "In of Download EDID";
+constexpr char Firmware[] = "FW upgrade";
+constexpr char FirmwareFolder[] = "Last folder";
 
-constexpr char kTagSectionMarker[] = "Tag of";
-constexpr char kInputTagKey[] = "In";
-constexpr char kOutputTagKey[] = "Out";
+constexpr char TagSectionMarker[] = "Tag of";
+constexpr char InputTagKey[] = "In";
+constexpr char OutputTagKey[] = "Out";
 
-constexpr char kMultiLineTag[] = "END_OF_TEXT";
+constexpr char MultiLineTag[] = "END_OF_TEXT";
 
 bool isIniBlank(char c)
 {
@@ -91,7 +91,7 @@ QByteArray multiLineForm(QByteArray text)
     text.replace("\r\n", "\n");
     text.replace('\r', '\n');
     const QList<QByteArray> lines = text.split('\n');
-    QByteArray tag = kMultiLineTag;
+    QByteArray tag = MultiLineTag;
     for (int i = 1;; ++i) {
         const bool clash = std::any_of(lines.cbegin(), lines.cend(), [&](QByteArray line) {
             while (!line.isEmpty() && isIniBlank(line.back()))
@@ -100,7 +100,7 @@ QByteArray multiLineForm(QByteArray text)
         });
         if (!clash)
             break;
-        tag = kMultiLineTag + ('_' + QByteArray::number(i));
+        tag = MultiLineTag + ('_' + QByteArray::number(i));
     }
     return "<<<" + tag + '\n' + text + '\n' + tag;
 }
@@ -176,7 +176,7 @@ QString tagSectionPrefix(PortSide side)
 
 QByteArray tagKeyPrefix(PortSide side)
 {
-    return side == PortSide::Input ? kInputTagKey : kOutputTagKey;
+    return side == PortSide::Input ? InputTagKey : OutputTagKey;
 }
 
 // CSimpleIniA with the value rules above. Every value is held in its stored form, so that values
@@ -331,7 +331,7 @@ public:
     {
         for (const QByteArray &section : sections()) {
             if (!decodeText(section).contains(
-                    QLatin1StringView(kTagSectionMarker), Qt::CaseInsensitive))
+                    QLatin1StringView(TagSectionMarker), Qt::CaseInsensitive))
                 continue;
             const QList<QByteArray> names = keys(section);
             const bool blank = std::all_of(names.cbegin(), names.cend(), [&](const auto &key) {
@@ -381,7 +381,7 @@ void readTags(const IniDocument &doc, const QByteArray &section, PortSide side,
 
 void writeTags(IniDocument &doc, int controlMode, const QString &mac, const PortTags &tags)
 {
-    if (controlMode != kControlModeCom && mac == noDeviceMac())
+    if (controlMode != ControlModeCom && mac == noDeviceMac())
         return;
     for (const PortSide side : {PortSide::Input, PortSide::Output}) {
         const QByteArray section = SettingsFile::tagSectionName(side, controlMode, mac).toUtf8();
@@ -393,35 +393,35 @@ void writeTags(IniDocument &doc, int controlMode, const QString &mac, const Port
 
 void readSettings(const IniDocument &doc, AppSettings &s)
 {
-    const int mode = doc.integer(kConnection, kControlMode, kControlModeTcp);
-    s.controlMode = mode == kControlModeCom ? kControlModeCom : kControlModeTcp;
-    s.comPort = doc.text(kConnection, kComPort, {});
-    s.lanDevices = doc.list(kDeviceList, kDeviceListKey);
-    s.lanDevice = doc.text(kSelectedDevice, kValue, {});
-    s.networkIP = doc.text(kNetwork, kNetworkIP, {});
-    s.networkGateway = doc.text(kNetwork, kNetworkGateway, {});
-    s.networkMask = doc.text(kNetwork, kNetworkMask, {});
-    s.macId = doc.text(kNetwork, kMacId, {});
+    const int mode = doc.integer(Connection, ControlMode, ControlModeTcp);
+    s.controlMode = mode == ControlModeCom ? ControlModeCom : ControlModeTcp;
+    s.comPort = doc.text(Connection, ComPort, {});
+    s.lanDevices = doc.list(DeviceList, DeviceListKey);
+    s.lanDevice = doc.text(SelectedDevice, Value, {});
+    s.networkIP = doc.text(Network, NetworkIP, {});
+    s.networkGateway = doc.text(Network, NetworkGateway, {});
+    s.networkMask = doc.text(Network, NetworkMask, {});
+    s.macId = doc.text(Network, MacId, {});
 
-    for (int n = 1; n <= kSettingsPresetCount; ++n) {
+    for (int n = 1; n <= SettingsPresetCount; ++n) {
         Preset &preset = s.presets[size_t(n - 1)];
         const QByteArray number = QByteArray::number(n);
-        preset.name = doc.text(kPresetNames, kPresetNameKey + number, preset.name);
-        preset.value = doc.text(kPresetValues, kPresetValueKey + number, preset.value);
+        preset.name = doc.text(PresetNames, PresetNameKey + number, preset.name);
+        preset.value = doc.text(PresetValues, PresetValueKey + number, preset.value);
     }
 
     for (const QByteArray &section : doc.sections()) {
         const QString name = decodeText(section);
         for (const PortSide side : {PortSide::Input, PortSide::Output}) {
-            const QString comName = SettingsFile::tagSectionName(side, kControlModeCom, {});
+            const QString comName = SettingsFile::tagSectionName(side, ControlModeCom, {});
             const QString lanPrefix = tagSectionPrefix(side) + u"TCP:"_s;
             if (name.compare(comName, Qt::CaseInsensitive) == 0) {
                 readTags(doc, section, side, s.comTags.side(side));
             } else if (name.startsWith(lanPrefix, Qt::CaseInsensitive)) {
                 const QString mac = decodeMacFromSection(name.mid(lanPrefix.size()));
-                PortTags tags = s.tags(kControlModeTcp, mac);
+                PortTags tags = s.tags(ControlModeTcp, mac);
                 readTags(doc, section, side, tags.side(side));
-                s.setTags(kControlModeTcp, mac, tags);
+                s.setTags(ControlModeTcp, mac, tags);
             }
         }
     }
@@ -430,54 +430,54 @@ void readSettings(const IniDocument &doc, AppSettings &s)
     for (auto it = s.lanTags.begin(); it != s.lanTags.end();)
         it = it.value().isBlank() ? s.lanTags.erase(it) : std::next(it);
 
-    s.inputNamePool = doc.list(kInputPool, kInputPoolKey);
-    s.outputNamePool = doc.list(kOutputPool, kOutputPoolKey);
-    s.displayTag = doc.boolean(kDisplayTag, kValue, false);
+    s.inputNamePool = doc.list(InputPool, InputPoolKey);
+    s.outputNamePool = doc.list(OutputPool, OutputPoolKey);
+    s.displayTag = doc.boolean(DisplayTag, Value, false);
 
-    s.edid.edidMode = doc.text(kEdid, kEdidMode, {});
-    s.edid.setModeInput = doc.text(kEdid, kEdidSetModeInput, {});
-    s.edid.copyOutput = doc.text(kEdid, kEdidCopyOutput, {});
-    s.edid.copyInput = doc.text(kEdid, kEdidCopyInput, {});
-    s.edid.readOutput = doc.text(kEdid, kEdidReadOutput, {});
-    s.edid.downloadInput = doc.text(kEdid, kEdidDownloadInput, {});
+    s.edid.edidMode = doc.text(Edid, EdidMode, {});
+    s.edid.setModeInput = doc.text(Edid, EdidSetModeInput, {});
+    s.edid.copyOutput = doc.text(Edid, EdidCopyOutput, {});
+    s.edid.copyInput = doc.text(Edid, EdidCopyInput, {});
+    s.edid.readOutput = doc.text(Edid, EdidReadOutput, {});
+    s.edid.downloadInput = doc.text(Edid, EdidDownloadInput, {});
 
-    s.firmwareFolder = doc.text(kFirmware, kFirmwareFolder, {});
+    s.firmwareFolder = doc.text(Firmware, FirmwareFolder, {});
 }
 
 void writeSettings(IniDocument &doc, const AppSettings &s)
 {
-    doc.setText(kConnection, kControlMode, QString::number(s.controlMode));
-    doc.setText(kConnection, kComPort, s.comPort);
-    doc.setList(kDeviceList, kDeviceListKey, s.lanDevices);
-    doc.setText(kSelectedDevice, kValue, s.lanDevice);
-    doc.setText(kNetwork, kNetworkIP, s.networkIP);
-    doc.setText(kNetwork, kNetworkGateway, s.networkGateway);
-    doc.setText(kNetwork, kNetworkMask, s.networkMask);
-    doc.setText(kNetwork, kMacId, s.macId);
+    doc.setText(Connection, ControlMode, QString::number(s.controlMode));
+    doc.setText(Connection, ComPort, s.comPort);
+    doc.setList(DeviceList, DeviceListKey, s.lanDevices);
+    doc.setText(SelectedDevice, Value, s.lanDevice);
+    doc.setText(Network, NetworkIP, s.networkIP);
+    doc.setText(Network, NetworkGateway, s.networkGateway);
+    doc.setText(Network, NetworkMask, s.networkMask);
+    doc.setText(Network, MacId, s.macId);
 
-    for (int n = 1; n <= kSettingsPresetCount; ++n) {
+    for (int n = 1; n <= SettingsPresetCount; ++n) {
         const Preset &preset = s.presets[size_t(n - 1)];
         const QByteArray number = QByteArray::number(n);
-        doc.setText(kPresetNames, kPresetNameKey + number, preset.name);
-        doc.setText(kPresetValues, kPresetValueKey + number, preset.value);
+        doc.setText(PresetNames, PresetNameKey + number, preset.name);
+        doc.setText(PresetValues, PresetValueKey + number, preset.value);
     }
 
-    writeTags(doc, kControlModeCom, {}, s.comTags);
+    writeTags(doc, ControlModeCom, {}, s.comTags);
     for (auto it = s.lanTags.cbegin(); it != s.lanTags.cend(); ++it)
-        writeTags(doc, kControlModeTcp, it.key(), it.value());
+        writeTags(doc, ControlModeTcp, it.key(), it.value());
 
-    doc.setList(kInputPool, kInputPoolKey, s.inputNamePool);
-    doc.setList(kOutputPool, kOutputPoolKey, s.outputNamePool);
-    doc.setText(kDisplayTag, kValue, s.displayTag ? u"1"_s : u"0"_s);
+    doc.setList(InputPool, InputPoolKey, s.inputNamePool);
+    doc.setList(OutputPool, OutputPoolKey, s.outputNamePool);
+    doc.setText(DisplayTag, Value, s.displayTag ? u"1"_s : u"0"_s);
 
-    doc.setText(kEdid, kEdidMode, s.edid.edidMode);
-    doc.setText(kEdid, kEdidSetModeInput, s.edid.setModeInput);
-    doc.setText(kEdid, kEdidCopyOutput, s.edid.copyOutput);
-    doc.setText(kEdid, kEdidCopyInput, s.edid.copyInput);
-    doc.setText(kEdid, kEdidReadOutput, s.edid.readOutput);
-    doc.setText(kEdid, kEdidDownloadInput, s.edid.downloadInput);
+    doc.setText(Edid, EdidMode, s.edid.edidMode);
+    doc.setText(Edid, EdidSetModeInput, s.edid.setModeInput);
+    doc.setText(Edid, EdidCopyOutput, s.edid.copyOutput);
+    doc.setText(Edid, EdidCopyInput, s.edid.copyInput);
+    doc.setText(Edid, EdidReadOutput, s.edid.readOutput);
+    doc.setText(Edid, EdidDownloadInput, s.edid.downloadInput);
 
-    doc.setText(kFirmware, kFirmwareFolder, s.firmwareFolder);
+    doc.setText(Firmware, FirmwareFolder, s.firmwareFolder);
 }
 
 bool fail(QString *error, const QString &reason)
@@ -700,7 +700,7 @@ bool SettingsFile::saveValues(
 
 QString SettingsFile::tagSectionName(PortSide side, int controlMode, const QString &mac)
 {
-    if (controlMode == kControlModeCom)
+    if (controlMode == ControlModeCom)
         return tagSectionPrefix(side) + u"COM"_s;
     return tagSectionPrefix(side) + u"TCP:"_s + encodeMacForSection(mac);
 }

@@ -233,7 +233,7 @@ void TForm1::BuildPages()
         [this](bool on) { m_settings.displayTag = on; });
     connect(&m_settingPage->presets(), &PresetPanel::presetsChanged, this, [this] {
         const QList<PresetRow> rows = m_settingPage->presets().presets();
-        for (qsizetype i = 0; i < rows.size() && i < kSettingsPresetCount; ++i)
+        for (qsizetype i = 0; i < rows.size() && i < SettingsPresetCount; ++i)
             m_settings.presets[size_t(i)] = {rows[i].name, EncodePresetValue(rows[i].values)};
     });
 
@@ -395,7 +395,7 @@ void TForm1::LoadSettings()
             ui->cbCOMList->setCurrentIndex(port);
     }
 
-    const bool com = m_settings.controlMode == kControlModeCom;
+    const bool com = m_settings.controlMode == ControlModeCom;
     QRadioButton *mode = com ? ui->rbCOMMode : ui->rbLANMode;
     {
         const QSignalBlocker blocker(mode);
@@ -431,7 +431,7 @@ void TForm1::SaveSettings()
     if (m_startRefused || !m_shown)
         return;
     if (const TKVCOMControl *l = link())
-        m_settings.controlMode = l->ControlMode() == cmCOM ? kControlModeCom : kControlModeTcp;
+        m_settings.controlMode = l->ControlMode() == cmCOM ? ControlModeCom : ControlModeTcp;
     if (!ui->cbCOMList->currentText().isEmpty())
         m_settings.comPort = ui->cbCOMList->currentText();
     m_settings.lanDevices.clear();
@@ -466,7 +466,7 @@ void TForm1::showSettingsWarning(const QString &text)
 int TForm1::tagMode() const
 {
     const TKVCOMControl *l = link();
-    return l && l->ControlMode() == cmCOM ? kControlModeCom : kControlModeTcp;
+    return l && l->ControlMode() == cmCOM ? ControlModeCom : ControlModeTcp;
 }
 
 QString TForm1::tagMac() const

@@ -41,7 +41,7 @@ CtlJob preset(const QStringList &args)
             if (!ReadCtlSettings(ctx, settings))
                 return ExitFailed;
             QJsonArray presets;
-            for (int n = 1; n <= kSettingsPresetCount; ++n) {
+            for (int n = 1; n <= SettingsPresetCount; ++n) {
                 const QStringList values = presetValues(settings, n);
                 const QString name = settings.presets[size_t(n - 1)].name;
                 if (!ctx.json) {
@@ -65,7 +65,7 @@ CtlJob preset(const QStringList &args)
     if (what == QLatin1String("apply") && args.size() == 2) {
         bool ok = false;
         const int n = args[1].toInt(&ok);
-        if (!ok || n < 1 || n > kSettingsPresetCount)
+        if (!ok || n < 1 || n > SettingsPresetCount)
             throw UsageError{QStringLiteral("N must be a preset number 1..8")};
         return [n](CtlContext &ctx) {
             AppSettings settings;

@@ -114,7 +114,7 @@ void Gateway::closeClient(quint64 clientId)
 {
     if (clientId == 0)
         return;
-    for (int output = 1; output <= kGatewayPorts; ++output) {
+    for (int output = 1; output <= GatewayPorts; ++output) {
         if (m_state.locks[GatewayState::index(output)] == clientId) {
             m_state.locks[GatewayState::index(output)] = 0;
             Q_EMIT lockChanged(output, 0);
@@ -132,7 +132,7 @@ void Gateway::setRoutes(const QList<GatewayRoute> &salvo, quint64 clientId, cons
         if (!GatewayState::isPort(r.output) || !GatewayState::isPort(r.input))
             return answer(done,
                 {GatewayError::BadInput,
-                    QStringLiteral("ports are 1 to %1: %2").arg(kGatewayPorts).arg(routeText(r))});
+                    QStringLiteral("ports are 1 to %1: %2").arg(GatewayPorts).arg(routeText(r))});
     }
     enqueue([this, salvo, clientId, done] { answer(done, runRoutes(salvo, clientId)); }, done);
 }
@@ -141,13 +141,13 @@ void Gateway::applyPreset(int n, quint64 clientId, const Done &done)
 {
     if (!GatewayState::isPreset(n))
         return answer(done,
-            {GatewayError::BadInput, QStringLiteral("presets are 1 to %1").arg(kGatewayPresets)});
+            {GatewayError::BadInput, QStringLiteral("presets are 1 to %1").arg(GatewayPresets)});
     enqueue(
         [this, n, clientId, done] {
             // The preset as it is when its turn comes, not when it was asked for.
             QList<GatewayRoute> routes;
             const GatewayPreset &preset = m_state.preset(n);
-            for (int output = 1; output <= kGatewayPorts; ++output) {
+            for (int output = 1; output <= GatewayPorts; ++output) {
                 const int input = preset.routes[GatewayState::index(output)];
                 if (GatewayState::isPort(input))
                     routes.append({output, input});
@@ -185,7 +185,7 @@ void Gateway::refresh(const Done &done)
                 return answer(done, notPresent());
             Outcome outcome = readPower();
             for (int output = 1; outcome == Outcome::Done && m_state.power.value_or(false)
-                 && output <= kGatewayPorts;
+                 && output <= GatewayPorts;
                  ++output)
                 outcome = readRoute(output);
             if (outcome == Outcome::Lost)
@@ -202,11 +202,11 @@ void Gateway::setLabel(GatewaySide side, int port, const QString &text, const Do
 {
     if (!GatewayState::isPort(port))
         return answer(
-            done, {GatewayError::BadInput, QStringLiteral("ports are 1 to %1").arg(kGatewayPorts)});
-    if (text.size() > kGatewayMaxLabelLength)
+            done, {GatewayError::BadInput, QStringLiteral("ports are 1 to %1").arg(GatewayPorts)});
+    if (text.size() > GatewayMaxLabelLength)
         return answer(done,
             {GatewayError::BadInput,
-                QStringLiteral("a label has at most %1 characters").arg(kGatewayMaxLabelLength)});
+                QStringLiteral("a label has at most %1 characters").arg(GatewayMaxLabelLength)});
     auto &labels = side == GatewaySide::Input ? m_state.inputLabels : m_state.outputLabels;
     QString &label = labels[GatewayState::index(port)];
     if (label != text) {
@@ -221,19 +221,19 @@ void Gateway::setPreset(int n, const GatewayPreset &preset, const Done &done)
 {
     if (!GatewayState::isPreset(n))
         return answer(done,
-            {GatewayError::BadInput, QStringLiteral("presets are 1 to %1").arg(kGatewayPresets)});
-    if (preset.name.size() > kGatewayMaxLabelLength)
+            {GatewayError::BadInput, QStringLiteral("presets are 1 to %1").arg(GatewayPresets)});
+    if (preset.name.size() > GatewayMaxLabelLength)
         return answer(done,
             {GatewayError::BadInput,
                 QStringLiteral("a preset name has at most %1 characters")
-                    .arg(kGatewayMaxLabelLength)});
+                    .arg(GatewayMaxLabelLength)});
     const bool valid = std::all_of(preset.routes.begin(), preset.routes.end(),
         [](int input) { return input == 0 || GatewayState::isPort(input); });
     if (!valid)
         return answer(done,
             {GatewayError::BadInput,
                 QStringLiteral("a preset routes inputs 1 to %1, or 0 to leave an output")
-                    .arg(kGatewayPorts)});
+                    .arg(GatewayPorts)});
     GatewayPreset &stored = m_state.presets[GatewayState::index(n)];
     if (stored != preset) {
         stored = preset;
@@ -248,7 +248,7 @@ void Gateway::setPreset(int n, const GatewayPreset &preset, const Done &done)
 GatewayResult Gateway::lock(int output, quint64 clientId)
 {
     if (!GatewayState::isPort(output) || clientId == 0)
-        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(kGatewayPorts)};
+        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(GatewayPorts)};
     quint64 &owner = m_state.locks[GatewayState::index(output)];
     if (owner == clientId)
         return {};
@@ -263,7 +263,7 @@ GatewayResult Gateway::lock(int output, quint64 clientId)
 GatewayResult Gateway::unlock(int output, quint64 clientId)
 {
     if (!GatewayState::isPort(output))
-        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(kGatewayPorts)};
+        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(GatewayPorts)};
     quint64 &owner = m_state.locks[GatewayState::index(output)];
     if (owner == 0)
         return {};
@@ -278,7 +278,7 @@ GatewayResult Gateway::unlock(int output, quint64 clientId)
 GatewayResult Gateway::forceUnlock(int output)
 {
     if (!GatewayState::isPort(output))
-        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(kGatewayPorts)};
+        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(GatewayPorts)};
     quint64 &owner = m_state.locks[GatewayState::index(output)];
     if (owner != 0) {
         owner = 0;
@@ -364,7 +364,7 @@ void Gateway::startPoll()
     if (!m_state.present || !m_pollSteps.isEmpty())
         return;
     m_pollSteps = {0};
-    for (int output = 1; output <= kGatewayPorts; ++output)
+    for (int output = 1; output <= GatewayPorts; ++output)
         m_pollSteps.append(output);
     schedulePump();
 }
@@ -390,7 +390,7 @@ bool Gateway::openLink()
     if (outcome == Outcome::Done)
         outcome = readPower();
     for (int output = 1;
-         outcome == Outcome::Done && m_state.power.value_or(false) && output <= kGatewayPorts;
+         outcome == Outcome::Done && m_state.power.value_or(false) && output <= GatewayPorts;
          ++output)
         outcome = readRoute(output);
     if (outcome == Outcome::Lost)

@@ -38,7 +38,7 @@ bool same(const QString &a, const QString &b)
 
 } // namespace
 
-QString GatewaySettings::encodeRoutes(const std::array<int, kGatewayPorts> &routes)
+QString GatewaySettings::encodeRoutes(const std::array<int, GatewayPorts> &routes)
 {
     QStringList parts;
     for (int input : routes)
@@ -46,11 +46,11 @@ QString GatewaySettings::encodeRoutes(const std::array<int, kGatewayPorts> &rout
     return parts.join(QLatin1Char(','));
 }
 
-std::array<int, kGatewayPorts> GatewaySettings::decodeRoutes(const QString &text)
+std::array<int, GatewayPorts> GatewaySettings::decodeRoutes(const QString &text)
 {
-    std::array<int, kGatewayPorts> routes{};
+    std::array<int, GatewayPorts> routes{};
     const QStringList parts = text.split(QLatin1Char(','));
-    for (int k = 0; k < kGatewayPorts && k < parts.size(); ++k) {
+    for (int k = 0; k < GatewayPorts && k < parts.size(); ++k) {
         bool ok = false;
         const int input = parts[k].trimmed().toInt(&ok);
         routes[std::size_t(k)] = ok && GatewayState::isPort(input) ? input : 0;
@@ -71,13 +71,13 @@ GatewaySettings::Values GatewaySettings::load(QString *problem) const
     if (status != SettingsRead::Ok && status != SettingsRead::Missing && problem)
         *problem = QStringLiteral("%1 cannot be read completely: %2").arg(m_path, reason);
     for (const SettingsValue &v : stored) {
-        for (int n = 1; n <= kGatewayPorts; ++n) {
+        for (int n = 1; n <= GatewayPorts; ++n) {
             if (same(v.section, InputSection) && same(v.key, inputKey(n)))
                 values.inputLabels[GatewayState::index(n)] = v.text;
             if (same(v.section, OutputSection) && same(v.key, outputKey(n)))
                 values.outputLabels[GatewayState::index(n)] = v.text;
         }
-        for (int p = 1; p <= kGatewayPresets; ++p) {
+        for (int p = 1; p <= GatewayPresets; ++p) {
             GatewayPreset &preset = values.presets[GatewayState::index(p)];
             if (same(v.section, PresetSection) && same(v.key, nameKey(p)))
                 preset.name = v.text;
@@ -93,11 +93,11 @@ bool GatewaySettings::save(const Values &values, QString *error) const
     if (m_path.isEmpty())
         return true;
     QList<SettingsValue> stored;
-    for (int n = 1; n <= kGatewayPorts; ++n)
+    for (int n = 1; n <= GatewayPorts; ++n)
         stored.append({InputSection, inputKey(n), values.inputLabels[GatewayState::index(n)]});
-    for (int n = 1; n <= kGatewayPorts; ++n)
+    for (int n = 1; n <= GatewayPorts; ++n)
         stored.append({OutputSection, outputKey(n), values.outputLabels[GatewayState::index(n)]});
-    for (int p = 1; p <= kGatewayPresets; ++p) {
+    for (int p = 1; p <= GatewayPresets; ++p) {
         const GatewayPreset &preset = values.presets[GatewayState::index(p)];
         stored.append({PresetSection, nameKey(p), preset.name});
         stored.append({PresetSection, routesKey(p), encodeRoutes(preset.routes)});
@@ -124,21 +124,21 @@ bool GatewaySettings::importWindowSettings(
         for (const QString &entry : s.lanDevices) {
             const QString ip = GetEntryField(entry, EntryField::IP);
             if (ip == host || (!wanted.isNull() && QHostAddress(ip).isEqual(wanted))) {
-                tags = s.tags(kControlModeTcp, GetEntryField(entry, EntryField::MAC));
+                tags = s.tags(ControlModeTcp, GetEntryField(entry, EntryField::MAC));
                 break;
             }
         }
     }
-    for (int n = 1; n <= kGatewayPorts; ++n) {
+    for (int n = 1; n <= GatewayPorts; ++n) {
         values->inputLabels[GatewayState::index(n)] = tags.inputs[GatewayState::index(n)];
         values->outputLabels[GatewayState::index(n)] = tags.outputs[GatewayState::index(n)];
     }
-    for (int p = 1; p <= kGatewayPresets; ++p) {
+    for (int p = 1; p <= GatewayPresets; ++p) {
         const Preset &windowPreset = s.presets[std::size_t(p - 1)];
         GatewayPreset &preset = values->presets[GatewayState::index(p)];
         preset.name = windowPreset.name;
         const QStringList inputs = DecodePresetValue(windowPreset.value);
-        for (int output = 1; output <= kGatewayPorts; ++output)
+        for (int output = 1; output <= GatewayPorts; ++output)
             preset.routes[GatewayState::index(output)] = PresetInput(inputs, output).value_or(0);
     }
     return true;

@@ -24,9 +24,9 @@ class GatewaySettings final
 public:
     struct Values
     {
-        std::array<QString, kGatewayPorts> inputLabels;
-        std::array<QString, kGatewayPorts> outputLabels;
-        std::array<GatewayPreset, kGatewayPresets> presets = GatewayState::defaultPresets();
+        std::array<QString, GatewayPorts> inputLabels;
+        std::array<QString, GatewayPorts> outputLabels;
+        std::array<GatewayPreset, GatewayPresets> presets = GatewayState::defaultPresets();
 
         bool operator==(const Values &) const = default;
     };
@@ -48,9 +48,9 @@ public:
     static bool importWindowSettings(
         const QString &windowFile, const QString &host, Values *values, QString *error);
 
-    static QString encodeRoutes(const std::array<int, kGatewayPorts> &routes);
+    static QString encodeRoutes(const std::array<int, GatewayPorts> &routes);
     // Up to six numbers; anything else (a word, a number outside 1..6) leaves that output.
-    static std::array<int, kGatewayPorts> decodeRoutes(const QString &text);
+    static std::array<int, GatewayPorts> decodeRoutes(const QString &text);
 
 private:
     QString m_path;

@@ -10,10 +10,10 @@
 // What the gateway knows about its switcher, as plain data. Port, preset and output numbers are
 // 1-based everywhere in the gateway; only the Videohub codec counts from 0 on its wire.
 
-inline constexpr int kGatewayPorts = 6;
-inline constexpr int kGatewayPresets = 8;
+inline constexpr int GatewayPorts = 6;
+inline constexpr int GatewayPresets = 8;
 // Longest label and preset name taken from a client, in characters.
-inline constexpr int kGatewayMaxLabelLength = 255;
+inline constexpr int GatewayMaxLabelLength = 255;
 
 enum class GatewaySide { Input, Output };
 
@@ -31,7 +31,7 @@ struct GatewayRoute
 struct GatewayPreset
 {
     QString name;
-    std::array<int, kGatewayPorts> routes{};
+    std::array<int, GatewayPorts> routes{};
 
     bool operator==(const GatewayPreset &) const = default;
 };
@@ -45,11 +45,11 @@ struct GatewayState
     std::optional<bool> power; // unknown until read
     QString model; // "HDMI Matrix 6x6"; empty until read
     QString version; // firmware "6.50"; empty until read
-    std::array<int, kGatewayPorts> routes{}; // routes[output - 1] = input; 0 = unknown
-    std::array<QString, kGatewayPorts> inputLabels;
-    std::array<QString, kGatewayPorts> outputLabels;
-    std::array<GatewayPreset, kGatewayPresets> presets = defaultPresets();
-    std::array<quint64, kGatewayPorts> locks{}; // locks[output - 1] = owner client id; 0 = none
+    std::array<int, GatewayPorts> routes{}; // routes[output - 1] = input; 0 = unknown
+    std::array<QString, GatewayPorts> inputLabels;
+    std::array<QString, GatewayPorts> outputLabels;
+    std::array<GatewayPreset, GatewayPresets> presets = defaultPresets();
+    std::array<quint64, GatewayPorts> locks{}; // locks[output - 1] = owner client id; 0 = none
 
     int route(int output) const { return isPort(output) ? routes[index(output)] : 0; }
     QString label(GatewaySide side, int port) const
@@ -61,18 +61,18 @@ struct GatewayState
     quint64 lockOwner(int output) const { return isPort(output) ? locks[index(output)] : 0; }
     const GatewayPreset &preset(int n) const { return presets[std::size_t(n - 1)]; }
 
-    static bool isPort(int n) { return n >= 1 && n <= kGatewayPorts; }
-    static bool isPreset(int n) { return n >= 1 && n <= kGatewayPresets; }
+    static bool isPort(int n) { return n >= 1 && n <= GatewayPorts; }
+    static bool isPreset(int n) { return n >= 1 && n <= GatewayPresets; }
     static std::size_t index(int n) { return std::size_t(n - 1); }
 
     // "Setting1" .. "Setting8", each routing input k to output k: what the window starts with.
-    static std::array<GatewayPreset, kGatewayPresets> defaultPresets()
+    static std::array<GatewayPreset, GatewayPresets> defaultPresets()
     {
-        std::array<GatewayPreset, kGatewayPresets> presets;
-        for (int n = 1; n <= kGatewayPresets; ++n) {
+        std::array<GatewayPreset, GatewayPresets> presets;
+        for (int n = 1; n <= GatewayPresets; ++n) {
             GatewayPreset &p = presets[index(n)];
             p.name = QStringLiteral("Setting") + QString::number(n);
-            for (int output = 1; output <= kGatewayPorts; ++output)
+            for (int output = 1; output <= GatewayPorts; ++output)
                 p.routes[index(output)] = output;
         }
         return presets;

@@ -24,13 +24,13 @@ int wirePort(QByteArrayView text)
             return 0;
         value = value * 10 + (c - '0');
     }
-    return value < kGatewayPorts ? value + 1 : 0;
+    return value < GatewayPorts ? value + 1 : 0;
 }
 
 QList<int> allPorts()
 {
     QList<int> ports;
-    for (int n = 1; n <= kGatewayPorts; ++n)
+    for (int n = 1; n <= GatewayPorts; ++n)
         ports.append(n);
     return ports;
 }
@@ -166,7 +166,7 @@ VideohubRequest DecodeVideohubRequest(const VideohubParser::Block &block)
             const int input = wirePort(rest);
             if (space < 0 || input == 0)
                 return nak(QStringLiteral("a route is \"output input\", both 0 to %1")
-                               .arg(kGatewayPorts - 1));
+                               .arg(GatewayPorts - 1));
             request.kind = VideohubRequest::Routes;
             request.routes.append({port, input});
             break;
@@ -174,7 +174,7 @@ VideohubRequest DecodeVideohubRequest(const VideohubParser::Block &block)
         case VideohubBlockKind::InputLabels:
         case VideohubBlockKind::OutputLabels: {
             const QString label = QString::fromUtf8(rest);
-            if (label.size() > kGatewayMaxLabelLength)
+            if (label.size() > GatewayMaxLabelLength)
                 return nak(QStringLiteral("label too long"));
             request.kind = VideohubRequest::Labels;
             request.labels.append({port, label});
@@ -226,9 +226,9 @@ QByteArray deviceBlock(const GatewayState &state, const QString &id)
     out += "Model name: " + model + '\n';
     out += "Friendly name: " + model + '\n';
     out += "Unique ID: " + id.toLatin1() + '\n';
-    out += "Video inputs: " + QByteArray::number(kGatewayPorts) + '\n';
+    out += "Video inputs: " + QByteArray::number(GatewayPorts) + '\n';
     out += "Video processing units: 0\n";
-    out += "Video outputs: " + QByteArray::number(kGatewayPorts) + '\n';
+    out += "Video outputs: " + QByteArray::number(GatewayPorts) + '\n';
     out += "Video monitoring outputs: 0\n";
     out += "Serial ports: 0\n\n";
     return out;

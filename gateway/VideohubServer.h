@@ -63,7 +63,7 @@ private:
     // What was told to every client, per kind and port, so that a request whose change told
     // nothing (refused, locked, already so) can show its requester the state as it is.
     enum Told { RouteTold, InputLabelTold, OutputLabelTold, LockTold, ToldKinds };
-    using ToldCounts = std::array<std::array<quint64, kGatewayPorts>, ToldKinds>;
+    using ToldCounts = std::array<std::array<quint64, GatewayPorts>, ToldKinds>;
 
     void accept();
     void onReadyRead(Client *client);

@@ -9,7 +9,7 @@
 // Values are kept as the texts they were stored as, so a value that is not a number, or a
 // seventh value, survives editing and saving unchanged.
 
-inline constexpr int kPresetRows = 8;
+inline constexpr int PresetRows = 8;
 
 struct PresetRow
 {

@@ -41,7 +41,7 @@ PresetPanel::PresetPanel(const Widgets &widgets, TfrmPreSettingEdit &editor,
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, &PresetPanel::lvPreSettingDblClick);
     connect(m_list, &QTreeWidget::itemClicked, this, &PresetPanel::lvPreSettingClick);
     QList<PresetRow> defaults;
-    for (int n = 1; n <= kPresetRows; ++n)
+    for (int n = 1; n <= PresetRows; ++n)
         defaults.append(defaultRow(n));
     setPresets(defaults);
 }
@@ -49,7 +49,7 @@ PresetPanel::PresetPanel(const Widgets &widgets, TfrmPreSettingEdit &editor,
 void PresetPanel::setPresets(const QList<PresetRow> &presets)
 {
     m_list->clear();
-    for (int n = 1; n <= kPresetRows; ++n) {
+    for (int n = 1; n <= PresetRows; ++n) {
         auto *row = new QTreeWidgetItem(m_list);
         showRow(row, n <= presets.size() ? presets.at(n - 1) : defaultRow(n));
     }

@@ -200,14 +200,14 @@ QJsonObject GatewayApi::stateJson(const GatewayState &state)
     QJsonArray inputLabels;
     QJsonArray outputLabels;
     QJsonArray locked;
-    for (int port = 1; port <= kGatewayPorts; ++port) {
+    for (int port = 1; port <= GatewayPorts; ++port) {
         routes.append(routeValue(state.route(port)));
         inputLabels.append(state.label(GatewaySide::Input, port));
         outputLabels.append(state.label(GatewaySide::Output, port));
         locked.append(state.lockOwner(port) != 0);
     }
     QJsonArray presets;
-    for (int n = 1; n <= kGatewayPresets; ++n)
+    for (int n = 1; n <= GatewayPresets; ++n)
         presets.append(presetJson(n, state.preset(n)));
     return {
         {QStringLiteral("present"), state.present},
@@ -215,8 +215,8 @@ QJsonObject GatewayApi::stateJson(const GatewayState &state)
         {QStringLiteral("power"), state.power ? QJsonValue(*state.power) : QJsonValue()},
         {QStringLiteral("model"), state.model},
         {QStringLiteral("version"), state.version},
-        {QStringLiteral("inputs"), kGatewayPorts},
-        {QStringLiteral("outputs"), kGatewayPorts},
+        {QStringLiteral("inputs"), GatewayPorts},
+        {QStringLiteral("outputs"), GatewayPorts},
         {QStringLiteral("routes"), routes},
         {QStringLiteral("inputLabels"), inputLabels},
         {QStringLiteral("outputLabels"), outputLabels},
@@ -294,7 +294,7 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
     if (what == QLatin1String("routes") && segments.size() == 1) {
         if (method == "GET") {
             QJsonArray routes;
-            for (int output = 1; output <= kGatewayPorts; ++output)
+            for (int output = 1; output <= GatewayPorts; ++output)
                 routes.append(routeValue(state.route(output)));
             return reply(HttpResponse::json(200, compact({{QStringLiteral("routes"), routes}})));
         }
@@ -311,13 +311,13 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         QList<GatewayRoute> salvo;
         for (const QJsonValue &item : list.toArray()) {
             const auto output
-                = integerIn(item.toObject().value(QStringLiteral("output")), 1, kGatewayPorts);
+                = integerIn(item.toObject().value(QStringLiteral("output")), 1, GatewayPorts);
             const auto input
-                = integerIn(item.toObject().value(QStringLiteral("input")), 1, kGatewayPorts);
+                = integerIn(item.toObject().value(QStringLiteral("input")), 1, GatewayPorts);
             if (!item.isObject() || !output || !input) {
                 return reply(badInput(
                     QStringLiteral("Each route needs an output and an input, each 1 to %1.")
-                        .arg(kGatewayPorts)));
+                        .arg(GatewayPorts)));
             }
             salvo.append(GatewayRoute{*output, *input});
         }
@@ -326,7 +326,7 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
     }
 
     if (what == QLatin1String("routes") && segments.size() == 2) {
-        const auto output = portSegment(segments.at(1), kGatewayPorts);
+        const auto output = portSegment(segments.at(1), GatewayPorts);
         if (!output)
             return reply(notFound());
         if (method == "GET") {
@@ -339,9 +339,9 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         const auto body = jsonBody(request, reply);
         if (!body)
             return;
-        const auto input = integerIn(body->value(QStringLiteral("input")), 1, kGatewayPorts);
+        const auto input = integerIn(body->value(QStringLiteral("input")), 1, GatewayPorts);
         if (!input) {
-            return reply(badInput(QStringLiteral("Send {\"input\": 1..%1}.").arg(kGatewayPorts)));
+            return reply(badInput(QStringLiteral("Send {\"input\": 1..%1}.").arg(GatewayPorts)));
         }
         m_gateway.setRoute(*output, *input, 0, done);
         return;
@@ -381,7 +381,7 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         else if (sideText == QLatin1String("outputs"))
             side = GatewaySide::Output;
         const auto port
-            = segments.size() == 3 ? portSegment(segments.at(2), kGatewayPorts) : std::nullopt;
+            = segments.size() == 3 ? portSegment(segments.at(2), GatewayPorts) : std::nullopt;
         if (!side || !port)
             return reply(notFound());
         if (method == "GET") {
@@ -394,10 +394,10 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         if (!body)
             return;
         const QJsonValue label = body->value(QStringLiteral("label"));
-        if (!label.isString() || label.toString().size() > kGatewayMaxLabelLength) {
+        if (!label.isString() || label.toString().size() > GatewayMaxLabelLength) {
             return reply(
                 badInput(QStringLiteral("Send {\"label\": \"text\"}, at most %1 characters.")
-                             .arg(kGatewayMaxLabelLength)));
+                             .arg(GatewayMaxLabelLength)));
         }
         m_gateway.setLabel(*side, *port, label.toString(), done);
         return;
@@ -411,7 +411,7 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
                 compact({{QStringLiteral("presets"),
                     stateJson(state).value(QStringLiteral("presets"))}})));
         }
-        const auto n = portSegment(segments.at(1), kGatewayPresets);
+        const auto n = portSegment(segments.at(1), GatewayPresets);
         if (!n)
             return reply(notFound());
         if (segments.size() == 3 && segments.at(2) == QLatin1String("apply")) {
@@ -432,13 +432,13 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         const QJsonValue name = body->value(QStringLiteral("name"));
         const QJsonValue routes = body->value(QStringLiteral("routes"));
         GatewayPreset preset;
-        bool valid = name.isString() && name.toString().size() <= kGatewayMaxLabelLength
-            && routes.isArray() && routes.toArray().size() == kGatewayPorts;
-        for (int i = 0; valid && i < kGatewayPorts; ++i) {
+        bool valid = name.isString() && name.toString().size() <= GatewayMaxLabelLength
+            && routes.isArray() && routes.toArray().size() == GatewayPorts;
+        for (int i = 0; valid && i < GatewayPorts; ++i) {
             const QJsonValue route = routes.toArray().at(i);
             // null: the preset leaves that output as it is.
             const auto input
-                = route.isNull() ? std::optional<int>(0) : integerIn(route, 1, kGatewayPorts);
+                = route.isNull() ? std::optional<int>(0) : integerIn(route, 1, GatewayPorts);
             valid = input.has_value();
             if (valid)
                 preset.routes[std::size_t(i)] = *input;

@@ -603,7 +603,7 @@ void TestEdidPage::choicesSurviveRestart()
     m_w->destroyWindow();
     m_form = nullptr;
     AppSettings tagged = stored;
-    tagged.controlMode = kControlModeCom;
+    tagged.controlMode = ControlModeCom;
     tagged.comTags.inputs[1] = QStringLiteral("PC");
     tagged.edid.setModeInput = QStringLiteral("In2 - [PC]");
     tagged.edid.readOutput = QStringLiteral("Out2 - [Gone]");
