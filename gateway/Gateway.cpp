@@ -2,6 +2,7 @@
 
 #include "CommandPacket.h"
 #include "DeviceModel.h"
+#include "DeviceProtocol.h"
 #include "GatewaySettings.h"
 #include "LinkStatusText.h"
 #include "TKVCOMControl.h"
@@ -17,10 +18,7 @@ Q_LOGGING_CATEGORY(lcGateway, "matrix.gateway", QtInfoMsg)
 
 namespace {
 
-constexpr quint16 Query = 0x00FE;
-constexpr quint16 PowerKey1 = 0xD22D;
-constexpr quint16 PowerKey2 = 0x2ED3;
-constexpr quint8 StatusRefused = 0xFF;
+namespace Protocol = DeviceProtocol;
 
 QString routeText(const GatewayRoute &r)
 {
@@ -163,7 +161,8 @@ void Gateway::setPower(bool on, const Done &done)
         [this, on, done] {
             if (!m_state.present)
                 return answer(done, notPresent());
-            const Outcome outcome = transact(0x10, 0x02, on ? 0x0F : 0xF0, 0, PowerKey1, PowerKey2);
+            const Outcome outcome = transact(Protocol::Command::Power, Protocol::PowerSub::Set,
+                Protocol::switchWord(on), 0, Protocol::PowerKey3, Protocol::PowerKey4);
             if (outcome == Outcome::Lost)
                 return answer(done, notPresent());
             if (outcome == Outcome::Refused)
@@ -442,7 +441,7 @@ Gateway::Outcome Gateway::transact(quint8 command, quint8 subcommand, quint16 wo
     // A sound reply that says no is the switcher's refusal; anything else is a lost link.
     const CommandPacket &reply = result.reply;
     if (IsMatchingReply(reply, request) && PacketChecksum(reply) == reply.checksum()
-        && reply.status() == StatusRefused)
+        && reply.status() == Protocol::Status::Failed)
         return Outcome::Refused;
     if (m_link->StopRequested())
         return Outcome::Lost;
@@ -456,9 +455,11 @@ Gateway::Outcome Gateway::transact(quint8 command, quint8 subcommand, quint16 wo
 Gateway::Outcome Gateway::readIdentity()
 {
     quint8 model = 0, major = 0, minor = 0;
-    Outcome outcome = transact(0x01, 0x01, Query, 0, 0, 0, nullptr, &model);
+    Outcome outcome = transact(Protocol::Command::Device, Protocol::DeviceSub::Model,
+        Protocol::QueryWord, 0, 0, 0, nullptr, &model);
     if (outcome == Outcome::Done)
-        outcome = transact(0x01, 0x03, Query, 0, 0, 0, &minor, &major);
+        outcome = transact(Protocol::Command::Device, Protocol::DeviceSub::Version,
+            Protocol::QueryWord, 0, 0, 0, &minor, &major);
     if (outcome != Outcome::Done)
         return outcome;
     const QString modelText = DeviceModelName(model);
@@ -475,16 +476,18 @@ Gateway::Outcome Gateway::readIdentity()
 Gateway::Outcome Gateway::readPower()
 {
     quint8 value = 0;
-    const Outcome outcome = transact(0x10, 0x01, Query, 0, PowerKey1, PowerKey2, &value);
+    const Outcome outcome = transact(Protocol::Command::Power, Protocol::PowerSub::Query,
+        Protocol::QueryWord, 0, Protocol::PowerKey3, Protocol::PowerKey4, &value);
     if (outcome == Outcome::Done)
-        setPowerState(value == 0xFF);
+        setPowerState(value == Protocol::AnswerYes);
     return outcome;
 }
 
 Gateway::Outcome Gateway::readRoute(int output)
 {
     quint8 input = 0;
-    const Outcome outcome = transact(0x02, 0x01, quint16(output), 0, 0, 0, &input);
+    const Outcome outcome = transact(
+        Protocol::Command::Route, Protocol::RouteSub::Get, quint16(output), 0, 0, 0, &input);
     if (outcome == Outcome::Done && GatewayState::isPort(input))
         setRouteState(output, input);
     return outcome;
@@ -504,7 +507,8 @@ GatewayResult Gateway::runRoutes(const QList<GatewayRoute> &routes, quint64 clie
             return {GatewayError::Locked,
                 QStringLiteral("Output %1 is locked by another client").arg(r.output),
                 result.applied};
-        const Outcome outcome = transact(0x02, 0x03, quint16(r.input), quint16(r.output));
+        const Outcome outcome = transact(
+            Protocol::Command::Route, Protocol::RouteSub::Set, quint16(r.input), quint16(r.output));
         if (outcome == Outcome::Lost) {
             GatewayResult lost = notPresent();
             lost.applied = result.applied;

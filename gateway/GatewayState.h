@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeviceProtocol.h"
+
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -10,7 +12,7 @@
 // What the gateway knows about its switcher, as plain data. Port, preset and output numbers are
 // 1-based everywhere in the gateway; only the Videohub codec counts from 0 on its wire.
 
-inline constexpr int GatewayPorts = 6;
+inline constexpr int GatewayPorts = DeviceProtocol::PortCount;
 inline constexpr int GatewayPresets = 8;
 // Longest label and preset name taken from a client, in characters.
 inline constexpr int GatewayMaxLabelLength = 255;
