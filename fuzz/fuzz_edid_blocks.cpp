@@ -233,22 +233,20 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 // cost more than the transfer itself.
 struct Harness
 {
-    Harness()
+    // A reply is in before the wait starts, as the far end answers inside the write; so a wait
+    // of no time at all finds it, and a time-out costs nothing. No pauses either.
+    static Timing timing()
     {
-        // A reply is in before the wait starts, as the far end answers inside the write; so
-        // a wait of no time at all finds it, and a time-out costs nothing. No pauses either.
         Timing timing = Timing::fast();
         timing.tickMs = 0;
         timing.retryPauseMs = 0;
         timing.drainGraceMs = 0;
-        link.setTiming(timing);
-        auto owned = std::make_unique<InProcessTransport>();
-        wire = owned.get();
-        link.setTransport(cmLAN, std::move(owned));
-        link.setDeviceIP(QStringLiteral("127.0.0.1"));
+        return timing;
     }
-    TKVCOMControl link;
-    InProcessTransport *wire = nullptr;
+    Harness() : far(timing()) { far.link.setDeviceIP(QStringLiteral("127.0.0.1")); }
+    FuzzLink far;
+    TKVCOMControl &link = far.link;
+    InProcessTransport *wire = far.wire;
 };
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

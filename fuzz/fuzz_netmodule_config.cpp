@@ -14,19 +14,6 @@
 
 namespace {
 
-class SilentSocket final : public DatagramSocket
-{
-public:
-    bool bindLocalPort(quint16) override { return true; }
-    quint16 localPort() const override { return ConfigPort; }
-    void setBroadcastAllowed(bool) override { }
-    qint64 send(const QByteArray &datagram, const QHostAddress &, quint16) override
-    {
-        return datagram.size();
-    }
-    QString errorString() const override { return {}; }
-};
-
 // The first record whose status is not 0xFF, by a direct reading of the layout.
 std::optional<QByteArray> firstAnswer(const QByteArray &datagram)
 {
@@ -52,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     TKVCOMControl link;
-    NetworkModuleControl control(link, std::make_unique<SilentSocket>());
+    NetworkModuleControl control(link, std::make_unique<SilentSocket>(ConfigPort));
     control.setUDPReceiving(true);
     const ConfigRecord before = control.configRecord();
 

@@ -3,10 +3,8 @@
 // fuzz-chosen frame. Time-outs are one 1 ms tick.
 #include "FuzzSupport.h"
 
-#include "InProcessTransport.h"
 #include "ModuleExchange.h"
 #include "SimModule.h"
-#include "TKVCOMControl.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -58,16 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         fuzzCheck(TraceModuleFrame(QString(), ModuleFrame::fromBytes(frame)).count(u'\n') == 8);
     }
 
-    TKVCOMControl link;
-    Timing timing = Timing::fast();
-    timing.replyTicks = 1;
-    timing.retryPauseMs = 0;
-    // No grace period after a time-out: late pieces are part of what is fuzzed.
-    timing.drainGraceMs = 0;
-    link.setTiming(timing);
-    auto owned = std::make_unique<InProcessTransport>();
-    InProcessTransport *wire = owned.get();
-    link.setTransport(cmLAN, std::move(owned));
+    FuzzLink far(fuzzTiming());
+    TKVCOMControl &link = far.link;
+    InProcessTransport *wire = far.wire;
     fuzzCheck(link.Connect());
 
     ModuleFrame request;
@@ -103,10 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(0, 40)));
         }
         const auto now = in.ConsumeIntegralInRange<qsizetype>(0, reply.size());
-        wire->deliver(reply.left(now));
-        const QByteArray later = reply.mid(now);
-        QMetaObject::invokeMethod(
-            wire, [wire, later] { wire->deliver(later); }, Qt::QueuedConnection);
+        fuzzAnswer(wire, reply.left(now), {reply.mid(now)});
         if (!acceptedAt && isGoodReply(reply.left(now), expectedWire))
             acceptedAt = writes;
     });

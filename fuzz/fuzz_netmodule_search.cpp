@@ -16,20 +16,6 @@
 
 namespace {
 
-// Sends nothing: only the receive handler is under test.
-class SilentSocket final : public DatagramSocket
-{
-public:
-    bool bindLocalPort(quint16) override { return true; }
-    quint16 localPort() const override { return SearchPort; }
-    void setBroadcastAllowed(bool) override { }
-    qint64 send(const QByteArray &datagram, const QHostAddress &, quint16) override
-    {
-        return datagram.size();
-    }
-    QString errorString() const override { return {}; }
-};
-
 bool safeText(const QString &text)
 {
     for (const QChar c : text) {
@@ -52,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
     TKVCOMControl link;
-    NetworkModuleControl control(link, std::make_unique<SilentSocket>());
+    NetworkModuleControl control(link, std::make_unique<SilentSocket>(SearchPort));
     control.setUDPReceiving(true);
 
     bool expectReplied = false;

@@ -3,9 +3,6 @@
 // frame starts at the first occurrence of its lead bytes in the stream.
 #include "FuzzSupport.h"
 
-#include "InProcessTransport.h"
-#include "TKVCOMControl.h"
-
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -92,10 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
 
-    TKVCOMControl link;
-    auto owned = std::make_unique<InProcessTransport>();
-    InProcessTransport *wire = owned.get();
-    link.setTransport(cmLAN, std::move(owned));
+    FuzzLink far;
+    TKVCOMControl &link = far.link;
+    InProcessTransport *wire = far.wire;
     fuzzCheck(link.Connect());
     // A listener makes the link build its receive dumps and trace lines as well.
     qsizetype noticeText = 0;

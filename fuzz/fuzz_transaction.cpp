@@ -3,9 +3,6 @@
 // to stop. Time-outs are one 1 ms tick, so an input costs at most a few milliseconds.
 #include "FuzzSupport.h"
 
-#include "InProcessTransport.h"
-#include "TKVCOMControl.h"
-
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -55,16 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     FuzzedDataProvider in(data, size);
 
-    TKVCOMControl link;
-    Timing timing = Timing::fast();
-    timing.replyTicks = 1;
-    timing.retryPauseMs = 0;
-    // No grace period after a time-out: late pieces are part of what is fuzzed.
-    timing.drainGraceMs = 0;
-    link.setTiming(timing);
-    auto owned = std::make_unique<InProcessTransport>();
-    InProcessTransport *wire = owned.get();
-    link.setTransport(cmLAN, std::move(owned));
+    FuzzLink far(fuzzTiming());
+    TKVCOMControl &link = far.link;
+    InProcessTransport *wire = far.wire;
     fuzzCheck(link.Connect());
     qsizetype noticeText = 0;
     QObject::connect(&link, &TKVCOMControl::notification,
@@ -103,11 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             reply.size(), in.ConsumeIntegralInRange<qsizetype>(0, CommandPacket::Size + 2));
         const auto later = reply.size() - now;
         const auto split = in.ConsumeIntegralInRange<qsizetype>(0, later);
-        wire->deliver(reply.left(now));
-        for (const QByteArray &piece : {reply.mid(now, split), reply.mid(now + split)}) {
-            QMetaObject::invokeMethod(
-                wire, [wire, piece] { wire->deliver(piece); }, Qt::QueuedConnection);
-        }
+        fuzzAnswer(wire, reply.left(now), {reply.mid(now, split), reply.mid(now + split)});
         if (!acceptedAt && isGoodReply(reply.left(now), expectedWire))
             acceptedAt = writes;
     });
