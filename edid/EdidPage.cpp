@@ -329,9 +329,7 @@ void EdidPage::btnDownloadEDIDClick()
     CommandResult r;
     {
         const LinkLease::Use use(m_services.lease());
-        // setData does nothing while the buffer is open.
-        link->SendStream().close();
-        link->SendStream().setData(bytes);
+        link->setSendData(bytes);
         link->DownloadEDIDBlocks(c->packet(), r);
     }
     if (r.Success)
@@ -373,12 +371,11 @@ void EdidPage::btnOpenEDIDClick()
     }
     // The file's bytes are what a download sends until the next download replaces them.
     if (TKVCOMControl *link = m_services.link()) {
-        link->SendStream().close();
-        link->SendStream().setData(file.bytes);
+        link->setSendData(file.bytes);
     }
     if (!m_model.ShowEDIDContent(file.bytes)) {
         if (TKVCOMControl *link = m_services.link())
-            link->SendStream().setData(QByteArray());
+            link->setSendData(QByteArray());
         QMessageBox::critical(m_services.dialogParent(), ProductTitle(), EdidTexts::ContentError());
     }
 }

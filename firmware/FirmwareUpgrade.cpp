@@ -158,11 +158,8 @@ bool FirmwareUpgrade::upgradeParts(FirmwarePackageReader &reader)
             m_host.appendError(badFile());
             return false;
         }
-        QBuffer &stream = m_link.SendStream();
-        stream.close();
-        stream.setData(image);
+        m_link.setSendData(image);
         image.clear();
-        stream.open(QIODevice::ReadOnly);
 
         const QString name = header.partName();
         const QString upgrading = QLatin1String("Upgrading ") + name + QLatin1String(" ...");
@@ -198,7 +195,5 @@ void FirmwareUpgrade::finish()
     m_host.setUpgrading(false);
     m_flags.RunnerIdle = true;
     m_host.showStatus(3, QString());
-    QBuffer &stream = m_link.SendStream();
-    stream.close();
-    stream.setData(QByteArray());
+    m_link.setSendData(QByteArray());
 }

@@ -3,6 +3,8 @@
 // frame starts at the first occurrence of its lead bytes in the stream.
 #include "FuzzSupport.h"
 
+#include "LinkTestAccess.h"
+
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -26,28 +28,28 @@ const QByteArray ModuleLead = QByteArray::fromHex("5c1e93a70bd462f83a85c14e972db
 // from the first occurrence of the lead, up to one frame, and bytes after a complete frame
 // ignored. Before a whole lead has come, the longest tail of the stream that could still
 // begin one.
-void checkStorage(const TKVCOMControl &link, const QByteArray &fed, const QByteArray &lead)
+void checkStorage(const FrameReceiver &storage, const QByteArray &fed, const QByteArray &lead)
 {
-    const int length = TKVCOMControl::FrameLength(link.frameKind());
-    fuzzCheck(length > 0 && length <= TKVCOMControl::ReceiveBufferSize);
+    const int length = FrameReceiver::frameLength(storage.kind());
+    fuzzCheck(length > 0 && length <= FrameReceiver::BufferSize);
     const qsizetype start = lead.isEmpty() ? 0 : fed.indexOf(lead);
-    const QByteArray frame = link.ReceivedFrame();
-    fuzzCheck(frame.size() <= TKVCOMControl::ReceiveBufferSize);
-    fuzzCheck(link.ReceivePosition() >= 0 && link.ReceivePosition() < length);
+    const QByteArray frame = storage.frame();
+    fuzzCheck(frame.size() <= FrameReceiver::BufferSize);
+    fuzzCheck(storage.position() >= 0 && storage.position() < length);
     if (start < 0) {
         qsizetype held = std::min(fed.size(), lead.size() - 1);
         while (held > 0 && !lead.startsWith(fed.right(held)))
             --held;
-        fuzzCheck(!link.FrameComplete());
-        fuzzCheck(link.ReceivePosition() == held);
+        fuzzCheck(!storage.complete());
+        fuzzCheck(storage.position() == held);
         fuzzCheck(frame == fed.right(held));
         return;
     }
     const QByteArray body = fed.mid(start);
     const bool complete = body.size() >= length;
-    fuzzCheck(link.FrameComplete() == complete);
+    fuzzCheck(storage.complete() == complete);
     if (!complete)
-        fuzzCheck(link.ReceivePosition() == body.size());
+        fuzzCheck(storage.position() == body.size());
     fuzzCheck(frame == body.left(length));
 }
 
@@ -93,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     TKVCOMControl &link = far.link;
     InProcessTransport *wire = far.wire;
     fuzzCheck(link.Connect());
+    FrameReceiver &storage = LinkTestAccess::receiver(link);
     // A listener makes the link build its receive dumps and trace lines as well.
     qsizetype noticeText = 0;
     QObject::connect(&link, &TKVCOMControl::notification,
@@ -104,8 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const auto reset = [&] {
         const FrameKind kind = consumeKind(in);
         const bool moduleLead = kind == FrameKind::ModuleFrame && in.ConsumeBool();
-        link.ResetReceiveState(kind, moduleLead ? ModuleLead : QByteArray());
-        lead = moduleLead ? ModuleLead : TKVCOMControl::FrameLead(kind);
+        storage.reset(kind, moduleLead ? ModuleLead : QByteArray());
+        lead = moduleLead ? ModuleLead : FrameReceiver::frameLead(kind);
     };
     reset();
     QByteArray fed;
@@ -114,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         case 0: {
             const auto chunk = QByteArray::fromStdString(
                 in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(0, 300)));
-            link.StoreReceived(chunk);
+            storage.store(chunk);
             fed += chunk;
             break;
         }
@@ -137,11 +140,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         default: {
             const auto command = in.ConsumeIntegral<quint8>();
             const auto subcommand = in.ConsumeIntegral<quint8>();
-            checkReply(link.ReceivedFrame(), command, subcommand, in.ConsumeIntegral<quint8>());
+            checkReply(storage.frame(), command, subcommand, in.ConsumeIntegral<quint8>());
             break;
         }
         }
-        checkStorage(link, fed, lead);
+        checkStorage(storage, fed, lead);
     }
     return 0;
 }

@@ -1,10 +1,10 @@
 // EDID block transfers: reading an output's EDID in 270-byte block frames, and downloading
 // EDID data to inputs or user memories in the same frames.
+#include "EdidTransfer.h"
+
 #include "BlockFrame.h"
 #include "DeviceProtocol.h"
 #include "TKVCOMControl.h"
-
-#include <QMetaMethod>
 
 #include <optional>
 
@@ -45,150 +45,138 @@ std::optional<QByteArray> blockData(const QByteArray &frame, const CommandPacket
 
 } // namespace
 
-void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &result)
+void EdidTransfer::read(const CommandPacket &request, CommandResult &result, QByteArray &edid)
 {
-    if (m_stop.requested())
+    if (m_link.StopRequested())
         return;
-    ExecuteCommand(request, result);
+    m_link.ExecuteCommand(request, result);
     if (!result.Success)
         return;
 
     CommandPacket blockRequest = withWords(request, Block::More, 0);
-    m_restartPending = true;
-    m_edidReadStream.clear();
+    bool restartPending = true;
     bool last = false;
-    do {
-        for (int attempt = 1;; ++attempt) {
-            const QByteArray wire = blockRequest.toByteArray();
-            const Exchange exchange = SendAndWait(wire, FrameKind::EdidBlock, [&] {
-                trace(QLatin1Char('[') + QString::number(attempt)
-                        + QLatin1String("] snd blk PPP:   "),
-                    blockRequest, 0);
-            });
-            if (exchange == Exchange::Stopped || exchange == Exchange::Failed) {
-                result.Success = false;
-                return;
-            }
-            if (exchange == Exchange::TimedOut) {
-                if (attempt == Attempts) {
-                    result.Success = false;
-                    notify(LinkMessage::TimeOut);
-                    return;
-                }
-                continue;
-            }
-            const QByteArray frame = ReceivedFrame();
-            result.reply = CommandPacket::fromBytes(frame);
-            trace(QStringLiteral("rcv blk PPP:   "), result.reply, 0);
-            const std::optional<QByteArray> data = blockData(frame, blockRequest);
-            result.Success = data && m_edidReadStream.size() + data->size() <= MaxEdidSize;
-            if (result.Success) {
-                m_edidReadStream += *data;
-                m_restartPending = false;
-                last = result.reply.status() == LoByte(Block::Last);
-            }
-            // A stop during the pause leaves the read unfinished, which is a failed read.
-            if (!Pause(m_timing.retryPauseMs)) {
-                result.Success = false;
-                return;
-            }
-            if (result.Success) {
-                blockRequest = withWords(blockRequest, Block::Next, 0);
-                break;
-            }
+    edid.clear();
+
+    ExchangeStep step;
+    step.frame = [&blockRequest] { return blockRequest.toByteArray(); };
+    step.answer = FrameKind::EdidBlock;
+    step.retryPauseMs = m_link.timing().retryPauseMs;
+    step.sent = [&](int attempt) {
+        m_link.trace(
+            QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd blk PPP:   "),
+            blockRequest, 0);
+    };
+    step.judge = [&](const QByteArray &frame) {
+        result.reply = CommandPacket::fromBytes(frame);
+        m_link.trace(QStringLiteral("rcv blk PPP:   "), result.reply, 0);
+        const std::optional<QByteArray> data = blockData(frame, blockRequest);
+        result.Success = data && edid.size() + data->size() <= MaxEdidSize;
+        if (!result.Success) {
             // Nothing taken yet: the device starts over; else it sends the same block again.
-            blockRequest
-                = withWords(blockRequest, m_restartPending ? Block::More : Block::Repeat, 0);
-            if (attempt == Attempts) {
-                notify(LinkMessage::SendFailed);
-                return;
-            }
+            blockRequest = withWords(blockRequest, restartPending ? Block::More : Block::Repeat, 0);
+            return ExchangeStep::Verdict::Refuse;
         }
-    } while (!last && !m_stop.requested());
+        edid += *data;
+        restartPending = false;
+        last = result.reply.status() == LoByte(Block::Last);
+        return ExchangeStep::Verdict::Accept;
+    };
+
+    do {
+        if (m_link.exchange(step) != ExchangeStep::End::Accepted) {
+            result.Success = false;
+            return;
+        }
+        // The device is given the same pause after each block it delivered. A stop during
+        // it leaves the read unfinished, which is a failed read.
+        if (!m_link.Pause(m_link.timing().retryPauseMs)) {
+            result.Success = false;
+            return;
+        }
+        blockRequest = withWords(blockRequest, Block::Next, 0);
+    } while (!last && !m_link.StopRequested());
 
     if (!last) {
         result.Success = false;
         return;
     }
-    notify(LinkMessage::TransferDone);
+    m_link.notify(LinkMessage::TransferDone);
 }
 
-void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResult &result)
+void EdidTransfer::download(
+    const CommandPacket &request, const QByteArray &data, CommandResult &result)
 {
-    if (m_stop.requested())
+    if (m_link.StopRequested())
         return;
     // An empty download would only tell the device that its memory ends here.
-    const QByteArray &data = m_sendStream.data();
     if (data.isEmpty()) {
         result.Success = false;
         return;
     }
-    ExecuteCommand(request, result);
+    m_link.ExecuteCommand(request, result);
     if (!result.Success)
         return;
     if (result.reply.status() != Status::Proceed) {
-        notify(LinkMessage::DataInvalid);
+        m_link.notify(LinkMessage::DataInvalid);
         result.Success = false;
         return;
     }
 
-    const bool dumped = isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
+    const bool dumped = m_link.noticesWanted();
     qsizetype sent = 0;
-    if (m_sendStream.isOpen())
-        m_sendStream.seek(0);
+    int n = 0;
+    CommandPacket header;
+    QByteArray frame;
+
+    ExchangeStep step;
+    step.frame = [&frame] { return frame; };
+    step.answer = FrameKind::Reply;
+    step.retryPauseMs = m_link.timing().retryPauseMs;
+    step.sent = [&](int) {
+        if (dumped)
+            m_link.notify(LinkMessage::ReceiveDump, 0, 0,
+                BlockFrame::dump(frame.left(n + BlockFrame::HeaderSize)));
+    };
+    step.judge = [&](const QByteArray &answer) {
+        const CommandPacket reply = CommandPacket::fromBytes(answer);
+        m_link.trace(QStringLiteral("rcv blk PPP:   "), reply, 0);
+        result.reply = reply;
+        result.Success = PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, header)
+            && reply.status() == Status::Accepted;
+        return result.Success ? ExchangeStep::Verdict::Accept : ExchangeStep::Verdict::Refuse;
+    };
+
     do {
         const qsizetype remaining = data.size() - sent;
         const bool more = remaining > BlockFrame::MaxData;
-        const int n = static_cast<int>(more ? BlockFrame::MaxData : remaining);
-        const CommandPacket header = CommandPacket::make(request.command(), request.subcommand(),
+        n = static_cast<int>(more ? BlockFrame::MaxData : remaining);
+        header = CommandPacket::make(request.command(), request.subcommand(),
             more ? Block::More : Block::Last, static_cast<quint16>(n), request.word(3),
             request.word(4));
         // Download frames always go padded to full size.
-        const QByteArray frame = BlockFrame::build(header, data.mid(sent, n), BlockFrame::Size);
+        frame = BlockFrame::build(header, data.mid(sent, n), BlockFrame::Size);
 
-        for (int attempt = 1;; ++attempt) {
-            const Exchange exchange = SendAndWait(frame, FrameKind::Reply, [&] {
-                if (dumped)
-                    notify(LinkMessage::ReceiveDump, 0, 0,
-                        BlockFrame::dump(frame.left(n + BlockFrame::HeaderSize)));
-            });
-            if (exchange == Exchange::Stopped || exchange == Exchange::Failed) {
-                result.Success = false;
-                return;
-            }
-            if (exchange == Exchange::TimedOut) {
-                if (attempt == Attempts) {
-                    result.Success = false;
-                    notify(LinkMessage::TimeOut);
-                    return;
-                }
-                continue;
-            }
-            const CommandPacket reply = CommandPacket::fromBytes(ReceivedFrame());
-            trace(QStringLiteral("rcv blk PPP:   "), reply, 0);
-            result.reply = reply;
-            result.Success = PacketChecksum(reply) == reply.checksum()
-                && IsMatchingReply(reply, header) && reply.status() == Status::Accepted;
-            if (result.Success) {
-                sent += n;
-                if (m_sendStream.isOpen())
-                    m_sendStream.seek(sent);
-                break;
-            }
-            if (attempt == Attempts) {
-                notify(LinkMessage::SendFailed);
-                return;
-            }
-            if (!Pause(m_timing.retryPauseMs)) {
-                result.Success = false;
-                return;
-            }
+        if (m_link.exchange(step) != ExchangeStep::End::Accepted) {
+            result.Success = false;
+            return;
         }
-    } while (sent < data.size() && !m_stop.requested());
+        sent += n;
+    } while (sent < data.size() && !m_link.StopRequested());
 
     if (sent < data.size()) {
         result.Success = false;
         return;
     }
-    notify(LinkMessage::TransferDone);
+    m_link.notify(LinkMessage::TransferDone);
+}
+
+void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &result)
+{
+    EdidTransfer(*this).read(request, result, m_edidReadStream);
+}
+
+void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResult &result)
+{
+    EdidTransfer(*this).download(request, m_sendData, result);
 }

@@ -4,7 +4,6 @@
 #include "SerialTransport.h"
 #include "TcpTransport.h"
 
-#include <QElapsedTimer>
 #include <QMetaMethod>
 
 #include <algorithm>
@@ -126,12 +125,17 @@ void TKVCOMControl::notify(LinkMessage code, quint32 wParam, quint32 lParam, con
 void TKVCOMControl::trace(const QString &label, const CommandPacket &packet, int number)
 {
     const bool logged = lcLink().isDebugEnabled();
-    if (!logged && !isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification)))
+    if (!logged && !noticesWanted())
         return;
     const QString line = TracePacket(label, packet, number);
     if (logged)
         qCDebug(lcLink).noquote() << line;
     notify(LinkMessage::Trace, 0, 0, line);
+}
+
+bool TKVCOMControl::noticesWanted() const
+{
+    return isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
 }
 
 void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &result)
@@ -145,68 +149,87 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
     packet.bytes[12] = PacketChecksum(packet);
     const QByteArray wire = packet.toByteArray();
 
-    int attempt = 1;
-    for (; attempt <= Attempts; ++attempt) {
-        const Exchange exchange = SendAndWait(wire, FrameKind::Reply, [&] {
-            trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd PPP:   "),
-                packet, 0);
-        });
-        if (exchange == Exchange::Stopped || exchange == Exchange::Failed) {
-            result.Success = false;
-            return;
-        }
-        if (exchange == Exchange::TimedOut) {
-            if (attempt == Attempts) {
-                result.Success = false;
-                notify(LinkMessage::TimeOut);
-                return;
-            }
-            continue;
-        }
-        const CommandPacket reply = CommandPacket::fromBytes(
-            reinterpret_cast<const char *>(m_receiveBuffer.data()), CommandPacket::Size);
+    ExchangeStep step;
+    step.frame = [&wire] { return wire; };
+    step.answer = FrameKind::Reply;
+    step.retryPauseMs = m_timing.retryPauseMs;
+    step.sent = [&](int attempt) {
+        trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd PPP:   "),
+            packet, 0);
+    };
+    step.judge = [&](const QByteArray &answer) {
+        const CommandPacket reply = CommandPacket::fromBytes(answer);
         trace(QStringLiteral("rcv cmd PPP:   "), reply, 0);
         result.reply = reply;
         // A status of 0xFF is a refusal even when the packet itself is sound.
         result.Success = reply.status() != DeviceProtocol::Status::Failed
             && PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, packet);
-        if (result.Success)
-            break;
-        if (!Pause(m_timing.retryPauseMs))
-            return;
-    }
-    if (attempt >= Attempts && !result.Success)
-        notify(LinkMessage::SendFailed);
+        return result.Success ? ExchangeStep::Verdict::Accept : ExchangeStep::Verdict::Refuse;
+    };
+    result.Success = exchange(step) == ExchangeStep::End::Accepted;
 }
 
-TKVCOMControl::Exchange TKVCOMControl::SendAndWait(const QByteArray &frame, FrameKind answer,
-    const std::function<void()> &sent, const QByteArray &lead)
+ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
 {
-    if (!DrainLateReplies())
-        return Exchange::Stopped;
-    ResetReceiveState(answer, lead);
-    if (SendBuffer(frame) != frame.size()) {
-        if (m_stop.requested())
-            return Exchange::Stopped;
-        notify(LinkMessage::TransportError);
-        return Exchange::Failed;
+    using End = ExchangeStep::End;
+    using Verdict = ExchangeStep::Verdict;
+    const int attempts = std::max(1, step.attempts);
+    const int timeOutAttempt = step.timeOutAttempt > 0 ? step.timeOutAttempt : attempts;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+        switch (sendAndWait(step, step.frame(), attempt)) {
+        case Answer::Stopped:
+            return End::Stopped;
+        case Answer::Failed:
+            return End::Failed;
+        case Answer::None:
+            if (attempt == timeOutAttempt) {
+                notify(LinkMessage::TimeOut);
+                return End::TimedOut;
+            }
+            continue;
+        case Answer::Complete:
+            break;
+        }
+        const Verdict verdict = step.judge(m_receiver.frame());
+        if (verdict == Verdict::Accept)
+            return End::Accepted;
+        if (!Pause(step.retryPauseMs))
+            return End::Stopped;
+        if (attempt == attempts && verdict == Verdict::Refuse)
+            notify(LinkMessage::SendFailed);
     }
-    if (sent)
-        sent();
-    if (!WaitReply())
-        return Exchange::Stopped;
+    return End::Refused;
+}
+
+TKVCOMControl::Answer TKVCOMControl::sendAndWait(
+    const ExchangeStep &step, const QByteArray &frame, int attempt)
+{
+    if (!drainLateReplies())
+        return Answer::Stopped;
+    m_receiver.reset(step.answer, step.lead);
+    m_transportFailed = false;
+    if (sendBuffer(frame) != frame.size()) {
+        if (m_stop.requested())
+            return Answer::Stopped;
+        notify(LinkMessage::TransportError);
+        return Answer::Failed;
+    }
+    if (step.sent)
+        step.sent(attempt);
+    if (!waitAnswer(step))
+        return Answer::Stopped;
     if (m_transportFailed) {
         notify(LinkMessage::TransportError);
-        return Exchange::Failed;
+        return Answer::Failed;
     }
-    if (TimedOut()) {
+    if (!m_receiver.complete()) {
         startDrain();
-        return Exchange::TimedOut;
+        return Answer::None;
     }
-    return Exchange::Answered;
+    return Answer::Complete;
 }
 
-qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)
+qint64 TKVCOMControl::sendBuffer(const QByteArray &bytes)
 {
     Transport *t = current();
     if (!t || !t->isOpen())
@@ -227,20 +250,25 @@ qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)
     return -1;
 }
 
-bool TKVCOMControl::WaitReply()
+bool TKVCOMControl::waitAnswer(const ExchangeStep &step)
 {
-    QElapsedTimer clock;
-    clock.start();
-    const WaitEnd end = waitUntil([this] { return m_frameComplete; }, m_timing.replyTimeoutMs());
-    m_tickCount = end == WaitEnd::Deadline
-        ? m_timing.replyTicks
-        : static_cast<int>(clock.elapsed() / std::max(1, m_timing.tickMs));
-    if (end == WaitEnd::Done)
-        m_tickCount = std::min(m_tickCount, m_timing.replyTicks - 1);
-    return end != WaitEnd::Stopped;
+    const auto complete = [this] { return m_receiver.complete(); };
+    if (step.waitStepMs <= 0)
+        return waitUntil(complete, m_timing.replyTimeoutMs()) != WaitEnd::Stopped;
+    for (int waited = 0; waited < m_timing.replyTimeoutMs() && !m_receiver.complete();
+         waited += step.waitStepMs) {
+        const WaitEnd end = waitUntil(complete, step.waitStepMs);
+        if (end == WaitEnd::Stopped)
+            return false;
+        if (end == WaitEnd::Failed)
+            return true;
+        if (step.waiting)
+            step.waiting();
+    }
+    return true;
 }
 
-bool TKVCOMControl::DrainLateReplies()
+bool TKVCOMControl::drainLateReplies()
 {
     if (m_drainUntil.hasExpired())
         return true;
@@ -253,11 +281,6 @@ bool TKVCOMControl::DrainLateReplies()
 void TKVCOMControl::startDrain()
 {
     m_drainUntil = QDeadlineTimer(std::max(0, m_timing.drainGraceMs), Qt::PreciseTimer);
-}
-
-bool TKVCOMControl::WaitTicks(int n)
-{
-    return Pause(n * m_timing.tickMs);
 }
 
 bool TKVCOMControl::Pause(int ms)
@@ -284,117 +307,23 @@ void TKVCOMControl::wakeWaits()
     Q_EMIT waitConditionChanged(QPrivateSignal());
 }
 
-int TKVCOMControl::FrameLength(FrameKind kind)
-{
-    switch (kind) {
-    case FrameKind::EdidBlock:
-        return ReceiveBufferSize;
-    case FrameKind::ModuleFrame:
-        return 32;
-    default:
-        return CommandPacket::Size;
-    }
-}
-
-QByteArray TKVCOMControl::FrameLead(FrameKind kind)
-{
-    if (kind == FrameKind::ModuleFrame)
-        return {};
-    static const QByteArray lead("\xA5\x5B", 2);
-    static_assert(CommandPacket::Lead1 == 0xA5 && CommandPacket::Lead2 == 0x5B);
-    return lead;
-}
-
-void TKVCOMControl::ResetReceiveState(FrameKind kind, const QByteArray &lead)
-{
-    m_frameKind = kind;
-    m_lead = (lead.isEmpty() ? FrameLead(kind) : lead).left(std::min(FrameLength(kind), MaxLead));
-    m_frameComplete = false;
-    m_receiveBuffer.fill(0);
-    m_receivePosition = 0;
-    m_transportFailed = false;
-    m_tickCount = 0;
-}
-
-void TKVCOMControl::StoreReceived(const QByteArray &bytes)
-{
-    store(bytes, nullptr, nullptr);
-}
-
-void TKVCOMControl::store(const QByteArray &bytes, QByteArray *skipped, QByteArray *stored)
-{
-    // A completed frame stays as it is until the next request resets the storage, so late
-    // or surplus bytes can never overwrite a reply before it is read.
-    if (m_frameComplete || bytes.isEmpty())
-        return;
-    const int length = FrameLength(m_frameKind);
-    const auto *in = reinterpret_cast<const quint8 *>(bytes.constData());
-    qsizetype at = 0;
-
-    // Looking for the frame start: the tail of an earlier reply or line garbage may come
-    // first. Only the lead is searched for; once it is in, every byte belongs to the frame,
-    // since block data may hold the lead bytes too.
-    const auto *lead = reinterpret_cast<const quint8 *>(m_lead.constData());
-    const int leadSize = static_cast<int>(m_lead.size());
-    while (m_receivePosition < leadSize && at < bytes.size()) {
-        const quint8 byte = in[at++];
-        if (byte == lead[m_receivePosition]) {
-            m_receiveBuffer[static_cast<std::size_t>(m_receivePosition++)] = byte;
-            if (stored)
-                stored->append(char(byte));
-            continue;
-        }
-        // The candidate (lead bytes so far, then this byte) is no frame start; keep its longest
-        // tail that could still begin one.
-        std::array<quint8, MaxLead> candidate{};
-        const int size = m_receivePosition + 1;
-        std::copy_n(m_receiveBuffer.begin(), m_receivePosition, candidate.begin());
-        candidate[static_cast<std::size_t>(m_receivePosition)] = byte;
-        int keep = std::min(size - 1, leadSize - 1);
-        while (keep > 0
-            && !std::equal(candidate.begin() + (size - keep), candidate.begin() + size, lead))
-            --keep;
-        if (skipped)
-            skipped->append(reinterpret_cast<const char *>(candidate.data()), size - keep);
-        std::copy_n(candidate.begin() + (size - keep), keep, m_receiveBuffer.begin());
-        m_receivePosition = keep;
-    }
-
-    const int count
-        = static_cast<int>(std::min<qsizetype>(bytes.size() - at, length - m_receivePosition));
-    std::copy_n(in + at, count, m_receiveBuffer.begin() + m_receivePosition);
-    if (stored)
-        stored->append(bytes.constData() + at, count);
-    m_receivePosition += count;
-    if (m_receivePosition >= length) {
-        m_frameComplete = true;
-        m_receivePosition = 0;
-    }
-}
-
-QByteArray TKVCOMControl::ReceivedFrame() const
-{
-    const int size = m_frameComplete ? FrameLength(m_frameKind) : m_receivePosition;
-    return QByteArray(reinterpret_cast<const char *>(m_receiveBuffer.data()), size);
-}
-
 void TKVCOMControl::onReceived(const QByteArray &bytes)
 {
     if (m_stop.requested())
         return;
-    const bool wanted = isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
+    const bool wanted = noticesWanted();
     const bool logged = lcLink().isDebugEnabled();
     if (wanted)
         notify(LinkMessage::DataReceived, static_cast<quint32>(bytes.size()));
-    if (Draining()) {
+    if (draining()) {
         traceBytes(QStringLiteral("late reply drained:   "), bytes);
         return;
     }
-    const int position = m_receivePosition;
-    const bool wasComplete = m_frameComplete;
+    const int position = m_receiver.position();
+    const bool wasComplete = m_receiver.complete();
     QByteArray skipped;
     QByteArray stored;
-    store(bytes, wanted || logged ? &skipped : nullptr, wanted ? &stored : nullptr);
+    m_receiver.store(bytes, wanted || logged ? &skipped : nullptr, wanted ? &stored : nullptr);
     if (!skipped.isEmpty())
         traceBytes(QStringLiteral("skipped before frame start:   "), skipped);
     if (wanted && !wasComplete) {
@@ -404,14 +333,14 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
         dump += receiveDump(stored);
         notify(LinkMessage::ReceiveDump, 0, 0, dump);
     }
-    if (m_frameComplete)
+    if (m_receiver.complete())
         wakeWaits();
 }
 
 void TKVCOMControl::traceBytes(const QString &label, const QByteArray &bytes)
 {
     const bool logged = lcLink().isDebugEnabled();
-    if (!logged && !isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification)))
+    if (!logged && !noticesWanted())
         return;
     const QString line = label + QString::fromLatin1(bytes.toHex(' ').toUpper());
     if (logged)

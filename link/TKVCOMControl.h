@@ -1,20 +1,18 @@
 #pragma once
 
-#include "BlockFrame.h"
 #include "CommandPacket.h"
 #include "EventWait.h"
+#include "ExchangeStep.h"
+#include "FrameReceiver.h"
 #include "LinkMessage.h"
 #include "Timing.h"
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QList>
 #include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 
-#include <array>
 #include <functional>
 #include <memory>
 
@@ -24,15 +22,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 enum TControlMode { cmLAN = 0, cmCOM = 1 };
 enum TUDPMode { umBROADCAST = 0, umNORMAL = 1 };
-
-// What the link expects next on the wire; it decides how many bytes make a frame.
-enum class FrameKind : int {
-    Reply = 0, // 13-byte reply
-    EdidBlock = 1, // 270-byte EDID block frame
-    SlaveAck = 3, // 13-byte firmware acknowledgement (slave MCU)
-    MainAck = 4, // 13-byte firmware acknowledgement (main MCU)
-    ModuleFrame = 6, // 32-byte network module frame
-};
 
 // The one link to the switcher: owns the transports, runs request/reply transactions and
 // reports what happens through numbered notifications. Everything runs on the GUI thread;
@@ -44,8 +33,6 @@ class TKVCOMControl final : public QObject
 public:
     static constexpr quint16 DefaultTcpPort = 8000;
     static constexpr int Attempts = 5;
-    static constexpr int ReceiveBufferSize = BlockFrame::Size;
-    static constexpr int MaxLead = 32; // longest lead a frame start is found by
 
     explicit TKVCOMControl(QObject *parent = nullptr);
     ~TKVCOMControl() override;
@@ -91,63 +78,31 @@ public:
     // One request/reply transaction with up to five attempts.
     void ExecuteCommand(const CommandPacket &request, CommandResult &result);
 
-    // EDID block transfers (EdidTransfer.cpp). A read fills EDIDReadStream; a download sends
-    // SendStream from its start.
+    // One retrying exchange (ExchangeStep): what every request of the link runs on.
+    ExchangeStep::End exchange(const ExchangeStep &step);
+
+    // EDID block transfers (EdidTransfer). A read fills EDIDReadStream; a download sends the
+    // send data.
     void ReadEDIDBlocks(const CommandPacket &request, CommandResult &result);
     void DownloadEDIDBlocks(const CommandPacket &request, CommandResult &result);
-    QByteArray &EDIDReadStream() { return m_edidReadStream; }
+    const QByteArray &EDIDReadStream() const { return m_edidReadStream; }
 
-    // Firmware parts (FirmwareTransfer.cpp): one part, unscrambled in SendStream, then the
+    // Firmware parts (FirmwareTransfer): one part, unscrambled in the send data, then the
     // wait for the switcher to come back.
     void TransferSlavePart(const CommandPacket &request, CommandResult &result);
     void TransferMainPart(const CommandPacket &request, CommandResult &result);
     void WaitReboot(CommandResult &result);
 
     // Data a block transfer sends (an EDID file, a firmware part).
-    QBuffer &SendStream() { return m_sendStream; }
-    bool RestartPending() const { return m_restartPending; }
+    void setSendData(const QByteArray &data) { m_sendData = data; }
+    const QByteArray &sendData() const { return m_sendData; }
 
-    // One frame out and its answer in: the storage is reset for the answer's kind, the frame
-    // sent, `sent` called (for traces and dumps), then the wait for the complete answer. A
-    // transport that breaks on the way posts 2031 and gives Failed. The answer starts with
-    // `lead` (empty: the kind's own lead, FrameLead). A time-out drains the line for the
-    // grace period before the next frame goes out (DrainLateReplies).
-    enum class Exchange { Answered, TimedOut, Stopped, Failed };
-    Exchange SendAndWait(const QByteArray &frame, FrameKind answer,
-        const std::function<void()> &sent = {}, const QByteArray &lead = {});
-
-    // Low-level pieces used by the transactions and the block transfers.
-    qint64 SendBuffer(const QByteArray &bytes);
-    // Waits for a complete frame; false when a stop was requested.
-    bool WaitReply();
-    // Waits n ticks; false when a stop was requested.
-    bool WaitTicks(int n);
     // A pause that keeps the window responsive; false when a stop was requested.
     bool Pause(int ms);
-    // After a time-out, whatever arrives within the grace period is the late answer to a
-    // request already given up; it is discarded (and traced) rather than taken for the reply
-    // to a later request, which echoes the same command. Waits for the rest of the period;
-    // false when a stop was requested.
-    bool DrainLateReplies();
-    bool Draining() const { return !m_drainUntil.hasExpired(); }
-    int TickCount() const { return m_tickCount; }
-    bool TimedOut() const { return m_tickCount >= m_timing.replyTicks; }
-    // The transport failed since the last reset of the receive state.
+    // The transport failed since the last request went out.
     bool TransportFailed() const { return m_transportFailed; }
-
-    // Receive storage. Until a frame's lead bytes are in, bytes that cannot start it are
-    // line noise and dropped; after them everything belongs to the frame.
-    static int FrameLength(FrameKind kind);
-    // A5 5B for the command packet kinds; nothing for module frames, whose lead belongs to
-    // the network module (callers pass it).
-    static QByteArray FrameLead(FrameKind kind);
-    void ResetReceiveState(FrameKind kind, const QByteArray &lead = {});
-    void StoreReceived(const QByteArray &bytes);
-    FrameKind frameKind() const { return m_frameKind; }
-    bool FrameComplete() const { return m_frameComplete; }
-    int ReceivePosition() const { return m_receivePosition; }
-    // The stored bytes of the current frame (the whole frame once complete).
-    QByteArray ReceivedFrame() const;
+    // Someone listens to the notifications, so that dumps are worth building.
+    bool noticesWanted() const;
 
     void notify(LinkMessage code, quint32 wParam = 0, quint32 lParam = 0, const QString &text = {});
     void trace(const QString &label, const CommandPacket &packet, int number);
@@ -164,6 +119,24 @@ Q_SIGNALS:
     void waitConditionChanged(QPrivateSignal);
 
 private:
+    friend class LinkTestAccess;
+
+    // One frame out and its answer in: the storage is reset for the step's answer, the frame
+    // sent, the step's `sent` called, then the wait for the complete answer. A transport that
+    // breaks on the way posts 2031.
+    enum class Answer { Complete, None, Stopped, Failed };
+    Answer sendAndWait(const ExchangeStep &step, const QByteArray &frame, int attempt);
+    qint64 sendBuffer(const QByteArray &bytes);
+    // Waits for the complete answer, in the step's steps when it has them; false on a stop.
+    bool waitAnswer(const ExchangeStep &step);
+    // After a time-out, whatever arrives within the grace period is the late answer to a
+    // request already given up; it is discarded (and traced) rather than taken for the reply
+    // to a later request, which echoes the same command. Waits for the rest of the period;
+    // false when a stop was requested.
+    bool drainLateReplies();
+    bool draining() const { return !m_drainUntil.hasExpired(); }
+    void startDrain();
+
     using WaitEnd = EventWait::End; // Failed: the transport broke
     // A frame wait also ends when the transport fails; a time wait only on a stop.
     enum class WaitFor { Frame, Time };
@@ -171,9 +144,6 @@ private:
     void wakeWaits();
     Transport *current() const { return transport(m_controlMode); }
     void onReceived(const QByteArray &bytes);
-    // Stores bytes; `skipped` gets those dropped before the frame start, `stored` those taken.
-    void store(const QByteArray &bytes, QByteArray *skipped, QByteArray *stored);
-    void startDrain();
     void traceBytes(const QString &label, const QByteArray &bytes);
     void onTransportFailed(const QString &reason);
     QString receiveDump(const QByteArray &stored) const;
@@ -192,17 +162,11 @@ private:
     std::unique_ptr<Transport> m_serial;
     std::unique_ptr<Transport> m_tcp;
 
-    FrameKind m_frameKind = FrameKind::Reply;
-    QByteArray m_lead = FrameLead(FrameKind::Reply);
-    std::array<quint8, ReceiveBufferSize> m_receiveBuffer{};
-    int m_receivePosition = 0;
-    bool m_frameComplete = false;
+    FrameReceiver m_receiver;
     bool m_transportFailed = false;
-    int m_tickCount = 0;
     int m_waiting = 0; // waits running
     QDeadlineTimer m_drainUntil; // expired: not draining
 
     QByteArray m_edidReadStream;
-    QBuffer m_sendStream;
-    bool m_restartPending = false;
+    QByteArray m_sendData;
 };

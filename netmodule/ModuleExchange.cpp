@@ -31,32 +31,24 @@ bool TCPModuleCommand(TKVCOMControl &link, const ModuleFrame &request, ModuleFra
     const QByteArray lead = wire.left(ModuleFrame::HeaderSize);
 
     int badChecksums = 0;
-    for (int attempt = 1; attempt <= TKVCOMControl::Attempts; ++attempt) {
-        const auto exchange = link.SendAndWait(
-            wire, FrameKind::ModuleFrame,
-            [&] { traceFrame(link, QStringLiteral("send LDCD:   "), sent); }, lead);
-        if (exchange == TKVCOMControl::Exchange::Stopped
-            || exchange == TKVCOMControl::Exchange::Failed)
-            return false;
-        if (exchange == TKVCOMControl::Exchange::TimedOut) {
-            if (attempt == TKVCOMControl::Attempts) {
-                link.notify(LinkMessage::TimeOut);
-                return false;
-            }
-            continue;
-        }
-        reply = ModuleFrame::fromBytes(link.ReceivedFrame());
+    ExchangeStep step;
+    step.frame = [&wire] { return wire; };
+    step.answer = FrameKind::ModuleFrame;
+    step.lead = lead;
+    step.retryPauseMs = link.timing().retryPauseMs;
+    step.sent = [&](int) { traceFrame(link, QStringLiteral("send LDCD:   "), sent); };
+    step.judge = [&](const QByteArray &answer) {
+        reply = ModuleFrame::fromBytes(answer);
         traceFrame(link, QStringLiteral("rcv LDCD:   "), reply);
         if (IsAcceptedModuleReply(reply, sent))
-            return true;
+            return ExchangeStep::Verdict::Accept;
+        // "send data failed" only when every attempt was answered with a damaged frame.
         if (ModuleChecksum(reply) != reply.checksum())
             ++badChecksums;
-        if (!link.Pause(link.timing().retryPauseMs))
-            return false;
-    }
-    if (badChecksums == TKVCOMControl::Attempts)
-        link.notify(LinkMessage::SendFailed);
-    return false;
+        return badChecksums == TKVCOMControl::Attempts ? ExchangeStep::Verdict::Refuse
+                                                       : ExchangeStep::Verdict::RefuseQuietly;
+    };
+    return link.exchange(step) == ExchangeStep::End::Accepted;
 }
 
 TCPModuleInfo TCPModuleInfo::fromReply(const ModuleFrame &reply)

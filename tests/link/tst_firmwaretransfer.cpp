@@ -94,10 +94,7 @@ void TestFirmwareTransfer::cleanup()
 
 void TestFirmwareTransfer::load(const QByteArray &image)
 {
-    QBuffer &stream = m_link->SendStream();
-    stream.close();
-    stream.setData(image);
-    stream.open(QIODevice::ReadOnly);
+    m_link->setSendData(image);
 }
 
 QList<Block> TestFirmwareTransfer::blocks() const

@@ -1,5 +1,6 @@
 #include "InProcessTransport.h"
 #include "LinkStatusText.h"
+#include "LinkTestAccess.h"
 #include "TKVCOMControl.h"
 
 #include <QSignalSpy>
@@ -445,19 +446,20 @@ void TestTransaction::frameStorage()
     QFETCH(QList<bool>, completeAfter);
     QFETCH(QByteArray, frame);
 
-    m_link->ResetReceiveState(static_cast<FrameKind>(kind), lead);
+    FrameReceiver &storage = LinkTestAccess::receiver(*m_link);
+    storage.reset(static_cast<FrameKind>(kind), lead);
     qsizetype at = 0;
     for (int i = 0; i < pieces.size(); ++i) {
         m_wire->deliver(stream.mid(at, pieces[i]));
         at += pieces[i];
-        QCOMPARE(m_link->FrameComplete(), completeAfter[i]);
+        QCOMPARE(storage.complete(), completeAfter[i]);
     }
     QCOMPARE(at, stream.size());
-    QCOMPARE(m_link->ReceivedFrame().toHex(' '), frame.toHex(' '));
-    QCOMPARE(m_link->ReceivePosition(), 0);
+    QCOMPARE(storage.frame().toHex(' '), frame.toHex(' '));
+    QCOMPARE(storage.position(), 0);
     // bytes after a complete frame do not touch it
     m_wire->deliver(frame.left(5));
-    QCOMPARE(m_link->ReceivedFrame().toHex(' '), frame.toHex(' '));
+    QCOMPARE(storage.frame().toHex(' '), frame.toHex(' '));
 }
 
 void TestTransaction::controlModeClearsBusyFlags()
