@@ -131,6 +131,8 @@ private Q_SLOTS:
     void ownAddressIsNeverSent();
     void ping_data();
     void ping();
+    void pingEndsOnStop_data();
+    void pingEndsOnStop();
     void localAddressWithoutNameLookUp();
     void configReachesWhatTheSearchFound();
     void portsFreeBetweenOperations();
@@ -580,6 +582,31 @@ void TestNetDiscovery::ping()
     const bool result = pinger.PingHost(address);
     QVERIFY(writeFile(range, "1 0"));
     QCOMPARE(result, answered);
+    QCOMPARE(int(pinger.lastMethod()), method);
+}
+
+void TestNetDiscovery::pingEndsOnStop_data()
+{
+    QTest::addColumn<bool>("socketAllowed");
+    QTest::addColumn<int>("method");
+    QTest::newRow("socket") << true << int(TKVPing::Method::IcmpSocket);
+    QTest::newRow("program") << false << int(TKVPing::Method::PingProgram);
+}
+
+void TestNetDiscovery::pingEndsOnStop()
+{
+    QFETCH(bool, socketAllowed);
+    QFETCH(int, method);
+    const QString range = QStringLiteral("/proc/sys/net/ipv4/ping_group_range");
+    QVERIFY(writeFile(range, socketAllowed ? "0 2147483647" : "1 0"));
+    // Nobody answers, and the check would wait far longer than the test may run.
+    TKVPing pinger(600000);
+    pinger.setStopRequest(&m_link->stopRequest());
+    QTimer::singleShot(50, m_link.get(), [this] { m_link->setStopRequested(true); });
+    const bool result = pinger.PingHost(nettest::NobodyAddress);
+    QVERIFY(writeFile(range, "1 0"));
+    QVERIFY(m_link->StopRequested());
+    QVERIFY(!result);
     QCOMPARE(int(pinger.lastMethod()), method);
 }
 
