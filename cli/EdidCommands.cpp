@@ -202,7 +202,7 @@ CtlJob download(const QStringList &args)
         if (!run(ctx, EdidPrepareCommand(command.progress)))
             return ExitFailed;
         TKVCOMControl &link = ctx.device.link();
-        link.setSendData(block);
+        link.setSendStream(block);
         CommandResult result;
         ctx.device.clearFailure();
         link.DownloadEDIDBlocks(command.packet(), result);

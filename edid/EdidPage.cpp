@@ -329,7 +329,7 @@ void EdidPage::btnDownloadEDIDClick()
     CommandResult r;
     {
         const LinkLease::Use use(m_services.lease());
-        link->setSendData(bytes);
+        link->setSendStream(bytes);
         link->DownloadEDIDBlocks(c->packet(), r);
     }
     if (r.Success)
@@ -371,11 +371,11 @@ void EdidPage::btnOpenEDIDClick()
     }
     // The file's bytes are what a download sends until the next download replaces them.
     if (TKVCOMControl *link = m_services.link()) {
-        link->setSendData(file.bytes);
+        link->setSendStream(file.bytes);
     }
     if (!m_model.ShowEDIDContent(file.bytes)) {
         if (TKVCOMControl *link = m_services.link())
-            link->setSendData(QByteArray());
+            link->setSendStream(QByteArray());
         QMessageBox::critical(m_services.dialogParent(), ProductTitle(), EdidTexts::ContentError());
     }
 }

@@ -158,7 +158,7 @@ bool FirmwareUpgrade::upgradeParts(FirmwarePackageReader &reader)
             m_host.appendError(badFile());
             return false;
         }
-        m_link.setSendData(image);
+        m_link.setSendStream(image);
         image.clear();
 
         const QString name = header.partName();
@@ -195,5 +195,5 @@ void FirmwareUpgrade::finish()
     m_host.setUpgrading(false);
     m_flags.RunnerIdle = true;
     m_host.showStatus(3, QString());
-    m_link.setSendData(QByteArray());
+    m_link.setSendStream(QByteArray());
 }

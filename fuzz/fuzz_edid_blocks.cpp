@@ -152,7 +152,7 @@ void download(FuzzedDataProvider &in, TKVCOMControl &link, InProcessTransport *w
     const auto word3 = in.ConsumeIntegral<quint16>();
     const auto word4 = in.ConsumeIntegral<quint16>();
     const CommandPacket request = CommandPacket::make(0x03, 0x07, 0xF003, 0, word3, word4);
-    link.setSendData(data);
+    link.setSendStream(data);
 
     bool started = false;
     qsizetype sent = 0;

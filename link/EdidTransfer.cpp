@@ -178,5 +178,5 @@ void TKVCOMControl::ReadEDIDBlocks(const CommandPacket &request, CommandResult &
 
 void TKVCOMControl::DownloadEDIDBlocks(const CommandPacket &request, CommandResult &result)
 {
-    EdidTransfer(*this).download(request, m_sendData, result);
+    EdidTransfer(*this).download(request, m_sendStream, result);
 }

@@ -231,12 +231,12 @@ void FirmwareTransfer::waitReboot(CommandResult &result)
 
 void TKVCOMControl::TransferSlavePart(const CommandPacket &request, CommandResult &result)
 {
-    FirmwareTransfer(*this).transferSlavePart(request, m_sendData, result);
+    FirmwareTransfer(*this).transferSlavePart(request, m_sendStream, result);
 }
 
 void TKVCOMControl::TransferMainPart(const CommandPacket &request, CommandResult &result)
 {
-    FirmwareTransfer(*this).transferMainPart(request, m_sendData, result);
+    FirmwareTransfer(*this).transferMainPart(request, m_sendStream, result);
 }
 
 void TKVCOMControl::WaitReboot(CommandResult &result)

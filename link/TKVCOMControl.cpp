@@ -204,11 +204,11 @@ ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
 TKVCOMControl::Answer TKVCOMControl::sendAndWait(
     const ExchangeStep &step, const QByteArray &frame, int attempt)
 {
-    if (!drainLateReplies())
+    if (!DrainLateReplies())
         return Answer::Stopped;
     m_receiver.reset(step.answer, step.lead);
     m_transportFailed = false;
-    if (sendBuffer(frame) != frame.size()) {
+    if (SendBuffer(frame) != frame.size()) {
         if (m_stop.requested())
             return Answer::Stopped;
         notify(LinkMessage::TransportError);
@@ -216,7 +216,7 @@ TKVCOMControl::Answer TKVCOMControl::sendAndWait(
     }
     if (step.sent)
         step.sent(attempt);
-    if (!waitAnswer(step))
+    if (!WaitReply(step))
         return Answer::Stopped;
     if (m_transportFailed) {
         notify(LinkMessage::TransportError);
@@ -229,7 +229,7 @@ TKVCOMControl::Answer TKVCOMControl::sendAndWait(
     return Answer::Complete;
 }
 
-qint64 TKVCOMControl::sendBuffer(const QByteArray &bytes)
+qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)
 {
     Transport *t = current();
     if (!t || !t->isOpen())
@@ -250,7 +250,7 @@ qint64 TKVCOMControl::sendBuffer(const QByteArray &bytes)
     return -1;
 }
 
-bool TKVCOMControl::waitAnswer(const ExchangeStep &step)
+bool TKVCOMControl::WaitReply(const ExchangeStep &step)
 {
     const auto complete = [this] { return m_receiver.complete(); };
     if (step.waitStepMs <= 0)
@@ -268,7 +268,7 @@ bool TKVCOMControl::waitAnswer(const ExchangeStep &step)
     return true;
 }
 
-bool TKVCOMControl::drainLateReplies()
+bool TKVCOMControl::DrainLateReplies()
 {
     if (m_drainUntil.hasExpired())
         return true;
@@ -315,7 +315,7 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
     const bool logged = lcLink().isDebugEnabled();
     if (wanted)
         notify(LinkMessage::DataReceived, static_cast<quint32>(bytes.size()));
-    if (draining()) {
+    if (Draining()) {
         traceBytes(QStringLiteral("late reply drained:   "), bytes);
         return;
     }

@@ -82,20 +82,20 @@ public:
     ExchangeStep::End exchange(const ExchangeStep &step);
 
     // EDID block transfers (EdidTransfer). A read fills EDIDReadStream; a download sends the
-    // send data.
+    // send stream.
     void ReadEDIDBlocks(const CommandPacket &request, CommandResult &result);
     void DownloadEDIDBlocks(const CommandPacket &request, CommandResult &result);
     const QByteArray &EDIDReadStream() const { return m_edidReadStream; }
 
-    // Firmware parts (FirmwareTransfer): one part, unscrambled in the send data, then the
+    // Firmware parts (FirmwareTransfer): one part, unscrambled in the send stream, then the
     // wait for the switcher to come back.
     void TransferSlavePart(const CommandPacket &request, CommandResult &result);
     void TransferMainPart(const CommandPacket &request, CommandResult &result);
     void WaitReboot(CommandResult &result);
 
-    // Data a block transfer sends (an EDID file, a firmware part).
-    void setSendData(const QByteArray &data) { m_sendData = data; }
-    const QByteArray &sendData() const { return m_sendData; }
+    // The send stream: data a block transfer sends (an EDID file, a firmware part).
+    void setSendStream(const QByteArray &data) { m_sendStream = data; }
+    const QByteArray &sendStream() const { return m_sendStream; }
 
     // A pause that keeps the window responsive; false when a stop was requested.
     bool Pause(int ms);
@@ -126,15 +126,15 @@ private:
     // breaks on the way posts 2031.
     enum class Answer { Complete, None, Stopped, Failed };
     Answer sendAndWait(const ExchangeStep &step, const QByteArray &frame, int attempt);
-    qint64 sendBuffer(const QByteArray &bytes);
+    qint64 SendBuffer(const QByteArray &bytes);
     // Waits for the complete answer, in the step's steps when it has them; false on a stop.
-    bool waitAnswer(const ExchangeStep &step);
+    bool WaitReply(const ExchangeStep &step);
     // After a time-out, whatever arrives within the grace period is the late answer to a
     // request already given up; it is discarded (and traced) rather than taken for the reply
     // to a later request, which echoes the same command. Waits for the rest of the period;
     // false when a stop was requested.
-    bool drainLateReplies();
-    bool draining() const { return !m_drainUntil.hasExpired(); }
+    bool DrainLateReplies();
+    bool Draining() const { return !m_drainUntil.hasExpired(); }
     void startDrain();
 
     using WaitEnd = EventWait::End; // Failed: the transport broke
@@ -168,5 +168,5 @@ private:
     QDeadlineTimer m_drainUntil; // expired: not draining
 
     QByteArray m_edidReadStream;
-    QByteArray m_sendData;
+    QByteArray m_sendStream;
 };

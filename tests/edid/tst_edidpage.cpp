@@ -428,7 +428,7 @@ void TestEdidPage::openViewSave()
     click(QStringLiteral("BitBtn1"));
     QCOMPARE(widget<QLineEdit>(QStringLiteral("edtOpenEDID"))->text(), path);
     QCOMPARE(view(), content.left(EdidBlockSize));
-    QCOMPARE(m_form->link()->sendData(), content);
+    QCOMPARE(m_form->link()->sendStream(), content);
     const QString summary = widget<QLabel>(QStringLiteral("lblEDIDSummary"))->text();
     QCOMPARE(summary, EdidSummaryLine(DecodeEdidSummary(content)));
     QVERIFY(!summary.isEmpty());
@@ -466,7 +466,7 @@ void TestEdidPage::openRefused()
     const QString path = m_w->path(QStringLiteral("refused.bin"));
     if (!content.isEmpty())
         QVERIFY(writeFile(path, content));
-    m_form->link()->setSendData("stale");
+    m_form->link()->setSendStream("stale");
 
     m_chosenFile = path;
     BoxAnswer answer(QMessageBox::Ok);
@@ -476,7 +476,7 @@ void TestEdidPage::openRefused()
     QCOMPARE(answer.icon(), QMessageBox::Critical);
     QCOMPARE(view(), before);
     if (!content.isEmpty())
-        QCOMPARE(m_form->link()->sendData(), QByteArray());
+        QCOMPARE(m_form->link()->sendStream(), QByteArray());
 }
 
 void TestEdidPage::openDuringDownloadIgnored()

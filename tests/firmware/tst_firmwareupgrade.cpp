@@ -221,7 +221,7 @@ void TestFirmwareUpgrade::wholePackage()
     const QList<QByteArray> sent = requests();
     QCOMPARE(sent.last(), QByteArray("01 01 00 00"));
     QVERIFY(sent.contains("80 02 0f 00"));
-    QCOMPARE(m_link->sendData().size(), 0); // the file data is let go
+    QCOMPARE(m_link->sendStream().size(), 0); // the file data is let go
 }
 
 void TestFirmwareUpgrade::refusedParts_data()

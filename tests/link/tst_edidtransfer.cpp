@@ -260,7 +260,7 @@ void TestEdidTransfer::download()
     const QByteArray before = memory();
 
     const QByteArray data = pattern(size);
-    m_link->setSendData(data);
+    m_link->setSendStream(data);
     const quint8 subcommand = target == 0xF0FE ? 0x06 : 0x07;
     CommandResult result;
     m_link->DownloadEDIDBlocks(CommandPacket::make(0x03, subcommand, target), result);

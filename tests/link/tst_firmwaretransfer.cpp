@@ -94,7 +94,7 @@ void TestFirmwareTransfer::cleanup()
 
 void TestFirmwareTransfer::load(const QByteArray &image)
 {
-    m_link->setSendData(image);
+    m_link->setSendStream(image);
 }
 
 QList<Block> TestFirmwareTransfer::blocks() const
