@@ -1,6 +1,8 @@
 #pragma once
 
-#include "DeviceProtocol.h"
+#include "ControlMode.h"
+#include "EdidChoices.h"
+#include "TagPool.h"
 
 #include <QMap>
 #include <QString>
@@ -8,22 +10,17 @@
 
 #include <array>
 
-// Everything Settings.ini holds, as plain data. A default-constructed AppSettings is what a
-// missing file reads as. SettingsFile.h documents where each field is stored.
+// Everything Settings.ini holds, as plain data in the subsystems' own types. A
+// default-constructed AppSettings is what a missing file reads as. SettingsFile.h documents
+// where each field is stored.
 
 inline constexpr int SettingsPresetCount = 8;
-
-// Same numbers as the link's TControlMode (cmLAN, cmCOM).
-inline constexpr int ControlModeTcp = 0;
-inline constexpr int ControlModeCom = 1;
 
 // MAC text of "no network switcher selected"; tags are never stored under it.
 inline QString noDeviceMac()
 {
     return QStringLiteral("00-00-00-00-00-00");
 }
-
-enum class PortSide { Input, Output };
 
 struct Preset
 {
@@ -33,49 +30,9 @@ struct Preset
     bool operator==(const Preset &) const = default;
 };
 
-struct PortTags
-{
-    std::array<QString, DeviceProtocol::PortCount> inputs;
-    std::array<QString, DeviceProtocol::PortCount> outputs;
-
-    std::array<QString, DeviceProtocol::PortCount> &side(PortSide s)
-    {
-        return s == PortSide::Input ? inputs : outputs;
-    }
-    const std::array<QString, DeviceProtocol::PortCount> &side(PortSide s) const
-    {
-        return s == PortSide::Input ? inputs : outputs;
-    }
-    // True when every tag is empty after trimming blanks: such sections are not kept.
-    bool isBlank() const
-    {
-        for (const auto *tags : {&inputs, &outputs})
-            for (const QString &t : *tags)
-                if (!t.trimmed().isEmpty())
-                    return false;
-        return true;
-    }
-
-    bool operator==(const PortTags &) const = default;
-};
-
-// The EDID page's six choices, stored as entry texts ("In2 - [Blu-ray]", "All Inputs", ...).
-// A text that matches no entry any more selects entry 0; empty means never chosen.
-struct EdidChoices
-{
-    QString edidMode; // cbEDIDMode
-    QString setModeInput; // cbSetEDIDModeInput
-    QString copyOutput; // cbCopyEDIDOutput
-    QString copyInput; // cbCopyEDIDInput
-    QString readOutput; // cbReadEDIDDataOutput
-    QString downloadInput; // cbDownloadEDIDInput
-
-    bool operator==(const EdidChoices &) const = default;
-};
-
 struct AppSettings
 {
-    int controlMode = ControlModeTcp; // ControlModeTcp or ControlModeCom
+    TControlMode controlMode = cmLAN;
     QString comPort; // last COM port
     QString networkIP, networkGateway, networkMask; // the configuration dialog's three texts
     QString macId; // MAC ID bytes of the current device, as text
@@ -109,9 +66,9 @@ struct AppSettings
 
     // The tags stored for a control mode and switcher (MAC compared without regard to case,
     // as the file's section names are). Unknown switcher: all empty.
-    PortTags tags(int mode, const QString &mac) const
+    PortTags tags(TControlMode mode, const QString &mac) const
     {
-        if (mode == ControlModeCom)
+        if (mode == cmCOM)
             return comTags;
         const auto it = findLanTags(mac);
         return it == lanTags.cend() ? PortTags{} : *it;
@@ -119,9 +76,9 @@ struct AppSettings
 
     // Stores tags for a control mode and switcher; in TCP mode without a selected switcher
     // nothing is stored.
-    void setTags(int mode, const QString &mac, const PortTags &tags)
+    void setTags(TControlMode mode, const QString &mac, const PortTags &tags)
     {
-        if (mode == ControlModeCom) {
+        if (mode == cmCOM) {
             comTags = tags;
             return;
         }

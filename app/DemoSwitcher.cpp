@@ -58,5 +58,5 @@ void DemoSwitcher::selectIn(AppSettings &settings) const
     if (!settings.lanDevices.contains(entry))
         settings.lanDevices.append(entry);
     settings.lanDevice = entry;
-    settings.controlMode = ControlModeTcp;
+    settings.controlMode = cmLAN;
 }

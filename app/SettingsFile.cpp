@@ -169,14 +169,14 @@ QString decodeMacFromSection(const QString &text)
     return out;
 }
 
-QString tagSectionPrefix(PortSide side)
+QString tagSectionPrefix(TagSide side)
 {
-    return side == PortSide::Input ? u"Tag of Input - "_s : u"Tag of Output - "_s;
+    return side == TagSide::Input ? u"Tag of Input - "_s : u"Tag of Output - "_s;
 }
 
-QByteArray tagKeyPrefix(PortSide side)
+QByteArray tagKeyPrefix(TagSide side)
 {
-    return side == PortSide::Input ? InputTagKey : OutputTagKey;
+    return side == TagSide::Input ? InputTagKey : OutputTagKey;
 }
 
 // CSimpleIniA with the value rules above. Every value is held in its stored form, so that values
@@ -372,18 +372,18 @@ private:
     CSimpleIniA m_ini;
 };
 
-void readTags(const IniDocument &doc, const QByteArray &section, PortSide side,
+void readTags(const IniDocument &doc, const QByteArray &section, TagSide side,
     std::array<QString, DeviceProtocol::PortCount> &tags)
 {
     for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
         tags[size_t(n - 1)] = doc.text(section, tagKeyPrefix(side) + QByteArray::number(n), {});
 }
 
-void writeTags(IniDocument &doc, int controlMode, const QString &mac, const PortTags &tags)
+void writeTags(IniDocument &doc, TControlMode controlMode, const QString &mac, const PortTags &tags)
 {
-    if (controlMode != ControlModeCom && mac == noDeviceMac())
+    if (controlMode != cmCOM && mac == noDeviceMac())
         return;
-    for (const PortSide side : {PortSide::Input, PortSide::Output}) {
+    for (const TagSide side : {TagSide::Input, TagSide::Output}) {
         const QByteArray section = SettingsFile::tagSectionName(side, controlMode, mac).toUtf8();
         for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
             doc.setText(section, tagKeyPrefix(side) + QByteArray::number(n),
@@ -393,8 +393,8 @@ void writeTags(IniDocument &doc, int controlMode, const QString &mac, const Port
 
 void readSettings(const IniDocument &doc, AppSettings &s)
 {
-    const int mode = doc.integer(Connection, ControlMode, ControlModeTcp);
-    s.controlMode = mode == ControlModeCom ? ControlModeCom : ControlModeTcp;
+    const int mode = doc.integer(Connection, ControlMode, cmLAN);
+    s.controlMode = mode == cmCOM ? cmCOM : cmLAN;
     s.comPort = doc.text(Connection, ComPort, {});
     s.lanDevices = doc.list(DeviceList, DeviceListKey);
     s.lanDevice = doc.text(SelectedDevice, Value, {});
@@ -412,16 +412,16 @@ void readSettings(const IniDocument &doc, AppSettings &s)
 
     for (const QByteArray &section : doc.sections()) {
         const QString name = decodeText(section);
-        for (const PortSide side : {PortSide::Input, PortSide::Output}) {
-            const QString comName = SettingsFile::tagSectionName(side, ControlModeCom, {});
+        for (const TagSide side : {TagSide::Input, TagSide::Output}) {
+            const QString comName = SettingsFile::tagSectionName(side, cmCOM, {});
             const QString lanPrefix = tagSectionPrefix(side) + u"TCP:"_s;
             if (name.compare(comName, Qt::CaseInsensitive) == 0) {
                 readTags(doc, section, side, s.comTags.side(side));
             } else if (name.startsWith(lanPrefix, Qt::CaseInsensitive)) {
                 const QString mac = decodeMacFromSection(name.mid(lanPrefix.size()));
-                PortTags tags = s.tags(ControlModeTcp, mac);
+                PortTags tags = s.tags(cmLAN, mac);
                 readTags(doc, section, side, tags.side(side));
-                s.setTags(ControlModeTcp, mac, tags);
+                s.setTags(cmLAN, mac, tags);
             }
         }
     }
@@ -446,7 +446,7 @@ void readSettings(const IniDocument &doc, AppSettings &s)
 
 void writeSettings(IniDocument &doc, const AppSettings &s)
 {
-    doc.setText(Connection, ControlMode, QString::number(s.controlMode));
+    doc.setText(Connection, ControlMode, QString::number(int(s.controlMode)));
     doc.setText(Connection, ComPort, s.comPort);
     doc.setList(DeviceList, DeviceListKey, s.lanDevices);
     doc.setText(SelectedDevice, Value, s.lanDevice);
@@ -462,9 +462,9 @@ void writeSettings(IniDocument &doc, const AppSettings &s)
         doc.setText(PresetValues, PresetValueKey + number, preset.value);
     }
 
-    writeTags(doc, ControlModeCom, {}, s.comTags);
+    writeTags(doc, cmCOM, {}, s.comTags);
     for (auto it = s.lanTags.cbegin(); it != s.lanTags.cend(); ++it)
-        writeTags(doc, ControlModeTcp, it.key(), it.value());
+        writeTags(doc, cmLAN, it.key(), it.value());
 
     doc.setList(InputPool, InputPoolKey, s.inputNamePool);
     doc.setList(OutputPool, OutputPoolKey, s.outputNamePool);
@@ -646,8 +646,8 @@ bool SettingsFile::save(const QString &path, const AppSettings &settings, QStrin
     return rewrite(path, error, [&](IniDocument &doc) { writeSettings(doc, settings); });
 }
 
-bool SettingsFile::savePortTags(
-    const QString &path, int controlMode, const QString &mac, const PortTags &tags, QString *error)
+bool SettingsFile::savePortTags(const QString &path, TControlMode controlMode, const QString &mac,
+    const PortTags &tags, QString *error)
 {
     return rewrite(path, error, [&](IniDocument &doc) { writeTags(doc, controlMode, mac, tags); });
 }
@@ -698,9 +698,9 @@ bool SettingsFile::saveValues(
     });
 }
 
-QString SettingsFile::tagSectionName(PortSide side, int controlMode, const QString &mac)
+QString SettingsFile::tagSectionName(TagSide side, TControlMode controlMode, const QString &mac)
 {
-    if (controlMode == ControlModeCom)
+    if (controlMode == cmCOM)
         return tagSectionPrefix(side) + u"COM"_s;
     return tagSectionPrefix(side) + u"TCP:"_s + encodeMacForSection(mac);
 }

@@ -117,7 +117,7 @@ public:
 
     // Writes only the twelve tags of one control mode and switcher (nothing in TCP mode without
     // a selected switcher), removes blank tag sections and flushes the file.
-    static bool savePortTags(const QString &path, int controlMode, const QString &mac,
+    static bool savePortTags(const QString &path, TControlMode controlMode, const QString &mac,
         const PortTags &tags, QString *error = nullptr);
 
     // Another program's file of the same form, with the same value rules, size bound and
@@ -129,5 +129,5 @@ public:
         const QString &path, const QList<SettingsValue> &values, QString *error = nullptr);
 
     // Section name of one side's tags, e.g. "Tag of Input - TCP:00-1A-2B-3C-4D-5E".
-    static QString tagSectionName(PortSide side, int controlMode, const QString &mac);
+    static QString tagSectionName(TagSide side, TControlMode controlMode, const QString &mac);
 };

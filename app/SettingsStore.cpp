@@ -29,7 +29,7 @@ bool SettingsStore::save(const AppSettings &settings)
     return false;
 }
 
-bool SettingsStore::savePortTags(int controlMode, const QString &mac, const PortTags &tags)
+bool SettingsStore::savePortTags(TControlMode controlMode, const QString &mac, const PortTags &tags)
 {
     if (!prepareWrite())
         return false;

@@ -26,7 +26,7 @@ public:
 
     AppSettings load();
     bool save(const AppSettings &settings);
-    bool savePortTags(int controlMode, const QString &mac, const PortTags &tags);
+    bool savePortTags(TControlMode controlMode, const QString &mac, const PortTags &tags);
 
 Q_SIGNALS:
     // A text for a warning box.

@@ -49,14 +49,6 @@ constexpr int ClientHeight = 580;
 // Pages are built after the first paint, or after this long should the window not be painted.
 constexpr int PagesLatestMs = 250;
 
-PortTagSet toTagSet(const PortTags &tags)
-{
-    PortTagSet set;
-    set.inputs = tags.inputs;
-    set.outputs = tags.outputs;
-    return set;
-}
-
 } // namespace
 
 TForm1::TForm1(const ShellOptions &options, QWidget *parent)
@@ -195,8 +187,8 @@ void TForm1::BuildPages()
     m_preSettingEdit = std::make_unique<TfrmPreSettingEdit>(this);
     m_portTagPage
         = std::make_unique<PortTagPage>(ui->tsPortTag, ui->cbDisplayTag, *m_preSettingEdit,
-            PortTagPage::Store{[this] { return toTagSet(m_settings.tags(tagMode(), tagMac())); },
-                [this](const PortTagSet &set) { storePortTags(set); }});
+            PortTagPage::Store{[this] { return m_settings.tags(tagMode(), tagMac()); },
+                [this](const PortTags &set) { storePortTags(set); }});
     m_settingPage = std::make_unique<SettingPage>(
         ui->tsSetting, *m_preSettingEdit, *m_portTagPage, *m_services);
     m_edidPage = new EdidPage(ui->tsEDIDCtrl, *m_services);
@@ -395,7 +387,7 @@ void TForm1::LoadSettings()
             ui->cbCOMList->setCurrentIndex(port);
     }
 
-    const bool com = m_settings.controlMode == ControlModeCom;
+    const bool com = m_settings.controlMode == cmCOM;
     QRadioButton *mode = com ? ui->rbCOMMode : ui->rbLANMode;
     {
         const QSignalBlocker blocker(mode);
@@ -419,10 +411,8 @@ void TForm1::LoadPageSettings()
     m_portTagPage->LoadPortTags();
 
     const PortTags tags = m_settings.tags(tagMode(), m_state.CurrentDeviceMAC);
-    const EdidChoices &e = m_settings.edid;
-    m_edidPage->LoadSettings(
-        {e.edidMode, e.setModeInput, e.copyOutput, e.copyInput, e.readOutput, e.downloadInput},
-        {tags.inputs.begin(), tags.inputs.end()}, {tags.outputs.begin(), tags.outputs.end()});
+    m_edidPage->LoadSettings(m_settings.edid, {tags.inputs.begin(), tags.inputs.end()},
+        {tags.outputs.begin(), tags.outputs.end()});
 }
 
 void TForm1::SaveSettings()
@@ -431,7 +421,7 @@ void TForm1::SaveSettings()
     if (m_startRefused || !m_shown)
         return;
     if (const TKVCOMControl *l = link())
-        m_settings.controlMode = l->ControlMode() == cmCOM ? ControlModeCom : ControlModeTcp;
+        m_settings.controlMode = l->ControlMode();
     if (!ui->cbCOMList->currentText().isEmpty())
         m_settings.comPort = ui->cbCOMList->currentText();
     m_settings.lanDevices.clear();
@@ -443,11 +433,8 @@ void TForm1::SaveSettings()
     m_settings.networkMask = m_state.NetworkMask;
 
     // Before the EDID page is built its choices are those read.
-    if (m_edidPage) {
-        const EdidPageChoices edid = m_edidPage->choices();
-        m_settings.edid = {edid.edidMode, edid.setModeInput, edid.copyOutput, edid.copyInput,
-            edid.readOutput, edid.downloadInput};
-    }
+    if (m_edidPage)
+        m_settings.edid = m_edidPage->choices();
 
     m_settingsStore->save(m_settings);
 }
@@ -463,10 +450,10 @@ void TForm1::showSettingsWarning(const QString &text)
     box->open();
 }
 
-int TForm1::tagMode() const
+TControlMode TForm1::tagMode() const
 {
     const TKVCOMControl *l = link();
-    return l && l->ControlMode() == cmCOM ? ControlModeCom : ControlModeTcp;
+    return l ? l->ControlMode() : cmLAN;
 }
 
 QString TForm1::tagMac() const
@@ -474,11 +461,8 @@ QString TForm1::tagMac() const
     return m_state.CurrentDeviceMAC;
 }
 
-void TForm1::storePortTags(const PortTagSet &set)
+void TForm1::storePortTags(const PortTags &tags)
 {
-    PortTags tags;
-    tags.inputs = set.inputs;
-    tags.outputs = set.outputs;
     m_settings.setTags(tagMode(), tagMac(), tags);
     if (m_shown && !m_startRefused)
         m_settingsStore->savePortTags(tagMode(), tagMac(), tags);

@@ -28,7 +28,6 @@ class LanDevicePanel;
 class LinkLease;
 class PageServices;
 class PortTagPage;
-struct PortTagSet;
 class PresetPanel;
 class RoutingPanel;
 class SettingPage;
@@ -142,9 +141,9 @@ private:
     void showSettingsWarning(const QString &text);
     void linkNotification(const LinkNotice &notice);
     // Control mode and switcher whose tags the Port Tag page shows.
-    int tagMode() const;
+    TControlMode tagMode() const;
     QString tagMac() const;
-    void storePortTags(const PortTagSet &set);
+    void storePortTags(const PortTags &tags);
 
     std::unique_ptr<Ui::TForm1> ui;
     SettingsLocation m_location;

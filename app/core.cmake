@@ -11,6 +11,7 @@ add_library(matrix_app_core STATIC
 target_include_directories(matrix_app_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 # The distribution's SimpleIni library is built with the ICU converter; the header must agree.
 target_compile_definitions(matrix_app_core PRIVATE SI_CONVERT_ICU)
+# The settings hold the subsystems' own types: the control mode, port tags and EDID choices.
 target_link_libraries(matrix_app_core
-    PUBLIC Qt6::Core matrix_protocol
-    PRIVATE PkgConfig::SIMPLEINI matrix_link project_options)
+    PUBLIC Qt6::Core matrix_protocol matrix_link matrix_routing matrix_edid
+    PRIVATE PkgConfig::SIMPLEINI project_options)

@@ -98,12 +98,12 @@ QJsonObject jsonTags(const QString &mode, const QString &mac, const PortTags &ta
     QJsonObject object{{QStringLiteral("mode"), mode}};
     if (!mac.isEmpty())
         object.insert(QStringLiteral("mac"), mac);
-    for (const PortSide side : {PortSide::Input, PortSide::Output}) {
+    for (const TagSide side : {TagSide::Input, TagSide::Output}) {
         QJsonArray names;
         for (const QString &name : tags.side(side))
             names.append(name);
         object.insert(
-            side == PortSide::Input ? QStringLiteral("inputs") : QStringLiteral("outputs"), names);
+            side == TagSide::Input ? QStringLiteral("inputs") : QStringLiteral("outputs"), names);
     }
     return object;
 }
@@ -111,9 +111,9 @@ QJsonObject jsonTags(const QString &mode, const QString &mac, const PortTags &ta
 void printTags(QTextStream &out, const QString &title, const PortTags &tags)
 {
     out << title << '\n';
-    for (const PortSide side : {PortSide::Input, PortSide::Output}) {
+    for (const TagSide side : {TagSide::Input, TagSide::Output}) {
         const QString port
-            = side == PortSide::Input ? QStringLiteral("Input") : QStringLiteral("Output");
+            = side == TagSide::Input ? QStringLiteral("Input") : QStringLiteral("Output");
         for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
             out << "  " << port << n << ": " << tags.side(side)[size_t(n - 1)] << '\n';
     }

@@ -137,7 +137,7 @@ void EdidPage::setPortTags(const QStringList &inputs, const QStringList &outputs
 }
 
 void EdidPage::LoadSettings(
-    const EdidPageChoices &choices, const QStringList &inputTags, const QStringList &outputTags)
+    const EdidChoices &choices, const QStringList &inputTags, const QStringList &outputTags)
 {
     m_inputTags = inputTags;
     m_outputTags = outputTags;
@@ -156,7 +156,7 @@ void EdidPage::LoadSettings(
     restore(ui->cbDownloadEDIDInput, choices.downloadInput);
 }
 
-EdidPageChoices EdidPage::choices() const
+EdidChoices EdidPage::choices() const
 {
     // Entry 0 ("Select ...") is no choice: kept as an empty text.
     const auto text = [](const QComboBox *list) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EdidChoices.h"
 #include "EdidGridModel.h"
 
 #include <QObject>
@@ -16,18 +17,6 @@ class PageServices;
 class QComboBox;
 class QFont;
 class QWidget;
-
-// The page's six choices as entry texts, in the order the window stores them; empty when a
-// list shows its "Select ..." entry.
-struct EdidPageChoices
-{
-    QString edidMode;
-    QString setModeInput;
-    QString copyOutput;
-    QString copyInput;
-    QString readOutput;
-    QString downloadInput;
-};
 
 // The "EDID control" page: built-in modes and copies onto inputs, reading an output's EDID
 // into the hex view, the .bin file, and downloading the view to inputs or user memories.
@@ -51,9 +40,9 @@ public:
 
     // At the settings load: the lists with these tags, then the stored choices (a text that
     // matches no entry selects entry 0).
-    void LoadSettings(const EdidPageChoices &choices, const QStringList &inputTags,
-        const QStringList &outputTags);
-    EdidPageChoices choices() const;
+    void LoadSettings(
+        const EdidChoices &choices, const QStringList &inputTags, const QStringList &outputTags);
+    EdidChoices choices() const;
     // At the window's first showing: headers drawn, data cells empty.
     void FormShow();
     // The hex view's font, which the window sizes for its cells.

@@ -124,7 +124,7 @@ bool GatewaySettings::importWindowSettings(
         for (const QString &entry : s.lanDevices) {
             const QString ip = GetEntryField(entry, EntryField::IP);
             if (ip == host || (!wanted.isNull() && QHostAddress(ip).isEqual(wanted))) {
-                tags = s.tags(ControlModeTcp, GetEntryField(entry, EntryField::MAC));
+                tags = s.tags(cmLAN, GetEntryField(entry, EntryField::MAC));
                 break;
             }
         }

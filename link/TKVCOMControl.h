@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandPacket.h"
+#include "ControlMode.h"
 #include "EventWait.h"
 #include "ExchangeStep.h"
 #include "FrameReceiver.h"
@@ -20,7 +21,6 @@ class Transport;
 
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
-enum TControlMode { cmLAN = 0, cmCOM = 1 };
 enum TUDPMode { umBROADCAST = 0, umNORMAL = 1 };
 
 // The one link to the switcher: owns the transports, runs request/reply transactions and

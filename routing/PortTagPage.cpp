@@ -56,9 +56,9 @@ QString PortTagPage::outputTag(int n) const
     return edit ? edit->text() : QString();
 }
 
-PortTagSet PortTagPage::tags() const
+PortTags PortTagPage::tags() const
 {
-    PortTagSet set;
+    PortTags set;
     for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         set.inputs[size_t(n - 1)] = inputTag(n);
         set.outputs[size_t(n - 1)] = outputTag(n);
@@ -141,7 +141,7 @@ void PortTagPage::SavePortTags()
         m_store.save(tags());
 }
 
-void PortTagPage::showTags(const PortTagSet &tags)
+void PortTagPage::showTags(const PortTags &tags)
 {
     for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         if (QLineEdit *edit = FindTagEdit(n))
@@ -153,7 +153,7 @@ void PortTagPage::showTags(const PortTagSet &tags)
 
 void PortTagPage::announceTags()
 {
-    const PortTagSet now = tags();
+    const PortTags now = tags();
     Q_EMIT tagsChanged(QStringList(now.inputs.begin(), now.inputs.end()),
         QStringList(now.outputs.begin(), now.outputs.end()));
 }

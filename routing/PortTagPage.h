@@ -27,8 +27,8 @@ class PortTagPage final : public QObject
 public:
     struct Store
     {
-        std::function<PortTagSet()> load; // tags of the current mode and switcher
-        std::function<void(const PortTagSet &)> save; // writes them there
+        std::function<PortTags()> load; // tags of the current mode and switcher
+        std::function<void(const PortTags &)> save; // writes them there
     };
 
     // Sets up the page's form (leInput1Tag … leOutput8Tag and the two Edit buttons) on page, an
@@ -41,7 +41,7 @@ public:
     QLineEdit *FindTagEdit(int number) const;
     QString inputTag(int n) const;
     QString outputTag(int n) const;
-    PortTagSet tags() const;
+    PortTags tags() const;
 
     QStringList pool(TagSide side) const;
     void setPools(const QStringList &inputs, const QStringList &outputs);
@@ -64,7 +64,7 @@ Q_SIGNALS:
 
 private:
     void editTags(TagSide side);
-    void showTags(const PortTagSet &tags);
+    void showTags(const PortTags &tags);
     void announceTags();
 
     QWidget *m_page;

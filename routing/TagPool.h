@@ -11,12 +11,31 @@
 
 enum class TagSide { Input, Output };
 
-struct PortTagSet
+// The twelve tags of one control mode and switcher.
+struct PortTags
 {
     std::array<QString, DeviceProtocol::PortCount> inputs;
     std::array<QString, DeviceProtocol::PortCount> outputs;
 
-    bool operator==(const PortTagSet &) const = default;
+    std::array<QString, DeviceProtocol::PortCount> &side(TagSide s)
+    {
+        return s == TagSide::Input ? inputs : outputs;
+    }
+    const std::array<QString, DeviceProtocol::PortCount> &side(TagSide s) const
+    {
+        return s == TagSide::Input ? inputs : outputs;
+    }
+    // True when every tag is empty after trimming blanks: such sections are not kept.
+    bool isBlank() const
+    {
+        for (const auto *tags : {&inputs, &outputs})
+            for (const QString &t : *tags)
+                if (!t.trimmed().isEmpty())
+                    return false;
+        return true;
+    }
+
+    bool operator==(const PortTags &) const = default;
 };
 
 // Sorted as the editor's boxes keep their items: without regard to letter case, then by case

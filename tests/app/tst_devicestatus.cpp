@@ -470,7 +470,7 @@ void TestDeviceStatus::demoMode()
     m_w = std::make_unique<testsupport::WindowFixture>(options);
     const QString settings = m_w->settingsPath();
     AppSettings own;
-    own.controlMode = ControlModeCom;
+    own.controlMode = cmCOM;
     own.lanDevices = {QStringLiteral("[Office] - [Static IP] - [10.1.2.3] - [10.1.2.1] - "
                                      "[255.255.255.0] - [00-11-22-33-44-55] - [Same Subnet]")};
     own.lanDevice = own.lanDevices.first();

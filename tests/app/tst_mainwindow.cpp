@@ -803,7 +803,7 @@ void TestMainWindow::settingsRestoredAndKept()
     const QString chosen = QStringLiteral("[Stage] - [Auto IP] - [10.200.0.7] - [10.200.0.1] - "
                                           "[255.255.255.0] - [00-1A-2B-3C-4D-5E] - [Same Subnet]");
     AppSettings stored;
-    stored.controlMode = ControlModeCom;
+    stored.controlMode = cmCOM;
     stored.comPort = port;
     stored.lanDevices = {chosen, first};
     stored.lanDevice = chosen;
@@ -842,7 +842,7 @@ void TestMainWindow::settingsRestoredAndKept()
         {}, QPoint(6, 8));
     QVERIFY(form.close());
     AppSettings expected = stored;
-    expected.controlMode = ControlModeTcp;
+    expected.controlMode = cmLAN;
     expected.lanDevices = {first, chosen};
     QVERIFY(SettingsFile::load(path) == expected);
 }

@@ -46,7 +46,7 @@ PortTags tagsFrom(const QString &prefix)
 AppSettings everything()
 {
     AppSettings s;
-    s.controlMode = ControlModeCom;
+    s.controlMode = cmCOM;
     s.comPort = u"/dev/ttyUSB1"_s;
     s.networkIP = u"192.168.0.100"_s;
     s.networkGateway = u"192.168.0.1"_s;
@@ -93,7 +93,7 @@ private Q_SLOTS:
         for (const QString &path : {m_dir->filePath(u"absent.ini"_s), m_dir->path()}) {
             const AppSettings s = SettingsFile::load(path);
             QCOMPARE(s, AppSettings{});
-            QCOMPARE(s.controlMode, ControlModeTcp);
+            QCOMPARE(s.controlMode, cmLAN);
             QCOMPARE(s.presets[0].name, u"Setting1"_s);
             QCOMPARE(s.presets[7].name, u"Setting8"_s);
             QCOMPARE(s.presets[7].value, u"1,2,3,4,5,6"_s);
@@ -196,7 +196,7 @@ private Q_SLOTS:
         const AppSettings loaded = SettingsFile::load(path);
         QCOMPARE(loaded.comPort, expected);
         QCOMPARE(loaded.presets[0].name, expected);
-        QCOMPARE(loaded.tags(ControlModeTcp, text), want.tags(ControlModeTcp, text));
+        QCOMPARE(loaded.tags(cmLAN, text), want.tags(cmLAN, text));
         QCOMPARE(loaded, want);
 
         // Saving what was read changes nothing: the stored forms read back as themselves.
@@ -244,14 +244,14 @@ private Q_SLOTS:
         QCOMPARE(s.presets[0].value, u"3,1"_s);
         QCOMPARE(s.presets[1].value, QString());
         QCOMPARE(s.presets[2].value, u"1,2,3,4,5,6"_s);
-        const PortTags lan = s.tags(ControlModeTcp, MacA.toLower());
+        const PortTags lan = s.tags(cmLAN, MacA.toLower());
         QCOMPARE(lan.inputs[0], u"C:\\media\\player\\"_s);
         QCOMPARE(lan.inputs[1], QString());
         QCOMPARE(lan.inputs[2], u"Café"_s); // an ANSI byte, not UTF-8
         QCOMPARE(s.comTags.outputs[1], u"Ecran 4K – 会议室"_s);
         QVERIFY(s.displayTag);
         QCOMPARE(s.lanDevices, (QStringList{u"[A]"_s, u"[C]"_s, u"[D]"_s}));
-        QCOMPARE(s.controlMode, ControlModeCom);
+        QCOMPARE(s.controlMode, cmCOM);
         QCOMPARE(s.comPort, u"COM3"_s);
 
         // Written back, the values stay in the plain form the hand-written file used.
@@ -327,7 +327,7 @@ private Q_SLOTS:
             "[Other]\nx=\n");
 
         AppSettings s = everything();
-        s.setTags(ControlModeTcp, MacA, PortTags{}); // all tags of a switcher cleared
+        s.setTags(cmLAN, MacA, PortTags{}); // all tags of a switcher cleared
         QVERIFY(SettingsFile::save(path, s));
         QByteArray saved = readAll(path);
         QVERIFY(!saved.contains("Tag of Input - TCP:00-00-00-00-00-01"));
@@ -337,9 +337,9 @@ private Q_SLOTS:
         QVERIFY(saved.contains("[Other]\nx=\n"));
 
         // Tags written alone: only that switcher's sections change.
-        QVERIFY(SettingsFile::savePortTags(path, ControlModeTcp, MacA, tagsFrom(u"A"_s)));
-        QCOMPARE(SettingsFile::load(path).tags(ControlModeTcp, MacA), tagsFrom(u"A"_s));
-        QVERIFY(SettingsFile::savePortTags(path, ControlModeCom, {}, PortTags{}));
+        QVERIFY(SettingsFile::savePortTags(path, cmLAN, MacA, tagsFrom(u"A"_s)));
+        QCOMPARE(SettingsFile::load(path).tags(cmLAN, MacA), tagsFrom(u"A"_s));
+        QVERIFY(SettingsFile::savePortTags(path, cmCOM, {}, PortTags{}));
         saved = readAll(path);
         QVERIFY(!saved.contains("Tag of Input - COM"));
         QVERIFY(!saved.contains("Tag of Output - COM"));
@@ -347,22 +347,22 @@ private Q_SLOTS:
         QVERIFY(saved.contains("[Pre-Setting name]\nSetting1=Preset 0\n"));
 
         // TCP mode without a selected switcher stores nothing.
-        QVERIFY(SettingsFile::savePortTags(path, ControlModeTcp, noDeviceMac(), tagsFrom(u"x"_s)));
+        QVERIFY(SettingsFile::savePortTags(path, cmLAN, noDeviceMac(), tagsFrom(u"x"_s)));
         QCOMPARE(readAll(path), saved);
     }
 
     void tagsPerModeAndSwitcher()
     {
         AppSettings s;
-        s.setTags(ControlModeTcp, MacA, tagsFrom(u"A"_s));
-        s.setTags(ControlModeTcp, MacA.toLower(), tagsFrom(u"a"_s)); // same switcher
-        s.setTags(ControlModeTcp, noDeviceMac(), tagsFrom(u"none"_s));
-        s.setTags(ControlModeCom, MacB, tagsFrom(u"com"_s));
+        s.setTags(cmLAN, MacA, tagsFrom(u"A"_s));
+        s.setTags(cmLAN, MacA.toLower(), tagsFrom(u"a"_s)); // same switcher
+        s.setTags(cmLAN, noDeviceMac(), tagsFrom(u"none"_s));
+        s.setTags(cmCOM, MacB, tagsFrom(u"com"_s));
         QCOMPARE(s.lanTags.keys(), QStringList{MacA});
-        QCOMPARE(s.tags(ControlModeTcp, MacA), tagsFrom(u"a"_s));
-        QCOMPARE(s.tags(ControlModeTcp, noDeviceMac()), PortTags{});
-        QCOMPARE(s.tags(ControlModeTcp, MacB), PortTags{});
-        QCOMPARE(s.tags(ControlModeCom, MacA), tagsFrom(u"com"_s));
+        QCOMPARE(s.tags(cmLAN, MacA), tagsFrom(u"a"_s));
+        QCOMPARE(s.tags(cmLAN, noDeviceMac()), PortTags{});
+        QCOMPARE(s.tags(cmLAN, MacB), PortTags{});
+        QCOMPARE(s.tags(cmCOM, MacA), tagsFrom(u"com"_s));
     }
 
     void failedSaveKeepsOldFile_data()
@@ -460,7 +460,7 @@ private Q_SLOTS:
             QString error;
             QVERIFY(!SettingsFile::save(path, everything(), &error));
             QVERIFY2(error.contains(path) && error.contains(reason), qPrintable(error));
-            QVERIFY(!SettingsFile::savePortTags(path, ControlModeCom, {}, tagsFrom(u"x"_s)));
+            QVERIFY(!SettingsFile::savePortTags(path, cmCOM, {}, tagsFrom(u"x"_s)));
         }
         QCOMPARE(readAll(path), before);
     }

@@ -602,7 +602,7 @@ void TestEdidPage::choicesSurviveRestart()
     m_w->destroyWindow();
     m_form = nullptr;
     AppSettings tagged = stored;
-    tagged.controlMode = ControlModeCom;
+    tagged.controlMode = cmCOM;
     tagged.comTags.inputs[1] = QStringLiteral("PC");
     tagged.edid.setModeInput = QStringLiteral("In2 - [PC]");
     tagged.edid.readOutput = QStringLiteral("Out2 - [Gone]");

@@ -401,7 +401,7 @@ void TestGatewayCore::importTakesTheWindowsLabelsAndPresets()
                            "[00-11-22-33-44-55] - [Same Subnet]")};
     PortTags lan;
     lan.inputs[0] = QStringLiteral("LAN camera");
-    window.setTags(ControlModeTcp, QStringLiteral("00-11-22-33-44-55"), lan);
+    window.setTags(cmLAN, QStringLiteral("00-11-22-33-44-55"), lan);
     window.presets[1] = {QStringLiteral("Two"), QStringLiteral("3,x,9")};
     const QString windowFile = m_dir->filePath(QStringLiteral("Settings.ini"));
     QVERIFY(SettingsFile::save(windowFile, window));
