@@ -4,6 +4,7 @@
 #include "MatrixVersion.h"
 #include "SettingsLocation.h"
 #include "TKVCOMControl.h"
+#include "TcpTarget.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -56,35 +57,6 @@ QString usageText()
         + QStringLiteral(".\nExit status: 0 success, 1 the switcher or the link failed (reason "
                          "on stderr),\n2 bad arguments.\n");
     return text;
-}
-
-// HOST, HOST:PORT or [IPv6]:PORT
-bool parseTcpTarget(const QString &text, QString *host, quint16 *port)
-{
-    *port = TKVCOMControl::DefaultTcpPort;
-    QString portText;
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return false;
-        *host = text.mid(1, close - 1);
-        const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
-            return false;
-        portText = rest.mid(1);
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        *host = text.section(QLatin1Char(':'), 0, 0);
-        portText = text.section(QLatin1Char(':'), 1);
-    } else {
-        *host = text;
-    }
-    if (!portText.isEmpty() || text.endsWith(QLatin1Char(':'))) {
-        const auto value = ParseWord(portText);
-        if (!value || *value == 0)
-            return false;
-        *port = *value;
-    }
-    return !host->isEmpty();
 }
 
 } // namespace
@@ -162,7 +134,7 @@ int RunMatrixCtl(
     if (useTcp) {
         QString host;
         quint16 port = 0;
-        if (!parseTcpTarget(tcpTarget, &host, &port))
+        if (!ParseTcpTarget(tcpTarget, &host, &port))
             return usage(parser.isSet(tcp)
                     ? QStringLiteral("--tcp takes HOST or HOST:PORT")
                     : QStringLiteral("MATRIXCTL_TARGET takes tcp:HOST or tcp:HOST:PORT"));

@@ -1,40 +1,10 @@
 #include "GatewayCommandLine.h"
 
+#include "TcpTarget.h"
+
 #include <QCommandLineParser>
 
 namespace {
-
-// HOST, HOST:PORT or [IPv6]:PORT, as matrixctl takes them.
-bool parseTcpTarget(const QString &text, QString *host, quint16 *port)
-{
-    QString portText;
-    bool portGiven = false;
-    if (text.startsWith(QLatin1Char('['))) {
-        const qsizetype close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return false;
-        *host = text.mid(1, close - 1);
-        const QString rest = text.mid(close + 1);
-        if (!rest.isEmpty() && !rest.startsWith(QLatin1Char(':')))
-            return false;
-        portText = rest.mid(1);
-        portGiven = !rest.isEmpty();
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        *host = text.section(QLatin1Char(':'), 0, 0);
-        portText = text.section(QLatin1Char(':'), 1);
-        portGiven = true;
-    } else {
-        *host = text;
-    }
-    if (portGiven) {
-        bool ok = false;
-        const uint value = portText.toUInt(&ok);
-        if (!ok || value == 0 || value > 0xFFFF)
-            return false;
-        *port = quint16(value);
-    }
-    return !host->trimmed().isEmpty();
-}
 
 bool parsePort(const QString &text, quint16 *port)
 {
@@ -128,8 +98,7 @@ GatewayParse ParseGatewayArguments(const QStringList &arguments, GatewayOptions 
     o.demo = parser.isSet(demo);
     if (parser.isSet(tcp)) {
         o.gateway.target = GatewayConfig::Target::Tcp;
-        o.gateway.tcpPort = 8000;
-        if (!parseTcpTarget(parser.value(tcp), &o.gateway.host, &o.gateway.tcpPort))
+        if (!ParseTcpTarget(parser.value(tcp), &o.gateway.host, &o.gateway.tcpPort))
             return error(QStringLiteral("--tcp takes HOST or HOST:PORT"));
     } else if (parser.isSet(serial)) {
         o.gateway.target = GatewayConfig::Target::Serial;
