@@ -38,7 +38,7 @@ protected:
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    SetProgramIdentity();
+    setProgramIdentity();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Controller for a 6x6 HDMI matrix switcher."));
@@ -76,7 +76,7 @@ int main(int argc, char *argv[])
     form.show();
     if (parser.isSet(screenshots)) {
         QTimer::singleShot(0, &form, [&form, folder = parser.value(screenshots)] {
-            QCoreApplication::exit(SaveWindowPictures(form, folder));
+            QCoreApplication::exit(saveWindowPictures(form, folder));
         });
     }
     return QApplication::exec();

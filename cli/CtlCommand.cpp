@@ -11,8 +11,8 @@ CtlSession::CtlSession(TKVCOMControl &link, bool hasTarget, QTextStream &err)
     : m_link(link), m_hasTarget(hasTarget), m_err(err)
 {
     QObject::connect(&link, &TKVCOMControl::notification, &link, [this](const LinkNotice &notice) {
-        const QString text = LinkStatusText(notice, m_link);
-        const QString reason = LinkFailureReason(notice);
+        const QString text = linkStatusText(notice, m_link);
+        const QString reason = linkFailureReason(notice);
         if (!text.isEmpty())
             m_failure = reason.isEmpty() ? text : text + QStringLiteral(": ") + reason;
     });
@@ -51,12 +51,12 @@ void CtlSession::reportFailure()
     m_failure.clear();
 }
 
-void PrintJson(CtlContext &ctx, const QJsonObject &document)
+void printJson(CtlContext &ctx, const QJsonObject &document)
 {
     ctx.out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact)) << '\n';
 }
 
-std::optional<quint16> ParseWord(const QString &text, bool hex)
+std::optional<quint16> parseWord(const QString &text, bool hex)
 {
     QString digits = text.trimmed();
     int base = hex ? 16 : 10;
@@ -71,23 +71,23 @@ std::optional<quint16> ParseWord(const QString &text, bool hex)
     return static_cast<quint16>(value);
 }
 
-std::optional<quint8> ParseByte(const QString &text)
+std::optional<quint8> parseByte(const QString &text)
 {
-    const auto value = ParseWord(text, true);
+    const auto value = parseWord(text, true);
     if (!value || *value > 0xFF)
         return std::nullopt;
     return static_cast<quint8>(*value);
 }
 
-std::optional<int> ParsePort(const QString &text)
+std::optional<int> parsePort(const QString &text)
 {
-    const auto value = ParseWord(text);
+    const auto value = parseWord(text);
     if (!value || *value < 1 || *value > 0xFF)
         return std::nullopt;
     return *value;
 }
 
-QString HexBytes(const CommandPacket &packet)
+QString hexBytes(const CommandPacket &packet)
 {
     return QString::fromLatin1(packet.toByteArray().toHex(' ').toUpper());
 }

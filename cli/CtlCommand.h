@@ -66,12 +66,12 @@ struct CtlContext
 };
 
 // The document of --json, compact on one line, for scripts to parse.
-void PrintJson(CtlContext &ctx, const QJsonObject &document);
+void printJson(CtlContext &ctx, const QJsonObject &document);
 
 // Reads the settings file for a command that needs what it holds. A named file that is missing,
 // not a file or not read completely is an error (false, reason on stderr); the default file may
 // be absent, which is said on stderr before the defaults are used.
-bool ReadCtlSettings(CtlContext &ctx, AppSettings &settings);
+bool readCtlSettings(CtlContext &ctx, AppSettings &settings);
 
 // A command checks its arguments (throwing UsageError) and returns the work to run, so that
 // nothing goes on the wire for a malformed command line.
@@ -87,15 +87,15 @@ struct CtlCommand
 using CtlCommandTable = QList<CtlCommand>;
 
 // Argument helpers. Words are decimal or 0x-hex; bytes are hex with or without 0x.
-std::optional<quint16> ParseWord(const QString &text, bool hex = false);
-std::optional<quint8> ParseByte(const QString &text);
+std::optional<quint16> parseWord(const QString &text, bool hex = false);
+std::optional<quint8> parseByte(const QString &text);
 // A port number 1..255; the switcher refuses ports it does not have.
-std::optional<int> ParsePort(const QString &text);
-QString HexBytes(const CommandPacket &packet);
+std::optional<int> parsePort(const QString &text);
+QString hexBytes(const CommandPacket &packet);
 
 // Command groups, one file each.
-void AddDeviceCommands(CtlCommandTable &table);
-void AddNetworkCommands(CtlCommandTable &table);
-void AddEdidCommands(CtlCommandTable &table);
-void AddFirmwareCommands(CtlCommandTable &table);
-void AddPresetCommands(CtlCommandTable &table);
+void addDeviceCommands(CtlCommandTable &table);
+void addNetworkCommands(CtlCommandTable &table);
+void addEdidCommands(CtlCommandTable &table);
+void addFirmwareCommands(CtlCommandTable &table);
+void addPresetCommands(CtlCommandTable &table);

@@ -31,13 +31,13 @@ CtlJob info(const QStringList &args)
                                      .arg(version.reply.status())
                                      .arg(version.reply.answer(), 2, 10, QLatin1Char('0'));
         if (ctx.json) {
-            PrintJson(ctx,
-                {{QStringLiteral("model"), DeviceModelName(model.reply.status())},
+            printJson(ctx,
+                {{QStringLiteral("model"), deviceModelName(model.reply.status())},
                     {QStringLiteral("modelNumber"), model.reply.status()},
                     {QStringLiteral("size"), sizeText}, {QStringLiteral("firmware"), firmware}});
             return ExitOk;
         }
-        ctx.out << "Model: " << DeviceModelName(model.reply.status()) << " ("
+        ctx.out << "Model: " << deviceModelName(model.reply.status()) << " ("
                 << model.reply.status() << ")\n"
                 << "Size: " << sizeText << '\n'
                 << "Firmware: " << firmware << '\n';
@@ -61,7 +61,7 @@ CtlJob power(const QStringList &args)
             const QString state
                 = result.reply.answer() == AnswerYes ? QStringLiteral("on") : QStringLiteral("off");
             if (ctx.json)
-                PrintJson(ctx, {{QStringLiteral("power"), state}});
+                printJson(ctx, {{QStringLiteral("power"), state}});
             else
                 ctx.out << "Power: " << state << '\n';
             return ExitOk;
@@ -80,7 +80,7 @@ CtlJob route(const QStringList &args)
     if (what == QLatin1String("get") && args.size() <= 2) {
         QList<int> outputs;
         if (args.size() == 2) {
-            const auto output = ParsePort(args[1]);
+            const auto output = parsePort(args[1]);
             if (!output)
                 throw UsageError{QStringLiteral("OUT must be a port number")};
             outputs = {*output};
@@ -102,13 +102,13 @@ CtlJob route(const QStringList &args)
                     ctx.out << "Output" << output << ": Input" << result.reply.answer() << '\n';
             }
             if (ctx.json)
-                PrintJson(ctx, {{QStringLiteral("routes"), routes}});
+                printJson(ctx, {{QStringLiteral("routes"), routes}});
             return ExitOk;
         };
     }
     if (what == QLatin1String("set") && args.size() == 3) {
-        const auto input = ParsePort(args[1]);
-        const auto output = ParsePort(args[2]);
+        const auto input = parsePort(args[1]);
+        const auto output = parsePort(args[2]);
         if (!input || !output)
             throw UsageError{QStringLiteral("IN and OUT must be port numbers")};
         return [in = *input, outPort = *output](CtlContext &ctx) {
@@ -124,7 +124,7 @@ CtlJob route(const QStringList &args)
     if (all || (what == QLatin1String("port-to-port") && args.size() == 1)) {
         int in = 0; // 0: output k gets input k
         if (all) {
-            const auto input = ParsePort(args[1]);
+            const auto input = parsePort(args[1]);
             if (!input)
                 throw UsageError{QStringLiteral("IN must be a port number")};
             in = *input;
@@ -149,13 +149,13 @@ CtlJob send(const QStringList &args)
 {
     if (args.size() < 2 || args.size() > 6)
         throw UsageError{QStringLiteral("send takes CMD SUB and up to four words")};
-    const auto command = ParseByte(args[0]);
-    const auto subcommand = ParseByte(args[1]);
+    const auto command = parseByte(args[0]);
+    const auto subcommand = parseByte(args[1]);
     if (!command || !subcommand)
         throw UsageError{QStringLiteral("CMD and SUB must be hex bytes")};
     std::array<quint16, 4> words{};
     for (int i = 2; i < args.size(); ++i) {
-        const auto word = ParseWord(args[i]);
+        const auto word = parseWord(args[i]);
         if (!word)
             throw UsageError{QStringLiteral("words must be 0..65535 (decimal or 0x-hex)")};
         words[static_cast<std::size_t>(i - 2)] = *word;
@@ -164,14 +164,14 @@ CtlJob send(const QStringList &args)
         CommandResult result;
         const bool ok
             = ctx.device.execute(cmd, sub, words[0], words[1], words[2], words[3], &result);
-        ctx.out << HexBytes(result.reply) << '\n' << (ok ? "Success" : "Failed") << '\n';
+        ctx.out << hexBytes(result.reply) << '\n' << (ok ? "Success" : "Failed") << '\n';
         return ok ? ExitOk : ExitFailed;
     };
 }
 
 } // namespace
 
-void AddDeviceCommands(CtlCommandTable &table)
+void addDeviceCommands(CtlCommandTable &table)
 {
     table.append({QStringLiteral("info"),
         QStringLiteral("info                          model, matrix size and firmware version"),

@@ -21,7 +21,7 @@ const QString All = QStringLiteral("all");
 
 int outputArgument(const QString &text)
 {
-    const auto port = ParsePort(text);
+    const auto port = parsePort(text);
     if (!port || *port > DeviceProtocol::PortCount)
         throw UsageError{
             QStringLiteral("OUT must be an output 1-%1").arg(DeviceProtocol::PortCount)};
@@ -33,7 +33,7 @@ int inputTargetArgument(const QString &text)
 {
     if (text.compare(All, Qt::CaseInsensitive) == 0)
         return EdidAllInputsIndex;
-    const auto port = ParsePort(text);
+    const auto port = parsePort(text);
     if (!port || *port > DeviceProtocol::PortCount)
         throw UsageError{
             QStringLiteral("TARGET must be an input 1-%1 or all").arg(DeviceProtocol::PortCount)};
@@ -93,10 +93,10 @@ bool run(CtlContext &ctx, const EdidCommand &command, CommandResult *result = nu
 bool outputConnected(CtlContext &ctx, int output)
 {
     CommandResult result;
-    run(ctx, OutputConnectionQuery(output), &result);
-    const quint8 state = OutputConnectionState(result);
+    run(ctx, outputConnectionQuery(output), &result);
+    const quint8 state = outputConnectionState(result);
     if (state == OutputNotConnected) {
-        QString text = EdidTexts::OutputNotConnected(output);
+        QString text = EdidTexts::outputNotConnected(output);
         ctx.err << text.replace(QLatin1String("\r\n"), QLatin1String("\n")) << Qt::endl;
     }
     return state == OutputConnected;
@@ -111,8 +111,8 @@ qint64 fileSize(const QString &path, const QByteArray &bytes)
 
 QString contentError(QByteArrayView bytes, qint64 size)
 {
-    return EdidTexts::ContentError() + QStringLiteral(" (")
-        + EdidCheckReason(CheckEdidContent(bytes), size) + QLatin1Char(')');
+    return EdidTexts::contentError() + QStringLiteral(" (")
+        + edidCheckReason(checkEdidContent(bytes), size) + QLatin1Char(')');
 }
 
 void printGrid(QTextStream &out, const EdidGridModel &grid)
@@ -145,16 +145,16 @@ CtlJob read(const QStringList &args)
         TKVCOMControl &link = ctx.device.link();
         CommandResult result;
         ctx.device.clearFailure();
-        link.ReadEDIDBlocks(EdidReadCommand(output)->packet(), result);
+        link.ReadEDIDBlocks(edidReadCommand(output)->packet(), result);
         if (!result.Success) {
             ctx.device.reportFailure();
             return ExitFailed;
         }
         const QByteArray &bytes = link.EDIDReadStream();
         EdidGridModel grid;
-        if (CheckEdidContent(bytes) == EdidCheck::WrongSize) {
+        if (checkEdidContent(bytes) == EdidCheck::WrongSize) {
             // The same words as the window's message box.
-            ctx.err << EdidTexts::ReadSizeRefused(output, bytes.size())
+            ctx.err << EdidTexts::readSizeRefused(output, bytes.size())
                            .replace(QLatin1String("\r\n"), QLatin1String(" "))
                     << Qt::endl;
             return ExitFailed;
@@ -165,13 +165,13 @@ CtlJob read(const QStringList &args)
         }
         QByteArray block;
         grid.EDIDContentToBuffer(block);
-        ctx.out << "Output" << output << ": " << EdidSummaryLine(DecodeEdidSummary(block)) << '\n';
+        ctx.out << "Output" << output << ": " << edidSummaryLine(decodeEdidSummary(block)) << '\n';
         if (path.isEmpty()) {
             printGrid(ctx.out, grid);
             return ExitOk;
         }
         QString error;
-        if (!EdidFile::Save(path, block, &error)) {
+        if (!EdidFile::save(path, block, &error)) {
             ctx.err << error << Qt::endl;
             return ExitFailed;
         }
@@ -198,8 +198,8 @@ CtlJob download(const QStringList &args)
             ctx.err << contentError(file.bytes, fileSize(path, file.bytes)) << Qt::endl;
             return ExitFailed;
         }
-        const EdidCommand command = *EdidDownloadCommand(target);
-        if (!run(ctx, EdidPrepareCommand(command.progress)))
+        const EdidCommand command = *edidDownloadCommand(target);
+        if (!run(ctx, edidPrepareCommand(command.progress)))
             return ExitFailed;
         TKVCOMControl &link = ctx.device.link();
         link.setSendStream(block);
@@ -210,7 +210,7 @@ CtlJob download(const QStringList &args)
             ctx.device.reportFailure();
             return ExitFailed;
         }
-        ctx.out << targetName(target) << ": " << EdidSummaryLine(DecodeEdidSummary(block)) << '\n';
+        ctx.out << targetName(target) << ": " << edidSummaryLine(decodeEdidSummary(block)) << '\n';
         return ExitOk;
     };
 }
@@ -219,12 +219,12 @@ CtlJob mode(const QStringList &args)
 {
     if (args.size() != 2)
         throw UsageError{QStringLiteral("edid mode takes MODE TARGET")};
-    const QStringList modes = EdidModeList();
+    const QStringList modes = edidModeList();
     const int mode = modeArgument(args[0], modes);
     const int target = inputTargetArgument(args[1]);
-    const EdidCommand command = *EdidSetModeCommand(modes, mode, target);
+    const EdidCommand command = *edidSetModeCommand(modes, mode, target);
     return [command, target, name = modes[mode]](CtlContext &ctx) {
-        if (!run(ctx, EdidPrepareCommand(command.progress)) || !run(ctx, command))
+        if (!run(ctx, edidPrepareCommand(command.progress)) || !run(ctx, command))
             return ExitFailed;
         ctx.out << targetName(target) << ": " << name << '\n';
         return ExitOk;
@@ -237,9 +237,9 @@ CtlJob copy(const QStringList &args)
         throw UsageError{QStringLiteral("edid copy takes OUT TARGET")};
     const int output = outputArgument(args[0]);
     const int target = inputTargetArgument(args[1]);
-    const EdidCommand command = *EdidCopyCommand(output, target);
+    const EdidCommand command = *edidCopyCommand(output, target);
     return [command, output, target](CtlContext &ctx) {
-        if (!outputConnected(ctx, output) || !run(ctx, EdidPrepareCommand(command.progress))
+        if (!outputConnected(ctx, output) || !run(ctx, edidPrepareCommand(command.progress))
             || !run(ctx, command))
             return ExitFailed;
         ctx.out << targetName(target) << ": EDID of Output" << output << '\n';
@@ -257,10 +257,10 @@ CtlJob check(const QStringList &args)
             ctx.err << file.error << Qt::endl;
             return ExitFailed;
         }
-        const EdidSummary summary = DecodeEdidSummary(file.bytes);
-        const EdidCheck verdict = CheckEdidContent(file.bytes);
+        const EdidSummary summary = decodeEdidSummary(file.bytes);
+        const EdidCheck verdict = checkEdidContent(file.bytes);
         if (ctx.json) {
-            QJsonObject document{{QStringLiteral("summary"), EdidSummaryLine(summary)},
+            QJsonObject document{{QStringLiteral("summary"), edidSummaryLine(summary)},
                 {QStringLiteral("decoded"), summary.decoded},
                 {QStringLiteral("accepted"), verdict == EdidCheck::Ok}};
             if (summary.decoded) {
@@ -271,16 +271,16 @@ CtlJob check(const QStringList &args)
             }
             if (verdict != EdidCheck::Ok)
                 document.insert(
-                    QStringLiteral("reason"), EdidCheckReason(verdict, fileSize(path, file.bytes)));
-            PrintJson(ctx, document);
+                    QStringLiteral("reason"), edidCheckReason(verdict, fileSize(path, file.bytes)));
+            printJson(ctx, document);
             return verdict == EdidCheck::Ok ? ExitOk : ExitFailed;
         }
-        ctx.out << EdidSummaryLine(summary) << '\n';
+        ctx.out << edidSummaryLine(summary) << '\n';
         if (verdict == EdidCheck::Ok) {
             ctx.out << "accepted\n";
             return ExitOk;
         }
-        ctx.out << "refused: " << EdidCheckReason(verdict, fileSize(path, file.bytes)) << '\n';
+        ctx.out << "refused: " << edidCheckReason(verdict, fileSize(path, file.bytes)) << '\n';
         return ExitFailed;
     };
 }
@@ -290,7 +290,7 @@ CtlJob modes(const QStringList &args)
     if (!args.isEmpty())
         throw UsageError{QStringLiteral("edid modes takes no arguments")};
     return [](CtlContext &ctx) {
-        const QStringList list = EdidModeList();
+        const QStringList list = edidModeList();
         for (int i = 1; i < list.size(); ++i)
             ctx.out << QString::number(i).rightJustified(2) << "  " << list[i] << '\n';
         return ExitOk;
@@ -318,7 +318,7 @@ CtlJob edid(const QStringList &args)
 
 } // namespace
 
-void AddEdidCommands(CtlCommandTable &table)
+void addEdidCommands(CtlCommandTable &table)
 {
     table.append({QStringLiteral("edid"),
         QStringLiteral(

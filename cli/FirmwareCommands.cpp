@@ -101,7 +101,7 @@ CtlJob merge(const QStringList &args)
 QString mcuLabel(const FirmwareHeader &header)
 {
     for (int m = 0; m < FirmwareMcuCount; ++m) {
-        const FirmwareMcuInfo &info = McuInfo(static_cast<FirmwareMcu>(m));
+        const FirmwareMcuInfo &info = mcuInfo(static_cast<FirmwareMcu>(m));
         if (info.subcommand == header.subcommand() && info.mcu == header.mcu())
             return QLatin1String(info.label);
     }
@@ -210,7 +210,7 @@ CtlJob info(const QStringList &args)
             QJsonArray list;
             for (const PartReport &part : std::as_const(parts))
                 list.append(jsonPart(part));
-            PrintJson(ctx,
+            printJson(ctx,
                 {{QStringLiteral("parts"), list}, {QStringLiteral("empty"), empty},
                     {QStringLiteral("ok"), good}});
         } else {
@@ -321,9 +321,9 @@ CtlJob upgrade(const QStringList &args)
         CliUpgradeHost host(ctx);
         const QMetaObject::Connection notices = QObject::connect(
             &link, &TKVCOMControl::notification, &link, [&](const LinkNotice &notice) {
-                if (ApplyFirmwareNotice(notice, host, flags))
+                if (applyFirmwareNotice(notice, host, flags))
                     return;
-                const QString text = LinkStatusText(notice, link);
+                const QString text = linkStatusText(notice, link);
                 if (!text.isEmpty())
                     host.failure(text);
             });
@@ -351,7 +351,7 @@ CtlJob firmware(const QStringList &args)
 
 } // namespace
 
-void AddFirmwareCommands(CtlCommandTable &table)
+void addFirmwareCommands(CtlCommandTable &table)
 {
     table.append({QStringLiteral("firmware"),
         QStringLiteral(

@@ -17,11 +17,11 @@ const CtlCommandTable &commands()
 {
     static const CtlCommandTable table = [] {
         CtlCommandTable t;
-        AddDeviceCommands(t);
-        AddNetworkCommands(t);
-        AddEdidCommands(t);
-        AddFirmwareCommands(t);
-        AddPresetCommands(t);
+        addDeviceCommands(t);
+        addNetworkCommands(t);
+        addEdidCommands(t);
+        addFirmwareCommands(t);
+        addPresetCommands(t);
         return t;
     }();
     return table;
@@ -61,7 +61,7 @@ QString usageText()
 
 } // namespace
 
-int RunMatrixCtl(
+int runMatrixCtl(
     const QStringList &arguments, QTextStream &out, QTextStream &err, const Timing &timing)
 {
     QCommandLineParser parser;
@@ -134,7 +134,7 @@ int RunMatrixCtl(
     if (useTcp) {
         QString host;
         quint16 port = 0;
-        if (!ParseTcpTarget(tcpTarget, &host, &port))
+        if (!parseTcpTarget(tcpTarget, &host, &port))
             return usage(parser.isSet(tcp)
                     ? QStringLiteral("--tcp takes HOST or HOST:PORT")
                     : QStringLiteral("MATRIXCTL_TARGET takes tcp:HOST or tcp:HOST:PORT"));

@@ -9,5 +9,5 @@ class QTextStream;
 // The command line tool: parses arguments, talks to the switcher through the link and
 // prints results. Returns the process exit code: 0 success, 1 the switcher or the link
 // failed, 2 bad arguments. Needs a running QCoreApplication.
-int RunMatrixCtl(const QStringList &arguments, QTextStream &out, QTextStream &err,
+int runMatrixCtl(const QStringList &arguments, QTextStream &out, QTextStream &err,
     const Timing &timing = Timing());

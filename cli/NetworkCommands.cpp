@@ -19,7 +19,7 @@ constexpr int PingTimeoutMs = 500;
 
 QString strictIP(const QString &text, const char *what)
 {
-    if (!IPBytes(text))
+    if (!ipBytes(text))
         throw UsageError{QLatin1String(what) + QLatin1String(" wants a dotted IPv4 address")};
     return text;
 }
@@ -66,7 +66,7 @@ CtlJob discover(const QStringList &args)
         QJsonArray devices;
         for (int d = 1; d <= control.GetTCPDeviceCount(); ++d) {
             const QString ip = address.isEmpty() ? control.GetTCPDeviceItem(d, 1) : address;
-            const QString entry = FoundDeviceEntry(control, d, ping.PingHost(ip), address);
+            const QString entry = foundDeviceEntry(control, d, ping.PingHost(ip), address);
             if (!ctx.json) {
                 ctx.out << entry << '\n';
                 continue;
@@ -80,7 +80,7 @@ CtlJob discover(const QStringList &args)
             devices.append(device);
         }
         if (ctx.json)
-            PrintJson(ctx, {{QStringLiteral("devices"), devices}});
+            printJson(ctx, {{QStringLiteral("devices"), devices}});
         return ExitOk;
     };
 }
@@ -131,11 +131,11 @@ CtlJob netconfig(const QStringList &args)
             searchFor(control, current);
             int found = 0;
             for (int d = 1; d <= control.GetTCPDeviceCount() && !found; ++d) {
-                if (control.GetTCPDeviceItem(d, 0) == MACText(mac))
+                if (control.GetTCPDeviceItem(d, 0) == macText(mac))
                     found = d;
             }
             if (!found) {
-                ctx.err << "matrixctl: module " << MACText(mac)
+                ctx.err << "matrixctl: module " << macText(mac)
                         << " did not answer a search; give its --tag" << Qt::endl;
                 return ExitFailed;
             }
@@ -143,17 +143,17 @@ CtlJob netconfig(const QStringList &args)
         }
         TKVCOMControl &link = ctx.device.link();
         link.setDeviceIP(current.isEmpty() ? QStringLiteral("0.0.0.0") : current);
-        const ConfigRecord request = BuildConfigRecord(mac, newTag, autoIP, ip, gw, sn);
+        const ConfigRecord request = buildConfigRecord(mac, newTag, autoIP, ip, gw, sn);
         const ConfigResult result = control.SetTCPConfig(request);
         // A refusal, like any failure: exit 2 is kept for bad arguments.
         if (result == ConfigResult::AddressConflict) {
-            ctx.err << "Setting IP conflict:" << IPText(request.ip()) << Qt::endl;
+            ctx.err << "Setting IP conflict:" << ipText(request.ip()) << Qt::endl;
             return ExitFailed;
         }
         if (result != ConfigResult::Accepted) {
             QString why = control.lastError();
             if (why.isEmpty() && !control.UDPReplied())
-                why = QLatin1String("no answer from MAC ") + MACText(mac);
+                why = QLatin1String("no answer from MAC ") + macText(mac);
             else if (why.isEmpty())
                 why = QStringLiteral("refused by the module (status 0x%1)")
                           .arg(control.configRecord().status(), 2, 16, QLatin1Char('0'));
@@ -162,11 +162,11 @@ CtlJob netconfig(const QStringList &args)
         }
         const ConfigRecord &answer = control.configRecord();
         TKVPing ping(PingTimeoutMs);
-        const bool reached = ping.PingHost(IPText(autoIP ? answer.ip() : request.ip()));
-        const QString former = MakeDeviceEntry({QString(), QString(), QString(), QString(),
+        const bool reached = ping.PingHost(ipText(autoIP ? answer.ip() : request.ip()));
+        const QString former = makeDeviceEntry({QString(), QString(), QString(), QString(),
             QString(), QString(), reached ? SameSubnetText : CrossSubnetText});
         ctx.out << "Modify TCP configuration ok\n"
-                << ConfiguredEntry(former, newTag, autoIP, request, answer) << '\n';
+                << configuredEntry(former, newTag, autoIP, request, answer) << '\n';
         return ExitOk;
     };
 }
@@ -187,14 +187,14 @@ CtlJob module(const QStringList &args)
         TKVCOMControl &link = ctx.device.link();
         ctx.device.clearFailure();
         if (what == QLatin1String("reset")) {
-            if (!ResetTCPModule(link)) {
+            if (!resetTCPModule(link)) {
                 ctx.device.reportFailure();
                 ctx.err << "Reset Default failed" << Qt::endl;
                 return ExitFailed;
             }
             ctx.out << "Reset Default ok\n";
         }
-        const std::optional<TCPModuleInfo> info = QueryTCPModule(link);
+        const std::optional<TCPModuleInfo> info = queryTCPModule(link);
         if (!info) {
             ctx.device.reportFailure();
             ctx.err << "Query TCP Module failed" << Qt::endl;
@@ -207,7 +207,7 @@ CtlJob module(const QStringList &args)
 
 } // namespace
 
-void AddNetworkCommands(CtlCommandTable &table)
+void addNetworkCommands(CtlCommandTable &table)
 {
     table.append({QStringLiteral("discover"),
         QStringLiteral(

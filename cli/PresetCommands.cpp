@@ -10,7 +10,7 @@
 
 // Presets and port tags as the GUI stores them in Settings.ini.
 
-bool ReadCtlSettings(CtlContext &ctx, AppSettings &settings)
+bool readCtlSettings(CtlContext &ctx, AppSettings &settings)
 {
     const SettingsRead read = SettingsFile::read(ctx.settingsPath);
     settings = read.settings;
@@ -29,7 +29,7 @@ namespace {
 
 QStringList presetValues(const AppSettings &settings, int n)
 {
-    return DecodePresetValue(settings.presets[size_t(n - 1)].value);
+    return decodePresetValue(settings.presets[size_t(n - 1)].value);
 }
 
 CtlJob preset(const QStringList &args)
@@ -38,27 +38,27 @@ CtlJob preset(const QStringList &args)
     if (what == QLatin1String("list") && args.size() == 1) {
         return [](CtlContext &ctx) {
             AppSettings settings;
-            if (!ReadCtlSettings(ctx, settings))
+            if (!readCtlSettings(ctx, settings))
                 return ExitFailed;
             QJsonArray presets;
             for (int n = 1; n <= SettingsPresetCount; ++n) {
                 const QStringList values = presetValues(settings, n);
                 const QString name = settings.presets[size_t(n - 1)].name;
                 if (!ctx.json) {
-                    ctx.out << n << '\t' << name << '\t' << EncodePresetValue(values) << '\n';
+                    ctx.out << n << '\t' << name << '\t' << encodePresetValue(values) << '\n';
                     continue;
                 }
                 // Output by output: its input, or null when the preset chooses none.
                 QJsonArray inputs;
                 for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
-                    const auto input = PresetInput(values, output);
+                    const auto input = presetInput(values, output);
                     inputs.append(input ? QJsonValue(*input) : QJsonValue());
                 }
                 presets.append(QJsonObject{{QStringLiteral("number"), n},
                     {QStringLiteral("name"), name}, {QStringLiteral("inputs"), inputs}});
             }
             if (ctx.json)
-                PrintJson(ctx, {{QStringLiteral("presets"), presets}});
+                printJson(ctx, {{QStringLiteral("presets"), presets}});
             return ExitOk;
         };
     }
@@ -69,14 +69,14 @@ CtlJob preset(const QStringList &args)
             throw UsageError{QStringLiteral("N must be a preset number 1..8")};
         return [n](CtlContext &ctx) {
             AppSettings settings;
-            if (!ReadCtlSettings(ctx, settings))
+            if (!readCtlSettings(ctx, settings))
                 return ExitFailed;
             const QStringList values = presetValues(settings, n);
             // Output by output, as the Set button does; earlier outputs stay switched.
             for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
-                const auto input = PresetInput(values, output);
+                const auto input = presetInput(values, output);
                 if (!input) {
-                    ctx.err << NoInputSelectedText(output) << '\n';
+                    ctx.err << noInputSelectedText(output) << '\n';
                     return ExitFailed;
                 }
                 if (!ctx.device.execute(DeviceProtocol::Command::Route,
@@ -125,13 +125,13 @@ CtlJob tags(const QStringList &args)
         throw UsageError{QStringLiteral("tags takes list")};
     return [](CtlContext &ctx) {
         AppSettings settings;
-        if (!ReadCtlSettings(ctx, settings))
+        if (!readCtlSettings(ctx, settings))
             return ExitFailed;
         if (ctx.json) {
             QJsonArray sets{jsonTags(QStringLiteral("COM"), {}, settings.comTags)};
             for (auto it = settings.lanTags.cbegin(); it != settings.lanTags.cend(); ++it)
                 sets.append(jsonTags(QStringLiteral("TCP"), it.key(), it.value()));
-            PrintJson(ctx, {{QStringLiteral("tags"), sets}});
+            printJson(ctx, {{QStringLiteral("tags"), sets}});
             return ExitOk;
         }
         printTags(ctx.out, QStringLiteral("COM"), settings.comTags);
@@ -143,7 +143,7 @@ CtlJob tags(const QStringList &args)
 
 } // namespace
 
-void AddPresetCommands(CtlCommandTable &table)
+void addPresetCommands(CtlCommandTable &table)
 {
     table.append({QStringLiteral("preset"),
         QStringLiteral(

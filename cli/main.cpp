@@ -11,5 +11,5 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("matrixctl"));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return RunMatrixCtl(QCoreApplication::arguments(), out, err);
+    return runMatrixCtl(QCoreApplication::arguments(), out, err);
 }

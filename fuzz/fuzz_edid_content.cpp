@@ -26,10 +26,10 @@ bool accepted(const QByteArray &bytes)
 void content(const QByteArray &bytes)
 {
     const bool ok = accepted(bytes);
-    fuzzCheck((CheckEdidContent(bytes) == EdidCheck::Ok) == ok);
+    fuzzCheck((checkEdidContent(bytes) == EdidCheck::Ok) == ok);
 
     // The summary is one line of printable ASCII, whatever the bytes say.
-    const QString line = EdidSummaryLine(DecodeEdidSummary(bytes));
+    const QString line = edidSummaryLine(decodeEdidSummary(bytes));
     fuzzCheck(!line.isEmpty());
     for (const QChar c : line)
         fuzzCheck(c.unicode() >= 0x20 && c.unicode() < 0x7F);

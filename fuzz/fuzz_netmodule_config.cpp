@@ -57,12 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 datagram[at] = char(0xFF);
         }
 
-        const std::optional<ConfigRecord> parsed = FindConfigAnswer(datagram);
+        const std::optional<ConfigRecord> parsed = findConfigAnswer(datagram);
         const std::optional<QByteArray> expected = firstAnswer(datagram);
         fuzzCheck(parsed.has_value() == expected.has_value());
         if (parsed) {
             fuzzCheck(parsed->toByteArray() == *expected);
-            const ConfigResult result = ConfigResultOf(parsed->status());
+            const ConfigResult result = configResultOf(parsed->status());
             fuzzCheck((result == ConfigResult::Accepted) == (parsed->status() == 0));
         }
 

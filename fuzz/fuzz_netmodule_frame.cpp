@@ -45,13 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         SimModuleState module;
         const QByteArray frame = QByteArray::fromStdString(
             in.ConsumeBytesAsString(in.ConsumeIntegralInRange<std::size_t>(0, 40)));
-        const QByteArray answer = AnswerModuleFrame(module, frame);
+        const QByteArray answer = answerModuleFrame(module, frame);
         if (!answer.isEmpty()) {
             const ModuleFrame request = ModuleFrame::fromBytes(frame);
             fuzzCheck(answer.size() == ModuleFrame::Size);
             const bool known = request.command() == ModuleFrame::CommandQuery
                 || request.command() == ModuleFrame::CommandReset;
-            fuzzCheck(IsAcceptedModuleReply(ModuleFrame::fromBytes(answer), request) == known);
+            fuzzCheck(isAcceptedModuleReply(ModuleFrame::fromBytes(answer), request) == known);
         }
         fuzzCheck(TraceModuleFrame(QString(), ModuleFrame::fromBytes(frame)).count(u'\n') == 8);
     }
@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ModuleFrame expected = request;
     std::copy(ModuleFrame::Header.begin(), ModuleFrame::Header.end(), expected.bytes.begin());
     expected.bytes[ModuleFrame::ReceiveOKAt] = 0xFF;
-    SealModuleFrame(expected);
+    sealModuleFrame(expected);
     const QByteArray expectedWire = expected.toByteArray();
 
     int writes = 0;
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (in.ConsumeBool()) {
             ModuleFrame answer = expected;
             answer.bytes[ModuleFrame::ReceiveOKAt] = in.ConsumeIntegral<quint8>();
-            SealModuleFrame(answer);
+            sealModuleFrame(answer);
             if (in.ConsumeBool())
                 answer.bytes[in.ConsumeIntegralInRange<std::size_t>(0, 31)]
                     = in.ConsumeIntegral<quint8>();

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const QString tag = control.GetTCPDeviceItem(d, 6);
         fuzzCheck(tag.size() <= SearchRecord::TagSize && safeText(tag));
         // The entry keeps its seven fields whatever the tag holds.
-        const QString entry = FoundDeviceEntry(control, d, in.ConsumeBool());
+        const QString entry = foundDeviceEntry(control, d, in.ConsumeBool());
         fuzzCheck(entry.count(u'[') == EntryField::Count && entry.count(u']') == EntryField::Count);
         fuzzCheck(safeText(entry));
         fuzzCheck(GetEntryField(entry, EntryField::Tag) == tag);

@@ -81,8 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (const QByteArray &line : block.lines)
             fuzzCheck(line.size() <= Bounds.maxLineBytes && !line.contains('\n'));
 
-        const VideohubRequest request = DecodeVideohubRequest(block);
-        fuzzCheck(sameRequest(request, DecodeVideohubRequest(pieces.blocks[k])));
+        const VideohubRequest request = decodeVideohubRequest(block);
+        fuzzCheck(sameRequest(request, decodeVideohubRequest(pieces.blocks[k])));
         for (const GatewayRoute &route : request.routes) {
             fuzzCheck(GatewayState::isPort(route.output) && GatewayState::isPort(route.input));
             state.routes[GatewayState::index(route.output)] = route.input;

@@ -18,12 +18,12 @@
 
 #include <memory>
 
-int RunGateway(QCoreApplication &app)
+int runGateway(QCoreApplication &app)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
     GatewayOptions options;
-    const GatewayParse parsed = ParseGatewayArguments(QCoreApplication::arguments(), &options);
+    const GatewayParse parsed = parseGatewayArguments(QCoreApplication::arguments(), &options);
     switch (parsed.kind) {
     case GatewayParse::Help:
         out << parsed.text;
@@ -100,7 +100,7 @@ int RunGateway(QCoreApplication &app)
     VideohubServer videohub(gateway, options.allow, Videohub::uniqueId(target));
     if (!videohub.listen(options.listen, options.videohubPort)) {
         err << "matrix-gateway: the Videohub server cannot listen on "
-            << EndpointText(options.listen, options.videohubPort) << ": " << videohub.errorString()
+            << endpointText(options.listen, options.videohubPort) << ": " << videohub.errorString()
             << Qt::endl;
         return 1;
     }
@@ -109,14 +109,14 @@ int RunGateway(QCoreApplication &app)
     GatewayApi api(gateway, http);
     if (!http.listen(options.listen, options.httpPort)) {
         err << "matrix-gateway: the HTTP server cannot listen on "
-            << EndpointText(options.listen, options.httpPort) << ": " << http.errorString()
+            << endpointText(options.listen, options.httpPort) << ": " << http.errorString()
             << Qt::endl;
         return 1;
     }
     gateway.start();
-    out << ReadyLine(QStringLiteral("Videohub server"), videohub.address(), videohub.port())
+    out << readyLine(QStringLiteral("Videohub server"), videohub.address(), videohub.port())
         << Qt::endl;
-    out << ReadyLine(QStringLiteral("HTTP server"), options.listen, http.serverPort()) << Qt::endl;
+    out << readyLine(QStringLiteral("HTTP server"), options.listen, http.serverPort()) << Qt::endl;
 
     return app.exec() == 0 ? 0 : 1;
 }

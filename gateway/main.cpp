@@ -12,5 +12,5 @@ int main(int argc, char *argv[])
     // servers close their clients and gateway.ini is left complete.
     if (QString why; !quitOnStopSignals(app, &why))
         QTextStream(stderr) << "matrix-gateway: " << why << Qt::endl;
-    return RunGateway(app);
+    return runGateway(app);
 }

@@ -13,8 +13,8 @@ void CommandPacket::setWord(int index, quint16 value)
 {
     Q_ASSERT(index >= 1 && index <= 4);
     const auto at = static_cast<std::size_t>(2 + 2 * index);
-    bytes[at] = LoByte(value);
-    bytes[at + 1] = HiByte(value);
+    bytes[at] = loByte(value);
+    bytes[at + 1] = hiByte(value);
 }
 
 QByteArray CommandPacket::toByteArray() const

@@ -64,11 +64,11 @@ constexpr quint16 MakeWord(int hi, int lo)
 {
     return static_cast<quint16>(((hi & 0xFF) << 8) | (lo & 0xFF));
 }
-constexpr quint8 LoByte(quint16 word)
+constexpr quint8 loByte(quint16 word)
 {
     return static_cast<quint8>(word & 0xFF);
 }
-constexpr quint8 HiByte(quint16 word)
+constexpr quint8 hiByte(quint16 word)
 {
     return static_cast<quint8>(word >> 8);
 }

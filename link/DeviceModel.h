@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // Model names indexed by the model number the switcher reports (1-based).
-inline const QStringList &DeviceModelNames()
+inline const QStringList &deviceModelNames()
 {
     static const QStringList names = {
         QStringLiteral("HDMI Matrix 4x4"),
@@ -14,9 +14,9 @@ inline const QStringList &DeviceModelNames()
     return names;
 }
 
-inline QString DeviceModelName(int number)
+inline QString deviceModelName(int number)
 {
-    const QStringList &names = DeviceModelNames();
+    const QStringList &names = deviceModelNames();
     return number >= 1 && number <= names.size() ? names[number - 1]
                                                  : QStringLiteral("Unknown model %1").arg(number);
 }

@@ -36,9 +36,9 @@ std::optional<QByteArray> blockData(const QByteArray &frame, const CommandPacket
     const quint8 status = header.status();
     if (status == Status::Failed || PacketChecksum(header) != header.checksum()
         || !IsMatchingReply(header, request)
-        || (status != LoByte(Block::More) && status != LoByte(Block::Last)))
+        || (status != loByte(Block::More) && status != loByte(Block::Last)))
         return std::nullopt;
-    if (header.word(2) == 0 && status == LoByte(Block::More))
+    if (header.word(2) == 0 && status == loByte(Block::More))
         return std::nullopt;
     return BlockFrame::data(frame);
 }
@@ -79,7 +79,7 @@ void EdidTransfer::read(const CommandPacket &request, CommandResult &result, QBy
         }
         edid += *data;
         restartPending = false;
-        last = result.reply.status() == LoByte(Block::Last);
+        last = result.reply.status() == loByte(Block::Last);
         return ExchangeStep::Verdict::Accept;
     };
 
@@ -90,7 +90,7 @@ void EdidTransfer::read(const CommandPacket &request, CommandResult &result, QBy
         }
         // The device is given the same pause after each block it delivered. A stop during
         // it leaves the read unfinished, which is a failed read.
-        if (!m_link.Pause(m_link.timing().retryPauseMs)) {
+        if (!m_link.pause(m_link.timing().retryPauseMs)) {
             result.Success = false;
             return;
         }

@@ -19,13 +19,13 @@ constexpr int AckTrace = 8888;
 // wParam of 2034/2035: subcommand and MCU number.
 quint32 partWord(const CommandPacket &request)
 {
-    return MakeWord(request.subcommand(), LoByte(request.word(1)));
+    return MakeWord(request.subcommand(), loByte(request.word(1)));
 }
 
 // lParam of 2034: the two version parts.
 quint32 versionWord(const CommandPacket &request)
 {
-    return MakeWord(LoByte(request.word(3)), LoByte(request.word(4)));
+    return MakeWord(loByte(request.word(3)), loByte(request.word(4)));
 }
 
 } // namespace
@@ -55,7 +55,7 @@ bool FirmwareTransfer::startPart(const CommandPacket &request, CommandResult &re
 bool FirmwareTransfer::prepareMain(const CommandPacket &request, CommandResult &result)
 {
     for (const quint16 step : {PrepareStep1, PrepareStep2}) {
-        if (!m_link.Pause(m_link.timing().firmwareStepMs)) {
+        if (!m_link.pause(m_link.timing().firmwareStepMs)) {
             result.Success = false;
             return false;
         }
@@ -74,7 +74,7 @@ bool FirmwareTransfer::prepareMain(const CommandPacket &request, CommandResult &
             return false;
         }
     }
-    if (!m_link.Pause(m_link.timing().firmwareStepMs)) {
+    if (!m_link.pause(m_link.timing().firmwareStepMs)) {
         result.Success = false;
         return false;
     }
@@ -186,7 +186,7 @@ void FirmwareTransfer::waitReboot(CommandResult &result)
 
     // The switcher is deaf while it restarts: wait before asking.
     for (int i = 0; i < RebootSteps; ++i) {
-        if (!m_link.Pause(m_link.timing().rebootStepMs))
+        if (!m_link.pause(m_link.timing().rebootStepMs))
             return;
         spin();
     }

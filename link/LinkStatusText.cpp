@@ -2,7 +2,7 @@
 
 #include "TKVCOMControl.h"
 
-QString LinkStatusText(const LinkNotice &notice, const TKVCOMControl &link)
+QString linkStatusText(const LinkNotice &notice, const TKVCOMControl &link)
 {
     switch (notice.code) {
     case LinkMessage::TimeOut:
@@ -25,7 +25,7 @@ QString LinkStatusText(const LinkNotice &notice, const TKVCOMControl &link)
     }
 }
 
-QString LinkFailureReason(const LinkNotice &notice)
+QString linkFailureReason(const LinkNotice &notice)
 {
     return notice.code == LinkMessage::OpenCloseFailed ? notice.text : QString();
 }

@@ -6,7 +6,7 @@ namespace {
 // A serial port the operator may not open belongs to a group that may (on Debian 'dialout').
 // The system only says "Permission denied", so name the group that grants access, unless the
 // port is one the operator could write anyway (then the refusal came from the port's lock).
-QString AccessHint(const QSerialPort &port)
+QString accessHint(const QSerialPort &port)
 {
     const QString name = port.portName();
     const QFileInfo device(QFileInfo(name).isAbsolute() ? name : QStringLiteral("/dev/") + name);
@@ -56,7 +56,7 @@ bool SerialTransport::open(QString *error, int)
         if (error) {
             *error = m_port.errorString();
             if (m_port.error() == QSerialPort::PermissionError)
-                *error += AccessHint(m_port);
+                *error += accessHint(m_port);
         }
         m_port.clearError();
         return false;

@@ -193,7 +193,7 @@ ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
         const Verdict verdict = step.judge(m_receiver.frame());
         if (verdict == Verdict::Accept)
             return End::Accepted;
-        if (!Pause(step.retryPauseMs))
+        if (!pause(step.retryPauseMs))
             return End::Stopped;
         if (attempt == attempts && verdict == Verdict::Refuse)
             notify(LinkMessage::SendFailed);
@@ -204,7 +204,7 @@ ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
 TKVCOMControl::Answer TKVCOMControl::sendAndWait(
     const ExchangeStep &step, const QByteArray &frame, int attempt)
 {
-    if (!DrainLateReplies())
+    if (!drainLateReplies())
         return Answer::Stopped;
     m_receiver.reset(step.answer, step.lead);
     m_transportFailed = false;
@@ -268,11 +268,11 @@ bool TKVCOMControl::WaitReply(const ExchangeStep &step)
     return true;
 }
 
-bool TKVCOMControl::DrainLateReplies()
+bool TKVCOMControl::drainLateReplies()
 {
     if (m_drainUntil.hasExpired())
         return true;
-    if (!Pause(static_cast<int>(m_drainUntil.remainingTime())))
+    if (!pause(static_cast<int>(m_drainUntil.remainingTime())))
         return false;
     m_drainUntil = QDeadlineTimer();
     return true;
@@ -283,7 +283,7 @@ void TKVCOMControl::startDrain()
     m_drainUntil = QDeadlineTimer(std::max(0, m_timing.drainGraceMs), Qt::PreciseTimer);
 }
 
-bool TKVCOMControl::Pause(int ms)
+bool TKVCOMControl::pause(int ms)
 {
     // A plain delay: only a stop ends it early, whatever happens to the transport meanwhile.
     return waitUntil([] { return false; }, ms, WaitFor::Time) != WaitEnd::Stopped;
@@ -315,7 +315,7 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
     const bool logged = lcLink().isDebugEnabled();
     if (wanted)
         notify(LinkMessage::DataReceived, static_cast<quint32>(bytes.size()));
-    if (Draining()) {
+    if (draining()) {
         traceBytes(QStringLiteral("late reply drained:   "), bytes);
         return;
     }

@@ -52,7 +52,7 @@ public:
 
     bool Connected() const;
     // Busy flags
-    bool Connecting() const { return m_connecting; }
+    bool connecting() const { return m_connecting; }
     bool Searching() const { return m_searching; }
     void setSearching(bool on) { m_searching = on; }
     bool Configuring() const { return m_configuring; }
@@ -98,9 +98,9 @@ public:
     const QByteArray &sendStream() const { return m_sendStream; }
 
     // A pause that keeps the window responsive; false when a stop was requested.
-    bool Pause(int ms);
+    bool pause(int ms);
     // The transport failed since the last request went out.
-    bool TransportFailed() const { return m_transportFailed; }
+    bool transportFailed() const { return m_transportFailed; }
     // Someone listens to the notifications, so that dumps are worth building.
     bool noticesWanted() const;
 
@@ -133,8 +133,8 @@ private:
     // request already given up; it is discarded (and traced) rather than taken for the reply
     // to a later request, which echoes the same command. Waits for the rest of the period;
     // false when a stop was requested.
-    bool DrainLateReplies();
-    bool Draining() const { return !m_drainUntil.hasExpired(); }
+    bool drainLateReplies();
+    bool draining() const { return !m_drainUntil.hasExpired(); }
     void startDrain();
 
     using WaitEnd = EventWait::End; // Failed: the transport broke

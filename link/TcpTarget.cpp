@@ -23,7 +23,7 @@ bool parsePortNumber(QString digits, quint16 *port)
 
 } // namespace
 
-bool ParseTcpTarget(const QString &text, QString *host, quint16 *port)
+bool parseTcpTarget(const QString &text, QString *host, quint16 *port)
 {
     *port = TKVCOMControl::DefaultTcpPort;
     QString portText;

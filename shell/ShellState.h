@@ -5,12 +5,12 @@
 #include <QString>
 #include <QtGlobal>
 
-inline QString ProductTitle()
+inline QString productTitle()
 {
     return QStringLiteral("Matrix Controller");
 }
 
-inline QString VersionText()
+inline QString versionText()
 {
     return QStringLiteral("ver" MATRIX_VERSION);
 }
@@ -28,13 +28,13 @@ struct ShellState
     // The switcher is known to be powered on.
     bool PowerOn = false;
 
-    QString CurrentDeviceMAC = QStringLiteral("00-00-00-00-00-00");
+    QString currentDeviceMAC = QStringLiteral("00-00-00-00-00-00");
     // The network configuration dialog's three texts.
-    QString NetworkIP;
-    QString NetworkGateway;
-    QString NetworkMask;
+    QString networkIP;
+    QString networkGateway;
+    QString networkMask;
 
     // Firmware upgrade: a part was refused, and the last percent shown on the gauge.
-    bool FirmwareWriteFailed = false;
-    quint16 LastFirmwarePercent = 0;
+    bool firmwareWriteFailed = false;
+    quint16 lastFirmwarePercent = 0;
 };

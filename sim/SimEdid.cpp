@@ -151,7 +151,7 @@ QByteArray SimEdid::handleFrame(const QByteArray &frame)
 void SimEdid::startTransfer(const CommandPacket &request)
 {
     if (request.subcommand() == EdidSub::Read)
-        m_read = Read{displayEdid(LoByte(request.word(1))), 0, 0};
+        m_read = Read{displayEdid(loByte(request.word(1))), 0, 0};
     else
         m_download = Download{request.subcommand(), request.word(1), {}};
 }
@@ -168,7 +168,7 @@ QByteArray SimEdid::readBlock(const CommandPacket &request)
             r.offset = std::min(r.offset + r.lastSize, r.data.size());
         data = r.data.mid(r.offset, m_blockSize);
         r.lastSize = data.size();
-        status = LoByte(r.offset + data.size() >= r.data.size() ? Block::Last : Block::More);
+        status = loByte(r.offset + data.size() >= r.data.size() ? Block::Last : Block::More);
     }
     if (take(m_faults.refuseBlock))
         status = Refused;
@@ -222,7 +222,7 @@ void SimEdid::commit(const Download &download)
     } else if (download.target == EdidUser2) {
         m_users[1] = download.data;
     } else {
-        setInput(LoByte(download.target));
+        setInput(loByte(download.target));
     }
 }
 

@@ -29,13 +29,13 @@ SearchRecord SimModuleState::searchRecord() const
 
 QString SimModuleState::describe() const
 {
-    return MACText(mac) + QLatin1Char(' ')
+    return macText(mac) + QLatin1Char(' ')
         + (dhcp ? QStringLiteral("Auto IP") : QStringLiteral("Static IP")) + QLatin1Char(' ')
-        + IPText(ip) + QLatin1Char(' ') + IPText(gateway) + QLatin1Char(' ') + IPText(mask)
-        + QLatin1String(" [") + TagText(tag) + QLatin1Char(']');
+        + ipText(ip) + QLatin1Char(' ') + ipText(gateway) + QLatin1Char(' ') + ipText(mask)
+        + QLatin1String(" [") + tagText(tag) + QLatin1Char(']');
 }
 
-QByteArray AnswerModuleFrame(SimModuleState &module, const QByteArray &frame)
+QByteArray answerModuleFrame(SimModuleState &module, const QByteArray &frame)
 {
     const ModuleFrame request = ModuleFrame::fromBytes(frame);
     if (frame.size() < ModuleFrame::Size || !request.hasHeader()
@@ -63,7 +63,7 @@ QByteArray AnswerModuleFrame(SimModuleState &module, const QByteArray &frame)
         reply.bytes[ModuleFrame::ReceiveOKAt] = ModuleFrame::NotReceived;
         break;
     }
-    SealModuleFrame(reply);
+    sealModuleFrame(reply);
     return reply.toByteArray();
 }
 

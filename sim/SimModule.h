@@ -37,7 +37,7 @@ struct SimModuleState
 // a reset (0xFF) sets the frame's DHCP flag and address, the factory gateway, mask and tag,
 // then answers like a query. ReceiveOK is 0x00 in an answer and 0xFF for an unknown command.
 // Empty (silence) when the header or the checksum is wrong.
-QByteArray AnswerModuleFrame(SimModuleState &module, const QByteArray &frame);
+QByteArray answerModuleFrame(SimModuleState &module, const QByteArray &frame);
 
 // Takes the 32-byte module frames out of a device byte stream: a frame starts with the
 // module header; everything else is passed on unchanged, in order, to the switcher's own

@@ -192,7 +192,7 @@ QByteArrayList SimNetwork::answerConfig(const QByteArray &datagram)
     QByteArray out = answer.toByteArray();
     if (m_faults.invalidRecordFirst) {
         ConfigRecord notAnswer = answer;
-        PrepareConfigRequest(notAnswer);
+        prepareConfigRequest(notAnswer);
         out.prepend(notAnswer.toByteArray());
     }
     return {out};
@@ -204,7 +204,7 @@ QByteArray SimNetwork::answerModuleFrame(const QByteArray &frame)
     if (m_modules.isEmpty() || take(m_faults.dropModuleReplies))
         return {};
     const ModuleFrame request = ModuleFrame::fromBytes(frame);
-    QByteArray reply = AnswerModuleFrame(m_modules.first(), frame);
+    QByteArray reply = ::answerModuleFrame(m_modules.first(), frame);
     if (reply.isEmpty())
         return {};
     if (request.command() == ModuleFrame::CommandReset)
@@ -212,7 +212,7 @@ QByteArray SimNetwork::answerModuleFrame(const QByteArray &frame)
     ModuleFrame spoilt = ModuleFrame::fromBytes(reply);
     if (take(m_faults.refuseModuleFrames)) {
         spoilt.bytes[ModuleFrame::ReceiveOKAt] = ModuleFrame::NotReceived;
-        SealModuleFrame(spoilt);
+        sealModuleFrame(spoilt);
     }
     if (take(m_faults.corruptModuleChecksum))
         spoilt.bytes[ModuleFrame::ChecksumAt] = static_cast<quint8>(spoilt.checksum() + 1);

@@ -28,7 +28,7 @@ void printModule(const SimNetwork &network, int index)
 
 } // namespace
 
-void AddSimNetworkOptions(QCommandLineParser &parser)
+void addSimNetworkOptions(QCommandLineParser &parser)
 {
     parser.addOptions({
         {Udp,
@@ -49,7 +49,7 @@ void AddSimNetworkOptions(QCommandLineParser &parser)
     });
 }
 
-QString SimNetworkHelp()
+QString simNetworkHelp()
 {
     return QStringLiteral(R"(
 
@@ -65,7 +65,7 @@ Network modules:
     sender only; nothing is broadcast.)");
 }
 
-bool ConfigureSimNetwork(const QCommandLineParser &parser, SimNetwork &network)
+bool configureSimNetwork(const QCommandLineParser &parser, SimNetwork &network)
 {
     int count = 1;
     if (parser.isSet(Modules)) {
@@ -79,7 +79,7 @@ bool ConfigureSimNetwork(const QCommandLineParser &parser, SimNetwork &network)
         : parser.isSet(Udp)                          ? parser.value(Udp)
                                                      : QString();
     if (!firstText.isEmpty()) {
-        const std::optional<IPv4Bytes> ip = IPBytes(firstText);
+        const std::optional<IPv4Bytes> ip = ipBytes(firstText);
         if (!ip)
             return fail("--module-ip and --udp want a dotted IPv4 address", firstText);
         if (*ip != IPv4Bytes{} && (*ip)[0] != 127)
@@ -101,7 +101,7 @@ bool ConfigureSimNetwork(const QCommandLineParser &parser, SimNetwork &network)
     return true;
 }
 
-bool ServeSimNetwork(const QCommandLineParser &parser, SimNetwork &network)
+bool serveSimNetwork(const QCommandLineParser &parser, SimNetwork &network)
 {
     if (!parser.isSet(Udp))
         return true;

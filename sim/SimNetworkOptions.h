@@ -5,11 +5,11 @@ class QString;
 class SimNetwork;
 
 // matrix-sim's options for the simulated network modules.
-void AddSimNetworkOptions(QCommandLineParser &parser);
-QString SimNetworkHelp();
+void addSimNetworkOptions(QCommandLineParser &parser);
+QString simNetworkHelp();
 // Sets the modules up from the options; false (reason on stderr) for a bad value.
-bool ConfigureSimNetwork(const QCommandLineParser &parser, SimNetwork &network);
+bool configureSimNetwork(const QCommandLineParser &parser, SimNetwork &network);
 // With --udp: binds the datagram ports and prints "UDP <address> <search port> <config port>",
 // then one "MODULE <n> <settings>" line per module, and again whenever a module changes.
 // False (reason on stderr) when the ports cannot be had.
-bool ServeSimNetwork(const QCommandLineParser &parser, SimNetwork &network);
+bool serveSimNetwork(const QCommandLineParser &parser, SimNetwork &network);

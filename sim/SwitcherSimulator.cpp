@@ -198,7 +198,7 @@ SwitcherSimulator::Answer SwitcherSimulator::answer(const CommandPacket &request
         setEdid(word2, SwitcherState::EdidCopiedFromOutput + word1);
         return {};
     case code(Command::Edid, EdidSub::Read):
-        if (HiByte(word1) != HiByte(EdidWordBase) || !isConnectedOutput(LoByte(word1)))
+        if (hiByte(word1) != hiByte(EdidWordBase) || !isConnectedOutput(loByte(word1)))
             return refused;
         return {};
     case code(Command::Edid, EdidSub::DownloadAll):
@@ -207,7 +207,7 @@ SwitcherSimulator::Answer SwitcherSimulator::answer(const CommandPacket &request
         return {Status::Proceed, 0};
     case code(Command::Edid, EdidSub::Download):
         if (!(word1 == EdidUser1 || word1 == EdidUser2
-                || (HiByte(word1) == HiByte(EdidWordBase) && isInput(LoByte(word1)))))
+                || (hiByte(word1) == hiByte(EdidWordBase) && isInput(loByte(word1)))))
             return refused;
         return {Status::Proceed, 0};
     case code(Command::Edid, EdidSub::Prepare):

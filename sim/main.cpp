@@ -76,7 +76,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(MATRIX_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(Description) + SimNetworkHelp());
+    parser.setApplicationDescription(QString::fromUtf8(Description) + simNetworkHelp());
     parser.addHelpOption();
     parser.addVersionOption();
     const auto option = [](const char *name, const char *text, const char *valueName = nullptr,
@@ -114,7 +114,7 @@ int main(int argc, char *argv[])
         option("fw-min-version", "Refuse firmware parts older than <v1.v2> with 44.", "v1.v2"),
         option("verbose", "Trace requests and replies on stderr."),
     });
-    AddSimNetworkOptions(parser);
+    addSimNetworkOptions(parser);
     parser.process(app);
 
     SimulatorServer server;
@@ -168,7 +168,7 @@ int main(int argc, char *argv[])
         server.firmware().setMinimumVersion(static_cast<quint16>(v1), static_cast<quint16>(v2));
     }
 
-    if (!ConfigureSimNetwork(parser, server.network()))
+    if (!configureSimNetwork(parser, server.network()))
         return 2;
 
     const QHostAddress address(parser.value(QStringLiteral("listen")));
@@ -213,7 +213,7 @@ int main(int argc, char *argv[])
         std::fflush(stdout);
     }
 
-    if (!ServeSimNetwork(parser, server.network()))
+    if (!serveSimNetwork(parser, server.network()))
         return 1;
 
     return QCoreApplication::exec();

@@ -60,7 +60,7 @@ QString SettingsLocation::refusalText(const QString &reason) const
         .arg(QDir::toNativeSeparators(folder), reason);
 }
 
-QString SettingsLocation::ProbeFileName(const QString &folder, int minLetters)
+QString SettingsLocation::probeFileName(const QString &folder, int minLetters)
 {
     QString name = folder;
     if (!name.endsWith(QLatin1Char('/')))
@@ -74,9 +74,9 @@ QString SettingsLocation::ProbeFileName(const QString &folder, int minLetters)
 bool SettingsLocation::IsFolderWritable(const QString &folder)
 {
     // A long folder leaves no room for random letters; should that one name exist, add some.
-    QString name = ProbeFileName(folder);
+    QString name = probeFileName(folder);
     while (QFileInfo::exists(name))
-        name = ProbeFileName(folder, 8);
+        name = probeFileName(folder, 8);
     QFile probe(name);
     if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;

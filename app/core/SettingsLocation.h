@@ -33,5 +33,5 @@ struct SettingsLocation
     static bool IsFolderWritable(const QString &folder);
     // The name IsFolderWritable tries: the folder and random capitals up to 240 characters,
     // then ".tmp"; at least minLetters capitals however long the folder is.
-    static QString ProbeFileName(const QString &folder, int minLetters = 0);
+    static QString probeFileName(const QString &folder, int minLetters = 0);
 };

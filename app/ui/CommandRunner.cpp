@@ -28,7 +28,7 @@ void CommandRunner::RunCommand(const QString &progress, quint8 command, quint8 s
     LinkLease::Use use(m_lease);
 
     // Busy before connecting on demand: a connect waits, and nothing else may start meanwhile.
-    if (!m_state.RunnerIdle || link->Connecting()) {
+    if (!m_state.RunnerIdle || link->connecting()) {
         m_status.ShowStatus(3, QStringLiteral("In processing, command ignored"));
         return;
     }
@@ -53,7 +53,7 @@ void CommandRunner::RunPoweredCommand(const QString &progress, quint8 command, q
     quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
 {
     if (!m_state.PowerOn) {
-        QMessageBox::information(m_dialogParent, ProductTitle(),
+        QMessageBox::information(m_dialogParent, productTitle(),
             QStringLiteral("System is power off, please turn it on first."));
         result.Success = false;
         return;

@@ -15,13 +15,13 @@
 
 namespace {
 
-const QColor EnabledCaption(Qt::black);
+const QColor enabledCaption(Qt::black);
 const QColor DisabledCaption(128, 128, 128);
 
 void setCaptionColour(QGroupBox *group, bool enabled)
 {
     QPalette palette = group->palette();
-    palette.setColor(QPalette::WindowText, enabled ? EnabledCaption : DisabledCaption);
+    palette.setColor(QPalette::WindowText, enabled ? enabledCaption : DisabledCaption);
     group->setPalette(palette);
 }
 
@@ -50,7 +50,7 @@ ConnectionControl::ConnectionControl(
     });
 }
 
-QStringList ConnectionControl::SystemSerialPorts(const QStringList &extraPorts)
+QStringList ConnectionControl::systemSerialPorts(const QStringList &extraPorts)
 {
     QStringList names;
     const auto ports = QSerialPortInfo::availablePorts();
@@ -101,12 +101,12 @@ void ConnectionControl::takeScannedPorts()
         return;
     const QStringList ports = scan.result();
     m_scan.setFuture(QFuture<QStringList>());
-    ShowComPorts(ports);
+    showComPorts(ports);
     if (std::exchange(m_rescan, false))
         RefreshComPortList();
 }
 
-void ConnectionControl::ShowComPorts(QStringList ports)
+void ConnectionControl::showComPorts(QStringList ports)
 {
     ports.removeDuplicates();
 
@@ -140,7 +140,7 @@ void ConnectionControl::btnConnectClick()
 
     // A connect in progress waits in an event loop: a second one (a click, or a command that
     // connects on demand) must not start another connect on the same transport.
-    if (link->Connecting())
+    if (link->connecting())
         return;
     // Until the link has settled, up or down, a click must not start an operation on it. An
     // on-demand connect from inside an operation keeps that operation's own busy state.
@@ -175,7 +175,7 @@ void ConnectionControl::btnConnectClick()
         // The reason an earlier connect failed for no longer applies.
         m_status.ShowStatus(3, QString());
     }
-    link->Pause(link->timing().connectSettleMs);
+    link->pause(link->timing().connectSettleMs);
 }
 
 void ConnectionControl::showConnectionState()

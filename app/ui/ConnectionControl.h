@@ -33,7 +33,7 @@ public:
     ~ConnectionControl() override;
 
     // The system's serial ports in name order, then those of extraPorts that exist, each once.
-    static QStringList SystemSerialPorts(const QStringList &extraPorts);
+    static QStringList systemSerialPorts(const QStringList &extraPorts);
     void setPortSource(PortSource ports) { m_ports = std::move(ports); }
     // Checked before every connection attempt, the runner's on-demand ones included.
     void setConnectGuard(ConnectGuard guard) { m_guard = std::move(guard); }
@@ -46,7 +46,7 @@ public:
 
     // A connect or disconnect runs, its settling pause included: the window takes no other
     // operation meanwhile.
-    bool Busy() const { return m_busy; }
+    bool busy() const { return m_busy; }
 
     // Shows the result of the scan RefreshComPortList started, waiting for it if it still runs.
     void waitForComPortList();
@@ -71,7 +71,7 @@ private:
     void showConnectionState();
     // Shows the ports of the finished scan and starts the one asked for meanwhile.
     void takeScannedPorts();
-    void ShowComPorts(QStringList ports);
+    void showComPorts(QStringList ports);
 
     Ui::TForm1 &m_ui;
     LinkLease &m_lease;

@@ -13,8 +13,8 @@ DemoSwitcher::DemoSwitcher() : m_server(std::make_unique<SimulatorServer>())
     network.setModuleCount(1, {127, 0, 0, 2});
     network.modules()[0].tag = QByteArrayLiteral("Demo switcher");
     network.setLoopbackOnly(true);
-    m_server->listenTcp(ModuleAddress(), 0);
-    if (!network.bind(ModuleAddress(), &m_moduleError, 0, 0) && m_moduleError.isEmpty())
+    m_server->listenTcp(moduleAddress(), 0);
+    if (!network.bind(moduleAddress(), &m_moduleError, 0, 0) && m_moduleError.isEmpty())
         m_moduleError = QStringLiteral("cannot serve the network module");
 }
 
@@ -48,8 +48,8 @@ quint16 DemoSwitcher::tcpPort() const
 QString DemoSwitcher::deviceEntry() const
 {
     const SimModuleState &m = m_server->network().modules().constFirst();
-    return MakeDeviceEntry({QString::fromLatin1(m.tag), StaticIPText, IPText(m.ip),
-        IPText(m.gateway), IPText(m.mask), MACText(m.mac), SameSubnetText});
+    return makeDeviceEntry({QString::fromLatin1(m.tag), StaticIPText, ipText(m.ip),
+        ipText(m.gateway), ipText(m.mask), macText(m.mac), SameSubnetText});
 }
 
 void DemoSwitcher::selectIn(AppSettings &settings) const

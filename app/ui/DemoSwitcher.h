@@ -19,10 +19,10 @@ public:
     DemoSwitcher();
     ~DemoSwitcher();
 
-    static QString SettingsFileName() { return QStringLiteral("Settings-demo.ini"); }
+    static QString settingsFileName() { return QStringLiteral("Settings-demo.ini"); }
     // The address its network module claims and where it is served: searches, configurations
     // and the TCP connection. Not 127.0.0.1, the PC's own address.
-    static QHostAddress ModuleAddress() { return QHostAddress(QStringLiteral("127.0.0.2")); }
+    static QHostAddress moduleAddress() { return QHostAddress(QStringLiteral("127.0.0.2")); }
 
     // False when no loopback port could be had; the reason in error().
     bool isListening() const;

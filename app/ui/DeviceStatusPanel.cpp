@@ -42,12 +42,12 @@ constexpr SwitchCommands Switches[] = {
         DeviceSub::ApmSet, "Set APM OFF ...", "Set APM ON ..."},
 };
 
-QString InputCaption(int n)
+QString inputCaption(int n)
 {
     return QStringLiteral("Input%1: ").arg(n);
 }
 
-QString OutputCaption(int n)
+QString outputCaption(int n)
 {
     return QStringLiteral("Output%1: ").arg(n);
 }
@@ -76,32 +76,32 @@ DeviceStatusPanel::DeviceStatusPanel(
 
 void DeviceStatusPanel::ResetDeviceInfo()
 {
-    ForgetDeviceInfo();
-    SetPower(Power::Unknown);
+    forgetDeviceInfo();
+    setPower(Power::Unknown);
 }
 
-void DeviceStatusPanel::ForgetDeviceInfo()
+void DeviceStatusPanel::forgetDeviceInfo()
 {
-    ClearInfoLabels();
+    clearInfoLabels();
     for (int i = 0; i < SwitchCount; ++i) {
         m_switchState[i].reset();
-        ShowSwitch(static_cast<Switch>(i));
+        showSwitch(static_cast<Switch>(i));
     }
 }
 
-void DeviceStatusPanel::ClearInfoLabels()
+void DeviceStatusPanel::clearInfoLabels()
 {
     m_w.lblDevice->setText(QStringLiteral("Device: "));
     m_w.lblVersion->setText(QStringLiteral("Version: "));
     for (int n = 1; n <= PortCount; ++n) {
-        m_w.inputLabels[n - 1]->setText(InputCaption(n));
-        m_w.outputLabels[n - 1]->setText(OutputCaption(n));
+        m_w.inputLabels[n - 1]->setText(inputCaption(n));
+        m_w.outputLabels[n - 1]->setText(outputCaption(n));
         m_w.inputLabels[n - 1]->setToolTip(QString());
         m_w.outputLabels[n - 1]->setToolTip(QString());
     }
 }
 
-void DeviceStatusPanel::SetPower(Power power)
+void DeviceStatusPanel::setPower(Power power)
 {
     m_power = power;
     m_services.state().PowerOn = power == Power::On;
@@ -120,7 +120,7 @@ void DeviceStatusPanel::SetPower(Power power)
     }
 }
 
-bool DeviceStatusPanel::GetPowerStatus()
+bool DeviceStatusPanel::getPowerStatus()
 {
     CommandResult r;
     m_services.RunCommand(QStringLiteral("Getting Power status ..."), Command::Power,
@@ -130,31 +130,31 @@ bool DeviceStatusPanel::GetPowerStatus()
         // another one runs, or because the window is closing, changes nothing.
         const ShellState &s = m_services.state();
         if (s.RunnerIdle && !s.StopRequested)
-            SetPower(Power::Unknown);
+            setPower(Power::Unknown);
         return false;
     }
-    SetPower(r.reply.answer() == AnswerYes ? Power::On : Power::Off);
+    setPower(r.reply.answer() == AnswerYes ? Power::On : Power::Off);
     return true;
 }
 
 void DeviceStatusPanel::btnGetDevStatusClick()
 {
     const bool knownOn = m_power == Power::On;
-    const bool answered = GetPowerStatus();
+    const bool answered = getPowerStatus();
     if (m_power != Power::On) {
         // In standby, or when nothing answered, what was read before no longer holds.
-        ForgetDeviceInfo();
+        forgetDeviceInfo();
         return;
     }
     // A query refused because another operation runs leaves everything as it was.
     if (!answered)
         return;
-    ClearInfoLabels();
-    if (GetDeviceInfo() && !knownOn)
+    clearInfoLabels();
+    if (getDeviceInfo() && !knownOn)
         Q_EMIT switcherFoundOn();
 }
 
-bool DeviceStatusPanel::GetDeviceInfo()
+bool DeviceStatusPanel::getDeviceInfo()
 {
     const QString info = QStringLiteral("Getting device info ...");
     CommandResult r;
@@ -162,7 +162,7 @@ bool DeviceStatusPanel::GetDeviceInfo()
     m_services.RunPoweredCommand(info, Command::Device, DeviceSub::Model, QueryWord, 0, 0, 0, r);
     if (!r.Success)
         return false;
-    const QString model = DeviceModelName(r.reply.status());
+    const QString model = deviceModelName(r.reply.status());
     m_services.RunPoweredCommand(info, Command::Device, DeviceSub::Size, QueryWord, 0, 0, 0, r);
     if (!r.Success)
         return false;
@@ -191,7 +191,7 @@ bool DeviceStatusPanel::GetDeviceInfo()
             Command::Device, DeviceSub::InputConnection, quint16(n), 0, 0, 0, r);
         if (!r.Success)
             return false;
-        show(m_w.inputLabels[n - 1], InputCaption(n), QStringLiteral("Source on input %1").arg(n),
+        show(m_w.inputLabels[n - 1], inputCaption(n), QStringLiteral("Source on input %1").arg(n),
             r.reply.answer() == AnswerNo);
     }
     for (int n = 1; n <= PortCount; ++n) {
@@ -199,18 +199,18 @@ bool DeviceStatusPanel::GetDeviceInfo()
             Command::Device, DeviceSub::OutputConnection, quint16(n), 0, 0, 0, r);
         if (!r.Success)
             return false;
-        show(m_w.outputLabels[n - 1], OutputCaption(n),
+        show(m_w.outputLabels[n - 1], outputCaption(n),
             QStringLiteral("Display on output %1").arg(n), r.reply.answer() == AnswerNo);
     }
 
     for (Switch which : {Switch::IR, Switch::Keys, Switch::Beeper, Switch::APM}) {
-        if (!GetSwitchState(which))
+        if (!getSwitchState(which))
             return false;
     }
     return true;
 }
 
-bool DeviceStatusPanel::GetSwitchState(Switch which)
+bool DeviceStatusPanel::getSwitchState(Switch which)
 {
     const int i = static_cast<int>(which);
     const SwitchCommands &c = Switches[i];
@@ -220,11 +220,11 @@ bool DeviceStatusPanel::GetSwitchState(Switch which)
     if (!r.Success)
         return false;
     m_switchState[i] = r.reply.answer() == AnswerYes;
-    ShowSwitch(which);
+    showSwitch(which);
     return true;
 }
 
-void DeviceStatusPanel::ShowSwitch(Switch which)
+void DeviceStatusPanel::showSwitch(Switch which)
 {
     const int i = static_cast<int>(which);
     const SwitchControls &pair = m_w.switches[i];
@@ -243,7 +243,7 @@ void DeviceStatusPanel::ShowSwitch(Switch which)
     pair.on->setAutoExclusive(true);
 }
 
-void DeviceStatusPanel::SetSwitch(Switch which, bool on)
+void DeviceStatusPanel::setSwitch(Switch which, bool on)
 {
     const int i = static_cast<int>(which);
     const SwitchCommands &c = Switches[i];
@@ -253,7 +253,7 @@ void DeviceStatusPanel::SetSwitch(Switch which, bool on)
     if (r.Success)
         m_switchState[i] = on;
     // A refused or failed switch shows what the switcher had before.
-    ShowSwitch(which);
+    showSwitch(which);
 }
 
 void DeviceStatusPanel::bbPowerClick()
@@ -265,7 +265,7 @@ void DeviceStatusPanel::bbPowerClick()
     // An unknown state is read first; the button then only boots a switcher that is off, so
     // that a click before any status never powers a running matrix down.
     const bool wasUnknown = m_power == Power::Unknown;
-    if (wasUnknown && (!GetPowerStatus() || m_power == Power::On))
+    if (wasUnknown && (!getPowerStatus() || m_power == Power::On))
         return;
     const bool on = m_power != Power::On;
     CommandResult r;
@@ -274,8 +274,8 @@ void DeviceStatusPanel::bbPowerClick()
         PowerSub::Set, switchWord(on), 0, PowerKey3, PowerKey4, r);
     if (!r.Success)
         return;
-    SetPower(on ? Power::On : Power::Off);
+    setPower(on ? Power::On : Power::Off);
     // In standby nothing of it can be read or changed.
     if (!on)
-        ForgetDeviceInfo();
+        forgetDeviceInfo();
 }

@@ -55,14 +55,14 @@ public Q_SLOTS:
     // Forgets what was read: empty labels, unknown power glyph, no switch checked.
     void ResetDeviceInfo();
 
-    void rbIROnClick() { SetSwitch(Switch::IR, true); }
-    void rbIROffClick() { SetSwitch(Switch::IR, false); }
-    void rbKeysOnClick() { SetSwitch(Switch::Keys, true); }
-    void rbKeysOffClick() { SetSwitch(Switch::Keys, false); }
-    void rbBeeperOnClick() { SetSwitch(Switch::Beeper, true); }
-    void rbBeeperOffClick() { SetSwitch(Switch::Beeper, false); }
-    void rbAPMOnClick() { SetSwitch(Switch::APM, true); }
-    void rbAPMOffClick() { SetSwitch(Switch::APM, false); }
+    void rbIROnClick() { setSwitch(Switch::IR, true); }
+    void rbIROffClick() { setSwitch(Switch::IR, false); }
+    void rbKeysOnClick() { setSwitch(Switch::Keys, true); }
+    void rbKeysOffClick() { setSwitch(Switch::Keys, false); }
+    void rbBeeperOnClick() { setSwitch(Switch::Beeper, true); }
+    void rbBeeperOffClick() { setSwitch(Switch::Beeper, false); }
+    void rbAPMOnClick() { setSwitch(Switch::APM, true); }
+    void rbAPMOffClick() { setSwitch(Switch::APM, false); }
 
 Q_SIGNALS:
     // Device status found the switcher on where it was not known to be, and read it whole.
@@ -70,18 +70,18 @@ Q_SIGNALS:
 
 private:
     // 10/01; false when the query failed (power then unknown).
-    bool GetPowerStatus();
+    bool getPowerStatus();
     // Model, size, version, port connections and the switch states; stops at the first
     // failure, whose report stays in the status bar.
-    bool GetDeviceInfo();
-    bool GetSwitchState(Switch which);
-    void SetSwitch(Switch which, bool on);
-    void SetPower(Power power);
+    bool getDeviceInfo();
+    bool getSwitchState(Switch which);
+    void setSwitch(Switch which, bool on);
+    void setPower(Power power);
     // Checks the pair's radio for a known state, neither for an unknown one, without sending.
-    void ShowSwitch(Switch which);
-    void ClearInfoLabels();
+    void showSwitch(Switch which);
+    void clearInfoLabels();
     // Labels emptied, no switch checked; the power state stays.
-    void ForgetDeviceInfo();
+    void forgetDeviceInfo();
 
     PageServices &m_services;
     Widgets m_w;

@@ -18,7 +18,7 @@ QPixmap canvas()
 
 } // namespace
 
-QPixmap Connection(bool open)
+QPixmap connection(bool open)
 {
     QPixmap pixmap = canvas();
     QPainter p(&pixmap);

@@ -7,7 +7,7 @@
 namespace Glyphs {
 
 // Two plug halves: apart and red when closed, joined and green when open.
-QPixmap Connection(bool open);
+QPixmap connection(bool open);
 
 enum class PowerGlyph { Unknown, Off, On };
 // A round button with the power symbol: grey unknown, red off, green on.

@@ -8,7 +8,7 @@
 // The program's names as the system sees them. No application display name is set: a desktop's
 // window system would append it to every window caption ("Auto searching — Matrix Controller"),
 // and the captions are to read exactly as the windows give them.
-inline void SetProgramIdentity()
+inline void setProgramIdentity()
 {
     QApplication::setApplicationName(QStringLiteral("matrix-controller"));
     QApplication::setApplicationVersion(QStringLiteral(MATRIX_VERSION));

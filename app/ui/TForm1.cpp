@@ -61,7 +61,7 @@ TForm1::TForm1(const ShellOptions &options, QWidget *parent)
       m_demo(options.demo ? std::make_unique<DemoSwitcher>() : nullptr)
 {
     // Set before the controls exist, so that they take it as they are made.
-    setFont(WindowFont(16));
+    setFont(windowFont(16));
     ui->setupUi(this);
     FormCreate();
 }
@@ -94,7 +94,7 @@ void TForm1::FormCreate()
                     "Please copy GUI application to writable disk then run it. Thank you."));
     if (!refusal.isEmpty()) {
         m_startRefused = true;
-        QMessageBox::information(this, ProductTitle(), refusal);
+        QMessageBox::information(this, productTitle(), refusal);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
     }
@@ -111,7 +111,7 @@ void TForm1::FormCreate()
         [this](const QString &text) { m_status->ShowStatus(3, text); });
     connect(m_settingsStore.get(), &SettingsStore::warning, this, &TForm1::showSettingsWarning);
     m_connection = std::make_unique<ConnectionControl>(*ui, *m_lease, *m_status,
-        [ports = m_serialPorts] { return ConnectionControl::SystemSerialPorts(ports); });
+        [ports = m_serialPorts] { return ConnectionControl::systemSerialPorts(ports); });
     m_runner = std::make_unique<CommandRunner>(*m_lease, m_state, *m_status, *m_connection, this);
     m_services = std::make_unique<ShellServices>(
         m_state, *m_lease, *m_runner, *m_status, *m_connection, this);
@@ -131,7 +131,7 @@ void TForm1::FormCreate()
     // demo switcher.
     if (m_demo) {
         m_lanDevicePanel->useLoopbackNetwork(
-            DemoSwitcher::ModuleAddress(), m_demo->moduleSearchPort(), m_demo->moduleConfigPort());
+            DemoSwitcher::moduleAddress(), m_demo->moduleSearchPort(), m_demo->moduleConfigPort());
         m_connection->setConnectGuard([](const TKVCOMControl &l) {
             const QHostAddress target(l.DeviceIP());
             const bool loopback
@@ -154,8 +154,8 @@ void TForm1::FormCreate()
             m_portTagPage->LoadPortTags();
         }
     });
-    ui->imgClose->setPixmap(Glyphs::Connection(false));
-    ui->imgOpen->setPixmap(Glyphs::Connection(true));
+    ui->imgClose->setPixmap(Glyphs::connection(false));
+    ui->imgOpen->setPixmap(Glyphs::connection(true));
     ui->imgPowerInit->setPixmap(Glyphs::Power(Glyphs::PowerGlyph::Unknown));
     ui->imgPowerOff->setPixmap(Glyphs::Power(Glyphs::PowerGlyph::Off));
     ui->imgPowerOn->setPixmap(Glyphs::Power(Glyphs::PowerGlyph::On));
@@ -168,7 +168,7 @@ void TForm1::FormCreate()
         this, ui->pcContainer->tabBar(), [this] { return !m_closed && !idle(); },
         [this] { m_status->ShowStatus(3, QStringLiteral("In processing, command ignored")); });
 
-    setWindowTitle(windowTitle() + VersionText());
+    setWindowTitle(windowTitle() + versionText());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
         | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(OuterWidth, ClientHeight);
@@ -177,10 +177,10 @@ void TForm1::FormCreate()
 void TForm1::ensurePagesBuilt()
 {
     if (!m_pagesBuilt)
-        BuildPages();
+        buildPages();
 }
 
-void TForm1::BuildPages()
+void TForm1::buildPages()
 {
     m_pagesBuilt = true;
     // The pages set up their forms in the order of the tabs, which is also their tab order.
@@ -226,11 +226,11 @@ void TForm1::BuildPages()
     connect(&m_settingPage->presets(), &PresetPanel::presetsChanged, this, [this] {
         const QList<PresetRow> rows = m_settingPage->presets().presets();
         for (qsizetype i = 0; i < rows.size() && i < SettingsPresetCount; ++i)
-            m_settings.presets[size_t(i)] = {rows[i].name, EncodePresetValue(rows[i].values)};
+            m_settings.presets[size_t(i)] = {rows[i].name, encodePresetValue(rows[i].values)};
     });
 
-    m_settingPage->setNoteFont(WindowFont(19, true));
-    m_edidPage->setContentFont(WindowFont(14));
+    m_settingPage->setNoteFont(windowFont(19, true));
+    m_edidPage->setContentFont(windowFont(14));
     connect(m_portTagPage.get(), &PortTagPage::tagsChanged, m_edidPage, &EdidPage::setPortTags);
 
     DeviceStatusPanel::Widgets status{ui->btnGetDevStatus, ui->lblDevice, ui->lblVersion,
@@ -244,13 +244,13 @@ void TForm1::BuildPages()
     m_deviceStatus = std::make_unique<DeviceStatusPanel>(status, *m_services);
     // Power state, device information and routes belong to the switcher they were read from.
     connect(
-        m_connection.get(), &ConnectionControl::controlModeChanged, this, &TForm1::ForgetSwitcher);
-    connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, this, &TForm1::ForgetSwitcher);
+        m_connection.get(), &ConnectionControl::controlModeChanged, this, &TForm1::forgetSwitcher);
+    connect(m_lanDevicePanel.get(), &LanDevicePanel::deviceChanged, this, &TForm1::forgetSwitcher);
     // A lost connection leaves nothing known of the switcher either; once the operation that
     // noticed it has unwound, so that its own revert does not show a route again.
     if (TKVCOMControl *l = link())
         connect(
-            l, &TKVCOMControl::connectionLost, this, &TForm1::ForgetSwitcher, Qt::QueuedConnection);
+            l, &TKVCOMControl::connectionLost, this, &TForm1::forgetSwitcher, Qt::QueuedConnection);
     // The switcher found on after a change: its routes are read at once.
     connect(m_deviceStatus.get(), &DeviceStatusPanel::switcherFoundOn, &routing,
         &RoutingPanel::ReadRoutes);
@@ -258,19 +258,19 @@ void TForm1::BuildPages()
     if (const TKVCOMControl *l = link())
         m_connection->ApplyControlModeState(l->ControlMode(), l->Configuring());
     if (m_shown)
-        FormShowPages();
+        formShowPages();
 }
 
-void TForm1::ForgetSwitcher()
+void TForm1::forgetSwitcher()
 {
     m_deviceStatus->ResetDeviceInfo();
     // The control mode restored at the first showing is no change: the displays keep their
     // first state until then.
     if (m_settingsRead)
-        m_settingPage->routing().ShowUnknownRoutes();
+        m_settingPage->routing().showUnknownRoutes();
 }
 
-QString TForm1::ClockText(const QDateTime &time)
+QString TForm1::clockText(const QDateTime &time)
 {
     return QString::number(time.date().year()) + time.toString(QStringLiteral("-MM-dd HH:mm"));
 }
@@ -302,14 +302,14 @@ void TForm1::FormShow()
     m_status->ShowStatus(
         1, l && l->Connected() ? QStringLiteral("Connected") : QStringLiteral("Disconnect"));
     tmr.start();
-    ShowDemoFailure();
+    showDemoFailure();
     if (m_pagesBuilt)
-        FormShowPages();
+        formShowPages();
     else
         QTimer::singleShot(PagesLatestMs, this, &TForm1::ensurePagesBuilt);
 }
 
-void TForm1::ShowDemoFailure()
+void TForm1::showDemoFailure()
 {
     if (!m_demo)
         return;
@@ -324,7 +324,7 @@ void TForm1::ShowDemoFailure()
     }
 }
 
-void TForm1::FormShowPages()
+void TForm1::formShowPages()
 {
     // The system's port scan takes a while on its own thread; started once the window has been
     // painted, it does not hold up that paint. The list fills when it answers, with the saved
@@ -332,7 +332,7 @@ void TForm1::FormShowPages()
     m_connection->RefreshComPortList();
     m_settingPage->routing().FormShow();
     m_settingPage->presets().SetPresetColumns();
-    LoadPageSettings();
+    loadPageSettings();
     m_edidPage->FormShow();
     m_deviceStatus->ResetDeviceInfo();
     m_firmwarePage->FormShow();
@@ -352,7 +352,7 @@ void TForm1::paintEvent(QPaintEvent *event)
 QString TForm1::settingsPath() const
 {
     return QDir(m_location.folder)
-        .filePath(m_demo ? DemoSwitcher::SettingsFileName() : QStringLiteral("Settings.ini"));
+        .filePath(m_demo ? DemoSwitcher::settingsFileName() : QStringLiteral("Settings.ini"));
 }
 
 void TForm1::LoadSettings()
@@ -373,12 +373,12 @@ void TForm1::LoadSettings()
     devices->model()->sort(0);
     devices->setCurrentIndex(devices->findText(m_settings.lanDevice));
     const QString device = devices->currentText();
-    m_state.CurrentDeviceMAC = GetEntryField(device, EntryField::MAC);
+    m_state.currentDeviceMAC = GetEntryField(device, EntryField::MAC);
     l->setDeviceIP(GetEntryField(device, EntryField::IP));
 
-    m_state.NetworkIP = m_settings.networkIP;
-    m_state.NetworkGateway = m_settings.networkGateway;
-    m_state.NetworkMask = m_settings.networkMask;
+    m_state.networkIP = m_settings.networkIP;
+    m_state.networkGateway = m_settings.networkGateway;
+    m_state.networkMask = m_settings.networkMask;
 
     if (!m_settings.comPort.isEmpty()) {
         l->setComPort(m_settings.comPort);
@@ -400,17 +400,17 @@ void TForm1::LoadSettings()
     m_settingsRead = true;
 }
 
-void TForm1::LoadPageSettings()
+void TForm1::loadPageSettings()
 {
     QList<PresetRow> presets;
     for (const Preset &preset : m_settings.presets)
-        presets.append({preset.name, DecodePresetValue(preset.value)});
+        presets.append({preset.name, decodePresetValue(preset.value)});
     m_settingPage->presets().setPresets(presets);
     m_portTagPage->setPools(m_settings.inputNamePool, m_settings.outputNamePool);
     // The tags of the control mode and switcher chosen above.
     m_portTagPage->LoadPortTags();
 
-    const PortTags tags = m_settings.tags(tagMode(), m_state.CurrentDeviceMAC);
+    const PortTags tags = m_settings.tags(tagMode(), m_state.currentDeviceMAC);
     m_edidPage->LoadSettings(m_settings.edid, {tags.inputs.begin(), tags.inputs.end()},
         {tags.outputs.begin(), tags.outputs.end()});
 }
@@ -428,9 +428,9 @@ void TForm1::SaveSettings()
     for (int i = 0; i < ui->cbLANDevice->count(); ++i)
         m_settings.lanDevices.append(ui->cbLANDevice->itemText(i));
     m_settings.lanDevice = ui->cbLANDevice->currentText();
-    m_settings.networkIP = m_state.NetworkIP;
-    m_settings.networkGateway = m_state.NetworkGateway;
-    m_settings.networkMask = m_state.NetworkMask;
+    m_settings.networkIP = m_state.networkIP;
+    m_settings.networkGateway = m_state.networkGateway;
+    m_settings.networkMask = m_state.networkMask;
 
     // Before the EDID page is built its choices are those read.
     if (m_edidPage)
@@ -444,7 +444,7 @@ void TForm1::showSettingsWarning(const QString &text)
     qWarning().noquote() << text;
     // Saves happen inside clicks and operations; a box of its own event loop there would run
     // them again. This one is window modal and answered later.
-    auto *box = new QMessageBox(QMessageBox::Warning, ProductTitle(), text, QMessageBox::Ok, this);
+    auto *box = new QMessageBox(QMessageBox::Warning, productTitle(), text, QMessageBox::Ok, this);
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
@@ -458,7 +458,7 @@ TControlMode TForm1::tagMode() const
 
 QString TForm1::tagMac() const
 {
-    return m_state.CurrentDeviceMAC;
+    return m_state.currentDeviceMAC;
 }
 
 void TForm1::storePortTags(const PortTags &tags)
@@ -471,14 +471,14 @@ void TForm1::storePortTags(const PortTags &tags)
 void TForm1::tmrTimer()
 {
     m_connection->RefreshComPortList();
-    m_status->ShowStatus(4, ClockText(QDateTime::currentDateTime()));
+    m_status->ShowStatus(4, clockText(QDateTime::currentDateTime()));
 }
 
 bool TForm1::idle() const
 {
     const TKVCOMControl *l = link();
-    return m_state.RunnerIdle && !(m_connection && m_connection->Busy())
-        && (!l || (!l->Searching() && !l->Connecting() && !l->Configuring()));
+    return m_state.RunnerIdle && !(m_connection && m_connection->busy())
+        && (!l || (!l->Searching() && !l->connecting() && !l->Configuring()));
 }
 
 bool TForm1::pcContainerChanging() const
@@ -532,7 +532,7 @@ bool TForm1::FormCloseQuery()
         return true;
     }
     const TKVCOMControl *l = link();
-    askToClose(l && l->Connecting());
+    askToClose(l && l->connecting());
     return false;
 }
 
@@ -543,10 +543,10 @@ void TForm1::askToClose(bool connecting)
     if (m_closeBox)
         return;
     if (connecting) {
-        m_closeBox = new QMessageBox(QMessageBox::Information, ProductTitle(),
+        m_closeBox = new QMessageBox(QMessageBox::Information, productTitle(),
             QStringLiteral("Connection in process, please wait..."), QMessageBox::Ok, this);
     } else {
-        m_closeBox = new QMessageBox(QMessageBox::Question, ProductTitle(),
+        m_closeBox = new QMessageBox(QMessageBox::Question, productTitle(),
             QStringLiteral("Processing not complete, continue to close controller?"),
             QMessageBox::Yes | QMessageBox::No, this);
     }
@@ -584,7 +584,7 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 void TForm1::linkNotification(const LinkNotice &notice)
 {
-    if (m_firmwarePage && m_firmwarePage->ApplyNotice(notice))
+    if (m_firmwarePage && m_firmwarePage->applyNotice(notice))
         return;
     switch (notice.code) {
     case LinkMessage::TimeOut:
@@ -595,10 +595,10 @@ void TForm1::linkNotification(const LinkNotice &notice)
         if (const TKVCOMControl *l = link()) {
             // The system's reason for a failed connect stays in panel 3, shown while panel 2
             // blinks; other failures clear it.
-            const QString reason = LinkFailureReason(notice);
+            const QString reason = linkFailureReason(notice);
             if (!reason.isEmpty())
                 m_status->ShowStatus(3, reason);
-            m_status->ShowStatus(2, LinkStatusText(notice, *l), true);
+            m_status->ShowStatus(2, linkStatusText(notice, *l), true);
             if (reason.isEmpty())
                 m_status->ShowStatus(3, QString());
         }

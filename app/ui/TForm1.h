@@ -62,7 +62,7 @@ public:
     ~TForm1() override;
 
     // Status panel 4: "2024-03-05 09:07".
-    static QString ClockText(const QDateTime &time);
+    static QString clockText(const QDateTime &time);
 
     // The settings folder was not writable: the window never shows and the program ends.
     bool startRefused() const { return m_startRefused; }
@@ -112,12 +112,12 @@ private:
     void FormCreate();
     void FormShow();
     // The steps of the first showing that concern the pages built after the first paint.
-    void FormShowPages();
+    void formShowPages();
     // In demo mode: why the simulated switcher or its network module is not served, if so.
-    void ShowDemoFailure();
-    void BuildPages();
+    void showDemoFailure();
+    void buildPages();
     // Another control mode or switcher: what was read from the last one no longer holds.
-    void ForgetSwitcher();
+    void forgetSwitcher();
     // A part of a page built after the first paint, built now if need be.
     template<typename T>
     T &built(const std::unique_ptr<T> &part)
@@ -134,7 +134,7 @@ private:
     void requestStop();
     void LoadSettings();
     // The pages' share of the settings: presets, tag pools and tags, EDID choices.
-    void LoadPageSettings();
+    void loadPageSettings();
     void SaveSettings();
     // A warning about Settings.ini (moved aside, not saved): on stderr and in a box that does
     // not hold up the event that saved.

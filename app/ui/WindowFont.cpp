@@ -27,7 +27,7 @@ qreal advance(const QFont &font)
 
 } // namespace
 
-QFont WindowFont(int pixelSize, bool bold)
+QFont windowFont(int pixelSize, bool bold)
 {
     QFont font(QStringLiteral("Times New Roman"));
     font.setStyleHint(QFont::Serif);

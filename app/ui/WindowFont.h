@@ -6,4 +6,4 @@
 // fontconfig gives a metric twin where one is installed (Liberation Serif); elsewhere it offers
 // another serif, usually wider. That one is narrowed to Times New Roman's widths, so that every
 // text still fits the control that was sized for it.
-QFont WindowFont(int pixelSize, bool bold = false);
+QFont windowFont(int pixelSize, bool bold = false);

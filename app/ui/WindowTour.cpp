@@ -71,7 +71,7 @@ void WindowTour::settle()
     const QDeadlineTimer deadline(SettleMs);
     do {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
-    } while (!(m_form.state().RunnerIdle && m_form.link() && !m_form.link()->Connecting())
+    } while (!(m_form.state().RunnerIdle && m_form.link() && !m_form.link()->connecting())
         && !deadline.hasExpired());
     QApplication::processEvents();
 }
@@ -238,7 +238,7 @@ void WindowTour::visitDialog(const char *button, const QList<Moment> &moments)
         m_errors.append(moments[next].name + QStringLiteral(": not seen"));
 }
 
-int SaveWindowPictures(TForm1 &form, const QString &folder)
+int saveWindowPictures(TForm1 &form, const QString &folder)
 {
     QStringList failed;
     if (!QDir().mkpath(folder))

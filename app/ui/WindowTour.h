@@ -54,4 +54,4 @@ private:
 
 // Walks the window (prepare, then run) and saves each stop as DIR/name.png. Returns the
 // program's exit code: 0 when every step succeeded and every picture was written.
-int SaveWindowPictures(TForm1 &form, const QString &folder);
+int saveWindowPictures(TForm1 &form, const QString &folder);

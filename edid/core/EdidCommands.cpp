@@ -25,7 +25,7 @@ bool isInputChoice(int n)
 
 } // namespace
 
-QStringList EdidModeLayout()
+QStringList edidModeLayout()
 {
     return {
         QStringLiteral("Select EDID"),
@@ -51,21 +51,21 @@ QStringList EdidModeLayout()
     };
 }
 
-QStringList EdidModeList()
+QStringList edidModeList()
 {
-    QStringList modes = EdidModeLayout();
+    QStringList modes = edidModeLayout();
     modes.removeLast();
     return modes;
 }
 
-bool IsDefaultEdidEntry(const QStringList &modes, int index)
+bool isDefaultEdidEntry(const QStringList &modes, int index)
 {
     return index > 0 && index == modes.size() - 1;
 }
 
-std::optional<quint16> EdidModeCode(const QStringList &modes, int index)
+std::optional<quint16> edidModeCode(const QStringList &modes, int index)
 {
-    if (index <= 0 || index >= modes.size() || IsDefaultEdidEntry(modes, index))
+    if (index <= 0 || index >= modes.size() || isDefaultEdidEntry(modes, index))
         return std::nullopt;
     const auto isUser
         = [](const QString &text) { return text.toUpper().contains(QLatin1String("USER")); };
@@ -78,27 +78,27 @@ std::optional<quint16> EdidModeCode(const QStringList &modes, int index)
     return static_cast<quint16>(EdidWordBase + ((index - firstUser + 1) << 8));
 }
 
-QString EdidInputEntry(int input, const QString &tag)
+QString edidInputEntry(int input, const QString &tag)
 {
     const QString entry = QStringLiteral("In") + QString::number(input);
     return tag.isEmpty() ? entry : entry + QStringLiteral(" - [") + tag + QLatin1Char(']');
 }
 
-QString EdidOutputEntry(int output, const QString &tag)
+QString edidOutputEntry(int output, const QString &tag)
 {
     const QString entry = QStringLiteral("Out") + QString::number(output);
     return tag.isEmpty() ? entry : entry + QStringLiteral(" - [") + tag + QLatin1Char(']');
 }
 
-QStringList EdidPortListItems(
+QStringList edidPortListItems(
     EdidPortList list, const QStringList &inputTags, const QStringList &outputTags)
 {
     const bool inputs = list == EdidPortList::SetModeInput || list == EdidPortList::CopyInput
         || list == EdidPortList::DownloadInput;
     QStringList items{inputs ? QStringLiteral("Select Input") : QStringLiteral("Select Output")};
     for (int n = 1; n <= PortCount; ++n) {
-        items += inputs ? EdidInputEntry(n, inputTags.value(n - 1))
-                        : EdidOutputEntry(n, outputTags.value(n - 1));
+        items += inputs ? edidInputEntry(n, inputTags.value(n - 1))
+                        : edidOutputEntry(n, outputTags.value(n - 1));
     }
     if (inputs)
         items += QStringLiteral("All Inputs");
@@ -107,26 +107,26 @@ QStringList EdidPortListItems(
     return items;
 }
 
-int EdidEntryIndex(const QStringList &items, const QString &stored)
+int edidEntryIndex(const QStringList &items, const QString &stored)
 {
     return std::max<int>(0, static_cast<int>(items.indexOf(stored)));
 }
 
-std::optional<EdidCommand> EdidSetModeCommand(const QStringList &modes, int mode, int input)
+std::optional<EdidCommand> edidSetModeCommand(const QStringList &modes, int mode, int input)
 {
     if (mode <= 0 || mode >= modes.size() || !isInputChoice(input))
         return std::nullopt;
     const bool all = input == EdidAllInputsIndex;
     const auto in = static_cast<quint16>(input);
-    if (IsDefaultEdidEntry(modes, mode))
+    if (isDefaultEdidEntry(modes, mode))
         return all ? EdidCommand{Setting, Command::Edid, EdidSub::AutoAll, QueryWord, 0}
                    : EdidCommand{Setting, Command::Edid, EdidSub::Auto, in, 0};
-    const quint16 code = *EdidModeCode(modes, mode);
+    const quint16 code = *edidModeCode(modes, mode);
     return all ? EdidCommand{Setting, Command::Edid, EdidSub::SetModeAll, code, 0}
                : EdidCommand{Setting, Command::Edid, EdidSub::SetMode, code, in};
 }
 
-std::optional<EdidCommand> EdidCopyCommand(int output, int input)
+std::optional<EdidCommand> edidCopyCommand(int output, int input)
 {
     if (!isPort(output) || !isInputChoice(input))
         return std::nullopt;
@@ -136,14 +136,14 @@ std::optional<EdidCommand> EdidCopyCommand(int output, int input)
     return EdidCommand{Copying, Command::Edid, EdidSub::Copy, out, static_cast<quint16>(input)};
 }
 
-std::optional<EdidCommand> EdidReadCommand(int output)
+std::optional<EdidCommand> edidReadCommand(int output)
 {
     if (!isPort(output))
         return std::nullopt;
     return EdidCommand{Reading, Command::Edid, EdidSub::Read, edidPortWord(output), 0};
 }
 
-std::optional<EdidCommand> EdidDownloadCommand(int target)
+std::optional<EdidCommand> edidDownloadCommand(int target)
 {
     if (isPort(target))
         return EdidCommand{Downloading, Command::Edid, EdidSub::Download, edidPortWord(target), 0};
@@ -157,19 +157,19 @@ std::optional<EdidCommand> EdidDownloadCommand(int target)
     return std::nullopt;
 }
 
-EdidCommand EdidPrepareCommand(const QString &progress)
+EdidCommand edidPrepareCommand(const QString &progress)
 {
     return {progress, Command::Edid, EdidSub::Prepare, EdidPrepare, 0};
 }
 
-EdidCommand OutputConnectionQuery(int output)
+EdidCommand outputConnectionQuery(int output)
 {
     return {QStringLiteral("Getting Output") + QString::number(output)
             + QStringLiteral(" connection ..."),
         Command::Device, DeviceSub::OutputConnection, static_cast<quint16>(output), 0};
 }
 
-quint8 OutputConnectionState(const CommandResult &result)
+quint8 outputConnectionState(const CommandResult &result)
 {
     if (!result.Success)
         return OutputQueryFailed;

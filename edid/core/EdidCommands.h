@@ -30,16 +30,16 @@ struct EdidCommand
 };
 
 // The mode list as laid out, 20 entries ending with "Auto EDID".
-QStringList EdidModeLayout();
+QStringList edidModeLayout();
 // The list the operator sees: the layout without its last entry, 19 entries ending with
 // "Default EDID".
-QStringList EdidModeList();
+QStringList edidModeList();
 // The set-mode word of entry `index` of a mode list: a built-in mode at index m has 0xF000 + m,
 // the j-th entry whose text contains "USER" (any case) 0xF000 + (j << 8). Nothing for entry 0,
 // for the list's last entry (the default EDID, which has commands of its own) and for an
 // index outside the list.
-std::optional<quint16> EdidModeCode(const QStringList &modes, int index);
-bool IsDefaultEdidEntry(const QStringList &modes, int index);
+std::optional<quint16> edidModeCode(const QStringList &modes, int index);
+bool isDefaultEdidEntry(const QStringList &modes, int index);
 
 // The five port lists.
 enum class EdidPortList {
@@ -50,28 +50,28 @@ enum class EdidPortList {
     DownloadInput, // cbDownloadEDIDInput
 };
 // "In3 - [DVD]" for a tagged port, "In3" otherwise; "Out" for outputs.
-QString EdidInputEntry(int input, const QString &tag);
-QString EdidOutputEntry(int output, const QString &tag);
+QString edidInputEntry(int input, const QString &tag);
+QString edidOutputEntry(int output, const QString &tag);
 // The items of a port list; tags[n - 1] is port n's tag (missing or empty = none).
-QStringList EdidPortListItems(
+QStringList edidPortListItems(
     EdidPortList list, const QStringList &inputTags, const QStringList &outputTags);
 // The entry to select for a stored text: its index, or 0 when no entry has that text.
-int EdidEntryIndex(const QStringList &items, const QString &stored);
+int edidEntryIndex(const QStringList &items, const QString &stored);
 
 // Command words for the page's choices; nothing when a choice is missing ("Select list item
 // first") or outside its list.
-std::optional<EdidCommand> EdidSetModeCommand(const QStringList &modes, int mode, int input);
-std::optional<EdidCommand> EdidCopyCommand(int output, int input);
-std::optional<EdidCommand> EdidReadCommand(int output);
-std::optional<EdidCommand> EdidDownloadCommand(int target);
+std::optional<EdidCommand> edidSetModeCommand(const QStringList &modes, int mode, int input);
+std::optional<EdidCommand> edidCopyCommand(int output, int input);
+std::optional<EdidCommand> edidReadCommand(int output);
+std::optional<EdidCommand> edidDownloadCommand(int target);
 // Sent before every set, copy and download, with that operation's progress text.
-EdidCommand EdidPrepareCommand(const QString &progress);
+EdidCommand edidPrepareCommand(const QString &progress);
 
 // The output connection query and what its result means.
-EdidCommand OutputConnectionQuery(int output);
+EdidCommand outputConnectionQuery(int output);
 constexpr quint8 OutputQueryFailed = 0xFF;
 constexpr quint8 OutputConnected = 0x0F;
 constexpr quint8 OutputNotConnected = 0xF0;
 // 0xFF when the query failed, 0x0F when the reply's byte 6 (low byte of word2) is 0,
 // 0xF0 otherwise.
-quint8 OutputConnectionState(const CommandResult &result);
+quint8 outputConnectionState(const CommandResult &result);

@@ -75,7 +75,7 @@ QString detailedTiming(QByteArrayView d)
 
 } // namespace
 
-EdidCheck CheckEdidContent(QByteArrayView bytes)
+EdidCheck checkEdidContent(QByteArrayView bytes)
 {
     if (bytes.size() != EdidBlockSize && bytes.size() != EdidMaxContentSize)
         return EdidCheck::WrongSize;
@@ -89,7 +89,7 @@ EdidCheck CheckEdidContent(QByteArrayView bytes)
     return EdidCheck::Ok;
 }
 
-QString EdidCheckReason(EdidCheck check, qsizetype size)
+QString edidCheckReason(EdidCheck check, qsizetype size)
 {
     switch (check) {
     case EdidCheck::Ok:
@@ -104,7 +104,7 @@ QString EdidCheckReason(EdidCheck check, qsizetype size)
     return {};
 }
 
-EdidSummary DecodeEdidSummary(QByteArrayView bytes)
+EdidSummary decodeEdidSummary(QByteArrayView bytes)
 {
     EdidSummary summary;
     if (bytes.size() < BaseBlockSize || !hasHeader(bytes))
@@ -124,7 +124,7 @@ EdidSummary DecodeEdidSummary(QByteArrayView bytes)
     return summary;
 }
 
-QString EdidSummaryLine(const EdidSummary &summary)
+QString edidSummaryLine(const EdidSummary &summary)
 {
     if (!summary.decoded)
         return QStringLiteral("no EDID base block");

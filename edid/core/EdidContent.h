@@ -17,13 +17,13 @@ enum class EdidCheck {
     BadHeader, // bytes 0..7 are not 00 FF FF FF FF FF FF 00
 };
 
-EdidCheck CheckEdidContent(QByteArrayView bytes);
-inline bool EdidContentPasses(QByteArrayView bytes)
+EdidCheck checkEdidContent(QByteArrayView bytes);
+inline bool edidContentPasses(QByteArrayView bytes)
 {
-    return CheckEdidContent(bytes) == EdidCheck::Ok;
+    return checkEdidContent(bytes) == EdidCheck::Ok;
 }
 // Why content was refused, for people reading a terminal ("size 128, not 256 or 257 bytes").
-QString EdidCheckReason(EdidCheck check, qsizetype size);
+QString edidCheckReason(EdidCheck check, qsizetype size);
 
 // What a person wants to know about an EDID at a glance, decoded from its base block.
 struct EdidSummary
@@ -35,6 +35,6 @@ struct EdidSummary
     QString preferredTiming; // "3840x2160@60", "1920x1080i@60"; empty when there is none
 };
 
-EdidSummary DecodeEdidSummary(QByteArrayView bytes);
+EdidSummary decodeEdidSummary(QByteArrayView bytes);
 // One line: DEL 0x40EB "DELL U2717D" 2560x1440@60
-QString EdidSummaryLine(const EdidSummary &summary);
+QString edidSummaryLine(const EdidSummary &summary);

@@ -35,7 +35,7 @@ ReadResult Read(const QString &path)
     return result;
 }
 
-QString SaveName(const QString &chosen)
+QString saveName(const QString &chosen)
 {
     const QString name = QFileInfo(chosen).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
@@ -45,7 +45,7 @@ QString SaveName(const QString &chosen)
     return chosen + QStringLiteral(".bin");
 }
 
-bool Save(const QString &path, const QByteArray &bytes, QString *error)
+bool save(const QString &path, const QByteArray &bytes, QString *error)
 {
     QString reason;
     if (FileAccess::writeFile(path, bytes, &reason))

@@ -25,12 +25,12 @@ ReadResult Read(const QString &path);
 
 // The name a chosen save name becomes: ".bin" is appended unless the name already ends in
 // ".bin" in any letter case ("x" -> "x.bin", "x.BIN" stays, "x.bin.bak" -> "x.bin.bak.bin").
-QString SaveName(const QString &chosen);
+QString saveName(const QString &chosen);
 
 // Writes the bytes as the file's whole content (FileAccess::writeFile). The file is replaced
 // only once everything is written, so a failed save leaves an existing file as it was; a path
 // that is a device, a FIFO or a folder is refused and left as it is. On failure the reason,
 // naming the file, goes to *error.
-bool Save(const QString &path, const QByteArray &bytes, QString *error);
+bool save(const QString &path, const QByteArray &bytes, QString *error);
 
 } // namespace EdidFile

@@ -69,7 +69,7 @@ bool EdidGridModel::ShowEDIDContent()
 bool EdidGridModel::ShowEDIDContent(QByteArrayView buffer)
 {
     ShowEDIDContent();
-    if (!EdidContentPasses(buffer))
+    if (!edidContentPasses(buffer))
         return false;
     for (int k = 0; k < DataCells; ++k) {
         const auto byte = static_cast<quint8>(buffer[k]);

@@ -36,7 +36,7 @@ const QString InProcessing = QStringLiteral("In processing, command ignored");
 } // namespace
 
 EdidPage::EdidPage(QWidget *page, PageServices &services)
-    : QObject(page), m_page(page), m_services(services), ui(SetUpPageForm<Ui::tsEDIDCtrl>(page))
+    : QObject(page), m_page(page), m_services(services), ui(setUpPageForm<Ui::tsEDIDCtrl>(page))
 {
     setObjectName(QStringLiteral("EdidPage"));
     m_chooseFile = [this](FileDialog kind, const QString &filter) {
@@ -50,7 +50,7 @@ EdidPage::EdidPage(QWidget *page, PageServices &services)
 
     // The layout's 20 entries end with "Auto EDID", which the switcher does not offer.
     ui->cbEDIDMode->clear();
-    ui->cbEDIDMode->addItems(EdidModeLayout());
+    ui->cbEDIDMode->addItems(edidModeLayout());
     ui->cbEDIDMode->removeItem(ui->cbEDIDMode->count() - 1);
     FillEDIDPortLists();
 
@@ -114,7 +114,7 @@ void EdidPage::fillPortLists(bool keepPositions)
         const int index = keepPositions ? list->currentIndex() : 0;
         list->clear();
         list->addItems(
-            EdidPortListItems(PortLists[static_cast<std::size_t>(n)], m_inputTags, m_outputTags));
+            edidPortListItems(PortLists[static_cast<std::size_t>(n)], m_inputTags, m_outputTags));
         list->setCurrentIndex(index < 0 ? 0 : index);
     }
 }
@@ -146,7 +146,7 @@ void EdidPage::LoadSettings(
         QStringList items;
         for (int i = 0; i < list->count(); ++i)
             items.append(list->itemText(i));
-        list->setCurrentIndex(EdidEntryIndex(items, stored));
+        list->setCurrentIndex(edidEntryIndex(items, stored));
     };
     restore(ui->cbEDIDMode, choices.edidMode);
     restore(ui->cbSetEDIDModeInput, choices.setModeInput);
@@ -183,12 +183,12 @@ void EdidPage::updateSummary()
 {
     QByteArray bytes;
     ui->lblEDIDSummary->setText(
-        m_model.EDIDContentToBuffer(bytes) ? EdidSummaryLine(DecodeEdidSummary(bytes)) : QString());
+        m_model.EDIDContentToBuffer(bytes) ? edidSummaryLine(decodeEdidSummary(bytes)) : QString());
 }
 
 bool EdidPage::SendEDIDPrepare(const QString &progress)
 {
-    const EdidCommand c = EdidPrepareCommand(progress);
+    const EdidCommand c = edidPrepareCommand(progress);
     CommandResult r;
     m_services.RunPoweredCommand(c.progress, c.command, c.subcommand, c.word1, c.word2, 0, 0, r);
     return r.Success;
@@ -196,12 +196,12 @@ bool EdidPage::SendEDIDPrepare(const QString &progress)
 
 quint8 EdidPage::QueryOutputConnection(int output)
 {
-    const EdidCommand c = OutputConnectionQuery(output);
+    const EdidCommand c = outputConnectionQuery(output);
     CommandResult r;
     m_services.RunPoweredCommand(c.progress, c.command, c.subcommand, c.word1, c.word2, 0, 0, r);
-    const quint8 state = OutputConnectionState(r);
+    const quint8 state = outputConnectionState(r);
     if (state == OutputNotConnected)
-        showNotice(EdidTexts::OutputNotConnected(output));
+        showNotice(EdidTexts::outputNotConnected(output));
     return state;
 }
 
@@ -210,10 +210,10 @@ void EdidPage::btnSetEDIDModeClick()
     QStringList modes;
     for (int i = 0; i < ui->cbEDIDMode->count(); ++i)
         modes.append(ui->cbEDIDMode->itemText(i));
-    const std::optional<EdidCommand> c = EdidSetModeCommand(
+    const std::optional<EdidCommand> c = edidSetModeCommand(
         modes, ui->cbEDIDMode->currentIndex(), ui->cbSetEDIDModeInput->currentIndex());
     if (!c) {
-        m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
+        m_services.ShowStatus(3, EdidTexts::selectListItemFirst());
         return;
     }
     m_services.ShowStatus(3, QString());
@@ -228,9 +228,9 @@ void EdidPage::btnCopyEDIDClick()
 {
     const int output = ui->cbCopyEDIDOutput->currentIndex();
     const std::optional<EdidCommand> c
-        = EdidCopyCommand(output, ui->cbCopyEDIDInput->currentIndex());
+        = edidCopyCommand(output, ui->cbCopyEDIDInput->currentIndex());
     if (!c) {
-        m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
+        m_services.ShowStatus(3, EdidTexts::selectListItemFirst());
         return;
     }
     if (QueryOutputConnection(output) != OutputConnected)
@@ -246,9 +246,9 @@ void EdidPage::btnCopyEDIDClick()
 void EdidPage::btnReadEDIDDataClick()
 {
     const int output = ui->cbReadEDIDDataOutput->currentIndex();
-    const std::optional<EdidCommand> c = EdidReadCommand(output);
+    const std::optional<EdidCommand> c = edidReadCommand(output);
     if (!c) {
-        m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
+        m_services.ShowStatus(3, EdidTexts::selectListItemFirst());
         return;
     }
     m_model.ClearEDIDContent();
@@ -260,7 +260,7 @@ void EdidPage::btnReadEDIDDataClick()
     if (state.StopRequested || !m_services.link())
         return;
     // Busy before connecting on demand: nothing else may start while the connect waits.
-    if (!state.RunnerIdle || m_services.link()->Connecting()) {
+    if (!state.RunnerIdle || m_services.link()->connecting()) {
         m_services.ShowStatus(3, InProcessing);
         return;
     }
@@ -285,7 +285,7 @@ void EdidPage::btnReadEDIDDataClick()
             // message; an EDID of another size is a real display's, and the operator is told
             // why it is not shown.
             const QByteArray &read = link->EDIDReadStream();
-            if (CheckEdidContent(read) == EdidCheck::WrongSize)
+            if (checkEdidContent(read) == EdidCheck::WrongSize)
                 refusedSize = read.size();
             else
                 m_model.ShowEDIDContent(read);
@@ -294,27 +294,27 @@ void EdidPage::btnReadEDIDDataClick()
     state.RunnerIdle = true;
     m_services.ShowStatus(3, QString());
     if (refusedSize >= 0) {
-        m_services.ShowStatus(3, EdidTexts::ReadSizeNote(refusedSize));
-        showNotice(EdidTexts::ReadSizeRefused(output, refusedSize));
+        m_services.ShowStatus(3, EdidTexts::readSizeNote(refusedSize));
+        showNotice(EdidTexts::readSizeRefused(output, refusedSize));
     }
 }
 
 void EdidPage::btnDownloadEDIDClick()
 {
     const std::optional<EdidCommand> c
-        = EdidDownloadCommand(ui->cbDownloadEDIDInput->currentIndex());
+        = edidDownloadCommand(ui->cbDownloadEDIDInput->currentIndex());
     if (!c) {
-        m_services.ShowStatus(3, EdidTexts::SelectListItemFirst());
+        m_services.ShowStatus(3, EdidTexts::selectListItemFirst());
         return;
     }
     ShellState &state = m_services.state();
     if (!state.PowerOn) {
-        QMessageBox::information(m_services.dialogParent(), ProductTitle(), EdidTexts::PowerOff());
+        QMessageBox::information(m_services.dialogParent(), productTitle(), EdidTexts::powerOff());
         return;
     }
     QByteArray bytes;
     if (!m_model.EDIDContentToBuffer(bytes)) {
-        m_services.ShowStatus(3, EdidTexts::ContentEmptyOpenFirst());
+        m_services.ShowStatus(3, EdidTexts::contentEmptyOpenFirst());
         return;
     }
     m_services.ShowStatus(3, QString());
@@ -341,14 +341,14 @@ void EdidPage::btnDownloadEDIDClick()
 void EdidPage::showNotice(const QString &text)
 {
     auto *box = new QMessageBox(
-        QMessageBox::Information, ProductTitle(), text, QMessageBox::Ok, m_services.dialogParent());
+        QMessageBox::Information, productTitle(), text, QMessageBox::Ok, m_services.dialogParent());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }
 
 QString EdidPage::chooseFile(FileDialog kind)
 {
-    return m_chooseFile ? m_chooseFile(kind, EdidTexts::FileFilter()) : QString();
+    return m_chooseFile ? m_chooseFile(kind, EdidTexts::fileFilter()) : QString();
 }
 
 void EdidPage::btnOpenEDIDClick()
@@ -366,7 +366,7 @@ void EdidPage::btnOpenEDIDClick()
 
     const EdidFile::ReadResult file = EdidFile::Read(path);
     if (!file.ok) {
-        QMessageBox::critical(m_services.dialogParent(), ProductTitle(), file.error);
+        QMessageBox::critical(m_services.dialogParent(), productTitle(), file.error);
         return;
     }
     // The file's bytes are what a download sends until the next download replaces them.
@@ -376,7 +376,7 @@ void EdidPage::btnOpenEDIDClick()
     if (!m_model.ShowEDIDContent(file.bytes)) {
         if (TKVCOMControl *link = m_services.link())
             link->setSendStream(QByteArray());
-        QMessageBox::critical(m_services.dialogParent(), ProductTitle(), EdidTexts::ContentError());
+        QMessageBox::critical(m_services.dialogParent(), productTitle(), EdidTexts::contentError());
     }
 }
 
@@ -384,24 +384,24 @@ void EdidPage::btnSaveEDIDClick()
 {
     QByteArray bytes;
     if (!m_model.EDIDContentToBuffer(bytes)) {
-        m_services.ShowStatus(3, EdidTexts::ContentEmpty());
+        m_services.ShowStatus(3, EdidTexts::contentEmpty());
         return;
     }
     const QString chosen = chooseFile(FileDialog::Save);
     if (chosen.isEmpty())
         return;
-    const QString name = EdidFile::SaveName(chosen);
+    const QString name = EdidFile::saveName(chosen);
     ui->edtSaveEDID->setText(name);
     ui->edtSaveEDID->end(false);
     if (QFileInfo::exists(name)
-        && QMessageBox::question(m_services.dialogParent(), ProductTitle(),
-               EdidTexts::OverwriteQuestion(name), QMessageBox::Yes | QMessageBox::No)
+        && QMessageBox::question(m_services.dialogParent(), productTitle(),
+               EdidTexts::overwriteQuestion(name), QMessageBox::Yes | QMessageBox::No)
             != QMessageBox::Yes)
         return;
     QString error;
-    if (!EdidFile::Save(name, bytes, &error)) {
+    if (!EdidFile::save(name, bytes, &error)) {
         m_services.ShowStatus(3, QStringLiteral("EDID file not saved"));
-        QMessageBox::critical(m_services.dialogParent(), ProductTitle(), error);
+        QMessageBox::critical(m_services.dialogParent(), productTitle(), error);
     }
 }
 

@@ -7,7 +7,7 @@
 
 #include <utility>
 
-int VersionValue(const QString &text)
+int versionValue(const QString &text)
 {
     const QString digits = text.left(3);
     if (digits.isEmpty())
@@ -26,7 +26,7 @@ FirmwareMergeResult MergeFirmware(
     QString suffix;
     for (int i = 0; i < FirmwareMcuCount; ++i) {
         FirmwareMergeSource &source = sources[static_cast<std::size_t>(i)];
-        const FirmwareMcuInfo &info = McuInfo(static_cast<FirmwareMcu>(i));
+        const FirmwareMcuInfo &info = mcuInfo(static_cast<FirmwareMcu>(i));
         const QString label = QLatin1String(info.label);
 
         const QString path = source.file.trimmed();
@@ -58,8 +58,8 @@ FirmwareMergeResult MergeFirmware(
         QByteArray image = std::move(read.bytes);
         host.appendMessage(label + QLatin1String(" firmware: ") + path + QLatin1String(" loaded"));
 
-        const int v1 = VersionValue(source.version1);
-        const int v2 = VersionValue(source.version2);
+        const int v1 = versionValue(source.version1);
+        const int v2 = versionValue(source.version2);
         source.version1 = QString::number(v1);
         source.version2 = QString::number(v2);
 

@@ -8,7 +8,7 @@
 
 // The value a version edit stands for: empty 0; longer than three characters cut to the
 // first three; not a number 0; 256 and above 255.
-int VersionValue(const QString &text);
+int versionValue(const QString &text);
 
 // One image to merge, as the edits hold it. The merge writes the versions back in their
 // clamped form, as the page shows them afterwards.

@@ -24,8 +24,8 @@ constexpr FirmwareMcuInfo Mcus[FirmwareMcuCount] = {
 
 void putWord(std::array<quint8, FirmwareHeader::Size> &bytes, std::size_t at, quint16 value)
 {
-    bytes[at] = LoByte(value);
-    bytes[at + 1] = HiByte(value);
+    bytes[at] = loByte(value);
+    bytes[at + 1] = hiByte(value);
 }
 
 } // namespace
@@ -107,17 +107,17 @@ void Scramble(QByteArray &data, qint64 offset)
 {
     auto *p = reinterpret_cast<quint8 *>(data.data());
     for (qsizetype i = 0; i < data.size(); ++i)
-        p[i] = ScrambleByte(p[i], offset + i);
+        p[i] = scrambleByte(p[i], offset + i);
 }
 
 void Unscramble(QByteArray &data, qint64 offset)
 {
     auto *p = reinterpret_cast<quint8 *>(data.data());
     for (qsizetype i = 0; i < data.size(); ++i)
-        p[i] = UnscrambleByte(p[i], offset + i);
+        p[i] = unscrambleByte(p[i], offset + i);
 }
 
-const FirmwareMcuInfo &McuInfo(FirmwareMcu mcu)
+const FirmwareMcuInfo &mcuInfo(FirmwareMcu mcu)
 {
     return Mcus[static_cast<int>(mcu)];
 }

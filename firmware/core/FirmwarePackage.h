@@ -66,12 +66,12 @@ inline constexpr char FirmwareKey[] = "3D7A0C5E91B24F68A0E7C3D95B1F2864";
 inline constexpr int FirmwareKeyLength = 32;
 
 // index is the byte's position within its image, from 0.
-constexpr quint8 ScrambleByte(quint8 b, qint64 index)
+constexpr quint8 scrambleByte(quint8 b, qint64 index)
 {
     const auto k = static_cast<quint8>(FirmwareKey[index % FirmwareKeyLength]);
     return static_cast<quint8>((b ^ k) + k);
 }
-constexpr quint8 UnscrambleByte(quint8 b, qint64 index)
+constexpr quint8 unscrambleByte(quint8 b, qint64 index)
 {
     const auto k = static_cast<quint8>(FirmwareKey[index % FirmwareKeyLength]);
     return static_cast<quint8>(static_cast<quint8>(b - k) ^ k);
@@ -91,7 +91,7 @@ struct FirmwareMcuInfo
     const char *label; // "Main MCU", "Slave MCU1", ...
     const char *suffix; // of the package name: "_MM", "_MS", "_ir", "_PNL"
 };
-const FirmwareMcuInfo &McuInfo(FirmwareMcu mcu);
+const FirmwareMcuInfo &mcuInfo(FirmwareMcu mcu);
 
 // Largest image accepted from a .bin file or a package part. The switcher's microcontrollers
 // have at most a few hundred KiB of flash; 16 MiB leaves wide room and still keeps a stray

@@ -11,8 +11,8 @@ namespace {
 // "a.b" or "a.b.c.d" from the two words a refusal or progress notice carries.
 QString partNumbers(quint32 word)
 {
-    return QString::number(HiByte(static_cast<quint16>(word))) + QLatin1Char('.')
-        + QString::number(LoByte(static_cast<quint16>(word)));
+    return QString::number(hiByte(static_cast<quint16>(word))) + QLatin1Char('.')
+        + QString::number(loByte(static_cast<quint16>(word)));
 }
 
 const QString &badFile()
@@ -23,19 +23,19 @@ const QString &badFile()
 
 } // namespace
 
-bool ApplyFirmwareNotice(const LinkNotice &notice, FirmwareUpgradeHost &host, FirmwareFlags flags)
+bool applyFirmwareNotice(const LinkNotice &notice, FirmwareUpgradeHost &host, FirmwareFlags flags)
 {
     switch (notice.code) {
     case LinkMessage::PartRefused:
         host.appendMessage(QLatin1String("Write to Part_") + partNumbers(notice.wParam)
             + QLatin1Char('.') + partNumbers(notice.lParam) + QLatin1String(" failed"));
-        flags.WriteFailed = true;
+        flags.writeFailed = true;
         return true;
     case LinkMessage::PartProgress: {
         const auto percent = static_cast<quint16>(notice.lParam);
-        if (percent != flags.LastPercent) {
+        if (percent != flags.lastPercent) {
             host.setGauge(QLatin1String("Upgrading Part_") + partNumbers(notice.wParam), percent);
-            flags.LastPercent = percent;
+            flags.lastPercent = percent;
         }
         return true;
     }
@@ -78,7 +78,7 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
     }
     // Busy before connecting on demand: a second click while the connect waits must not start
     // a second upgrade.
-    if (!m_flags.RunnerIdle || m_link.Connecting()) {
+    if (!m_flags.RunnerIdle || m_link.connecting()) {
         m_host.showStatus(3, QStringLiteral("In processing, command ignored"));
         return false;
     }
@@ -101,7 +101,7 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
         &m_link, &TKVCOMControl::notification, &m_link, [this](const LinkNotice &notice) {
             if (notice.code == LinkMessage::PartRefused) {
                 m_partRefused = true;
-                m_flags.WriteFailed = true;
+                m_flags.writeFailed = true;
             }
         });
     const bool partsWritten = upgradeParts(reader);
@@ -148,8 +148,8 @@ bool FirmwareUpgrade::upgradeParts(FirmwarePackageReader &reader)
 {
     do {
         m_host.setGauge(QStringLiteral("Upgrade progress"), 0);
-        m_flags.LastPercent = FirmwareFlags::NoPercent;
-        m_flags.WriteFailed = false;
+        m_flags.lastPercent = FirmwareFlags::NoPercent;
+        m_flags.writeFailed = false;
 
         FirmwareHeader header;
         QByteArray image;
@@ -180,14 +180,14 @@ bool FirmwareUpgrade::upgradeParts(FirmwarePackageReader &reader)
             m_host.setGauge(failed, -1);
             return false;
         }
-        if (m_flags.WriteFailed) {
+        if (m_flags.writeFailed) {
             m_host.showStatus(2, QLatin1String("Write ") + name + QLatin1String(" failed"), true);
         } else {
             m_host.appendMessage(name + QLatin1String(" upgrading complete"));
             m_host.showStatus(2, QStringLiteral("Done"));
         }
     } while (!reader.atEnd() && !m_flags.StopRequested);
-    return !m_partRefused && !m_flags.WriteFailed && !m_flags.StopRequested;
+    return !m_partRefused && !m_flags.writeFailed && !m_flags.StopRequested;
 }
 
 void FirmwareUpgrade::finish()

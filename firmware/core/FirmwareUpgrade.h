@@ -47,19 +47,19 @@ struct FirmwareFlags
 
     bool &StopRequested;
     bool &RunnerIdle;
-    bool &WriteFailed; // set by notice 2034, cleared at the start of each part
-    quint16 &LastPercent; // last percent shown on the gauge (notice 2035)
+    bool &writeFailed; // set by notice 2034, cleared at the start of each part
+    quint16 &lastPercent; // last percent shown on the gauge (notice 2035)
 };
 
 // The window's handling of the link's firmware notices, for hosts without a window of their
-// own: 2034 appends "Write to Part_a.b.c.d failed" and sets WriteFailed; 2035 moves the gauge
+// own: 2034 appends "Write to Part_a.b.c.d failed" and sets writeFailed; 2035 moves the gauge
 // when the percent changed; 2038 shows the reboot line. False for any other notice.
-bool ApplyFirmwareNotice(const LinkNotice &notice, FirmwareUpgradeHost &host, FirmwareFlags flags);
+bool applyFirmwareNotice(const LinkNotice &notice, FirmwareUpgradeHost &host, FirmwareFlags flags);
 
 // Sends every part of a firmware package to the switcher and reboots it.
 //
 // The host must turn the link's notices 2034, 2035 and 2038 into memo lines and gauge
-// updates (ApplyFirmwareNotice does so), as it does for every link notice. The procedure
+// updates (applyFirmwareNotice does so), as it does for every link notice. The procedure
 // itself also watches 2034 while it runs, so that any refused part fails the upgrade.
 class FirmwareUpgrade final
 {

@@ -39,7 +39,7 @@ FirmwarePage::FirmwarePage(
     : QObject(parent),
       m_services(services),
       m_hooks(std::move(hooks)),
-      ui(SetUpPageForm<Ui::tsFWUpgrade>(&page)),
+      ui(setUpPageForm<Ui::tsFWUpgrade>(&page)),
       m_merge{{
           {ui->edtMainMCUFW, ui->leMainFWVer1, ui->leMainFWVer2},
           {ui->edtSlaveMCU1FW, ui->leSlave1FWVer1, ui->leSlave1FWVer2},
@@ -84,13 +84,13 @@ void FirmwarePage::Button1Click()
 FirmwareFlags FirmwarePage::flags()
 {
     ShellState &state = m_services.state();
-    return {state.StopRequested, state.RunnerIdle, state.FirmwareWriteFailed,
-        state.LastFirmwarePercent};
+    return {state.StopRequested, state.RunnerIdle, state.firmwareWriteFailed,
+        state.lastFirmwarePercent};
 }
 
-bool FirmwarePage::ApplyNotice(const LinkNotice &notice)
+bool FirmwarePage::applyNotice(const LinkNotice &notice)
 {
-    return ApplyFirmwareNotice(notice, *this, flags());
+    return applyFirmwareNotice(notice, *this, flags());
 }
 
 void FirmwarePage::ScrollEditToEnd(QLineEdit *edit)
@@ -241,6 +241,6 @@ void FirmwarePage::runCommand(const QString &progress, quint8 command, quint8 su
 
 bool FirmwarePage::confirm(const QString &question)
 {
-    return QMessageBox::question(m_services.dialogParent(), ProductTitle(), question)
+    return QMessageBox::question(m_services.dialogParent(), productTitle(), question)
         == QMessageBox::Yes;
 }

@@ -46,7 +46,7 @@ public:
     ~FirmwarePage() override;
 
     // The window's handling of the link's notices 2034, 2035 and 2038; false for any other.
-    bool ApplyNotice(const LinkNotice &notice);
+    bool applyNotice(const LinkNotice &notice);
     // At the window's first showing.
     void FormShow();
     // Puts the caret after the last character, so that the end of a long path shows.

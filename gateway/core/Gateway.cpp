@@ -53,7 +53,7 @@ Gateway::Gateway(const GatewayConfig &config, QObject *parent)
     // A link that breaks between operations is noticed at once, not at the next poll.
     connect(m_link.get(), &TKVCOMControl::connectionLost, this, [this] {
         if (!m_running && m_state.present)
-            linkLost(LinkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, *m_link));
+            linkLost(linkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, *m_link));
     });
 
     m_pollTimer.setInterval(std::max(1, config.pollMs));
@@ -374,8 +374,8 @@ bool Gateway::openLink()
 {
     m_noticeSeen = false;
     if (!m_link->Connect()) {
-        QString text = m_noticeSeen ? LinkStatusText(m_lastNotice, *m_link) : QString();
-        const QString reason = m_noticeSeen ? LinkFailureReason(m_lastNotice) : QString();
+        QString text = m_noticeSeen ? linkStatusText(m_lastNotice, *m_link) : QString();
+        const QString reason = m_noticeSeen ? linkFailureReason(m_lastNotice) : QString();
         if (text.isEmpty())
             text = QStringLiteral("The switcher cannot be reached");
         if (!reason.isEmpty())
@@ -423,7 +423,7 @@ Gateway::Outcome Gateway::transact(quint8 command, quint8 subcommand, quint16 wo
 {
     if (!m_link->Connected()) {
         if (m_state.present)
-            linkLost(LinkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, *m_link));
+            linkLost(linkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, *m_link));
         return Outcome::Lost;
     }
     const CommandPacket request
@@ -445,7 +445,7 @@ Gateway::Outcome Gateway::transact(quint8 command, quint8 subcommand, quint16 wo
         return Outcome::Refused;
     if (m_link->StopRequested())
         return Outcome::Lost;
-    QString text = m_noticeSeen ? LinkStatusText(m_lastNotice, *m_link) : QString();
+    QString text = m_noticeSeen ? linkStatusText(m_lastNotice, *m_link) : QString();
     if (text.isEmpty())
         text = QStringLiteral("The switcher does not answer");
     linkLost(text);
@@ -462,7 +462,7 @@ Gateway::Outcome Gateway::readIdentity()
             Protocol::QueryWord, 0, 0, 0, &minor, &major);
     if (outcome != Outcome::Done)
         return outcome;
-    const QString modelText = DeviceModelName(model);
+    const QString modelText = deviceModelName(model);
     const QString versionText
         = QStringLiteral("%1.%2").arg(major).arg(minor, 2, 10, QLatin1Char('0'));
     if (modelText != m_state.model || versionText != m_state.version) {

@@ -35,7 +35,7 @@ bool GatewayOptions::allowed(const QHostAddress &address) const
     return false;
 }
 
-GatewayParse ParseGatewayArguments(const QStringList &arguments, GatewayOptions *options)
+GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions *options)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -98,7 +98,7 @@ GatewayParse ParseGatewayArguments(const QStringList &arguments, GatewayOptions 
     o.demo = parser.isSet(demo);
     if (parser.isSet(tcp)) {
         o.gateway.target = GatewayConfig::Target::Tcp;
-        if (!ParseTcpTarget(parser.value(tcp), &o.gateway.host, &o.gateway.tcpPort))
+        if (!parseTcpTarget(parser.value(tcp), &o.gateway.host, &o.gateway.tcpPort))
             return error(QStringLiteral("--tcp takes HOST or HOST:PORT"));
     } else if (parser.isSet(serial)) {
         o.gateway.target = GatewayConfig::Target::Serial;
@@ -155,7 +155,7 @@ GatewayParse ParseGatewayArguments(const QStringList &arguments, GatewayOptions 
     return {};
 }
 
-QString EndpointText(const QHostAddress &address, quint16 port)
+QString endpointText(const QHostAddress &address, quint16 port)
 {
     const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
         ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
@@ -163,7 +163,7 @@ QString EndpointText(const QHostAddress &address, quint16 port)
     return host + QLatin1Char(':') + QString::number(port);
 }
 
-QString ReadyLine(const QString &server, const QHostAddress &address, quint16 port)
+QString readyLine(const QString &server, const QHostAddress &address, quint16 port)
 {
-    return server + QStringLiteral(" listening on ") + EndpointText(address, port);
+    return server + QStringLiteral(" listening on ") + endpointText(address, port);
 }

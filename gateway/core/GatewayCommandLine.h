@@ -40,10 +40,10 @@ struct GatewayParse
 
 // Parses the arguments (the program name first). The gateway.ini path is left empty when not
 // named; the program puts the default location in.
-GatewayParse ParseGatewayArguments(const QStringList &arguments, GatewayOptions *options);
+GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions *options);
 
 // "a.b.c.d:port" or "[v6]:port".
-QString EndpointText(const QHostAddress &address, quint16 port);
+QString endpointText(const QHostAddress &address, quint16 port);
 // The line a server prints on stdout once it listens, e.g.
 // "Videohub server listening on 127.0.0.1:9990"; tests and scripts wait for it.
-QString ReadyLine(const QString &server, const QHostAddress &address, quint16 port);
+QString readyLine(const QString &server, const QHostAddress &address, quint16 port);

@@ -137,9 +137,9 @@ bool GatewaySettings::importWindowSettings(
         const Preset &windowPreset = s.presets[std::size_t(p - 1)];
         GatewayPreset &preset = values->presets[GatewayState::index(p)];
         preset.name = windowPreset.name;
-        const QStringList inputs = DecodePresetValue(windowPreset.value);
+        const QStringList inputs = decodePresetValue(windowPreset.value);
         for (int output = 1; output <= GatewayPorts; ++output)
-            preset.routes[GatewayState::index(output)] = PresetInput(inputs, output).value_or(0);
+            preset.routes[GatewayState::index(output)] = presetInput(inputs, output).value_or(0);
     }
     return true;
 }

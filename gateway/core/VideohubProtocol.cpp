@@ -120,7 +120,7 @@ void VideohubParser::reset()
 
 // Requests
 
-VideohubRequest DecodeVideohubRequest(const VideohubParser::Block &block)
+VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block)
 {
     if (block.overflowed)
         return nak(QStringLiteral("a line or the block is too long"));

@@ -74,7 +74,7 @@ struct VideohubRequest
     QString reason; // why a Nak, for the log
 };
 
-VideohubRequest DecodeVideohubRequest(const VideohubParser::Block &block);
+VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block);
 
 // Blocks the server sends. `client` decides the lock letters: O for its own, L for another's.
 namespace Videohub {

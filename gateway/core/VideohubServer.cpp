@@ -162,7 +162,7 @@ void VideohubServer::onReadyRead(Client *client)
 
 void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
 {
-    const VideohubRequest request = DecodeVideohubRequest(block);
+    const VideohubRequest request = decodeVideohubRequest(block);
     if (request.kind == VideohubRequest::Nak) {
         qCDebug(lcVideohub).noquote() << "NAK to client" << client->id << request.reason;
         send(client, Videohub::nak());

@@ -10,8 +10,8 @@ namespace {
 
 QString safeField(const QString &field)
 {
-    // TagText does the work for any text: it keeps what can be shown.
-    return TagText(field.toUtf8());
+    // tagText does the work for any text: it keeps what can be shown.
+    return tagText(field.toUtf8());
 }
 
 bool allOf(const QString &text, const QString &allowed)
@@ -22,7 +22,7 @@ bool allOf(const QString &text, const QString &allowed)
 
 } // namespace
 
-QString MakeDeviceEntry(const QStringList &fields)
+QString makeDeviceEntry(const QStringList &fields)
 {
     QString entry;
     for (int k = 0; k < EntryField::Count; ++k) {
@@ -63,11 +63,11 @@ QString GetEntryField(const QString &entry, int k)
     return close < 0 ? entry.mid(open + 1) : entry.mid(open + 1, close - open - 1);
 }
 
-QString FoundDeviceEntry(
+QString foundDeviceEntry(
     const NetworkModuleControl &control, int device, bool answeredPing, const QString &ipOverride)
 {
     const auto item = [&](int n) { return control.GetTCPDeviceItem(device, n); };
-    return MakeDeviceEntry({item(6), item(7) == QLatin1String("0") ? StaticIPText : AutoIPText,
+    return makeDeviceEntry({item(6), item(7) == QLatin1String("0") ? StaticIPText : AutoIPText,
         ipOverride.isEmpty() ? item(1) : ipOverride, item(2), item(3), item(0),
         answeredPing ? SameSubnetText : CrossSubnetText});
 }
@@ -116,7 +116,7 @@ std::array<QString, 6> SplitMACText(const QString &text)
     if (!ParseMACText(text, &mac))
         mac = {};
     std::array<QString, 6> out;
-    const QStringList parts = MACText(mac).split(QLatin1Char('-'));
+    const QStringList parts = macText(mac).split(QLatin1Char('-'));
     for (std::size_t i = 0; i < out.size(); ++i)
         out[i] = parts[static_cast<qsizetype>(i)];
     return out;
@@ -140,7 +140,7 @@ QString ClampIPField(const QString &text)
     return text;
 }
 
-QString FitTagText(const QString &tag, int maxBytes)
+QString fitTagText(const QString &tag, int maxBytes)
 {
     if (tag.toUtf8().size() <= maxBytes)
         return tag;
@@ -154,13 +154,13 @@ QString FitTagText(const QString &tag, int maxBytes)
     return tag.first(fits);
 }
 
-ConfigRecord BuildConfigRecord(const MacAddress &mac, const QString &tag, bool autoIP,
+ConfigRecord buildConfigRecord(const MacAddress &mac, const QString &tag, bool autoIP,
     const std::array<QString, 4> &ip, const std::array<QString, 4> &gateway,
     const std::array<QString, 4> &mask)
 {
     ConfigRecord record;
     record.setTargetMac(mac);
-    record.setTag(TagBytes(tag, ConfigRecord::TagSize));
+    record.setTag(tagBytes(tag, ConfigRecord::TagSize));
     record.setOperation(ConfigRecord::OperationAutoIP);
     if (autoIP) {
         record.setDhcp(1);
@@ -180,12 +180,12 @@ ConfigRecord BuildConfigRecord(const MacAddress &mac, const QString &tag, bool a
     return record;
 }
 
-QString ConfiguredEntry(const QString &formerEntry, const QString &tag, bool autoIP,
+QString configuredEntry(const QString &formerEntry, const QString &tag, bool autoIP,
     const ConfigRecord &request, const ConfigRecord &answer)
 {
     const ConfigRecord &source = autoIP ? answer : request;
     const MacAddress mac = autoIP ? answer.moduleMac() : request.targetMac();
-    return MakeDeviceEntry(
-        {tag, autoIP ? AutoIPText : StaticIPText, IPText(source.ip()), IPText(source.gateway()),
-            IPText(source.mask()), MACText(mac), GetEntryField(formerEntry, EntryField::Reach)});
+    return makeDeviceEntry(
+        {tag, autoIP ? AutoIPText : StaticIPText, ipText(source.ip()), ipText(source.gateway()),
+            ipText(source.mask()), macText(mac), GetEntryField(formerEntry, EntryField::Reach)});
 }

@@ -25,7 +25,7 @@ bool TCPModuleCommand(TKVCOMControl &link, const ModuleFrame &request, ModuleFra
     ModuleFrame sent = request;
     std::copy(ModuleFrame::Header.begin(), ModuleFrame::Header.end(), sent.bytes.begin());
     sent.bytes[ModuleFrame::ReceiveOKAt] = ModuleFrame::NotReceived;
-    SealModuleFrame(sent);
+    sealModuleFrame(sent);
     const QByteArray wire = sent.toByteArray();
     // The module's answer starts with the same header: what comes before it is line noise.
     const QByteArray lead = wire.left(ModuleFrame::HeaderSize);
@@ -40,7 +40,7 @@ bool TCPModuleCommand(TKVCOMControl &link, const ModuleFrame &request, ModuleFra
     step.judge = [&](const QByteArray &answer) {
         reply = ModuleFrame::fromBytes(answer);
         traceFrame(link, QStringLiteral("rcv LDCD:   "), reply);
-        if (IsAcceptedModuleReply(reply, sent))
+        if (isAcceptedModuleReply(reply, sent))
             return ExchangeStep::Verdict::Accept;
         // "send data failed" only when every attempt was answered with a damaged frame.
         if (ModuleChecksum(reply) != reply.checksum())
@@ -68,10 +68,10 @@ QString TCPModuleInfo::dhcpText() const
 
 QString TCPModuleInfo::ipText() const
 {
-    return QStringLiteral("IP Address: ") + IPText(ip);
+    return QStringLiteral("IP Address: ") + ::ipText(ip);
 }
 
-std::optional<TCPModuleInfo> QueryTCPModule(TKVCOMControl &link)
+std::optional<TCPModuleInfo> queryTCPModule(TKVCOMControl &link)
 {
     ModuleFrame reply;
     if (!TCPModuleCommand(link, ModuleFrame::request(ModuleFrame::CommandQuery), reply))
@@ -79,7 +79,7 @@ std::optional<TCPModuleInfo> QueryTCPModule(TKVCOMControl &link)
     return TCPModuleInfo::fromReply(reply);
 }
 
-bool ResetTCPModule(TKVCOMControl &link)
+bool resetTCPModule(TKVCOMControl &link)
 {
     ModuleFrame reply;
     return TCPModuleCommand(
@@ -94,7 +94,7 @@ bool mayStart(const TKVCOMControl &link, TCPModulePanel &panel)
 {
     if (panel.stopRequested())
         return false;
-    if (!panel.runnerIdle() || link.Connecting()) {
+    if (!panel.runnerIdle() || link.connecting()) {
         panel.showStatus(3, QStringLiteral("In processing, command ignored"), false);
         return false;
     }
@@ -106,7 +106,7 @@ bool mayStart(const TKVCOMControl &link, TCPModulePanel &panel)
 
 } // namespace
 
-bool RunTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel)
+bool runTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel)
 {
     if (!mayStart(link, panel))
         return false;
@@ -115,7 +115,7 @@ bool RunTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel)
     panel.showStatus(2, QStringLiteral("Query TCP Module information ..."), false);
     panel.setModuleLabels(
         QStringLiteral("Version: "), QStringLiteral("DHCP: "), QStringLiteral("IP Address: "));
-    const std::optional<TCPModuleInfo> info = QueryTCPModule(link);
+    const std::optional<TCPModuleInfo> info = queryTCPModule(link);
     if (info) {
         panel.showStatus(2, QStringLiteral("Query TCP Module ok"), false);
         panel.setModuleLabels(info->versionText(), info->dhcpText(), info->ipText());
@@ -128,7 +128,7 @@ bool RunTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel)
     return info.has_value();
 }
 
-bool RunTCPModuleReset(TKVCOMControl &link, TCPModulePanel &panel)
+bool runTCPModuleReset(TKVCOMControl &link, TCPModulePanel &panel)
 {
     if (!mayStart(link, panel))
         return false;
@@ -139,11 +139,11 @@ bool RunTCPModuleReset(TKVCOMControl &link, TCPModulePanel &panel)
         return false;
     }
     panel.setRunnerIdle(false);
-    const bool reset = ResetTCPModule(link);
+    const bool reset = resetTCPModule(link);
     panel.setRunnerIdle(true);
     if (reset) {
         panel.showStatus(2, QStringLiteral("Reset Default ok"), false);
-        RunTCPModuleQuery(link, panel);
+        runTCPModuleQuery(link, panel);
     } else {
         panel.showStatus(2, QStringLiteral("Reset Default failed"), true);
     }

@@ -33,9 +33,9 @@ struct TCPModuleInfo
 };
 
 // Queries the module; nullopt on failure (already reported by the link).
-std::optional<TCPModuleInfo> QueryTCPModule(TKVCOMControl &link);
+std::optional<TCPModuleInfo> queryTCPModule(TKVCOMControl &link);
 // Resets the module to its factory settings: static address 192.168.0.100.
-bool ResetTCPModule(TKVCOMControl &link);
+bool resetTCPModule(TKVCOMControl &link);
 
 // The factory address a reset sets.
 constexpr IPv4Bytes DefaultModuleIP{192, 168, 0, 100};
@@ -64,8 +64,8 @@ public:
 // The query button's procedure: entry checks, "Query TCP Module information ...", labels
 // reset, the exchange, then "Query TCP Module ok" with the labels filled or "Query TCP Module
 // failed" blinking. Returns true on success.
-bool RunTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel);
+bool runTCPModuleQuery(TKVCOMControl &link, TCPModulePanel &panel);
 // The reset button's procedure: entry checks, "Reset Default ...", the confirmation, the
 // exchange, "Reset Default ok" followed by a query, or "Reset Default failed" blinking or
 // "Reset Default cancelled". Returns true when the reset was accepted.
-bool RunTCPModuleReset(TKVCOMControl &link, TCPModulePanel &panel);
+bool runTCPModuleReset(TKVCOMControl &link, TCPModulePanel &panel);

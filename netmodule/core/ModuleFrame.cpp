@@ -36,7 +36,7 @@ ModuleFrame ModuleFrame::request(quint8 command, quint8 dhcp, const IPv4Bytes &i
     f.bytes[DhcpAt] = dhcp;
     f.setIP(ip);
     f.bytes[ReceiveOKAt] = NotReceived;
-    SealModuleFrame(f);
+    sealModuleFrame(f);
     return f;
 }
 
@@ -60,12 +60,12 @@ quint8 ModuleChecksum(const ModuleFrame &frame)
     return static_cast<quint8>(sum & 0xFF);
 }
 
-void SealModuleFrame(ModuleFrame &frame)
+void sealModuleFrame(ModuleFrame &frame)
 {
     frame.bytes[ModuleFrame::ChecksumAt] = ModuleChecksum(frame);
 }
 
-bool IsAcceptedModuleReply(const ModuleFrame &reply, const ModuleFrame &request)
+bool isAcceptedModuleReply(const ModuleFrame &reply, const ModuleFrame &request)
 {
     return reply.receiveOK() != ModuleFrame::NotReceived
         && ModuleChecksum(reply) == reply.checksum()

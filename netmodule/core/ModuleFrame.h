@@ -54,9 +54,9 @@ struct ModuleFrame
 // Sum of bytes 0..30 modulo 256.
 quint8 ModuleChecksum(const ModuleFrame &frame);
 // Writes the checksum byte.
-void SealModuleFrame(ModuleFrame &frame);
+void sealModuleFrame(ModuleFrame &frame);
 // A reply that answers the request: ReceiveOK not 0xFF, checksum right, header as sent.
-bool IsAcceptedModuleReply(const ModuleFrame &reply, const ModuleFrame &request);
+bool isAcceptedModuleReply(const ModuleFrame &reply, const ModuleFrame &request);
 
 // The diagnostic text of a frame: prefix, then the header, command, parameters, DHCP flag,
 // address, ReceiveOK and checksum in hex on lines of their own, closed by 39 "/".

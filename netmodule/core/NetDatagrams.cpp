@@ -37,7 +37,7 @@ bool isUnshowable(char32_t c)
 
 } // namespace
 
-QString MACText(const MacAddress &mac)
+QString macText(const MacAddress &mac)
 {
     QString text;
     text.reserve(17);
@@ -49,12 +49,12 @@ QString MACText(const MacAddress &mac)
     return text;
 }
 
-QString IPText(const IPv4Bytes &ip)
+QString ipText(const IPv4Bytes &ip)
 {
     return QStringLiteral("%1.%2.%3.%4").arg(ip[0]).arg(ip[1]).arg(ip[2]).arg(ip[3]);
 }
 
-std::optional<IPv4Bytes> IPBytes(const QString &text)
+std::optional<IPv4Bytes> ipBytes(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
     if (parts.size() != 4)
@@ -73,7 +73,7 @@ std::optional<IPv4Bytes> IPBytes(const QString &text)
     return ip;
 }
 
-QString TagText(QByteArrayView field)
+QString tagText(QByteArrayView field)
 {
     const qsizetype zero = field.indexOf('\0');
     const QByteArrayView raw = zero < 0 ? field : field.first(zero);
@@ -96,7 +96,7 @@ QString TagText(QByteArrayView field)
     return safe;
 }
 
-QByteArray TagBytes(const QString &tag, int maxBytes)
+QByteArray tagBytes(const QString &tag, int maxBytes)
 {
     QByteArray bytes = tag.toUtf8();
     if (bytes.size() <= maxBytes)
@@ -148,11 +148,11 @@ QByteArray SearchRecord::toBytes() const
 
 QStringList SearchRecord::itemTexts() const
 {
-    return {MACText(mac), IPText(ip), IPText(gateway), IPText(mask), QString::number(number1),
-        QString::number(number2), TagText(tag), QString::number(dhcp)};
+    return {macText(mac), ipText(ip), ipText(gateway), ipText(mask), QString::number(number1),
+        QString::number(number2), tagText(tag), QString::number(dhcp)};
 }
 
-std::optional<QList<SearchRecord>> ParseSearchReply(const QByteArray &datagram)
+std::optional<QList<SearchRecord>> parseSearchReply(const QByteArray &datagram)
 {
     if (datagram.isEmpty() || datagram.size() % SearchRecord::Size != 0)
         return std::nullopt;
@@ -222,13 +222,13 @@ quint8 ConfigChecksum(const ConfigRecord &record)
     return static_cast<quint8>(sum & 0xFF);
 }
 
-void PrepareConfigRequest(ConfigRecord &record)
+void prepareConfigRequest(ConfigRecord &record)
 {
     record.setStatus(ConfigRecord::StatusRequest);
     record.bytes[ConfigRecord::ChecksumAt] = ConfigChecksum(record);
 }
 
-std::optional<ConfigRecord> FindConfigAnswer(const QByteArray &datagram)
+std::optional<ConfigRecord> findConfigAnswer(const QByteArray &datagram)
 {
     if (datagram.isEmpty() || datagram.size() % ConfigRecord::Size != 0)
         return std::nullopt;
@@ -240,7 +240,7 @@ std::optional<ConfigRecord> FindConfigAnswer(const QByteArray &datagram)
     return std::nullopt;
 }
 
-ConfigResult ConfigResultOf(quint8 status)
+ConfigResult configResultOf(quint8 status)
 {
     if (status == ConfigRecord::StatusAccepted)
         return ConfigResult::Accepted;

@@ -21,19 +21,19 @@ using MacAddress = std::array<quint8, 6>;
 using IPv4Bytes = std::array<quint8, 4>;
 
 // "00-1A-2B-3C-4D-5E": two upper-case hex digits per byte, joined by "-".
-QString MACText(const MacAddress &mac);
+QString macText(const MacAddress &mac);
 // Dotted decimal, first byte first.
-QString IPText(const IPv4Bytes &ip);
+QString ipText(const IPv4Bytes &ip);
 // The bytes of a dotted address; nullopt unless it is four decimal parts 0..255.
-std::optional<IPv4Bytes> IPBytes(const QString &text);
+std::optional<IPv4Bytes> ipBytes(const QString &text);
 
 // A device tag from the wire, as a text that is safe to show, to put into a bracketed device
 // entry and to store in a settings file: the bytes up to the first zero, read as UTF-8 when
 // they are valid UTF-8 and as Latin-1 otherwise; control characters become U+FFFD and square
 // brackets become parentheses.
-QString TagText(QByteArrayView field);
+QString tagText(QByteArrayView field);
 // A tag for the wire: UTF-8, cut to at most maxBytes without splitting a character.
-QByteArray TagBytes(const QString &tag, int maxBytes = 32);
+QByteArray tagBytes(const QString &tag, int maxBytes = 32);
 
 // One 55-byte record of a search reply: one module.
 struct SearchRecord
@@ -57,7 +57,7 @@ struct SearchRecord
 };
 
 // The records of a search reply; nullopt unless the size is a positive multiple of 55.
-std::optional<QList<SearchRecord>> ParseSearchReply(const QByteArray &datagram);
+std::optional<QList<SearchRecord>> parseSearchReply(const QByteArray &datagram);
 
 // The 76-byte configuration record, the same layout for the request and the answer.
 struct ConfigRecord
@@ -120,12 +120,12 @@ private:
 // Sum of bytes 0..74 (the status byte included) modulo 256.
 quint8 ConfigChecksum(const ConfigRecord &record);
 // Sets the status to "request" and writes the checksum: the record as it is sent.
-void PrepareConfigRequest(ConfigRecord &record);
+void prepareConfigRequest(ConfigRecord &record);
 // The first record of a configuration answer whose status is not 0xFF; nullopt when the size
 // is not a positive multiple of 76 or every record is 0xFF.
-std::optional<ConfigRecord> FindConfigAnswer(const QByteArray &datagram);
+std::optional<ConfigRecord> findConfigAnswer(const QByteArray &datagram);
 // How a configuration ended.
 enum class ConfigResult { Accepted = 0, Failed = 1, AddressConflict = 2 };
 // An answer's status as a configuration result: the conflict bit is tested first; anything
 // but "accepted" without it is a failure.
-ConfigResult ConfigResultOf(quint8 status);
+ConfigResult configResultOf(quint8 status);

@@ -50,7 +50,7 @@ int NetworkModuleControl::GetTCPDeviceCount() const
     return static_cast<int>(m_foundDevices.size() / DeviceItems);
 }
 
-QString NetworkModuleControl::DefaultDeviceItem(int item)
+QString NetworkModuleControl::defaultDeviceItem(int item)
 {
     switch (item) {
     case 0:
@@ -74,7 +74,7 @@ QString NetworkModuleControl::GetTCPDeviceItem(int device, int item) const
         return {};
     if (device >= 1 && device <= GetTCPDeviceCount())
         return m_foundDevices.at((device - 1) * DeviceItems + item);
-    return DefaultDeviceItem(item);
+    return defaultDeviceItem(item);
 }
 
 QString NetworkModuleControl::GetLocalIP()
@@ -95,7 +95,7 @@ QString NetworkModuleControl::GetLocalIP()
     return QStringLiteral("127.0.0.1");
 }
 
-QList<QHostAddress> NetworkModuleControl::SearchTargets()
+QList<QHostAddress> NetworkModuleControl::searchTargets()
 {
     QList<QHostAddress> targets{QHostAddress(BroadcastAddress)};
     const auto interfaces = QNetworkInterface::allInterfaces();
@@ -137,10 +137,10 @@ bool NetworkModuleControl::isOwnAddress(const QString &address) const
 QList<QHostAddress> NetworkModuleControl::unicastTarget() const
 {
     // "0.0.0.0" means "no device": Linux would deliver a datagram sent there to this PC.
-    const std::optional<IPv4Bytes> ip = IPBytes(m_link.DeviceIP());
+    const std::optional<IPv4Bytes> ip = ipBytes(m_link.DeviceIP());
     if (!ip || *ip == IPv4Bytes{})
         return {};
-    return {QHostAddress(IPText(*ip))};
+    return {QHostAddress(ipText(*ip))};
 }
 
 bool NetworkModuleControl::bindPort(quint16 port)
@@ -150,12 +150,12 @@ bool NetworkModuleControl::bindPort(quint16 port)
         return true;
     m_portInUse = m_socket->addressInUse();
     m_lastError = m_portInUse
-        ? PortInUseText(port)
+        ? portInUseText(port)
         : QStringLiteral("cannot use UDP port %1: %2").arg(port).arg(m_socket->errorString());
     return false;
 }
 
-QString NetworkModuleControl::PortInUseText(quint16 port)
+QString NetworkModuleControl::portInUseText(quint16 port)
 {
     return QStringLiteral("UDP port %1 is in use by another program").arg(port);
 }
@@ -221,7 +221,7 @@ bool NetworkModuleControl::SearchTCPDevice()
     if (sending) {
         if (m_link.UDPMode() == umBROADCAST) {
             m_socket->setBroadcastAllowed(true);
-            targets = SearchTargets();
+            targets = searchTargets();
         } else {
             targets = unicastTarget();
         }
@@ -266,7 +266,7 @@ bool NetworkModuleControl::SearchTCPDevice()
 ConfigResult NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
 {
     learnOwnAddresses();
-    if (isOwnAddress(IPText(record.ip())))
+    if (isOwnAddress(ipText(record.ip())))
         return ConfigResult::AddressConflict;
     if (m_link.Configuring())
         return ConfigResult::Failed;
@@ -276,14 +276,14 @@ ConfigResult NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
     bool sent = bindPort(ConfigPort);
     if (sent) {
         m_configRecord = record;
-        PrepareConfigRequest(m_configRecord);
+        prepareConfigRequest(m_configRecord);
         m_udpReplied = false;
         m_udpReceiving = true;
         const QByteArray wire = m_configRecord.toByteArray();
         m_socket->setBroadcastAllowed(true);
         // Every target a search uses, so that each module a search finds is reached; the
         // module answers each copy, and the first answer counts.
-        sent = sendTo(wire, SearchTargets(), ConfigPort);
+        sent = sendTo(wire, searchTargets(), ConfigPort);
         pause(UnicastPauseTicks * m_link.timing().tickMs);
         const QList<QHostAddress> unicast = unicastTarget();
         if (!unicast.isEmpty())
@@ -318,7 +318,7 @@ ConfigResult NetworkModuleControl::SetTCPConfig(const ConfigRecord &record)
     if (!m_link.StopRequested() && m_link.Configuring()) {
         m_udpReceiving = false;
         m_link.setConfiguring(false);
-        result = m_udpReplied ? ConfigResultOf(m_configRecord.status()) : ConfigResult::Failed;
+        result = m_udpReplied ? configResultOf(m_configRecord.status()) : ConfigResult::Failed;
     }
     return result;
 }
@@ -340,11 +340,11 @@ void NetworkModuleControl::UDPDataReceived(
     const bool own = isOwnAddress(sender);
 
     if (!own && port == SearchPort && size > 0) {
-        const std::optional<QList<SearchRecord>> records = ParseSearchReply(datagram);
+        const std::optional<QList<SearchRecord>> records = parseSearchReply(datagram);
         if (!records)
             return;
         for (const SearchRecord &record : *records) {
-            const QString mac = MACText(record.mac);
+            const QString mac = macText(record.mac);
             bool known = false;
             for (qsizetype i = 0; i < m_foundDevices.size() && !known; i += DeviceItems)
                 known = m_foundDevices.at(i) == mac;
@@ -358,7 +358,7 @@ void NetworkModuleControl::UDPDataReceived(
     // The request goes out once per target, so the module answers it several times: the
     // first answer is the result.
     if (!own && port == ConfigPort && size > 0 && !m_udpReplied) {
-        if (const std::optional<ConfigRecord> answer = FindConfigAnswer(datagram)) {
+        if (const std::optional<ConfigRecord> answer = findConfigAnswer(datagram)) {
             m_configRecord = *answer;
             m_udpReplied = true;
             Q_EMIT replyArrived(QPrivateSignal());

@@ -64,7 +64,7 @@ public:
     int GetTCPDeviceCount() const;
     // Item 0..7 of device 1..count; the item's default for any other device number.
     QString GetTCPDeviceItem(int device, int item) const;
-    static QString DefaultDeviceItem(int item);
+    static QString defaultDeviceItem(int item);
 
     // The last configuration request, replaced by the accepted answer.
     const ConfigRecord &configRecord() const { return m_configRecord; }
@@ -74,7 +74,7 @@ public:
     static QString GetLocalIP();
     // 255.255.255.255, then the directed broadcast address of each up, non-loopback IPv4
     // interface.
-    static QList<QHostAddress> SearchTargets();
+    static QList<QHostAddress> searchTargets();
 
     // The socket's receive handler; public so that tests and fuzzers can feed it.
     void UDPDataReceived(const QByteArray &datagram, const QString &sender, quint16 port);
@@ -90,7 +90,7 @@ public:
     // "UDP port 30600 is in use by another program" when that is why the last search or
     // configuration could not run, else empty. The ports are held only while one runs.
     QString portInUseText() const;
-    static QString PortInUseText(quint16 port);
+    static QString portInUseText(quint16 port);
 
 Q_SIGNALS:
     // A search or configuration reply was taken: wakes the wait for it.

@@ -5,7 +5,7 @@
 
 AdvancedPage::AdvancedPage(QWidget *page, PageServices &services, QObject *parent)
     : QObject(parent),
-      ui(SetUpPageForm<Ui::tsIR>(page)),
+      ui(setUpPageForm<Ui::tsIR>(page)),
       m_module(std::make_unique<TCPModulePage>(
           TCPModulePage::Widgets{ui->gbTCPModInfo, ui->gbResetDefault, ui->btnQueryTCPModInfo,
               ui->btnReset, ui->lblTCPVersion, ui->lblTCPDHCP, ui->lblTCPIPAddr},

@@ -27,7 +27,7 @@ std::array<QString, 4> ipParts(const QString &text)
 }
 
 // A module may be configured to any address; in loopback mode only loopback ones are tried.
-bool LoopbackPing(const QString &address)
+bool loopbackPing(const QString &address)
 {
     return QHostAddress(address).isLoopback();
 }
@@ -63,7 +63,7 @@ void LanDevicePanel::createDialogs()
         *m_control, [this](const QString &address) { return m_ping->PingHost(address); },
         m_services.dialogParent());
     if (m_loopbackOnly)
-        m_search->setPing(LoopbackPing);
+        m_search->setPing(loopbackPing);
     m_edit = std::make_unique<TfrmEditLAN>(m_services.dialogParent());
 }
 
@@ -96,7 +96,7 @@ bool LanDevicePanel::useLoopbackNetwork(
     m_loopbackOnly = true;
     if (m_search) {
         m_search->setControl(*m_control);
-        m_search->setPing(LoopbackPing);
+        m_search->setPing(loopbackPing);
     }
     return true;
 }
@@ -174,9 +174,9 @@ void LanDevicePanel::cbLANDeviceChange()
         = m_w.cbLANDevice->currentIndex() >= 0 ? m_w.cbLANDevice->currentText() : QString();
     ShellState &state = m_services.state();
     // An empty entry reads as the defaults: no MAC, address 0.0.0.0.
-    state.CurrentDeviceMAC = GetEntryField(entry, EntryField::MAC);
+    state.currentDeviceMAC = GetEntryField(entry, EntryField::MAC);
     l->setDeviceIP(GetEntryField(entry, EntryField::IP));
-    Q_EMIT deviceChanged(state.CurrentDeviceMAC);
+    Q_EMIT deviceChanged(state.currentDeviceMAC);
     Q_EMIT deviceListChanged();
 }
 
@@ -217,7 +217,7 @@ void LanDevicePanel::btnConfigClick()
         GetEntryField(former, EntryField::Mode) == AutoIPText,
         ipParts(GetEntryField(former, EntryField::IP)),
         ipParts(GetEntryField(former, EntryField::Gateway)),
-        ipParts(GetEntryField(former, EntryField::Mask)), SplitMACText(state.CurrentDeviceMAC));
+        ipParts(GetEntryField(former, EntryField::Mask)), SplitMACText(state.currentDeviceMAC));
     configDialog().setTagNoteVisible(false);
     configDialog().SetMACFieldsEditable(false);
     configDialog().EnableAddressFields(true);
@@ -235,14 +235,14 @@ void LanDevicePanel::btnConfigClick()
     m_services.ShowStatus(2, QStringLiteral("Setting TCP control configuration ..."));
 
     MacAddress mac{};
-    ParseMACText(state.CurrentDeviceMAC, &mac);
+    ParseMACText(state.currentDeviceMAC, &mac);
     const QString tag = configDialog().tag();
     const bool autoIP = configDialog().autoIP();
     const TfrmEditLAN::Quad ip = configDialog().ipFields();
-    const ConfigRecord request = BuildConfigRecord(
+    const ConfigRecord request = buildConfigRecord(
         mac, tag, autoIP, ip, configDialog().gatewayFields(), configDialog().maskFields());
     const ConfigResult result = m_control->SetTCPConfig(request);
-    l->Pause(SettleTicks * l->timing().tickMs);
+    l->pause(SettleTicks * l->timing().tickMs);
     if (state.StopRequested)
         return;
 
@@ -250,7 +250,7 @@ void LanDevicePanel::btnConfigClick()
     case ConfigResult::Accepted: {
         m_services.ShowStatus(2, QStringLiteral("Modify TCP configuration ok"));
         const QString entry
-            = ConfiguredEntry(former, tag, autoIP, request, m_control->configRecord());
+            = configuredEntry(former, tag, autoIP, request, m_control->configRecord());
         // The entry is rewritten in place; the sorted list may put it elsewhere.
         list->removeItem(list->findText(former));
         addEntry(entry);

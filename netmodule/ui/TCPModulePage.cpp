@@ -27,7 +27,7 @@ void TCPModulePage::btnQueryTCPModInfoClick()
     if (!link)
         return;
     LinkLease::Use use(m_services.lease());
-    RunTCPModuleQuery(*link, *this);
+    runTCPModuleQuery(*link, *this);
 }
 
 void TCPModulePage::btnResetClick()
@@ -36,7 +36,7 @@ void TCPModulePage::btnResetClick()
     if (!link)
         return;
     LinkLease::Use use(m_services.lease());
-    RunTCPModuleReset(*link, *this);
+    runTCPModuleReset(*link, *this);
 }
 
 bool TCPModulePage::stopRequested() const

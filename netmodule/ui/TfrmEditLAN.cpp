@@ -54,8 +54,8 @@ void TfrmEditLAN::leDeviceTagEdited(const QString &text)
     const QString tail = text.last(suffix);
     const int room = ConfigRecord::TagSize - int((head + tail).toUtf8().size());
     const QString inserted
-        = FitTagText(text.mid(prefix, text.size() - prefix - suffix), std::max(room, 0));
-    const QString fitted = FitTagText(head + inserted + tail);
+        = fitTagText(text.mid(prefix, text.size() - prefix - suffix), std::max(room, 0));
+    const QString fitted = fitTagText(head + inserted + tail);
     ui->leDeviceTag->setText(fitted);
     ui->leDeviceTag->setCursorPosition(int(std::min(prefix + inserted.size(), fitted.size())));
 }
@@ -77,7 +77,7 @@ TfrmEditLAN::Quad TfrmEditLAN::quad(const std::array<QLineEdit *, 4> &fields) co
 void TfrmEditLAN::setValues(const QString &tag, bool autoIP, const Quad &ip, const Quad &gateway,
     const Quad &mask, const std::array<QString, 6> &mac)
 {
-    ui->leDeviceTag->setText(FitTagText(tag));
+    ui->leDeviceTag->setText(fitTagText(tag));
     m_autoIP = autoIP;
     (autoIP ? ui->rbDHCP : ui->rbStaticIP)->setChecked(true);
     setQuad(m_ip, ip);

@@ -119,7 +119,7 @@ void TfrmSearch::collectEntries(const QString &ipOverride)
     for (int d = 1; d <= count; ++d) {
         const QString address = ipOverride.isEmpty() ? control.GetTCPDeviceItem(d, 1) : ipOverride;
         const bool answered = m_ping && m_ping(address);
-        const QString entry = FoundDeviceEntry(control, d, answered, ipOverride);
+        const QString entry = foundDeviceEntry(control, d, answered, ipOverride);
         if (!m_entries.contains(entry))
             m_entries.append(entry);
     }

@@ -16,7 +16,7 @@ std::optional<int> decimal(const QStringList &values, int output)
 
 } // namespace
 
-QStringList DecodePresetValue(const QString &text)
+QStringList decodePresetValue(const QString &text)
 {
     QStringList values = text.isEmpty() ? QStringList() : text.split(QLatin1Char(','));
     for (int n = 0; values.size() < DeviceProtocol::PortCount; ++n)
@@ -24,12 +24,12 @@ QStringList DecodePresetValue(const QString &text)
     return values;
 }
 
-QString EncodePresetValue(const QStringList &values)
+QString encodePresetValue(const QStringList &values)
 {
     return values.join(QLatin1Char(','));
 }
 
-std::optional<int> PresetInput(const QStringList &values, int output)
+std::optional<int> presetInput(const QStringList &values, int output)
 {
     const auto v = decimal(values, output);
     if (!v || *v < 1 || *v > DeviceProtocol::PortCount)
@@ -37,7 +37,7 @@ std::optional<int> PresetInput(const QStringList &values, int output)
     return v;
 }
 
-int PresetEditorIndex(const QStringList &values, int output)
+int presetEditorIndex(const QStringList &values, int output)
 {
     const auto v = decimal(values, output);
     if (!v)
@@ -45,7 +45,7 @@ int PresetEditorIndex(const QStringList &values, int output)
     return *v >= 1 && *v <= DeviceProtocol::PortCount ? *v - 1 : -1;
 }
 
-QString NoInputSelectedText(int output)
+QString noInputSelectedText(int output)
 {
     return QStringLiteral("Output") + QString::number(output)
         + QStringLiteral(": no input selected");

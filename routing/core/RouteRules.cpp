@@ -4,40 +4,40 @@ namespace RouteRules {
 
 namespace {
 
-QString PortText(const QString &side, int port, const QString &tag, const QString &untagged)
+QString portText(const QString &side, int port, const QString &tag, const QString &untagged)
 {
     const QString name = side + QString::number(port);
     return tag.isEmpty() ? name + untagged : name + QStringLiteral(" - [") + tag + QLatin1Char(']');
 }
 
-QString TagOf(const TagLookup &tags, bool input, int port)
+QString tagOf(const TagLookup &tags, bool input, int port)
 {
     return tags ? tags(input, port) : QString();
 }
 
 } // namespace
 
-QString NoteText(int output, int input, const TagLookup &tags)
+QString noteText(int output, int input, const TagLookup &tags)
 {
-    return PortText(QStringLiteral("Output"), output, TagOf(tags, false, output), QString())
+    return portText(QStringLiteral("Output"), output, tagOf(tags, false, output), QString())
         + QStringLiteral(" from ")
-        + PortText(QStringLiteral("Input"), input, TagOf(tags, true, input), QString());
+        + portText(QStringLiteral("Input"), input, tagOf(tags, true, input), QString());
 }
 
-QString UnknownNoteText(int output)
+QString unknownNoteText(int output)
 {
     return QStringLiteral("Output") + QString::number(output) + QStringLiteral(": unknown");
 }
 
-QStringList PortInfoLines(const TagLookup &tags, bool *anyTag)
+QStringList portInfoLines(const TagLookup &tags, bool *anyTag)
 {
     QStringList lines;
     bool any = false;
     for (const bool input : {false, true}) {
         for (int port = 1; port <= DeviceProtocol::PortCount; ++port) {
-            const QString tag = TagOf(tags, input, port);
+            const QString tag = tagOf(tags, input, port);
             any = any || !tag.isEmpty();
-            lines.append(PortText(input ? QStringLiteral("Input") : QStringLiteral("Output"), port,
+            lines.append(portText(input ? QStringLiteral("Input") : QStringLiteral("Output"), port,
                 tag, QStringLiteral(" - No tag")));
         }
     }

@@ -17,26 +17,26 @@ constexpr int PortToPort = 100;
 constexpr int AllOutputsAsBuilt = 8;
 
 // The switcher handled has six inputs and six outputs; the window's ports 7 and 8 stay unused.
-constexpr bool IsPort(int n)
+constexpr bool isPort(int n)
 {
     return n >= 1 && n <= DeviceProtocol::PortCount;
 }
 
 // Step buttons carry 2k - 1 (previous) and 2k (next) for output k.
-constexpr int StepOutput(int stepTag)
+constexpr int stepOutput(int stepTag)
 {
     return (stepTag + 1) / 2;
 }
-constexpr bool StepIsNext(int stepTag)
+constexpr bool stepIsNext(int stepTag)
 {
     return stepTag % 2 == 0;
 }
 
 // The input one step before or after current, wrapping at 1 and 6. A current input that is no
 // port of the switcher (a stray route reply) steps to input 1 (next) or 6 (previous).
-constexpr int StepInput(int current, bool next)
+constexpr int stepInput(int current, bool next)
 {
-    if (!IsPort(current))
+    if (!isPort(current))
         return next ? 1 : DeviceProtocol::PortCount;
     if (next)
         return current + 1 > DeviceProtocol::PortCount ? 1 : current + 1;
@@ -51,7 +51,7 @@ struct OutputRange
 
 // Outputs a menu item with this count switches when used on output `output`: all six for the
 // counts 6 and PortToPort, else the output and the following ones, never beyond output 6.
-constexpr OutputRange MenuRange(int count, int output)
+constexpr OutputRange menuRange(int count, int output)
 {
     if (count == DeviceProtocol::PortCount || count == PortToPort)
         return {1, DeviceProtocol::PortCount};
@@ -61,7 +61,7 @@ constexpr OutputRange MenuRange(int count, int output)
 
 // The input output `output` gets from a menu item: its own number for "Port to Port", else
 // the clicked input.
-constexpr int MenuInput(int count, int output, int clickedInput)
+constexpr int menuInput(int count, int output, int clickedInput)
 {
     return count == PortToPort ? output : clickedInput;
 }
@@ -70,19 +70,19 @@ constexpr int MenuInput(int count, int output, int clickedInput)
 using TagLookup = std::function<QString(bool input, int port)>;
 
 // "Output2 - [Projector] from Input4" / "Output2 from Input4 - [Camera]".
-QString NoteText(int output, int input, const TagLookup &tags);
+QString noteText(int output, int input, const TagLookup &tags);
 
 // An output whose route is not known (another switcher or control mode was chosen, or the
 // switcher named an input it does not have) shows a dash on its display and no pressed button.
-inline QString UnknownRouteValue()
+inline QString unknownRouteValue()
 {
     return QStringLiteral("-");
 }
 // "Output3: unknown", the note line of such an output.
-QString UnknownNoteText(int output);
+QString unknownNoteText(int output);
 
 // The twelve lines of the tag pop-up (outputs 1-6, then inputs 1-6); anyTag is set when at
 // least one port has a tag.
-QStringList PortInfoLines(const TagLookup &tags, bool *anyTag = nullptr);
+QStringList portInfoLines(const TagLookup &tags, bool *anyTag = nullptr);
 
 } // namespace RouteRules

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-QStringList SortedPool(QStringList names)
+QStringList sortedPool(QStringList names)
 {
     std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
         const int c = a.compare(b, Qt::CaseInsensitive);
@@ -11,17 +11,17 @@ QStringList SortedPool(QStringList names)
     return names;
 }
 
-QStringList MergeIntoPool(const QStringList &pool, const QStringList &entered)
+QStringList mergeIntoPool(const QStringList &pool, const QStringList &entered)
 {
     QStringList merged = pool;
     for (const QString &name : entered) {
         if (!name.isEmpty() && !merged.contains(name, Qt::CaseInsensitive))
             merged.append(name);
     }
-    return SortedPool(merged);
+    return sortedPool(merged);
 }
 
-bool NameInUseElsewhere(const QStringList &texts, int index, const QString &name)
+bool nameInUseElsewhere(const QStringList &texts, int index, const QString &name)
 {
     for (int i = 0; i < texts.size(); ++i) {
         if (i != index && texts.at(i) == name)
@@ -30,13 +30,13 @@ bool NameInUseElsewhere(const QStringList &texts, int index, const QString &name
     return false;
 }
 
-QString InputEntryText(int n, const QString &tag)
+QString inputEntryText(int n, const QString &tag)
 {
     const QString port = QStringLiteral("In") + QString::number(n);
     return tag.isEmpty() ? port : port + QStringLiteral(" - [") + tag + QLatin1Char(']');
 }
 
-QString OutputFromText(int n, const QString &tag)
+QString outputFromText(int n, const QString &tag)
 {
     const QString port = QStringLiteral("Out") + QString::number(n);
     return tag.isEmpty() ? port + QStringLiteral(" from")

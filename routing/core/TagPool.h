@@ -40,17 +40,17 @@ struct PortTags
 
 // Sorted as the editor's boxes keep their items: without regard to letter case, then by case
 // so that the order is stable.
-QStringList SortedPool(QStringList names);
+QStringList sortedPool(QStringList names);
 
 // The pool after an accepted edit: every non-empty entered name that the pool does not hold
 // yet (compared without regard to letter case) is added once; the result is sorted.
-QStringList MergeIntoPool(const QStringList &pool, const QStringList &entered);
+QStringList mergeIntoPool(const QStringList &pool, const QStringList &entered);
 
 // Whether a box other than box `index` holds exactly `name` (letter case counts).
-bool NameInUseElsewhere(const QStringList &texts, int index, const QString &name);
+bool nameInUseElsewhere(const QStringList &texts, int index, const QString &name);
 
 // Tag texts as the pages show them.
 // "In2 - [Blu-ray]" / "In2"
-QString InputEntryText(int n, const QString &tag);
+QString inputEntryText(int n, const QString &tag);
 // "Out2 - [Projector] from" / "Out2 from"
-QString OutputFromText(int n, const QString &tag);
+QString outputFromText(int n, const QString &tag);

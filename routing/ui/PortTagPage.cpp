@@ -21,7 +21,7 @@ PortTagPage::PortTagPage(QWidget *page, QCheckBox *cbDisplayTag, TfrmPreSettingE
     Store store, QObject *parent)
     : QObject(parent),
       m_page(page),
-      ui(SetUpPageForm<Ui::tsPortTag>(page)),
+      ui(setUpPageForm<Ui::tsPortTag>(page)),
       m_displayTag(cbDisplayTag),
       m_editor(editor),
       m_store(std::move(store))
@@ -100,7 +100,7 @@ void PortTagPage::btnEditOutputPortTagClick()
 void PortTagPage::editTags(TagSide side)
 {
     const bool inputs = side == TagSide::Input;
-    m_editor.Arrange(
+    m_editor.arrange(
         inputs ? TfrmPreSettingEdit::Use::InputTags : TfrmPreSettingEdit::Use::OutputTags);
     for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         QComboBox *box = m_editor.tagBox(side, n);

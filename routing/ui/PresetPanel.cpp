@@ -23,7 +23,7 @@ constexpr int ValuesRole = Qt::UserRole;
 
 PresetRow defaultRow(int n)
 {
-    return {QStringLiteral("Setting") + QString::number(n), DecodePresetValue(QString())};
+    return {QStringLiteral("Setting") + QString::number(n), decodePresetValue(QString())};
 }
 
 } // namespace
@@ -102,7 +102,7 @@ QTreeWidgetItem *PresetPanel::selectedRow() const
     const QList<QTreeWidgetItem *> selected = m_list->selectedItems();
     if (selected.isEmpty()) {
         QMessageBox::information(
-            m_services.dialogParent(), ProductTitle(), QStringLiteral("Please select item."));
+            m_services.dialogParent(), productTitle(), QStringLiteral("Please select item."));
         return nullptr;
     }
     return selected.first();
@@ -113,12 +113,12 @@ void PresetPanel::FillPresetEditor(const PresetRow &preset)
     m_editor.settingName()->setText(preset.name);
     QStringList inputs;
     for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
-        inputs.append(InputEntryText(n, m_tags.inputTag(n)));
+        inputs.append(inputEntryText(n, m_tags.inputTag(n)));
     for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         QComboBox *box = m_editor.outputBox(n);
         box->clear();
         box->addItems(inputs);
-        m_editor.outputLabel(n)->setText(OutputFromText(n, m_tags.outputTag(n)));
+        m_editor.outputLabel(n)->setText(outputFromText(n, m_tags.outputTag(n)));
     }
     QComboBox *all = m_editor.allOutputs();
     all->clear();
@@ -133,11 +133,11 @@ void PresetPanel::btnPreEditClick()
     QTreeWidgetItem *row = selectedRow();
     if (!row)
         return;
-    m_editor.Arrange(TfrmPreSettingEdit::Use::OutputSetting);
+    m_editor.arrange(TfrmPreSettingEdit::Use::OutputSetting);
     PresetRow preset = rowPreset(row);
     FillPresetEditor(preset);
     for (int k = 1; k <= DeviceProtocol::PortCount; ++k)
-        m_editor.outputBox(k)->setCurrentIndex(PresetEditorIndex(preset.values, k));
+        m_editor.outputBox(k)->setCurrentIndex(presetEditorIndex(preset.values, k));
     if (m_editor.exec() != QDialog::Accepted)
         return;
     preset.name = m_editor.settingName()->text();
@@ -161,11 +161,11 @@ void PresetPanel::btnSetClick()
     ShellState &state = m_services.state();
     state.RouteFailed = false;
     for (int k = 1; k <= DeviceProtocol::PortCount; ++k) {
-        const auto input = PresetInput(values, k);
+        const auto input = presetInput(values, k);
         if (!input) {
             // No button exists for it: the outputs before it stay switched.
             state.RouteFailed = true;
-            m_services.ShowStatus(3, NoInputSelectedText(k));
+            m_services.ShowStatus(3, noInputSelectedText(k));
             return;
         }
         // Each output as a click on its input button: the displays show every route before

@@ -20,7 +20,7 @@ constexpr char GroupIndex[] = "groupIndex";
 constexpr char Tag[] = "tag";
 constexpr int PopupBelowPointer = 28;
 
-QString IdleNote()
+QString idleNote()
 {
     return QStringLiteral("Output from Input");
 }
@@ -73,7 +73,7 @@ RoutingPanel::RoutingPanel(const Widgets &widgets, PageServices &services)
             continue;
         button->setMouseTracking(true);
         button->installEventFilter(this);
-        if (Number(button, GroupIndex) == 0) {
+        if (number(button, GroupIndex) == 0) {
             connect(button, &QAbstractButton::clicked, this,
                 [this, button] { sbPreviousClick(button); });
             continue;
@@ -109,7 +109,7 @@ void RoutingPanel::trackMoves(const QList<QWidget *> &widgets)
 
 RoutingPanel::~RoutingPanel() = default;
 
-int RoutingPanel::Number(const QObject *control, const char *name)
+int RoutingPanel::number(const QObject *control, const char *name)
 {
     bool ok = false;
     const int n = control->property(name).toInt(&ok);
@@ -120,8 +120,8 @@ QAbstractButton *RoutingPanel::FindInputButton(int output, int input) const
 {
     const auto buttons = m_w.routes->findChildren<QAbstractButton *>();
     for (QAbstractButton *button : buttons) {
-        if (button->property(GroupIndex).isValid() && Number(button, GroupIndex) == output
-            && output > 0 && Number(button, Tag) == input)
+        if (button->property(GroupIndex).isValid() && number(button, GroupIndex) == output
+            && output > 0 && number(button, Tag) == input)
             return button;
     }
     return nullptr;
@@ -131,13 +131,13 @@ TLCD99 *RoutingPanel::FindOutputDisplay(int output) const
 {
     const auto displays = m_w.routes->findChildren<TLCD99 *>();
     for (TLCD99 *display : displays) {
-        if (Number(display, Tag) == output)
+        if (number(display, Tag) == output)
             return display;
     }
     return nullptr;
 }
 
-int RoutingPanel::CurrentInput(int output) const
+int RoutingPanel::currentInput(int output) const
 {
     const TLCD99 *display = FindOutputDisplay(output);
     return display ? display->Value().toInt() : 0;
@@ -159,8 +159,8 @@ void RoutingPanel::showRoute(int output, int input)
         return;
     // A one-digit display would show only the last digit of 12; a number the switcher has no
     // input for is no route the operator can act on.
-    const bool known = RouteRules::IsPort(input);
-    display->setValue(known ? QString::number(input) : RouteRules::UnknownRouteValue());
+    const bool known = RouteRules::isPort(input);
+    display->setValue(known ? QString::number(input) : RouteRules::unknownRouteValue());
     display->repaint();
     if (QAbstractButton *button = known ? FindInputButton(output, input) : nullptr) {
         button->setChecked(true);
@@ -177,15 +177,15 @@ void RoutingPanel::showRoute(int output, int input)
     }
 }
 
-void RoutingPanel::ShowUnknownRoutes()
+void RoutingPanel::showUnknownRoutes()
 {
     for (int output = 1; output <= DeviceProtocol::PortCount; ++output)
         showRoute(output, 0);
 }
 
-bool RoutingPanel::SetRoute(int output, int input)
+bool RoutingPanel::setRoute(int output, int input)
 {
-    QAbstractButton *button = RouteRules::IsPort(input) ? FindInputButton(output, input) : nullptr;
+    QAbstractButton *button = RouteRules::isPort(input) ? FindInputButton(output, input) : nullptr;
     if (!button)
         return false;
     return switchRoute(button);
@@ -198,12 +198,12 @@ void RoutingPanel::sbSetInputClick(QAbstractButton *button)
 
 bool RoutingPanel::switchRoute(QAbstractButton *button)
 {
-    const int output = Number(button, GroupIndex);
-    const int input = Number(button, Tag);
+    const int output = number(button, GroupIndex);
+    const int input = number(button, Tag);
     TLCD99 *display = FindOutputDisplay(output);
     if (!display || output < 1)
         return false;
-    const int previous = CurrentInput(output);
+    const int previous = currentInput(output);
 
     // The operator sees the new route at once and sees it revert if the switcher refuses.
     button->setChecked(true);
@@ -223,11 +223,11 @@ bool RoutingPanel::switchRoute(QAbstractButton *button)
 
 void RoutingPanel::sbPreviousClick(QAbstractButton *button)
 {
-    const int stepTag = Number(button, Tag);
-    const int output = RouteRules::StepOutput(stepTag);
-    if (!RouteRules::IsPort(output))
+    const int stepTag = number(button, Tag);
+    const int output = RouteRules::stepOutput(stepTag);
+    if (!RouteRules::isPort(output))
         return;
-    const int input = RouteRules::StepInput(CurrentInput(output), RouteRules::StepIsNext(stepTag));
+    const int input = RouteRules::stepInput(currentInput(output), RouteRules::stepIsNext(stepTag));
     if (QAbstractButton *target = FindInputButton(output, input))
         sbSetInputClick(target);
 }
@@ -237,14 +237,14 @@ void RoutingPanel::mnuAllOutputsClick(QAction *item)
     ShellState &state = m_services.state();
     state.RouteFailed = false;
     QAbstractButton *hovered = m_hovered;
-    if (!hovered || Number(hovered, GroupIndex) < 1)
+    if (!hovered || number(hovered, GroupIndex) < 1)
         return;
     const int count = item->data().toInt();
-    const int clickedInput = Number(hovered, Tag);
-    const RouteRules::OutputRange range = RouteRules::MenuRange(count, Number(hovered, GroupIndex));
+    const int clickedInput = number(hovered, Tag);
+    const RouteRules::OutputRange range = RouteRules::menuRange(count, number(hovered, GroupIndex));
     for (int output = range.first; output <= range.last; ++output) {
         QAbstractButton *button
-            = FindInputButton(output, RouteRules::MenuInput(count, output, clickedInput));
+            = FindInputButton(output, RouteRules::menuInput(count, output, clickedInput));
         if (!button)
             break;
         button->setChecked(true);
@@ -289,20 +289,20 @@ bool RoutingPanel::BuildPortInfo()
 {
     bool any = false;
     m_info->setLines(
-        RouteRules::PortInfoLines([this](bool input, int port) { return tag(input, port); }, &any));
+        RouteRules::portInfoLines([this](bool input, int port) { return tag(input, port); }, &any));
     return any;
 }
 
 void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &position)
 {
     m_hovered = button;
-    const int group = Number(button, GroupIndex);
+    const int group = number(button, GroupIndex);
     const bool step = group == 0;
-    const int output = step ? RouteRules::StepOutput(Number(button, Tag)) : group;
-    const int input = step ? CurrentInput(output) : Number(button, Tag);
-    m_w.note->setText(step && !RouteRules::IsPort(input)
-            ? RouteRules::UnknownNoteText(output)
-            : RouteRules::NoteText(
+    const int output = step ? RouteRules::stepOutput(number(button, Tag)) : group;
+    const int input = step ? currentInput(output) : number(button, Tag);
+    m_w.note->setText(step && !RouteRules::isPort(input)
+            ? RouteRules::unknownNoteText(output)
+            : RouteRules::noteText(
                 output, input, [this](bool in, int port) { return tag(in, port); }));
     const bool anyTag = BuildPortInfo();
     if (anyTag && m_displayTags && m_displayTags() && !step) {
@@ -314,7 +314,7 @@ void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &po
 
 void RoutingPanel::gbOutput1MouseMove()
 {
-    m_w.note->setText(IdleNote());
+    m_w.note->setText(idleNote());
     if (m_info->isVisible())
         m_info->close();
 }

@@ -56,10 +56,10 @@ public:
     // The display whose tag is `output`; null if absent.
     TLCD99 *FindOutputDisplay(int output) const;
     // The input an output's display shows (0 when its route is unknown).
-    int CurrentInput(int output) const;
+    int currentInput(int output) const;
     // Switches an output as a click on its input button would: shown at once, reverted when
     // the switcher does not take it. False when it failed or there is no such button.
-    bool SetRoute(int output, int input);
+    bool setRoute(int output, int input);
 
     QMenu *pm() const { return m_pm; }
     TfrmShowInOutInfo *frmShowInOutInfo() const { return m_info; }
@@ -76,7 +76,7 @@ public Q_SLOTS:
     void mnuAllOutputsClick(QAction *item);
     void ReadRoutes();
     // Another switcher or control mode: no output's route is known any more.
-    void ShowUnknownRoutes();
+    void showUnknownRoutes();
     void tsSettingShow();
     void sbSetInputMouseMove(QAbstractButton *button, const QPoint &position);
     void gbOutput1MouseMove();
@@ -92,7 +92,7 @@ private:
     // The set-route step: true when the switcher took the route.
     bool switchRoute(QAbstractButton *button);
     QString tag(bool input, int port) const;
-    static int Number(const QObject *control, const char *name);
+    static int number(const QObject *control, const char *name);
 
     Widgets m_w;
     PageServices &m_services;

@@ -8,7 +8,7 @@
 
 SettingPage::SettingPage(QWidget *page, TfrmPreSettingEdit &editor, const PortTagPage &tags,
     PageServices &services, QObject *parent)
-    : QObject(parent), ui(SetUpPageForm<Ui::tsSetting>(page))
+    : QObject(parent), ui(setUpPageForm<Ui::tsSetting>(page))
 {
     m_routing = std::make_unique<RoutingPanel>(RoutingPanel::Widgets{page, ui->pnlRouting,
                                                    ui->lblNote, ui->lvPreSetting, {ui->GroupBox12}},
@@ -20,7 +20,7 @@ SettingPage::SettingPage(QWidget *page, TfrmPreSettingEdit &editor, const PortTa
     m_presets = std::make_unique<PresetPanel>(
         PresetPanel::Widgets{ui->lvPreSetting, ui->btnPreEdit, ui->btnSet}, editor, tags, services);
     m_presets->setRouteSetter(
-        [this](int output, int input) { return m_routing->SetRoute(output, input); });
+        [this](int output, int input) { return m_routing->setRoute(output, input); });
 }
 
 SettingPage::~SettingPage() = default;

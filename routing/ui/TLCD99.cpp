@@ -61,7 +61,7 @@ void TLCD99::setSegmentSize(int size)
     update();
 }
 
-int TLCD99::Segments(QChar c)
+int TLCD99::segments(QChar c)
 {
     // a b c d e f g
     static constexpr std::array<int, 10> digits{
@@ -108,7 +108,7 @@ void TLCD99::paintEvent(QPaintEvent *)
     const QString text = m_value.right(m_digitNum);
     const int blanks = m_digitNum - int(text.size());
     for (int cell = 0; cell < m_digitNum; ++cell) {
-        const int lit = cell < blanks ? 0 : Segments(text.at(cell - blanks));
+        const int lit = cell < blanks ? 0 : segments(text.at(cell - blanks));
         const qreal x0 = m_gapX + cell * cellWidth + space / 2 + half;
         const qreal x1 = x0 + w - t;
         const qreal y0 = m_gapY + half;

@@ -40,7 +40,7 @@ public:
     void setSegmentSize(int size);
 
     // Segments a..g (bit 0 = a, top; clockwise; g the middle bar) lit for a character.
-    static int Segments(QChar c);
+    static int segments(QChar c);
 
     QSize sizeHint() const override { return {81, 89}; }
 

@@ -42,7 +42,7 @@ TfrmPreSettingEdit::TfrmPreSettingEdit(QWidget *parent)
 
 TfrmPreSettingEdit::~TfrmPreSettingEdit() = default;
 
-void TfrmPreSettingEdit::Arrange(Use use)
+void TfrmPreSettingEdit::arrange(Use use)
 {
     m_use = use;
     const bool preset = use == Use::OutputSetting;
@@ -112,7 +112,7 @@ QStringList TfrmPreSettingEdit::pool(TagSide side) const
 
 void TfrmPreSettingEdit::setPool(TagSide side, const QStringList &names)
 {
-    const QStringList sorted = SortedPool(names);
+    const QStringList sorted = sortedPool(names);
     for (int n = 1; n <= DeviceProtocol::PortCount; ++n) {
         QComboBox *box = tagBox(side, n);
         const QString text = box->currentText();
@@ -130,7 +130,7 @@ void TfrmPreSettingEdit::btnOKClick()
         QStringList entered;
         for (int n = 1; n <= DeviceProtocol::PortCount; ++n)
             entered.append(tagBox(side, n)->currentText());
-        setPool(side, MergeIntoPool(pool(side), entered));
+        setPool(side, mergeIntoPool(pool(side), entered));
     }
     accept();
 }
@@ -176,7 +176,7 @@ void TfrmPreSettingEdit::deleteName(TagSide side)
         texts.append(tagBox(side, k)->currentText());
     const QString what
         = side == TagSide::Input ? QStringLiteral("Input") : QStringLiteral("Output");
-    if (NameInUseElsewhere(texts, n - 1, name)) {
+    if (nameInUseElsewhere(texts, n - 1, name)) {
         QMessageBox::information(
             this, windowTitle(), what + QStringLiteral(" port tag in use, can't be deleted."));
         return;

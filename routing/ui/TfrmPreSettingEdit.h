@@ -26,7 +26,7 @@ public:
     ~TfrmPreSettingEdit() override;
 
     // Size, visible group and caption for one use.
-    void Arrange(Use use);
+    void arrange(Use use);
     Use use() const { return m_use; }
 
     QLineEdit *settingName() const;

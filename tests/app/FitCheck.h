@@ -289,7 +289,7 @@ inline bool showsText(const QWidget *w)
 }
 
 // Every text on show in window that does not fit its control.
-inline QStringList Misfits(QWidget *window)
+inline QStringList misfits(QWidget *window)
 {
     QStringList misfits;
     QList<QWidget *> widgets = window->findChildren<QWidget *>();

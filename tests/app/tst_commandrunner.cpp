@@ -380,7 +380,7 @@ void TestCommandRunner::closeWhileConnecting()
     QTimer whenConnecting;
     whenConnecting.setInterval(0);
     connect(&whenConnecting, &QTimer::timeout, this, [&] {
-        if (!m_form->link()->Connecting())
+        if (!m_form->link()->connecting())
             return;
         whenConnecting.stop();
         tried = true;
@@ -430,7 +430,7 @@ void TestCommandRunner::inputDuringConnect()
     QStringList failures;
     connect(m_form->link(), &TKVCOMControl::notification, this, [&](const LinkNotice &notice) {
         if (notice.code == LinkMessage::OpenCloseFailed)
-            failures.append(LinkStatusText(notice, *m_form->link()));
+            failures.append(linkStatusText(notice, *m_form->link()));
     });
 
     bool tried = false;
@@ -440,7 +440,7 @@ void TestCommandRunner::inputDuringConnect()
     QTimer whenConnecting;
     whenConnecting.setInterval(0);
     connect(&whenConnecting, &QTimer::timeout, this, [&] {
-        if (!m_form->link()->Connecting())
+        if (!m_form->link()->connecting())
             return;
         whenConnecting.stop();
         tried = true;
@@ -637,7 +637,7 @@ void TestCommandRunner::closeQuestionHoldsNoWait()
     QTimer whenConnecting;
     whenConnecting.setInterval(0);
     connect(&whenConnecting, &QTimer::timeout, this, [&] {
-        if (!m_form->link()->Connecting())
+        if (!m_form->link()->connecting())
             return;
         whenConnecting.stop();
         closeNow();

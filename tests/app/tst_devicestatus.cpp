@@ -33,7 +33,7 @@ namespace {
 using testsupport::BoxAnswer;
 
 // "cmd/sub" of each request, e.g. "10/01".
-QStringList Commands(const QByteArrayList &requests)
+QStringList commands(const QByteArrayList &requests)
 {
     QStringList out;
     for (const QByteArray &r : requests)
@@ -188,7 +188,7 @@ void TestDeviceStatus::otherSwitcherForgetsStatus()
     QCOMPARE(displays(), QStringList(6, QStringLiteral("-")));
     click("btnGetDevStatus");
     QVERIFY(m_form->state().PowerOn);
-    QCOMPARE(Commands(m_sim->received()), StatusReads + RouteReads);
+    QCOMPARE(commands(m_sim->received()), StatusReads + RouteReads);
     QCOMPARE(displays(), QStringLiteral("5 1 1 1 2 6").split(QLatin1Char(' ')));
 }
 
@@ -234,7 +234,7 @@ void TestDeviceStatus::statusWhenOn()
     QVERIFY(widget<QRadioButton>("rbBeeperOff")->isChecked());
     QVERIFY(widget<QRadioButton>("rbAPMOn")->isChecked());
     // Showing the states sent nothing back: only reads reached the switcher.
-    QCOMPARE(Commands(m_sim->received()), StatusReads + RouteReads);
+    QCOMPARE(commands(m_sim->received()), StatusReads + RouteReads);
     QCOMPARE(m_progress.first(), QStringLiteral("Getting Power status ..."));
     QCOMPARE(m_progress[1], QStringLiteral("Getting device info ..."));
     QCOMPARE(m_progress[4], QStringLiteral("Getting Input1 connection ..."));
@@ -276,7 +276,7 @@ void TestDeviceStatus::statusWhenNotOn()
     QVERIFY(!m_form->state().PowerOn);
     QCOMPARE(this->glyph(), glyph);
     QCOMPARE(m_sim->received().size(), requests);
-    QVERIFY(Commands(m_sim->received()).filter(QStringLiteral("10/01")).size() == requests);
+    QVERIFY(commands(m_sim->received()).filter(QStringLiteral("10/01")).size() == requests);
     QCOMPARE(m_form->status().text(2), panel2);
     QCOMPARE(text("lblDevice"), QStringLiteral("Device: "));
     QCOMPARE(text("lblVersion"), QStringLiteral("Version: "));
@@ -324,7 +324,7 @@ void TestDeviceStatus::powerButton()
     QCOMPARE(s.powerOn, afterOn);
     QCOMPARE(m_form->state().PowerOn, afterOn);
     QCOMPARE(glyph(), afterOn ? QStringLiteral("on") : QStringLiteral("off"));
-    QCOMPARE(Commands(m_sim->received()), sent);
+    QCOMPARE(commands(m_sim->received()), sent);
     QCOMPARE(m_progress.last(), progress);
     const CommandPacket last = CommandPacket::fromBytes(m_sim->received().last());
     QCOMPARE(last.word(3), quint16(0xD22D));
@@ -350,7 +350,7 @@ void TestDeviceStatus::powerDoubleClick()
     QTest::mouseDClick(
         m_form->windowHandle(), Qt::LeftButton, {}, power->mapTo(m_form, power->rect().center()));
     QTRY_VERIFY(m_form->state().RunnerIdle);
-    QCOMPARE(Commands(m_sim->received()), QStringList{QStringLiteral("10/02")});
+    QCOMPARE(commands(m_sim->received()), QStringList{QStringLiteral("10/02")});
     QVERIFY(!m_sim->simulator().state().powerOn);
     QCOMPARE(glyph(), QStringLiteral("off"));
 }
@@ -411,7 +411,7 @@ void TestDeviceStatus::panelSwitch()
 
     QCOMPARE(*fields[field], on);
     QVERIFY(button->isChecked());
-    QCOMPARE(Commands(m_sim->received()), QStringList{command});
+    QCOMPARE(commands(m_sim->received()), QStringList{command});
     QCOMPARE(CommandPacket::fromBytes(m_sim->received().first()).word(1), quint16(word1));
     QCOMPARE(m_progress, QStringList{progress});
     QCOMPARE(m_form->status().text(2), QStringLiteral("Done"));
@@ -524,7 +524,7 @@ void TestDeviceStatus::demoMode()
     QFile file(settings);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);
-    QVERIFY(QFile::exists(m_w->path(DemoSwitcher::SettingsFileName())));
+    QVERIFY(QFile::exists(m_w->path(DemoSwitcher::settingsFileName())));
 }
 
 QTEST_MAIN(TestDeviceStatus)

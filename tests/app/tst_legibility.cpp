@@ -163,7 +163,7 @@ private:
 void TestLegibility::initTestCase()
 {
     // As the program sets itself up.
-    SetProgramIdentity();
+    setProgramIdentity();
     testsupport::WindowFixture::Options options;
     options.demo = true;
     m_w = std::make_unique<testsupport::WindowFixture>(options);
@@ -172,7 +172,7 @@ void TestLegibility::initTestCase()
     QVERIFY2(m_form->demo()->isListening(), qPrintable(m_form->demo()->error()));
 
     WindowTour tour(*m_form, [this](const QString &name, QWidget *window) {
-        m_stops[name] = {window->windowTitle(), FitCheck::Misfits(window)};
+        m_stops[name] = {window->windowTitle(), FitCheck::misfits(window)};
     });
     tour.prepare();
     tour.run();
@@ -319,8 +319,8 @@ void TestLegibility::statusPanelTip()
         QVERIFY2(toolTip.isEmpty(), qPrintable(toolTip));
     }
     // Either way the panel shows the text whole or its tip does.
-    QVERIFY2(FitCheck::Misfits(m_form).filter(QStringLiteral("sbPanel")).isEmpty(),
-        qPrintable(FitCheck::Misfits(m_form).join(QLatin1Char('\n'))));
+    QVERIFY2(FitCheck::misfits(m_form).filter(QStringLiteral("sbPanel")).isEmpty(),
+        qPrintable(FitCheck::misfits(m_form).join(QLatin1Char('\n'))));
     m_form->status().ShowStatus(panel, QString());
 }
 

@@ -340,7 +340,7 @@ void TestMainWindow::probeFileName()
     QFETCH(int, letters);
     const QString folder = QLatin1Char('/') + QString(folderLength - 2, u'f') + QLatin1Char('/');
     for (const QString &given : {folder, folder.chopped(1)}) {
-        const QString name = SettingsLocation::ProbeFileName(given, minLetters);
+        const QString name = SettingsLocation::probeFileName(given, minLetters);
         QVERIFY(name.startsWith(folder));
         QVERIFY(name.endsWith(QLatin1String(".tmp")));
         const QString middle = name.mid(folder.size()).chopped(4);
@@ -464,14 +464,14 @@ void TestMainWindow::clockText()
 {
     QFETCH(QDateTime, time);
     QFETCH(QString, text);
-    QCOMPARE(TForm1::ClockText(time), text);
+    QCOMPARE(TForm1::clockText(time), text);
 
     // The tick puts the local time into panel 4.
     const QDateTime before = QDateTime::currentDateTime();
     m_form->tmrTimer();
     const QString shown = m_form->status().text(4);
-    QVERIFY2(shown == TForm1::ClockText(before)
-            || shown == TForm1::ClockText(QDateTime::currentDateTime()),
+    QVERIFY2(shown == TForm1::clockText(before)
+            || shown == TForm1::clockText(QDateTime::currentDateTime()),
         qPrintable(shown));
 }
 
@@ -542,7 +542,7 @@ void TestMainWindow::notifications()
     QCOMPARE(m_form->status().alert(), red);
     QCOMPARE(m_form->status().text(3), panel3);
     QCOMPARE(memoLines(widget<QPlainTextEdit>(QStringLiteral("mmoMessage"))), memo);
-    QCOMPARE(m_form->state().FirmwareWriteFailed, code == 2034);
+    QCOMPARE(m_form->state().firmwareWriteFailed, code == 2034);
 }
 
 void TestMainWindow::rebootLinesAndClear()
@@ -577,7 +577,7 @@ void TestMainWindow::gaugeProgress()
     QCOMPARE(gauge->displayText(), QStringLiteral("Upgrading Part_2.1 50%"));
     notify(2035, 0x0301, 60);
     QCOMPARE(gauge->displayText(), QStringLiteral("Upgrading Part_3.1 60%"));
-    QCOMPARE(m_form->state().LastFirmwarePercent, 60);
+    QCOMPARE(m_form->state().lastFirmwarePercent, 60);
 }
 
 void TestMainWindow::blinkWhileStopping()
@@ -834,8 +834,8 @@ void TestMainWindow::settingsRestoredAndKept()
     QCOMPARE(devices->itemText(0), first); // the list is sorted
     QCOMPARE(devices->currentText(), chosen);
     QCOMPARE(form.link()->DeviceIP(), QStringLiteral("10.200.0.7"));
-    QCOMPARE(form.state().CurrentDeviceMAC, QStringLiteral("00-1A-2B-3C-4D-5E"));
-    QCOMPARE(form.state().NetworkIP, QStringLiteral("10.200.0.9"));
+    QCOMPARE(form.state().currentDeviceMAC, QStringLiteral("00-1A-2B-3C-4D-5E"));
+    QCOMPARE(form.state().networkIP, QStringLiteral("10.200.0.9"));
 
     // The mode change is what closing writes; everything else comes back as it was stored.
     QTest::mouseClick(form.findChild<QRadioButton *>(QStringLiteral("rbLANMode")), Qt::LeftButton,

@@ -35,21 +35,21 @@ private Q_SLOTS:
 
 void TestEdidCommands::modeList()
 {
-    const QStringList layout = EdidModeLayout();
+    const QStringList layout = edidModeLayout();
     QCOMPARE(layout.size(), 20);
     QCOMPARE(layout.last(), u"Auto EDID"_s);
-    const QStringList modes = EdidModeList();
+    const QStringList modes = edidModeList();
     QCOMPARE(modes.size(), 19);
     QCOMPARE(modes, layout.mid(0, 19));
     QCOMPARE(modes.first(), u"Select EDID"_s);
     QCOMPARE(modes.last(), u"Default EDID"_s);
     for (int m = 1; m <= 15; ++m)
-        QCOMPARE(EdidModeCode(modes, m), std::optional<quint16>(0xF000 + m));
-    QVERIFY(IsDefaultEdidEntry(modes, 18));
+        QCOMPARE(edidModeCode(modes, m), std::optional<quint16>(0xF000 + m));
+    QVERIFY(isDefaultEdidEntry(modes, 18));
     // Were "Auto EDID" still there, it would be the default, and "Default EDID" an ordinary
     // mode with the word 0xF012.
-    QVERIFY(IsDefaultEdidEntry(layout, 19));
-    QCOMPARE(EdidModeCode(layout, 18), std::optional<quint16>(0xF012));
+    QVERIFY(isDefaultEdidEntry(layout, 19));
+    QCOMPARE(edidModeCode(layout, 18), std::optional<quint16>(0xF012));
 }
 
 void TestEdidCommands::modeCodeRule_data()
@@ -57,7 +57,7 @@ void TestEdidCommands::modeCodeRule_data()
     QTest::addColumn<QStringList>("modes");
     QTest::addColumn<int>("index");
     QTest::addColumn<std::optional<quint16>>("code");
-    const QStringList modes = EdidModeList();
+    const QStringList modes = edidModeList();
     QTest::newRow("User1") << modes << 16 << std::optional<quint16>(0xF100);
     QTest::newRow("User2") << modes << 17 << std::optional<quint16>(0xF200);
     QTest::newRow("Select EDID") << modes << 0 << std::optional<quint16>();
@@ -76,48 +76,48 @@ void TestEdidCommands::modeCodeRule()
     QFETCH(QStringList, modes);
     QFETCH(int, index);
     QFETCH(std::optional<quint16>, code);
-    QCOMPARE(EdidModeCode(modes, index), code);
+    QCOMPARE(edidModeCode(modes, index), code);
 }
 
 void TestEdidCommands::commandWords_data()
 {
     QTest::addColumn<std::optional<EdidCommand>>("actual");
     QTest::addColumn<std::optional<EdidCommand>>("expected");
-    const QStringList modes = EdidModeList();
+    const QStringList modes = edidModeList();
     const auto row
         = [](const char *name, std::optional<EdidCommand> actual,
               std::optional<EdidCommand> expected) { QTest::newRow(name) << actual << expected; };
     const std::optional<EdidCommand> none;
 
-    row("User2 on input 3", EdidSetModeCommand(modes, 17, 3),
+    row("User2 on input 3", edidSetModeCommand(modes, 17, 3),
         command("Setting...", 0x02, 0xF200, 3));
-    row("mode on all inputs", EdidSetModeCommand(modes, 4, 7), command("Setting...", 0x01, 0xF004));
-    row("Default EDID on all inputs", EdidSetModeCommand(modes, 18, 7),
+    row("mode on all inputs", edidSetModeCommand(modes, 4, 7), command("Setting...", 0x01, 0xF004));
+    row("Default EDID on all inputs", edidSetModeCommand(modes, 18, 7),
         command("Setting...", 0x09, 0x00FE));
-    row("Default EDID on input 2", EdidSetModeCommand(modes, 18, 2),
+    row("Default EDID on input 2", edidSetModeCommand(modes, 18, 2),
         command("Setting...", 0x0A, 2));
-    row("set without a mode", EdidSetModeCommand(modes, 0, 3), none);
-    row("set without an input", EdidSetModeCommand(modes, 5, 0), none);
-    row("set on a list entry that is no input", EdidSetModeCommand(modes, 5, 8), none);
+    row("set without a mode", edidSetModeCommand(modes, 0, 3), none);
+    row("set without an input", edidSetModeCommand(modes, 5, 0), none);
+    row("set on a list entry that is no input", edidSetModeCommand(modes, 5, 8), none);
 
-    row("copy to all inputs", EdidCopyCommand(2, 7), command("Copying...", 0x03, 2));
-    row("copy to one input", EdidCopyCommand(5, 1), command("Copying...", 0x04, 5, 1));
-    row("copy without an output", EdidCopyCommand(0, 1), none);
-    row("copy without an input", EdidCopyCommand(1, 0), none);
+    row("copy to all inputs", edidCopyCommand(2, 7), command("Copying...", 0x03, 2));
+    row("copy to one input", edidCopyCommand(5, 1), command("Copying...", 0x04, 5, 1));
+    row("copy without an output", edidCopyCommand(0, 1), none);
+    row("copy without an input", edidCopyCommand(1, 0), none);
 
-    row("read", EdidReadCommand(2), command("Reading...", 0x05, 0xF002));
-    row("read without an output", EdidReadCommand(0), none);
+    row("read", edidReadCommand(2), command("Reading...", 0x05, 0xF002));
+    row("read without an output", edidReadCommand(0), none);
 
-    row("download to input 6", EdidDownloadCommand(6), command("Downloading...", 0x07, 0xF006));
-    row("download to all inputs", EdidDownloadCommand(7), command("Downloading...", 0x06, 0xF0FE));
-    row("download to User1 Memory", EdidDownloadCommand(8),
+    row("download to input 6", edidDownloadCommand(6), command("Downloading...", 0x07, 0xF006));
+    row("download to all inputs", edidDownloadCommand(7), command("Downloading...", 0x06, 0xF0FE));
+    row("download to User1 Memory", edidDownloadCommand(8),
         command("Downloading...", 0x07, 0xF100));
-    row("download to User2 Memory", EdidDownloadCommand(9),
+    row("download to User2 Memory", edidDownloadCommand(9),
         command("Downloading...", 0x07, 0xF200));
-    row("download without a target", EdidDownloadCommand(0), none);
-    row("download past the list", EdidDownloadCommand(10), none);
+    row("download without a target", edidDownloadCommand(0), none);
+    row("download past the list", edidDownloadCommand(10), none);
 
-    row("preparation", EdidPrepareCommand(u"Copying..."_s), command("Copying...", 0x08, 0x00F0));
+    row("preparation", edidPrepareCommand(u"Copying..."_s), command("Copying...", 0x08, 0x00F0));
 }
 
 void TestEdidCommands::commandWords()
@@ -154,18 +154,18 @@ void TestEdidCommands::portLists()
     QFETCH(QStringList, items);
     // Tags for fewer ports than six, and empty ones, mean untagged ports.
     const QStringList inputTags{QString(), u"DVD"_s, QString(), QString(), QString(), u"PC"_s};
-    QCOMPARE(EdidPortListItems(list, inputTags, {u"TV"_s}), items);
+    QCOMPARE(edidPortListItems(list, inputTags, {u"TV"_s}), items);
 }
 
 void TestEdidCommands::storedChoiceThatNoLongerMatches()
 {
-    const QStringList before = EdidPortListItems(EdidPortList::DownloadInput, {}, {});
+    const QStringList before = edidPortListItems(EdidPortList::DownloadInput, {}, {});
     const QStringList after
-        = EdidPortListItems(EdidPortList::DownloadInput, {QString(), u"Blu-ray"_s}, {});
-    QCOMPARE(EdidEntryIndex(after, before[9]), 9);
-    QCOMPARE(EdidEntryIndex(after, before[3]), 3);
-    QCOMPARE(EdidEntryIndex(after, before[2]), 0); // "In2" is "In2 - [Blu-ray]" now
-    QCOMPARE(EdidEntryIndex(after, QString()), 0);
+        = edidPortListItems(EdidPortList::DownloadInput, {QString(), u"Blu-ray"_s}, {});
+    QCOMPARE(edidEntryIndex(after, before[9]), 9);
+    QCOMPARE(edidEntryIndex(after, before[3]), 3);
+    QCOMPARE(edidEntryIndex(after, before[2]), 0); // "In2" is "In2 - [Blu-ray]" now
+    QCOMPARE(edidEntryIndex(after, QString()), 0);
 }
 
 void TestEdidCommands::outputConnectionQuery_data()
@@ -184,13 +184,13 @@ void TestEdidCommands::outputConnectionQuery()
     QFETCH(bool, success);
     QFETCH(int, answer);
     QFETCH(int, state);
-    const EdidCommand query = OutputConnectionQuery(3);
+    const EdidCommand query = ::outputConnectionQuery(3);
     QCOMPARE(query.progress, u"Getting Output3 connection ..."_s);
     QCOMPARE(query.packet(), CommandPacket::make(0x01, 0x05, 3));
     CommandResult result;
     result.Success = success;
     result.reply = CommandPacket::make(0x01, 0x05, 0, static_cast<quint16>(answer));
-    QCOMPARE(int(OutputConnectionState(result)), state);
+    QCOMPARE(int(outputConnectionState(result)), state);
 }
 
 QTEST_GUILESS_MAIN(TestEdidCommands)

@@ -64,8 +64,8 @@ void TestEdidContent::checks()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(EdidCheck, verdict);
-    QCOMPARE(CheckEdidContent(bytes), verdict);
-    QCOMPARE(EdidContentPasses(bytes), verdict == EdidCheck::Ok);
+    QCOMPARE(checkEdidContent(bytes), verdict);
+    QCOMPARE(edidContentPasses(bytes), verdict == EdidCheck::Ok);
 }
 
 void TestEdidContent::summary_data()
@@ -95,7 +95,7 @@ void TestEdidContent::summary()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, line);
-    QCOMPARE(EdidSummaryLine(DecodeEdidSummary(bytes)), line);
+    QCOMPARE(edidSummaryLine(decodeEdidSummary(bytes)), line);
 }
 
 void TestEdidContent::summaryOfRealEdids_data()
@@ -135,7 +135,7 @@ void TestEdidContent::summaryOfRealEdids()
         QSKIP("No real EDIDs beside this checkout (MATRIX_TESTDATA/edid); their rows are skipped");
     QFile file(path);
     QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(path));
-    const QString line = EdidSummaryLine(DecodeEdidSummary(file.readAll()));
+    const QString line = edidSummaryLine(decodeEdidSummary(file.readAll()));
     QVERIFY2(line.startsWith(expected), qPrintable(line));
 }
 

@@ -168,7 +168,7 @@ void TestEdidCtl::device_data()
         << Setup([](SimulatorServer &s) {
                s.edid().setDisplayEdid(4, SimEdidData::displayEdid(4).left(128));
            })
-        << 1 << QString() << EdidTexts::ReadSizeRefused(4, 128).replace(u"\r\n"_s, u" "_s) + u"\n"_s
+        << 1 << QString() << EdidTexts::readSizeRefused(4, 128).replace(u"\r\n"_s, u" "_s) + u"\n"_s
         << QStringList{u"01/05 0004 0000"_s, u"03/05 F004 0000"_s, u"03/05 00AA 0000"_s} << 0
         << QByteArray();
     row("read of content the checks refuse", "edid read 4 -o {dir}/out.bin")
@@ -360,7 +360,7 @@ void TestEdidCtl::programs()
         QCOMPARE(ctl(serial + QStringList{u"edid"_s, u"read"_s, u"2"_s}, &err), 1);
         // The window's words: the size, and that only 256-byte EDIDs are shown.
         QCOMPARE(
-            err, EdidTexts::ReadSizeRefused(2, 512).replace(u"\r\n"_s, u" "_s) + QLatin1Char('\n'));
+            err, EdidTexts::readSizeRefused(2, 512).replace(u"\r\n"_s, u" "_s) + QLatin1Char('\n'));
     }
     QCOMPARE(ctl(serial + QStringList{u"edid"_s, u"download"_s, u"user1"_s, file}), 0);
     QVERIFY(sim.stop());

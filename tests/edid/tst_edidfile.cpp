@@ -109,9 +109,9 @@ void TestEdidFile::openShowSave()
     const QByteArray block = original.read(256);
     QCOMPARE(shown, block);
 
-    const QString saved = EdidFile::SaveName(m_dir.filePath(u"saved"_s));
+    const QString saved = EdidFile::saveName(m_dir.filePath(u"saved"_s));
     QString error;
-    QVERIFY2(EdidFile::Save(saved, shown, &error), qPrintable(error));
+    QVERIFY2(EdidFile::save(saved, shown, &error), qPrintable(error));
     QFile back(saved);
     QVERIFY(back.open(QIODevice::ReadOnly));
     QCOMPARE(back.readAll(), block);
@@ -154,7 +154,7 @@ void TestEdidFile::saveName()
 {
     QFETCH(QString, chosen);
     QFETCH(QString, name);
-    QCOMPARE(EdidFile::SaveName(chosen), name);
+    QCOMPARE(EdidFile::saveName(chosen), name);
 }
 
 void TestEdidFile::saveReplacesWholeFile()
@@ -162,7 +162,7 @@ void TestEdidFile::saveReplacesWholeFile()
     const QString path = write(u"replace.bin"_s, QByteArray(1000, 'x'));
     const QByteArray edid = EdidFixture::make();
     QString error;
-    QVERIFY2(EdidFile::Save(path, edid, &error), qPrintable(error));
+    QVERIFY2(EdidFile::save(path, edid, &error), qPrintable(error));
     QFile back(path);
     QVERIFY(back.open(QIODevice::ReadOnly));
     QCOMPARE(back.readAll(), edid);
@@ -182,7 +182,7 @@ void TestEdidFile::failedSaveKeepsExistingFile()
     small.rlim_cur = 100;
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     QString error;
-    const bool ok = EdidFile::Save(path, EdidFixture::make(), &error);
+    const bool ok = EdidFile::save(path, EdidFixture::make(), &error);
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 
@@ -193,7 +193,7 @@ void TestEdidFile::failedSaveKeepsExistingFile()
     QCOMPARE(back.readAll(), old);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), before); // no half-written leftovers
 
-    QVERIFY(!EdidFile::Save(m_dir.filePath(u"no-such-folder/x.bin"_s), old, &error));
+    QVERIFY(!EdidFile::save(m_dir.filePath(u"no-such-folder/x.bin"_s), old, &error));
     QVERIFY2(error.contains(u"no-such-folder/x.bin"_s), qPrintable(error));
 }
 

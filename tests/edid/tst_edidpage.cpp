@@ -137,7 +137,7 @@ void TestEdidPage::openPage()
     QVERIFY(m_page);
     m_chosenFile.clear();
     m_page->setFileChooser([this](EdidPage::FileDialog, const QString &filter) {
-        [&] { QCOMPARE(filter, EdidTexts::FileFilter()); }();
+        [&] { QCOMPARE(filter, EdidTexts::fileFilter()); }();
         return m_chosenFile;
     });
 }
@@ -241,7 +241,7 @@ void TestEdidPage::refusals_data()
     QTest::addColumn<Choices>("choices");
     QTest::addColumn<bool>("viewFilled");
     QTest::addColumn<QString>("note");
-    const QString select = EdidTexts::SelectListItemFirst();
+    const QString select = EdidTexts::selectListItemFirst();
     QTest::newRow("set without mode")
         << "btnSetEDIDMode" << Choices{{QStringLiteral("cbSetEDIDModeInput"), 2}} << true << select;
     QTest::newRow("set without input")
@@ -252,7 +252,7 @@ void TestEdidPage::refusals_data()
     QTest::newRow("download without target") << "btnDownloadEDID" << Choices{} << true << select;
     QTest::newRow("download with empty view")
         << "btnDownloadEDID" << Choices{{QStringLiteral("cbDownloadEDIDInput"), 1}} << false
-        << EdidTexts::ContentEmptyOpenFirst();
+        << EdidTexts::contentEmptyOpenFirst();
 }
 
 void TestEdidPage::refusals()
@@ -299,7 +299,7 @@ void TestEdidPage::readThenDownload()
     QVERIFY(m_form->state().RunnerIdle);
     const QByteArray block = display.left(EdidBlockSize);
     QCOMPARE(view(), block);
-    const QString summary = EdidSummaryLine(DecodeEdidSummary(block));
+    const QString summary = edidSummaryLine(decodeEdidSummary(block));
     QCOMPARE(widget<QLabel>(QStringLiteral("lblEDIDSummary"))->text(), summary);
     QVERIFY(summary.contains(QLatin1String(display.mid(95, 8).trimmed())));
 
@@ -337,9 +337,9 @@ void TestEdidPage::readOtherSize()
 
     QTRY_VERIFY(answer.seen());
     QCOMPARE(answer.icon(), QMessageBox::Information);
-    QCOMPARE(answer.text(), EdidTexts::ReadSizeRefused(3, display.size()));
+    QCOMPARE(answer.text(), EdidTexts::readSizeRefused(3, display.size()));
     QVERIFY(answer.text().contains(QString::number(display.size())));
-    QCOMPARE(panel(3), EdidTexts::ReadSizeNote(display.size()));
+    QCOMPARE(panel(3), EdidTexts::readSizeNote(display.size()));
     QCOMPARE(panel(2), QStringLiteral("Done"));
     QVERIFY(m_page->model().isEmpty());
     QVERIFY(m_form->state().RunnerIdle);
@@ -373,10 +373,10 @@ void TestEdidPage::outputWithoutDisplay()
     // The notice holds nothing: the click has returned, and the window is idle beneath it.
     const auto *notice = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     QVERIFY(notice);
-    QCOMPARE(notice->text(), EdidTexts::OutputNotConnected(2));
+    QCOMPARE(notice->text(), EdidTexts::outputNotConnected(2));
     QVERIFY(m_form->state().RunnerIdle);
     QTRY_VERIFY(answer.seen());
-    QCOMPARE(answer.text(), EdidTexts::OutputNotConnected(2));
+    QCOMPARE(answer.text(), EdidTexts::outputNotConnected(2));
     QVERIFY(answer.text().endsWith(QLatin1String("connected.\r\nOutput2")));
     QCOMPARE(answer.icon(), QMessageBox::Information);
     // Only the question was asked: nothing prepared, copied or read.
@@ -394,7 +394,7 @@ void TestEdidPage::downloadWhilePoweredOff()
     BoxAnswer answer(QMessageBox::Ok);
     click(QStringLiteral("btnDownloadEDID"));
     QVERIFY(answer.seen());
-    QCOMPARE(answer.text(), EdidTexts::PowerOff());
+    QCOMPARE(answer.text(), EdidTexts::powerOff());
     QCOMPARE(wire(), QStringList());
     QVERIFY(m_form->state().RunnerIdle);
 }
@@ -421,7 +421,7 @@ void TestEdidPage::openViewSave()
             QSKIP("No real EDIDs beside this checkout (MATRIX_TESTDATA/edid)");
         path = QDir(folder).filePath(source);
         content = readFile(path);
-        QVERIFY2(EdidContentPasses(content), qPrintable(path));
+        QVERIFY2(edidContentPasses(content), qPrintable(path));
     }
 
     m_chosenFile = path;
@@ -430,7 +430,7 @@ void TestEdidPage::openViewSave()
     QCOMPARE(view(), content.left(EdidBlockSize));
     QCOMPARE(m_form->link()->sendStream(), content);
     const QString summary = widget<QLabel>(QStringLiteral("lblEDIDSummary"))->text();
-    QCOMPARE(summary, EdidSummaryLine(DecodeEdidSummary(content)));
+    QCOMPARE(summary, edidSummaryLine(decodeEdidSummary(content)));
     QVERIFY(!summary.isEmpty());
 
     // A name without extension gets ".bin"; the file is the block, whatever was opened.
@@ -451,9 +451,9 @@ void TestEdidPage::openRefused_data()
     QByteArray badHeader = EdidFixture::make();
     badHeader[0] = 1;
     badHeader[255] = static_cast<char>(badHeader[255] - 1);
-    QTest::newRow("128 bytes") << EdidFixture::make().left(128) << EdidTexts::ContentError();
-    QTest::newRow("bad sum") << badSum << EdidTexts::ContentError();
-    QTest::newRow("bad header") << badHeader << EdidTexts::ContentError();
+    QTest::newRow("128 bytes") << EdidFixture::make().left(128) << EdidTexts::contentError();
+    QTest::newRow("bad sum") << badSum << EdidTexts::contentError();
+    QTest::newRow("bad header") << badHeader << EdidTexts::contentError();
     QTest::newRow("missing file") << QByteArray() << QStringLiteral("refused.bin");
 }
 
@@ -522,7 +522,7 @@ void TestEdidPage::overwriteQuestion()
     BoxAnswer box(answer);
     click(QStringLiteral("btnSaveEDID"));
     QVERIFY(box.seen());
-    QCOMPARE(box.text(), EdidTexts::OverwriteQuestion(path));
+    QCOMPARE(box.text(), EdidTexts::overwriteQuestion(path));
     QCOMPARE(readFile(path), answer == QMessageBox::Yes ? edid : QByteArray("old content"));
 }
 
@@ -552,7 +552,7 @@ void TestEdidPage::saveLeavesSpecialFiles()
     boxes.stop();
 
     QCOMPARE(boxes.texts(),
-        (QStringList{EdidTexts::OverwriteQuestion(path),
+        (QStringList{EdidTexts::overwriteQuestion(path),
             QStringLiteral("Cannot save EDID file %1: %2; it was left as it is")
                 .arg(path, reason)}));
     QCOMPARE(panel(3), QStringLiteral("EDID file not saved"));

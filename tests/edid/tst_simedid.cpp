@@ -116,8 +116,8 @@ void TestSimEdid::builtInEdids()
 {
     QFETCH(QByteArray, edid);
     QFETCH(QString, summary);
-    QCOMPARE(EdidSummaryLine(DecodeEdidSummary(edid)), summary);
-    QCOMPARE(EdidContentPasses(edid), !edid.isEmpty());
+    QCOMPARE(edidSummaryLine(decodeEdidSummary(edid)), summary);
+    QCOMPARE(edidContentPasses(edid), !edid.isEmpty());
     if (!edid.isEmpty()) {
         // Each 128-byte block is sealed on its own, as real ones are.
         QCOMPARE(BlockChecksum(edid.left(127)), static_cast<quint8>(edid[127]));

@@ -109,8 +109,8 @@ void TestFirmwarePackage::scrambleRoundTrip()
     for (qint64 index = 0; index < 2 * FirmwareKeyLength; ++index) {
         QSet<quint8> seen;
         for (int b = 0; b < 256; ++b) {
-            const quint8 scrambled = ScrambleByte(static_cast<quint8>(b), index);
-            QCOMPARE(UnscrambleByte(scrambled, index), static_cast<quint8>(b));
+            const quint8 scrambled = scrambleByte(static_cast<quint8>(b), index);
+            QCOMPARE(unscrambleByte(scrambled, index), static_cast<quint8>(b));
             seen.insert(scrambled);
         }
         QCOMPARE(seen.size(), 256);
@@ -145,7 +145,7 @@ void TestFirmwarePackage::scrambleKnownValues()
     QFETCH(int, plain);
     QFETCH(int, index);
     QFETCH(int, scrambled);
-    QCOMPARE(ScrambleByte(static_cast<quint8>(plain), index), static_cast<quint8>(scrambled));
+    QCOMPARE(scrambleByte(static_cast<quint8>(plain), index), static_cast<quint8>(scrambled));
 }
 
 void TestFirmwarePackage::versionValue_data()
@@ -169,7 +169,7 @@ void TestFirmwarePackage::versionValue()
 {
     QFETCH(QString, text);
     QFETCH(int, value);
-    QCOMPARE(VersionValue(text), value);
+    QCOMPARE(::versionValue(text), value);
 }
 
 void TestFirmwarePackage::mergeMainOnly()

@@ -118,9 +118,9 @@ void TestFirmwareUpgrade::init()
     m_lastPercent = 0;
     // As the window does with every notice.
     connect(m_link, &TKVCOMControl::notification, m_link, [this](const LinkNotice &notice) {
-        if (ApplyFirmwareNotice(notice, *m_host, {m_stop, m_idle, m_writeFailed, m_lastPercent}))
+        if (applyFirmwareNotice(notice, *m_host, {m_stop, m_idle, m_writeFailed, m_lastPercent}))
             return;
-        const QString text = LinkStatusText(notice, *m_link);
+        const QString text = linkStatusText(notice, *m_link);
         if (!text.isEmpty())
             m_host->showStatus(2, text, true);
     });

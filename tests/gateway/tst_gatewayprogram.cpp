@@ -55,7 +55,7 @@ void TestGatewayProgram::badArguments()
     QFETCH(QStringList, arguments);
     QFETCH(QString, says);
     GatewayOptions options;
-    const GatewayParse parsed = ParseGatewayArguments(arguments, &options);
+    const GatewayParse parsed = parseGatewayArguments(arguments, &options);
     QCOMPARE(parsed.kind, GatewayParse::Error);
     QVERIFY2(parsed.text.contains(says), qPrintable(parsed.text));
 }
@@ -64,7 +64,7 @@ void TestGatewayProgram::defaults()
 {
     GatewayOptions o;
     const GatewayParse parsed
-        = ParseGatewayArguments({QStringLiteral("matrix-gateway"), QStringLiteral("--serial"),
+        = parseGatewayArguments({QStringLiteral("matrix-gateway"), QStringLiteral("--serial"),
                                     QStringLiteral("/dev/ttyUSB0")},
             &o);
     QCOMPARE(parsed.kind, GatewayParse::Run);
@@ -86,7 +86,7 @@ void TestGatewayProgram::defaults()
 void TestGatewayProgram::options()
 {
     GatewayOptions o;
-    const GatewayParse parsed = ParseGatewayArguments(
+    const GatewayParse parsed = parseGatewayArguments(
         {QStringLiteral("matrix-gateway"), QStringLiteral("--tcp=[fd00::5]:9000"),
             QStringLiteral("--poll=0.5"), QStringLiteral("--listen=0.0.0.0"),
             QStringLiteral("--token-file=/t"), QStringLiteral("--allow=192.0.2.0/24"),

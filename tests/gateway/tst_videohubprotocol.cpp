@@ -41,7 +41,7 @@ QStringList decodeAll(const QList<VideohubParser::Block> &blocks)
 {
     QStringList out;
     for (const VideohubParser::Block &block : blocks)
-        out.append(describe(DecodeVideohubRequest(block)));
+        out.append(describe(decodeVideohubRequest(block)));
     return out;
 }
 

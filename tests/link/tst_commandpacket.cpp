@@ -124,8 +124,8 @@ void TestCommandPacket::makeWord()
 {
     QCOMPARE(MakeWord(0x1234, 0x5678), 0x3478);
     QCOMPARE(MakeWord(0x20, 0x01), 0x2001);
-    QCOMPARE(LoByte(0xD22D), 0x2D);
-    QCOMPARE(HiByte(0xD22D), 0xD2);
+    QCOMPARE(loByte(0xD22D), 0x2D);
+    QCOMPARE(hiByte(0xD22D), 0xD2);
 }
 
 void TestCommandPacket::traceLine()

@@ -254,8 +254,8 @@ void TestEdidTransfer::download()
     const auto memory = [&] {
         if (target == 0xF0FE)
             return edid.inputEdid(1);
-        return HiByte(target) == 0xF0 ? edid.inputEdid(LoByte(target))
-                                      : edid.userEdid(HiByte(target) & 0x0F);
+        return hiByte(target) == 0xF0 ? edid.inputEdid(loByte(target))
+                                      : edid.userEdid(hiByte(target) & 0x0F);
     };
     const QByteArray before = memory();
 
@@ -289,8 +289,8 @@ void TestEdidTransfer::download()
         QCOMPARE(dump.count(u"0x"_s), 14 + frames.first().second);
         const QString words
             = u"|0x%1, 0x00, |0x%2, 0x%3, |"_s.arg(frames.first().first, 2, 16, QLatin1Char('0'))
-                  .arg(LoByte(frames.first().second), 2, 16, QLatin1Char('0'))
-                  .arg(HiByte(frames.first().second), 2, 16, QLatin1Char('0'))
+                  .arg(loByte(frames.first().second), 2, 16, QLatin1Char('0'))
+                  .arg(hiByte(frames.first().second), 2, 16, QLatin1Char('0'))
                   .toUpper()
                   .replace(u"0X"_s, u"0x"_s);
         QVERIFY2(dump.contains(words), qPrintable(dump.left(80)));

@@ -79,7 +79,7 @@ void TestFirmwareTransfer::init()
         if (n.code != LinkMessage::Trace && n.code != LinkMessage::ReceiveDump
             && n.code != LinkMessage::DataReceived)
             m_notices.append(n);
-        const QString text = LinkStatusText(n, *m_link);
+        const QString text = linkStatusText(n, *m_link);
         if (!text.isEmpty())
             m_texts.append(text);
     });

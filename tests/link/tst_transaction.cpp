@@ -334,11 +334,11 @@ void TestTransaction::connectFailureReportsOpenClose()
     connect(m_link, &TKVCOMControl::notification, this,
         [&notices](const LinkNotice &n) { notices.append(n); });
     QVERIFY(!m_link->Connect());
-    QVERIFY(!m_link->Connecting());
+    QVERIFY(!m_link->connecting());
     QCOMPARE(notices.size(), 1);
     QCOMPARE(notices[0].code, LinkMessage::OpenCloseFailed);
     QCOMPARE(notices[0].wParam, 0u);
-    QCOMPARE(LinkStatusText(notices[0], *m_link), QStringLiteral("Connect 127.0.0.1 failed"));
+    QCOMPARE(linkStatusText(notices[0], *m_link), QStringLiteral("Connect 127.0.0.1 failed"));
 }
 
 void TestTransaction::statusTexts_data()
@@ -384,7 +384,7 @@ void TestTransaction::statusTexts()
     link.blockSignals(true);
     link.Connect();
     QCOMPARE(link.Connected(), connected);
-    QCOMPARE(LinkStatusText(LinkNotice{static_cast<LinkMessage>(code), 0, 0, {}}, link), text);
+    QCOMPARE(linkStatusText(LinkNotice{static_cast<LinkMessage>(code), 0, 0, {}}, link), text);
 }
 
 void TestTransaction::frameStorage_data()

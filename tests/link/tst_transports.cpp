@@ -131,7 +131,7 @@ struct Notices
     explicit Notices(TKVCOMControl &link)
     {
         QObject::connect(&link, &TKVCOMControl::notification, &link, [this, &link](const auto &n) {
-            const QString text = LinkStatusText(n, link);
+            const QString text = linkStatusText(n, link);
             if (!text.isEmpty())
                 texts.append(text);
         });
@@ -235,7 +235,7 @@ void TestTransports::tcpConnectEndsOnStop()
     Notices notices(link);
     bool connectingWhenStopped = false;
     QTimer::singleShot(50, &link, [&] {
-        connectingWhenStopped = link.Connecting();
+        connectingWhenStopped = link.connecting();
         link.setStopRequested(true);
     });
     QVERIFY(!link.Connect());
@@ -363,8 +363,8 @@ void TestTransports::serialPermissionHint()
         link.setControlMode(cmCOM);
         link.setComPort(port);
         QObject::connect(&link, &TKVCOMControl::notification, &link, [&](const LinkNotice &n) {
-            outcome.texts.append(LinkStatusText(n, link));
-            outcome.reason = LinkFailureReason(n);
+            outcome.texts.append(linkStatusText(n, link));
+            outcome.reason = linkFailureReason(n);
         });
         outcome.opened = link.Connect();
     });

@@ -115,7 +115,7 @@ private:
 
 QString lanEntry(const char *tag, const QString &ip, const QString &mac)
 {
-    return MakeDeviceEntry({QString::fromLatin1(tag), StaticIPText, ip,
+    return makeDeviceEntry({QString::fromLatin1(tag), StaticIPText, ip,
         QStringLiteral("10.200.0.1"), QStringLiteral("255.255.255.0"), mac, SameSubnetText});
 }
 
@@ -212,7 +212,7 @@ bool TestDemoNetwork::openDemo(const QStringList &lanDevices)
     if (!lanDevices.isEmpty()) {
         AppSettings s;
         s.lanDevices = lanDevices;
-        SettingsFile::save(m_w->path(DemoSwitcher::SettingsFileName()), s);
+        SettingsFile::save(m_w->path(DemoSwitcher::settingsFileName()), s);
     }
     if (!m_w->start())
         return false;

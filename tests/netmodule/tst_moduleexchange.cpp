@@ -186,7 +186,7 @@ void TestModuleExchange::queryAndResetEndToEnd()
         connectOverPty();
     }
 
-    const std::optional<TCPModuleInfo> info = QueryTCPModule(*m_link);
+    const std::optional<TCPModuleInfo> info = queryTCPModule(*m_link);
     QVERIFY(info);
     QCOMPARE(info->versionText(), QStringLiteral("Version: Ver2.1"));
     QCOMPARE(info->dhcpText(), QStringLiteral("DHCP: Auto IP"));
@@ -198,12 +198,12 @@ void TestModuleExchange::queryAndResetEndToEnd()
     QVERIFY(model.Success);
     QCOMPARE(model.reply.status(), quint8(2));
 
-    QVERIFY(ResetTCPModule(*m_link));
+    QVERIFY(resetTCPModule(*m_link));
     const SimModuleState &module = m_sim->network().modules().first();
-    QCOMPARE(IPText(module.ip), QStringLiteral("192.168.0.100"));
+    QCOMPARE(ipText(module.ip), QStringLiteral("192.168.0.100"));
     QVERIFY(!module.dhcp);
     QCOMPARE(module.tag, QByteArray("TCP Module"));
-    QCOMPARE(QueryTCPModule(*m_link)->ipText(), QStringLiteral("IP Address: 192.168.0.100"));
+    QCOMPARE(queryTCPModule(*m_link)->ipText(), QStringLiteral("IP Address: 192.168.0.100"));
     QCOMPARE(m_sim->network().moduleFrames(), 3);
     QVERIFY(m_notices.isEmpty());
 }
@@ -329,7 +329,7 @@ void TestModuleExchange::panelProcedures()
     if (setup == QLatin1String("stop"))
         m_link->setStopRequested(true);
 
-    const bool done = reset ? RunTCPModuleReset(*m_link, panel) : RunTCPModuleQuery(*m_link, panel);
+    const bool done = reset ? runTCPModuleReset(*m_link, panel) : runTCPModuleQuery(*m_link, panel);
     QCOMPARE(panel.log, log);
     QCOMPARE(done, setup.isEmpty());
     QCOMPARE(panel.idle, setup != QLatin1String("busy"));

@@ -128,7 +128,7 @@ void TestNetCodecs::searchRecordItems()
 {
     QFETCH(QByteArray, record);
     QFETCH(QStringList, items);
-    const auto records = ParseSearchReply(record);
+    const auto records = parseSearchReply(record);
     QVERIFY(records);
     QCOMPARE(records->size(), 1);
     QCOMPARE(records->first().itemTexts(), items);
@@ -162,7 +162,7 @@ void TestNetCodecs::searchReplySizes()
     for (int i = 0; datagram.size() < size; ++i)
         datagram += searchRecord("020000000000", OfficeAddresses, 0, 0, "m", 0);
     datagram.truncate(size);
-    const auto parsed = ParseSearchReply(datagram);
+    const auto parsed = parseSearchReply(datagram);
     QCOMPARE(parsed ? int(parsed->size()) : -1, records);
 }
 
@@ -186,7 +186,7 @@ void TestNetCodecs::hostileTagKeepsEntryFields()
     const QStringList fields{tag, StaticIPText, QStringLiteral("10.0.0.2"),
         QStringLiteral("10.0.0.1"), QStringLiteral("255.0.0.0"),
         QStringLiteral("02-00-00-00-00-01"), CrossSubnetText};
-    const QString entry = MakeDeviceEntry(fields);
+    const QString entry = makeDeviceEntry(fields);
     QCOMPARE(entry.count(QLatin1Char('[')), 7);
     QCOMPARE(entry.count(QLatin1Char(']')), 7);
     QCOMPARE(GetEntryField(entry, EntryField::Tag), shown);
@@ -199,7 +199,7 @@ void TestNetCodecs::configChecksum()
     ConfigRecord record;
     for (int i = 0; i < ConfigRecord::Size; ++i)
         record.bytes[std::size_t(i)] = quint8(i);
-    PrepareConfigRequest(record);
+    prepareConfigRequest(record);
     // 0 + 1 + ... + 73 = 2701, plus the status 0xFF: 2956 = 0x0B8C.
     QCOMPARE(record.bytes[74], quint8(0xFF));
     QCOMPARE(record.bytes[75], quint8(0x8C));
@@ -234,11 +234,11 @@ void TestNetCodecs::configAnswer()
     QFETCH(int, status);
     QFETCH(int, firstByte);
     QFETCH(int, result);
-    const std::optional<ConfigRecord> answer = FindConfigAnswer(datagram);
+    const std::optional<ConfigRecord> answer = findConfigAnswer(datagram);
     QCOMPARE(answer ? int(answer->status()) : -1, status);
     if (answer) {
         QCOMPARE(int(answer->bytes[0]), firstByte);
-        QCOMPARE(int(ConfigResultOf(answer->status())), result);
+        QCOMPARE(int(configResultOf(answer->status())), result);
     }
 }
 
@@ -307,7 +307,7 @@ void TestNetCodecs::parseMACText()
     MacAddress bytes{};
     QCOMPARE(ParseMACText(text, &bytes), ok);
     if (ok)
-        QCOMPARE(MACText(bytes), mac);
+        QCOMPARE(macText(bytes), mac);
     QCOMPARE(SplitMACText(text), split);
 }
 
@@ -361,7 +361,7 @@ void TestNetCodecs::getEntryField()
 void TestNetCodecs::buildConfigRecord()
 {
     const MacAddress mac{0x02, 0x4D, 0x58, 0, 0, 7};
-    const ConfigRecord autoIP = BuildConfigRecord(
+    const ConfigRecord autoIP = ::buildConfigRecord(
         mac, QStringLiteral("Hall A"), true, ip4("1.2.3.4"), ip4("1.2.3.4"), ip4("1.2.3.4"));
     QByteArray expected(76, '\0');
     expected.replace(0, 6, hex("024D58000007"));
@@ -371,7 +371,7 @@ void TestNetCodecs::buildConfigRecord()
     QCOMPARE(autoIP.toByteArray(), expected);
 
     // An empty field is sent as 0 and 300 as 255; the operation says "static".
-    const ConfigRecord fixed = BuildConfigRecord(mac, QString(31, QLatin1Char('t')) + u'\u00FC',
+    const ConfigRecord fixed = ::buildConfigRecord(mac, QString(31, QLatin1Char('t')) + u'\u00FC',
         false, ip4("192.168..300"), ip4("192.168.0.1"), ip4("255.255.255.0"));
     expected.fill('\0');
     expected.replace(0, 6, hex("024D58000007"));
@@ -387,11 +387,11 @@ void TestNetCodecs::buildConfigRecord()
 
 void TestNetCodecs::configuredEntry()
 {
-    const QString former = MakeDeviceEntry({QStringLiteral("old"), StaticIPText,
+    const QString former = makeDeviceEntry({QStringLiteral("old"), StaticIPText,
         QStringLiteral("10.0.0.2"), QStringLiteral("10.0.0.1"), QStringLiteral("255.0.0.0"),
         QStringLiteral("02-00-00-00-00-01"), CrossSubnetText});
     const MacAddress mac{2, 0, 0, 0, 0, 1};
-    const ConfigRecord request = BuildConfigRecord(
+    const ConfigRecord request = ::buildConfigRecord(
         mac, QStringLiteral("new"), false, ip4("10.0.0.9"), ip4("10.0.0.1"), ip4("255.0.0.0"));
     ConfigRecord answer;
     answer.setIP({192, 168, 1, 100});
@@ -399,10 +399,10 @@ void TestNetCodecs::configuredEntry()
     answer.setMask({255, 255, 255, 0});
     answer.setModuleMac({2, 0, 0, 0, 0, 0x42});
 
-    QCOMPARE(ConfiguredEntry(former, QStringLiteral("new"), false, request, answer),
+    QCOMPARE(::configuredEntry(former, QStringLiteral("new"), false, request, answer),
         QStringLiteral("[new] - [Static IP] - [10.0.0.9] - [10.0.0.1] - [255.0.0.0] - "
                        "[02-00-00-00-00-01] - [Cross Subnet]"));
-    QCOMPARE(ConfiguredEntry(former, QStringLiteral("new"), true, request, answer),
+    QCOMPARE(::configuredEntry(former, QStringLiteral("new"), true, request, answer),
         QStringLiteral("[new] - [Auto IP] - [192.168.1.100] - [192.168.1.1] - [255.255.255.0] - "
                        "[02-00-00-00-00-42] - [Cross Subnet]"));
 }
@@ -438,12 +438,12 @@ void TestNetCodecs::moduleReplyAcceptance()
     const ModuleFrame request = ModuleFrame::request(ModuleFrame::CommandQuery);
     ModuleFrame reply = request;
     reply.bytes[30] = 0x00;
-    SealModuleFrame(reply);
+    sealModuleFrame(reply);
     if (at >= 0)
         reply.bytes[std::size_t(at)] = quint8(value);
     if (reseal)
-        SealModuleFrame(reply);
-    QCOMPARE(IsAcceptedModuleReply(reply, request), accepted);
+        sealModuleFrame(reply);
+    QCOMPARE(isAcceptedModuleReply(reply, request), accepted);
 }
 
 void TestNetCodecs::traceModuleFrame()
@@ -468,7 +468,7 @@ void TestNetCodecs::deviceItemsAndDefaults()
     NetworkModuleControl control(link);
     const QStringList defaults = list("00-00-00-00-00-00|0.0.0.0|0.0.0.0|0.0.0.0|||TCP Module|0");
     const QStringList module
-        = ParseSearchReply(searchRecord("001A2B3C4D5E", OfficeAddresses, 8000, 258, "Hall A", 1))
+        = parseSearchReply(searchRecord("001A2B3C4D5E", OfficeAddresses, 8000, 258, "Hall A", 1))
               ->first()
               .itemTexts();
     control.FoundDevices() = module;
@@ -480,10 +480,10 @@ void TestNetCodecs::deviceItemsAndDefaults()
         QCOMPARE(control.GetTCPDeviceItem(2, item), defaults[item]);
     }
     QCOMPARE(control.GetTCPDeviceItem(1, 8), QString());
-    QCOMPARE(FoundDeviceEntry(control, 1, true),
+    QCOMPARE(foundDeviceEntry(control, 1, true),
         QStringLiteral("[Hall A] - [Auto IP] - [192.168.0.100] - [192.168.0.1] - "
                        "[255.255.255.0] - [00-1A-2B-3C-4D-5E] - [Same Subnet]"));
-    QCOMPARE(FoundDeviceEntry(control, 1, false, QStringLiteral("10.1.1.1")),
+    QCOMPARE(foundDeviceEntry(control, 1, false, QStringLiteral("10.1.1.1")),
         QStringLiteral("[Hall A] - [Auto IP] - [10.1.1.1] - [192.168.0.1] - [255.255.255.0] - "
                        "[00-1A-2B-3C-4D-5E] - [Cross Subnet]"));
 }

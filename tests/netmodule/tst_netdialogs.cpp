@@ -53,7 +53,7 @@ const QString PingRange = QStringLiteral("/proc/sys/net/ipv4/ping_group_range");
 QString entry(const QString &tag, const QString &mode, const QString &ip, const QString &mac,
     const QString &reach = SameSubnetText)
 {
-    return MakeDeviceEntry(
+    return makeDeviceEntry(
         {tag, mode, ip, QStringLiteral("10.200.0.1"), QStringLiteral("255.255.255.0"), mac, reach});
 }
 
@@ -208,7 +208,7 @@ void TestNetDialogs::searchFoundThenYes()
     QCOMPARE(devices()->count(), 2);
     // The last one added is selected and becomes the target.
     QCOMPARE(devices()->currentText(), second);
-    QCOMPARE(m_form->state().CurrentDeviceMAC, QStringLiteral("02-4D-58-00-00-02"));
+    QCOMPARE(m_form->state().currentDeviceMAC, QStringLiteral("02-4D-58-00-00-02"));
     QCOMPARE(m_form->link()->DeviceIP(), QStringLiteral("10.200.0.3"));
     QCOMPARE(panel(2), QStringLiteral("Search TCP control device ok"));
     QCOMPARE(SettingsFile::load(m_form->settingsPath()).lanDevices, (QStringList{first, second}));
@@ -253,7 +253,7 @@ void TestNetDialogs::typedAddress()
     startModules(1);
     // Each round asks on every search target.
     m_modules->faults().dropSearchReplies
-        = dropped * int(NetworkModuleControl::SearchTargets().size());
+        = dropped * int(NetworkModuleControl::searchTargets().size());
     openForm();
 
     QStringList defaults;
@@ -378,10 +378,10 @@ void TestNetDialogs::deleteEntry()
     QCOMPARE(devices()->count(), answer == QMessageBox::Yes ? count - 1 : count);
     QCOMPARE(devices()->currentIndex(), selectedAfter);
     const QString now = devices()->currentText();
-    QCOMPARE(m_form->state().CurrentDeviceMAC, GetEntryField(now, EntryField::MAC));
+    QCOMPARE(m_form->state().currentDeviceMAC, GetEntryField(now, EntryField::MAC));
     QCOMPARE(m_form->link()->DeviceIP(), GetEntryField(now, EntryField::IP));
     if (selectedAfter < 0) {
-        QCOMPARE(m_form->state().CurrentDeviceMAC, QStringLiteral("00-00-00-00-00-00"));
+        QCOMPARE(m_form->state().currentDeviceMAC, QStringLiteral("00-00-00-00-00-00"));
         QCOMPARE(m_form->link()->DeviceIP(), QStringLiteral("0.0.0.0"));
     }
     QCOMPARE(SettingsFile::load(m_form->settingsPath()).lanDevices.size(), devices()->count());
@@ -461,7 +461,7 @@ void TestNetDialogs::configure()
         QCOMPARE(GetEntryField(now, EntryField::Gateway), QStringLiteral("10.200.0.0"));
         QCOMPARE(GetEntryField(now, EntryField::Mask), QStringLiteral("255.255.255.255"));
         QCOMPARE(GetEntryField(now, EntryField::Reach), SameSubnetText);
-        QCOMPARE(IPText(module.ip), newIP);
+        QCOMPARE(ipText(module.ip), newIP);
         QCOMPARE(m_form->link()->DeviceIP(), newIP);
         QCOMPARE(SettingsFile::load(m_form->settingsPath()).lanDevice, now);
         QCOMPARE(SettingsFile::load(m_form->settingsPath()).macId, QStringLiteral("02-4D-58"));
@@ -661,10 +661,10 @@ void TestNetDialogs::moduleQueryAndReset()
             QStringLiteral("DHCP: Static IP"));
         QCOMPARE(child<QLabel>(m_form, QStringLiteral("lblTCPIPAddr"))->text(),
             QStringLiteral("IP Address: 192.168.0.100"));
-        QCOMPARE(IPText(module.ip), QStringLiteral("192.168.0.100"));
+        QCOMPARE(ipText(module.ip), QStringLiteral("192.168.0.100"));
     } else {
         QCOMPARE(panel(2), QStringLiteral("Reset Default cancelled"));
-        QCOMPARE(IPText(module.ip), QStringLiteral("10.1.2.3"));
+        QCOMPARE(ipText(module.ip), QStringLiteral("10.1.2.3"));
     }
     QVERIFY(m_form->state().RunnerIdle);
 }
@@ -689,7 +689,7 @@ void TestNetDialogs::loopbackOnly()
         return true;
     }));
     QCOMPARE(devices()->currentText(),
-        MakeDeviceEntry({QStringLiteral("TCP Module"), StaticIPText, QStringLiteral("127.0.0.2"),
+        makeDeviceEntry({QStringLiteral("TCP Module"), StaticIPText, QStringLiteral("127.0.0.2"),
             QStringLiteral("127.0.0.1"), QStringLiteral("255.255.255.0"),
             QStringLiteral("02-4D-58-00-00-01"), SameSubnetText}));
 

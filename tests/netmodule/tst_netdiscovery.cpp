@@ -201,7 +201,7 @@ int TestNetDiscovery::count(LinkMessage code) const
 
 void TestNetDiscovery::twoModulesListedOnceInOrderOfArrival()
 {
-    QCOMPARE(NetworkModuleControl::SearchTargets(),
+    QCOMPARE(NetworkModuleControl::searchTargets(),
         (QList<QHostAddress>{QHostAddress(QStringLiteral("255.255.255.255")),
             QHostAddress(QStringLiteral("10.200.0.255"))}));
     QVERIFY(startSim(2));
@@ -322,7 +322,7 @@ void TestNetDiscovery::searchAfterTheLinkLostItsConnection()
     m_link->setTransport(cmLAN, std::move(owned));
     QVERIFY(m_link->Connect());
     wire->breakStream();
-    QVERIFY(m_link->TransportFailed());
+    QVERIFY(m_link->transportFailed());
     m_link->Disconnect();
     RawResponder responder;
     responder.replies = {record(1)};
@@ -479,7 +479,7 @@ void TestNetDiscovery::configStatuses()
 
     if (result == 0) {
         const SimModuleState &changed = m_sim->modules()[module];
-        QCOMPARE(IPText(changed.ip), QStringLiteral("10.200.0.50"));
+        QCOMPARE(ipText(changed.ip), QStringLiteral("10.200.0.50"));
         QCOMPARE(changed.tag, QByteArray("renamed"));
         QCOMPARE(m_control->configRecord().status(), quint8(0));
         QCOMPARE(m_control->configRecord().moduleMac(), mac);
@@ -494,14 +494,14 @@ void TestNetDiscovery::autoIPAnswerFillsTheEntry()
 {
     QVERIFY(startSim(2));
     const MacAddress mac = m_sim->modules()[1].mac;
-    const QString former = MakeDeviceEntry({QStringLiteral("TCP Module 2"), StaticIPText,
-        PeerAddress2, PcAddress, QStringLiteral("255.255.255.0"), MACText(mac), SameSubnetText});
-    const ConfigRecord request = BuildConfigRecord(mac, QStringLiteral("Lobby"), true);
+    const QString former = makeDeviceEntry({QStringLiteral("TCP Module 2"), StaticIPText,
+        PeerAddress2, PcAddress, QStringLiteral("255.255.255.0"), macText(mac), SameSubnetText});
+    const ConfigRecord request = buildConfigRecord(mac, QStringLiteral("Lobby"), true);
     m_link->setDeviceIP(PeerAddress2);
 
     QCOMPARE(m_control->SetTCPConfig(request), ConfigResult::Accepted);
     QCOMPARE(
-        ConfiguredEntry(former, QStringLiteral("Lobby"), true, request, m_control->configRecord()),
+        configuredEntry(former, QStringLiteral("Lobby"), true, request, m_control->configRecord()),
         QStringLiteral("[Lobby] - [Auto IP] - [10.200.0.202] - [10.200.0.1] - [255.255.255.0] - "
                        "[02-4D-58-00-00-02] - [Same Subnet]"));
     QVERIFY(m_sim->modules()[1].dhcp);
@@ -536,7 +536,7 @@ void TestNetDiscovery::ownAddressIsNeverSent()
     m_link->setStopRequested(true);
 
     QCOMPARE(
-        int(control.SetTCPConfig(staticRequest({2, 0, 0, 0, 0, 1}, *IPBytes(address)))), result);
+        int(control.SetTCPConfig(staticRequest({2, 0, 0, 0, 0, 1}, *ipBytes(address)))), result);
     QCOMPARE(socket->sends, sends);
     QCOMPARE(socket->binds.isEmpty(), sends.isEmpty());
 }
@@ -623,15 +623,15 @@ void TestNetDiscovery::configReachesWhatTheSearchFound()
     QVERIFY2(noDefaultRoute.ok(), qPrintable(noDefaultRoute.why()));
     QVERIFY(startSim(1));
     // The module reports an address of another subnet, where no unicast can go.
-    m_sim->modules()[0].ip = *IPBytes(nettest::UnreachableAddress);
+    m_sim->modules()[0].ip = *ipBytes(nettest::UnreachableAddress);
     QVERIFY(m_control->SearchTCPDevice());
     QCOMPARE(m_control->GetTCPDeviceItem(1, 1), nettest::UnreachableAddress);
     m_link->setDeviceIP(m_control->GetTCPDeviceItem(1, 1));
 
     QCOMPARE(m_control->SetTCPConfig(staticRequest(m_sim->modules()[0].mac, {10, 200, 0, 60})),
         ConfigResult::Accepted);
-    QCOMPARE(IPText(m_sim->modules()[0].ip), QStringLiteral("10.200.0.60"));
-    QCOMPARE(IPText(m_control->configRecord().ip()), QStringLiteral("10.200.0.60"));
+    QCOMPARE(ipText(m_sim->modules()[0].ip), QStringLiteral("10.200.0.60"));
+    QCOMPARE(ipText(m_control->configRecord().ip()), QStringLiteral("10.200.0.60"));
 }
 
 void TestNetDiscovery::portsFreeBetweenOperations()

@@ -114,7 +114,7 @@ void TestNetMatrixCtl::usageErrors()
     QString out, err;
     QTextStream outStream(&out), errStream(&err);
     const int code
-        = RunMatrixCtl(QStringList{QStringLiteral("matrixctl")} + args.split(QLatin1Char(' ')),
+        = runMatrixCtl(QStringList{QStringLiteral("matrixctl")} + args.split(QLatin1Char(' ')),
             outStream, errStream, Timing::fast());
     QCOMPARE(code, 2);
     QVERIFY2(err.startsWith(QStringLiteral("matrixctl: ") + message), qPrintable(err));

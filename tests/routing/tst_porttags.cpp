@@ -272,7 +272,7 @@ void TestPortTags::modeSwitchLoadsTags()
     QCOMPARE(shownTags(w, "leOutput"), none);
 
     // Another switcher without tags of its own shows none.
-    w.form().state().CurrentDeviceMAC = QStringLiteral("00-00-00-00-00-01");
+    w.form().state().currentDeviceMAC = QStringLiteral("00-00-00-00-00-01");
     QTest::mouseClick(
         w.widget<QRadioButton>(QStringLiteral("rbCOMMode")), Qt::LeftButton, {}, QPoint(6, 8));
     QTest::mouseClick(

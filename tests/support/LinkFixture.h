@@ -39,7 +39,7 @@ public:
         m_link.setTiming(Timing::fast());
         QObject::connect(
             &m_link, &TKVCOMControl::notification, &m_link, [this](const LinkNotice &notice) {
-                const QString text = LinkStatusText(notice, m_link);
+                const QString text = linkStatusText(notice, m_link);
                 if (!text.isEmpty())
                     m_texts.append(text);
             });

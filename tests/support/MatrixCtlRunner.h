@@ -40,7 +40,7 @@ public:
         ProgramRun result;
         QTextStream out(&result.out);
         QTextStream err(&result.err);
-        result.code = RunMatrixCtl(words, out, err, Timing::fast());
+        result.code = runMatrixCtl(words, out, err, Timing::fast());
         return result;
     }
     // The arguments as one text, split at each space.
