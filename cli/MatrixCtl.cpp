@@ -66,11 +66,9 @@ int runMatrixCtl(
 {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption tcp(QStringLiteral("tcp"),
-        QStringLiteral("Switcher's network module, port 8000 by default."),
-        QStringLiteral("HOST[:PORT]"));
-    const QCommandLineOption serial(QStringLiteral("serial"),
-        QStringLiteral("Serial port the switcher is attached to."), QStringLiteral("PATH"));
+    const LinkTargetOptions linkOptions;
+    const QCommandLineOption &tcp = linkOptions.tcp;
+    const QCommandLineOption &serial = linkOptions.serial;
     const QCommandLineOption settings(QStringLiteral("settings"),
         QStringLiteral("Settings.ini to use instead of the window's own."), QStringLiteral("FILE"));
     const QCommandLineOption help(
@@ -136,14 +134,14 @@ int runMatrixCtl(
         quint16 port = 0;
         if (!parseTcpTarget(tcpTarget, &host, &port))
             return usage(parser.isSet(tcp)
-                    ? QStringLiteral("--tcp takes HOST or HOST:PORT")
+                    ? LinkTargetOptions::tcpValueError()
                     : QStringLiteral("MATRIXCTL_TARGET takes tcp:HOST or tcp:HOST:PORT"));
         link.setControlMode(cmLAN);
         link.setDeviceIP(host);
         link.setTcpPort(port);
     } else if (useSerial) {
         if (serialTarget.trimmed().isEmpty())
-            return usage(QStringLiteral("--serial takes the PATH of a serial port"));
+            return usage(LinkTargetOptions::serialValueError());
         link.setControlMode(cmCOM);
         link.setComPort(serialTarget);
     }

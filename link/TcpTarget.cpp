@@ -47,3 +47,20 @@ bool parseTcpTarget(const QString &text, QString *host, quint16 *port)
         return false;
     return !host->isEmpty();
 }
+
+LinkTargetOptions::LinkTargetOptions()
+    : tcp(QStringLiteral("tcp"), QStringLiteral("Switcher's network module, port 8000 by default."),
+        QStringLiteral("HOST[:PORT]")),
+      serial(QStringLiteral("serial"), QStringLiteral("Serial port the switcher is attached to."),
+          QStringLiteral("PATH"))
+{ }
+
+QString LinkTargetOptions::tcpValueError()
+{
+    return QStringLiteral("--tcp takes HOST or HOST:PORT");
+}
+
+QString LinkTargetOptions::serialValueError()
+{
+    return QStringLiteral("--serial takes the PATH of a serial port");
+}

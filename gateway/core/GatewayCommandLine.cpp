@@ -41,11 +41,9 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     parser.setApplicationDescription(QStringLiteral(
         "Owns the link to one switcher and serves router panels (Videohub Ethernet Protocol),\n"
         "an HTTP/WebSocket API and a web control page, with live feedback."));
-    const QCommandLineOption tcp(QStringLiteral("tcp"),
-        QStringLiteral("Switcher's network module, port 8000 by default."),
-        QStringLiteral("HOST[:PORT]"));
-    const QCommandLineOption serial(QStringLiteral("serial"),
-        QStringLiteral("Serial port the switcher is attached to."), QStringLiteral("PATH"));
+    const LinkTargetOptions linkOptions;
+    const QCommandLineOption &tcp = linkOptions.tcp;
+    const QCommandLineOption &serial = linkOptions.serial;
     const QCommandLineOption demo(QStringLiteral("demo"),
         QStringLiteral("Serve a simulated switcher inside the program, on loopback only."));
     const QCommandLineOption poll(QStringLiteral("poll"),
@@ -99,12 +97,12 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     if (parser.isSet(tcp)) {
         o.gateway.target = GatewayConfig::Target::Tcp;
         if (!parseTcpTarget(parser.value(tcp), &o.gateway.host, &o.gateway.tcpPort))
-            return error(QStringLiteral("--tcp takes HOST or HOST:PORT"));
+            return error(LinkTargetOptions::tcpValueError());
     } else if (parser.isSet(serial)) {
         o.gateway.target = GatewayConfig::Target::Serial;
         o.gateway.serialPath = parser.value(serial);
         if (o.gateway.serialPath.trimmed().isEmpty())
-            return error(QStringLiteral("--serial takes the PATH of a serial port"));
+            return error(LinkTargetOptions::serialValueError());
     }
 
     o.gateway.pollMs = GatewayOptions::DefaultPollSeconds * 1000;
