@@ -28,6 +28,7 @@
 #include <QTest>
 
 #include <memory>
+#include <optional>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -39,6 +40,7 @@ Q_DECLARE_METATYPE(SimFaults)
 namespace {
 
 using testsupport::BoxAnswer;
+using testsupport::OnceWhen;
 
 // A listener whose accept queue is already full: a further connect hangs until it times out.
 class FullListener final
@@ -376,20 +378,11 @@ void TestCommandRunner::closeWhileConnecting()
 
     BoxAnswer answer(QMessageBox::Ok);
     bool closed = true;
-    bool tried = false;
-    QTimer whenConnecting;
-    whenConnecting.setInterval(0);
-    connect(&whenConnecting, &QTimer::timeout, this, [&] {
-        if (!m_form->link()->connecting())
-            return;
-        whenConnecting.stop();
-        tried = true;
-        closed = m_form->close();
-    });
-    whenConnecting.start();
+    const OnceWhen whenConnecting(
+        [&] { return m_form->link()->connecting(); }, [&] { closed = m_form->close(); });
     widget<QPushButton>("btnConnect")->click();
 
-    QVERIFY(tried);
+    QVERIFY(whenConnecting.done());
     QVERIFY(answer.seen());
     QCOMPARE(answer.text(), QStringLiteral("Connection in process, please wait..."));
     QCOMPARE(answer.icon(), QMessageBox::Information);
@@ -433,34 +426,27 @@ void TestCommandRunner::inputDuringConnect()
             failures.append(linkStatusText(notice, *m_form->link()));
     });
 
-    bool tried = false;
     bool modeEnabledMeanwhile = true;
     QString noteAfterInput;
     CommandResult result;
-    QTimer whenConnecting;
-    whenConnecting.setInterval(0);
-    connect(&whenConnecting, &QTimer::timeout, this, [&] {
-        if (!m_form->link()->connecting())
-            return;
-        whenConnecting.stop();
-        tried = true;
-        modeEnabledMeanwhile = widget<QRadioButton>("rbCOMMode")->isEnabled();
-        m_form->status().ShowStatus(3, QString());
-        if (input == QLatin1String("command"))
-            result = route(1, 1);
-        else if (input == QLatin1String("btnConnect"))
-            m_form->connection().btnConnectClick();
-        else if (input == QLatin1String("route"))
-            QTest::mouseClick(m_form->routingPanel().FindInputButton(1, 4), Qt::LeftButton);
-        else // near the left edge, inside the part of a radio button that takes clicks
-            QTest::mouseClick(
-                m_form->findChild<QWidget *>(input), Qt::LeftButton, {}, QPoint(6, 8));
-        noteAfterInput = panel(3);
-    });
-    whenConnecting.start();
+    const OnceWhen whenConnecting([&] { return m_form->link()->connecting(); },
+        [&] {
+            modeEnabledMeanwhile = widget<QRadioButton>("rbCOMMode")->isEnabled();
+            m_form->status().ShowStatus(3, QString());
+            if (input == QLatin1String("command"))
+                result = route(1, 1);
+            else if (input == QLatin1String("btnConnect"))
+                m_form->connection().btnConnectClick();
+            else if (input == QLatin1String("route"))
+                QTest::mouseClick(m_form->routingPanel().FindInputButton(1, 4), Qt::LeftButton);
+            else // near the left edge, inside the part of a radio button that takes clicks
+                QTest::mouseClick(
+                    m_form->findChild<QWidget *>(input), Qt::LeftButton, {}, QPoint(6, 8));
+            noteAfterInput = panel(3);
+        });
     QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
 
-    QVERIFY(tried);
+    QVERIFY(whenConnecting.done());
     QCOMPARE(noteAfterInput, note);
     QVERIFY(!modeEnabledMeanwhile);
     QVERIFY(!result.Success);
@@ -497,23 +483,16 @@ void TestCommandRunner::inputAsConnectSettles()
     connect(m_form->link(), &TKVCOMControl::notification, this,
         [&](const LinkNotice &notice) { failures += notice.code == LinkMessage::OpenCloseFailed; });
 
-    bool clicked = false;
     QString note;
-    QTimer whenConnected;
-    whenConnected.setInterval(0);
-    connect(&whenConnected, &QTimer::timeout, this, [&] {
-        if (!m_form->link()->Connected())
-            return;
-        whenConnected.stop();
-        clicked = true;
-        m_form->status().ShowStatus(3, QString());
-        QTest::mouseClick(widget<QPushButton>(qPrintable(input)), Qt::LeftButton);
-        note = panel(3);
-    });
-    whenConnected.start();
+    const OnceWhen whenConnected([&] { return m_form->link()->Connected(); },
+        [&] {
+            m_form->status().ShowStatus(3, QString());
+            QTest::mouseClick(widget<QPushButton>(qPrintable(input)), Qt::LeftButton);
+            note = panel(3);
+        });
     QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
 
-    QVERIFY(clicked);
+    QVERIFY(whenConnected.done());
     QCOMPARE(note, QStringLiteral("In processing, command ignored"));
     QCOMPARE(m_sim->received(), QByteArrayList());
     QCOMPARE(failures, 0);
@@ -634,16 +613,9 @@ void TestCommandRunner::closeQuestionHoldsNoWait()
         closedAtOnce = m_form->close();
         box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     };
-    QTimer whenConnecting;
-    whenConnecting.setInterval(0);
-    connect(&whenConnecting, &QTimer::timeout, this, [&] {
-        if (!m_form->link()->connecting())
-            return;
-        whenConnecting.stop();
-        closeNow();
-    });
+    std::optional<OnceWhen> whenConnecting;
     if (connecting)
-        whenConnecting.start();
+        whenConnecting.emplace([&] { return m_form->link()->connecting(); }, closeNow);
     else
         connect(m_sim, &SimulatorServer::requestHandled, this, closeNow, Qt::SingleShotConnection);
     // Should the box hold the wait, it is answered after a while so that the test ends.

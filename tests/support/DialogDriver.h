@@ -15,6 +15,33 @@
 
 namespace testsupport {
 
+// Runs act once, from the event loop, as soon as condition holds: input that must land while
+// the window waits inside a connect or a transfer.
+class OnceWhen final : public QObject
+{
+public:
+    OnceWhen(std::function<bool()> condition, std::function<void()> act)
+        : m_condition(std::move(condition)), m_act(std::move(act))
+    {
+        m_poll.setInterval(0);
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            if (!m_condition())
+                return;
+            m_poll.stop();
+            m_done = true;
+            m_act();
+        });
+        m_poll.start();
+    }
+    bool done() const { return m_done; }
+
+private:
+    std::function<bool()> m_condition;
+    std::function<void()> m_act;
+    QTimer m_poll;
+    bool m_done = false;
+};
+
 // Acts on the showing modal window of type T until act returns true for it.
 template<typename T>
 class OnModal final : public QObject
