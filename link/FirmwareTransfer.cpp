@@ -30,11 +30,12 @@ quint32 versionWord(const CommandPacket &request)
 
 } // namespace
 
-// The start packet; true when the blocks may follow. A refused part reports success with
-// notice 2034, which is how the upgrade learns that the part was not written.
-bool FirmwareTransfer::startPart(const CommandPacket &request, CommandResult &result)
+// A part step's answer: true when the device answered `expected`. A refused part reports
+// success with notice 2034, which is how the upgrade learns that the part was not written; any
+// other answer is invalid data.
+bool FirmwareTransfer::acceptStep(
+    const CommandPacket &request, CommandResult &result, quint8 expected)
 {
-    m_link.ExecuteCommand(request, result);
     if (!result.Success)
         return false;
     if (result.reply.status() == Status::Declined) {
@@ -42,12 +43,19 @@ bool FirmwareTransfer::startPart(const CommandPacket &request, CommandResult &re
         result.Success = true;
         return false;
     }
-    if (result.reply.status() != Status::Proceed) {
+    if (result.reply.status() != expected) {
         m_link.notify(LinkMessage::DataInvalid);
         result.Success = false;
         return false;
     }
     return true;
+}
+
+// The start packet; true when the blocks may follow.
+bool FirmwareTransfer::startPart(const CommandPacket &request, CommandResult &result)
+{
+    m_link.ExecuteCommand(request, result);
+    return acceptStep(request, result, Status::Proceed);
 }
 
 // The main MCU's preparation: two steps, each after a pause that gives the MCU time to
@@ -61,18 +69,8 @@ bool FirmwareTransfer::prepareMain(const CommandPacket &request, CommandResult &
         }
         m_link.ExecuteCommand(
             CommandPacket::make(request.command(), request.subcommand(), step), result);
-        if (!result.Success)
+        if (!acceptStep(request, result, Status::Accepted))
             return false;
-        if (result.reply.status() == Status::Declined) {
-            m_link.notify(LinkMessage::PartRefused, partWord(request), versionWord(request));
-            result.Success = true;
-            return false;
-        }
-        if (result.reply.status() != Status::Accepted) {
-            m_link.notify(LinkMessage::DataInvalid);
-            result.Success = false;
-            return false;
-        }
     }
     if (!m_link.pause(m_link.timing().firmwareStepMs)) {
         result.Success = false;

@@ -22,6 +22,7 @@ public:
     void waitReboot(CommandResult &result);
 
 private:
+    bool acceptStep(const CommandPacket &request, CommandResult &result, quint8 expected);
     bool startPart(const CommandPacket &request, CommandResult &result);
     bool prepareMain(const CommandPacket &request, CommandResult &result);
     bool sendBlocks(
