@@ -186,20 +186,31 @@ void EdidPage::updateSummary()
         m_model.EDIDContentToBuffer(bytes) ? edidSummaryLine(decodeEdidSummary(bytes)) : QString());
 }
 
-bool EdidPage::SendEDIDPrepare(const QString &progress)
+// One EDID command through the window's runner, which refuses it while the switcher is off.
+CommandResult EdidPage::runPowered(const EdidCommand &c)
 {
-    const EdidCommand c = edidPrepareCommand(progress);
     CommandResult r;
     m_services.RunPoweredCommand(c.progress, c.command, c.subcommand, c.word1, c.word2, 0, 0, r);
-    return r.Success;
+    return r;
+}
+
+// A change of the switcher's EDID: the note is cleared, the prepare command goes first, and
+// the change follows only when the switcher took it.
+void EdidPage::prepareAndRun(const EdidCommand &c)
+{
+    m_services.ShowStatus(3, QString());
+    if (SendEDIDPrepare(c.progress))
+        runPowered(c);
+}
+
+bool EdidPage::SendEDIDPrepare(const QString &progress)
+{
+    return runPowered(edidPrepareCommand(progress)).Success;
 }
 
 quint8 EdidPage::QueryOutputConnection(int output)
 {
-    const EdidCommand c = outputConnectionQuery(output);
-    CommandResult r;
-    m_services.RunPoweredCommand(c.progress, c.command, c.subcommand, c.word1, c.word2, 0, 0, r);
-    const quint8 state = outputConnectionState(r);
+    const quint8 state = outputConnectionState(runPowered(outputConnectionQuery(output)));
     if (state == OutputNotConnected)
         showNotice(EdidTexts::outputNotConnected(output));
     return state;
@@ -216,12 +227,7 @@ void EdidPage::btnSetEDIDModeClick()
         m_services.ShowStatus(3, EdidTexts::selectListItemFirst());
         return;
     }
-    m_services.ShowStatus(3, QString());
-    if (!SendEDIDPrepare(c->progress))
-        return;
-    CommandResult r;
-    m_services.RunPoweredCommand(
-        c->progress, c->command, c->subcommand, c->word1, c->word2, 0, 0, r);
+    prepareAndRun(*c);
 }
 
 void EdidPage::btnCopyEDIDClick()
@@ -235,12 +241,7 @@ void EdidPage::btnCopyEDIDClick()
     }
     if (QueryOutputConnection(output) != OutputConnected)
         return;
-    m_services.ShowStatus(3, QString());
-    if (!SendEDIDPrepare(c->progress))
-        return;
-    CommandResult r;
-    m_services.RunPoweredCommand(
-        c->progress, c->command, c->subcommand, c->word1, c->word2, 0, 0, r);
+    prepareAndRun(*c);
 }
 
 void EdidPage::btnReadEDIDDataClick()

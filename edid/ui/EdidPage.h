@@ -13,6 +13,8 @@
 namespace Ui {
 class tsEDIDCtrl;
 }
+struct CommandResult;
+struct EdidCommand;
 class PageServices;
 class QComboBox;
 class QFont;
@@ -67,6 +69,8 @@ protected:
 private:
     QComboBox *portList(int list) const;
     bool SendEDIDPrepare(const QString &progress);
+    CommandResult runPowered(const EdidCommand &c);
+    void prepareAndRun(const EdidCommand &c);
     // The output's connection: 0xFF the query failed, 0x0F a display, 0xF0 none (the box
     // has then been shown).
     quint8 QueryOutputConnection(int output);
