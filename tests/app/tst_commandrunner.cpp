@@ -121,6 +121,9 @@ private:
     // Points the window at a wire without connecting: "tcp", "pty", "nothing listening" or
     // "missing port".
     void selectWire(const QString &wire);
+    // Points the link at a listener that never accepts, so that a connect waits its whole
+    // (shortened) time-out.
+    void aimAtUnansweredConnect(const FullListener &listener);
     QString panel(int n) const { return m_form->status().text(n); }
     CommandResult route(int input, int output);
 
@@ -162,6 +165,14 @@ void TestCommandRunner::selectWire(const QString &wire)
     m_form->link()->setDeviceIP(wire == QLatin1String("nothing listening")
             ? QStringLiteral("127.0.0.9")
             : QStringLiteral("127.0.0.1"));
+}
+
+void TestCommandRunner::aimAtUnansweredConnect(const FullListener &listener)
+{
+    m_form->link()->setTcpPort(listener.port());
+    Timing timing = m_form->link()->timing();
+    timing.connectTimeoutMs = 300;
+    m_form->link()->setTiming(timing);
 }
 
 CommandResult TestCommandRunner::route(int input, int output)
@@ -368,13 +379,10 @@ void TestCommandRunner::connectAfterAFailure()
 
 void TestCommandRunner::closeWhileConnecting()
 {
+    selectWire(QStringLiteral("tcp"));
     FullListener listener;
     QVERIFY(listener.port() != 0);
-    selectWire(QStringLiteral("tcp"));
-    m_form->link()->setTcpPort(listener.port());
-    Timing timing = m_form->link()->timing();
-    timing.connectTimeoutMs = 300;
-    m_form->link()->setTiming(timing);
+    aimAtUnansweredConnect(listener);
 
     BoxAnswer answer(QMessageBox::Ok);
     bool closed = true;
@@ -413,13 +421,10 @@ void TestCommandRunner::inputDuringConnect()
     QFETCH(QString, input);
     QFETCH(QString, note);
     m_form->state().PowerOn = true;
+    selectWire(QStringLiteral("tcp"));
     FullListener listener;
     QVERIFY(listener.port() != 0);
-    selectWire(QStringLiteral("tcp"));
-    m_form->link()->setTcpPort(listener.port());
-    Timing timing = m_form->link()->timing();
-    timing.connectTimeoutMs = 300;
-    m_form->link()->setTiming(timing);
+    aimAtUnansweredConnect(listener);
     QStringList failures;
     connect(m_form->link(), &TKVCOMControl::notification, this, [&](const LinkNotice &notice) {
         if (notice.code == LinkMessage::OpenCloseFailed)
@@ -599,14 +604,10 @@ void TestCommandRunner::closeQuestionHoldsNoWait()
     selectWire(QStringLiteral("tcp"));
     FullListener listener;
     QVERIFY(listener.port() != 0);
-    if (connecting) {
-        m_form->link()->setTcpPort(listener.port());
-        Timing timing = m_form->link()->timing();
-        timing.connectTimeoutMs = 300;
-        m_form->link()->setTiming(timing);
-    } else {
+    if (connecting)
+        aimAtUnansweredConnect(listener);
+    else
         m_sim->faults().dropReplies = 5;
-    }
     QPointer<QMessageBox> box;
     bool closedAtOnce = true;
     const auto closeNow = [&] {
