@@ -18,3 +18,12 @@ struct SimFaults
     int extraBytes = 0; // garbage appended to each reply
     int delayMs = 0; // before each reply
 };
+
+// Consumes one unit of a countdown fault; true when it applies to this reply.
+inline bool takeFault(int &counter)
+{
+    if (counter <= 0)
+        return false;
+    --counter;
+    return true;
+}

@@ -1,18 +1,12 @@
 #include "SimNetwork.h"
 
+#include "SimFaults.h"
+
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
 #include <QUdpSocket>
 
 namespace {
-
-bool take(int &counter)
-{
-    if (counter <= 0)
-        return false;
-    --counter;
-    return true;
-}
 
 IPv4Bytes plus(const IPv4Bytes &ip, int n)
 {
@@ -129,7 +123,7 @@ QByteArrayList SimNetwork::answerSearch(const QByteArray &datagram)
     ++m_searchRequests;
     QByteArrayList replies;
     for (const SimModuleState &module : std::as_const(m_modules)) {
-        if (!take(m_faults.dropSearchReplies))
+        if (!takeFault(m_faults.dropSearchReplies))
             replies.append(module.searchRecord().toBytes());
     }
     return replies;
@@ -146,7 +140,7 @@ QByteArrayList SimNetwork::answerConfig(const QByteArray &datagram)
     ++m_configRequests;
     const auto found = std::find_if(m_modules.begin(), m_modules.end(),
         [&request](const SimModuleState &m) { return m.mac == request.targetMac(); });
-    if (found == m_modules.end() || take(m_faults.dropConfigAnswers))
+    if (found == m_modules.end() || takeFault(m_faults.dropConfigAnswers))
         return {};
     const int index = static_cast<int>(found - m_modules.begin());
     SimModuleState &module = *found;
@@ -201,7 +195,7 @@ QByteArrayList SimNetwork::answerConfig(const QByteArray &datagram)
 QByteArray SimNetwork::answerModuleFrame(const QByteArray &frame)
 {
     ++m_moduleFrames;
-    if (m_modules.isEmpty() || take(m_faults.dropModuleReplies))
+    if (m_modules.isEmpty() || takeFault(m_faults.dropModuleReplies))
         return {};
     const ModuleFrame request = ModuleFrame::fromBytes(frame);
     QByteArray reply = ::answerModuleFrame(m_modules.first(), frame);
@@ -210,11 +204,11 @@ QByteArray SimNetwork::answerModuleFrame(const QByteArray &frame)
     if (request.command() == ModuleFrame::CommandReset)
         Q_EMIT moduleChanged(0);
     ModuleFrame spoilt = ModuleFrame::fromBytes(reply);
-    if (take(m_faults.refuseModuleFrames)) {
+    if (takeFault(m_faults.refuseModuleFrames)) {
         spoilt.bytes[ModuleFrame::ReceiveOKAt] = ModuleFrame::NotReceived;
         sealModuleFrame(spoilt);
     }
-    if (take(m_faults.corruptModuleChecksum))
+    if (takeFault(m_faults.corruptModuleChecksum))
         spoilt.bytes[ModuleFrame::ChecksumAt] = static_cast<quint8>(spoilt.checksum() + 1);
     return spoilt.toByteArray();
 }

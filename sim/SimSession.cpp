@@ -14,15 +14,6 @@ Q_LOGGING_CATEGORY(lcSim, "matrix.sim", QtWarningMsg)
 
 namespace {
 
-// Consumes one unit of a countdown fault; true when it applies to this reply.
-bool take(int &counter)
-{
-    if (counter <= 0)
-        return false;
-    --counter;
-    return true;
-}
-
 const QByteArray &leadBytes()
 {
     static const QByteArray lead("\xA5\x5B", 2);
@@ -99,20 +90,20 @@ void SimSession::reply(QByteArray bytes)
         enqueue({delay, {}, true});
         return;
     }
-    if (take(f.dropReplies))
+    if (takeFault(f.dropReplies))
         return;
 
     // Faults spoil the 13-byte header; a data block after it goes as it is.
     const QByteArray data = bytes.mid(CommandPacket::Size);
     CommandPacket packet = CommandPacket::fromBytes(bytes);
-    if (take(f.refuseStatus))
+    if (takeFault(f.refuseStatus))
         packet.bytes[4] = DeviceProtocol::Status::Failed;
-    if (take(f.refuse44))
+    if (takeFault(f.refuse44))
         packet.bytes[4] = DeviceProtocol::Status::Declined;
-    if (take(f.wrongEcho))
+    if (takeFault(f.wrongEcho))
         packet.bytes[3] = static_cast<quint8>(packet.bytes[3] ^ 0x80);
     packet.bytes[12] = PacketChecksum(packet);
-    if (take(f.corruptChecksum))
+    if (takeFault(f.corruptChecksum))
         packet.bytes[12] = static_cast<quint8>(packet.bytes[12] + 1);
     bytes = packet.toByteArray() + data;
     bytes.append(std::max(0, f.extraBytes), GarbageByte);
