@@ -1,0 +1,81 @@
+#pragma once
+
+// A stand-in for the main window, for tests that build one page alone on a plain widget: it
+// records the commands the page hands the runner, answers each with a result the test chooses,
+// and keeps the status panels' texts. It has no link.
+#include "LinkLease.h"
+#include "PageServices.h"
+#include "ShellState.h"
+#include "TKVCOMControl.h"
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+
+namespace testsupport {
+
+class FakePageServices final : public PageServices
+{
+public:
+    // Chooses the result of one command from its words; by default every command succeeds
+    // with an all-zero reply.
+    using Answer = std::function<CommandResult(quint8 command, quint8 subcommand)>;
+
+    FakePageServices() : m_lease(nullptr) { }
+
+    ShellState &state() override { return m_state; }
+    LinkLease &lease() override { return m_lease; }
+
+    void RunCommand(const QString &progress, quint8 command, quint8 subcommand, quint16 word1,
+        quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
+    {
+        Q_UNUSED(word3);
+        Q_UNUSED(word4);
+        m_progress.append(progress);
+        // The same notation as the simulator's request log: "CC/SS WORD1 WORD2".
+        m_commands.append(QStringLiteral("%1/%2 %3 %4")
+                              .arg(command, 2, 16, QLatin1Char('0'))
+                              .arg(subcommand, 2, 16, QLatin1Char('0'))
+                              .arg(word1, 4, 16, QLatin1Char('0'))
+                              .arg(word2, 4, 16, QLatin1Char('0'))
+                              .toUpper());
+        result = m_answer ? m_answer(command, subcommand) : CommandResult{{}, true};
+    }
+    void RunPoweredCommand(const QString &progress, quint8 command, quint8 subcommand,
+        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
+    {
+        RunCommand(progress, command, subcommand, word1, word2, word3, word4, result);
+    }
+    void ShowStatus(int panel, const QString &text, bool blink = false) override
+    {
+        Q_UNUSED(blink);
+        m_panels[panel] = text;
+    }
+    void btnConnectClick() override { ++m_connectClicks; }
+    QWidget *dialogParent() override { return &m_dialogParent; }
+
+    void setAnswer(Answer answer) { m_answer = std::move(answer); }
+    QStringList commands() const { return m_commands; }
+    QStringList progressTexts() const { return m_progress; }
+    QString panel(int n) const
+    {
+        const auto it = m_panels.find(n);
+        return it == m_panels.end() ? QString() : it->second;
+    }
+    int connectClicks() const { return m_connectClicks; }
+
+private:
+    ShellState m_state;
+    LinkLease m_lease;
+    QWidget m_dialogParent;
+    Answer m_answer;
+    QStringList m_commands;
+    QStringList m_progress;
+    std::map<int, QString> m_panels;
+    int m_connectClicks = 0;
+};
+
+} // namespace testsupport
