@@ -4,6 +4,7 @@
 #include "../SpecialFiles.h"
 #include "CommandPacket.h"
 #include "DialogDriver.h"
+#include "EdidChangeRows.h"
 #include "EdidContent.h"
 #include "EdidFixture.h"
 #include "EdidPage.h"
@@ -34,7 +35,7 @@ namespace {
 
 using testsupport::BoxAnswer;
 
-using Choices = QList<QPair<QString, int>>; // list name, index to select
+using EdidChangeRows::Choices;
 
 // "03/02 F200 0003": command, subcommand, word1, word2 of a request as the switcher saw it.
 QString describe(const QByteArray &request)
@@ -184,27 +185,11 @@ void TestEdidPage::commandWords_data()
     QTest::addColumn<QString>("button");
     QTest::addColumn<Choices>("choices");
     QTest::addColumn<QStringList>("expected");
-    const QString prepare = QStringLiteral("03/08 00F0 0000");
-    const QString mode = QStringLiteral("cbEDIDMode");
-    const QString setInput = QStringLiteral("cbSetEDIDModeInput");
-    const QString copyOutput = QStringLiteral("cbCopyEDIDOutput");
-    const QString copyInput = QStringLiteral("cbCopyEDIDInput");
+    const QString prepare = EdidChangeRows::prepare();
     const QString download = QStringLiteral("cbDownloadEDIDInput");
 
-    QTest::newRow("User2 on In3") << "btnSetEDIDMode" << Choices{{mode, 17}, {setInput, 3}}
-                                  << QStringList{prepare, QStringLiteral("03/02 F200 0003")};
-    QTest::newRow("1080p Dolby on all") << "btnSetEDIDMode" << Choices{{mode, 5}, {setInput, 7}}
-                                        << QStringList{prepare, QStringLiteral("03/01 F005 0000")};
-    QTest::newRow("Default EDID on all") << "btnSetEDIDMode" << Choices{{mode, 18}, {setInput, 7}}
-                                         << QStringList{prepare, QStringLiteral("03/09 00FE 0000")};
-    QTest::newRow("Default EDID on In4") << "btnSetEDIDMode" << Choices{{mode, 18}, {setInput, 4}}
-                                         << QStringList{prepare, QStringLiteral("03/0A 0004 0000")};
-    QTest::newRow("copy Out2 to In5") << "btnCopyEDID" << Choices{{copyOutput, 2}, {copyInput, 5}}
-                                      << QStringList{QStringLiteral("01/05 0002 0000"), prepare,
-                                             QStringLiteral("03/04 0002 0005")};
-    QTest::newRow("copy Out6 to all") << "btnCopyEDID" << Choices{{copyOutput, 6}, {copyInput, 7}}
-                                      << QStringList{QStringLiteral("01/05 0006 0000"), prepare,
-                                             QStringLiteral("03/03 0006 0000")};
+    for (const EdidChangeRows::Row &row : EdidChangeRows::rows())
+        QTest::newRow(row.name) << row.button << row.choices << row.expected;
     // A download is the start command, then the view's 256 bytes as one last frame.
     QTest::newRow("download User1 Memory")
         << "btnDownloadEDID" << Choices{{download, 8}}

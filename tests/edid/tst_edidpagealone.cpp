@@ -3,6 +3,7 @@
 // switcher behind it.
 #include "CommandPacket.h"
 #include "DialogDriver.h"
+#include "EdidChangeRows.h"
 #include "EdidChoices.h"
 #include "EdidCommands.h"
 #include "EdidFixture.h"
@@ -24,9 +25,9 @@ namespace {
 using testsupport::BoxAnswer;
 using testsupport::FakePageServices;
 
-using Choices = QList<QPair<QString, int>>; // list name, index to select
+using EdidChangeRows::Choices;
 
-const QString Prepare = QStringLiteral("03/08 00F0 0000");
+const QString Prepare = EdidChangeRows::prepare();
 
 } // namespace
 
@@ -94,24 +95,8 @@ void TestEdidPageAlone::commandWords_data()
     QTest::addColumn<QString>("button");
     QTest::addColumn<Choices>("choices");
     QTest::addColumn<QStringList>("expected");
-    const QString mode = QStringLiteral("cbEDIDMode");
-    const QString setInput = QStringLiteral("cbSetEDIDModeInput");
-    const QString copyOutput = QStringLiteral("cbCopyEDIDOutput");
-    const QString copyInput = QStringLiteral("cbCopyEDIDInput");
-
-    QTest::newRow("User2 on In3") << "btnSetEDIDMode" << Choices{{mode, 17}, {setInput, 3}}
-                                  << QStringList{Prepare, QStringLiteral("03/02 F200 0003")};
-    QTest::newRow("1080p Dolby on all") << "btnSetEDIDMode" << Choices{{mode, 5}, {setInput, 7}}
-                                        << QStringList{Prepare, QStringLiteral("03/01 F005 0000")};
-    QTest::newRow("Default EDID on In4") << "btnSetEDIDMode" << Choices{{mode, 18}, {setInput, 4}}
-                                         << QStringList{Prepare, QStringLiteral("03/0A 0004 0000")};
-    // A copy first asks whether the output has a display.
-    QTest::newRow("copy Out2 to In5") << "btnCopyEDID" << Choices{{copyOutput, 2}, {copyInput, 5}}
-                                      << QStringList{QStringLiteral("01/05 0002 0000"), Prepare,
-                                             QStringLiteral("03/04 0002 0005")};
-    QTest::newRow("copy Out6 to all") << "btnCopyEDID" << Choices{{copyOutput, 6}, {copyInput, 7}}
-                                      << QStringList{QStringLiteral("01/05 0006 0000"), Prepare,
-                                             QStringLiteral("03/03 0006 0000")};
+    for (const EdidChangeRows::Row &row : EdidChangeRows::rows())
+        QTest::newRow(row.name) << row.button << row.choices << row.expected;
 }
 
 // Each change goes through the runner as the window's suite sees it on the wire, and the note
