@@ -34,7 +34,7 @@ public:
     {
         Q_UNUSED(word3);
         Q_UNUSED(word4);
-        m_progress.append(progress);
+        Q_UNUSED(progress);
         // The same notation as the simulator's request log: "CC/SS WORD1 WORD2".
         m_commands.append(QStringLiteral("%1/%2 %3 %4")
                               .arg(command, 2, 16, QLatin1Char('0'))
@@ -59,7 +59,6 @@ public:
 
     void setAnswer(Answer answer) { m_answer = std::move(answer); }
     QStringList commands() const { return m_commands; }
-    QStringList progressTexts() const { return m_progress; }
     QString panel(int n) const
     {
         const auto it = m_panels.find(n);
@@ -73,7 +72,6 @@ private:
     QWidget m_dialogParent;
     Answer m_answer;
     QStringList m_commands;
-    QStringList m_progress;
     std::map<int, QString> m_panels;
     int m_connectClicks = 0;
 };
