@@ -19,6 +19,13 @@ struct ExchangeStep
         Refuse, // a bad answer: "send data failed" after the last attempt
         RefuseQuietly, // tried again, but no failure to report after the last attempt
     };
+    // What a complete frame that cannot answer this request is. A late answer to an earlier
+    // request is traced and dropped, and the wait for this request's answer goes on.
+    enum class LateFrames {
+        Judge, // every complete frame is judged
+        DropAwaited, // a sound frame of another kind that the link still awaits is late
+        DropOthers, // every frame but a sound one of this request's kind is late
+    };
     enum class End {
         Accepted,
         Refused, // every attempt used, none accepted
@@ -31,6 +38,7 @@ struct ExchangeStep
     std::function<QByteArray()> frame;
     FrameKind answer = FrameKind::Reply;
     QByteArray lead; // the answer's lead; empty: the kind's own
+    LateFrames lateFrames = LateFrames::Judge;
     // Called with the complete answer; may keep what it needs from it.
     std::function<Verdict(const QByteArray &answer)> judge;
     // Called once the frame of an attempt (counted from 1) has gone out: traces and dumps.

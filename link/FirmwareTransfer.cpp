@@ -154,6 +154,7 @@ bool FirmwareTransfer::sendBlocks(
 void FirmwareTransfer::transferSlavePart(
     const CommandPacket &request, const QByteArray &image, CommandResult &result)
 {
+    const TKVCOMControl::BarrierHold hold(m_link);
     if (m_link.StopRequested() || !startPart(request, result))
         return;
     if (sendBlocks(request, image, result, false))
@@ -163,6 +164,7 @@ void FirmwareTransfer::transferSlavePart(
 void FirmwareTransfer::transferMainPart(
     const CommandPacket &request, const QByteArray &image, CommandResult &result)
 {
+    const TKVCOMControl::BarrierHold hold(m_link);
     if (m_link.StopRequested() || !startPart(request, result) || !prepareMain(request, result)
         || !sendBlocks(request, image, result, true))
         return;
@@ -174,6 +176,7 @@ void FirmwareTransfer::transferMainPart(
 
 void FirmwareTransfer::waitReboot(CommandResult &result)
 {
+    const TKVCOMControl::BarrierHold hold(m_link);
     result = CommandResult();
     static constexpr char Spinner[] = {'/', '-', '\\', '|'};
     int turn = 0;
@@ -215,6 +218,7 @@ void FirmwareTransfer::waitReboot(CommandResult &result)
 
     switch (m_link.exchange(step)) {
     case ExchangeStep::End::Accepted:
+        m_link.switcherRestarted();
         m_link.notify(LinkMessage::Reboot, 0, 0, QStringLiteral("System reboot ok"));
         result.Success = true;
         return;

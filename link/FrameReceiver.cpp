@@ -34,12 +34,16 @@ void FrameReceiver::reset(FrameKind kind, const QByteArray &lead)
     m_position = 0;
 }
 
-void FrameReceiver::store(const QByteArray &bytes, QByteArray *skipped, QByteArray *stored)
+void FrameReceiver::store(
+    const QByteArray &bytes, QByteArray *skipped, QByteArray *stored, QByteArray *rest)
 {
     // A completed frame stays as it is until the next request resets the storage, so late
     // or surplus bytes can never overwrite a reply before it is read.
-    if (m_complete || bytes.isEmpty())
+    if (m_complete || bytes.isEmpty()) {
+        if (rest)
+            rest->append(bytes);
         return;
+    }
     const int length = frameLength(m_kind);
     const auto *in = reinterpret_cast<const quint8 *>(bytes.constData());
     qsizetype at = 0;
@@ -81,6 +85,8 @@ void FrameReceiver::store(const QByteArray &bytes, QByteArray *skipped, QByteArr
     if (m_position >= length) {
         m_complete = true;
         m_position = 0;
+        if (rest)
+            rest->append(bytes.constData() + at + count, bytes.size() - at - count);
     }
 }
 

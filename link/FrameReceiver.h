@@ -32,11 +32,13 @@ public:
 
     // Expects a frame of this kind that starts with `lead` (empty: the kind's own lead).
     void reset(FrameKind kind, const QByteArray &lead = {});
-    // Takes bytes; `skipped` gets those dropped before the frame start, `stored` those taken.
-    void store(
-        const QByteArray &bytes, QByteArray *skipped = nullptr, QByteArray *stored = nullptr);
+    // Takes bytes; `skipped` gets those dropped before the frame start, `stored` those taken,
+    // `rest` those left over once the frame is complete.
+    void store(const QByteArray &bytes, QByteArray *skipped = nullptr, QByteArray *stored = nullptr,
+        QByteArray *rest = nullptr);
 
     FrameKind kind() const { return m_kind; }
+    QByteArray lead() const { return m_lead; }
     bool complete() const { return m_complete; }
     int position() const { return m_position; }
     // The stored bytes of the current frame (the whole frame once complete).

@@ -7,6 +7,7 @@
 #include <QMetaMethod>
 
 #include <algorithm>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcLink, "matrix.link", QtInfoMsg)
 
@@ -149,9 +150,16 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
     packet.bytes[12] = PacketChecksum(packet);
     const QByteArray wire = packet.toByteArray();
 
+    if (!catchUp(ReplyOrder::kindOf(packet))) {
+        // Whatever came meanwhile answered something else: there is no reply to show.
+        result = CommandResult();
+        return;
+    }
+
     ExchangeStep step;
     step.frame = [&wire] { return wire; };
     step.answer = FrameKind::Reply;
+    step.lateFrames = ExchangeStep::LateFrames::DropAwaited;
     step.retryPauseMs = m_timing.retryPauseMs;
     step.sent = [&](int attempt) {
         trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd PPP:   "),
@@ -169,19 +177,57 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
     result.Success = exchange(step) == ExchangeStep::End::Accepted;
 }
 
+bool TKVCOMControl::catchUp(ReplyOrder::Kind next)
+{
+    if (m_order.inStep() || m_barrierHolds > 0)
+        return true;
+    const CommandPacket query = m_order.barrier(next);
+    const QByteArray wire = query.toByteArray();
+    ExchangeStep step;
+    step.frame = [&wire] { return wire; };
+    step.answer = FrameKind::Reply;
+    step.lateFrames = ExchangeStep::LateFrames::DropOthers;
+    step.sent = [&](int attempt) {
+        trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd sync PPP:   "),
+            query, 0);
+    };
+    // Only a sound reply of the query's kind gets here; a refusal counts as well, since it is
+    // the order of the replies that matters, not what they say.
+    step.judge = [&](const QByteArray &answer) {
+        trace(QStringLiteral("rcv sync PPP:   "), CommandPacket::fromBytes(answer), 0);
+        return ExchangeStep::Verdict::Accept;
+    };
+    return exchange(step) == ExchangeStep::End::Accepted;
+}
+
 ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
 {
     using End = ExchangeStep::End;
     using Verdict = ExchangeStep::Verdict;
     const int attempts = std::max(1, step.attempts);
     const int timeOutAttempt = step.timeOutAttempt > 0 ? step.timeOutAttempt : attempts;
+    // The kind of the request, for keeping the link in step; module frames are not the
+    // switcher's to answer in order.
+    std::optional<ReplyOrder::Kind> kind;
+    bool kindWasAwaited = false;
+    bool timedOut = false;
     for (int attempt = 1; attempt <= attempts; ++attempt) {
-        switch (sendAndWait(step, step.frame(), attempt)) {
+        const QByteArray frame = step.frame();
+        if (attempt == 1 && step.answer != FrameKind::ModuleFrame
+            && frame.startsWith(FrameReceiver::frameLead(FrameKind::Reply))
+            && frame.size() >= CommandPacket::Size) {
+            kind = ReplyOrder::kindOf(CommandPacket::fromBytes(frame));
+            kindWasAwaited = m_order.awaits(*kind);
+        }
+        switch (sendAndWait(step, frame, attempt, kind)) {
         case Answer::Stopped:
             return End::Stopped;
         case Answer::Failed:
             return End::Failed;
         case Answer::None:
+            timedOut = true;
+            if (kind)
+                m_order.unanswered(*kind);
             if (attempt == timeOutAttempt) {
                 notify(LinkMessage::TimeOut);
                 return End::TimedOut;
@@ -190,7 +236,10 @@ ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
         case Answer::Complete:
             break;
         }
-        const Verdict verdict = step.judge(m_receiver.frame());
+        const QByteArray answer = m_receiver.frame();
+        if (kind && ReplyOrder::isReplyOf(answer, *kind))
+            m_order.answered(*kind, kindWasAwaited, timedOut);
+        const Verdict verdict = step.judge(answer);
         if (verdict == Verdict::Accept)
             return End::Accepted;
         if (!pause(step.retryPauseMs))
@@ -201,12 +250,15 @@ ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
     return End::Refused;
 }
 
-TKVCOMControl::Answer TKVCOMControl::sendAndWait(
-    const ExchangeStep &step, const QByteArray &frame, int attempt)
+TKVCOMControl::Answer TKVCOMControl::sendAndWait(const ExchangeStep &step, const QByteArray &frame,
+    int attempt, std::optional<ReplyOrder::Kind> kind)
 {
     if (!drainLateReplies())
         return Answer::Stopped;
     m_receiver.reset(step.answer, step.lead);
+    m_answerKind = kind;
+    m_lateFrames = kind ? step.lateFrames : ExchangeStep::LateFrames::Judge;
+    m_surplus.clear();
     m_transportFailed = false;
     if (SendBuffer(frame) != frame.size()) {
         if (m_stop.requested())
@@ -252,10 +304,10 @@ qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)
 
 bool TKVCOMControl::WaitReply(const ExchangeStep &step)
 {
-    const auto complete = [this] { return m_receiver.complete(); };
+    const auto complete = [this] { return answerReady(); };
     if (step.waitStepMs <= 0)
         return waitUntil(complete, m_timing.replyTimeoutMs()) != WaitEnd::Stopped;
-    for (int waited = 0; waited < m_timing.replyTimeoutMs() && !m_receiver.complete();
+    for (int waited = 0; waited < m_timing.replyTimeoutMs() && !answerReady();
          waited += step.waitStepMs) {
         const WaitEnd end = waitUntil(complete, step.waitStepMs);
         if (end == WaitEnd::Stopped)
@@ -266,6 +318,36 @@ bool TKVCOMControl::WaitReply(const ExchangeStep &step)
             step.waiting();
     }
     return true;
+}
+
+bool TKVCOMControl::answerReady()
+{
+    while (m_receiver.complete()) {
+        const QByteArray frame = m_receiver.frame();
+        if (!isLate(frame))
+            return true;
+        traceBytes(QStringLiteral("late reply discarded:   "), frame);
+        m_receiver.reset(m_receiver.kind(), m_receiver.lead());
+        store(std::exchange(m_surplus, QByteArray()));
+    }
+    return false;
+}
+
+bool TKVCOMControl::isLate(const QByteArray &frame) const
+{
+    if (!m_answerKind)
+        return false;
+    switch (m_lateFrames) {
+    case ExchangeStep::LateFrames::Judge:
+        return false;
+    case ExchangeStep::LateFrames::DropAwaited: {
+        const ReplyOrder::Kind kind = ReplyOrder::kindOf(CommandPacket::fromBytes(frame));
+        return kind != *m_answerKind && m_order.awaits(kind) && ReplyOrder::isReplyOf(frame, kind);
+    }
+    case ExchangeStep::LateFrames::DropOthers:
+        return !ReplyOrder::isReplyOf(frame, *m_answerKind);
+    }
+    return false;
 }
 
 bool TKVCOMControl::drainLateReplies()
@@ -311,19 +393,32 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
 {
     if (m_stop.requested())
         return;
-    const bool wanted = noticesWanted();
-    const bool logged = lcLink().isDebugEnabled();
-    if (wanted)
+    if (noticesWanted())
         notify(LinkMessage::DataReceived, static_cast<quint32>(bytes.size()));
     if (draining()) {
         traceBytes(QStringLiteral("late reply drained:   "), bytes);
         return;
     }
+    store(bytes);
+}
+
+void TKVCOMControl::store(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    const bool wanted = noticesWanted();
+    const bool logged = lcLink().isDebugEnabled();
     const int position = m_receiver.position();
     const bool wasComplete = m_receiver.complete();
     QByteArray skipped;
     QByteArray stored;
-    m_receiver.store(bytes, wanted || logged ? &skipped : nullptr, wanted ? &stored : nullptr);
+    QByteArray rest;
+    const bool keepRest = m_lateFrames != ExchangeStep::LateFrames::Judge;
+    m_receiver.store(bytes, wanted || logged ? &skipped : nullptr, wanted ? &stored : nullptr,
+        keepRest ? &rest : nullptr);
+    // Bounded: what matters is the answer right behind a late frame, not a flood.
+    if (!rest.isEmpty() && m_surplus.size() < SurplusLimit)
+        m_surplus += rest.left(SurplusLimit - m_surplus.size());
     if (!skipped.isEmpty())
         traceBytes(QStringLiteral("skipped before frame start:   "), skipped);
     if (wanted && !wasComplete) {

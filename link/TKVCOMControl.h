@@ -6,6 +6,7 @@
 #include "ExchangeStep.h"
 #include "FrameReceiver.h"
 #include "LinkMessage.h"
+#include "ReplyOrder.h"
 #include "Timing.h"
 
 #include <QByteArray>
@@ -16,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class Transport;
 
@@ -75,8 +77,27 @@ public:
     bool Connect();
     bool Disconnect();
 
-    // One request/reply transaction with up to five attempts.
+    // One request/reply transaction with up to five attempts. On a link out of step a barrier
+    // query goes first (catchUp).
     void ExecuteCommand(const CommandPacket &request, CommandResult &result);
+
+    // Out of step: a request went unanswered, and its reply may still come (ReplyOrder).
+    bool inStep() const { return m_order.inStep(); }
+    // While a hold lasts, commands get no barrier: a firmware upgrade holds one from its first
+    // start packet to the end of the reboot wait, since the switcher's restart puts the line
+    // back in step by itself.
+    class BarrierHold final
+    {
+        Q_DISABLE_COPY_MOVE(BarrierHold)
+    public:
+        explicit BarrierHold(TKVCOMControl &link) : m_link(link) { ++m_link.m_barrierHolds; }
+        ~BarrierHold() { --m_link.m_barrierHolds; }
+
+    private:
+        TKVCOMControl &m_link;
+    };
+    // The switcher has restarted: nothing sent before can still be answered.
+    void switcherRestarted() { m_order.restarted(); }
 
     // One retrying exchange (ExchangeStep): what every request of the link runs on.
     ExchangeStep::End exchange(const ExchangeStep &step);
@@ -125,7 +146,17 @@ private:
     // sent, the step's `sent` called, then the wait for the complete answer. A transport that
     // breaks on the way posts 2031.
     enum class Answer { Complete, None, Stopped, Failed };
-    Answer sendAndWait(const ExchangeStep &step, const QByteArray &frame, int attempt);
+    Answer sendAndWait(const ExchangeStep &step, const QByteArray &frame, int attempt,
+        std::optional<ReplyOrder::Kind> kind);
+    // Before a request of this kind on a link out of step: a query of a kind no earlier request
+    // can answer, and everything that comes before its reply dropped. Its reply vouches that
+    // nothing sent before it can still be answered. False when it went unanswered (reported)
+    // or a stop or a transport failure ended it.
+    bool catchUp(ReplyOrder::Kind next);
+    // The complete frame is the answer to be judged. A late frame (ExchangeStep::LateFrames)
+    // is traced and dropped first, and the bytes that came after it are stored again.
+    bool answerReady();
+    bool isLate(const QByteArray &frame) const;
     qint64 SendBuffer(const QByteArray &bytes);
     // Waits for the complete answer, in the step's steps when it has them; false on a stop.
     bool WaitReply(const ExchangeStep &step);
@@ -144,6 +175,7 @@ private:
     void wakeWaits();
     Transport *current() const { return transport(m_controlMode); }
     void onReceived(const QByteArray &bytes);
+    void store(const QByteArray &bytes);
     void traceBytes(const QString &label, const QByteArray &bytes);
     void onTransportFailed(const QString &reason);
     QString receiveDump(const QByteArray &stored) const;
@@ -166,6 +198,16 @@ private:
     bool m_transportFailed = false;
     int m_waiting = 0; // waits running
     QDeadlineTimer m_drainUntil; // expired: not draining
+
+    ReplyOrder m_order;
+    int m_barrierHolds = 0;
+    // The answer awaited: its kind (when it is a device protocol frame) and what a late frame is.
+    std::optional<ReplyOrder::Kind> m_answerKind;
+    ExchangeStep::LateFrames m_lateFrames = ExchangeStep::LateFrames::Judge;
+    // While late frames are dropped: bytes that came after the complete frame, which may hold
+    // the answer right behind a late one.
+    static constexpr qsizetype SurplusLimit = 4096;
+    QByteArray m_surplus;
 
     QByteArray m_edidReadStream;
     QByteArray m_sendStream;

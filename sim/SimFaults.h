@@ -10,6 +10,10 @@ struct SimFaults
     int wrongEcho = 0; // reply to a different subcommand (checksum still right)
     int refuseStatus = 0; // status byte 0xFF (checksum right)
     int refuse44 = 0; // status byte 0x44, as firmware refuses an upgrade part
+    // Send the next replies delayNextMs late, and those after them at once, strictly in order:
+    // a switcher that is busy once.
+    int delayNext = 0;
+    int delayNextMs = 0;
     // Close the connection instead of the n-th next reply (n >= 1); -1 off.
     int dropConnectionAfter = -1;
 

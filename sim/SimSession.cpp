@@ -83,7 +83,9 @@ void SimSession::dispatch(const QByteArray &frame)
 void SimSession::reply(QByteArray bytes)
 {
     SimFaults &f = m_faults;
-    const int delay = std::max(0, f.delayMs);
+    int delay = std::max(0, f.delayMs);
+    if (takeFault(f.delayNext))
+        delay += std::max(0, f.delayNextMs);
 
     if (f.dropConnectionAfter > 0 && --f.dropConnectionAfter == 0) {
         f.dropConnectionAfter = -1;

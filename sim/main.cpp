@@ -50,7 +50,8 @@ Device behaviour:
     way), so that a pty or TCP link takes as long as a real line.
 
 Faults: the counters spoil that many of the next replies; --split, --extra-bytes and
---delay apply to every reply. On a pty, --drop-connection-after loses the reply only.)";
+--delay apply to every reply. --delay-next with --delay-count n delays the next n replies
+(default 1): the replies after them wait their turn and then go at once. On a pty, --drop-connection-after loses the reply only.)";
 
 bool readInt(const QCommandLineParser &parser, const QString &name, int min, int max, int *value)
 {
@@ -102,6 +103,9 @@ int main(int argc, char *argv[])
         option("split", "Send every reply in <n> pieces.", "n"),
         option("extra-bytes", "Append <n> garbage bytes to every reply.", "n"),
         option("delay", "Wait <ms> before every reply.", "ms"),
+        option(
+            "delay-next", "Send the next reply <ms> late, and the rest at once, in order.", "ms"),
+        option("delay-count", "How many replies --delay-next delays (default 1).", "n"),
         option("drop-connection-after", "Close the connection instead of the <n>-th reply.", "n"),
         option("edid-block-size", "Data bytes per EDID read block (1-256, default 256).", "n"),
         option("edid-bad-block-checksum", "Spoil the data checksum of <n> EDID blocks.", "n"),
@@ -130,6 +134,8 @@ int main(int argc, char *argv[])
         && readInt(parser, QStringLiteral("split"), 1, 13, &faults.splitInto)
         && readInt(parser, QStringLiteral("extra-bytes"), 0, 4096, &faults.extraBytes)
         && readInt(parser, QStringLiteral("delay"), 0, 60'000, &faults.delayMs)
+        && readInt(parser, QStringLiteral("delay-next"), 0, 600'000, &faults.delayNextMs)
+        && readInt(parser, QStringLiteral("delay-count"), 1, Big, &faults.delayNext)
         && readInt(
             parser, QStringLiteral("drop-connection-after"), 1, Big, &faults.dropConnectionAfter);
     SimEdid::Faults &edidFaults = server.edid().faults();
@@ -146,6 +152,8 @@ int main(int argc, char *argv[])
             parser, QStringLiteral("edid-decline-download"), 0, Big, &edidFaults.declineDownload);
     if (!numbersOk || !edidNumbersOk)
         return 2;
+    if (parser.isSet(QStringLiteral("delay-next")) && !parser.isSet(QStringLiteral("delay-count")))
+        faults.delayNext = 1;
     server.edid().setBlockSize(edidBlockSize);
 
     int baud = 0;

@@ -93,6 +93,9 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
         }
     }
     m_host.showStatus(3, QString());
+    // From the first start packet to the end of the reboot wait no command gets a barrier
+    // query: the switcher's restart puts the line back in step.
+    const TKVCOMControl::BarrierHold hold(m_link);
 
     // The write-failure flag is cleared at every part; a refusal is remembered here so that
     // it fails the upgrade even when a later part goes through.
