@@ -28,7 +28,20 @@ struct Timing
         return writeTimeoutMs + writeTimeoutPerByteMs * static_cast<int>(bytes);
     }
 
-    // For tests: the same counts with 1 ms ticks and short pauses.
+    // For tests of success paths: the real time-outs, so that a reply a busy machine delivers
+    // late is still awaited, with the tick and the pauses of fast().
+    static Timing realTimeOuts()
+    {
+        const Timing real;
+        Timing t = fast();
+        t.replyTicks = real.replyTimeoutMs() / t.tickMs;
+        t.connectTimeoutMs = real.connectTimeoutMs;
+        t.writeTimeoutMs = real.writeTimeoutMs;
+        t.writeTimeoutPerByteMs = real.writeTimeoutPerByteMs;
+        return t;
+    }
+
+    // For tests of time-outs: the same counts with 1 ms ticks and short pauses.
     static Timing fast()
     {
         Timing t;

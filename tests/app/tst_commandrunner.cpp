@@ -138,7 +138,6 @@ void TestCommandRunner::init()
     testsupport::WindowFixture::Options options;
     options.pty = true;
     options.deviceIp.clear();
-    options.replyTicks = 100;
     m_w = std::make_unique<testsupport::WindowFixture>(options);
     QVERIFY2(m_w->start(), qPrintable(m_w->why()));
     m_sim = &m_w->sim();
@@ -285,6 +284,8 @@ void TestCommandRunner::outcomes()
 
     selectWire(wire);
     m_sim->faults() = faults;
+    if (faults.dropReplies > 0)
+        m_form->link()->setTiming(Timing::fast()); // a test of the time-out
     m_form->state().PowerOn = power == 1;
     m_form->status().ShowStatus(3, QStringLiteral("note"));
 
@@ -516,8 +517,10 @@ void TestCommandRunner::closeDuringOperation()
 {
     QFETCH(bool, yes);
     selectWire(QStringLiteral("tcp"));
-    if (yes)
+    if (yes) {
         m_sim->faults().dropReplies = 5; // the operation would wait long for its reply
+        m_form->link()->setTiming(Timing::fast());
+    }
     const QPointer<TKVCOMControl> link = m_form->link();
 
     BoxAnswer answer(yes ? QMessageBox::Yes : QMessageBox::No);
@@ -602,6 +605,7 @@ void TestCommandRunner::closeQuestionHoldsNoWait()
 {
     QFETCH(bool, connecting);
     selectWire(QStringLiteral("tcp"));
+    m_form->link()->setTiming(Timing::fast()); // the operation ends by its time-out
     FullListener listener;
     QVERIFY(listener.port() != 0);
     if (connecting)

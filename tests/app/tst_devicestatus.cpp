@@ -66,6 +66,8 @@ private Q_SLOTS:
     void statusWhenOn();
     void statusWhenNotOn_data();
     void statusWhenNotOn();
+    void busySwitcherShowsTrueRoutes_data();
+    void busySwitcherShowsTrueRoutes();
     void powerButton_data();
     void powerButton();
     void powerDoubleClick();
@@ -118,7 +120,6 @@ void TestDeviceStatus::init()
     // A power click right after another counts as its double click; the tests wait this long.
     QApplication::setDoubleClickInterval(100);
     testsupport::WindowFixture::Options options;
-    options.replyTicks = 100;
     m_w = std::make_unique<testsupport::WindowFixture>(options);
     QVERIFY2(m_w->start(), qPrintable(m_w->why()));
     m_sim = &m_w->sim();
@@ -270,6 +271,8 @@ void TestDeviceStatus::statusWhenNotOn()
     readStatus();
     m_sim->simulator().state().powerOn = switcherOn;
     m_sim->faults() = faults;
+    if (faults.dropReplies > 0)
+        m_form->link()->setTiming(Timing::fast()); // a test of the time-out
 
     click("btnGetDevStatus");
 
@@ -283,6 +286,41 @@ void TestDeviceStatus::statusWhenNotOn()
     QCOMPARE(text("lblOutput1"), QStringLiteral("Output1: "));
     for (const char *radio : {"rbIROn", "rbIROff", "rbKeysOn", "rbBeeperOn", "rbAPMOff"})
         QVERIFY2(!widget<QRadioButton>(radio)->isChecked(), radio);
+}
+
+void TestDeviceStatus::busySwitcherShowsTrueRoutes_data()
+{
+    QTest::addColumn<int>("delayed"); // route replies delayed, from the first route read on
+    QTest::addColumn<int>("percent"); // of the reply wait
+    QTest::newRow("two replies, 140% of the wait late") << 2 << 140;
+    QTest::newRow("three replies, 108% of the wait late") << 3 << 108;
+    QTest::newRow("two replies, 240% of the wait late") << 2 << 240;
+}
+
+// The switcher is busy as the routes are read, then answers at once and in order: each display
+// shows its own output's route, never the late answer for the output before it.
+void TestDeviceStatus::busySwitcherShowsTrueRoutes()
+{
+    QFETCH(int, delayed);
+    QFETCH(int, percent);
+    m_form->link()->setTiming(Timing::fast()); // a test of the time-out
+    m_sim->simulator().state().routes = {6, 5, 4, 3, 2, 1};
+    const int late = Timing::fast().replyTimeoutMs() * percent / 100;
+    bool armed = false;
+    connect(m_sim, &SimulatorServer::requestHandled, this, [&](const QByteArray &request) {
+        if (armed || request.mid(2, 2) != QByteArray::fromHex("0201"))
+            return;
+        armed = true;
+        m_sim->faults().delayNext = delayed;
+        m_sim->faults().delayNextMs = late;
+    });
+
+    click("btnGetDevStatus");
+
+    QVERIFY(armed);
+    QVERIFY(m_form->state().PowerOn);
+    QCOMPARE(displays(), QStringLiteral("6 5 4 3 2 1").split(QLatin1Char(' ')));
+    QCOMPARE(m_form->status().text(2), QStringLiteral("Done"));
 }
 
 void TestDeviceStatus::powerButton_data()

@@ -3,6 +3,7 @@
 #include "MatrixCtlRunner.h"
 #include "SimFaults.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,6 +27,8 @@ private Q_SLOTS:
     void badTargets();
     void faultyLine_data();
     void faultyLine();
+    void busySwitcher_data();
+    void busySwitcher();
     void json_data();
     void json();
     void targetFromEnvironment_data();
@@ -248,6 +251,76 @@ void TestMatrixCtl::faultyLine()
     else
         QVERIFY2(mayFail && expected.startsWith(m_ctl->out()) && !m_ctl->err().isEmpty(),
             qPrintable(m_ctl->out() + m_ctl->err()));
+}
+
+void TestMatrixCtl::busySwitcher_data()
+{
+    QTest::addColumn<QString>("args");
+    QTest::addColumn<int>("delayed"); // replies delayed, each by `lateMs`; 0: every reply
+    QTest::addColumn<int>("lateMs");
+
+    // A switcher busy for longer than one reply wait (scaled like 5.4 s, 7 s and 12 s against
+    // the real 5 s), then answering at once and in order; or one late with every reply.
+    const int wait = Timing::fast().replyTimeoutMs();
+    for (const char *args : {"route get", "route all 4", "preset apply 1"}) {
+        QTest::addRow("%s, busy once (108%%)", args)
+            << QString::fromLatin1(args) << 3 << wait * 108 / 100;
+        QTest::addRow("%s, busy once (140%%)", args)
+            << QString::fromLatin1(args) << 2 << wait * 140 / 100;
+        QTest::addRow("%s, busy once (240%%)", args)
+            << QString::fromLatin1(args) << 2 << wait * 240 / 100;
+        QTest::addRow("%s, every reply late", args)
+            << QString::fromLatin1(args) << 0 << wait * 6 / 5;
+    }
+}
+
+// What a script reads is the switcher's state, or a failure: never another request's answer,
+// and never a refusal reported as done. The switcher refuses output 6.
+void TestMatrixCtl::busySwitcher()
+{
+    QFETCH(QString, args);
+    QFETCH(int, delayed);
+    QFETCH(int, lateMs);
+
+    QTemporaryDir dir;
+    QFile ini(dir.filePath(u"Settings.ini"_s));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[Pre-Setting value]\nvalue1=2,3,4,5,1,3\n");
+    ini.close();
+    SwitcherState &state = m_ctl->sim().simulator().state();
+    state.outputs = 5;
+    const QStringList command
+        = QStringList{u"--tcp"_s, u"{tcp}"_s, u"--settings"_s, ini.fileName()} + args.split(u' ');
+
+    // What a switcher that answers at once says, from the same state.
+    const auto initial = std::array<int, 6>{6, 5, 4, 3, 2, 1};
+    state.routes = initial;
+    const int cleanCode = m_ctl->run(command);
+    const QString cleanOut = m_ctl->out();
+    const auto cleanRoutes = state.routes;
+    QVERIFY(cleanCode == 0 || !m_ctl->err().isEmpty());
+
+    state.routes = initial;
+    SimFaults &faults = m_ctl->sim().faults();
+    if (delayed > 0) {
+        faults.delayNext = delayed;
+        faults.delayNextMs = lateMs;
+    } else {
+        faults.delayMs = lateMs;
+    }
+    const int code = m_ctl->run(command);
+    const QString out = m_ctl->out();
+    if (delayed > 0) {
+        // Busy once: every request is answered in the end.
+        QCOMPARE(code, cleanCode);
+        QCOMPARE(out, cleanOut);
+        QCOMPARE(state.routes, cleanRoutes);
+    } else if (code == 0) {
+        QCOMPARE(out, cleanOut);
+    } else {
+        QVERIFY2(cleanOut.startsWith(out) && !m_ctl->err().isEmpty(), qPrintable(out));
+    }
+    QVERIFY2(!out.contains(u"Output6: Input"_s), qPrintable(out));
 }
 
 void TestMatrixCtl::json_data()

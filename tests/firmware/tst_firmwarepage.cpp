@@ -108,7 +108,6 @@ void TestFirmwarePage::init()
     testsupport::WindowFixture::Options options;
     options.tcp = false;
     options.pty = true;
-    options.replyTicks = 100;
     options.beforeShow = [this](TForm1 &form) {
         form.firmwarePage().setOpenFile([this](const QString &filter, const QString &folder) {
             m_dialogs.append(filter + u" @ "_s + folder);
@@ -264,6 +263,7 @@ void TestFirmwarePage::rebootCommandUnanswered()
     QFETCH(QString, switcher);
     QFETCH(QStringList, lastLines);
     QFETCH(QString, gauge);
+    m_form->link()->setTiming(Timing::fast()); // the reboot command may go unanswered
     // A refusing switcher answers every attempt.
     if (switcher == u"refuses"_s)
         m_sim->firmware().setRebootMs(0);

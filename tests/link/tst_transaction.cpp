@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // A device that answers each request with the next entry of its script: reply bytes, or an
@@ -79,6 +81,8 @@ private Q_SLOTS:
     void transaction();
     void lateReplyIsNeverTakenForALaterOne_data();
     void lateReplyIsNeverTakenForALaterOne();
+    void barrier_data();
+    void barrier();
     void requestIsRebuilt();
     void replyInPiecesAndSurplusBytes();
     void transportBreaksDuringWait();
@@ -228,6 +232,66 @@ void TestTransaction::lateReplyIsNeverTakenForALaterOne()
     const bool late = delays.contains(t.replyTimeoutMs() + t.drainGraceMs / 4);
     QCOMPARE(
         !traces.filter(QStringLiteral("late reply drained:   A5 5B 02 01 00")).isEmpty(), late);
+}
+
+void TestTransaction::barrier_data()
+{
+    QTest::addColumn<QByteArrayList>("script"); // after a route read answered on its second try
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QList<int>>("notices");
+    QTest::addColumn<QStringList>("sent"); // kinds, after the route read's two requests
+
+    const QByteArray power = reply(0x10, 0x01, 0x00, 0xFF);
+    const QByteArray route = reply(0x02, 0x01, 0x00, 4);
+    const QByteArray lateRoute = reply(0x02, 0x01, 0x00, 3);
+    const QByteArray silent;
+    const QList<int> none;
+    QTest::newRow("answered") << QByteArrayList{power, route} << true << none
+                              << QStringList{u"1001"_s, u"0201"_s};
+    // A refusal is a reply in its place as well: the switcher may be off.
+    QTest::newRow("refused") << QByteArrayList{reply(0x10, 0x01, 0xFF), route} << true << none
+                             << QStringList{u"1001"_s, u"0201"_s};
+    // The late route reply and the barrier's reply in one piece: the late one is dropped, the
+    // one behind it taken.
+    QTest::newRow("late reply first, in one piece") << QByteArrayList{
+        lateRoute + power, route} << true << none << QStringList{u"1001"_s, u"0201"_s};
+    QTest::newRow("late reply alone, then the barrier's on its second try") << QByteArrayList{
+        lateRoute, power, route} << true << none << QStringList{u"1001"_s, u"1001"_s, u"0201"_s};
+    // The barrier's own late reply comes in the request's wait: dropped too.
+    QTest::newRow("barrier answered late") << QByteArrayList{silent, power, power + route} << true
+                                           << none << QStringList{u"1001"_s, u"1001"_s, u"0201"_s};
+    // Nothing the link can vouch for: the request does not go out, and fails as a time-out.
+    QTest::newRow("barrier never answered")
+        << QByteArrayList(5, silent) << false << QList<int>{2026} << QStringList(5, u"1001"_s);
+}
+
+// A route read answered only on its second try leaves the link out of step; the next read is
+// preceded by a power query whose reply vouches for the order.
+void TestTransaction::barrier()
+{
+    QFETCH(QByteArrayList, script);
+    QFETCH(bool, success);
+    QFETCH(QList<int>, notices);
+    QFETCH(QStringList, sent);
+
+    m_device->script = {QByteArray(), reply(0x02, 0x01, 0x00, 6)};
+    CommandResult result;
+    m_link->ExecuteCommand(CommandPacket::make(0x02, 0x01, 1), result);
+    QVERIFY(result.Success);
+    QVERIFY(!m_link->inStep());
+
+    m_device->script = script;
+    NoticeLog log(*m_link);
+    result = CommandResult();
+    m_link->ExecuteCommand(CommandPacket::make(0x02, 0x01, 2), result);
+    QCOMPARE(result.Success, success);
+    QCOMPARE(log.codes, notices);
+    QStringList kinds;
+    for (const QByteArray &request : m_device->requests.mid(2))
+        kinds.append(QString::fromLatin1(request.mid(2, 2).toHex()));
+    QCOMPARE(kinds, sent);
+    QCOMPARE(result.reply.answer(), success ? 4 : 0);
+    QCOMPARE(m_link->inStep(), success);
 }
 
 void TestTransaction::requestIsRebuilt()

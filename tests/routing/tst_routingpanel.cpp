@@ -344,6 +344,8 @@ void TestRoutingPanel::failedSwitchReverts()
     m_form->state().RouteFailed = false;
     m_sim->faults().refuseStatus = refuse;
     m_sim->faults().dropReplies = drop;
+    if (drop > 0)
+        m_form->link()->setTiming(Timing::fast()); // a test of the time-out
     m_form->state().PowerOn = power;
 
     // The new route shows before the switcher answers.

@@ -32,8 +32,10 @@ public:
         bool demo = false;
         // Settings.ini as the program folder holds it before the window starts; none when empty.
         QByteArray settingsIni;
-        // Ticks of a reply wait; 0 keeps those of the short failure-path timing.
-        int replyTicks = 0;
+        // Tests of time-outs: the link waits 500 ms for a reply (Timing::fast()). Otherwise it
+        // waits as long as the program does, so that a busy machine cannot turn a slow reply
+        // into a retry.
+        bool shortTimeOuts = false;
         // The window takes the switcher as switched on, as a status read leaves it.
         bool powerOn = false;
         // Runs on the window after it is made, before it first shows.
@@ -125,10 +127,7 @@ private:
             shell.serialPorts = {m_pty};
         shell.demo = m_options.demo;
         m_form = std::make_unique<TForm1>(shell);
-        Timing timing = Timing::fast();
-        if (m_options.replyTicks > 0)
-            timing.replyTicks = m_options.replyTicks;
-        link().setTiming(timing);
+        link().setTiming(m_options.shortTimeOuts ? Timing::fast() : Timing::realTimeOuts());
         if (m_options.beforeShow)
             m_options.beforeShow(*m_form);
         m_form->show();
