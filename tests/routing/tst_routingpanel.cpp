@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
 #include <memory>
 
 using Routes = QList<int>;
@@ -69,6 +70,9 @@ private Q_SLOTS:
     void unknownRoute();
     void hoverNoteAndPopup_data();
     void hoverNoteAndPopup();
+    void arrowsMoveFocusOnly_data();
+    void arrowsMoveFocusOnly();
+    void spaceWhileBusyIgnored();
 
 private:
     RoutingPanel &panel() { return m_form->routingPanel(); }
@@ -83,6 +87,9 @@ private:
     // Input buttons pressed per output: 0 for none, -1 for more than one.
     Routes pressed();
     int routeRequests() const;
+    // The link waits for replies as long as it does for the operator.
+    void realTiming() { m_form->link()->setTiming(Timing()); }
+    void showSettingPage();
 
     std::unique_ptr<testsupport::WindowFixture> m_w;
     SimulatorServer *m_sim = nullptr; // m_w's
@@ -557,6 +564,92 @@ void TestRoutingPanel::hoverNoteAndPopup()
         QTest::mouseClick(info->lblInfo(), Qt::LeftButton);
         QVERIFY(!info->isVisible());
     }
+}
+
+void TestRoutingPanel::showSettingPage()
+{
+    auto *pages = m_form->findChild<QTabWidget *>(QStringLiteral("pcContainer"));
+    pages->setCurrentWidget(m_form->findChild<QWidget *>(QStringLiteral("tsSetting")));
+    // The routes are read once the page change is over.
+    QTRY_COMPARE(m_sim->received().size(), 6);
+    QTRY_VERIFY(m_form->state().RunnerIdle);
+}
+
+void TestRoutingPanel::arrowsMoveFocusOnly_data()
+{
+    QTest::addColumn<int>("from"); // the input button of Output3 that has the focus
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<int>("to"); // the input button that has it afterwards
+
+    // Output3 is on input 3: Qt's exclusive buttons would switch it at the third press.
+    QTest::newRow("right four times, then down") << 1 << "R R R R D" << 5;
+    QTest::newRow("down and up between the rows") << 2 << "D U D" << 6;
+    QTest::newRow("left across the rows") << 5 << "L L" << 3;
+    QTest::newRow("the edges keep the focus") << 1 << "L U" << 1;
+    QTest::newRow("past the last input") << 6 << "R D" << 6;
+}
+
+// Arrows move the focus among an output's inputs and route nothing; Space then routes the
+// focused input as a click does.
+void TestRoutingPanel::arrowsMoveFocusOnly()
+{
+    QFETCH(int, from);
+    QFETCH(QString, keys);
+    QFETCH(int, to);
+    realTiming();
+    const Routes before{1, 2, 3, 4, 5, 6};
+    startWith(before);
+    showSettingPage();
+    m_sim->clearReceived();
+
+    input(3, from)->setFocus(Qt::TabFocusReason);
+    QCOMPARE(m_form->focusWidget(), input(3, from));
+    const std::map<QString, Qt::Key> arrows{{u"L"_s, Qt::Key_Left}, {u"R"_s, Qt::Key_Right},
+        {u"U"_s, Qt::Key_Up}, {u"D"_s, Qt::Key_Down}};
+    for (const QString &key : keys.split(u' '))
+        QTest::keyClick(m_form->focusWidget(), arrows.at(key));
+
+    QCOMPARE(m_form->focusWidget(), input(3, to));
+    QCOMPARE(routeRequests(), 0);
+    QCOMPARE(simRoutes(), before);
+    QCOMPARE(displayed(), before);
+    QCOMPARE(pressed(), before);
+
+    QTest::keyClick(m_form->focusWidget(), Qt::Key_Space);
+    Routes after = before;
+    after[2] = to;
+    QCOMPARE(routeRequests(), 1);
+    QCOMPARE(simRoutes(), after);
+    QCOMPARE(displayed(), after);
+    QCOMPARE(pressed(), after);
+}
+
+// Space pressed while another route is on its way is turned away like a click, with the note.
+void TestRoutingPanel::spaceWhileBusyIgnored()
+{
+    realTiming();
+    const Routes before{1, 2, 3, 4, 5, 6};
+    startWith(before);
+    showSettingPage();
+    m_sim->clearReceived();
+    m_sim->faults().delayMs = 300;
+    input(3, 5)->setFocus(Qt::TabFocusReason);
+
+    QString note;
+    testsupport::OnceWhen space([this] { return !m_form->state().RunnerIdle; },
+        [&] {
+            QTest::keyClick(input(3, 5), Qt::Key_Space);
+            note = m_form->status().text(3);
+        });
+    QTest::mouseClick(input(1, 2), Qt::LeftButton);
+
+    QVERIFY(space.done());
+    QCOMPARE(note, u"In processing, command ignored"_s);
+    const Routes after{2, 2, 3, 4, 5, 6};
+    QCOMPARE(routeRequests(), 1);
+    QCOMPARE(simRoutes(), after);
+    QCOMPARE(displayed(), after);
+    QCOMPARE(pressed(), after);
 }
 
 QTEST_MAIN(TestRoutingPanel)
