@@ -100,6 +100,9 @@ RoutingPanel::RoutingPanel(const Widgets &widgets, PageServices &services)
     }
     around.append(m_w.presets->viewport());
     trackMoves(around);
+    // A dialog or message box over the window, or another window taking over, must not sit
+    // beneath the pop-up.
+    window->installEventFilter(this);
 }
 
 void RoutingPanel::trackMoves(const QList<QWidget *> &widgets)
@@ -318,11 +321,15 @@ void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &po
 void RoutingPanel::gbOutput1MouseMove()
 {
     m_w.note->setText(idleNote());
-    if (m_info->isVisible())
-        m_info->close();
+    closeInfo();
 }
 
 void RoutingPanel::pmPopup()
+{
+    closeInfo();
+}
+
+void RoutingPanel::closeInfo()
 {
     if (m_info->isVisible())
         m_info->close();
@@ -374,6 +381,14 @@ bool RoutingPanel::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Show && !event->spontaneous() && watched == m_w.page) {
         // Reading waits for replies; it runs once the page change has finished.
         QMetaObject::invokeMethod(this, &RoutingPanel::tsSettingShow, Qt::QueuedConnection);
+    } else if (watched == m_w.page && event->type() == QEvent::Hide) {
+        // Another page: the pop-up would cover its controls.
+        closeInfo();
+    } else if (watched == m_info->parentWidget()
+        && (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowDeactivate)) {
+        // A modal box blocks the pointer moves that would close the pop-up, and a stay-on-top
+        // pop-up would hide it.
+        closeInfo();
     } else if (event->type() == QEvent::KeyPress) {
         // The input buttons of an output are exclusive, and Qt checks the neighbour an arrow
         // moves to: a live route. Arrows only move the focus; Space routes as a click does.

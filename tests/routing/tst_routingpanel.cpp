@@ -23,9 +23,11 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <map>
 #include <memory>
@@ -73,6 +75,10 @@ private Q_SLOTS:
     void arrowsMoveFocusOnly_data();
     void arrowsMoveFocusOnly();
     void spaceWhileBusyIgnored();
+    void popupClosesForMessages_data();
+    void popupClosesForMessages();
+    void popupClosesOnPageChange_data();
+    void popupClosesOnPageChange();
 
 private:
     RoutingPanel &panel() { return m_form->routingPanel(); }
@@ -89,6 +95,8 @@ private:
     int routeRequests() const;
     // The link waits for replies as long as it does for the operator.
     void realTiming() { m_form->link()->setTiming(Timing()); }
+    // Tags on output 2 and input 4, shown by the pop-up.
+    void tagsShown();
     void showSettingPage();
 
     std::unique_ptr<testsupport::WindowFixture> m_w;
@@ -566,6 +574,15 @@ void TestRoutingPanel::hoverNoteAndPopup()
     }
 }
 
+void TestRoutingPanel::tagsShown()
+{
+    m_form->findChild<QLineEdit *>(QStringLiteral("leOutput2Tag"))
+        ->setText(QStringLiteral("Projector"));
+    m_form->findChild<QLineEdit *>(QStringLiteral("leInput4Tag"))
+        ->setText(QStringLiteral("Camera"));
+    m_form->findChild<QCheckBox *>(QStringLiteral("cbDisplayTag"))->setChecked(true);
+}
+
 void TestRoutingPanel::showSettingPage()
 {
     auto *pages = m_form->findChild<QTabWidget *>(QStringLiteral("pcContainer"));
@@ -650,6 +667,89 @@ void TestRoutingPanel::spaceWhileBusyIgnored()
     QCOMPARE(simRoutes(), after);
     QCOMPARE(displayed(), after);
     QCOMPARE(pressed(), after);
+}
+
+void TestRoutingPanel::popupClosesForMessages_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("box");
+
+    const QString off = QStringLiteral("System is power off, please turn it on first.");
+    QTest::newRow("input clicked, switcher off") << "input" << off;
+    QTest::newRow("preset Set, switcher off") << "preset" << off;
+    QTest::newRow("another window activated") << "window" << QString();
+}
+
+// A message box or another window never sits beneath the pop-up: the pop-up closes when it
+// comes.
+void TestRoutingPanel::popupClosesForMessages()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, box);
+    realTiming();
+    startWith({1, 2, 3, 4, 5, 6});
+    showSettingPage();
+    tagsShown();
+    QTRY_VERIFY(m_form->isActiveWindow());
+    TfrmShowInOutInfo *info = panel().frmShowInOutInfo();
+    moveOver(input(2, 4));
+    QVERIFY(info->isVisible());
+
+    QList<bool> popupWhileAsked;
+    BoxWatch boxes(QMessageBox::Ok, QMessageBox::Ok,
+        [&](QMessageBox *) { popupWhileAsked.append(info->isVisible()); });
+    QWidget other;
+    if (cause == QLatin1String("window")) {
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(!m_form->isActiveWindow());
+    } else {
+        m_form->state().PowerOn = false;
+        if (cause == QLatin1String("preset")) {
+            auto *presets = m_form->findChild<QTreeWidget *>(QStringLiteral("lvPreSetting"));
+            presets->setCurrentItem(presets->topLevelItem(0));
+        }
+        // A click moves no pointer: the pop-up is still up when the box comes.
+        QTest::mouseClick(cause == QLatin1String("input")
+                ? static_cast<QWidget *>(input(2, 4))
+                : m_form->findChild<QWidget *>(QStringLiteral("btnSet")),
+            Qt::LeftButton);
+    }
+
+    QCOMPARE(boxes.texts(), box.isEmpty() ? QStringList() : QStringList{box});
+    QCOMPARE(popupWhileAsked, QList<bool>(boxes.texts().size(), false));
+    QVERIFY(!info->isVisible());
+}
+
+void TestRoutingPanel::popupClosesOnPageChange_data()
+{
+    QTest::addColumn<bool>("key"); // Ctrl+Tab, else a click on the tab
+    QTest::newRow("Ctrl+Tab") << true;
+    QTest::newRow("tab clicked") << false;
+}
+
+void TestRoutingPanel::popupClosesOnPageChange()
+{
+    QFETCH(bool, key);
+    realTiming();
+    startWith({1, 2, 3, 4, 5, 6});
+    showSettingPage();
+    tagsShown();
+    TfrmShowInOutInfo *info = panel().frmShowInOutInfo();
+    input(2, 4)->setFocus(Qt::TabFocusReason);
+    moveOver(input(2, 4));
+    QVERIFY(info->isVisible());
+
+    auto *pages = m_form->findChild<QTabWidget *>(QStringLiteral("pcContainer"));
+    QWidget *edid = m_form->findChild<QWidget *>(QStringLiteral("tsEDIDCtrl"));
+    if (key) {
+        QTest::keyClick(m_form->focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    } else {
+        QTabBar *tabs = pages->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(pages->indexOf(edid)).center());
+    }
+    QCOMPARE(pages->currentWidget(), edid);
+    QVERIFY(!info->isVisible());
 }
 
 QTEST_MAIN(TestRoutingPanel)
