@@ -21,7 +21,6 @@ namespace {
 
 constexpr char GroupIndex[] = "groupIndex";
 constexpr char Tag[] = "tag";
-constexpr int PopupBelowPointer = 28;
 
 QString idleNote()
 {
@@ -311,11 +310,8 @@ void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &po
             : RouteRules::noteText(
                 output, input, [this](bool in, int port) { return tag(in, port); }));
     const bool anyTag = BuildPortInfo();
-    if (anyTag && m_displayTags && m_displayTags() && !step) {
-        m_info->move(button->mapToGlobal(position + QPoint(0, PopupBelowPointer)));
-        m_info->show();
-        m_info->lblInfo()->repaint();
-    }
+    if (anyTag && m_displayTags && m_displayTags() && !step)
+        m_info->showNear(button->mapToGlobal(position));
 }
 
 void RoutingPanel::gbOutput1MouseMove()

@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -39,9 +40,8 @@ namespace {
 
 using testsupport::BoxWatch;
 
-void moveOver(QWidget *widget)
+void moveOver(QWidget *widget, const QPoint &at = QPoint(5, 5))
 {
-    const QPoint at(5, 5);
     QMouseEvent move(
         QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &move);
@@ -79,6 +79,8 @@ private Q_SLOTS:
     void popupClosesForMessages();
     void popupClosesOnPageChange_data();
     void popupClosesOnPageChange();
+    void popupStaysOnScreen_data();
+    void popupStaysOnScreen();
 
 private:
     RoutingPanel &panel() { return m_form->routingPanel(); }
@@ -750,6 +752,60 @@ void TestRoutingPanel::popupClosesOnPageChange()
     }
     QCOMPARE(pages->currentWidget(), edid);
     QVERIFY(!info->isVisible());
+}
+
+void TestRoutingPanel::popupStaysOnScreen_data()
+{
+    QTest::addColumn<QPoint>("fromCorner"); // the pointer, from the nearest screen corner
+    QTest::addColumn<bool>("right"); // measured from the right edge
+    QTest::addColumn<bool>("bottom"); // measured from the bottom edge
+
+    QTest::newRow("room below and to the right") << QPoint(100, 80) << false << false;
+    QTest::newRow("at the right edge: left of the pointer") << QPoint(30, 80) << true << false;
+    QTest::newRow("at the bottom edge: above the pointer") << QPoint(100, 30) << false << true;
+    QTest::newRow("in the bottom-right corner") << QPoint(30, 30) << true << true;
+}
+
+// The pop-up opens below and right of the pointer, and on the other side where the screen
+// ends; never off the screen, never under the pointer.
+void TestRoutingPanel::popupStaysOnScreen()
+{
+    QFETCH(QPoint, fromCorner);
+    QFETCH(bool, right);
+    QFETCH(bool, bottom);
+    startWith({1, 2, 3, 4, 5, 6});
+    showSettingPage();
+    tagsShown();
+    const QRect area = m_form->screen()->availableGeometry();
+    const QPoint target(right ? area.right() - fromCorner.x() : area.left() + fromCorner.x(),
+        bottom ? area.bottom() - fromCorner.y() : area.top() + fromCorner.y());
+
+    // The window is moved so that Output5's input 6 lies under the pointer (to a pixel or two:
+    // the window system places the frame).
+    QAbstractButton *button = input(5, 6);
+    const QPoint at(10, 12);
+    m_form->move(m_form->pos() + target - button->mapToGlobal(at));
+    QTRY_VERIFY((button->mapToGlobal(at) - target).manhattanLength() <= 6);
+    const QPoint pointer = button->mapToGlobal(at);
+    moveOver(button, at);
+
+    TfrmShowInOutInfo *info = panel().frmShowInOutInfo();
+    QVERIFY(info->isVisible());
+    const QRect popup = info->frameGeometry();
+    QVERIFY2(area.contains(popup),
+        qPrintable(u"pop-up %1,%2 %3x%4"_s.arg(popup.x())
+                       .arg(popup.y())
+                       .arg(popup.width())
+                       .arg(popup.height())));
+    QVERIFY(!popup.contains(pointer));
+    if (right)
+        QVERIFY(popup.right() < pointer.x());
+    else
+        QCOMPARE(popup.left(), pointer.x());
+    if (bottom)
+        QVERIFY(popup.bottom() < pointer.y());
+    else
+        QCOMPARE(popup.top(), pointer.y() + 28);
 }
 
 QTEST_MAIN(TestRoutingPanel)
