@@ -8,6 +8,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -102,6 +103,7 @@ RoutingPanel::RoutingPanel(const Widgets &widgets, PageServices &services)
     // A dialog or message box over the window, or another window taking over, must not sit
     // beneath the pop-up.
     window->installEventFilter(this);
+    m_info->installEventFilter(this);
 }
 
 void RoutingPanel::trackMoves(const QList<QWidget *> &widgets)
@@ -380,11 +382,17 @@ bool RoutingPanel::eventFilter(QObject *watched, QEvent *event)
     } else if (watched == m_w.page && event->type() == QEvent::Hide) {
         // Another page: the pop-up would cover its controls.
         closeInfo();
-    } else if (watched == m_info->parentWidget()
-        && (event->type() == QEvent::WindowBlocked || event->type() == QEvent::WindowDeactivate)) {
+    } else if (watched == m_info->parentWidget() && event->type() == QEvent::WindowBlocked) {
         // A modal box blocks the pointer moves that would close the pop-up, and a stay-on-top
         // pop-up would hide it.
         closeInfo();
+    } else if ((watched == m_info->parentWidget() || watched == m_info)
+        && event->type() == QEvent::WindowDeactivate) {
+        // Some window systems activate the pop-up as it shows; only a window other than these
+        // two taking over ends it.
+        const QWidget *active = QApplication::activeWindow();
+        if (active != m_info->parentWidget() && active != m_info)
+            closeInfo();
     } else if (event->type() == QEvent::KeyPress) {
         // The input buttons of an output are exclusive, and Qt checks the neighbour an arrow
         // moves to: a live route. Arrows only move the focus; Space routes as a click does.
