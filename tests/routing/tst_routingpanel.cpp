@@ -775,6 +775,7 @@ void TestRoutingPanel::popupStaysOnScreen()
     QFETCH(QPoint, fromCorner);
     QFETCH(bool, right);
     QFETCH(bool, bottom);
+    realTiming();
     startWith({1, 2, 3, 4, 5, 6});
     showSettingPage();
     tagsShown();
