@@ -19,11 +19,13 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -188,18 +190,35 @@ void WindowTour::visitPopup()
         const QSignalBlocker blocker(displayTags);
         displayTags->setChecked(true);
     }
-    const QPoint at = button->rect().center();
-    QMouseEvent move(
-        QEvent::MouseMove, at, button->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(button, &move);
-    QApplication::processEvents();
     QWidget *popup = m_form.routingPanel().frmShowInOutInfo();
-    if (popup && popup->isVisible()) {
+    const auto hover = [popup](QAbstractButton *button) {
+        const QPoint at = button->rect().center();
+        QMouseEvent move(QEvent::MouseMove, at, button->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+            Qt::NoModifier);
+        QApplication::sendEvent(button, &move);
+        QApplication::processEvents();
+        return popup && popup->isVisible();
+    };
+    if (hover(button)) {
         m_visit(QStringLiteral("20-Tag pop-up"), popup);
-        m_visit(QStringLiteral("07-Setting with tags"), &m_form);
         popup->close();
+        m_visit(QStringLiteral("07-Setting with tags"), &m_form);
     } else {
         m_errors.append(QStringLiteral("the tag pop-up did not show"));
+    }
+    // A question that comes while the pop-up is up: the hovered input is clicked while the
+    // switcher is off. Output3's pop-up would cover the middle of the window, where the
+    // question shows. The route goes back, and so does the power state.
+    QAbstractButton *middle = m_form.routingPanel().FindInputButton(3, 3);
+    if (middle && hover(middle)) {
+        ShellState &state = m_form.state();
+        const bool powerOn = state.PowerOn;
+        state.PowerOn = false;
+        visitDialog(qPrintable(middle->objectName()),
+            {{QStringLiteral("08-Tag pop-up and power message"), {}, true}});
+        state.PowerOn = powerOn;
+    } else {
+        m_errors.append(QStringLiteral("the tag pop-up did not show again"));
     }
     {
         const QSignalBlocker blocker(displayTags);
@@ -222,7 +241,8 @@ void WindowTour::visitDialog(const char *button, const QList<Moment> &moments)
         if (!dialog)
             return;
         while (next < moments.size() && (!moments[next].ready || moments[next].ready(dialog))) {
-            m_visit(moments[next].name, dialog);
+            m_visit(moments[next].name,
+                moments[next].overWindow ? static_cast<QWidget *>(&m_form) : dialog);
             ++next;
             deadline.setRemainingTime(DialogWaitMs);
         }
@@ -238,6 +258,37 @@ void WindowTour::visitDialog(const char *button, const QList<Moment> &moments)
         m_errors.append(moments[next].name + QStringLiteral(": not seen"));
 }
 
+namespace {
+
+// The window as the operator sees it: the windows that stand over it (its message boxes and
+// dialogs, then the tag pop-up, which stays on top of them) are drawn where they are.
+QImage picture(QWidget *window)
+{
+    QList<QWidget *> over;
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows) {
+        if (w != window && w->isVisible() && w->parentWidget()
+            && w->parentWidget()->window() == window)
+            over.append(w);
+    }
+    std::stable_partition(over.begin(), over.end(),
+        [](const QWidget *w) { return !(w->windowFlags() & Qt::WindowStaysOnTopHint); });
+    QPixmap shot = window->grab();
+    QPainter painter(&shot);
+    const QPoint origin = window->mapToGlobal(QPoint());
+    for (QWidget *w : std::as_const(over)) {
+        // Offscreen windows have no frames: an outline shows where each one ends.
+        const QRect place(w->mapToGlobal(QPoint()) - origin, w->size());
+        painter.drawPixmap(place.topLeft(), w->grab());
+        painter.setPen(Qt::darkGray);
+        painter.drawRect(place.adjusted(0, 0, -1, -1));
+    }
+    painter.end();
+    return shot.toImage();
+}
+
+} // namespace
+
 int saveWindowPictures(TForm1 &form, const QString &folder)
 {
     QStringList failed;
@@ -249,9 +300,9 @@ int saveWindowPictures(TForm1 &form, const QString &folder)
         file.replace(QLatin1Char(' '), QLatin1Char('-'));
         const QString path = QDir(folder).filePath(file + QStringLiteral(".png"));
         // A window's few colours fit a palette, which keeps the files small.
-        const QImage picture = window->grab().toImage().convertToFormat(
+        const QImage image = picture(window).convertToFormat(
             QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
-        if (picture.save(path))
+        if (image.save(path))
             std::printf("%s\n", qPrintable(path));
         else
             failed.append(QStringLiteral("cannot write ") + path);

@@ -36,6 +36,8 @@ private:
         QString name;
         // True when the dialog shows what is to be seen.
         std::function<bool(QWidget *)> ready;
+        // The stop is the main window with the dialog over it, not the dialog alone.
+        bool overWindow = false;
     };
     // Clicks button and, while the dialog it opens is up, visits it at each moment in turn,
     // then closes it.
@@ -52,6 +54,7 @@ private:
     QStringList m_errors;
 };
 
-// Walks the window (prepare, then run) and saves each stop as DIR/name.png. Returns the
+// Walks the window (prepare, then run) and saves each stop as DIR/name.png, with the windows
+// that stand over it (a message box, the tag pop-up) drawn where they are. Returns the
 // program's exit code: 0 when every step succeeded and every picture was written.
 int saveWindowPictures(TForm1 &form, const QString &folder);

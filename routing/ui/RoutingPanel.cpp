@@ -8,17 +8,20 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QTreeWidget>
 
+#include <cstdlib>
+
 namespace {
 
 constexpr char GroupIndex[] = "groupIndex";
 constexpr char Tag[] = "tag";
-constexpr int PopupBelowPointer = 28;
 
 QString idleNote()
 {
@@ -97,6 +100,10 @@ RoutingPanel::RoutingPanel(const Widgets &widgets, PageServices &services)
     }
     around.append(m_w.presets->viewport());
     trackMoves(around);
+    // A dialog or message box over the window, or another window taking over, must not sit
+    // beneath the pop-up.
+    window->installEventFilter(this);
+    m_info->installEventFilter(this);
 }
 
 void RoutingPanel::trackMoves(const QList<QWidget *> &widgets)
@@ -305,24 +312,65 @@ void RoutingPanel::sbSetInputMouseMove(QAbstractButton *button, const QPoint &po
             : RouteRules::noteText(
                 output, input, [this](bool in, int port) { return tag(in, port); }));
     const bool anyTag = BuildPortInfo();
-    if (anyTag && m_displayTags && m_displayTags() && !step) {
-        m_info->move(button->mapToGlobal(position + QPoint(0, PopupBelowPointer)));
-        m_info->show();
-        m_info->lblInfo()->repaint();
-    }
+    if (anyTag && m_displayTags && m_displayTags() && !step)
+        m_info->showNear(button->mapToGlobal(position));
 }
 
 void RoutingPanel::gbOutput1MouseMove()
 {
     m_w.note->setText(idleNote());
-    if (m_info->isVisible())
-        m_info->close();
+    closeInfo();
 }
 
 void RoutingPanel::pmPopup()
 {
+    closeInfo();
+}
+
+void RoutingPanel::closeInfo()
+{
     if (m_info->isVisible())
         m_info->close();
+}
+
+QAbstractButton *RoutingPanel::neighbour(QAbstractButton *from, int key) const
+{
+    const int output = number(from, GroupIndex);
+    const int input = number(from, Tag);
+    const auto usable = [from](const QAbstractButton *b) {
+        return b && b != from && !b->isHidden() && b->isEnabled();
+    };
+    // Left and right go through the inputs in their order, from one row to the next.
+    if (key == Qt::Key_Left || key == Qt::Key_Right) {
+        const int step = key == Qt::Key_Right ? 1 : -1;
+        for (int n = input + step; n >= 1 && n <= 8; n += step) {
+            if (QAbstractButton *b = FindInputButton(output, n); usable(b))
+                return b;
+        }
+        return nullptr;
+    }
+    // Up and down go to the nearest button of the row above or below.
+    const bool down = key == Qt::Key_Down;
+    const QRect here = from->geometry();
+    QAbstractButton *best = nullptr;
+    int bestRows = 0;
+    int bestColumns = 0;
+    for (int n = 1; n <= 8; ++n) {
+        QAbstractButton *b = FindInputButton(output, n);
+        if (!usable(b))
+            continue;
+        const QRect there = b->geometry();
+        if (down ? there.top() <= here.bottom() : there.bottom() >= here.top())
+            continue;
+        const int rows = std::abs(there.center().y() - here.center().y());
+        const int columns = std::abs(there.center().x() - here.center().x());
+        if (!best || rows < bestRows || (rows == bestRows && columns < bestColumns)) {
+            best = b;
+            bestRows = rows;
+            bestColumns = columns;
+        }
+    }
+    return best;
 }
 
 bool RoutingPanel::eventFilter(QObject *watched, QEvent *event)
@@ -331,6 +379,33 @@ bool RoutingPanel::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Show && !event->spontaneous() && watched == m_w.page) {
         // Reading waits for replies; it runs once the page change has finished.
         QMetaObject::invokeMethod(this, &RoutingPanel::tsSettingShow, Qt::QueuedConnection);
+    } else if (watched == m_w.page && event->type() == QEvent::Hide) {
+        // Another page: the pop-up would cover its controls.
+        closeInfo();
+    } else if (watched == m_info->parentWidget() && event->type() == QEvent::WindowBlocked) {
+        // A modal box blocks the pointer moves that would close the pop-up, and a stay-on-top
+        // pop-up would hide it.
+        closeInfo();
+    } else if ((watched == m_info->parentWidget() || watched == m_info)
+        && event->type() == QEvent::WindowDeactivate) {
+        // Some window systems activate the pop-up as it shows; only a window other than these
+        // two taking over ends it.
+        const QWidget *active = QApplication::activeWindow();
+        if (active != m_info->parentWidget() && active != m_info)
+            closeInfo();
+    } else if (event->type() == QEvent::KeyPress) {
+        // The input buttons of an output are exclusive, and Qt checks the neighbour an arrow
+        // moves to: a live route. Arrows only move the focus; Space routes as a click does.
+        auto *button = qobject_cast<QAbstractButton *>(watched);
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const bool arrow = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up
+            || key == Qt::Key_Down;
+        if (arrow && button && number(button, GroupIndex) > 0) {
+            if (QAbstractButton *next = neighbour(button, key))
+                next->setFocus(key == Qt::Key_Left || key == Qt::Key_Up ? Qt::BacktabFocusReason
+                                                                        : Qt::TabFocusReason);
+            return true;
+        }
     } else if (event->type() == QEvent::MouseMove) {
         auto *button = qobject_cast<QAbstractButton *>(watched);
         if (button && button->property(GroupIndex).isValid()) {

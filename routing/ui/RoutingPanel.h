@@ -91,6 +91,9 @@ private:
     void showRoute(int output, int input);
     // The set-route step: true when the switcher took the route.
     bool switchRoute(QAbstractButton *button);
+    void closeInfo();
+    // The input button of the same output an arrow key moves the focus to; null at the edge.
+    QAbstractButton *neighbour(QAbstractButton *from, int key) const;
     QString tag(bool input, int port) const;
     static int number(const QObject *control, const char *name);
 

@@ -4,12 +4,16 @@
 
 #include <QFontMetrics>
 #include <QMouseEvent>
+#include <QScreen>
 
 #include <algorithm>
 
 namespace {
 constexpr int Margin = 10;
 constexpr int LabelOffset = 4;
+// Below the pointer the pop-up clears the pointer's image; above it only the pointer's tip.
+constexpr int BelowPointer = 28;
+constexpr int AbovePointer = 4;
 } // namespace
 
 TfrmShowInOutInfo::TfrmShowInOutInfo(QWidget *parent)
@@ -54,6 +58,30 @@ void TfrmShowInOutInfo::setLines(const QStringList &lines)
     ui->Panel1->setGeometry(QRect(QPoint(0, 0), size));
     ui->lblInfo->setGeometry(
         LabelOffset, LabelOffset, size.width() - LabelOffset, size.height() - LabelOffset);
+    ui->lblInfo->repaint();
+}
+
+QPoint TfrmShowInOutInfo::placement(const QPoint &pointer, const QSize &size, const QRect &area)
+{
+    int x = pointer.x();
+    if (x + size.width() > area.right() + 1)
+        x = pointer.x() - size.width();
+    int y = pointer.y() + BelowPointer;
+    if (y + size.height() > area.bottom() + 1)
+        y = pointer.y() - AbovePointer - size.height();
+    // Where neither side has room, the pop-up keeps its top-left corner on the screen.
+    x = std::max(area.left(), std::min(x, area.right() + 1 - size.width()));
+    y = std::max(area.top(), std::min(y, area.bottom() + 1 - size.height()));
+    return {x, y};
+}
+
+void TfrmShowInOutInfo::showNear(const QPoint &pointer)
+{
+    const QWidget *owner = parentWidget() ? parentWidget()->window() : this;
+    const QScreen *screen = owner->screen();
+    move(screen ? placement(pointer, size(), screen->availableGeometry())
+                : pointer + QPoint(0, BelowPointer));
+    show();
     ui->lblInfo->repaint();
 }
 

@@ -23,6 +23,12 @@ public:
     QLabel *lblInfo() const;
     // Shows the lines in the label and fits the window to them.
     void setLines(const QStringList &lines);
+    // Shows the pop-up near the pointer (a global position), inside the available area of the
+    // screen its window is on.
+    void showNear(const QPoint &pointer);
+    // Where a pop-up of this size goes: 28 pixels below the pointer, or left of it or above it
+    // where the area ends, and never outside the area.
+    static QPoint placement(const QPoint &pointer, const QSize &size, const QRect &area);
 
 public Q_SLOTS:
     void lblInfoClick();

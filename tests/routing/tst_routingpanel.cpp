@@ -23,10 +23,14 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QScreen>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
+#include <map>
 #include <memory>
 
 using Routes = QList<int>;
@@ -36,9 +40,8 @@ namespace {
 
 using testsupport::BoxWatch;
 
-void moveOver(QWidget *widget)
+void moveOver(QWidget *widget, const QPoint &at = QPoint(5, 5))
 {
-    const QPoint at(5, 5);
     QMouseEvent move(
         QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &move);
@@ -69,6 +72,15 @@ private Q_SLOTS:
     void unknownRoute();
     void hoverNoteAndPopup_data();
     void hoverNoteAndPopup();
+    void arrowsMoveFocusOnly_data();
+    void arrowsMoveFocusOnly();
+    void spaceWhileBusyIgnored();
+    void popupClosesForMessages_data();
+    void popupClosesForMessages();
+    void popupClosesOnPageChange_data();
+    void popupClosesOnPageChange();
+    void popupStaysOnScreen_data();
+    void popupStaysOnScreen();
 
 private:
     RoutingPanel &panel() { return m_form->routingPanel(); }
@@ -83,6 +95,11 @@ private:
     // Input buttons pressed per output: 0 for none, -1 for more than one.
     Routes pressed();
     int routeRequests() const;
+    // The link waits for replies as long as it does for the operator.
+    void realTiming() { m_form->link()->setTiming(Timing()); }
+    // Tags on output 2 and input 4, shown by the pop-up.
+    void tagsShown();
+    void showSettingPage();
 
     std::unique_ptr<testsupport::WindowFixture> m_w;
     SimulatorServer *m_sim = nullptr; // m_w's
@@ -559,6 +576,241 @@ void TestRoutingPanel::hoverNoteAndPopup()
         QTest::mouseClick(info->lblInfo(), Qt::LeftButton);
         QVERIFY(!info->isVisible());
     }
+}
+
+void TestRoutingPanel::tagsShown()
+{
+    m_form->findChild<QLineEdit *>(QStringLiteral("leOutput2Tag"))
+        ->setText(QStringLiteral("Projector"));
+    m_form->findChild<QLineEdit *>(QStringLiteral("leInput4Tag"))
+        ->setText(QStringLiteral("Camera"));
+    m_form->findChild<QCheckBox *>(QStringLiteral("cbDisplayTag"))->setChecked(true);
+}
+
+void TestRoutingPanel::showSettingPage()
+{
+    auto *pages = m_form->findChild<QTabWidget *>(QStringLiteral("pcContainer"));
+    pages->setCurrentWidget(m_form->findChild<QWidget *>(QStringLiteral("tsSetting")));
+    // The routes are read once the page change is over.
+    QTRY_COMPARE(m_sim->received().size(), 6);
+    QTRY_VERIFY(m_form->state().RunnerIdle);
+}
+
+void TestRoutingPanel::arrowsMoveFocusOnly_data()
+{
+    QTest::addColumn<int>("from"); // the input button of Output3 that has the focus
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<int>("to"); // the input button that has it afterwards
+
+    // Output3 is on input 3: Qt's exclusive buttons would switch it at the third press.
+    QTest::newRow("right four times, then down") << 1 << "R R R R D" << 5;
+    QTest::newRow("down and up between the rows") << 2 << "D U D" << 6;
+    QTest::newRow("left across the rows") << 5 << "L L" << 3;
+    QTest::newRow("the edges keep the focus") << 1 << "L U" << 1;
+    QTest::newRow("past the last input") << 6 << "R D" << 6;
+}
+
+// Arrows move the focus among an output's inputs and route nothing; Space then routes the
+// focused input as a click does.
+void TestRoutingPanel::arrowsMoveFocusOnly()
+{
+    QFETCH(int, from);
+    QFETCH(QString, keys);
+    QFETCH(int, to);
+    realTiming();
+    const Routes before{1, 2, 3, 4, 5, 6};
+    startWith(before);
+    showSettingPage();
+    m_sim->clearReceived();
+
+    input(3, from)->setFocus(Qt::TabFocusReason);
+    QCOMPARE(m_form->focusWidget(), input(3, from));
+    const std::map<QString, Qt::Key> arrows{{u"L"_s, Qt::Key_Left}, {u"R"_s, Qt::Key_Right},
+        {u"U"_s, Qt::Key_Up}, {u"D"_s, Qt::Key_Down}};
+    for (const QString &key : keys.split(u' '))
+        QTest::keyClick(m_form->focusWidget(), arrows.at(key));
+
+    QCOMPARE(m_form->focusWidget(), input(3, to));
+    QCOMPARE(routeRequests(), 0);
+    QCOMPARE(simRoutes(), before);
+    QCOMPARE(displayed(), before);
+    QCOMPARE(pressed(), before);
+
+    QTest::keyClick(m_form->focusWidget(), Qt::Key_Space);
+    Routes after = before;
+    after[2] = to;
+    QCOMPARE(routeRequests(), 1);
+    QCOMPARE(simRoutes(), after);
+    QCOMPARE(displayed(), after);
+    QCOMPARE(pressed(), after);
+}
+
+// Space pressed while another route is on its way is turned away like a click, with the note.
+void TestRoutingPanel::spaceWhileBusyIgnored()
+{
+    realTiming();
+    const Routes before{1, 2, 3, 4, 5, 6};
+    startWith(before);
+    showSettingPage();
+    m_sim->clearReceived();
+    m_sim->faults().delayMs = 300;
+    input(3, 5)->setFocus(Qt::TabFocusReason);
+
+    QString note;
+    testsupport::OnceWhen space([this] { return !m_form->state().RunnerIdle; },
+        [&] {
+            QTest::keyClick(input(3, 5), Qt::Key_Space);
+            note = m_form->status().text(3);
+        });
+    QTest::mouseClick(input(1, 2), Qt::LeftButton);
+
+    QVERIFY(space.done());
+    QCOMPARE(note, u"In processing, command ignored"_s);
+    const Routes after{2, 2, 3, 4, 5, 6};
+    QCOMPARE(routeRequests(), 1);
+    QCOMPARE(simRoutes(), after);
+    QCOMPARE(displayed(), after);
+    QCOMPARE(pressed(), after);
+}
+
+void TestRoutingPanel::popupClosesForMessages_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("box");
+
+    const QString off = QStringLiteral("System is power off, please turn it on first.");
+    QTest::newRow("input clicked, switcher off") << "input" << off;
+    QTest::newRow("preset Set, switcher off") << "preset" << off;
+    QTest::newRow("another window activated") << "window" << QString();
+}
+
+// A message box or another window never sits beneath the pop-up: the pop-up closes when it
+// comes.
+void TestRoutingPanel::popupClosesForMessages()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, box);
+    realTiming();
+    startWith({1, 2, 3, 4, 5, 6});
+    showSettingPage();
+    tagsShown();
+    QTRY_VERIFY(m_form->isActiveWindow());
+    TfrmShowInOutInfo *info = panel().frmShowInOutInfo();
+    moveOver(input(2, 4));
+    // Some window systems activate the pop-up as it shows; that does not end it.
+    QCoreApplication::processEvents();
+    QVERIFY(info->isVisible());
+
+    QList<bool> popupWhileAsked;
+    BoxWatch boxes(QMessageBox::Ok, QMessageBox::Ok,
+        [&](QMessageBox *) { popupWhileAsked.append(info->isVisible()); });
+    QWidget other;
+    if (cause == QLatin1String("window")) {
+        other.show();
+        other.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+    } else {
+        m_form->state().PowerOn = false;
+        if (cause == QLatin1String("preset")) {
+            auto *presets = m_form->findChild<QTreeWidget *>(QStringLiteral("lvPreSetting"));
+            presets->setCurrentItem(presets->topLevelItem(0));
+        }
+        // A click moves no pointer: the pop-up is still up when the box comes.
+        QTest::mouseClick(cause == QLatin1String("input")
+                ? static_cast<QWidget *>(input(2, 4))
+                : m_form->findChild<QWidget *>(QStringLiteral("btnSet")),
+            Qt::LeftButton);
+    }
+
+    QCOMPARE(boxes.texts(), box.isEmpty() ? QStringList() : QStringList{box});
+    QCOMPARE(popupWhileAsked, QList<bool>(boxes.texts().size(), false));
+    QVERIFY(!info->isVisible());
+}
+
+void TestRoutingPanel::popupClosesOnPageChange_data()
+{
+    QTest::addColumn<bool>("key"); // Ctrl+Tab, else a click on the tab
+    QTest::newRow("Ctrl+Tab") << true;
+    QTest::newRow("tab clicked") << false;
+}
+
+void TestRoutingPanel::popupClosesOnPageChange()
+{
+    QFETCH(bool, key);
+    realTiming();
+    startWith({1, 2, 3, 4, 5, 6});
+    showSettingPage();
+    tagsShown();
+    TfrmShowInOutInfo *info = panel().frmShowInOutInfo();
+    input(2, 4)->setFocus(Qt::TabFocusReason);
+    moveOver(input(2, 4));
+    QVERIFY(info->isVisible());
+
+    auto *pages = m_form->findChild<QTabWidget *>(QStringLiteral("pcContainer"));
+    QWidget *edid = m_form->findChild<QWidget *>(QStringLiteral("tsEDIDCtrl"));
+    if (key) {
+        QTest::keyClick(m_form->focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    } else {
+        QTabBar *tabs = pages->tabBar();
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(pages->indexOf(edid)).center());
+    }
+    QCOMPARE(pages->currentWidget(), edid);
+    QVERIFY(!info->isVisible());
+}
+
+void TestRoutingPanel::popupStaysOnScreen_data()
+{
+    QTest::addColumn<QPoint>("fromCorner"); // the pointer, from the nearest screen corner
+    QTest::addColumn<bool>("right"); // measured from the right edge
+    QTest::addColumn<bool>("bottom"); // measured from the bottom edge
+
+    QTest::newRow("room below and to the right") << QPoint(100, 80) << false << false;
+    QTest::newRow("at the right edge: left of the pointer") << QPoint(30, 80) << true << false;
+    QTest::newRow("at the bottom edge: above the pointer") << QPoint(100, 30) << false << true;
+    QTest::newRow("in the bottom-right corner") << QPoint(30, 30) << true << true;
+}
+
+// The pop-up opens below and right of the pointer, and on the other side where the screen
+// ends; never off the screen, never under the pointer.
+void TestRoutingPanel::popupStaysOnScreen()
+{
+    QFETCH(QPoint, fromCorner);
+    QFETCH(bool, right);
+    QFETCH(bool, bottom);
+    realTiming();
+    startWith({1, 2, 3, 4, 5, 6});
+    showSettingPage();
+    tagsShown();
+    const QRect area = m_form->screen()->availableGeometry();
+    const QPoint target(right ? area.right() - fromCorner.x() : area.left() + fromCorner.x(),
+        bottom ? area.bottom() - fromCorner.y() : area.top() + fromCorner.y());
+
+    // The window is moved so that Output5's input 6 lies under the pointer (to a pixel or two:
+    // the window system places the frame).
+    QAbstractButton *button = input(5, 6);
+    const QPoint at(10, 12);
+    m_form->move(m_form->pos() + target - button->mapToGlobal(at));
+    QTRY_VERIFY((button->mapToGlobal(at) - target).manhattanLength() <= 6);
+    const QPoint pointer = button->mapToGlobal(at);
+    moveOver(button, at);
+
+    TfrmShowInOutInfo *info = panel().frmShowInOutInfo();
+    QVERIFY(info->isVisible());
+    const QRect popup = info->frameGeometry();
+    QVERIFY2(area.contains(popup),
+        qPrintable(u"pop-up %1,%2 %3x%4"_s.arg(popup.x())
+                       .arg(popup.y())
+                       .arg(popup.width())
+                       .arg(popup.height())));
+    QVERIFY(!popup.contains(pointer));
+    if (right)
+        QVERIFY(popup.right() < pointer.x());
+    else
+        QCOMPARE(popup.left(), pointer.x());
+    if (bottom)
+        QVERIFY(popup.bottom() < pointer.y());
+    else
+        QCOMPARE(popup.top(), pointer.y() + 28);
 }
 
 QTEST_MAIN(TestRoutingPanel)
