@@ -11,6 +11,7 @@
 #include "SimulatorServer.h"
 #include "VideohubProtocol.h"
 #include "VideohubServer.h"
+#include "WindowSettingsImport.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -73,7 +74,7 @@ int runGateway(QCoreApplication &app)
         const GatewaySettings settings(options.gateway.settingsPath);
         GatewaySettings::Values values = settings.load();
         QString error;
-        if (!GatewaySettings::importWindowSettings(options.importSettings, host, &values, &error)
+        if (!importWindowSettings(options.importSettings, host, &values, &error)
             || !settings.save(values, &error)) {
             err << "matrix-gateway: " << error << Qt::endl;
             return 1;

@@ -1,23 +1,13 @@
 #pragma once
 
 #include "AppSettings.h"
+#include "IniFile.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
 class QDateTime;
-
-// One value of a settings file of another program that keeps the same form (the gateway's
-// gateway.ini): its section, key and text.
-struct SettingsValue
-{
-    QString section;
-    QString key;
-    QString text;
-
-    bool operator==(const SettingsValue &) const = default;
-};
 
 // What reading Settings.ini found.
 struct SettingsRead
@@ -68,24 +58,13 @@ struct SettingsRead
 //
 // clang-format on
 //
-// Values are written as they stand (backslashes, "]", ";", "=", "#" and non-ASCII included), so
-// the file stays readable by plain Windows INI readers. Three cases need protection, and get the
-// forms SimpleIni and Windows readers already understand:
-// - a text with a line break, or one starting with "<<<", is written as a SimpleIni multi-line
-//   value ("key=<<<END_OF_TEXT", the lines, "END_OF_TEXT", with an end tag that no line of the
-//   text matches); CR LF and a lone CR inside a text read back as LF;
-// - a text with a leading or trailing blank, or one enclosed in a pair of matching quotes, is
-//   written inside double quotes (a reader strips one enclosing pair, as Windows does);
-// - a NUL character cannot be stored and is dropped.
+// Values keep the INI engine's rules (IniDocument), so the file stays readable by plain
+// Windows INI readers.
 // The switcher's MAC text inside a tag section name comes from the network, so "%", "]", control
 // characters and a trailing blank in it are written as %XX.
 //
-// Reading: a missing file, section or key gives the default; a key written twice counts once (the
-// last one); bytes that are not UTF-8 (a file written by an ANSI program) read as Windows-1252; a
-// file with a UTF-16 or UTF-32 byte order mark is read as such (and saved as UTF-8); a section
-// line without its closing "]" ends at the end of its line. A file that cannot be read completely
-// (a NUL byte, text that does not decode, larger than MaxFileSize, refused by the system) is
-// Incomplete.
+// Reading: a missing file, section or key gives the default; what else a file may hold or lack,
+// and how it is saved, is the INI engine's (IniFile).
 // Saving rewrites our keys into the existing file and keeps every other section, key and comment,
 // then removes each section whose name contains "Tag of" and whose values are all blank. A file
 // that cannot be read completely is never rewritten: the save fails and the file stays as it is.
@@ -93,7 +72,7 @@ class SettingsFile final
 {
 public:
     // Far beyond any real settings file; a larger one is not read into memory.
-    static constexpr qint64 MaxFileSize = 4 * 1024 * 1024;
+    static constexpr qint64 MaxFileSize = IniFile::MaxFileSize;
 
     // Only a regular file is opened (FileAccess): a FIFO or a device never blocks or floods it.
     static SettingsRead read(const QString &path);
@@ -119,14 +98,6 @@ public:
     // a selected switcher), removes blank tag sections and flushes the file.
     static bool savePortTags(const QString &path, TControlMode controlMode, const QString &mac,
         const PortTags &tags, QString *error = nullptr);
-
-    // Another program's file of the same form, with the same value rules, size bound and
-    // atomic save: every value in file order (status and reason as for read()), and a save that
-    // rewrites the given values into the existing file and keeps everything else.
-    static QList<SettingsValue> readValues(
-        const QString &path, SettingsRead::Status *status = nullptr, QString *reason = nullptr);
-    static bool saveValues(
-        const QString &path, const QList<SettingsValue> &values, QString *error = nullptr);
 
     // Section name of one side's tags, e.g. "Tag of Input - TCP:00-1A-2B-3C-4D-5E".
     static QString tagSectionName(TagSide side, TControlMode controlMode, const QString &mac);

@@ -1,11 +1,6 @@
 #include "GatewaySettings.h"
 
-#include "AppSettings.h"
-#include "DeviceEntry.h"
-#include "PresetCodec.h"
-#include "SettingsFile.h"
-
-#include <QHostAddress>
+#include "IniFile.h"
 
 namespace {
 
@@ -65,12 +60,11 @@ GatewaySettings::Values GatewaySettings::load(QString *problem) const
         problem->clear();
     if (m_path.isEmpty())
         return values;
-    SettingsRead::Status status = SettingsRead::Ok;
-    QString reason;
-    const QList<SettingsValue> stored = SettingsFile::readValues(m_path, &status, &reason);
-    if (status != SettingsRead::Ok && status != SettingsRead::Missing && problem)
-        *problem = QStringLiteral("%1 cannot be read completely: %2").arg(m_path, reason);
-    for (const SettingsValue &v : stored) {
+    IniFile::Read read;
+    const QList<IniValue> stored = IniFile::readValues(m_path, &read);
+    if (read.status != IniFile::Status::Ok && read.status != IniFile::Status::Missing && problem)
+        *problem = QStringLiteral("%1 cannot be read completely: %2").arg(m_path, read.reason);
+    for (const IniValue &v : stored) {
         for (int n = 1; n <= GatewayPorts; ++n) {
             if (same(v.section, InputSection) && same(v.key, inputKey(n)))
                 values.inputLabels[GatewayState::index(n)] = v.text;
@@ -92,7 +86,7 @@ bool GatewaySettings::save(const Values &values, QString *error) const
 {
     if (m_path.isEmpty())
         return true;
-    QList<SettingsValue> stored;
+    QList<IniValue> stored;
     for (int n = 1; n <= GatewayPorts; ++n)
         stored.append({InputSection, inputKey(n), values.inputLabels[GatewayState::index(n)]});
     for (int n = 1; n <= GatewayPorts; ++n)
@@ -102,44 +96,5 @@ bool GatewaySettings::save(const Values &values, QString *error) const
         stored.append({PresetSection, nameKey(p), preset.name});
         stored.append({PresetSection, routesKey(p), encodeRoutes(preset.routes)});
     }
-    return SettingsFile::saveValues(m_path, stored, error);
-}
-
-bool GatewaySettings::importWindowSettings(
-    const QString &windowFile, const QString &host, Values *values, QString *error)
-{
-    const SettingsRead read = SettingsFile::read(windowFile);
-    if (read.status != SettingsRead::Ok) {
-        if (error)
-            *error = QStringLiteral("Cannot import %1: %2").arg(windowFile, read.reason);
-        return false;
-    }
-    const AppSettings &s = read.settings;
-    PortTags tags;
-    if (host.isEmpty()) {
-        tags = s.comTags;
-    } else {
-        // The device entry names the switcher by its address; its tags are kept by its MAC.
-        const QHostAddress wanted(host);
-        for (const QString &entry : s.lanDevices) {
-            const QString ip = GetEntryField(entry, EntryField::IP);
-            if (ip == host || (!wanted.isNull() && QHostAddress(ip).isEqual(wanted))) {
-                tags = s.tags(cmLAN, GetEntryField(entry, EntryField::MAC));
-                break;
-            }
-        }
-    }
-    for (int n = 1; n <= GatewayPorts; ++n) {
-        values->inputLabels[GatewayState::index(n)] = tags.inputs[GatewayState::index(n)];
-        values->outputLabels[GatewayState::index(n)] = tags.outputs[GatewayState::index(n)];
-    }
-    for (int p = 1; p <= GatewayPresets; ++p) {
-        const Preset &windowPreset = s.presets[std::size_t(p - 1)];
-        GatewayPreset &preset = values->presets[GatewayState::index(p)];
-        preset.name = windowPreset.name;
-        const QStringList inputs = decodePresetValue(windowPreset.value);
-        for (int output = 1; output <= GatewayPorts; ++output)
-            preset.routes[GatewayState::index(output)] = presetInput(inputs, output).value_or(0);
-    }
-    return true;
+    return IniFile::saveValues(m_path, stored, error);
 }

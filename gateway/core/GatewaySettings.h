@@ -7,7 +7,7 @@
 #include <array>
 
 // gateway.ini: the labels and presets the gateway keeps, in the window's settings form (plain
-// INI, written atomically through the same settings code). Locks are never stored.
+// INI, written atomically through the same INI engine, IniFile). Locks are never stored.
 //
 // clang-format off
 //
@@ -41,12 +41,6 @@ public:
     Values load(QString *problem = nullptr) const;
     // Atomic: on failure the old file stays and *error names the file and the reason.
     bool save(const Values &values, QString *error = nullptr) const;
-
-    // The labels and presets of a window's Settings.ini, which is only read: the COM-mode tags
-    // when host is empty, else the tags of the network switcher whose device entry has that
-    // address (no labels when none has). False with *error when the file cannot be read.
-    static bool importWindowSettings(
-        const QString &windowFile, const QString &host, Values *values, QString *error);
 
     static QString encodeRoutes(const std::array<int, GatewayPorts> &routes);
     // Up to six numbers; anything else (a word, a number outside 1..6) leaves that output.

@@ -6,6 +6,7 @@
 #include "GatewaySettings.h"
 #include "SettingsFile.h"
 #include "SimulatorServer.h"
+#include "WindowSettingsImport.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -412,8 +413,7 @@ void TestGatewayCore::importTakesTheWindowsLabelsAndPresets()
 
     GatewaySettings::Values values;
     QString error;
-    QVERIFY2(GatewaySettings::importWindowSettings(windowFile, host, &values, &error),
-        qPrintable(error));
+    QVERIFY2(importWindowSettings(windowFile, host, &values, &error), qPrintable(error));
     QCOMPARE(values.inputLabels[0], input1);
     // "3,x,9": input 3, a word (no input chosen), a port the switcher lacks, then the
     // window's padding 1, 2, 3.
@@ -422,7 +422,7 @@ void TestGatewayCore::importTakesTheWindowsLabelsAndPresets()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before); // only read
 
-    QVERIFY(!GatewaySettings::importWindowSettings(
+    QVERIFY(!importWindowSettings(
         m_dir->filePath(QStringLiteral("missing.ini")), host, &values, &error));
     QVERIFY(error.contains(QStringLiteral("missing.ini")));
 }
