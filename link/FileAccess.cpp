@@ -50,7 +50,7 @@ ReadResult readFile(const QString &path, qint64 maxSize)
 
 bool writeFile(const QString &path, QByteArrayView bytes, QString *reason)
 {
-    if (const QString why = notRegularReason(path); !why.isEmpty())
+    if (const QString why = notReplaceableReason(path); !why.isEmpty())
         return fail(reason, why + QStringLiteral("; it was left as it is"));
     // Unbuffered: a short write (disk full, file size limit) then shows in write()'s count.
     // Through the buffer it would only fail the flush inside commit(), which does not report it.

@@ -18,6 +18,10 @@ class QFile;
 //   fill a device, and no save of ours has a use for either. Regular files and new names are
 //   replaced atomically (QSaveFile): the old content stays until the new one is complete.
 //   Symbolic links are followed, so the file a link names is the one checked and written.
+//   Neither is a file replaced that belongs to another user or has more than one hard link:
+//   the new file would belong to us, and the other names would keep the old content.
+// - A path the system cannot even look at (a symbolic link loop, a folder on the way that may
+//   not be searched) is refused with the system's reason; only "does not exist" is a new name.
 //
 // The kind checks are the system's (FileAccessPosix.cpp); where it cannot tell a FIFO or a
 // device from a file (FileAccessPortable.cpp), only folders are refused before the open.
@@ -29,6 +33,9 @@ namespace FileAccess {
 // Why the path cannot be opened as a regular file, or an empty text when it can be (or does
 // not exist, which the open then reports).
 QString notRegularReason(const QString &path);
+// Why a save may not replace what the path names, or an empty text when it may (or the path
+// is a new name).
+QString notReplaceableReason(const QString &path);
 
 // Opens a regular file for reading (unbuffered is not needed: reads are bounded by callers).
 // False with *reason set for anything else, or when the system refuses the open.

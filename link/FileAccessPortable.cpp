@@ -16,6 +16,11 @@ QString notRegularReason(const QString &path)
                         : QStringLiteral("it is not a regular file");
 }
 
+QString notReplaceableReason(const QString &path)
+{
+    return notRegularReason(path);
+}
+
 bool openForReading(QFile &file, const QString &path, QString *reason)
 {
     QString why = notRegularReason(path);

@@ -41,8 +41,25 @@ QString notRegularReason(const QString &path)
     struct stat st
     { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
+        return errno == ENOENT ? QString() : qt_error_string(errno);
     return kindReason(st.st_mode);
+}
+
+QString notReplaceableReason(const QString &path)
+{
+    struct stat st
+    { };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT ? QString() : qt_error_string(errno);
+    if (const QString why = kindReason(st.st_mode); !why.isEmpty())
+        return why;
+    // A replaced file is a new file: it would belong to us, not to its owner, and a hard link
+    // would go on naming the old content.
+    if (st.st_uid != ::geteuid())
+        return QStringLiteral("it belongs to another user");
+    if (st.st_nlink > 1)
+        return QStringLiteral("it has more than one hard link");
+    return {};
 }
 
 bool openForReading(QFile &file, const QString &path, QString *reason)

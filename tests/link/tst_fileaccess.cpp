@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 class TestFileAccess : public QObject
@@ -90,6 +92,12 @@ private Q_SLOTS:
         QTest::newRow("link to a device node")
             << "link" << mode_t(S_IFLNK) << "it is a device, not a file";
         QTest::newRow("folder") << "folder" << mode_t(S_IFDIR) << "it is a folder";
+        QTest::newRow("symbolic link loop")
+            << "loop" << mode_t(S_IFLNK) << "Too many levels of symbolic links";
+        QTest::newRow("second hard link")
+            << "hardlink" << mode_t(S_IFREG) << "it has more than one hard link";
+        QTest::newRow("another user's file")
+            << "foreign" << mode_t(S_IFREG) << "it belongs to another user";
     }
 
     void writeLeavesSpecialFilesAsTheyAre()
@@ -105,7 +113,15 @@ private Q_SLOTS:
             QVERIFY(makeDeviceNode(path));
         else if (kind == u"link")
             QVERIFY(makeDeviceNode(node) && QFile::link(node, path));
-        else
+        else if (kind == u"loop")
+            QVERIFY(QFile::link(node, path) && QFile::link(path, node));
+        else if (kind == u"hardlink")
+            QVERIFY(writeFile(node, "old") && ::link(qPrintable(node), qPrintable(path)) == 0);
+        else if (kind == u"foreign") {
+            if (::geteuid() != 0)
+                QSKIP("giving a file to another user takes root");
+            QVERIFY(writeFile(path, "old") && ::chown(qPrintable(path), 65534, 65534) == 0);
+        } else
             QVERIFY(QDir().mkdir(path));
 
         QString why;
@@ -114,9 +130,12 @@ private Q_SLOTS:
         QCOMPARE(fileType(path), type);
         if (kind == u"link")
             QCOMPARE(fileType(node), mode_t(S_IFCHR));
+        if (kind == u"hardlink" || kind == u"foreign")
+            QCOMPARE(readAll(path), QByteArray("old"));
         // Nothing was left beside it either.
+        const bool pair = kind == u"link" || kind == u"loop" || kind == u"hardlink";
         const QStringList left
-            = kind == u"link" ? QStringList{u"node"_s, u"output"_s} : QStringList{u"output"_s};
+            = pair ? QStringList{u"node"_s, u"output"_s} : QStringList{u"output"_s};
         QCOMPARE(entries(), left);
     }
 
