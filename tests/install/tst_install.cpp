@@ -39,6 +39,7 @@ private Q_SLOTS:
     void matrixctlReadsTheWindowsSettings_data();
     void matrixctlReadsTheWindowsSettings();
     void installedWindowKeepsSettingsInTheUsersFolder();
+    void serviceFilesStayUnderThePrefix();
     void bashCompletion_data();
     void bashCompletion();
 
@@ -170,6 +171,16 @@ void TestInstall::installedWindowKeepsSettingsInTheUsersFolder()
     QCOMPARE(window.readAllStandardOutput(), QByteArray("first paint\n"));
     QVERIFY(QFileInfo(config() + QStringLiteral("/matrix-controller/Settings-demo.ini")).isFile());
     QCOMPARE(QDir(prefix() + QStringLiteral("/bin")).entryList(QDir::Files), programs);
+}
+
+void TestInstall::serviceFilesStayUnderThePrefix()
+{
+    // The package puts the service's options in /etc; an install into a folder keeps them there.
+    QFile options(prefix() + QStringLiteral("/etc/default/matrix-gateway"));
+    QVERIFY2(options.open(QIODevice::ReadOnly), qPrintable(options.fileName()));
+    QVERIFY(options.readAll().contains("#MATRIX_GATEWAY_OPTIONS=\"--tcp "));
+    QVERIFY(QFileInfo(prefix() + QStringLiteral("/lib/systemd/system/matrix-gateway.service"))
+                .isFile());
 }
 
 void TestInstall::bashCompletion_data()
