@@ -377,13 +377,13 @@ void TestLegibility::statusPanelTip()
     QFETCH(QString, text);
     QFETCH(QString, tip);
     m_form->status().ShowStatus(panel, text);
+    const auto clear = qScopeGuard([&] { m_form->status().ShowStatus(panel, QString()); });
     QWidget *shown = widget(qPrintable(QStringLiteral("sbPanel%1").arg(panel)));
     // Shown as plain text: markup in the text is not taken as markup.
     QCOMPARE(QTextDocumentFragment::fromHtml(shown->toolTip()).toPlainText(), tip);
     // Either way the panel shows the text whole or its tip does, and a spinner always shows.
     QVERIFY2(FitCheck::misfits(m_form).filter(QStringLiteral("sbPanel")).isEmpty(),
         qPrintable(FitCheck::misfits(m_form).join(QLatin1Char('\n'))));
-    m_form->status().ShowStatus(panel, QString());
 }
 
 void TestLegibility::hoverInputButton()
