@@ -105,7 +105,7 @@ private Q_SLOTS:
 private:
     // A window whose Settings.ini holds devices (the selected one last); the sim module frames
     // come over a pty when withPty.
-    void openForm(const QStringList &devices = {}, bool withPty = false);
+    void openForm(const QStringList &devices = {}, bool withPty = false, bool realTiming = false);
     void needLan();
     void startModules(int count);
     bool runSearch(const std::function<bool(TfrmSearch *)> &act);
@@ -144,11 +144,12 @@ void TestNetDialogs::needLan()
         QSKIP(qPrintable(g_netSkip));
 }
 
-void TestNetDialogs::openForm(const QStringList &devices, bool withPty)
+void TestNetDialogs::openForm(const QStringList &devices, bool withPty, bool realTiming)
 {
     testsupport::WindowFixture::Options options;
     options.tcp = false;
     options.pty = withPty;
+    options.realTiming = realTiming;
     options.beforeShow = [](TForm1 &form) { form.lanDevicePanel().ping().setTimeout(300); };
     m_w = std::make_unique<testsupport::WindowFixture>(options);
     if (!devices.isEmpty()) {
@@ -720,8 +721,10 @@ void TestNetDialogs::configurationWait()
     SimNetwork local;
     local.setModuleCount(1, {127, 0, 0, 2});
     QVERIFY(local.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+    // The spinner turns at its real pace, every 100 ms for at least three seconds.
     openForm({entry(QStringLiteral("TCP Module"), StaticIPText, QStringLiteral("127.0.0.2"),
-        QStringLiteral("02-4D-58-00-00-01"))});
+                 QStringLiteral("02-4D-58-00-00-01"))},
+        false, true);
     QVERIFY(m_form->lanDevicePanel().useLoopbackNetwork(QHostAddress(QStringLiteral("127.0.0.2"))));
 
     // The right end of panel 2, as drawn for each turning character seen.

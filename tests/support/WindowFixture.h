@@ -34,6 +34,9 @@ public:
         QByteArray settingsIni;
         // Ticks of a reply wait; 0 keeps those of the short failure-path timing.
         int replyTicks = 0;
+        // The program's own timing throughout (ticks, pauses, deadlines), for success paths
+        // whose waits the operator sees; replyTicks is then not used.
+        bool realTiming = false;
         // The window takes the switcher as switched on, as a status read leaves it.
         bool powerOn = false;
         // Runs on the window after it is made, before it first shows.
@@ -125,8 +128,8 @@ private:
             shell.serialPorts = {m_pty};
         shell.demo = m_options.demo;
         m_form = std::make_unique<TForm1>(shell);
-        Timing timing = Timing::fast();
-        if (m_options.replyTicks > 0)
+        Timing timing = m_options.realTiming ? Timing() : Timing::fast();
+        if (m_options.replyTicks > 0 && !m_options.realTiming)
             timing.replyTicks = m_options.replyTicks;
         link().setTiming(timing);
         if (m_options.beforeShow)
