@@ -1,10 +1,10 @@
 #include "DemoSwitcher.h"
+#include "ProgramEntry.h"
 #include "ProgramIdentity.h"
 #include "TForm1.h"
 #include "WindowTour.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QEvent>
 #include <QTimer>
 
@@ -37,35 +37,17 @@ protected:
 
 int main(int argc, char *argv[])
 {
+    ProgramCommandLine commandLine;
+    if (const std::optional<int> answered = commandLine.answerWithoutDisplay(argc, argv))
+        return *answered;
+
     QApplication app(argc, argv);
     setProgramIdentity();
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Controller for a 6x6 HDMI matrix switcher."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption serialPort(QStringLiteral("serial-port"),
-        QStringLiteral("Also offer PATH as a serial port (virtual ports and pseudo terminals are "
-                       "not listed by the system). May be given more than once."),
-        QStringLiteral("PATH"));
-    const QCommandLineOption demo(QStringLiteral("demo"),
-        QStringLiteral("Start a simulated switcher inside the program on a free loopback port "
-                       "and select it, to try every page without hardware. Settings then go to "
-                       "Settings-demo.ini, so the device list of Settings.ini stays as it is."));
-    // For the documentation and for checking what the window shows: demo mode, walked page by
-    // page and dialog by dialog, each saved as a picture; the program then ends.
-    QCommandLineOption screenshots(QStringLiteral("screenshots"),
-        QStringLiteral("Save every page and dialog of demo mode as PNG files in DIR, then quit."),
-        QStringLiteral("DIR"));
-    screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(serialPort);
-    parser.addOption(demo);
-    parser.addOption(screenshots);
-    parser.process(app);
+    commandLine.process(app);
 
     ShellOptions options;
-    options.serialPorts = parser.values(serialPort);
-    options.demo = parser.isSet(demo) || parser.isSet(screenshots);
+    options.serialPorts = commandLine.serialPorts();
+    options.demo = commandLine.demo();
     TForm1 form(options);
     if (form.demo() && !form.demo()->isListening())
         qWarning().noquote() << "--demo: the simulated switcher has no loopback port:"
@@ -73,11 +55,9 @@ int main(int argc, char *argv[])
     FirstPaintExit firstPaint;
     if (qEnvironmentVariableIntValue("MATRIX_EXIT_AFTER_FIRST_PAINT") == 1)
         form.installEventFilter(&firstPaint);
-    form.show();
-    if (parser.isSet(screenshots)) {
-        QTimer::singleShot(0, &form, [&form, folder = parser.value(screenshots)] {
-            QCoreApplication::exit(saveWindowPictures(form, folder));
-        });
+    if (const QString folder = commandLine.screenshotsFolder(); !folder.isEmpty()) {
+        QTimer::singleShot(0, &form,
+            [&form, folder] { QCoreApplication::exit(saveWindowPictures(form, folder)); });
     }
-    return QApplication::exec();
+    return runWindow(form);
 }

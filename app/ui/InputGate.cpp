@@ -4,14 +4,25 @@
 #include <QKeyEvent>
 #include <QWidget>
 
+namespace {
+
+// How often a refusal looks whether its operation has ended. Operations run in loops of their
+// own, which keep this timer going.
+constexpr int EndWatchMs = 50;
+
+} // namespace
+
 InputGate::InputGate(QWidget *window, QWidget *pageTabs, std::function<bool()> busy,
-    std::function<void()> refused, QObject *parent)
+    std::function<void()> refused, std::function<void()> ended, QObject *parent)
     : QObject(parent),
       m_window(window),
       m_pageTabs(pageTabs),
       m_busy(std::move(busy)),
-      m_refused(std::move(refused))
+      m_refused(std::move(refused)),
+      m_ended(std::move(ended))
 {
+    m_endWatch.setInterval(EndWatchMs);
+    connect(&m_endWatch, &QTimer::timeout, this, &InputGate::checkEnded);
     qApp->installEventFilter(this);
 }
 
@@ -40,11 +51,27 @@ bool InputGate::eventFilter(QObject *watched, QEvent *event)
     auto *target = static_cast<QWidget *>(watched);
     if (passes(target, event))
         return false;
-    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress) {
-        if (m_refused)
-            m_refused();
-    }
+    // The second press of a double click comes as a double click of its own.
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick
+        || event->type() == QEvent::KeyPress)
+        refuse();
     return true;
+}
+
+void InputGate::refuse()
+{
+    if (m_refused)
+        m_refused();
+    m_endWatch.start();
+}
+
+void InputGate::checkEnded()
+{
+    if (m_busy && m_busy())
+        return;
+    m_endWatch.stop();
+    if (m_ended)
+        m_ended();
 }
 
 bool InputGate::passes(QWidget *target, QEvent *event) const

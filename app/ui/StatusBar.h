@@ -30,6 +30,9 @@ public:
     QString text(int panel) const;
     // StatusAlert: true while panel 2 shows red.
     bool alert() const;
+    // True while panel 2 shows a wait that spins: its text ends with "..." and a turning
+    // character, which keeps a slot of its own at the panel's right end.
+    bool spinning() const;
 
 private:
     QLabel *label(int panel) const;

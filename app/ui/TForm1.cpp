@@ -48,6 +48,7 @@ constexpr int OuterWidth = 1025;
 constexpr int ClientHeight = 580;
 // Pages are built after the first paint, or after this long should the window not be painted.
 constexpr int PagesLatestMs = 250;
+const QString IgnoredText = QStringLiteral("In processing, command ignored");
 
 } // namespace
 
@@ -164,9 +165,15 @@ void TForm1::FormCreate()
     connect(&tmr, &QTimer::timeout, this, &TForm1::tmrTimer);
     ui->pcContainer->tabBar()->installEventFilter(this);
     ui->pcContainer->installEventFilter(this);
+    // The refusal is the operator's until the operation that made it ends: it is cleared then
+    // unless something else has been said in its place.
     m_gate = std::make_unique<InputGate>(
         this, ui->pcContainer->tabBar(), [this] { return !m_closed && !idle(); },
-        [this] { m_status->ShowStatus(3, QStringLiteral("In processing, command ignored")); });
+        [this] { m_status->ShowStatus(3, IgnoredText); },
+        [this] {
+            if (m_status->text(3) == IgnoredText)
+                m_status->ShowStatus(3, QString());
+        });
 
     setWindowTitle(windowTitle() + versionText());
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint

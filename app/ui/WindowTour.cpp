@@ -125,9 +125,15 @@ void WindowTour::run()
 
     showPage("tsSetting");
     visitPopup();
+    // The preset list with a row selected, as Edit and Set need it.
     if (auto *presets = m_form.findChild<QTreeWidget *>(QStringLiteral("lvPreSetting"));
-        presets && presets->topLevelItemCount() > 0)
+        presets && presets->topLevelItemCount() > 0) {
+        presets->setCurrentItem(presets->topLevelItem(presets->topLevelItemCount() - 1));
+        m_visit(QStringLiteral("08-Preset selected"), &m_form);
         presets->setCurrentItem(presets->topLevelItem(0));
+    } else {
+        m_errors.append(QStringLiteral("no presets"));
+    }
     visitDialog("btnPreEdit", {{QStringLiteral("21-Pre-Settings editor"), {}}});
     showPage("tsPortTag");
     visitDialog("btnEditInputPortTag", {{QStringLiteral("22-Input tags editor"), {}}});
@@ -153,10 +159,32 @@ void WindowTour::run()
         {{QStringLiteral("25-Search running"), step(1)},
             {QStringLiteral("26-Search found"), step(2)}});
     // Last: the configuration dialog disconnects the link.
-    visitDialog("btnConfig", {{QStringLiteral("27-TCP configuration"), {}}});
+    visitConfiguration();
     // What the dialogs leave in the status bar.
     showPage("tsGeneral");
-    m_visit(QStringLiteral("28-General afterwards"), &m_form);
+    m_visit(QStringLiteral("29-General afterwards"), &m_form);
+}
+
+void WindowTour::visitConfiguration()
+{
+    // The demo module takes its own settings back; the wait for its answer spins for about
+    // three seconds.
+    bool spun = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const TKVCOMControl *link = m_form.link();
+        if (link && link->Configuring() && m_form.status().spinning()) {
+            poll.stop();
+            spun = true;
+            m_visit(QStringLiteral("28-Configuring"), &m_form);
+        }
+    });
+    poll.start();
+    visitDialog("btnConfig", {{QStringLiteral("27-TCP configuration"), {}}}, "btnOK");
+    poll.stop();
+    if (!spun)
+        m_errors.append(QStringLiteral("28-Configuring: not seen"));
 }
 
 void WindowTour::visitPopup()
@@ -230,7 +258,8 @@ void WindowTour::visitPopup()
     }
 }
 
-void WindowTour::visitDialog(const char *button, const QList<Moment> &moments)
+void WindowTour::visitDialog(
+    const char *button, const QList<Moment> &moments, const char *closeWith)
 {
     qsizetype next = 0;
     QDeadlineTimer deadline(DialogWaitMs);
@@ -248,7 +277,13 @@ void WindowTour::visitDialog(const char *button, const QList<Moment> &moments)
         }
         if (next == moments.size() || deadline.hasExpired()) {
             poll.stop();
-            dialog->reject();
+            auto *close = closeWith && next == moments.size()
+                ? dialog->findChild<QAbstractButton *>(QLatin1String(closeWith))
+                : nullptr;
+            if (close)
+                close->click();
+            else
+                dialog->reject();
         }
     });
     poll.start();

@@ -40,8 +40,11 @@ private:
         bool overWindow = false;
     };
     // Clicks button and, while the dialog it opens is up, visits it at each moment in turn,
-    // then closes it.
-    void visitDialog(const char *button, const QList<Moment> &moments);
+    // then closes it: unchanged, or with the dialog's button closeWith when given.
+    void visitDialog(
+        const char *button, const QList<Moment> &moments, const char *closeWith = nullptr);
+    // The configuration dialog, sent as it stands: its spinning wait in the status bar.
+    void visitConfiguration();
     void visitPopup();
     void showPage(const char *page);
     void click(const char *button);

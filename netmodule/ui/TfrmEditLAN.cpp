@@ -11,6 +11,9 @@
 TfrmEditLAN::TfrmEditLAN(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::TfrmEditLAN>())
 {
     ui->setupUi(this);
+    // Its layout fixes it at its laid-out size (the form's size constraint); no maximise.
+    setWindowFlags(
+        Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     m_ip = {ui->edtIPField1, ui->edtIPField2, ui->edtIPField3, ui->edtIPField4};
     m_gateway = {ui->edtGWField1, ui->edtGWField2, ui->edtGWField3, ui->edtGWField4};
     m_mask = {ui->edtSNMField1, ui->edtSNMField2, ui->edtSNMField3, ui->edtSNMField4};

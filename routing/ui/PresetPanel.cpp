@@ -1,12 +1,14 @@
 #include "PresetPanel.h"
 
 #include "DeviceProtocol.h"
+#include "GridLineDelegate.h"
 #include "PageServices.h"
 #include "PortTagPage.h"
 #include "ShellState.h"
 #include "TfrmPreSettingEdit.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +20,8 @@ namespace {
 
 constexpr int NameColumnWidth = 125;
 constexpr int OutputColumnWidth = 90;
+// Above and below the header's text.
+constexpr int HeaderAir = 2;
 // The row's full value list, extra values included; the columns show the first six.
 constexpr int ValuesRole = Qt::UserRole;
 
@@ -40,6 +44,10 @@ PresetPanel::PresetPanel(const Widgets &widgets, TfrmPreSettingEdit &editor,
     connect(widgets.btnSet, &QPushButton::clicked, this, &PresetPanel::btnSetClick);
     connect(m_list, &QTreeWidget::itemDoubleClicked, this, &PresetPanel::lvPreSettingDblClick);
     connect(m_list, &QTreeWidget::itemClicked, this, &PresetPanel::lvPreSettingClick);
+    // A report view with grid lines, whose eight rows show whole without a scroll bar: the
+    // header takes no more than its text needs.
+    m_list->setItemDelegate(new GridLineDelegate(m_list));
+    m_list->header()->setFixedHeight(QFontMetrics(m_list->header()->font()).height() + HeaderAir);
     QList<PresetRow> defaults;
     for (int n = 1; n <= PresetRows; ++n)
         defaults.append(defaultRow(n));

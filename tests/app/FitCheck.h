@@ -18,6 +18,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTabBar>
@@ -213,6 +214,9 @@ inline void checkCells(QAbstractItemView *view, QStringList &misfits)
             const QSize need = view->itemDelegateForIndex(index)->sizeHint(option, index);
             if (!fits(need, rect.size()))
                 misfits.append(describe(view, text, need, rect.size()));
+            else if (!viewport.contains(rect))
+                misfits.append(describe(view, text, need, rect.intersected(viewport).size())
+                    + QStringLiteral(" (cut by the view's edge)"));
         }
     }
 }
@@ -245,11 +249,39 @@ inline void checkGauge(const TKVGauge *gauge, QStringList &misfits)
         misfits.append(describe(gauge, gauge->displayText(), need, room));
 }
 
+// The one text that may be cut: a wait that spins ends its text with "..." and a turning
+// character. That character must show, whole, in a slot the control keeps for it at its
+// right end ("spinnerRect"); the text before it may be cut at the slot when the control's
+// tooltip holds that text whole.
+inline bool checkSpinner(const QWidget *w, const QString &text, QStringList &misfits)
+{
+    static const QRegularExpression spinning(QStringLiteral("\\.\\.\\. ?([/\\-\\\\|])$"));
+    const QRegularExpressionMatch match = spinning.match(text);
+    if (!match.hasMatch())
+        return false;
+    const QString spinner = match.captured(1);
+    const QString steady = text.left(match.capturedStart(1)).trimmed();
+    const QRect slot = w->property("spinnerRect").toRect();
+    const QSize spinnerNeed = textSize(w->font(), spinner, 0);
+    if (!w->rect().contains(slot) || !fits(spinnerNeed, slot.size())) {
+        misfits.append(
+            describe(w, spinner, spinnerNeed, slot.size()) + QStringLiteral(" (spinner)"));
+        return true;
+    }
+    const QSize need = textSize(w->font(), steady, 0);
+    const QSize room(slot.left(), w->height());
+    if (!fits(need, room)
+        && !(QTextDocumentFragment::fromHtml(w->toolTip()).toPlainText() == steady
+            && need.height() <= room.height()))
+        misfits.append(describe(w, steady, need, room));
+    return true;
+}
+
 // A control of our own that shows a text by hand says so with a "text" property.
 inline void checkTextProperty(const QWidget *w, QStringList &misfits)
 {
     const QString text = w->property("text").toString();
-    if (text.isEmpty())
+    if (text.isEmpty() || checkSpinner(w, text, misfits))
         return;
     const QSize need = textSize(w->font(), text, 0);
     if (fits(need, w->size()))

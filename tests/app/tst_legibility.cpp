@@ -17,7 +17,10 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -130,6 +133,7 @@ private Q_SLOTS:
     void captions();
     void hexViewInk_data();
     void hexViewInk();
+    void presetList();
     void statusPanelTip_data();
     void statusPanelTip();
     void plainText_data();
@@ -176,6 +180,9 @@ void TestLegibility::initTestCase()
     });
     tour.prepare();
     tour.run();
+    // The configuration at the tour's end takes the switcher as a new one, of which nothing is
+    // known: connect and read it again for the checks below.
+    tour.prepare();
     m_tourErrors = tour.errors();
     QVERIFY2(m_tourErrors.isEmpty(), qPrintable(m_tourErrors.join(QLatin1Char('\n'))));
 }
@@ -287,41 +294,96 @@ void TestLegibility::hexViewInk()
     }
 }
 
+// A report view with grid lines, whose eight rows all show without a scroll bar.
+void TestLegibility::presetList()
+{
+    showPage("tsSetting");
+    auto *list = widget<QTreeWidget>("lvPreSetting");
+    QCOMPARE(list->topLevelItemCount(), 8);
+    QVERIFY(!list->verticalScrollBar()->isVisible());
+    const QRect viewport = list->viewport()->rect();
+    for (int row = 0; row < 8; ++row) {
+        const QRect rect = list->visualItemRect(list->topLevelItem(row));
+        QVERIFY2(viewport.contains(rect),
+            qPrintable(QStringLiteral("row %1 at %2,%3 %4x%5 in %6x%7")
+                           .arg(row + 1)
+                           .arg(rect.x())
+                           .arg(rect.y())
+                           .arg(rect.width())
+                           .arg(rect.height())
+                           .arg(viewport.width())
+                           .arg(viewport.height())));
+    }
+
+    // The lines: the bottom of every row and the right edge of every column, drawn through.
+    const QImage image = list->viewport()->grab().toImage();
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    const QColor grid = QColor::fromRgba(
+        QRgb(list->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, list)));
+    const auto isGrid = [&](int x, int y) {
+        const QColor c = image.pixelColor(x, y);
+        return std::abs(c.red() - grid.red()) + std::abs(c.green() - grid.green())
+            + std::abs(c.blue() - grid.blue())
+            < 24;
+    };
+    QHeaderView *header = list->header();
+    const int right = header->sectionViewportPosition(7 - 1) + header->sectionSize(7 - 1) - 1;
+    const int bottom = list->visualItemRect(list->topLevelItem(7)).bottom();
+    for (int row = 0; row < 8; ++row) {
+        const int y = list->visualItemRect(list->topLevelItem(row)).bottom();
+        int drawn = 0;
+        for (int x = 0; x <= right; ++x)
+            drawn += isGrid(x, y);
+        QVERIFY2(drawn == right + 1,
+            qPrintable(QStringLiteral("row %1: %2 of %3").arg(row + 1).arg(drawn).arg(right + 1)));
+    }
+    for (int column = 0; column < 7; ++column) {
+        const int x = header->sectionViewportPosition(column) + header->sectionSize(column) - 1;
+        int drawn = 0;
+        for (int y = 0; y <= bottom; ++y)
+            drawn += isGrid(x, y);
+        QVERIFY2(drawn == bottom + 1,
+            qPrintable(
+                QStringLiteral("column %1: %2 of %3").arg(column).arg(drawn).arg(bottom + 1)));
+    }
+}
+
 void TestLegibility::statusPanelTip_data()
 {
     QTest::addColumn<int>("panel");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("tip");
-    QTest::newRow("panel 1 fits") << 1 << QStringLiteral("127.0.0.1: Connected") << false;
-    QTest::newRow("panel 2 fits") << 2 << QStringLiteral("Done") << false;
-    QTest::newRow("panel 2 longer")
-        << 2 << QStringLiteral("Search TCP control device cancelled, and then some") << true;
-    QTest::newRow("panel 3 longer")
-        << 3 << QStringLiteral("In processing, command ignored; a second operation waits its turn")
-        << true;
-    QTest::newRow("panel 3 markup")
-        << 3 << QStringLiteral("Tag <b>left</b> of a very long note in status panel three") << true;
-    QTest::newRow("panel 4 clock") << 4 << QStringLiteral("2026-12-10 12:59") << false;
+    QTest::addColumn<QString>("tip"); // empty: none
+    QTest::newRow("panel 1 fits") << 1 << QStringLiteral("127.0.0.1: Connected") << QString();
+    QTest::newRow("panel 2 fits") << 2 << QStringLiteral("Done") << QString();
+    const QString cancelled = QStringLiteral("Search TCP control device cancelled, and then some");
+    QTest::newRow("panel 2 longer") << 2 << cancelled << cancelled;
+    // A spinning wait keeps its turning character in sight; the tip holds the rest.
+    const QString setting = QStringLiteral("Setting TCP control configuration ...");
+    QTest::newRow("panel 2 spinning") << 2 << setting + QStringLiteral(" /") << setting;
+    QTest::newRow("panel 2 spinning, short") << 2 << QStringLiteral("Wait ... |") << QString();
+    const QString ignored
+        = QStringLiteral("In processing, command ignored; a second operation waits its turn");
+    QTest::newRow("panel 3 longer") << 3 << ignored << ignored;
+    const QString markup
+        = QStringLiteral("Tag <b>left</b> of a very long note in status panel three");
+    QTest::newRow("panel 3 markup") << 3 << markup << markup;
+    QTest::newRow("panel 4 clock") << 4 << QStringLiteral("2026-12-10 12:59") << QString();
 }
 
 void TestLegibility::statusPanelTip()
 {
     QFETCH(int, panel);
     QFETCH(QString, text);
-    QFETCH(bool, tip);
+    QFETCH(QString, tip);
     m_form->status().ShowStatus(panel, text);
+    const auto clear = qScopeGuard([&] { m_form->status().ShowStatus(panel, QString()); });
     QWidget *shown = widget(qPrintable(QStringLiteral("sbPanel%1").arg(panel)));
-    const QString toolTip = shown->toolTip();
-    if (tip) {
-        // Shown as plain text: markup in the text is not taken as markup.
-        QCOMPARE(QTextDocumentFragment::fromHtml(toolTip).toPlainText(), text);
-    } else {
-        QVERIFY2(toolTip.isEmpty(), qPrintable(toolTip));
-    }
-    // Either way the panel shows the text whole or its tip does.
+    // Shown as plain text: markup in the text is not taken as markup.
+    QCOMPARE(QTextDocumentFragment::fromHtml(shown->toolTip()).toPlainText(), tip);
+    // Either way the panel shows the text whole or its tip does, and a spinner always shows.
     QVERIFY2(FitCheck::misfits(m_form).filter(QStringLiteral("sbPanel")).isEmpty(),
         qPrintable(FitCheck::misfits(m_form).join(QLatin1Char('\n'))));
-    m_form->status().ShowStatus(panel, QString());
 }
 
 void TestLegibility::hoverInputButton()

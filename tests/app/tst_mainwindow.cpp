@@ -4,6 +4,7 @@
 #include "DialogDriver.h"
 #include "LanDevicePanel.h"
 #include "PresetPanel.h"
+#include "ProgramEntry.h"
 #include "SettingsFile.h"
 #include "SettingsLocation.h"
 #include "StatusBar.h"
@@ -31,6 +32,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <atomic>
@@ -42,8 +44,9 @@ namespace {
 
 constexpr char ReadOnlyHelperOption[] = "--read-only-folder";
 
-// Run in a private mount namespace where folder lies on a read-only mount: starts the window with
-// its settings there and prints every message box and whether the window showed.
+// Run in a private mount namespace where folder lies on a read-only mount: runs the window with
+// its settings there as the program does, and prints every message box, whether the window
+// showed and the program's exit status.
 int runReadOnlyHelper(const QString &folder, bool installed)
 {
     QStringList boxes;
@@ -54,14 +57,20 @@ int runReadOnlyHelper(const QString &folder, bool installed)
     options.programFolder = folder;
     options.installed = installed;
     TForm1 form(options);
-    form.show();
-    const bool shown = form.isVisible();
-    if (form.startRefused())
-        QCoreApplication::exec(); // ends on the quit the window asked for
+    bool shown = false;
+    // A window that did start is closed again once it has shown.
+    QTimer::singleShot(0, &form, [&form, &shown] {
+        shown = form.isVisible();
+        if (!form.startRefused())
+            form.close();
+    });
+    const int status = runWindow(form);
     QTextStream out(stdout);
     for (const QString &box : std::as_const(boxes))
         out << "box " << box << '\n';
-    out << "refused " << form.startRefused() << '\n' << "shown " << shown << '\n';
+    out << "refused " << form.startRefused() << '\n'
+        << "shown " << shown << '\n'
+        << "status " << status << '\n';
     return 0;
 }
 
@@ -443,7 +452,8 @@ void TestMainWindow::readOnlyProgramFolder()
     const QStringList expected = (QStringLiteral("box %1:").arg(int(QMessageBox::Information))
                                      + QString(box).replace(QLatin1String("FOLDER"), folder))
                                      .split(QLatin1Char('\n'))
-        + QStringList{QStringLiteral("refused 1"), QStringLiteral("shown 0")};
+        + QStringList{
+            QStringLiteral("refused 1"), QStringLiteral("shown 0"), QStringLiteral("status 2")};
     QCOMPARE(report, expected);
     QVERIFY(QDir(dir.path()).isEmpty());
 }

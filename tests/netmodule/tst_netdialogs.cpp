@@ -23,12 +23,14 @@
 #include "WindowFixture.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -38,6 +40,7 @@
 #include <QUdpSocket>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 using nettest::PeerAddress;
@@ -96,11 +99,13 @@ private Q_SLOTS:
     void moduleQueryAndReset_data();
     void moduleQueryAndReset();
     void loopbackOnly();
+    void configurationWait();
+    void dialogsKeepTheirSize();
 
 private:
     // A window whose Settings.ini holds devices (the selected one last); the sim module frames
     // come over a pty when withPty.
-    void openForm(const QStringList &devices = {}, bool withPty = false);
+    void openForm(const QStringList &devices = {}, bool withPty = false, bool realTiming = false);
     void needLan();
     void startModules(int count);
     bool runSearch(const std::function<bool(TfrmSearch *)> &act);
@@ -139,11 +144,12 @@ void TestNetDialogs::needLan()
         QSKIP(qPrintable(g_netSkip));
 }
 
-void TestNetDialogs::openForm(const QStringList &devices, bool withPty)
+void TestNetDialogs::openForm(const QStringList &devices, bool withPty, bool realTiming)
 {
     testsupport::WindowFixture::Options options;
     options.tcp = false;
     options.pty = withPty;
+    options.realTiming = realTiming;
     options.beforeShow = [](TForm1 &form) { form.lanDevicePanel().ping().setTimeout(300); };
     m_w = std::make_unique<testsupport::WindowFixture>(options);
     if (!devices.isEmpty()) {
@@ -704,6 +710,121 @@ void TestNetDialogs::loopbackOnly()
     QCOMPARE(local.modules().first().tag, QByteArrayLiteral("Demo"));
     QCOMPARE(m_modules->searchRequests(), 0);
     QCOMPARE(m_modules->configRequests(), 0);
+}
+
+// The configuration's wait as the operator sees it: the spinner turns at the right end of
+// panel 2 however long the text before it, and a press turned away during the wait is told
+// (the second press of a double click too) and forgotten when the wait ends.
+void TestNetDialogs::configurationWait()
+{
+    needLan();
+    SimNetwork local;
+    local.setModuleCount(1, {127, 0, 0, 2});
+    QVERIFY(local.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+    // The spinner turns at its real pace, every 100 ms for at least three seconds.
+    openForm({entry(QStringLiteral("TCP Module"), StaticIPText, QStringLiteral("127.0.0.2"),
+                 QStringLiteral("02-4D-58-00-00-01"))},
+        false, true);
+    QVERIFY(m_form->lanDevicePanel().useLoopbackNetwork(QHostAddress(QStringLiteral("127.0.0.2"))));
+
+    // The right end of panel 2, as drawn for each turning character seen.
+    constexpr int SpinnerStrip = 10;
+    auto *panel2 = child<QWidget>(m_form, QStringLiteral("sbPanel2"));
+    auto *displayTags = child<QCheckBox>(m_form, QStringLiteral("cbDisplayTag"));
+    const bool tagsBefore = displayTags->isChecked();
+    std::map<QChar, QImage> turns;
+    QStringList notes;
+    QTimer watch;
+    watch.setInterval(0);
+    connect(&watch, &QTimer::timeout, this, [&] {
+        const QString text = panel(2);
+        if (!m_form->link()->Configuring()
+            || !text.startsWith(QLatin1String("Setting TCP control configuration ... ")))
+            return;
+        const QImage image = panel2->grab().toImage();
+        turns.emplace(
+            text.back(), image.copy(image.width() - SpinnerStrip, 0, SpinnerStrip, image.height()));
+        if (!notes.isEmpty())
+            return;
+        // The second press of a double click, as the window system sends it, then a click.
+        m_form->status().ShowStatus(3, QString());
+        const QPoint at = displayTags->rect().center();
+        QMouseEvent second(QEvent::MouseButtonDblClick, at, displayTags->mapToGlobal(at),
+            Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(displayTags, &second);
+        notes.append(panel(3));
+        m_form->status().ShowStatus(3, QString());
+        QTest::mouseClick(displayTags, Qt::LeftButton);
+        notes.append(panel(3));
+    });
+    watch.start();
+    OnModal<TfrmEditLAN> dialog([&](TfrmEditLAN *d) {
+        click(d, "btnOK");
+        return true;
+    });
+    click(m_form, "btnConfig");
+    watch.stop();
+    QVERIFY(dialog.done());
+    QCOMPARE(panel(2), QStringLiteral("Modify TCP configuration ok"));
+
+    const QString ignored = QStringLiteral("In processing, command ignored");
+    QCOMPARE(notes, QStringList({ignored, ignored}));
+    QCOMPARE(displayTags->isChecked(), tagsBefore);
+    // Gone with the wait it belonged to.
+    QTRY_COMPARE(panel(3), QString());
+
+    QVERIFY2(turns.size() >= 2, qPrintable(QString::number(turns.size())));
+    for (auto a = turns.begin(); a != turns.end(); ++a) {
+        for (auto b = std::next(a); b != turns.end(); ++b)
+            QVERIFY2(a->second != b->second,
+                qPrintable(QStringLiteral("'%1' and '%2' look alike").arg(a->first, b->first)));
+    }
+}
+
+// The two dialogs laid out by their forms keep that size: nothing to resize or maximise.
+void TestNetDialogs::dialogsKeepTheirSize()
+{
+    openForm({entry(
+        QStringLiteral("Lobby"), StaticIPText, PeerAddress, QStringLiteral("02-4D-58-00-00-01"))});
+    // The sizes a dialog takes and allows, against the size its layout asks for. (The window
+    // system, not the dialog, decides whether a maximised window outgrows its maximum: the
+    // offscreen one does.)
+    const auto sizes = [](const QDialog *d) {
+        return QStringLiteral("%1x%2 min %3x%4 max %5x%6 maximise %7")
+            .arg(d->width())
+            .arg(d->height())
+            .arg(d->minimumWidth())
+            .arg(d->minimumHeight())
+            .arg(d->maximumWidth())
+            .arg(d->maximumHeight())
+            .arg(bool(d->windowFlags() & Qt::WindowMaximizeButtonHint));
+    };
+    const auto fixed = [](const QDialog *d) {
+        const QSize s = d->sizeHint();
+        return QStringLiteral("%1x%2 min %1x%2 max %1x%2 maximise 0")
+            .arg(s.width())
+            .arg(s.height());
+    };
+    QString seen;
+    QString expected;
+    OnModal<TfrmEditLAN> dialog([&](TfrmEditLAN *d) {
+        expected = fixed(d);
+        seen = sizes(d);
+        d->reject();
+        return true;
+    });
+    click(m_form, "btnConfig");
+    QVERIFY(dialog.done());
+    QCOMPARE(seen, expected);
+
+    auto *confirm = m_form->findChild<TfrmEnterYes *>();
+    QVERIFY(confirm);
+    confirm->open();
+    QVERIFY(QTest::qWaitForWindowExposed(confirm));
+    expected = fixed(confirm);
+    seen = sizes(confirm);
+    confirm->reject();
+    QCOMPARE(seen, expected);
 }
 
 QString g_netSkip;

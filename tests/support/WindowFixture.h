@@ -36,6 +36,9 @@ public:
         // waits as long as the program does, so that a busy machine cannot turn a slow reply
         // into a retry.
         bool shortTimeOuts = false;
+        // The program's own timing throughout (ticks, pauses, deadlines), for success paths
+        // whose waits the operator sees.
+        bool realTiming = false;
         // The window takes the switcher as switched on, as a status read leaves it.
         bool powerOn = false;
         // Runs on the window after it is made, before it first shows.
@@ -127,7 +130,10 @@ private:
             shell.serialPorts = {m_pty};
         shell.demo = m_options.demo;
         m_form = std::make_unique<TForm1>(shell);
-        link().setTiming(m_options.shortTimeOuts ? Timing::fast() : Timing::realTimeOuts());
+        if (m_options.realTiming)
+            link().setTiming(Timing());
+        else
+            link().setTiming(m_options.shortTimeOuts ? Timing::fast() : Timing::realTimeOuts());
         if (m_options.beforeShow)
             m_options.beforeShow(*m_form);
         m_form->show();
