@@ -243,7 +243,7 @@ void WindowTour::visitPopup()
         const bool powerOn = state.PowerOn;
         state.PowerOn = false;
         visitDialog(qPrintable(middle->objectName()),
-            {{QStringLiteral("08-Tag pop-up and power message"), {}, true}});
+            {{QStringLiteral("09-Tag pop-up and power message"), {}, true}});
         state.PowerOn = powerOn;
     } else {
         m_errors.append(QStringLiteral("the tag pop-up did not show again"));
