@@ -35,7 +35,7 @@ private Q_SLOTS:
 
 private:
     // Success paths keep the real reply deadlines; failure paths take the short ones.
-    void connect(bool shortWaits = false);
+    bool connectTcp(bool shortWaits = false);
     SwitcherSession &session() { return *m_session; }
     SwitcherState &state() { return m_fix->sim().simulator().state(); }
 
@@ -56,11 +56,11 @@ void TestSwitcherSession::cleanup()
     m_fix.reset();
 }
 
-void TestSwitcherSession::connect(bool shortWaits)
+bool TestSwitcherSession::connectTcp(bool shortWaits)
 {
     if (!shortWaits)
         m_fix->link().setTiming(Timing());
-    QVERIFY(m_fix->connectWire(QStringLiteral("tcp")));
+    return m_fix->connectWire(QStringLiteral("tcp"));
 }
 
 void TestSwitcherSession::operations_data()
@@ -143,7 +143,7 @@ void TestSwitcherSession::operations()
     QFETCH(QString, progress);
     QFETCH(bool, powered);
 
-    connect();
+    QVERIFY(connectTcp());
     const SwitcherOperation operation = call();
     QCOMPARE(operation.progressText(), progress);
     QCOMPARE(operation.needsPower(), powered);
@@ -156,7 +156,7 @@ void TestSwitcherSession::operations()
 
 void TestSwitcherSession::answersDecoded()
 {
-    connect();
+    QVERIFY(connectTcp());
     SwitcherState &s = state();
     s.modelNumber = 3;
     s.inputs = 8;
@@ -178,6 +178,8 @@ void TestSwitcherSession::answersDecoded()
     QCOMPARE(identity.value.size.text(), u"8x4"_s);
     // The minor number in two digits: 1.05, not 1.5.
     QCOMPARE(identity.value.version.text(), u"1.05"_s);
+    // A switcher of that size refuses outputs it does not have.
+    s.inputs = s.outputs = 6;
 
     QCOMPARE(session().route(2).value, 5);
     const SwitcherResult<QList<int>> routes = session().routes();
@@ -207,7 +209,7 @@ void TestSwitcherSession::answersDecoded()
 
 void TestSwitcherSession::changesReachTheSwitcher()
 {
-    connect();
+    QVERIFY(connectTcp());
     QVERIFY(session().setRoute(4, 2).ok());
     QCOMPARE(state().routes[1], 4);
     QVERIFY(session().setSwitch(PanelSwitch::Beeper, false).ok());
@@ -254,7 +256,7 @@ void TestSwitcherSession::outcomes()
     QFETCH(QString, reason);
     QFETCH(int, requests);
 
-    connect(status != Status::Ok);
+    QVERIFY(connectTcp(true));
     m_fix->sim().faults() = faults;
     const SwitcherResult<int> route = session().route(3);
     QCOMPARE(switcherStatusName(route.outcome.status), switcherStatusName(status));
@@ -278,7 +280,7 @@ void TestSwitcherSession::nothingSentWhenClosedOrStopping()
     QCOMPARE(session().power().outcome.reason, u"COM access failed!"_s);
     m_fix->link().setControlMode(cmLAN);
 
-    connect();
+    QVERIFY(connectTcp());
     m_fix->link().setStopRequested(true);
     const SwitcherOutcome stopped = session().setRoute(1, 1);
     QCOMPARE(stopped.status, Status::Stopped);
@@ -312,7 +314,7 @@ void TestSwitcherSession::openFails()
 
 void TestSwitcherSession::severalStopAtTheFirstFailure()
 {
-    connect(true);
+    QVERIFY(connectTcp(true));
     // Identity: a refused model query ends it before the size is asked.
     m_fix->sim().faults().refuseStatus = 5;
     const SwitcherResult<SwitcherIdentity> identity = session().identity();
