@@ -8,7 +8,7 @@
 #include <QTextStream>
 
 CtlSession::CtlSession(TKVCOMControl &link, bool hasTarget, QTextStream &err)
-    : m_link(link), m_hasTarget(hasTarget), m_err(err)
+    : m_link(link), m_session(link), m_hasTarget(hasTarget), m_err(err)
 {
     QObject::connect(&link, &TKVCOMControl::notification, &link, [this](const LinkNotice &notice) {
         const QString text = linkStatusText(notice, m_link);
@@ -23,26 +23,45 @@ bool CtlSession::connect()
     if (!m_hasTarget)
         throw UsageError{QStringLiteral(
             "choose one of --tcp HOST[:PORT] and --serial PATH, or set MATRIXCTL_TARGET")};
-    if (m_link.Connect())
+    const SwitcherOutcome opened = m_session.open();
+    if (opened.ok())
         return true;
-    reportFailure();
+    report(opened);
     return false;
+}
+
+SwitcherOutcome CtlSession::runConnected(const SwitcherOperation &operation)
+{
+    if (!connect())
+        return SwitcherOutcome::failed(SwitcherOutcome::Status::Lost, {});
+    const SwitcherOutcome outcome = m_session.run(operation);
+    if (!outcome.ok())
+        report(outcome);
+    return outcome;
+}
+
+SwitcherOutcome CtlSession::run(const SwitcherOperation &operation)
+{
+    return runConnected(operation);
 }
 
 bool CtlSession::execute(quint8 command, quint8 subcommand, quint16 word1, quint16 word2,
     quint16 word3, quint16 word4, CommandResult *out)
 {
-    if (!connect())
-        return false;
-    CommandResult result;
+    const SwitcherOutcome outcome = runConnected(SwitcherOperation::command(
+        QString(), false, command, subcommand, word1, word2, word3, word4));
+    if (out) {
+        out->reply = outcome.reply;
+        out->Success = outcome.ok();
+    }
+    return outcome.ok();
+}
+
+void CtlSession::report(const SwitcherOutcome &outcome)
+{
+    const QString message = outcome.message();
+    m_err << (message.isEmpty() ? QStringLiteral("Failed") : message) << Qt::endl;
     m_failure.clear();
-    m_link.ExecuteCommand(
-        CommandPacket::make(command, subcommand, word1, word2, word3, word4), result);
-    if (out)
-        *out = result;
-    if (!result.Success)
-        reportFailure();
-    return result.Success;
 }
 
 void CtlSession::reportFailure()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "CommandPacket.h"
+#include "Switcher.h"
+#include "SwitcherSession.h"
 
 #include <QList>
 #include <QString>
@@ -25,9 +27,9 @@ struct UsageError
     QString message;
 };
 
-// The switcher as one command sees it: connects on first use and reports every failure on
-// stderr in the link's own words.
-class CtlSession
+// The switcher as one command sees it: connects before each operation unless connected, and
+// reports every failure on stderr in the link's own words.
+class CtlSession final : public Switcher
 {
     Q_DISABLE_COPY_MOVE(CtlSession)
 public:
@@ -36,16 +38,25 @@ public:
     TKVCOMControl &link() { return m_link; }
     // Connects unless connected; false (reason on stderr) when that fails.
     bool connect();
-    // One transaction; on failure the link's reason goes to stderr.
+    // One named operation; on failure its reason goes to stderr.
+    SwitcherOutcome run(const SwitcherOperation &operation) override;
+    // One request by its codes (raw packets, the EDID commands); on failure the link's reason
+    // goes to stderr.
     bool execute(quint8 command, quint8 subcommand, quint16 word1, quint16 word2 = 0,
         quint16 word3 = 0, quint16 word4 = 0, CommandResult *out = nullptr);
-    // Prints the last failure the link reported (or a generic one).
+    // Prints the last failure the link reported (or a generic one), for the operations that
+    // use the link itself (block transfers, module exchanges).
     void reportFailure();
     // Clears the remembered failure before an operation of the caller's own.
     void clearFailure() { m_failure.clear(); }
 
 private:
+    // Connects, then runs; the failure is reported.
+    SwitcherOutcome runConnected(const SwitcherOperation &operation);
+    void report(const SwitcherOutcome &outcome);
+
     TKVCOMControl &m_link;
+    SwitcherSession m_session;
     bool m_hasTarget;
     QTextStream &m_err;
     QString m_failure;

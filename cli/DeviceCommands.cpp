@@ -1,6 +1,5 @@
 #include "CtlCommand.h"
 
-#include "DeviceModel.h"
 #include "DeviceProtocol.h"
 
 #include <QJsonArray>
@@ -12,35 +11,28 @@
 // Identity, power, routing and raw commands.
 namespace {
 
-using namespace DeviceProtocol;
+using DeviceProtocol::PortCount;
 
 CtlJob info(const QStringList &args)
 {
     if (!args.isEmpty())
         throw UsageError{QStringLiteral("info takes no arguments")};
     return [](CtlContext &ctx) {
-        CommandResult model, size, version;
-        if (!ctx.device.execute(Command::Device, DeviceSub::Model, QueryWord, 0, 0, 0, &model)
-            || !ctx.device.execute(Command::Device, DeviceSub::Size, QueryWord, 0, 0, 0, &size)
-            || !ctx.device.execute(
-                Command::Device, DeviceSub::Version, QueryWord, 0, 0, 0, &version))
+        const SwitcherResult<SwitcherIdentity> identity = ctx.device.identity();
+        if (!identity.ok())
             return ExitFailed;
-        const QString sizeText
-            = QStringLiteral("%1x%2").arg(size.reply.status()).arg(size.reply.answer());
-        const QString firmware = QStringLiteral("%1.%2")
-                                     .arg(version.reply.status())
-                                     .arg(version.reply.answer(), 2, 10, QLatin1Char('0'));
+        const SwitcherIdentity &id = identity.value;
         if (ctx.json) {
             printJson(ctx,
-                {{QStringLiteral("model"), deviceModelName(model.reply.status())},
-                    {QStringLiteral("modelNumber"), model.reply.status()},
-                    {QStringLiteral("size"), sizeText}, {QStringLiteral("firmware"), firmware}});
+                {{QStringLiteral("model"), id.model()},
+                    {QStringLiteral("modelNumber"), id.modelNumber},
+                    {QStringLiteral("size"), id.size.text()},
+                    {QStringLiteral("firmware"), id.version.text()}});
             return ExitOk;
         }
-        ctx.out << "Model: " << deviceModelName(model.reply.status()) << " ("
-                << model.reply.status() << ")\n"
-                << "Size: " << sizeText << '\n'
-                << "Firmware: " << firmware << '\n';
+        ctx.out << "Model: " << id.model() << " (" << id.modelNumber << ")\n"
+                << "Size: " << id.size.text() << '\n'
+                << "Firmware: " << id.version.text() << '\n';
         return ExitOk;
     };
 }
@@ -54,20 +46,17 @@ CtlJob power(const QStringList &args)
         throw UsageError{QStringLiteral("power takes status, on or off")};
     return [what](CtlContext &ctx) {
         if (what == QLatin1String("status")) {
-            CommandResult result;
-            if (!ctx.device.execute(
-                    Command::Power, PowerSub::Query, QueryWord, 0, PowerKey3, PowerKey4, &result))
+            const SwitcherResult<bool> power = ctx.device.power();
+            if (!power.ok())
                 return ExitFailed;
-            const QString state
-                = result.reply.answer() == AnswerYes ? QStringLiteral("on") : QStringLiteral("off");
+            const QString state = power.value ? QStringLiteral("on") : QStringLiteral("off");
             if (ctx.json)
                 printJson(ctx, {{QStringLiteral("power"), state}});
             else
                 ctx.out << "Power: " << state << '\n';
             return ExitOk;
         }
-        const quint16 state = switchWord(what == QLatin1String("on"));
-        if (!ctx.device.execute(Command::Power, PowerSub::Set, state, 0, PowerKey3, PowerKey4))
+        if (!ctx.device.setPower(what == QLatin1String("on")).ok())
             return ExitFailed;
         ctx.out << "Power: " << what << '\n';
         return ExitOk;
@@ -91,15 +80,14 @@ CtlJob route(const QStringList &args)
         return [outputs](CtlContext &ctx) {
             QJsonArray routes;
             for (int output : outputs) {
-                CommandResult result;
-                if (!ctx.device.execute(Command::Route, RouteSub::Get, static_cast<quint16>(output),
-                        0, 0, 0, &result))
+                const SwitcherResult<int> route = ctx.device.route(output);
+                if (!route.ok())
                     return ExitFailed;
                 if (ctx.json)
                     routes.append(QJsonObject{{QStringLiteral("output"), output},
-                        {QStringLiteral("input"), result.reply.answer()}});
+                        {QStringLiteral("input"), route.value}});
                 else
-                    ctx.out << "Output" << output << ": Input" << result.reply.answer() << '\n';
+                    ctx.out << "Output" << output << ": Input" << route.value << '\n';
             }
             if (ctx.json)
                 printJson(ctx, {{QStringLiteral("routes"), routes}});
@@ -112,8 +100,7 @@ CtlJob route(const QStringList &args)
         if (!input || !output)
             throw UsageError{QStringLiteral("IN and OUT must be port numbers")};
         return [in = *input, outPort = *output](CtlContext &ctx) {
-            if (!ctx.device.execute(Command::Route, RouteSub::Set, static_cast<quint16>(in),
-                    static_cast<quint16>(outPort)))
+            if (!ctx.device.setRoute(in, outPort).ok())
                 return ExitFailed;
             ctx.out << "Output" << outPort << ": Input" << in << '\n';
             return ExitOk;
@@ -132,8 +119,7 @@ CtlJob route(const QStringList &args)
         return [in](CtlContext &ctx) {
             for (int output = 1; output <= PortCount; ++output) {
                 const int input = in ? in : output;
-                if (!ctx.device.execute(Command::Route, RouteSub::Set, static_cast<quint16>(input),
-                        static_cast<quint16>(output))) {
+                if (!ctx.device.setRoute(input, output).ok()) {
                     ctx.err << "Output" << output << ": not switched to Input" << input << '\n';
                     return ExitFailed;
                 }

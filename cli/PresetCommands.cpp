@@ -79,9 +79,7 @@ CtlJob preset(const QStringList &args)
                     ctx.err << noInputSelectedText(output) << '\n';
                     return ExitFailed;
                 }
-                if (!ctx.device.execute(DeviceProtocol::Command::Route,
-                        DeviceProtocol::RouteSub::Set, static_cast<quint16>(*input),
-                        static_cast<quint16>(output))) {
+                if (!ctx.device.setRoute(*input, output).ok()) {
                     ctx.err << "Output" << output << ": failed\n";
                     return ExitFailed;
                 }

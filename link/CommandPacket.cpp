@@ -63,6 +63,11 @@ bool IsMatchingReply(const CommandPacket &reply, const CommandPacket &request)
         && reply.command() == request.command() && reply.subcommand() == request.subcommand();
 }
 
+bool IsSoundReply(const CommandPacket &reply, const CommandPacket &request)
+{
+    return PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, request);
+}
+
 quint8 BlockChecksum(const quint8 *data, qsizetype n)
 {
     unsigned sum = 0;

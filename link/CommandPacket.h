@@ -57,6 +57,9 @@ void InitPacket(CommandPacket &packet);
 quint8 PacketChecksum(const CommandPacket &packet);
 // Lead bytes right and command/subcommand echoed. The checksum is tested separately.
 bool IsMatchingReply(const CommandPacket &reply, const CommandPacket &request);
+// A reply the switcher really sent to this request: lead bytes, echo and checksum right. Its
+// status byte then says whether the switcher agreed.
+bool IsSoundReply(const CommandPacket &reply, const CommandPacket &request);
 // (0 - sum of the bytes) mod 256; 0 for an empty or negative count.
 quint8 BlockChecksum(const quint8 *data, qsizetype n);
 quint8 BlockChecksum(const QByteArray &data);

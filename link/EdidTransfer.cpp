@@ -34,8 +34,7 @@ std::optional<QByteArray> blockData(const QByteArray &frame, const CommandPacket
 {
     const CommandPacket header = CommandPacket::fromBytes(frame);
     const quint8 status = header.status();
-    if (status == Status::Failed || PacketChecksum(header) != header.checksum()
-        || !IsMatchingReply(header, request)
+    if (status == Status::Failed || !IsSoundReply(header, request)
         || (status != loByte(Block::More) && status != loByte(Block::Last)))
         return std::nullopt;
     if (header.word(2) == 0 && status == loByte(Block::More))
@@ -142,8 +141,7 @@ void EdidTransfer::download(
         const CommandPacket reply = CommandPacket::fromBytes(answer);
         m_link.trace(QStringLiteral("rcv blk PPP:   "), reply, 0);
         result.reply = reply;
-        result.Success = PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, header)
-            && reply.status() == Status::Accepted;
+        result.Success = IsSoundReply(reply, header) && reply.status() == Status::Accepted;
         return result.Success ? ExchangeStep::Verdict::Accept : ExchangeStep::Verdict::Refuse;
     };
 

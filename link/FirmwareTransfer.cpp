@@ -103,8 +103,7 @@ bool FirmwareTransfer::sendBlocks(
         const CommandPacket reply = CommandPacket::fromBytes(answer);
         m_link.trace(QStringLiteral("rcv cmd:   "), reply, AckTrace);
         result.reply = reply;
-        const bool sound
-            = PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, header);
+        const bool sound = IsSoundReply(reply, header);
         if (sound && reply.status() == Status::Accepted) {
             result.Success = true;
             return ExchangeStep::Verdict::Accept;
@@ -210,8 +209,7 @@ void FirmwareTransfer::waitReboot(CommandResult &result)
     step.judge = [&](const QByteArray &answer) {
         const CommandPacket reply = CommandPacket::fromBytes(answer);
         result.reply = reply;
-        return reply.status() != Status::Failed && PacketChecksum(reply) == reply.checksum()
-                && IsMatchingReply(reply, probe)
+        return reply.status() != Status::Failed && IsSoundReply(reply, probe)
             ? ExchangeStep::Verdict::Accept
             : ExchangeStep::Verdict::RefuseQuietly;
     };

@@ -170,8 +170,8 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
         trace(QStringLiteral("rcv cmd PPP:   "), reply, 0);
         result.reply = reply;
         // A status of 0xFF is a refusal even when the packet itself is sound.
-        result.Success = reply.status() != DeviceProtocol::Status::Failed
-            && PacketChecksum(reply) == reply.checksum() && IsMatchingReply(reply, packet);
+        result.Success
+            = reply.status() != DeviceProtocol::Status::Failed && IsSoundReply(reply, packet);
         return result.Success ? ExchangeStep::Verdict::Accept : ExchangeStep::Verdict::Refuse;
     };
     result.Success = exchange(step) == ExchangeStep::End::Accepted;

@@ -2,6 +2,7 @@
 
 #include "CommandPacket.h"
 #include "LinkLease.h"
+#include "Switcher.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -25,9 +26,12 @@ public:
     // Null once the window has closed.
     TKVCOMControl *link() { return lease().get(); }
 
-    // One command through the runner: refused while stopping or busy, connects on demand,
-    // progress and "Done" in the status bar. RunPoweredCommand first refuses while the
-    // switcher is off.
+    // The switcher's operations through the runner: each is refused while stopping or busy
+    // (and, when it needs power, while the switcher is off), connects on demand, and shows its
+    // progress text and "Done" in the status bar; the link reports failures itself.
+    virtual Switcher &switcher() = 0;
+    // One command by its codes through the runner, with the same rules: for the requests the
+    // subsystems speak themselves (EDID, the firmware's reboot).
     virtual void RunCommand(const QString &progress, quint8 command, quint8 subcommand,
         quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
         = 0;

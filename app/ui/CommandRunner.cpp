@@ -5,9 +5,24 @@
 #include "LinkLease.h"
 #include "ShellState.h"
 #include "StatusBar.h"
+#include "SwitcherSession.h"
 #include "TKVCOMControl.h"
 
 #include <QMessageBox>
+
+namespace {
+
+QString busyText()
+{
+    return QStringLiteral("In processing, command ignored");
+}
+
+QString powerOffText()
+{
+    return QStringLiteral("System is power off, please turn it on first.");
+}
+
+} // namespace
 
 CommandRunner::CommandRunner(LinkLease &lease, ShellState &state, StatusBar &status,
     ConnectionControl &connection, QWidget *dialogParent)
@@ -18,43 +33,79 @@ CommandRunner::CommandRunner(LinkLease &lease, ShellState &state, StatusBar &sta
       m_dialogParent(dialogParent)
 { }
 
-void CommandRunner::RunCommand(const QString &progress, quint8 command, quint8 subcommand,
-    quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
+SwitcherOutcome CommandRunner::execute(const SwitcherOperation &operation, bool *sent)
 {
-    result.Success = false;
+    using Status = SwitcherOutcome::Status;
+    if (sent)
+        *sent = false;
     TKVCOMControl *link = m_lease.get();
     if (m_state.StopRequested || !link)
-        return;
+        return SwitcherOutcome::failed(Status::Stopped, {});
     LinkLease::Use use(m_lease);
 
     // Busy before connecting on demand: a connect waits, and nothing else may start meanwhile.
     if (!m_state.RunnerIdle || link->connecting()) {
-        m_status.ShowStatus(3, QStringLiteral("In processing, command ignored"));
-        return;
+        m_status.ShowStatus(3, busyText());
+        return SwitcherOutcome::failed(Status::Refused, busyText());
     }
     m_state.RunnerIdle = false;
     if (!link->Connected())
         m_connection.btnConnectClick();
     if (!link->Connected()) {
+        // The connect action has shown why.
         m_state.RunnerIdle = true;
-        return;
+        return SwitcherOutcome::failed(Status::Lost, {});
     }
 
-    m_status.ShowStatus(2, progress);
-    link->ExecuteCommand(
-        CommandPacket::make(command, subcommand, word1, word2, word3, word4), result);
-    if (result.Success)
+    m_status.ShowStatus(2, operation.progressText());
+    SwitcherSession session(*link);
+    const SwitcherOutcome outcome = session.run(operation);
+    if (sent)
+        *sent = true;
+    if (outcome.ok())
         m_status.ShowStatus(2, QStringLiteral("Done"));
     m_state.RunnerIdle = true;
     m_status.ShowStatus(3, QString());
+    return outcome;
+}
+
+bool CommandRunner::poweredOn()
+{
+    if (m_state.PowerOn)
+        return true;
+    QMessageBox::information(m_dialogParent, productTitle(), powerOffText());
+    return false;
+}
+
+SwitcherOutcome CommandRunner::run(const SwitcherOperation &operation)
+{
+    if (operation.needsPower() && !poweredOn())
+        return SwitcherOutcome::failed(SwitcherOutcome::Status::Refused, powerOffText());
+    return execute(operation);
+}
+
+void CommandRunner::fill(CommandResult &result, const SwitcherOutcome &outcome, bool sent)
+{
+    // A command refused before it reached the link leaves the reply as it was.
+    if (sent)
+        result.reply = outcome.reply;
+    result.Success = outcome.ok();
+}
+
+void CommandRunner::RunCommand(const QString &progress, quint8 command, quint8 subcommand,
+    quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
+{
+    bool sent = false;
+    const SwitcherOutcome outcome = execute(SwitcherOperation::command(progress, false, command,
+                                                subcommand, word1, word2, word3, word4),
+        &sent);
+    fill(result, outcome, sent);
 }
 
 void CommandRunner::RunPoweredCommand(const QString &progress, quint8 command, quint8 subcommand,
     quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
 {
-    if (!m_state.PowerOn) {
-        QMessageBox::information(m_dialogParent, productTitle(),
-            QStringLiteral("System is power off, please turn it on first."));
+    if (!poweredOn()) {
         result.Success = false;
         return;
     }

@@ -1,10 +1,10 @@
 #include "DeviceStatusPanel.h"
 
-#include "CommandPacket.h"
-#include "DeviceModel.h"
 #include "DeviceProtocol.h"
 #include "PageServices.h"
 #include "ShellState.h"
+#include "Switcher.h"
+#include "SwitcherModel.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -17,30 +17,7 @@
 
 namespace {
 
-using namespace DeviceProtocol;
-
-struct SwitchCommands
-{
-    quint8 readCommand;
-    quint8 readSub;
-    const char *readText;
-    quint8 setCommand;
-    quint8 setSub;
-    const char *offText;
-    const char *onText;
-};
-
-// Indexed by DeviceStatusPanel::Switch.
-constexpr SwitchCommands Switches[] = {
-    {Command::Ir, IrSub::Query, "Getting IR status ...", Command::Ir, IrSub::Set,
-        "Disable IR control ...", "Enable IR control ..."},
-    {Command::Device, DeviceSub::KeysQuery, "Getting Keys status ...", Command::Device,
-        DeviceSub::KeysSet, "Lock Keys on panel ...", "Unlock Keys on panel ..."},
-    {Command::Device, DeviceSub::BeeperQuery, "Getting Beeper status ...", Command::Device,
-        DeviceSub::BeeperSet, "Disable Beeper control ...", "Enable Beeper control ..."},
-    {Command::Device, DeviceSub::ApmQuery, "Getting APM status ...", Command::Device,
-        DeviceSub::ApmSet, "Set APM OFF ...", "Set APM ON ..."},
-};
+using DeviceProtocol::PortCount;
 
 QString inputCaption(int n)
 {
@@ -50,6 +27,14 @@ QString inputCaption(int n)
 QString outputCaption(int n)
 {
     return QStringLiteral("Output%1: ").arg(n);
+}
+
+// The panel's switches are the switcher's, in the same order.
+PanelSwitch panelSwitch(DeviceStatusPanel::Switch which)
+{
+    static_assert(
+        static_cast<int>(DeviceStatusPanel::Switch::APM) == static_cast<int>(PanelSwitch::Apm));
+    return static_cast<PanelSwitch>(which);
 }
 
 } // namespace
@@ -122,10 +107,8 @@ void DeviceStatusPanel::setPower(Power power)
 
 bool DeviceStatusPanel::getPowerStatus()
 {
-    CommandResult r;
-    m_services.RunCommand(QStringLiteral("Getting Power status ..."), Command::Power,
-        PowerSub::Query, QueryWord, 0, PowerKey3, PowerKey4, r);
-    if (!r.Success) {
+    const SwitcherResult<bool> power = m_services.switcher().power();
+    if (!power.ok()) {
         // The switcher did not answer: nothing is known any more. A command refused because
         // another one runs, or because the window is closing, changes nothing.
         const ShellState &s = m_services.state();
@@ -133,7 +116,7 @@ bool DeviceStatusPanel::getPowerStatus()
             setPower(Power::Unknown);
         return false;
     }
-    setPower(r.reply.answer() == AnswerYes ? Power::On : Power::Off);
+    setPower(power.value ? Power::On : Power::Off);
     return true;
 }
 
@@ -156,29 +139,24 @@ void DeviceStatusPanel::btnGetDevStatusClick()
 
 bool DeviceStatusPanel::getDeviceInfo()
 {
-    const QString info = QStringLiteral("Getting device info ...");
-    CommandResult r;
-
-    m_services.RunPoweredCommand(info, Command::Device, DeviceSub::Model, QueryWord, 0, 0, 0, r);
-    if (!r.Success)
+    Switcher &switcher = m_services.switcher();
+    const SwitcherResult<int> model = switcher.model();
+    if (!model.ok())
         return false;
-    const QString model = deviceModelName(r.reply.status());
-    m_services.RunPoweredCommand(info, Command::Device, DeviceSub::Size, QueryWord, 0, 0, 0, r);
-    if (!r.Success)
+    const SwitcherResult<SwitcherSize> size = switcher.size();
+    if (!size.ok())
         return false;
     // The size only where the model name does not already say it.
-    const QString size = QStringLiteral("%1x%2").arg(r.reply.status()).arg(r.reply.answer());
-    m_w.lblDevice->setText(QStringLiteral("Device: ") + model
-        + (model.endsWith(size) ? QString() : QStringLiteral(" (%1)").arg(size)));
+    const QString name = switcherModelName(model.value);
+    const QString sizeText = size.value.text();
+    m_w.lblDevice->setText(QStringLiteral("Device: ") + name
+        + (name.endsWith(sizeText) ? QString() : QStringLiteral(" (%1)").arg(sizeText)));
 
-    m_services.RunPoweredCommand(info, Command::Device, DeviceSub::Version, QueryWord, 0, 0, 0, r);
-    if (!r.Success)
+    const SwitcherResult<SwitcherVersion> version = switcher.version();
+    if (!version.ok())
         return false;
-    m_w.lblVersion->setText(QStringLiteral("Version: %1.%2")
-                                .arg(r.reply.status())
-                                .arg(r.reply.answer(), 2, 10, QLatin1Char('0')));
+    m_w.lblVersion->setText(QStringLiteral("Version: ") + version.value.text());
 
-    // Inputs report 0x00 connected and 0xFF not; outputs anything but 0x00 as not connected.
     // The labels are narrow: "Yes" or "No", with the whole sentence as the tip.
     const auto show
         = [](QLabel *label, const QString &caption, const QString &what, bool connected) {
@@ -187,20 +165,18 @@ bool DeviceStatusPanel::getDeviceInfo()
                   + (connected ? QStringLiteral(" connected") : QStringLiteral(" not connected")));
           };
     for (int n = 1; n <= PortCount; ++n) {
-        m_services.RunPoweredCommand(QStringLiteral("Getting Input%1 connection ...").arg(n),
-            Command::Device, DeviceSub::InputConnection, quint16(n), 0, 0, 0, r);
-        if (!r.Success)
+        const SwitcherResult<bool> connected = switcher.inputConnected(n);
+        if (!connected.ok())
             return false;
         show(m_w.inputLabels[n - 1], inputCaption(n), QStringLiteral("Source on input %1").arg(n),
-            r.reply.answer() == AnswerNo);
+            connected.value);
     }
     for (int n = 1; n <= PortCount; ++n) {
-        m_services.RunPoweredCommand(QStringLiteral("Getting Output%1 connection ...").arg(n),
-            Command::Device, DeviceSub::OutputConnection, quint16(n), 0, 0, 0, r);
-        if (!r.Success)
+        const SwitcherResult<bool> connected = switcher.outputConnected(n);
+        if (!connected.ok())
             return false;
         show(m_w.outputLabels[n - 1], outputCaption(n),
-            QStringLiteral("Display on output %1").arg(n), r.reply.answer() == AnswerNo);
+            QStringLiteral("Display on output %1").arg(n), connected.value);
     }
 
     for (Switch which : {Switch::IR, Switch::Keys, Switch::Beeper, Switch::APM}) {
@@ -213,13 +189,10 @@ bool DeviceStatusPanel::getDeviceInfo()
 bool DeviceStatusPanel::getSwitchState(Switch which)
 {
     const int i = static_cast<int>(which);
-    const SwitchCommands &c = Switches[i];
-    CommandResult r;
-    m_services.RunPoweredCommand(
-        QLatin1String(c.readText), c.readCommand, c.readSub, QueryWord, 0, 0, 0, r);
-    if (!r.Success)
+    const SwitcherResult<bool> state = m_services.switcher().switchState(panelSwitch(which));
+    if (!state.ok())
         return false;
-    m_switchState[i] = r.reply.answer() == AnswerYes;
+    m_switchState[i] = state.value;
     showSwitch(which);
     return true;
 }
@@ -245,13 +218,8 @@ void DeviceStatusPanel::showSwitch(Switch which)
 
 void DeviceStatusPanel::setSwitch(Switch which, bool on)
 {
-    const int i = static_cast<int>(which);
-    const SwitchCommands &c = Switches[i];
-    CommandResult r;
-    m_services.RunPoweredCommand(QLatin1String(on ? c.onText : c.offText), c.setCommand, c.setSub,
-        switchWord(on), 0, 0, 0, r);
-    if (r.Success)
-        m_switchState[i] = on;
+    if (m_services.switcher().setSwitch(panelSwitch(which), on).ok())
+        m_switchState[static_cast<int>(which)] = on;
     // A refused or failed switch shows what the switcher had before.
     showSwitch(which);
 }
@@ -268,11 +236,7 @@ void DeviceStatusPanel::bbPowerClick()
     if (wasUnknown && (!getPowerStatus() || m_power == Power::On))
         return;
     const bool on = m_power != Power::On;
-    CommandResult r;
-    m_services.RunCommand(
-        on ? QStringLiteral("Matrix booting ...") : QStringLiteral("Power off ..."), Command::Power,
-        PowerSub::Set, switchWord(on), 0, PowerKey3, PowerKey4, r);
-    if (!r.Success)
+    if (!m_services.switcher().setPower(on).ok())
         return;
     setPower(on ? Power::On : Power::Off);
     // In standby nothing of it can be read or changed.

@@ -14,6 +14,11 @@ ShellServices::ShellServices(ShellState &state, LinkLease &lease, CommandRunner 
       m_window(window)
 { }
 
+Switcher &ShellServices::switcher()
+{
+    return m_runner;
+}
+
 void ShellServices::RunCommand(const QString &progress, quint8 command, quint8 subcommand,
     quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
 {

@@ -1,10 +1,8 @@
 #include "Gateway.h"
 
-#include "CommandPacket.h"
-#include "DeviceModel.h"
-#include "DeviceProtocol.h"
 #include "GatewaySettings.h"
-#include "LinkStatusText.h"
+#include "SwitcherModel.h"
+#include "SwitcherSession.h"
 #include "TKVCOMControl.h"
 
 #include <QCoreApplication>
@@ -18,8 +16,6 @@ Q_LOGGING_CATEGORY(lcGateway, "matrix.gateway", QtInfoMsg)
 
 namespace {
 
-namespace Protocol = DeviceProtocol;
-
 QString routeText(const GatewayRoute &r)
 {
     return QStringLiteral("output %1 to input %2").arg(r.output).arg(r.input);
@@ -31,6 +27,7 @@ Gateway::Gateway(const GatewayConfig &config, QObject *parent)
     : QObject(parent),
       m_config(config),
       m_link(std::make_unique<TKVCOMControl>()),
+      m_switcher(std::make_unique<SwitcherSession>(*m_link)),
       m_settings(std::make_unique<GatewaySettings>(config.settingsPath))
 {
     m_link->setTiming(config.timing);
@@ -42,18 +39,10 @@ Gateway::Gateway(const GatewayConfig &config, QObject *parent)
         m_link->setDeviceIP(config.host);
         m_link->setTcpPort(config.tcpPort);
     }
-    // The link's own words for a failure become the text clients see while it is not present.
-    connect(m_link.get(), &TKVCOMControl::notification, this, [this](const LinkNotice &notice) {
-        if (notice.code == LinkMessage::Trace || notice.code == LinkMessage::DataReceived
-            || notice.code == LinkMessage::ReceiveDump)
-            return;
-        m_lastNotice = notice;
-        m_noticeSeen = true;
-    });
     // A link that breaks between operations is noticed at once, not at the next poll.
     connect(m_link.get(), &TKVCOMControl::connectionLost, this, [this] {
         if (!m_running && m_state.present)
-            linkLost(linkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, *m_link));
+            linkLost(m_switcher->lostText());
     });
 
     m_pollTimer.setInterval(std::max(1, config.pollMs));
@@ -161,8 +150,7 @@ void Gateway::setPower(bool on, const Done &done)
         [this, on, done] {
             if (!m_state.present)
                 return answer(done, notPresent());
-            const Outcome outcome = transact(Protocol::Command::Power, Protocol::PowerSub::Set,
-                Protocol::switchWord(on), 0, Protocol::PowerKey3, Protocol::PowerKey4);
+            const Outcome outcome = reachable() ? judge(m_switcher->setPower(on)) : Outcome::Lost;
             if (outcome == Outcome::Lost)
                 return answer(done, notPresent());
             if (outcome == Outcome::Refused)
@@ -372,14 +360,11 @@ void Gateway::startPoll()
 
 bool Gateway::openLink()
 {
-    m_noticeSeen = false;
-    if (!m_link->Connect()) {
-        QString text = m_noticeSeen ? linkStatusText(m_lastNotice, *m_link) : QString();
-        const QString reason = m_noticeSeen ? linkFailureReason(m_lastNotice) : QString();
-        if (text.isEmpty())
+    const SwitcherOutcome opened = m_switcher->open();
+    if (!opened.ok()) {
+        QString text = opened.message();
+        if (opened.reason.isEmpty())
             text = QStringLiteral("The switcher cannot be reached");
-        if (!reason.isEmpty())
-            text += QStringLiteral(": ") + reason;
         setPresent(false, text);
         scheduleReconnect();
         return false;
@@ -418,35 +403,30 @@ void Gateway::scheduleReconnect()
     m_reconnectMs = std::min(m_config.reconnectMaxMs, std::max(1, m_reconnectMs) * 2);
 }
 
-Gateway::Outcome Gateway::transact(quint8 command, quint8 subcommand, quint16 word1, quint16 word2,
-    quint16 word3, quint16 word4, quint8 *answer, quint8 *status)
+bool Gateway::reachable()
 {
-    if (!m_link->Connected()) {
-        if (m_state.present)
-            linkLost(linkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, *m_link));
-        return Outcome::Lost;
-    }
-    const CommandPacket request
-        = CommandPacket::make(command, subcommand, word1, word2, word3, word4);
-    CommandResult result;
-    m_noticeSeen = false;
-    m_link->ExecuteCommand(request, result);
-    if (result.Success) {
-        if (answer)
-            *answer = result.reply.answer();
-        if (status)
-            *status = result.reply.status();
+    if (m_link->Connected())
+        return true;
+    if (m_state.present)
+        linkLost(m_switcher->lostText());
+    return false;
+}
+
+Gateway::Outcome Gateway::judge(const SwitcherOutcome &outcome)
+{
+    switch (outcome.status) {
+    case SwitcherOutcome::Status::Ok:
         return Outcome::Done;
-    }
-    // A sound reply that says no is the switcher's refusal; anything else is a lost link.
-    const CommandPacket &reply = result.reply;
-    if (IsMatchingReply(reply, request) && PacketChecksum(reply) == reply.checksum()
-        && reply.status() == Protocol::Status::Failed)
+    case SwitcherOutcome::Status::Refused:
         return Outcome::Refused;
-    if (m_link->StopRequested())
+    case SwitcherOutcome::Status::Stopped:
         return Outcome::Lost;
-    QString text = m_noticeSeen ? linkStatusText(m_lastNotice, *m_link) : QString();
-    if (text.isEmpty())
+    case SwitcherOutcome::Status::TimedOut:
+    case SwitcherOutcome::Status::Lost:
+        break;
+    }
+    QString text = outcome.message();
+    if (outcome.reason.isEmpty())
         text = QStringLiteral("The switcher does not answer");
     linkLost(text);
     return Outcome::Lost;
@@ -454,17 +434,20 @@ Gateway::Outcome Gateway::transact(quint8 command, quint8 subcommand, quint16 wo
 
 Gateway::Outcome Gateway::readIdentity()
 {
-    quint8 model = 0, major = 0, minor = 0;
-    Outcome outcome = transact(Protocol::Command::Device, Protocol::DeviceSub::Model,
-        Protocol::QueryWord, 0, 0, 0, nullptr, &model);
-    if (outcome == Outcome::Done)
-        outcome = transact(Protocol::Command::Device, Protocol::DeviceSub::Version,
-            Protocol::QueryWord, 0, 0, 0, &minor, &major);
+    if (!reachable())
+        return Outcome::Lost;
+    const SwitcherResult<int> model = m_switcher->model();
+    Outcome outcome = judge(model.outcome);
     if (outcome != Outcome::Done)
         return outcome;
-    const QString modelText = deviceModelName(model);
-    const QString versionText
-        = QStringLiteral("%1.%2").arg(major).arg(minor, 2, 10, QLatin1Char('0'));
+    if (!reachable())
+        return Outcome::Lost;
+    const SwitcherResult<SwitcherVersion> version = m_switcher->version();
+    outcome = judge(version.outcome);
+    if (outcome != Outcome::Done)
+        return outcome;
+    const QString modelText = switcherModelName(model.value);
+    const QString versionText = version.value.text();
     if (modelText != m_state.model || versionText != m_state.version) {
         m_state.model = modelText;
         m_state.version = versionText;
@@ -475,21 +458,23 @@ Gateway::Outcome Gateway::readIdentity()
 
 Gateway::Outcome Gateway::readPower()
 {
-    quint8 value = 0;
-    const Outcome outcome = transact(Protocol::Command::Power, Protocol::PowerSub::Query,
-        Protocol::QueryWord, 0, Protocol::PowerKey3, Protocol::PowerKey4, &value);
+    if (!reachable())
+        return Outcome::Lost;
+    const SwitcherResult<bool> power = m_switcher->power();
+    const Outcome outcome = judge(power.outcome);
     if (outcome == Outcome::Done)
-        setPowerState(value == Protocol::AnswerYes);
+        setPowerState(power.value);
     return outcome;
 }
 
 Gateway::Outcome Gateway::readRoute(int output)
 {
-    quint8 input = 0;
-    const Outcome outcome = transact(
-        Protocol::Command::Route, Protocol::RouteSub::Get, quint16(output), 0, 0, 0, &input);
-    if (outcome == Outcome::Done && GatewayState::isPort(input))
-        setRouteState(output, input);
+    if (!reachable())
+        return Outcome::Lost;
+    const SwitcherResult<int> route = m_switcher->route(output);
+    const Outcome outcome = judge(route.outcome);
+    if (outcome == Outcome::Done && GatewayState::isPort(route.value))
+        setRouteState(output, route.value);
     return outcome;
 }
 
@@ -507,8 +492,8 @@ GatewayResult Gateway::runRoutes(const QList<GatewayRoute> &routes, quint64 clie
             return {GatewayError::Locked,
                 QStringLiteral("Output %1 is locked by another client").arg(r.output),
                 result.applied};
-        const Outcome outcome = transact(
-            Protocol::Command::Route, Protocol::RouteSub::Set, quint16(r.input), quint16(r.output));
+        const Outcome outcome
+            = reachable() ? judge(m_switcher->setRoute(r.input, r.output)) : Outcome::Lost;
         if (outcome == Outcome::Lost) {
             GatewayResult lost = notPresent();
             lost.applied = result.applied;

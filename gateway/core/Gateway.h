@@ -14,7 +14,9 @@
 #include <memory>
 
 class GatewaySettings;
+class SwitcherSession;
 class TKVCOMControl;
+struct SwitcherOutcome;
 
 // Where the gateway's one link goes and how it behaves.
 struct GatewayConfig
@@ -127,8 +129,10 @@ private:
     void scheduleReconnect();
     void startPoll();
 
-    Outcome transact(quint8 command, quint8 subcommand, quint16 word1, quint16 word2 = 0,
-        quint16 word3 = 0, quint16 word4 = 0, quint8 *answer = nullptr, quint8 *status = nullptr);
+    // Whether the switcher is there to be asked; a link found closed is lost.
+    bool reachable();
+    // Done, Refused, or Lost once the link has been given up (told to the clients).
+    Outcome judge(const SwitcherOutcome &outcome);
     Outcome readPower();
     Outcome readRoute(int output);
     Outcome readIdentity();
@@ -143,6 +147,7 @@ private:
     GatewayConfig m_config;
     GatewayState m_state;
     std::unique_ptr<TKVCOMControl> m_link;
+    std::unique_ptr<SwitcherSession> m_switcher;
     std::unique_ptr<GatewaySettings> m_settings;
     std::deque<Operation> m_queue;
     QList<int> m_pollSteps; // 0: power, n: route of output n
@@ -152,8 +157,6 @@ private:
     bool m_started = false;
     int m_reconnectMs = 0;
     quint64 m_nextClient = 1;
-    LinkNotice m_lastNotice;
-    bool m_noticeSeen = false;
     QTimer m_pollTimer;
     QTimer m_reconnectTimer;
 };

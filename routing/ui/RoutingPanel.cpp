@@ -218,10 +218,7 @@ bool RoutingPanel::switchRoute(QAbstractButton *button)
     display->setValue(QString::number(input));
     display->repaint();
 
-    CommandResult result;
-    m_services.RunPoweredCommand(QStringLiteral("Setting..."), DeviceProtocol::Command::Route,
-        DeviceProtocol::RouteSub::Set, quint16(input), quint16(output), 0, 0, result);
-    if (result.Success)
+    if (m_services.switcher().setRoute(input, output).ok())
         return true;
     showRoute(output, previous);
     m_services.state().RouteFailed = true;
@@ -275,14 +272,10 @@ void RoutingPanel::ReadRoutes()
         presets->setCurrentItem(presets->topLevelItem(0));
     m_w.page->repaint();
     for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
-        CommandResult result;
-        m_services.RunPoweredCommand(
-            QStringLiteral("Getting Output") + QString::number(output) + QStringLiteral(" ..."),
-            DeviceProtocol::Command::Route, DeviceProtocol::RouteSub::Get, quint16(output), 0, 0, 0,
-            result);
-        if (!result.Success)
+        const SwitcherResult<int> route = m_services.switcher().route(output);
+        if (!route.ok())
             break;
-        showRoute(output, result.reply.answer());
+        showRoute(output, route.value);
     }
     m_w.page->repaint();
 }

@@ -91,6 +91,8 @@ private Q_SLOTS:
     void connectAndRun();
     void outcomes_data();
     void outcomes();
+    void namedOperations_data();
+    void namedOperations();
     void secondCommandIgnored();
     void closeWithoutOperation();
     void connectAfterAFailure();
@@ -321,6 +323,81 @@ void TestCommandRunner::outcomes()
             = m_form->findChild<QWidget *>(QStringLiteral("sbPanel2"))->grab().toImage();
         QCOMPARE(image.pixelColor(image.width() - 2, image.height() - 2), QColor(Qt::red));
     }
+}
+
+void TestCommandRunner::namedOperations_data()
+{
+    QTest::addColumn<QString>("wire");
+    QTest::addColumn<SimFaults>("faults");
+    QTest::addColumn<bool>("powerOn");
+    QTest::addColumn<bool>("busy");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("panel2");
+    QTest::addColumn<int>("requests");
+
+    SimFaults silent;
+    silent.dropReplies = 5;
+    SimFaults refusing;
+    refusing.refuseStatus = 5;
+    const QString off = QStringLiteral("System is power off, please turn it on first.");
+    QTest::newRow("done") << "tcp" << SimFaults() << true << false << "ok" << QString() << "Done"
+                          << 1;
+    QTest::newRow("time out") << "tcp" << silent << true << false << "timedOut"
+                              << "Time out!"
+                              << "Time out!" << 5;
+    QTest::newRow("refused") << "tcp" << refusing << true << false << "refused"
+                             << "Send data failed!"
+                             << "Send data failed!" << 5;
+    QTest::newRow("switcher off") << "tcp" << SimFaults() << false << false << "refused" << off
+                                  << QString() << 0;
+    QTest::newRow("busy") << "tcp" << SimFaults() << true << true << "refused"
+                          << "In processing, command ignored" << QString() << 0;
+    // The connect action has shown why.
+    QTest::newRow("nothing listening") << "nothing listening" << SimFaults() << true << false
+                                       << "lost" << QString() << "Connect 127.0.0.9 failed" << 0;
+}
+
+// A named operation goes through the runner's rules and shows its own progress text.
+void TestCommandRunner::namedOperations()
+{
+    QFETCH(QString, wire);
+    QFETCH(SimFaults, faults);
+    QFETCH(bool, powerOn);
+    QFETCH(bool, busy);
+    QFETCH(QString, status);
+    QFETCH(QString, reason);
+    QFETCH(QString, panel2);
+    QFETCH(int, requests);
+
+    selectWire(wire);
+    m_sim->faults() = faults;
+    if (faults.dropReplies > 0)
+        m_form->link()->setTiming(Timing::fast());
+    m_form->state().PowerOn = powerOn;
+    m_form->state().RunnerIdle = !busy;
+    QString progress;
+    connect(
+        m_sim, &SimulatorServer::requestHandled, this, [&] { progress = panel(2); },
+        Qt::SingleShotConnection);
+
+    BoxAnswer answer(QMessageBox::Ok);
+    Switcher &switcher = m_form->runner();
+    const SwitcherResult<int> route = switcher.route(3);
+
+    QCOMPARE(switcherStatusName(route.outcome.status), status);
+    QCOMPARE(route.outcome.reason, reason);
+    QCOMPARE(panel(2), panel2);
+    QCOMPARE(answer.seen(), !powerOn);
+    QCOMPARE(m_sim->received().size(), requests);
+    if (requests > 0)
+        QCOMPARE(progress, QStringLiteral("Getting Output3 ..."));
+    if (route.ok())
+        QCOMPARE(route.value, 3);
+    if (busy)
+        QCOMPARE(panel(3), reason);
+    QCOMPARE(m_form->state().RunnerIdle, !busy);
+    m_form->state().RunnerIdle = true;
 }
 
 void TestCommandRunner::secondCommandIgnored()

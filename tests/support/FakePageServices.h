@@ -28,6 +28,7 @@ public:
 
     ShellState &state() override { return m_state; }
     LinkLease &lease() override { return m_lease; }
+    Switcher &switcher() override { return m_switcher; }
 
     void RunCommand(const QString &progress, quint8 command, quint8 subcommand, quint16 word1,
         quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
@@ -67,6 +68,26 @@ public:
     int connectClicks() const { return m_connectClicks; }
 
 private:
+    // The named operations go the way of the commands, by their request's codes.
+    class FakeSwitcher final : public Switcher
+    {
+    public:
+        explicit FakeSwitcher(FakePageServices &services) : m_services(services) { }
+        SwitcherOutcome run(const SwitcherOperation &operation) override
+        {
+            const CommandPacket &request = operation.request();
+            CommandResult result;
+            m_services.RunCommand(operation.progressText(), request.command(), request.subcommand(),
+                request.word(1), request.word(2), request.word(3), request.word(4), result);
+            if (!result.Success)
+                return SwitcherOutcome::failed(SwitcherOutcome::Status::Refused, {});
+            return SwitcherOutcome::done(result.reply);
+        }
+
+    private:
+        FakePageServices &m_services;
+    };
+
     ShellState m_state;
     LinkLease m_lease;
     QWidget m_dialogParent;
@@ -74,6 +95,7 @@ private:
     QStringList m_commands;
     std::map<int, QString> m_panels;
     int m_connectClicks = 0;
+    FakeSwitcher m_switcher{*this};
 };
 
 } // namespace testsupport

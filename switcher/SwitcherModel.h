@@ -4,7 +4,7 @@
 #include <QStringList>
 
 // Model names indexed by the model number the switcher reports (1-based).
-inline const QStringList &deviceModelNames()
+inline const QStringList &switcherModelNames()
 {
     static const QStringList names = {
         QStringLiteral("HDMI Matrix 4x4"),
@@ -14,9 +14,9 @@ inline const QStringList &deviceModelNames()
     return names;
 }
 
-inline QString deviceModelName(int number)
+inline QString switcherModelName(int number)
 {
-    const QStringList &names = deviceModelNames();
+    const QStringList &names = switcherModelNames();
     return number >= 1 && number <= names.size() ? names[number - 1]
                                                  : QStringLiteral("Unknown model %1").arg(number);
 }
