@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -42,6 +43,7 @@ private Q_SLOTS:
     void targetFromEnvironment_data();
     void targetFromEnvironment();
     void programs();
+    void readmeListsEveryCommand();
 
 private:
     std::unique_ptr<testsupport::MatrixCtlFixture> m_ctl;
@@ -584,6 +586,27 @@ void TestMatrixCtl::programs()
         u"matrixctl: write error: No space left on device\n"_s);
     QCOMPARE(full.exitCode(), 1);
     QVERIFY(sim.stop());
+}
+
+// The README's table of matrixctl's commands has a line for each command the help lists.
+void TestMatrixCtl::readmeListsEveryCommand()
+{
+    QFile readme(QStringLiteral(MATRIX_SOURCE_DIR "/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype start = text.indexOf(u"matrixctl [--tcp"_s);
+    QVERIFY(start >= 0);
+    const QString table = text.mid(start, text.indexOf(u"```"_s, start) - start);
+
+    QCOMPARE(m_ctl->run(QStringList{u"--help"_s}), 0);
+    const QRegularExpression command(
+        uR"(^  ([a-z][a-z|-]*(?: [a-z][a-z|-]*)?)(?: |$))"_s, QRegularExpression::MultilineOption);
+    int listed = 0;
+    for (const QRegularExpressionMatch &match : command.globalMatch(m_ctl->out())) {
+        QVERIFY2(table.contains(u"\n  "_s + match.captured(1)), qPrintable(match.captured(1)));
+        ++listed;
+    }
+    QVERIFY(listed > 20);
 }
 
 QTEST_GUILESS_MAIN(TestMatrixCtl)
