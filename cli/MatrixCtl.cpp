@@ -125,8 +125,8 @@ QString usageText()
         "where it is. With --json a command prints its facts as one JSON document on\n"
         "one line, and a failure {\"error\": CODE, \"message\": TEXT} beside the text on\n"
         "stderr. Options may also follow the command.\n"
-        "Exit status: 0 success, 1 the switcher or the link failed (reason on stderr),\n"
-        "2 bad arguments.\n");
+        "Exit status: 0 success, 1 the switcher or the link failed, or the result could\n"
+        "not be written (reason on stderr), 2 bad arguments.\n");
     return text;
 }
 
