@@ -1,6 +1,7 @@
 #include "DemoSwitcher.h"
 #include "ProgramEntry.h"
 #include "ProgramIdentity.h"
+#include "ProgramOutput.h"
 #include "TForm1.h"
 #include "WindowTour.h"
 
@@ -37,6 +38,7 @@ protected:
 
 int main(int argc, char *argv[])
 {
+    checkStdoutAtExit("matrix-controller");
     ProgramCommandLine commandLine;
     if (const std::optional<int> answered = commandLine.answerWithoutDisplay(argc, argv))
         return *answered;

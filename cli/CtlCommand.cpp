@@ -1,8 +1,11 @@
 #include "CtlCommand.h"
 
+#include "DeviceProtocol.h"
+#include "FileAccess.h"
 #include "LinkStatusText.h"
 #include "TKVCOMControl.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
@@ -18,14 +21,54 @@ CtlSession::CtlSession(TKVCOMControl &link, bool hasTarget, QTextStream &err)
     });
 }
 
+namespace {
+
+// Why the path a serial port failed to open at is no serial port, by its kind; empty when it is
+// a device that gave its own reason, or does not exist (the system's reason says so).
+QString notSerialPortReason(const QString &path, const QString &systemReason)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    if (info.isDir())
+        return QStringLiteral("it is a folder, not a serial port");
+    if (info.isFile())
+        return QStringLiteral("it is a regular file, not a serial port");
+    // "it is a pipe, not a file", "it is a device, not a file", "it is a socket, not a file"
+    const QString kind = FileAccess::notRegularReason(path).section(QLatin1Char(','), 0, 0);
+    if (kind == QLatin1String("it is a device")) {
+        if (!systemReason.isEmpty() && systemReason != QLatin1String("No error")
+            && systemReason != QLatin1String("Unknown error"))
+            return {};
+        return QStringLiteral("it is a device that is not a serial port (not a terminal)");
+    }
+    return kind.isEmpty() ? QString() : kind + QStringLiteral(", not a serial port");
+}
+
+} // namespace
+
 bool CtlSession::connect()
 {
     if (!m_hasTarget)
         throw UsageError{QStringLiteral(
             "choose one of --tcp HOST[:PORT] and --serial PATH, or set MATRIXCTL_TARGET")};
-    const SwitcherOutcome opened = m_session.open();
+    SwitcherOutcome opened = m_session.open();
     if (opened.ok())
         return true;
+    // The window names the address alone; a script may have been given another port.
+    const QString address = QStringLiteral("Connect ") + m_link.DeviceIP();
+    if (m_link.ControlMode() == cmLAN && opened.reason.startsWith(address + QLatin1Char(' '))) {
+        const QString host = m_link.DeviceIP().contains(QLatin1Char(':'))
+            ? QLatin1Char('[') + m_link.DeviceIP() + QLatin1Char(']')
+            : m_link.DeviceIP();
+        opened.reason.replace(
+            0, address.size(), QStringLiteral("Connect %1:%2").arg(host).arg(m_link.tcpPort()));
+    }
+    if (m_link.ControlMode() == cmCOM) {
+        if (const QString kind = notSerialPortReason(m_link.ComPort(), opened.detail);
+            !kind.isEmpty())
+            opened.detail = kind;
+    }
     report(opened);
     return false;
 }
@@ -59,6 +102,9 @@ bool CtlSession::execute(quint8 command, quint8 subcommand, quint16 word1, quint
 
 void CtlSession::report(const SwitcherOutcome &outcome)
 {
+    m_errorCode = outcome.status == SwitcherOutcome::Status::Refused
+        ? QStringLiteral("refused")
+        : QStringLiteral("not_present");
     const QString message = outcome.message();
     m_err << (message.isEmpty() ? QStringLiteral("Failed") : message) << Qt::endl;
     m_failure.clear();
@@ -66,6 +112,7 @@ void CtlSession::report(const SwitcherOutcome &outcome)
 
 void CtlSession::reportFailure()
 {
+    m_errorCode = QStringLiteral("not_present");
     m_err << (m_failure.isEmpty() ? QStringLiteral("Failed") : m_failure) << Qt::endl;
     m_failure.clear();
 }
@@ -73,6 +120,12 @@ void CtlSession::reportFailure()
 void printJson(CtlContext &ctx, const QJsonObject &document)
 {
     ctx.out << QString::fromUtf8(QJsonDocument(document).toJson(QJsonDocument::Compact)) << '\n';
+    ctx.printed = true;
+}
+
+QJsonObject errorJson(const QString &error, const QString &message)
+{
+    return {{QStringLiteral("error"), error}, {QStringLiteral("message"), message}};
 }
 
 std::optional<quint16> parseWord(const QString &text, bool hex)
@@ -101,9 +154,19 @@ std::optional<quint8> parseByte(const QString &text)
 std::optional<int> parsePort(const QString &text)
 {
     const auto value = parseWord(text);
-    if (!value || *value < 1 || *value > 0xFF)
+    if (!value || *value < 1 || *value > DeviceProtocol::PortCount)
         return std::nullopt;
     return *value;
+}
+
+int portArgument(const QString &text, const char *name)
+{
+    const auto port = parsePort(text);
+    if (!port)
+        throw UsageError{QStringLiteral("%1 must be 1..%2")
+                             .arg(QLatin1String(name))
+                             .arg(DeviceProtocol::PortCount)};
+    return *port;
 }
 
 QString hexBytes(const CommandPacket &packet)

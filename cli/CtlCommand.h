@@ -49,6 +49,11 @@ public:
     void reportFailure();
     // Clears the remembered failure before an operation of the caller's own.
     void clearFailure() { m_failure.clear(); }
+    // The last failure as the gateway's HTTP API names its errors ("refused", "not_present"),
+    // or an empty text when the switcher and the link have not failed.
+    QString errorCode() const { return m_errorCode; }
+    // For failures the command finds itself (a module that does not answer).
+    void setErrorCode(const QString &code) { m_errorCode = code; }
 
 private:
     // Connects, then runs; the failure is reported.
@@ -60,6 +65,7 @@ private:
     bool m_hasTarget;
     QTextStream &m_err;
     QString m_failure;
+    QString m_errorCode;
 };
 
 // What a running command may use.
@@ -72,12 +78,17 @@ struct CtlContext
     QString settingsPath;
     // --settings named it: then it must exist and be read completely.
     bool settingsNamed = false;
-    // --json: a command that reports state prints its facts as one JSON document instead.
+    // --json: a command prints its facts as one JSON document instead.
     bool json = false;
+    // A document went to stdout (a failure's document is then not added).
+    bool printed = false;
 };
 
 // The document of --json, compact on one line, for scripts to parse.
 void printJson(CtlContext &ctx, const QJsonObject &document);
+// With --json, what a failure prints on stdout beside the text on stderr, with the error codes
+// of the gateway's HTTP API: {"error": "refused", "message": "Send data failed!"}.
+QJsonObject errorJson(const QString &error, const QString &message);
 
 // Reads the settings file for a command that needs what it holds. A named file that is missing,
 // not a file or not read completely is an error (false, reason on stderr); the default file may
@@ -100,8 +111,10 @@ using CtlCommandTable = QList<CtlCommand>;
 // Argument helpers. Words are decimal or 0x-hex; bytes are hex with or without 0x.
 std::optional<quint16> parseWord(const QString &text, bool hex = false);
 std::optional<quint8> parseByte(const QString &text);
-// A port number 1..255; the switcher refuses ports it does not have.
+// A port number 1..6, the ports the window offers.
 std::optional<int> parsePort(const QString &text);
+// A port argument of a command: its number, else a UsageError "NAME must be 1..6".
+int portArgument(const QString &text, const char *name);
 QString hexBytes(const CommandPacket &packet);
 
 // Command groups, one file each.

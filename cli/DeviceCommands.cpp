@@ -1,6 +1,7 @@
 #include "CtlCommand.h"
 
 #include "DeviceProtocol.h"
+#include "SwitcherJson.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -23,11 +24,7 @@ CtlJob info(const QStringList &args)
             return ExitFailed;
         const SwitcherIdentity &id = identity.value;
         if (ctx.json) {
-            printJson(ctx,
-                {{QStringLiteral("model"), id.model()},
-                    {QStringLiteral("modelNumber"), id.modelNumber},
-                    {QStringLiteral("size"), id.size.text()},
-                    {QStringLiteral("firmware"), id.version.text()}});
+            printJson(ctx, SwitcherJson::identity(id));
             return ExitOk;
         }
         ctx.out << "Model: " << id.model() << " (" << id.modelNumber << ")\n"
@@ -49,16 +46,19 @@ CtlJob power(const QStringList &args)
             const SwitcherResult<bool> power = ctx.device.power();
             if (!power.ok())
                 return ExitFailed;
-            const QString state = power.value ? QStringLiteral("on") : QStringLiteral("off");
             if (ctx.json)
-                printJson(ctx, {{QStringLiteral("power"), state}});
+                printJson(ctx, {{SwitcherJson::Power, SwitcherJson::power(power.value)}});
             else
-                ctx.out << "Power: " << state << '\n';
+                ctx.out << "Power: " << (power.value ? "on" : "off") << '\n';
             return ExitOk;
         }
-        if (!ctx.device.setPower(what == QLatin1String("on")).ok())
+        const bool on = what == QLatin1String("on");
+        if (!ctx.device.setPower(on).ok())
             return ExitFailed;
-        ctx.out << "Power: " << what << '\n';
+        if (ctx.json)
+            printJson(ctx, {{SwitcherJson::Power, SwitcherJson::power(on)}});
+        else
+            ctx.out << "Power: " << what << '\n';
         return ExitOk;
     };
 }
@@ -67,42 +67,34 @@ CtlJob route(const QStringList &args)
 {
     const QString what = args.value(0);
     if (what == QLatin1String("get") && args.size() <= 2) {
-        QList<int> outputs;
-        if (args.size() == 2) {
-            const auto output = parsePort(args[1]);
-            if (!output)
-                throw UsageError{QStringLiteral("OUT must be a port number")};
-            outputs = {*output};
-        } else {
-            for (int output = 1; output <= PortCount; ++output)
-                outputs.append(output);
-        }
-        return [outputs](CtlContext &ctx) {
-            QJsonArray routes;
-            for (int output : outputs) {
+        const int one = args.size() == 2 ? portArgument(args[1], "OUT") : 0; // 0: all six
+        return [one](CtlContext &ctx) {
+            std::array<int, PortCount> inputs{};
+            for (int output = one ? one : 1; output <= (one ? one : PortCount); ++output) {
                 const SwitcherResult<int> route = ctx.device.route(output);
                 if (!route.ok())
                     return ExitFailed;
-                if (ctx.json)
-                    routes.append(QJsonObject{{QStringLiteral("output"), output},
-                        {QStringLiteral("input"), route.value}});
-                else
+                inputs[std::size_t(output - 1)] = route.value;
+                if (!ctx.json)
                     ctx.out << "Output" << output << ": Input" << route.value << '\n';
             }
-            if (ctx.json)
-                printJson(ctx, {{QStringLiteral("routes"), routes}});
+            if (ctx.json && one)
+                printJson(ctx, SwitcherJson::route(one, inputs[std::size_t(one - 1)]));
+            else if (ctx.json)
+                printJson(ctx, {{SwitcherJson::Routes, SwitcherJson::routes(inputs)}});
             return ExitOk;
         };
     }
     if (what == QLatin1String("set") && args.size() == 3) {
-        const auto input = parsePort(args[1]);
-        const auto output = parsePort(args[2]);
-        if (!input || !output)
-            throw UsageError{QStringLiteral("IN and OUT must be port numbers")};
-        return [in = *input, outPort = *output](CtlContext &ctx) {
+        const int input = portArgument(args[1], "IN");
+        const int output = portArgument(args[2], "OUT");
+        return [in = input, outPort = output](CtlContext &ctx) {
             if (!ctx.device.setRoute(in, outPort).ok())
                 return ExitFailed;
-            ctx.out << "Output" << outPort << ": Input" << in << '\n';
+            if (ctx.json)
+                printJson(ctx, SwitcherJson::route(outPort, in));
+            else
+                ctx.out << "Output" << outPort << ": Input" << in << '\n';
             return ExitOk;
         };
     }
@@ -110,21 +102,22 @@ CtlJob route(const QStringList &args)
     const bool all = what == QLatin1String("all") && args.size() == 2;
     if (all || (what == QLatin1String("port-to-port") && args.size() == 1)) {
         int in = 0; // 0: output k gets input k
-        if (all) {
-            const auto input = parsePort(args[1]);
-            if (!input)
-                throw UsageError{QStringLiteral("IN must be a port number")};
-            in = *input;
-        }
+        if (all)
+            in = portArgument(args[1], "IN");
         return [in](CtlContext &ctx) {
+            std::array<int, PortCount> inputs{};
             for (int output = 1; output <= PortCount; ++output) {
                 const int input = in ? in : output;
                 if (!ctx.device.setRoute(input, output).ok()) {
                     ctx.err << "Output" << output << ": not switched to Input" << input << '\n';
                     return ExitFailed;
                 }
-                ctx.out << "Output" << output << ": Input" << input << '\n';
+                inputs[std::size_t(output - 1)] = input;
+                if (!ctx.json)
+                    ctx.out << "Output" << output << ": Input" << input << '\n';
             }
+            if (ctx.json)
+                printJson(ctx, {{SwitcherJson::Routes, SwitcherJson::routes(inputs)}});
             return ExitOk;
         };
     }
@@ -150,7 +143,10 @@ CtlJob send(const QStringList &args)
         CommandResult result;
         const bool ok
             = ctx.device.execute(cmd, sub, words[0], words[1], words[2], words[3], &result);
-        ctx.out << hexBytes(result.reply) << '\n' << (ok ? "Success" : "Failed") << '\n';
+        if (!ctx.json)
+            ctx.out << hexBytes(result.reply) << '\n' << (ok ? "Success" : "Failed") << '\n';
+        else if (ok)
+            printJson(ctx, {{QStringLiteral("reply"), hexBytes(result.reply)}});
         return ok ? ExitOk : ExitFailed;
     };
 }

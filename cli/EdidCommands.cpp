@@ -6,6 +6,7 @@
 #include "EdidFile.h"
 #include "EdidGridModel.h"
 #include "EdidTexts.h"
+#include "SwitcherJson.h"
 #include "TKVCOMControl.h"
 
 #include <QFileInfo>
@@ -96,8 +97,10 @@ bool outputConnected(CtlContext &ctx, int output)
     run(ctx, outputConnectionQuery(output), &result);
     const quint8 state = outputConnectionState(result);
     if (state == OutputNotConnected) {
+        ctx.device.setErrorCode(QStringLiteral("refused"));
         QString text = EdidTexts::outputNotConnected(output);
-        ctx.err << text.replace(QLatin1String("\r\n"), QLatin1String("\n")) << Qt::endl;
+        // One line, as every error line is.
+        ctx.err << text.replace(QLatin1String("\r\n"), QLatin1String(" ")) << Qt::endl;
     }
     return state == OutputConnected;
 }
@@ -165,16 +168,26 @@ CtlJob read(const QStringList &args)
         }
         QByteArray block;
         grid.EDIDContentToBuffer(block);
-        ctx.out << "Output" << output << ": " << edidSummaryLine(decodeEdidSummary(block)) << '\n';
-        if (path.isEmpty()) {
-            printGrid(ctx.out, grid);
+        const QString summary = edidSummaryLine(decodeEdidSummary(block));
+        if (!path.isEmpty()) {
+            QString error;
+            if (!EdidFile::save(path, block, &error)) {
+                ctx.err << error << Qt::endl;
+                return ExitFailed;
+            }
+        }
+        if (ctx.json) {
+            QJsonObject document{{SwitcherJson::Output, output},
+                {QStringLiteral("summary"), summary},
+                {QStringLiteral("bytes"), QString::fromLatin1(block.toHex(' ').toUpper())}};
+            if (!path.isEmpty())
+                document.insert(QStringLiteral("file"), path);
+            printJson(ctx, document);
             return ExitOk;
         }
-        QString error;
-        if (!EdidFile::save(path, block, &error)) {
-            ctx.err << error << Qt::endl;
-            return ExitFailed;
-        }
+        ctx.out << "Output" << output << ": " << summary << '\n';
+        if (path.isEmpty())
+            printGrid(ctx.out, grid);
         return ExitOk;
     };
 }
@@ -210,7 +223,13 @@ CtlJob download(const QStringList &args)
             ctx.device.reportFailure();
             return ExitFailed;
         }
-        ctx.out << targetName(target) << ": " << edidSummaryLine(decodeEdidSummary(block)) << '\n';
+        const QString summary = edidSummaryLine(decodeEdidSummary(block));
+        if (ctx.json)
+            printJson(ctx,
+                {{QStringLiteral("target"), targetName(target)},
+                    {QStringLiteral("summary"), summary}});
+        else
+            ctx.out << targetName(target) << ": " << summary << '\n';
         return ExitOk;
     };
 }
@@ -226,7 +245,11 @@ CtlJob mode(const QStringList &args)
     return [command, target, name = modes[mode]](CtlContext &ctx) {
         if (!run(ctx, edidPrepareCommand(command.progress)) || !run(ctx, command))
             return ExitFailed;
-        ctx.out << targetName(target) << ": " << name << '\n';
+        if (ctx.json)
+            printJson(ctx,
+                {{QStringLiteral("target"), targetName(target)}, {QStringLiteral("mode"), name}});
+        else
+            ctx.out << targetName(target) << ": " << name << '\n';
         return ExitOk;
     };
 }
@@ -242,7 +265,11 @@ CtlJob copy(const QStringList &args)
         if (!outputConnected(ctx, output) || !run(ctx, edidPrepareCommand(command.progress))
             || !run(ctx, command))
             return ExitFailed;
-        ctx.out << targetName(target) << ": EDID of Output" << output << '\n';
+        if (ctx.json)
+            printJson(ctx,
+                {{QStringLiteral("target"), targetName(target)}, {SwitcherJson::Output, output}});
+        else
+            ctx.out << targetName(target) << ": EDID of Output" << output << '\n';
         return ExitOk;
     };
 }
@@ -291,8 +318,15 @@ CtlJob modes(const QStringList &args)
         throw UsageError{QStringLiteral("edid modes takes no arguments")};
     return [](CtlContext &ctx) {
         const QStringList list = edidModeList();
-        for (int i = 1; i < list.size(); ++i)
-            ctx.out << QString::number(i).rightJustified(2) << "  " << list[i] << '\n';
+        QJsonArray modes;
+        for (int i = 1; i < list.size(); ++i) {
+            if (ctx.json)
+                modes.append(QJsonObject{{SwitcherJson::Number, i}, {SwitcherJson::Name, list[i]}});
+            else
+                ctx.out << QString::number(i).rightJustified(2) << "  " << list[i] << '\n';
+        }
+        if (ctx.json)
+            printJson(ctx, {{QStringLiteral("modes"), modes}});
         return ExitOk;
     };
 }

@@ -22,6 +22,17 @@ constexpr int BarWidth = 30;
 // Image options in package order: --main, --slave1, --slave2, --slave3.
 constexpr const char *McuOptions[FirmwareMcuCount] = {"main", "slave1", "slave2", "slave3"};
 
+// What --json leaves out of stdout: the memo lines and the gauge, which would break the document.
+class Discard final : public QIODevice
+{
+public:
+    Discard() { open(QIODevice::WriteOnly); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override { return size; }
+};
+
 // Memo lines go to stdout, failures to stderr; the merge tool does not ask: an existing package
 // is kept unless --overwrite was given.
 class CliMergeHost final : public FirmwareMergeHost
@@ -90,11 +101,19 @@ CtlJob merge(const QStringList &args)
         throw UsageError{QLatin1String("-o: no folder ") + folder};
 
     return [sources, folder, overwrite](CtlContext &ctx) mutable {
-        CliMergeHost host(ctx.out, ctx.err, overwrite);
+        Discard discard;
+        QTextStream memo(&discard);
+        CliMergeHost host(ctx.json ? memo : ctx.out, ctx.err, overwrite);
         const FirmwareMergeResult result = MergeFirmware(sources, folder, host);
         if (result.outcome == FirmwareMergeResult::NothingMerged)
             ctx.err << "Nothing merged" << Qt::endl;
-        return result.outcome == FirmwareMergeResult::Saved ? ExitOk : ExitFailed;
+        if (ctx.json && result.outcome == FirmwareMergeResult::Canceled)
+            ctx.err << "the package exists; use --overwrite" << Qt::endl;
+        if (result.outcome != FirmwareMergeResult::Saved)
+            return ExitFailed;
+        if (ctx.json)
+            printJson(ctx, {{QStringLiteral("package"), result.path}});
+        return ExitOk;
     };
 }
 
@@ -233,23 +252,23 @@ public:
     void appendMessage(const QString &line) override
     {
         endLine();
-        m_ctx.out << line << '\n';
-        m_ctx.out.flush();
+        out() << line << '\n';
+        out().flush();
     }
     void appendError(const QString &line) override { failure(line); }
     void showRebootLine(const QString &text, bool replacesRebooting) override
     {
         if (replacesRebooting && m_rebooting) {
-            m_ctx.out << '\r' << text;
+            out() << '\r' << text;
         } else {
             endLine();
-            m_ctx.out << text;
+            out() << text;
         }
         m_rebooting = replacesRebooting && text.contains(QLatin1String("System rebooting"));
         m_open = true;
         if (!replacesRebooting)
             endLine();
-        m_ctx.out.flush();
+        out().flush();
     }
     void showStatus(int panel, const QString &text, bool blink) override
     {
@@ -263,13 +282,12 @@ public:
         const int filled = BarWidth * std::max(percent, 0) / 100;
         if (m_open)
             endLine();
-        m_ctx.out << '\r' << '[' << QString(filled, QLatin1Char('#'))
-                  << QString(BarWidth - filled, QLatin1Char('-')) << "] "
-                  << (percent < 0 ? QStringLiteral("   ")
-                                  : QString::number(percent).rightJustified(3))
-                  << "% " << caption;
+        out() << '\r' << '[' << QString(filled, QLatin1Char('#'))
+              << QString(BarWidth - filled, QLatin1Char('-')) << "] "
+              << (percent < 0 ? QStringLiteral("   ") : QString::number(percent).rightJustified(3))
+              << "% " << caption;
         m_bar = true;
-        m_ctx.out.flush();
+        out().flush();
     }
     void setUpgrading(bool) override { }
     void connectLink() override { m_ctx.device.connect(); }
@@ -283,7 +301,7 @@ public:
     void failure(const QString &text)
     {
         endLine();
-        m_ctx.out.flush();
+        out().flush();
         m_ctx.err << text << Qt::endl;
     }
 
@@ -292,11 +310,16 @@ private:
     void endLine()
     {
         if (m_open || m_bar)
-            m_ctx.out << '\n';
+            out() << '\n';
         m_open = m_bar = m_rebooting = false;
     }
 
+    // The memo lines and the gauge; left out with --json.
+    QTextStream &out() { return m_ctx.json ? m_memo : m_ctx.out; }
+
     CtlContext &m_ctx;
+    Discard m_discard;
+    QTextStream m_memo{&m_discard};
     bool m_open = false; // a reboot line without its line break
     bool m_bar = false; // a progress bar without its line break
     bool m_rebooting = false;
@@ -332,6 +355,8 @@ CtlJob upgrade(const QStringList &args)
         QObject::disconnect(notices);
         if (!upgraded)
             host.failure(QStringLiteral("Firmware upgrade failed"));
+        else if (ctx.json)
+            printJson(ctx, {{QStringLiteral("upgraded"), path}});
         return upgraded ? ExitOk : ExitFailed;
     };
 }

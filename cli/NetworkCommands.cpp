@@ -42,6 +42,17 @@ void searchFor(NetworkModuleControl &control, const QString &address)
     control.SearchTCPDevice();
 }
 
+// A device entry's fields by name, in its order, as discover and netconfig print them.
+QJsonObject entryJson(const QString &entry)
+{
+    static const char *const Fields[]
+        = {"tag", "addressMode", "ip", "gateway", "mask", "mac", "reach"};
+    QJsonObject device;
+    for (int k = 0; k < int(std::size(Fields)); ++k)
+        device.insert(QLatin1String(Fields[k]), GetEntryField(entry, k));
+    return device;
+}
+
 CtlJob discover(const QStringList &args)
 {
     const QCommandLineOption addressOption(
@@ -57,6 +68,7 @@ CtlJob discover(const QStringList &args)
         NetworkModuleControl control(ctx.device.link());
         searchFor(control, address);
         if (control.GetTCPDeviceCount() == 0) {
+            ctx.device.setErrorCode(QStringLiteral("not_present"));
             ctx.err << (control.lastError().isEmpty() ? QStringLiteral("No Matrix found.")
                                                       : control.lastError())
                     << Qt::endl;
@@ -71,13 +83,7 @@ CtlJob discover(const QStringList &args)
                 ctx.out << entry << '\n';
                 continue;
             }
-            // The entry's fields, in its order.
-            static const char *const Fields[]
-                = {"tag", "addressMode", "ip", "gateway", "mask", "mac", "reach"};
-            QJsonObject device;
-            for (int k = 0; k < int(std::size(Fields)); ++k)
-                device.insert(QLatin1String(Fields[k]), GetEntryField(entry, k));
-            devices.append(device);
+            devices.append(entryJson(entry));
         }
         if (ctx.json)
             printJson(ctx, {{QStringLiteral("devices"), devices}});
@@ -135,6 +141,7 @@ CtlJob netconfig(const QStringList &args)
                     found = d;
             }
             if (!found) {
+                ctx.device.setErrorCode(QStringLiteral("not_present"));
                 ctx.err << "matrixctl: module " << macText(mac)
                         << " did not answer a search; give its --tag" << Qt::endl;
                 return ExitFailed;
@@ -147,11 +154,14 @@ CtlJob netconfig(const QStringList &args)
         const ConfigResult result = control.SetTCPConfig(request);
         // A refusal, like any failure: exit 2 is kept for bad arguments.
         if (result == ConfigResult::AddressConflict) {
+            ctx.device.setErrorCode(QStringLiteral("refused"));
             ctx.err << "Setting IP conflict:" << ipText(request.ip()) << Qt::endl;
             return ExitFailed;
         }
         if (result != ConfigResult::Accepted) {
             QString why = control.lastError();
+            ctx.device.setErrorCode(
+                control.UDPReplied() ? QStringLiteral("refused") : QStringLiteral("not_present"));
             if (why.isEmpty() && !control.UDPReplied())
                 why = QLatin1String("no answer from MAC ") + macText(mac);
             else if (why.isEmpty())
@@ -165,15 +175,28 @@ CtlJob netconfig(const QStringList &args)
         const bool reached = ping.PingHost(ipText(autoIP ? answer.ip() : request.ip()));
         const QString former = makeDeviceEntry({QString(), QString(), QString(), QString(),
             QString(), QString(), reached ? SameSubnetText : CrossSubnetText});
-        ctx.out << "Modify TCP configuration ok\n"
-                << configuredEntry(former, newTag, autoIP, request, answer) << '\n';
+        const QString entry = configuredEntry(former, newTag, autoIP, request, answer);
+        if (ctx.json)
+            printJson(ctx, {{QStringLiteral("device"), entryJson(entry)}});
+        else
+            ctx.out << "Modify TCP configuration ok\n" << entry << '\n';
         return ExitOk;
     };
 }
 
-void printInfo(CtlContext &ctx, const TCPModuleInfo &info)
+void printInfo(CtlContext &ctx, const TCPModuleInfo &info, bool reset)
 {
-    ctx.out << info.versionText() << '\n' << info.dhcpText() << '\n' << info.ipText() << '\n';
+    if (!ctx.json) {
+        ctx.out << info.versionText() << '\n' << info.dhcpText() << '\n' << info.ipText() << '\n';
+        return;
+    }
+    QJsonObject document{{QStringLiteral("version"),
+                             QStringLiteral("%1.%2").arg(info.versionMajor).arg(info.versionMinor)},
+        {QStringLiteral("addressMode"), info.autoIP ? AutoIPText : StaticIPText},
+        {QStringLiteral("ip"), ipText(info.ip)}};
+    if (reset)
+        document.insert(QStringLiteral("reset"), true);
+    printJson(ctx, document);
 }
 
 CtlJob module(const QStringList &args)
@@ -192,7 +215,8 @@ CtlJob module(const QStringList &args)
                 ctx.err << "Reset Default failed" << Qt::endl;
                 return ExitFailed;
             }
-            ctx.out << "Reset Default ok\n";
+            if (!ctx.json)
+                ctx.out << "Reset Default ok\n";
         }
         const std::optional<TCPModuleInfo> info = queryTCPModule(link);
         if (!info) {
@@ -200,7 +224,7 @@ CtlJob module(const QStringList &args)
             ctx.err << "Query TCP Module failed" << Qt::endl;
             return ExitFailed;
         }
-        printInfo(ctx, *info);
+        printInfo(ctx, *info, what == QLatin1String("reset"));
         return ExitOk;
     };
 }

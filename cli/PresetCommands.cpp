@@ -3,6 +3,7 @@
 #include "DeviceProtocol.h"
 #include "PresetCodec.h"
 #include "SettingsFile.h"
+#include "SwitcherJson.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -49,16 +50,13 @@ CtlJob preset(const QStringList &args)
                     continue;
                 }
                 // Output by output: its input, or null when the preset chooses none.
-                QJsonArray inputs;
-                for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
-                    const auto input = presetInput(values, output);
-                    inputs.append(input ? QJsonValue(*input) : QJsonValue());
-                }
-                presets.append(QJsonObject{{QStringLiteral("number"), n},
-                    {QStringLiteral("name"), name}, {QStringLiteral("inputs"), inputs}});
+                std::array<int, DeviceProtocol::PortCount> inputs{};
+                for (int output = 1; output <= DeviceProtocol::PortCount; ++output)
+                    inputs[std::size_t(output - 1)] = presetInput(values, output).value_or(0);
+                presets.append(SwitcherJson::preset(n, name, inputs));
             }
             if (ctx.json)
-                printJson(ctx, {{QStringLiteral("presets"), presets}});
+                printJson(ctx, {{SwitcherJson::Presets, presets}});
             return ExitOk;
         };
     }
@@ -73,6 +71,7 @@ CtlJob preset(const QStringList &args)
                 return ExitFailed;
             const QStringList values = presetValues(settings, n);
             // Output by output, as the Set button does; earlier outputs stay switched.
+            std::array<int, DeviceProtocol::PortCount> inputs{};
             for (int output = 1; output <= DeviceProtocol::PortCount; ++output) {
                 const auto input = presetInput(values, output);
                 if (!input) {
@@ -83,8 +82,12 @@ CtlJob preset(const QStringList &args)
                     ctx.err << "Output" << output << ": failed\n";
                     return ExitFailed;
                 }
-                ctx.out << "Output" << output << ": Input" << *input << '\n';
+                inputs[std::size_t(output - 1)] = *input;
+                if (!ctx.json)
+                    ctx.out << "Output" << output << ": Input" << *input << '\n';
             }
+            if (ctx.json)
+                printJson(ctx, {{SwitcherJson::Routes, SwitcherJson::routes(inputs)}});
             return ExitOk;
         };
     }

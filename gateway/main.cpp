@@ -1,4 +1,5 @@
 #include "GatewayProgram.h"
+#include "ProgramOutput.h"
 #include "StopSignals.h"
 
 #include <QCoreApplication>
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    checkStdoutAtExit("matrix-gateway");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("matrix-gateway"));
     // SIGINT or SIGTERM (Ctrl+C, the service manager) ends the event loop, so that the

@@ -2,6 +2,7 @@
 
 #include "BlockFrame.h"
 #include "MatrixVersion.h"
+#include "ProgramOutput.h"
 #include "SimNetworkOptions.h"
 #include "SimulatorServer.h"
 #include "StopSignals.h"
@@ -11,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -72,6 +74,7 @@ bool readInt(const QCommandLineParser &parser, const QString &name, int min, int
 
 int main(int argc, char *argv[])
 {
+    checkStdoutAtExit("matrix-sim");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("matrix-sim"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MATRIX_VERSION));
@@ -119,7 +122,16 @@ int main(int argc, char *argv[])
         option("verbose", "Trace requests and replies on stderr."),
     });
     addSimNetworkOptions(parser);
-    parser.process(app);
+    // A bad option is a usage error (2), as for the other programs; process() would exit 1.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "matrix-sim: %s; see matrix-sim --help\n",
+            qPrintable(parser.errorText().remove(QRegularExpression(QStringLiteral("\\.$")))));
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
 
     SimulatorServer server;
     SimFaults &faults = server.faults();
@@ -208,7 +220,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("TCP %s:%u\n", qPrintable(address.toString()), unsigned(server.tcpPort()));
-    std::fflush(stdout);
+    // A script that cannot read the address cannot use the simulator: the exit check says why.
+    if (!flushStdout().isEmpty())
+        return 1;
 
     if (parser.isSet(QStringLiteral("pty")) || parser.isSet(QStringLiteral("pty-link"))) {
         const QString slave = server.openPty(parser.value(QStringLiteral("pty-link")));
@@ -218,7 +232,8 @@ int main(int argc, char *argv[])
             return 1;
         }
         std::printf("PTY %s\n", qPrintable(slave));
-        std::fflush(stdout);
+        if (!flushStdout().isEmpty())
+            return 1;
     }
 
     if (!serveSimNetwork(parser, server.network()))

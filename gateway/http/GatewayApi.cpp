@@ -1,6 +1,7 @@
 #include "GatewayApi.h"
 
 #include "Gateway.h"
+#include "SwitcherJson.h"
 #include "WebResources.h"
 
 #include <QJsonArray>
@@ -55,11 +56,6 @@ QString errorCode(GatewayError error)
         return QStringLiteral("refused");
     }
     return QStringLiteral("internal");
-}
-
-QJsonValue routeValue(int input)
-{
-    return input >= 1 ? QJsonValue(input) : QJsonValue(QJsonValue::Null);
 }
 
 QString sideName(GatewaySide side)
@@ -129,8 +125,9 @@ GatewayApi::GatewayApi(Gateway &gateway, HttpServer &server, QObject *parent)
         m_server.sendEvent(client, compact(event));
     });
     connect(&gateway, &Gateway::routeChanged, this, [this](int output, int input) {
-        broadcast({{QStringLiteral("type"), QStringLiteral("route")},
-            {QStringLiteral("output"), output}, {QStringLiteral("input"), routeValue(input)}});
+        QJsonObject event = SwitcherJson::route(output, input);
+        event.insert(QStringLiteral("type"), QStringLiteral("route"));
+        broadcast(event);
     });
     connect(&gateway, &Gateway::labelChanged, this,
         [this](GatewaySide side, int port, const QString &text) {
@@ -139,7 +136,9 @@ GatewayApi::GatewayApi(Gateway &gateway, HttpServer &server, QObject *parent)
                 {QStringLiteral("label"), text}});
         });
     connect(&gateway, &Gateway::powerChanged, this, [this](bool on) {
-        broadcast({{QStringLiteral("type"), QStringLiteral("power")}, {QStringLiteral("on"), on}});
+        // The event keeps the key of the request that switches the power.
+        broadcast({{QStringLiteral("type"), QStringLiteral("power")},
+            {QStringLiteral("on"), SwitcherJson::power(on)}});
     });
     connect(&gateway, &Gateway::presentChanged, this, [this](bool present, const QString &text) {
         broadcast({{QStringLiteral("type"), QStringLiteral("present")},
@@ -147,8 +146,8 @@ GatewayApi::GatewayApi(Gateway &gateway, HttpServer &server, QObject *parent)
     });
     connect(&gateway, &Gateway::deviceChanged, this, [this] {
         broadcast({{QStringLiteral("type"), QStringLiteral("device")},
-            {QStringLiteral("model"), m_gateway.state().model},
-            {QStringLiteral("version"), m_gateway.state().version}});
+            {SwitcherJson::Model, m_gateway.state().model},
+            {SwitcherJson::Version, m_gateway.state().version}});
     });
     connect(&gateway, &Gateway::presetChanged, this, [this](int n) {
         broadcast({{QStringLiteral("type"), QStringLiteral("preset")},
@@ -187,21 +186,15 @@ int GatewayApi::statusFor(GatewayError error)
 
 QJsonObject GatewayApi::presetJson(int n, const GatewayPreset &preset)
 {
-    QJsonArray routes;
-    for (const int input : preset.routes)
-        routes.append(routeValue(input));
-    return {{QStringLiteral("n"), n}, {QStringLiteral("name"), preset.name},
-        {QStringLiteral("routes"), routes}};
+    return SwitcherJson::preset(n, preset.name, preset.routes);
 }
 
 QJsonObject GatewayApi::stateJson(const GatewayState &state)
 {
-    QJsonArray routes;
     QJsonArray inputLabels;
     QJsonArray outputLabels;
     QJsonArray locked;
     for (int port = 1; port <= GatewayPorts; ++port) {
-        routes.append(routeValue(state.route(port)));
         inputLabels.append(state.label(GatewaySide::Input, port));
         outputLabels.append(state.label(GatewaySide::Output, port));
         locked.append(state.lockOwner(port) != 0);
@@ -212,16 +205,16 @@ QJsonObject GatewayApi::stateJson(const GatewayState &state)
     return {
         {QStringLiteral("present"), state.present},
         {QStringLiteral("link"), state.linkText},
-        {QStringLiteral("power"), state.power ? QJsonValue(*state.power) : QJsonValue()},
-        {QStringLiteral("model"), state.model},
-        {QStringLiteral("version"), state.version},
+        {SwitcherJson::Power, SwitcherJson::power(state.power)},
+        {SwitcherJson::Model, state.model},
+        {SwitcherJson::Version, state.version},
         {QStringLiteral("inputs"), GatewayPorts},
         {QStringLiteral("outputs"), GatewayPorts},
-        {QStringLiteral("routes"), routes},
+        {SwitcherJson::Routes, SwitcherJson::routes(state.routes)},
         {QStringLiteral("inputLabels"), inputLabels},
         {QStringLiteral("outputLabels"), outputLabels},
         {QStringLiteral("locked"), locked},
-        {QStringLiteral("presets"), presets},
+        {SwitcherJson::Presets, presets},
     };
 }
 
@@ -293,10 +286,8 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
 
     if (what == QLatin1String("routes") && segments.size() == 1) {
         if (method == "GET") {
-            QJsonArray routes;
-            for (int output = 1; output <= GatewayPorts; ++output)
-                routes.append(routeValue(state.route(output)));
-            return reply(HttpResponse::json(200, compact({{QStringLiteral("routes"), routes}})));
+            return reply(HttpResponse::json(
+                200, compact({{SwitcherJson::Routes, SwitcherJson::routes(state.routes)}})));
         }
         if (method != "POST")
             return reply(methodNotAllowed("GET, POST"));
@@ -330,9 +321,8 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         if (!output)
             return reply(notFound());
         if (method == "GET") {
-            return reply(HttpResponse::json(200,
-                compact({{QStringLiteral("output"), *output},
-                    {QStringLiteral("input"), routeValue(state.route(*output))}})));
+            return reply(HttpResponse::json(
+                200, compact(SwitcherJson::route(*output, state.route(*output)))));
         }
         if (method != "PUT")
             return reply(methodNotAllowed("GET, PUT"));
@@ -349,9 +339,8 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
 
     if (what == QLatin1String("power") && segments.size() == 1) {
         if (method == "GET") {
-            return reply(HttpResponse::json(200,
-                compact({{QStringLiteral("on"),
-                    state.power ? QJsonValue(*state.power) : QJsonValue()}})));
+            return reply(HttpResponse::json(
+                200, compact({{SwitcherJson::Power, SwitcherJson::power(state.power)}})));
         }
         if (method != "PUT")
             return reply(methodNotAllowed("GET, PUT"));
@@ -408,8 +397,7 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
             if (method != "GET")
                 return reply(methodNotAllowed("GET"));
             return reply(HttpResponse::json(200,
-                compact({{QStringLiteral("presets"),
-                    stateJson(state).value(QStringLiteral("presets"))}})));
+                compact({{SwitcherJson::Presets, stateJson(state).value(SwitcherJson::Presets)}})));
         }
         const auto n = portSegment(segments.at(1), GatewayPresets);
         if (!n)

@@ -1,9 +1,16 @@
 // matrixctl against the simulated switcher: in-process for the command table, and the real
 // programs as processes for what a script sees.
+#include "../SpecialFiles.h"
+#include "EdidCommands.h"
 #include "MatrixCtlRunner.h"
 #include "SimFaults.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,6 +32,8 @@ private Q_SLOTS:
     void linkFailures();
     void badTargets_data();
     void badTargets();
+    void serialPaths_data();
+    void serialPaths();
     void faultyLine_data();
     void faultyLine();
     void busySwitcher_data();
@@ -34,6 +43,7 @@ private Q_SLOTS:
     void targetFromEnvironment_data();
     void targetFromEnvironment();
     void programs();
+    void readmeListsEveryCommand();
 
 private:
     std::unique_ptr<testsupport::MatrixCtlFixture> m_ctl;
@@ -71,7 +81,13 @@ void TestMatrixCtl::commands_data()
         "Input5\nOutput6: Input6\n",
         "", 6);
     row("route set", "route set 5 1", 0, "Output1: Input5\n", "", 1);
-    row("route to an input the 6x6 unit lacks", "route set 7 1", 1, "", "Send data failed!\n", 5);
+    // Ports are those the window offers: outside them nothing goes on the wire.
+    row("route an input outside 1..6", "route set 7 1", 2, "",
+        "matrixctl: IN must be 1..6; see matrixctl --help\n", 0);
+    row("route to an output outside 1..6", "route set 1 7", 2, "",
+        "matrixctl: OUT must be 1..6; see matrixctl --help\n", 0);
+    row("read an output outside 1..6", "route get 9", 2, "",
+        "matrixctl: OUT must be 1..6; see matrixctl --help\n", 0);
     row("route all", "route all 3", 0,
         "Output1: Input3\nOutput2: Input3\nOutput3: Input3\nOutput4: Input3\nOutput5: "
         "Input3\nOutput6: Input3\n",
@@ -80,22 +96,26 @@ void TestMatrixCtl::commands_data()
         "Output1: Input1\nOutput2: Input2\nOutput3: Input3\nOutput4: Input4\nOutput5: "
         "Input5\nOutput6: Input6\n",
         "", 6);
-    // The first refused output ends the run: nothing after it is tried.
-    row("route all to an input the unit lacks", "route all 7", 1, "",
-        "Send data failed!\nOutput1: not switched to Input7\n", 5);
+    row("route all from an input outside 1..6", "route all 7", 2, "",
+        "matrixctl: IN must be 1..6; see matrixctl --help\n", 0);
     row("power status", "power status", 0, "Power: on\n", "", 1);
     row("power off", "power off", 0, "Power: off\n", "", 1);
     row("send", "send 01 02 0xFE", 0, "A5 5B 01 02 06 00 06 00 00 00 00 00 F1\nSuccess\n", "", 1);
     row("send refused", "send 7f 01", 1, "A5 5B 7F 01 FF 00 00 00 00 00 00 00 81\nFailed\n",
-        "Send data failed!\n", 5);
+        "matrixctl: Send data failed!\n", 5);
+    // Options of matrixctl may follow the command.
+    row("option after the command", "route get 4 --json", 0, "{\"input\":4,\"output\":4}\n", "", 1);
     // bad arguments: one line, exit 2, nothing on the wire
     row("no command", "", 2, "", "matrixctl: no command given; see matrixctl --help\n", 0);
     row("unknown command", "reboot", 2, "", "matrixctl: unknown command; see matrixctl --help\n",
         0);
     row("port not a number", "route set x 2", 2, "",
-        "matrixctl: IN and OUT must be port numbers; see matrixctl --help\n", 0);
-    row("port zero", "route get 0", 2, "",
-        "matrixctl: OUT must be a port number; see matrixctl --help\n", 0);
+        "matrixctl: IN must be 1..6; see matrixctl --help\n", 0);
+    row("port zero", "route get 0", 2, "", "matrixctl: OUT must be 1..6; see matrixctl --help\n",
+        0);
+    // The parser's sentence loses its full stop before the pointer to the help.
+    row("unknown option", "-v info", 2, "", "matrixctl: Unknown option 'v'; see matrixctl --help\n",
+        0);
     row("route all without a port", "route all", 2, "",
         "matrixctl: route takes get [OUT], set IN OUT, all IN or port-to-port; see matrixctl "
         "--help\n",
@@ -154,15 +174,17 @@ void TestMatrixCtl::linkFailures_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("err");
-    QTest::newRow("refused connection") << QStringList{QStringLiteral("--tcp"),
-        QStringLiteral("127.0.0.1:1"),
-        QStringLiteral("info")} << QStringLiteral("Connect 127.0.0.1 failed: Connection refused\n");
-    QTest::newRow("no such serial port") << QStringList{QStringLiteral("--serial"),
-        QStringLiteral("/dev/no-such-port"), QStringLiteral("info")}
-                                         << QStringLiteral("Open COM [/dev/no-such-port] failed: "
-                                                           "No such file or directory\n");
+    QTest::newRow("refused connection")
+        << QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1"),
+               QStringLiteral("info")}
+        << QStringLiteral("matrixctl: Connect 127.0.0.1:1 failed: Connection refused\n");
+    QTest::newRow("no such serial port")
+        << QStringList{QStringLiteral("--serial"), QStringLiteral("/dev/no-such-port"),
+               QStringLiteral("info")}
+        << QStringLiteral("matrixctl: Open COM [/dev/no-such-port] failed: "
+                          "No such file or directory\n");
     QTest::newRow("silent switcher") << QStringList{QStringLiteral("power"), QStringLiteral("on")}
-                                     << QStringLiteral("Time out!\n");
+                                     << QStringLiteral("matrixctl: Time out!\n");
 }
 
 void TestMatrixCtl::linkFailures()
@@ -187,8 +209,11 @@ void TestMatrixCtl::badTargets_data()
         << QStringList{QStringLiteral("--serial"), QString()} << serial;
     QTest::newRow("blank serial path")
         << QStringList{QStringLiteral("--serial"), QStringLiteral(" ")} << serial;
-    QTest::newRow("empty host") << QStringList{QStringLiteral("--tcp"), QString()}
-                                << QStringLiteral("--tcp takes HOST or HOST:PORT");
+    const QString tcp = QStringLiteral("--tcp takes HOST or HOST:PORT");
+    QTest::newRow("empty host") << QStringList{QStringLiteral("--tcp"), QString()} << tcp;
+    QTest::newRow("a third field") << QStringList{u"--tcp"_s, u"127.0.0.1:8000:9"_s} << tcp;
+    QTest::newRow("a signed port") << QStringList{u"--tcp"_s, u"127.0.0.1:+80"_s} << tcp;
+    QTest::newRow("a port with a space") << QStringList{u"--tcp"_s, u"127.0.0.1: 80"_s} << tcp;
 }
 
 // A target that names nothing is a bad argument, not a link that failed.
@@ -200,6 +225,64 @@ void TestMatrixCtl::badTargets()
     QCOMPARE(m_ctl->err(),
         QStringLiteral("matrixctl: ") + why + QStringLiteral("; see matrixctl --help\n"));
     QVERIFY(m_ctl->out().isEmpty());
+}
+
+void TestMatrixCtl::serialPaths_data()
+{
+    // In a fresh current folder that holds "simtty" and "sub/simtty", links to the simulator's
+    // pty, a file "plain", a FIFO "fifo" and a folder "dir"; %1 is that folder. Empty err:
+    // the route is read.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("a bare name in the current folder") << u"simtty"_s << QString();
+    QTest::newRow("a relative path") << u"sub/simtty"_s << QString();
+    QTest::newRow("an absolute path") << u"%1/simtty"_s << QString();
+    QTest::newRow("a bare name that is a device")
+        << u"null"_s
+        << u"Open COM [/dev/null] failed: it is a device that is not a serial port (not a "
+           u"terminal)"_s;
+    QTest::newRow("a bare name found nowhere")
+        << u"no-such-tty"_s << u"Open COM [/dev/no-such-tty] failed: No such file or directory"_s;
+    QTest::newRow("a relative path to nothing")
+        << u"sub/none"_s << u"Open COM [%1/sub/none] failed: No such file or directory"_s;
+    QTest::newRow("a regular file")
+        << u"plain"_s << u"Open COM [%1/plain] failed: it is a regular file, not a serial port"_s;
+    QTest::newRow("a FIFO") << u"fifo"_s
+                            << u"Open COM [%1/fifo] failed: it is a pipe, not a serial port"_s;
+    QTest::newRow("a folder") << u"dir"_s
+                              << u"Open COM [%1/dir] failed: it is a folder, not a serial port"_s;
+}
+
+// --serial takes a path as the shell gives it; only a bare name found nowhere is one under /dev.
+void TestMatrixCtl::serialPaths()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, err);
+    const QString pty = m_ctl->sim().openPty();
+    QVERIFY2(!pty.isEmpty(), qPrintable(m_ctl->sim().ptyError()));
+    QTemporaryDir dir;
+    const QString folder = QFileInfo(dir.path()).canonicalFilePath();
+    QVERIFY(QDir(folder).mkpath(u"sub"_s) && QDir(folder).mkpath(u"dir"_s));
+    QVERIFY(QFile::link(pty, folder + u"/simtty"_s));
+    QVERIFY(QFile::link(pty, folder + u"/sub/simtty"_s));
+    QFile plain(folder + u"/plain"_s);
+    QVERIFY(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    QVERIFY(makeFifo(folder + u"/fifo"_s));
+
+    const QString before = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(folder));
+    const int code
+        = m_ctl->run(QStringList{u"--serial"_s, path.arg(folder), u"route"_s, u"get"_s, u"2"_s});
+    QDir::setCurrent(before);
+    if (err.isEmpty()) {
+        QCOMPARE(m_ctl->err(), QString());
+        QCOMPARE(code, 0);
+        QCOMPARE(m_ctl->out(), u"Output2: Input2\n"_s);
+    } else {
+        QCOMPARE(m_ctl->err(), u"matrixctl: "_s + err.arg(folder) + u'\n');
+        QCOMPARE(code, 1);
+    }
 }
 
 void TestMatrixCtl::faultyLine_data()
@@ -325,42 +408,62 @@ void TestMatrixCtl::busySwitcher()
 
 void TestMatrixCtl::json_data()
 {
-    // Arguments after the target; the document on stdout; its exit status.
+    // Arguments after the target; the document on stdout (ending "...": its start); its exit
+    // status. The names and shapes are those of the gateway's HTTP API.
     QTest::addColumn<QString>("args");
     QTest::addColumn<QString>("document");
     QTest::addColumn<int>("exitCode");
     QTest::newRow("info") << u"info"_s
-                          << uR"({"firmware":"6.50","model":"HDMI Matrix 6x6","modelNumber":2,)"
-                             uR"("size":"6x6"})"_s
+                          << uR"({"model":"HDMI Matrix 6x6","modelNumber":2,"size":"6x6",)"
+                             uR"("version":"6.50"})"_s
                           << 0;
-    QTest::newRow("power status") << u"power status"_s << uR"({"power":"on"})"_s << 0;
-    QTest::newRow("route get one")
-        << u"route get 4"_s << uR"({"routes":[{"input":4,"output":4}]})"_s << 0;
-    QTest::newRow("route get all")
-        << u"route get"_s
-        << uR"({"routes":[{"input":1,"output":1},{"input":2,"output":2},{"input":3,"output":3},)"
-           uR"({"input":4,"output":4},{"input":5,"output":5},{"input":6,"output":6}]})"_s
-        << 0;
+    QTest::newRow("power status") << u"power status"_s << uR"({"power":true})"_s << 0;
+    QTest::newRow("power off") << u"power off"_s << uR"({"power":false})"_s << 0;
+    QTest::newRow("route get one") << u"route get 4"_s << uR"({"input":4,"output":4})"_s << 0;
+    QTest::newRow("route get all") << u"route get"_s << uR"({"routes":[1,2,3,4,5,6]})"_s << 0;
+    QTest::newRow("route set") << u"route set 1 2"_s << uR"({"input":1,"output":2})"_s << 0;
+    QTest::newRow("route all") << u"route all 3"_s << uR"({"routes":[3,3,3,3,3,3]})"_s << 0;
+    QTest::newRow("route port-to-port")
+        << u"route port-to-port"_s << uR"({"routes":[1,2,3,4,5,6]})"_s << 0;
     // Settings.ini below: preset 2 leaves output 3 without an input, the COM tags name input 1,
     // one switcher has tags of its own.
     QTest::newRow("preset list")
         << u"preset list"_s
-        << uR"({"presets":[{"inputs":[1,2,3,4,5,6],"name":"Setting1","number":1},)"
-           uR"({"inputs":[6,5,null,3,2,1],"name":"Stage \"left\"","number":2},)"
-           uR"({"inputs":[1,2,3,4,5,6],"name":"Setting3","number":3},)"
-           uR"({"inputs":[1,2,3,4,5,6],"name":"Setting4","number":4},)"
-           uR"({"inputs":[1,2,3,4,5,6],"name":"Setting5","number":5},)"
-           uR"({"inputs":[1,2,3,4,5,6],"name":"Setting6","number":6},)"
-           uR"({"inputs":[1,2,3,4,5,6],"name":"Setting7","number":7},)"
-           uR"({"inputs":[1,2,3,4,5,6],"name":"Setting8","number":8}]})"_s
+        << uR"({"presets":[{"n":1,"name":"Setting1","routes":[1,2,3,4,5,6]},)"
+           uR"({"n":2,"name":"Stage \"left\"","routes":[6,5,null,3,2,1]},)"
+           uR"({"n":3,"name":"Setting3","routes":[1,2,3,4,5,6]},)"
+           uR"({"n":4,"name":"Setting4","routes":[1,2,3,4,5,6]},)"
+           uR"({"n":5,"name":"Setting5","routes":[1,2,3,4,5,6]},)"
+           uR"({"n":6,"name":"Setting6","routes":[1,2,3,4,5,6]},)"
+           uR"({"n":7,"name":"Setting7","routes":[1,2,3,4,5,6]},)"
+           uR"({"n":8,"name":"Setting8","routes":[1,2,3,4,5,6]}]})"_s
         << 0;
+    QTest::newRow("preset apply") << u"preset apply 1"_s << uR"({"routes":[1,2,3,4,5,6]})"_s << 0;
     QTest::newRow("tags list")
         << u"tags list"_s
         << uR"({"tags":[{"inputs":["Camera","","","","",""],"mode":"COM","outputs":["","","","",)"
            uR"("",""]},{"inputs":["","","","","",""],"mac":"00-1A-2B-3C-4D-5E","mode":"TCP",)"
            uR"("outputs":["","Projector","","","",""]}]})"_s
         << 0;
-    QTest::newRow("a command that reports no state") << u"route set 1 2"_s << QString() << 2;
+    QTest::newRow("module info")
+        << u"module info"_s
+        << uR"({"addressMode":"Static IP","ip":"192.168.0.100","version":"2.1"})"_s << 0;
+    QTest::newRow("edid modes") << u"edid modes"_s
+                                << u"{\"modes\":[{\"n\":1,\"name\":\"{first mode}\"},..."_s << 0;
+    QTest::newRow("edid mode") << u"edid mode default 2"_s
+                               << uR"({"mode":"{default mode}","target":"Input2"})"_s << 0;
+    // A failure: the text on stderr, and beside it a document with the API's error codes.
+    QTest::newRow("refused") << u"send 7f 01"_s
+                             << uR"({"error":"refused","message":"Send data failed!"})"_s << 1;
+    QTest::newRow("not present")
+        << u"--tcp 127.0.0.1:1 info"_s
+        << uR"({"error":"not_present","message":"Connect 127.0.0.1:1 failed: Connection refused"})"_s
+        << 1;
+    QTest::newRow("bad argument") << u"route set 7 1"_s
+                                  << uR"({"error":"bad_input","message":"IN must be 1..6"})"_s << 2;
+    QTest::newRow("no preset input")
+        << u"preset apply 2"_s
+        << uR"({"error":"bad_input","message":"Output3: no input selected"})"_s << 1;
 }
 
 void TestMatrixCtl::json()
@@ -382,12 +485,24 @@ void TestMatrixCtl::json()
                             QStringLiteral("--settings"), settings, QStringLiteral("--json")}
                  + args.split(QLatin1Char(' '))),
         exitCode);
-    QCOMPARE(m_ctl->out(), document.isEmpty() ? QString() : document + QLatin1Char('\n'));
-    if (exitCode == 2)
-        QVERIFY2(m_ctl->err().endsWith(QLatin1String("; see matrixctl --help\n")),
-            qPrintable(m_ctl->err()));
+    const QStringList modes = edidModeList();
+    QString expected = document;
+    expected.replace(u"{first mode}"_s, modes.value(1)).replace(u"{default mode}"_s, modes.last());
+    if (expected.endsWith(u"..."_s)) // the start of the document
+        QVERIFY2(m_ctl->out().startsWith(expected.chopped(3)), qPrintable(m_ctl->out()));
     else
+        QCOMPARE(m_ctl->out(), expected + QLatin1Char('\n'));
+    // One document on one line, and the reason of a failure on stderr as well.
+    QCOMPARE(m_ctl->out().count(u'\n'), 1);
+    if (exitCode == 0) {
         QCOMPARE(m_ctl->err(), QString());
+    } else {
+        const QString message = QJsonDocument::fromJson(m_ctl->out().toUtf8())
+                                    .object()
+                                    .value(u"message"_s)
+                                    .toString();
+        QVERIFY2(m_ctl->err().startsWith(u"matrixctl: "_s + message), qPrintable(m_ctl->err()));
+    }
 }
 
 void TestMatrixCtl::targetFromEnvironment_data()
@@ -458,9 +573,40 @@ void TestMatrixCtl::programs()
     QCOMPARE(ctl({QStringLiteral("--tcp"), tcp, QStringLiteral("route"), QStringLiteral("set"),
                      QStringLiteral("8"), QStringLiteral("2")})
                  .code,
-        1);
+        2);
     QCOMPARE(ctl({QStringLiteral("route"), QStringLiteral("get")}).code, 2);
+
+    // A result that cannot be written is a failure, with the reason.
+    QProcess full;
+    full.setStandardOutputFile(u"/dev/full"_s);
+    full.start(
+        QStringLiteral(MATRIXCTL_PATH), {u"--json"_s, u"--tcp"_s, tcp, u"route"_s, u"get"_s});
+    QVERIFY(full.waitForFinished(30000));
+    QCOMPARE(QString::fromUtf8(full.readAllStandardError()),
+        u"matrixctl: write error: No space left on device\n"_s);
+    QCOMPARE(full.exitCode(), 1);
     QVERIFY(sim.stop());
+}
+
+// The README's table of matrixctl's commands has a line for each command the help lists.
+void TestMatrixCtl::readmeListsEveryCommand()
+{
+    QFile readme(QStringLiteral(MATRIX_SOURCE_DIR "/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const qsizetype start = text.indexOf(u"matrixctl [--tcp"_s);
+    QVERIFY(start >= 0);
+    const QString table = text.mid(start, text.indexOf(u"```"_s, start) - start);
+
+    QCOMPARE(m_ctl->run(QStringList{u"--help"_s}), 0);
+    const QRegularExpression command(
+        uR"(^  ([a-z][a-z|-]*(?: [a-z][a-z|-]*)?)(?: |$))"_s, QRegularExpression::MultilineOption);
+    int listed = 0;
+    for (const QRegularExpressionMatch &match : command.globalMatch(m_ctl->out())) {
+        QVERIFY2(table.contains(u"\n  "_s + match.captured(1)), qPrintable(match.captured(1)));
+        ++listed;
+    }
+    QVERIFY(listed > 20);
 }
 
 QTEST_GUILESS_MAIN(TestMatrixCtl)

@@ -238,7 +238,7 @@ void TestFirmwareCtl::upgrade()
         QVERIFY2(m_ctl->out().contains(text), qPrintable(m_ctl->out()));
     if (outHas.isEmpty()) // failures go to stderr only
         QCOMPARE(m_ctl->out(), QString());
-    QCOMPARE(m_ctl->err(), err);
+    QCOMPARE(m_ctl->err(), testsupport::ctlErrorLines(err));
 }
 
 // A package that cannot be read says why, on stderr, and nothing goes to the switcher; one
@@ -271,10 +271,10 @@ void TestFirmwareCtl::unreadablePackages()
     const WithoutFileOverride asOperator;
     QCOMPARE(run({u"firmware"_s, u"info"_s, path}), 1);
     QCOMPARE(m_ctl->out(), QString());
-    QCOMPARE(m_ctl->err(), cannot);
+    QCOMPARE(m_ctl->err(), testsupport::ctlErrorLines(cannot));
     QCOMPARE(run({u"--tcp"_s, u"{tcp}"_s, u"firmware"_s, u"upgrade"_s, path}), 1);
     QCOMPARE(m_ctl->out(), QString());
-    QCOMPARE(m_ctl->err(), cannot + u"Firmware upgrade failed\n"_s);
+    QCOMPARE(m_ctl->err(), testsupport::ctlErrorLines(cannot + u"Firmware upgrade failed\n"_s));
     QVERIFY(m_ctl->sim().firmware().parts().isEmpty());
 }
 

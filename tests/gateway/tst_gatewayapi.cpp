@@ -4,6 +4,7 @@
 #include "GatewayApi.h"
 #include "HttpAccess.h"
 #include "HttpServer.h"
+#include "MatrixCtlRunner.h"
 #include "SimulatorServer.h"
 
 #include <QJsonArray>
@@ -13,11 +14,14 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QWebSocketHandshakeOptions>
 #include <QtTest>
 
 #include <memory>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -104,6 +108,8 @@ class TestGatewayApi : public QObject
 private Q_SLOTS:
     void requests_data();
     void requests();
+    void sameFactsAsMatrixctl_data();
+    void sameFactsAsMatrixctl();
     void lockedOutputRefused();
     void switcherNotPresent();
     void queueFull();
@@ -202,6 +208,64 @@ void TestGatewayApi::requests()
         for (const int input : routes)
             answered.append(input);
         QCOMPARE(routesOf(answer.json), answered);
+    }
+}
+
+void TestGatewayApi::sameFactsAsMatrixctl_data()
+{
+    // matrixctl's command, the API's path, and the keys both must carry (empty: the whole
+    // documents are the same).
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("keys");
+    QTest::newRow("routes") << u"route get"_s << u"/api/v1/routes"_s << QStringList();
+    QTest::newRow("one route") << u"route get 3"_s << u"/api/v1/routes/3"_s << QStringList();
+    QTest::newRow("power") << u"power status"_s << u"/api/v1/power"_s << QStringList();
+    QTest::newRow("presets") << u"preset list"_s << u"/api/v1/presets"_s << QStringList();
+    QTest::newRow("state: routes")
+        << u"route get"_s << u"/api/v1/state"_s << QStringList{u"routes"_s};
+    QTest::newRow("state: power") << u"power status"_s << u"/api/v1/state"_s
+                                  << QStringList{u"power"_s};
+    QTest::newRow("state: presets")
+        << u"preset list"_s << u"/api/v1/state"_s << QStringList{u"presets"_s};
+    QTest::newRow("state: model and version")
+        << u"info"_s << u"/api/v1/state"_s << QStringList{u"model"_s, u"version"_s};
+}
+
+// A script reads the same names and shapes from matrixctl --json and from the API.
+void TestGatewayApi::sameFactsAsMatrixctl()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, path);
+    QFETCH(QStringList, keys);
+
+    Fixture f;
+    f.device().routes = {3, 1, 6, 4, 2, 5};
+    QTRY_VERIFY(f.gateway->state().present);
+    QTRY_COMPARE(f.gateway->state().route(1), 3);
+    QTRY_VERIFY(!f.gateway->state().version.isEmpty());
+
+    // The window's presets as they start, as the gateway's.
+    QTemporaryDir dir;
+    QFile settings(dir.filePath(u"Settings.ini"_s));
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    settings.close();
+    testsupport::MatrixCtlRunner ctl;
+    ctl.set(u"tcp"_s, u"127.0.0.1:%1"_s.arg(f.simulator.tcpPort()));
+    const testsupport::ProgramRun run = ctl.run(
+        QStringList{u"--tcp"_s, u"{tcp}"_s, u"--settings"_s, settings.fileName(), u"--json"_s}
+        + command.split(u' '));
+    QCOMPARE(run.code, 0);
+    const QJsonObject fromCtl = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    const Answer answer = f.call("GET", path);
+    QCOMPARE(answer.status, 200);
+    if (keys.isEmpty()) {
+        QCOMPARE(fromCtl, answer.json);
+        return;
+    }
+    for (const QString &key : std::as_const(keys)) {
+        QVERIFY2(fromCtl.contains(key), qPrintable(run.out));
+        QCOMPARE(fromCtl.value(key), answer.json.value(key));
     }
 }
 

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void rule();
     void matrixctlReadsTheWindowsSettings_data();
     void matrixctlReadsTheWindowsSettings();
+    void buildTreeKeepsOneSettingsFile();
     void installedWindowKeepsSettingsInTheUsersFolder();
     void serviceFilesStayUnderThePrefix();
     void bashCompletion_data();
@@ -83,7 +84,7 @@ void TestInstall::rule_data()
     QTest::addColumn<QString>("marker");
     QTest::addColumn<bool>("installed");
     QTest::newRow("cmake --install prefix") << QStringLiteral("usr/bin") << QString() << true;
-    QTest::newRow("build tree") << QStringLiteral("build/app") << QString() << false;
+    QTest::newRow("build tree") << QStringLiteral("build/bin") << QString() << false;
     QTest::newRow("package unpacked anywhere")
         << QStringLiteral("unpacked/usr/bin")
         << QStringLiteral("unpacked/usr/share/matrix-controller/installed") << true;
@@ -153,6 +154,19 @@ void TestInstall::matrixctlReadsTheWindowsSettings()
     QCOMPARE(ctl.exitCode(), 0);
     const QString out = QString::fromUtf8(ctl.readAllStandardOutput());
     QVERIFY2(out.startsWith(QStringLiteral("1\t%1\t").arg(firstPreset)), qPrintable(out));
+}
+
+// The programs of the build tree live in one folder, a portable copy: matrixctl there reads the
+// Settings.ini that the window there writes, and the gateway keeps gateway.ini beside it.
+void TestInstall::buildTreeKeepsOneSettingsFile()
+{
+    const QStringList folders{QStringLiteral(MATRIX_CONTROLLER_DIR), QStringLiteral(MATRIXCTL_DIR),
+        QStringLiteral(MATRIX_SIM_DIR), QStringLiteral(MATRIX_GATEWAY_DIR)};
+    for (const QString &folder : folders)
+        QCOMPARE(folder, folders.first());
+    const SettingsLocation location = SettingsLocation::forProgramFolder(folders.first());
+    QVERIFY(!location.installed);
+    QCOMPARE(location.folder, folders.first());
 }
 
 void TestInstall::installedWindowKeepsSettingsInTheUsersFolder()

@@ -110,7 +110,7 @@ void TestPresetCtl::commands()
     QCOMPARE(run(args), exitCode);
     QCOMPARE(m_ctl->out().left(out.size()), out);
     if (exitCode != 2)
-        QCOMPARE(m_ctl->err(), err);
+        QCOMPARE(m_ctl->err(), testsupport::ctlErrorLines(err));
     QCOMPARE(m_ctl->sim().simulator().state().routes, routes);
 }
 

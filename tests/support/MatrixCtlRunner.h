@@ -11,6 +11,17 @@
 
 namespace testsupport {
 
+// What matrixctl writes on stderr for the given lines: each starts with the program's name.
+inline QString ctlErrorLines(const QString &lines)
+{
+    QString named;
+    for (const QString &line : lines.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        named += (line.startsWith(QLatin1String("matrixctl: ")) ? QString()
+                                                                : QStringLiteral("matrixctl: "))
+            + line + QLatin1Char('\n');
+    return named;
+}
+
 // Runs matrixctl's command line. Arguments may hold placeholders "{name}" that the runner
 // fills in: "{tcp}" the simulated switcher's loopback address once useSimulator() named it,
 // and whatever set() gave.
