@@ -400,7 +400,7 @@ void TestGatewayApi::labelRule_data()
     QTest::addColumn<QString>("says"); // in the refusal's message, or the label taken
 
     const QString label = QStringLiteral("/api/v1/labels/inputs/2");
-    const QString clapper(QChar(0x1F3AC)); // one character, two UTF-16 units
+    const QString clapper = QStringLiteral("\U0001F3AC"); // one character, two UTF-16 units
     auto json = [](const QString &text) {
         return QJsonDocument(QJsonObject{{QStringLiteral("label"), text}})
             .toJson(QJsonDocument::Compact);

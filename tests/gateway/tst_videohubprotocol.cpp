@@ -108,7 +108,7 @@ void TestVideohubProtocol::requests_data()
 
     // The label rule: 255 Unicode characters, no control characters, valid UTF-8. Panels expect
     // a longer name to be shortened.
-    const QByteArray clapper = QString(QChar(0x1F3AC)).toUtf8(); // 4 bytes, 2 UTF-16 units
+    const QByteArray clapper("\xF0\x9F\x8E\xAC"); // U+1F3AC: 4 bytes, 2 UTF-16 units
     const QByteArray x255 = QByteArray(255, 'x');
     row("label of 255 characters", "INPUT LABELS:\n0 " + x255 + "\n\n",
         {qPrintable(
