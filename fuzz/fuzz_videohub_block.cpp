@@ -1,9 +1,10 @@
 // The Videohub block parser and request decoder on fuzz-chosen client text, fed in fuzz-chosen
 // pieces: every block stays within the bounds, every decoded port is one of the switcher's,
-// the same text gives the same requests however it is cut, and the blocks the server would
-// answer with are well formed.
+// every label taken keeps the label rule, the same text gives the same requests however it is
+// cut, and the blocks the server would answer with are well formed.
 #include "FuzzSupport.h"
 
+#include "GatewayLabel.h"
 #include "VideohubProtocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -89,6 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         for (const auto &[port, label] : request.labels) {
             fuzzCheck(GatewayState::isPort(port));
+            // Taken labels keep the one label rule: whole characters, none a control.
+            fuzzCheck(GatewayLabel::problem(label) == GatewayLabel::Problem::None);
             state.inputLabels[GatewayState::index(port)] = label;
         }
         for (const auto &[output, letter] : request.locks) {

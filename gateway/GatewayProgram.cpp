@@ -14,6 +14,7 @@
 #include "WindowSettingsImport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QTextStream>
 
@@ -45,13 +46,25 @@ int runGateway(QCoreApplication &app)
         const SettingsLocation location
             = SettingsLocation::forProgramFolder(QCoreApplication::applicationDirPath());
         if (location.installed) {
-            if (const QString why = location.prepare(); !why.isEmpty())
+            if (const QString why = location.prepare(); !why.isEmpty()) {
                 err << "matrix-gateway: " << location.refusalText(why) << Qt::endl;
+                return 2;
+            }
         }
         options.gateway.settingsPath
             = QDir(location.folder)
                   .filePath(options.demo ? QStringLiteral("gateway-demo.ini")
                                          : QStringLiteral("gateway.ini"));
+    }
+    // A change the gateway takes must be one it keeps: a file it cannot read or write ends it
+    // here, before anyone is served.
+    const GatewaySettings settings(options.gateway.settingsPath);
+    const GatewaySettings::Prepared prepared = settings.prepare(QDateTime::currentDateTime());
+    for (const QString &note : prepared.notes)
+        err << "matrix-gateway: " << note << Qt::endl;
+    if (!prepared.refusal.isEmpty()) {
+        err << "matrix-gateway: " << prepared.refusal << Qt::endl;
+        return 2;
     }
 
     std::unique_ptr<SimulatorServer> simulator;
@@ -67,29 +80,39 @@ int runGateway(QCoreApplication &app)
         options.gateway.tcpPort = simulator->tcpPort();
     }
 
-    if (!options.importSettings.isEmpty()) {
-        const QString host = options.gateway.target == GatewayConfig::Target::Tcp
-            ? options.gateway.host
-            : QString();
-        const GatewaySettings settings(options.gateway.settingsPath);
-        GatewaySettings::Values values = settings.load();
-        QString error;
-        if (!importWindowSettings(options.importSettings, host, &values, &error)
-            || !settings.save(values, &error)) {
-            err << "matrix-gateway: " << error << Qt::endl;
-            return 1;
-        }
-    }
-
     HttpAccess access;
     if (!options.tokenFile.isEmpty()) {
         QString error;
         const QByteArray token = HttpAccess::readTokenFile(options.tokenFile, &error);
         if (token.isEmpty()) {
             err << "matrix-gateway: " << error << Qt::endl;
-            return 1;
+            return 2;
         }
         access = HttpAccess(token);
+    }
+
+    if (!options.importSettings.isEmpty()) {
+        const QString host = options.gateway.target == GatewayConfig::Target::Tcp
+            ? options.gateway.host
+            : QString();
+        GatewaySettings::Values values = settings.load();
+        WindowImport found;
+        QString error;
+        if (!importWindowSettings(options.importSettings, host, &values, &found, &error)) {
+            err << "matrix-gateway: " << error << Qt::endl;
+            return 2;
+        }
+        // A file with nothing for this switcher is a mistake to tell, not labels to wipe.
+        if (found.nothing()) {
+            err << "matrix-gateway: " << found.summary(options.importSettings) << "; "
+                << settings.path() << " was left as it is" << Qt::endl;
+            return 2;
+        }
+        if (!settings.save(values, &error)) {
+            err << "matrix-gateway: " << error << Qt::endl;
+            return 2;
+        }
+        out << found.summary(options.importSettings) << Qt::endl;
     }
 
     Gateway gateway(options.gateway);

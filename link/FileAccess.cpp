@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -65,6 +66,25 @@ bool writeFile(const QString &path, QByteArrayView bytes, QString *reason)
     if (!out.commit())
         return fail(reason, out.errorString());
     return true;
+}
+
+QString folderNotWritableReason(const QString &folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return QFileInfo::exists(folder) ? QStringLiteral("it is not a folder")
+                                         : QStringLiteral("it does not exist");
+    QString name;
+    do {
+        name = QDir(folder).filePath(
+            QStringLiteral("probe-%1.tmp")
+                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
+    } while (QFileInfo::exists(name) || QFileInfo(name).isSymLink());
+    QFile probe(name);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return probe.errorString();
+    probe.close();
+    probe.remove();
+    return {};
 }
 
 QStringList removeLeftoverSaves(const QString &path)

@@ -56,6 +56,10 @@ ReadResult readFile(const QString &path, qint64 maxSize);
 // path is refused or the write fails; an existing file is then as it was.
 bool writeFile(const QString &path, QByteArrayView bytes, QString *reason);
 
+// Why files cannot be made in the folder, or an empty text when they can: a probe file of a
+// random name is created there and removed again. A missing folder is not made.
+QString folderNotWritableReason(const QString &folder);
+
 // A save killed after its temporary file got a name and before the rename leaves that file
 // beside the target: the target's name, a dot and six letters (QSaveFile's pattern). Removes
 // such regular files and returns their paths.

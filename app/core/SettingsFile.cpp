@@ -233,6 +233,11 @@ SettingsRead fromIni(const IniFile::Read &read, const IniDocument &doc)
 {
     SettingsRead result;
     readSettings(doc, result.settings);
+    for (int n = 1; n <= SettingsPresetCount; ++n) {
+        const QByteArray number = QByteArray::number(n);
+        result.presetStored[size_t(n - 1)] = doc.text(PresetNames, PresetNameKey + number)
+            || doc.text(PresetValues, PresetValueKey + number);
+    }
     switch (read.status) {
     case IniFile::Status::Ok:
         result.status = SettingsRead::Ok;

@@ -21,6 +21,8 @@ struct SettingsRead
     AppSettings settings;
     Status status = Ok;
     QString reason; // what was wrong, when not Ok ("it holds a NUL byte at offset 12, ...")
+    // Presets whose name or value the file holds (the others have their defaults).
+    std::array<bool, SettingsPresetCount> presetStored{};
 };
 
 // Settings.ini: plain Windows-style INI, UTF-8, read and written with SimpleIni.

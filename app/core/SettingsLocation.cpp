@@ -1,5 +1,7 @@
 #include "SettingsLocation.h"
 
+#include "FileAccess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -36,18 +38,7 @@ QString SettingsLocation::prepare() const
     if (error)
         return QString::fromLocal8Bit(error.message());
     // A probe file of a random name shows that files can be made there.
-    QString name;
-    do {
-        name = QDir(folder).filePath(
-            QStringLiteral("probe-%1.tmp")
-                .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')));
-    } while (QFileInfo::exists(name));
-    QFile probe(name);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return probe.errorString();
-    probe.close();
-    probe.remove();
-    return {};
+    return FileAccess::folderNotWritableReason(folder);
 }
 
 QString SettingsLocation::refusalText(const QString &reason) const

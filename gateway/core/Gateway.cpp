@@ -1,5 +1,6 @@
 #include "Gateway.h"
 
+#include "GatewayLabel.h"
 #include "GatewaySettings.h"
 #include "SwitcherModel.h"
 #include "SwitcherSession.h"
@@ -187,21 +188,34 @@ void Gateway::refresh(const Done &done)
 
 void Gateway::setLabel(GatewaySide side, int port, const QString &text, const Done &done)
 {
-    if (!GatewayState::isPort(port))
-        return answer(
-            done, {GatewayError::BadInput, QStringLiteral("ports are 1 to %1").arg(GatewayPorts)});
-    if (text.size() > GatewayMaxLabelLength)
-        return answer(done,
-            {GatewayError::BadInput,
-                QStringLiteral("a label has at most %1 characters").arg(GatewayMaxLabelLength)});
-    auto &labels = side == GatewaySide::Input ? m_state.inputLabels : m_state.outputLabels;
-    QString &label = labels[GatewayState::index(port)];
-    if (label != text) {
-        label = text;
-        saveSettings();
-        Q_EMIT labelChanged(side, port, text);
+    answer(done, setLabels(side, {{port, text}}));
+}
+
+GatewayResult Gateway::setLabels(GatewaySide side, const QList<std::pair<int, QString>> &labels)
+{
+    GatewaySettings::Values values = settingsValues();
+    auto &newLabels = side == GatewaySide::Input ? values.inputLabels : values.outputLabels;
+    QList<int> changed;
+    for (const auto &[port, text] : labels) {
+        if (!GatewayState::isPort(port))
+            return {GatewayError::BadInput, QStringLiteral("ports are 1 to %1").arg(GatewayPorts)};
+        if (const auto problem = GatewayLabel::problem(text);
+            problem != GatewayLabel::Problem::None)
+            return {GatewayError::BadInput,
+                GatewayLabel::problemText(problem, QStringLiteral("a label"))};
+        newLabels[GatewayState::index(port)] = text;
+        if (m_state.label(side, port) != text && !changed.contains(port))
+            changed.append(port);
     }
-    answer(done, {});
+    if (changed.isEmpty())
+        return {};
+    if (GatewayResult saved = saveSettings(values); !saved.ok())
+        return saved;
+    auto &labelsNow = side == GatewaySide::Input ? m_state.inputLabels : m_state.outputLabels;
+    labelsNow = newLabels;
+    for (int port : std::as_const(changed))
+        Q_EMIT labelChanged(side, port, m_state.label(side, port));
+    return {};
 }
 
 void Gateway::setPreset(int n, const GatewayPreset &preset, const Done &done)
@@ -209,11 +223,11 @@ void Gateway::setPreset(int n, const GatewayPreset &preset, const Done &done)
     if (!GatewayState::isPreset(n))
         return answer(done,
             {GatewayError::BadInput, QStringLiteral("presets are 1 to %1").arg(GatewayPresets)});
-    if (preset.name.size() > GatewayMaxLabelLength)
+    if (const auto problem = GatewayLabel::problem(preset.name);
+        problem != GatewayLabel::Problem::None)
         return answer(done,
             {GatewayError::BadInput,
-                QStringLiteral("a preset name has at most %1 characters")
-                    .arg(GatewayMaxLabelLength)});
+                GatewayLabel::problemText(problem, QStringLiteral("a preset name"))});
     const bool valid = std::all_of(preset.routes.begin(), preset.routes.end(),
         [](int input) { return input == 0 || GatewayState::isPort(input); });
     if (!valid)
@@ -221,10 +235,12 @@ void Gateway::setPreset(int n, const GatewayPreset &preset, const Done &done)
             {GatewayError::BadInput,
                 QStringLiteral("a preset routes inputs 1 to %1, or 0 to leave an output")
                     .arg(GatewayPorts)});
-    GatewayPreset &stored = m_state.presets[GatewayState::index(n)];
-    if (stored != preset) {
-        stored = preset;
-        saveSettings();
+    if (m_state.preset(n) != preset) {
+        GatewaySettings::Values values = settingsValues();
+        values.presets[GatewayState::index(n)] = preset;
+        if (GatewayResult saved = saveSettings(values); !saved.ok())
+            return answer(done, saved);
+        m_state.presets[GatewayState::index(n)] = preset;
         Q_EMIT presetChanged(n);
     }
     answer(done, {});
@@ -543,13 +559,20 @@ void Gateway::setPowerState(bool on)
     Q_EMIT powerChanged(on);
 }
 
-void Gateway::saveSettings()
+GatewaySettings::Values Gateway::settingsValues() const
 {
     GatewaySettings::Values values;
     values.inputLabels = m_state.inputLabels;
     values.outputLabels = m_state.outputLabels;
     values.presets = m_state.presets;
+    return values;
+}
+
+GatewayResult Gateway::saveSettings(const GatewaySettings::Values &values)
+{
     QString error;
-    if (!m_settings->save(values, &error))
-        qCWarning(lcGateway).noquote() << error;
+    if (m_settings->save(values, &error))
+        return {};
+    qCWarning(lcGateway).noquote() << error;
+    return {GatewayError::NotSaved, error + QStringLiteral("; nothing was changed")};
 }

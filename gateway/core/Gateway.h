@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GatewaySettings.h"
 #include "GatewayState.h"
 #include "LinkMessage.h"
 #include "Timing.h"
@@ -12,8 +13,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 
-class GatewaySettings;
 class SwitcherSession;
 class TKVCOMControl;
 struct SwitcherOutcome;
@@ -90,8 +91,12 @@ public:
     // Reads power and routes now, ahead of the poll.
     void refresh(const Done &done);
 
-    // Settings requests: changed at once and written to gateway.ini. Labels may be empty.
+    // Settings requests: written to gateway.ini first, then changed and told; when the save
+    // fails nothing changes and the answer is NotSaved. Labels may be empty; labels and preset
+    // names follow the label rule (GatewayLabel).
     void setLabel(GatewaySide side, int port, const QString &text, const Done &done);
+    // Several labels of one side in one save, all or none, answered at once (a panel's block).
+    GatewayResult setLabels(GatewaySide side, const QList<std::pair<int, QString>> &labels);
     void setPreset(int n, const GatewayPreset &preset, const Done &done);
 
     // Locks on outputs, held by a client until it unlocks or closes. Locking an output the
@@ -142,7 +147,8 @@ private:
     void setPresent(bool present, const QString &text);
     void setRouteState(int output, int input);
     void setPowerState(bool on);
-    void saveSettings();
+    GatewaySettings::Values settingsValues() const;
+    GatewayResult saveSettings(const GatewaySettings::Values &values);
 
     GatewayConfig m_config;
     GatewayState m_state;

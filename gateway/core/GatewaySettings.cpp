@@ -1,6 +1,9 @@
 #include "GatewaySettings.h"
 
+#include "FileAccess.h"
 #include "IniFile.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -97,4 +100,43 @@ bool GatewaySettings::save(const Values &values, QString *error) const
         stored.append({PresetSection, routesKey(p), encodeRoutes(preset.routes)});
     }
     return IniFile::saveValues(m_path, stored, error);
+}
+
+GatewaySettings::Prepared GatewaySettings::prepare(const QDateTime &when) const
+{
+    Prepared result;
+    if (m_path.isEmpty())
+        return result;
+    const QString folder = QFileInfo(m_path).absolutePath();
+    if (const QString why = FileAccess::folderNotWritableReason(folder); !why.isEmpty()) {
+        result.refusal
+            = QStringLiteral("cannot keep labels and presets in %1: no file can be made in %2: %3")
+                  .arg(m_path, folder, why);
+        return result;
+    }
+    for (const QString &leftover : FileAccess::removeLeftoverSaves(m_path))
+        result.notes.append(
+            QStringLiteral("removed %1, left by a save that did not end").arg(leftover));
+    // A folder, a FIFO or a device (a link to /dev/null) in its place would take no change.
+    if (const QString why = FileAccess::notReplaceableReason(m_path); !why.isEmpty()) {
+        result.refusal
+            = QStringLiteral("cannot keep labels and presets in %1: %2").arg(m_path, why);
+        return result;
+    }
+    QString problem;
+    const Values values = load(&problem);
+    if (problem.isEmpty())
+        return result;
+    QString error;
+    const QString backup = IniFile::moveAside(m_path, when, &error);
+    if (backup.isEmpty()) {
+        result.refusal = QStringLiteral("%1; %2").arg(problem, error);
+        return result;
+    }
+    result.notes.append(
+        QStringLiteral("%1; it was moved aside as %2, and a new %3 keeps what could be read")
+            .arg(problem, backup, QFileInfo(m_path).fileName()));
+    if (!save(values, &error))
+        result.refusal = error;
+    return result;
 }

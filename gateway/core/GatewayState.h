@@ -14,7 +14,7 @@
 
 inline constexpr int GatewayPorts = DeviceProtocol::PortCount;
 inline constexpr int GatewayPresets = 8;
-// Longest label and preset name taken from a client, in characters.
+// Longest label and preset name taken from a client, in Unicode characters (GatewayLabel).
 inline constexpr int GatewayMaxLabelLength = 255;
 
 enum class GatewaySide { Input, Output };
@@ -84,8 +84,9 @@ struct GatewayState
 };
 
 // How a request ended. The HTTP API maps BadInput to 400, Locked to 409, NotPresent to 503,
-// QueueFull to 429; Refused means the switcher itself said no.
-enum class GatewayError { None, BadInput, Locked, NotPresent, QueueFull, Refused };
+// QueueFull to 429, NotSaved to 507; Refused means the switcher itself said no, NotSaved that
+// gateway.ini could not be written (and nothing changed).
+enum class GatewayError { None, BadInput, Locked, NotPresent, QueueFull, Refused, NotSaved };
 
 struct GatewayResult
 {

@@ -1,5 +1,7 @@
 #include "VideohubProtocol.h"
 
+#include "GatewayLabel.h"
+
 #include <QCryptographicHash>
 
 namespace {
@@ -173,9 +175,14 @@ VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block)
         }
         case VideohubBlockKind::InputLabels:
         case VideohubBlockKind::OutputLabels: {
-            const QString label = QString::fromUtf8(rest);
-            if (label.size() > GatewayMaxLabelLength)
-                return nak(QStringLiteral("label too long"));
+            QString label;
+            if (!GatewayLabel::fromUtf8(rest, &label))
+                return nak(QStringLiteral("a label is not valid UTF-8 text"));
+            // Panels send their names whole and expect a long one to be shortened.
+            if (const auto problem = GatewayLabel::problem(label);
+                problem != GatewayLabel::Problem::None && problem != GatewayLabel::Problem::TooLong)
+                return nak(GatewayLabel::problemText(problem, QStringLiteral("a label")));
+            label = GatewayLabel::cut(label);
             request.kind = VideohubRequest::Labels;
             request.labels.append({port, label});
             break;

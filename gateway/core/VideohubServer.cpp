@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <utility>
+
 Q_LOGGING_CATEGORY(lcVideohub, "matrix.gateway.videohub", QtInfoMsg)
 
 struct VideohubServer::Client
@@ -15,6 +17,9 @@ struct VideohubServer::Client
     VideohubParser parser;
     QTimer idle;
     QTimer block;
+    // While a label block is taken, what the change tells everyone waits for the block's ACK.
+    bool holding = false;
+    QByteArray held;
 };
 
 namespace {
@@ -168,9 +173,34 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
         send(client, Videohub::nak());
         return;
     }
-    send(client, Videohub::ack());
     const GatewayState &state = m_gateway.state();
     const ToldCounts before = m_told;
+    if (request.kind == VideohubRequest::Labels) {
+        // Saved first: a block gets ACK only once gateway.ini keeps it, else NAK and nothing
+        // changes.
+        const GatewaySide side = request.block == VideohubBlockKind::InputLabels
+            ? GatewaySide::Input
+            : GatewaySide::Output;
+        client->holding = true;
+        const GatewayResult result = m_gateway.setLabels(side, request.labels);
+        client->holding = false;
+        const QByteArray told = std::exchange(client->held, {});
+        if (!result.ok()) {
+            qCInfo(lcVideohub).noquote() << "NAK to client" << client->id << result.message;
+            send(client, Videohub::nak());
+            return;
+        }
+        send(client, Videohub::ack() + told);
+        QList<int> ports;
+        for (const auto &[port, text] : request.labels)
+            ports.append(port);
+        const QList<int> unchanged
+            = untold(side == GatewaySide::Input ? InputLabelTold : OutputLabelTold, ports, before);
+        if (!unchanged.isEmpty())
+            send(client, Videohub::labelsBlock(side, state, unchanged));
+        return;
+    }
+    send(client, Videohub::ack());
     const QPointer<QTcpSocket> alive(client->socket);
 
     switch (request.kind) {
@@ -198,21 +228,8 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
             });
         return;
     }
-    case VideohubRequest::Labels: {
-        const GatewaySide side = request.block == VideohubBlockKind::InputLabels
-            ? GatewaySide::Input
-            : GatewaySide::Output;
-        QList<int> ports;
-        for (const auto &[port, text] : request.labels) {
-            ports.append(port);
-            m_gateway.setLabel(side, port, text, {});
-        }
-        const QList<int> unchanged
-            = untold(side == GatewaySide::Input ? InputLabelTold : OutputLabelTold, ports, before);
-        if (!unchanged.isEmpty())
-            send(client, Videohub::labelsBlock(side, state, unchanged));
-        return;
-    }
+    case VideohubRequest::Labels:
+        return; // taken above
     case VideohubRequest::Locks: {
         QList<int> outputs;
         for (const auto &[output, letter] : request.locks) {
@@ -246,6 +263,10 @@ QList<int> VideohubServer::untold(
 
 void VideohubServer::send(Client *client, const QByteArray &bytes)
 {
+    if (client->holding) {
+        client->held += bytes;
+        return;
+    }
     QTcpSocket *socket = client->socket;
     if (socket->state() != QAbstractSocket::ConnectedState)
         return;

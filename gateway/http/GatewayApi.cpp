@@ -1,6 +1,7 @@
 #include "GatewayApi.h"
 
 #include "Gateway.h"
+#include "GatewayLabel.h"
 #include "SwitcherJson.h"
 #include "WebResources.h"
 
@@ -23,6 +24,12 @@ QByteArray compact(const QJsonObject &object)
 HttpResponse badInput(const QString &message)
 {
     return HttpResponse::error(400, QStringLiteral("bad_input"), message);
+}
+
+// Says which part of the label rule the text breaks.
+HttpResponse labelRefused(GatewayLabel::Problem problem, const QString &what)
+{
+    return badInput(GatewayLabel::problemText(problem, what) + QLatin1Char('.'));
 }
 
 HttpResponse notFound()
@@ -54,6 +61,8 @@ QString errorCode(GatewayError error)
         return QStringLiteral("queue_full");
     case GatewayError::Refused:
         return QStringLiteral("refused");
+    case GatewayError::NotSaved:
+        return QStringLiteral("not_saved");
     }
     return QStringLiteral("internal");
 }
@@ -96,6 +105,10 @@ std::optional<QJsonObject> jsonBody(const HttpRequest &request, const Reply &rep
     }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(request.body, &error);
+    if (error.error == QJsonParseError::IllegalUTF8String) {
+        reply(badInput(QStringLiteral("The body is not valid UTF-8 text.")));
+        return std::nullopt;
+    }
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
         reply(badInput(QStringLiteral("The body is not a JSON object.")));
         return std::nullopt;
@@ -180,6 +193,9 @@ int GatewayApi::statusFor(GatewayError error)
     case GatewayError::Refused:
         // The switcher itself said no: the gateway's upstream failed the request.
         return 502;
+    case GatewayError::NotSaved:
+        // gateway.ini could not be written: the change was not made.
+        return 507;
     }
     return 500;
 }
@@ -383,11 +399,14 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         if (!body)
             return;
         const QJsonValue label = body->value(QStringLiteral("label"));
-        if (!label.isString() || label.toString().size() > GatewayMaxLabelLength) {
+        if (!label.isString()) {
             return reply(
                 badInput(QStringLiteral("Send {\"label\": \"text\"}, at most %1 characters.")
                              .arg(GatewayMaxLabelLength)));
         }
+        if (const auto problem = GatewayLabel::problem(label.toString());
+            problem != GatewayLabel::Problem::None)
+            return reply(labelRefused(problem, QStringLiteral("A label")));
         m_gateway.setLabel(*side, *port, label.toString(), done);
         return;
     }
@@ -420,8 +439,10 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         const QJsonValue name = body->value(QStringLiteral("name"));
         const QJsonValue routes = body->value(QStringLiteral("routes"));
         GatewayPreset preset;
-        bool valid = name.isString() && name.toString().size() <= GatewayMaxLabelLength
-            && routes.isArray() && routes.toArray().size() == GatewayPorts;
+        if (const auto problem = GatewayLabel::problem(name.toString());
+            name.isString() && problem != GatewayLabel::Problem::None)
+            return reply(labelRefused(problem, QStringLiteral("A preset name")));
+        bool valid = name.isString() && routes.isArray() && routes.toArray().size() == GatewayPorts;
         for (int i = 0; valid && i < GatewayPorts; ++i) {
             const QJsonValue route = routes.toArray().at(i);
             // null: the preset leaves that output as it is.

@@ -1,8 +1,8 @@
 #include "HttpAccess.h"
 
+#include "FileAccess.h"
 #include "HttpMessage.h"
 
-#include <QFile>
 #include <QHostAddress>
 #include <QUrl>
 
@@ -33,12 +33,15 @@ QByteArray HttpAccess::tokenSubprotocol(const QByteArray &token)
 
 QByteArray HttpAccess::readTokenFile(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the token file %1: %2").arg(path, file.errorString());
+    // A regular file only, read within a bound: a FIFO would block the start for good, and a
+    // device such as /dev/zero never ends.
+    const FileAccess::ReadResult file = FileAccess::readFile(path, MaxTokenFileSize);
+    if (!file.ok) {
+        *error = QStringLiteral("cannot read the token file %1: %2").arg(path, file.reason);
         return {};
     }
-    const QByteArray token = file.readLine(4096).trimmed();
+    const qsizetype end = file.bytes.indexOf('\n');
+    const QByteArray token = (end < 0 ? file.bytes : file.bytes.left(end)).trimmed();
     if (token.isEmpty())
         *error = QStringLiteral("the token file %1 holds no token on its first line").arg(path);
     return token;

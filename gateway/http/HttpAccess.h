@@ -20,7 +20,10 @@ public:
     static QString eventSubprotocol() { return QStringLiteral("matrix-gateway"); }
     static QByteArray tokenSubprotocol(const QByteArray &token);
 
-    // The first line of the file, trimmed; empty with a reason in *error when unusable.
+    // A token file larger than this is no token file.
+    static constexpr qint64 MaxTokenFileSize = 4096;
+    // The first line of the file, trimmed; empty with a reason in *error when unusable: not a
+    // regular file (a FIFO, a device, a folder), larger than MaxTokenFileSize, unreadable.
     static QByteArray readTokenFile(const QString &path, QString *error);
 
     bool tokenRequired() const { return !m_token.isEmpty(); }

@@ -2,6 +2,7 @@
 // drives the simulated switcher over its own loopback link.
 #include "Gateway.h"
 #include "GatewayApi.h"
+#include "GatewaySettings.h"
 #include "HttpAccess.h"
 #include "HttpServer.h"
 #include "MatrixCtlRunner.h"
@@ -37,7 +38,8 @@ struct Answer
 // A switcher, the gateway that owns it, and the HTTP side serving the gateway.
 struct Fixture
 {
-    explicit Fixture(int queueLimit = 32)
+    // An empty settingsPath keeps labels and presets in memory.
+    explicit Fixture(int queueLimit = 32, const QString &settingsPath = {})
     {
         simulator.listenTcp(QHostAddress::LocalHost);
         GatewayConfig config;
@@ -49,6 +51,7 @@ struct Fixture
         config.timing = Timing::fast();
         config.reconnectMinMs = 50;
         config.reconnectMaxMs = 200;
+        config.settingsPath = settingsPath;
         gateway = std::make_unique<Gateway>(config);
         api = std::make_unique<GatewayApi>(*gateway, server);
         server.listen(QHostAddress::LocalHost);
@@ -115,6 +118,9 @@ private Q_SLOTS:
     void queueFull();
     void token();
     void eventsReachEveryClientOnceInOrder();
+    void labelRule_data();
+    void labelRule();
+    void changeNotSavedIsNotMade();
 };
 
 void TestGatewayApi::requests_data()
@@ -447,6 +453,117 @@ void TestGatewayApi::eventsReachEveryClientOnceInOrder()
         QTRY_COMPARE(events1.size(), 4);
         QCOMPARE(events1.mid(1), expected);
     }
+}
+
+void TestGatewayApi::labelRule_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says"); // in the refusal's message, or the label taken
+
+    const QString label = QStringLiteral("/api/v1/labels/inputs/2");
+    const QString clapper = QStringLiteral("\U0001F3AC"); // one character, two UTF-16 units
+    auto json = [](const QString &text) {
+        return QJsonDocument(QJsonObject{{QStringLiteral("label"), text}})
+            .toJson(QJsonDocument::Compact);
+    };
+    QTest::newRow("255 characters")
+        << label << json(QString(255, u'x')) << 200 << QString(255, u'x');
+    QTest::newRow("255 characters outside the BMP")
+        << label << json(clapper.repeated(255)) << 200 << clapper.repeated(255);
+    QTest::newRow("256 characters")
+        << label << json(QString(256, u'x')) << 400 << "at most 255 characters";
+    QTest::newRow("256 characters outside the BMP")
+        << label << json(clapper.repeated(256)) << 400 << "at most 255 characters";
+    QTest::newRow("NUL") << label << QByteArray(R"({"label": "a\u0000b"})") << 400
+                         << "control characters";
+    QTest::newRow("line break") << label << QByteArray(R"({"label": "a\nb"})") << 400
+                                << "control characters";
+    QTest::newRow("tab") << label << QByteArray(R"({"label": "a\tb"})") << 400
+                         << "control characters";
+    QTest::newRow("C1 control") << label << QByteArray(R"({"label": "a\u0085b"})") << 400
+                                << "control characters";
+    QTest::newRow("lone surrogate")
+        << label << QByteArray(R"({"label": "a\ud800b"})") << 400 << "not valid Unicode";
+    QTest::newRow("invalid UTF-8")
+        << label << QByteArray("{\"label\": \"caf\xE9\"}") << 400 << "not valid UTF-8";
+    QTest::newRow("preset name with a control character")
+        << QStringLiteral("/api/v1/presets/2")
+        << QByteArray(R"({"name": "a\u0007", "routes": [1, 2, 3, 4, 5, 6]})") << 400
+        << "control characters";
+}
+
+// One rule for label text: Unicode characters counted, no control characters, valid text; a
+// refusal says which.
+void TestGatewayApi::labelRule()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    Fixture f;
+    const Answer answer = f.call("PUT", path, body);
+    QCOMPARE(answer.status, status);
+    if (status == 200) {
+        QCOMPARE(f.gateway->state().label(GatewaySide::Input, 2), says);
+        return;
+    }
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("bad_input"));
+    const QString message = answer.json.value(QStringLiteral("message")).toString();
+    QVERIFY2(message.contains(says), qPrintable(message));
+    QCOMPARE(f.gateway->state().label(GatewaySide::Input, 2), QString());
+    QCOMPARE(f.gateway->state().preset(2), GatewayState::defaultPresets()[1]);
+}
+
+// When gateway.ini cannot be written, a label or preset is not changed: 507, and no event.
+void TestGatewayApi::changeNotSavedIsNotMade()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString settings = dir.filePath(QStringLiteral("gateway.ini"));
+    Fixture f(32, settings);
+    QTRY_VERIFY(f.gateway->state().present);
+    QList<QJsonObject> events; // of labels and presets
+    QWebSocket client;
+    connect(&client, &QWebSocket::textMessageReceived, this, [&events](const QString &text) {
+        const QJsonObject event = QJsonDocument::fromJson(text.toUtf8()).object();
+        const QString type = event.value(QStringLiteral("type")).toString();
+        if (type == QLatin1String("state") || type == QLatin1String("label")
+            || type == QLatin1String("preset"))
+            events.append(event);
+    });
+    QWebSocketHandshakeOptions options;
+    options.setSubprotocols({HttpAccess::eventSubprotocol()});
+    client.open(QNetworkRequest(QUrl(
+                    QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(f.server.serverPort()))),
+        options);
+    QTRY_COMPARE(events.size(), 1);
+    QVERIFY(QDir().mkdir(settings)); // a save cannot replace a folder
+
+    Answer answer
+        = f.call("PUT", QStringLiteral("/api/v1/labels/outputs/3"), R"({"label": "Wall"})");
+    QCOMPARE(answer.status, 507);
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("not_saved"));
+    QVERIFY2(answer.json.value(QStringLiteral("message")).toString().contains(settings),
+        answer.body.constData());
+    answer = f.call("PUT", QStringLiteral("/api/v1/presets/4"),
+        R"({"name": "Show", "routes": [2, 2, 2, null, null, null]})");
+    QCOMPARE(answer.status, 507);
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("not_saved"));
+    QCOMPARE(f.call("GET", QStringLiteral("/api/v1/labels/outputs/3")).json,
+        (QJsonObject{{QStringLiteral("label"), QString()}}));
+    QCOMPARE(f.gateway->state().preset(4), GatewayState::defaultPresets()[3]);
+
+    // Once the file can be written again the same change is made, kept and told once.
+    QVERIFY(QDir().rmdir(settings));
+    QCOMPARE(
+        f.call("PUT", QStringLiteral("/api/v1/labels/outputs/3"), R"({"label": "Wall"})").status,
+        200);
+    QTRY_COMPARE(events.size(), 2);
+    QCOMPARE(events.at(1).value(QStringLiteral("type")).toString(), QStringLiteral("label"));
+    QCOMPARE(events.at(1).value(QStringLiteral("label")).toString(), QStringLiteral("Wall"));
+    QCOMPARE(GatewaySettings(settings).load().outputLabels[2], QStringLiteral("Wall"));
 }
 
 QTEST_GUILESS_MAIN(TestGatewayApi)

@@ -1,5 +1,6 @@
 // The gateway's core against the simulated switcher over a real loopback socket: requests,
 // salvos, presets, locks, the queue's bound, the poll, link loss and gateway.ini.
+#include "../SpecialFiles.h"
 #include "AppSettings.h"
 #include "CommandPacket.h"
 #include "Gateway.h"
@@ -8,6 +9,9 @@
 #include "SimulatorServer.h"
 #include "WindowSettingsImport.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,6 +57,12 @@ private Q_SLOTS:
     void labelsAndPresetsPersist();
     void importTakesTheWindowsLabelsAndPresets_data();
     void importTakesTheWindowsLabelsAndPresets();
+    void importWithNothingForThisSwitcher_data();
+    void importWithNothingForThisSwitcher();
+    void unreadableFileMovedAside_data();
+    void unreadableFileMovedAside();
+    void fileThatCannotBeKeptRefused_data();
+    void fileThatCannotBeKeptRefused();
 
 private:
     GatewayConfig config() const;
@@ -359,23 +369,29 @@ void TestGatewayCore::labelsAndPresetsPersist()
     QSignalSpy labels(m_gateway.get(), &Gateway::labelChanged);
     Answer a, b, c, bad;
     m_gateway->setLabel(GatewaySide::Input, 2, QStringLiteral("Blu-ray; [player] = one"), a.done());
-    m_gateway->setLabel(GatewaySide::Output, 6, QStringLiteral("Projector\nleft"), b.done());
+    m_gateway->setLabel(GatewaySide::Output, 6, QStringLiteral("Projector \u2192 left"), b.done());
     m_gateway->setPreset(8, {QStringLiteral("Évening"), {1, 1, 0, 0, 6, 6}}, c.done());
     m_gateway->setLabel(GatewaySide::Output, 7, QStringLiteral("x"), bad.done());
-    QTRY_VERIFY(a.result && b.result && c.result && bad.result);
+    Answer nul, lineBreak;
+    m_gateway->setLabel(GatewaySide::Output, 5, QStringLiteral("a\0b"), nul.done());
+    m_gateway->setLabel(GatewaySide::Output, 5, QStringLiteral("a\nb"), lineBreak.done());
+    QTRY_VERIFY(a.result && b.result && c.result && bad.result && nul.result && lineBreak.result);
     QCOMPARE(bad.result->error, GatewayError::BadInput);
+    QCOMPARE(nul.result->error, GatewayError::BadInput);
+    QCOMPARE(lineBreak.result->error, GatewayError::BadInput);
     QCOMPARE(labels.count(), 2);
 
     const GatewaySettings::Values read = GatewaySettings(config().settingsPath).load();
     QCOMPARE(read.inputLabels[1], QStringLiteral("Blu-ray; [player] = one"));
-    QCOMPARE(read.outputLabels[5], QStringLiteral("Projector\nleft"));
+    QCOMPARE(read.outputLabels[5], QStringLiteral("Projector \u2192 left"));
     QCOMPARE(read.presets[7], (GatewayPreset{QStringLiteral("Évening"), {1, 1, 0, 0, 6, 6}}));
     QCOMPARE(read.presets[0], GatewayState::defaultPresets()[0]);
 
     // A new gateway starts with them.
     m_gateway.reset();
     startGateway(config());
-    QCOMPARE(m_gateway->state().label(GatewaySide::Output, 6), QStringLiteral("Projector\nleft"));
+    QCOMPARE(
+        m_gateway->state().label(GatewaySide::Output, 6), QStringLiteral("Projector \u2192 left"));
     QCOMPARE(m_gateway->state().preset(8).name, QStringLiteral("Évening"));
 }
 
@@ -383,16 +399,20 @@ void TestGatewayCore::importTakesTheWindowsLabelsAndPresets_data()
 {
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("input1");
-    QTest::newRow("serial: COM-mode tags") << QString() << QStringLiteral("COM camera");
+    QTest::addColumn<bool>("labels");
+    QTest::newRow("serial: COM-mode tags") << QString() << QStringLiteral("COM camera") << true;
     QTest::newRow("network: the entry with the address")
-        << QStringLiteral("10.1.2.3") << QStringLiteral("LAN camera");
-    QTest::newRow("network: no entry has the address") << QStringLiteral("10.9.9.9") << QString();
+        << QStringLiteral("10.1.2.3") << QStringLiteral("LAN camera") << true;
+    // No tags for this switcher: its labels stay as they are.
+    QTest::newRow("network: no entry has the address")
+        << QStringLiteral("10.9.9.9") << QStringLiteral("Kept") << false;
 }
 
 void TestGatewayCore::importTakesTheWindowsLabelsAndPresets()
 {
     QFETCH(QString, host);
     QFETCH(QString, input1);
+    QFETCH(bool, labels);
     AppSettings window;
     window.comTags.inputs[0] = QStringLiteral("COM camera");
     window.lanDevices
@@ -412,19 +432,160 @@ void TestGatewayCore::importTakesTheWindowsLabelsAndPresets()
     file.close();
 
     GatewaySettings::Values values;
+    values.inputLabels[0] = QStringLiteral("Kept");
+    WindowImport found;
     QString error;
-    QVERIFY2(importWindowSettings(windowFile, host, &values, &error), qPrintable(error));
+    QVERIFY2(importWindowSettings(windowFile, host, &values, &found, &error), qPrintable(error));
     QCOMPARE(values.inputLabels[0], input1);
+    QCOMPARE(found.labels, labels);
+    QCOMPARE(found.presets, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8})); // the window writes all eight
     // "3,x,9": input 3, a word (no input chosen), a port the switcher lacks, then the
     // window's padding 1, 2, 3.
     QCOMPARE(values.presets[1], (GatewayPreset{QStringLiteral("Two"), {3, 0, 0, 1, 2, 3}}));
     QCOMPARE(values.presets[0].name, QStringLiteral("Setting1"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before); // only read
+    QVERIFY2(found.summary(windowFile).startsWith(QStringLiteral("Imported from ")),
+        qPrintable(found.summary(windowFile)));
 
     QVERIFY(!importWindowSettings(
-        m_dir->filePath(QStringLiteral("missing.ini")), host, &values, &error));
+        m_dir->filePath(QStringLiteral("missing.ini")), host, &values, &found, &error));
     QVERIFY(error.contains(QStringLiteral("missing.ini")));
+}
+
+void TestGatewayCore::importWithNothingForThisSwitcher_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("host");
+    QTest::newRow("empty file") << QByteArray() << QString();
+    QTest::newRow("COM tags while serving a network switcher")
+        << QByteArray("[Tag of Input - COM]\nIn1=Camera\n") << QStringLiteral("10.1.2.3");
+    QTest::newRow("blank tags of this switcher")
+        << QByteArray("[Tag of Input - COM]\nIn1=\nIn2= \n") << QString();
+}
+
+// Nothing for the switcher served: nothing changes, and the caller is told.
+void TestGatewayCore::importWithNothingForThisSwitcher()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, host);
+    const QString windowFile = m_dir->filePath(QStringLiteral("Settings.ini"));
+    QFile out(windowFile);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+    GatewaySettings::Values values;
+    values.inputLabels[0] = QStringLiteral("Kept");
+    values.presets[2].name = QStringLiteral("Mine");
+    const GatewaySettings::Values before = values;
+    WindowImport found;
+    QString error;
+    QVERIFY2(importWindowSettings(windowFile, host, &values, &found, &error), qPrintable(error));
+    QVERIFY(found.nothing());
+    QVERIFY(values == before);
+    QVERIFY2(found.summary(windowFile).contains(QStringLiteral("has no port tags")),
+        qPrintable(found.summary(windowFile)));
+}
+
+void TestGatewayCore::unreadableFileMovedAside_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("input1"); // what could be read, kept in the new file
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("NUL byte") << QByteArray("[Input labels]\nIn1=Camera\nIn2=a\0b\n", 34)
+                              << QStringLiteral("Camera") << QStringLiteral("NUL byte");
+    QTest::newRow("UTF-16 without a byte order mark")
+        << QByteArray("[\0I\0n\0p\0u\0t\0]\0", 14) << QString() << QStringLiteral("NUL byte");
+    QTest::newRow("larger than 4 MiB")
+        << "[Input labels]\nIn1=Camera\n" + QByteArray(4 * 1024 * 1024, ';') << QString()
+        << QStringLiteral("larger than");
+}
+
+void TestGatewayCore::unreadableFileMovedAside()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, input1);
+    QFETCH(QString, reason);
+    const QString path = m_dir->filePath(QStringLiteral("gateway.ini"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    file.close();
+
+    const QDateTime when(QDate(2026, 3, 5), QTime(9, 7, 30));
+    const GatewaySettings settings(path);
+    const GatewaySettings::Prepared prepared = settings.prepare(when);
+    QVERIFY2(prepared.refusal.isEmpty(), qPrintable(prepared.refusal));
+    const QString backup = path + QStringLiteral(".bak-2026-03-05-090730");
+    QCOMPARE(prepared.notes.size(), 1);
+    QVERIFY2(prepared.notes.first().contains(path) && prepared.notes.first().contains(backup)
+            && prepared.notes.first().contains(reason),
+        qPrintable(prepared.notes.first()));
+    QFile moved(backup);
+    QVERIFY(moved.open(QIODevice::ReadOnly));
+    QCOMPARE(moved.readAll(), bytes);
+    QString problem;
+    QCOMPARE(settings.load(&problem).inputLabels[0], input1);
+    QCOMPARE(problem, QString());
+
+    // A new gateway keeps its changes in the new file.
+    GatewayConfig c = config();
+    startGateway(c);
+    Answer saved;
+    m_gateway->setLabel(GatewaySide::Input, 3, QStringLiteral("Desk"), saved.done());
+    QTRY_VERIFY(saved.result);
+    QVERIFY(saved.result->ok());
+    QCOMPARE(settings.load().inputLabels[2], QStringLiteral("Desk"));
+}
+
+void TestGatewayCore::fileThatCannotBeKeptRefused_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("it is a folder");
+    QTest::newRow("FIFO") << QStringLiteral("fifo") << QStringLiteral("it is a pipe");
+    QTest::newRow("link to a device")
+        << QStringLiteral("device link") << QStringLiteral("it is a device");
+    QTest::newRow("folder missing")
+        << QStringLiteral("no folder") << QStringLiteral("no file can be made");
+    QTest::newRow("folder read-only")
+        << QStringLiteral("read-only folder") << QStringLiteral("no file can be made");
+}
+
+// What no save can replace, or a folder where no file can be made, is refused before anything
+// is served, and left as it is.
+void TestGatewayCore::fileThatCannotBeKeptRefused()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QString path = m_dir->filePath(QStringLiteral("gateway.ini"));
+    if (kind == QLatin1String("folder")) {
+        QVERIFY(QDir().mkdir(path));
+    } else if (kind == QLatin1String("fifo")) {
+        QVERIFY(makeFifo(path));
+    } else if (kind == QLatin1String("device link")) {
+        QVERIFY(makeDeviceNode(m_dir->filePath(QStringLiteral("null"))));
+        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("null")), path));
+    } else if (kind == QLatin1String("no folder")) {
+        path = m_dir->filePath(QStringLiteral("none/gateway.ini"));
+    } else {
+        QVERIFY(
+            QFile::setPermissions(m_dir->path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    const mode_t type = fileType(path);
+    GatewaySettings::Prepared prepared;
+    {
+        const WithoutFileOverride asAnOperator;
+        prepared = GatewaySettings(path).prepare(QDateTime::currentDateTime());
+    }
+    QFile::setPermissions(
+        m_dir->path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY2(prepared.refusal.contains(path) && prepared.refusal.contains(reason),
+        qPrintable(prepared.refusal));
+    QCOMPARE(fileType(path), type);
+    QCOMPARE(
+        QDir(m_dir->path()).entryList({QStringLiteral("*.bak-*")}, QDir::AllEntries | QDir::System),
+        QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestGatewayCore)

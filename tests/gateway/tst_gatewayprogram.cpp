@@ -1,7 +1,10 @@
 // matrix-gateway as a user starts it: its command line, and the program itself with --demo,
 // a panel on its Videohub port and a stop by SIGTERM.
+#include "../SpecialFiles.h"
 #include "GatewayCommandLine.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -21,7 +24,54 @@ private Q_SLOTS:
     void options();
     void demoServesAPanel();
     void stopsDuringAnOperation();
+    void refusesToStart_data();
+    void refusesToStart();
+    void movesAnUnreadableFileAside();
+    void importTellsWhatItTook();
 };
+
+namespace {
+
+struct Run
+{
+    bool finished = false;
+    int exitCode = -1;
+    QString err;
+    QString out;
+};
+
+// Runs matrix-gateway until it ends by itself, or for at most timeoutMs (then it is killed).
+Run runGateway(const QStringList &arguments, int timeoutMs = 10000)
+{
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH), arguments);
+    Run run;
+    if (!gateway.waitForStarted())
+        return run;
+    run.finished = gateway.waitForFinished(timeoutMs);
+    if (!run.finished) {
+        gateway.kill();
+        gateway.waitForFinished();
+    }
+    run.exitCode = gateway.exitCode();
+    run.err = QString::fromUtf8(gateway.readAllStandardError());
+    run.out = QString::fromUtf8(gateway.readAllStandardOutput());
+    return run;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
 
 void TestGatewayProgram::badArguments_data()
 {
@@ -167,6 +217,154 @@ void TestGatewayProgram::stopsDuringAnOperation()
     ::kill(pid_t(gateway.processId()), SIGTERM);
     QVERIFY(gateway.waitForFinished(3000));
     QCOMPARE(gateway.exitCode(), 0);
+}
+
+void TestGatewayProgram::refusesToStart_data()
+{
+    QTest::addColumn<QString>(
+        "settings"); // gateway.ini: "file", "folder", "fifo", "device link", "no folder"
+    QTest::addColumn<QString>(
+        "token"); // the token file: "", "file", "fifo", "zero", "folder", "large"
+    QTest::addColumn<QByteArray>("import"); // a window's Settings.ini to import; null: none
+    QTest::addColumn<QString>("says");
+    const QByteArray none;
+    QTest::newRow("gateway.ini a folder") << "folder"
+                                          << "" << none << "it is a folder";
+    QTest::newRow("gateway.ini a FIFO") << "fifo"
+                                        << "" << none << "it is a pipe";
+    QTest::newRow("gateway.ini a link to a device") << "device link"
+                                                    << "" << none << "it is a device";
+    QTest::newRow("--settings in a missing folder") << "no folder"
+                                                    << "" << none << "no file can be made";
+    QTest::newRow("token file a FIFO") << "file"
+                                       << "fifo" << none << "it is a pipe";
+    QTest::newRow("token file a device") << "file"
+                                         << "zero" << none << "it is a device";
+    QTest::newRow("token file a folder") << "file"
+                                         << "folder" << none << "it is a folder";
+    QTest::newRow("token file too large") << "file"
+                                          << "large" << none << "larger than 4096";
+    QTest::newRow("import of an empty file") << "file"
+                                             << "" << QByteArray("") << "has no port tags";
+    QTest::newRow("import of COM tags while serving a network switcher")
+        << "file"
+        << "" << QByteArray("[Tag of Input - COM]\nIn1=Camera\n") << "has no port tags";
+}
+
+// Every refusal to start exits 2 at once with its reason, and leaves gateway.ini as it was.
+void TestGatewayProgram::refusesToStart()
+{
+    QFETCH(QString, settings);
+    QFETCH(QString, token);
+    QFETCH(QByteArray, import);
+    QFETCH(QString, says);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString ini = dir.filePath(QStringLiteral("gateway.ini"));
+    const QByteArray labels("[Input labels]\nIn1=Camera\n");
+    if (settings == QLatin1String("file"))
+        QVERIFY(writeAll(ini, labels));
+    else if (settings == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(ini));
+    else if (settings == QLatin1String("fifo"))
+        QVERIFY(makeFifo(ini));
+    else if (settings == QLatin1String("device link"))
+        QVERIFY(makeDeviceNode(dir.filePath(QStringLiteral("null")))
+            && QFile::link(dir.filePath(QStringLiteral("null")), ini));
+    else
+        ini = dir.filePath(QStringLiteral("none/gateway.ini"));
+    // A switcher that is never asked: the gateway must end before it serves.
+    QStringList arguments{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1"),
+        QStringLiteral("--videohub-port"), QStringLiteral("0"), QStringLiteral("--http-port"),
+        QStringLiteral("0"), QStringLiteral("--settings"), ini};
+    const QString tokenFile = dir.filePath(QStringLiteral("token"));
+    if (token == QLatin1String("fifo"))
+        QVERIFY(makeFifo(tokenFile));
+    else if (token == QLatin1String("zero"))
+        QVERIFY(makeDeviceNode(tokenFile, 5));
+    else if (token == QLatin1String("folder"))
+        QVERIFY(QDir().mkdir(tokenFile));
+    else if (token == QLatin1String("large"))
+        QVERIFY(writeAll(tokenFile, "a-strong-token-of-many-characters\n" + QByteArray(5000, '#')));
+    if (!token.isEmpty())
+        arguments << QStringLiteral("--token-file") << tokenFile;
+    if (!import.isNull()) {
+        const QString windowFile = dir.filePath(QStringLiteral("Settings.ini"));
+        QVERIFY(writeAll(windowFile, import));
+        arguments << QStringLiteral("--import-settings") << windowFile;
+    }
+
+    const mode_t type = fileType(ini);
+    const Run run = runGateway(arguments);
+    QVERIFY2(run.finished, "still running after 10 s");
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(says), qPrintable(run.err));
+    QVERIFY2(!run.out.contains(QStringLiteral("listening")), qPrintable(run.out));
+    QCOMPARE(fileType(ini), type);
+    if (settings == QLatin1String("file"))
+        QCOMPARE(readAll(ini), labels);
+}
+
+// A gateway.ini that cannot be read completely is kept aside, named with the new one on stderr,
+// and the gateway serves with what could be read.
+void TestGatewayProgram::movesAnUnreadableFileAside()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ini = dir.filePath(QStringLiteral("gateway.ini"));
+    const char text[] = "[Input labels]\nIn1=Camera\nIn2=\0\n";
+    const QByteArray bytes(text, sizeof text - 1);
+    QVERIFY(writeAll(ini, bytes));
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH),
+        {QStringLiteral("--demo"), QStringLiteral("--videohub-port"), QStringLiteral("0"),
+            QStringLiteral("--http-port"), QStringLiteral("0"), QStringLiteral("--settings"), ini});
+    QVERIFY(gateway.waitForStarted());
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (out += gateway.readAllStandardOutput(), out.contains("HTTP server listening")), 10000);
+    const QString err = QString::fromUtf8(gateway.readAllStandardError());
+    ::kill(pid_t(gateway.processId()), SIGTERM);
+    QVERIFY(gateway.waitForFinished(10000));
+    QCOMPARE(gateway.exitCode(), 0);
+
+    const QStringList backups = QDir(dir.path()).entryList({QStringLiteral("gateway.ini.bak-*")});
+    QCOMPARE(backups.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^gateway\\.ini\\.bak-\\d{4}-\\d\\d-\\d\\d-\\d{6}$"))
+                 .match(backups.first())
+                 .hasMatch(),
+        qPrintable(backups.first()));
+    const QString backup = dir.filePath(backups.first());
+    QCOMPARE(readAll(backup), bytes);
+    QVERIFY2(err.contains(ini) && err.contains(backup), qPrintable(err));
+    QVERIFY(readAll(ini).contains("In1=Camera"));
+}
+
+// --import-settings takes what the file has for the switcher, says so, then serves.
+void TestGatewayProgram::importTellsWhatItTook()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString ini = dir.filePath(QStringLiteral("gateway.ini"));
+    QVERIFY(writeAll(ini, "[Output labels]\nOut1=Stage\n"));
+    const QString windowFile = dir.filePath(QStringLiteral("Settings.ini"));
+    QVERIFY(writeAll(windowFile, "[Pre-Setting name]\nSetting3=Show\n"));
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH),
+        {QStringLiteral("--demo"), QStringLiteral("--videohub-port"), QStringLiteral("0"),
+            QStringLiteral("--http-port"), QStringLiteral("0"), QStringLiteral("--settings"), ini,
+            QStringLiteral("--import-settings"), windowFile});
+    QVERIFY(gateway.waitForStarted());
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (out += gateway.readAllStandardOutput(), out.contains("HTTP server listening")), 10000);
+    ::kill(pid_t(gateway.processId()), SIGTERM);
+    QVERIFY(gateway.waitForFinished(10000));
+    QVERIFY2(out.contains("Imported from " + windowFile.toUtf8() + ": no labels")
+            && out.contains("presets 3\n"),
+        out.constData());
+    const QByteArray kept = readAll(ini);
+    QVERIFY2(kept.contains("Out1=Stage") && kept.contains("Name3=Show"), kept.constData());
 }
 
 QTEST_GUILESS_MAIN(TestGatewayProgram)

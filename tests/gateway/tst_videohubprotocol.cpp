@@ -105,6 +105,37 @@ void TestVideohubProtocol::requests_data()
     row("a block after a bad one is read", "FOO:\nbar\n\nVIDEO OUTPUT ROUTING:\n2 2\n\n",
         {"nak", "routes 3>3"});
     row("unfinished block yields nothing", "VIDEO OUTPUT ROUTING:\n0 1\n", {});
+
+    // The label rule: 255 Unicode characters, no control characters, valid UTF-8. Panels expect
+    // a longer name to be shortened.
+    const QByteArray clapper("\xF0\x9F\x8E\xAC"); // U+1F3AC: 4 bytes, 2 UTF-16 units
+    const QByteArray x255 = QByteArray(255, 'x');
+    row("label of 255 characters", "INPUT LABELS:\n0 " + x255 + "\n\n",
+        {qPrintable(
+            QLatin1String("labels in 1=[") + QString::fromLatin1(x255) + QLatin1Char(']'))});
+    row("label of 300 characters is cut to 255",
+        "INPUT LABELS:\n0 " + QByteArray(300, 'x') + "\n\n",
+        {qPrintable(
+            QLatin1String("labels in 1=[") + QString::fromLatin1(x255) + QLatin1Char(']'))});
+    row("label of 255 characters outside the BMP",
+        "OUTPUT LABELS:\n1 " + clapper.repeated(255) + "\n\n",
+        {qPrintable(QLatin1String("labels out 2=[") + QString::fromUtf8(clapper.repeated(255))
+            + QLatin1Char(']'))});
+    row("label of 256 characters outside the BMP cut between characters",
+        "OUTPUT LABELS:\n1 " + clapper.repeated(255) + "x\n\n",
+        {qPrintable(QLatin1String("labels out 2=[") + QString::fromUtf8(clapper.repeated(255))
+            + QLatin1Char(']'))});
+    row("label with a NUL", QByteArray("INPUT LABELS:\n0 a\0b\n\n", 21), {"nak"});
+    row("label with a tab", "INPUT LABELS:\n0 a\tb\n\n", {"nak"});
+    row("label with a C1 control",
+        "INPUT LABELS:\n0 a\xC2\x85"
+        "b\n\n",
+        {"nak"});
+    row("label with a control beyond 255 characters",
+        "INPUT LABELS:\n0 " + QByteArray(260, 'x') + "\x7F\n\n", {"nak"});
+    row("label not UTF-8", "INPUT LABELS:\n0 caf\xE9\n\n", {"nak"});
+    row("label with a surrogate in UTF-8", "INPUT LABELS:\n0 \xED\xA0\x80\n\n", {"nak"});
+    row("one bad label spoils the block", "INPUT LABELS:\n0 fine\n1 a\tb\n\n", {"nak"});
 }
 
 void TestVideohubProtocol::requests()

@@ -1,9 +1,13 @@
 // The Videohub protocol server as router panels meet it: real TCP clients on loopback, the
 // gateway in front of the simulated switcher.
 #include "Gateway.h"
+#include "GatewaySettings.h"
 #include "SimulatorServer.h"
 #include "VideohubServer.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -68,6 +72,7 @@ private Q_SLOTS:
     void statusDumpOnConnect();
     void scriptedSession();
     void locksPerClient();
+    void labelNotSavedIsRefused();
     void malformedBlocks_data();
     void malformedBlocks();
     void silentAndUnfinishedClients();
@@ -152,7 +157,7 @@ void TestVideohubServer::statusDumpOnConnect()
     start();
     Gateway::Done ignore;
     m_gateway->setLabel(GatewaySide::Input, 1, QStringLiteral("Camera"), ignore);
-    m_gateway->setLabel(GatewaySide::Output, 6, QStringLiteral("Stage\nleft"), ignore);
+    m_gateway->setLabel(GatewaySide::Output, 6, QStringLiteral("Stage\u2028left"), ignore);
     const quint64 other = m_gateway->openClient();
     QVERIFY(m_gateway->lock(3, other).ok());
 
@@ -247,6 +252,27 @@ void TestVideohubServer::locksPerClient()
     a->socket.disconnectFromHost();
     QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 U\n\n"));
     QTRY_COMPARE(m_server->clientCount(), 1);
+}
+
+// A label block that gateway.ini cannot keep gets NAK, changes nothing and is told to no one.
+void TestVideohubServer::labelNotSavedIsRefused()
+{
+    start();
+    const std::unique_ptr<Panel> a = connectPanel();
+    const std::unique_ptr<Panel> b = connectPanel();
+    const QString settings = m_dir->filePath(QStringLiteral("gateway.ini"));
+    QFile::remove(settings);
+    QVERIFY(QDir().mkdir(settings)); // a save cannot replace a folder
+
+    EXCHANGE(*a, "INPUT LABELS:\n0 Camera\n1 Desk\n\n", "NAK\n\n");
+    EXCHANGE(*b, "PING:\n\n", "ACK\n\n");
+    QCOMPARE(m_gateway->state().label(GatewaySide::Input, 1), QString());
+    QVERIFY(QFileInfo(settings).isDir());
+
+    QVERIFY(QDir().rmdir(settings));
+    EXCHANGE(*a, "INPUT LABELS:\n0 Camera\n\n", "ACK\n\nINPUT LABELS:\n0 Camera\n\n");
+    QTRY_COMPARE(b->in, QByteArray("INPUT LABELS:\n0 Camera\n\n"));
+    QCOMPARE(GatewaySettings(settings).load().inputLabels[0], QStringLiteral("Camera"));
 }
 
 void TestVideohubServer::malformedBlocks_data()

@@ -195,6 +195,11 @@ void TestInstall::serviceFilesStayUnderThePrefix()
     QVERIFY(options.readAll().contains("#MATRIX_GATEWAY_OPTIONS=\"--tcp "));
     QVERIFY(QFileInfo(prefix() + QStringLiteral("/lib/systemd/system/matrix-gateway.service"))
                 .isFile());
+    // The credentials drop-in is an example to copy, never active where it is installed.
+    QFile dropIn(prefix()
+        + QStringLiteral("/share/doc/matrix-controller/examples/matrix-gateway-credentials.conf"));
+    QVERIFY2(dropIn.open(QIODevice::ReadOnly), qPrintable(dropIn.fileName()));
+    QVERIFY(dropIn.readAll().contains("LoadCredential=token:/etc/matrix-gateway/token\n"));
 }
 
 void TestInstall::bashCompletion_data()
