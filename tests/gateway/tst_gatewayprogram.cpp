@@ -45,6 +45,10 @@ void TestGatewayProgram::badArguments_data()
         "--token-file");
     row("demo beyond loopback", {"--demo", "--listen", "0.0.0.0", "--token-file", "t"},
         "--demo serves on loopback only");
+    row("token in clear text beyond loopback",
+        {"--tcp", "10.0.0.5", "--listen", "0.0.0.0", "--token-file", "t"}, "--insecure-http");
+    row("certificate without key", {"--demo", "--tls-cert", "c.pem"}, "go together");
+    row("max per address negative", {"--demo", "--max-per-address", "-1"}, "--max-per-address");
     row("videohub port too large", {"--demo", "--videohub-port", "65536"}, "--videohub-port");
     row("allow not a subnet", {"--demo", "--allow", "10.0.0.0/8,lan"}, "--allow takes");
     row("stray argument", {"--demo", "route"}, "unexpected argument");
@@ -91,9 +95,12 @@ void TestGatewayProgram::options()
             QStringLiteral("--poll=0.5"), QStringLiteral("--listen=0.0.0.0"),
             QStringLiteral("--token-file=/t"), QStringLiteral("--allow=192.0.2.0/24"),
             QStringLiteral("--allow=10.1.0.0/16,::1/128"), QStringLiteral("--videohub-port=0"),
-            QStringLiteral("--settings=/x/g.ini")},
+            QStringLiteral("--settings=/x/g.ini"), QStringLiteral("--insecure-http"),
+            QStringLiteral("--max-per-address=3")},
         &o);
     QCOMPARE(parsed.kind, GatewayParse::Run);
+    QVERIFY(o.insecureHttp && o.allowNamed);
+    QCOMPARE(o.maxPerAddress, 3);
     QCOMPARE(o.gateway.host, QStringLiteral("fd00::5"));
     QCOMPARE(o.gateway.tcpPort, quint16(9000));
     QCOMPARE(o.gateway.pollMs, 500);
