@@ -34,8 +34,8 @@ namespace {
 int makeTokenFile(const QString &path, QTextStream &out, QTextStream &err)
 {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-        S_IRUSR | S_IWUSR);
+    const int fd = ::open(
+        name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (fd < 0) {
         const int error = errno;
         err << "matrix-gateway: cannot make the token file " << path << ": "
@@ -191,7 +191,7 @@ int runGateway(QCoreApplication &app)
     out << readyLine(QStringLiteral("Videohub server"), videohub.address(), videohub.port())
         << Qt::endl;
     out << readyLine(tls ? QStringLiteral("HTTPS server") : QStringLiteral("HTTP server"),
-               options.listen, http.serverPort())
+        options.listen, http.serverPort())
         << Qt::endl;
 
     return app.exec() == 0 ? 0 : 1;

@@ -20,8 +20,7 @@ struct VideohubServer::Client
 
 VideohubServer::VideohubServer(Gateway &gateway, const ClientPolicy &clients,
     const QString &uniqueId, const Limits &limits, QObject *parent)
-    : QObject(parent), m_gateway(gateway), m_policy(clients), m_uniqueId(uniqueId),
-      m_limits(limits)
+    : QObject(parent), m_gateway(gateway), m_policy(clients), m_uniqueId(uniqueId), m_limits(limits)
 {
     // Connections past the bound are taken and closed at once rather than left in the
     // listen queue, where a panel would wait without being told.

@@ -152,7 +152,8 @@ qint64 TokenThrottle::failed(const QHostAddress &address)
     if (record.failures.size() < MaxFailures)
         return 0;
     record.failures.clear();
-    record.lastPause = record.lastPause == 0 ? FirstPauseMs : qMin(2 * record.lastPause, MaxPauseMs);
+    record.lastPause
+        = record.lastPause == 0 ? FirstPauseMs : qMin(2 * record.lastPause, MaxPauseMs);
     record.pausedUntil = now + record.lastPause;
     return record.lastPause;
 }

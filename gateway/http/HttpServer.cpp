@@ -20,9 +20,12 @@ Q_LOGGING_CATEGORY(lcHttp, "matrix.gateway.http", QtInfoMsg)
 class HttpConnection final : public QObject
 {
 public:
-    HttpConnection(HttpServer *server, QTcpSocket *socket, const QHostAddress &address,
-        bool counted)
-        : QObject(server), m_server(server), m_socket(socket), m_address(address),
+    HttpConnection(
+        HttpServer *server, QTcpSocket *socket, const QHostAddress &address, bool counted)
+        : QObject(server),
+          m_server(server),
+          m_socket(socket),
+          m_address(address),
           m_counted(counted)
     {
         socket->setParent(this);
@@ -35,7 +38,8 @@ public:
         connect(&m_idle, &QTimer::timeout, this, [this] { close(); });
         m_deadline.setSingleShot(true);
         connect(&m_deadline, &QTimer::timeout, this, [this] {
-            qCInfo(lcHttp).noquote() << "Request from" << m_address.toString() << "not complete in time";
+            qCInfo(lcHttp).noquote()
+                << "Request from" << m_address.toString() << "not complete in time";
             write(HttpResponse::error(408, QStringLiteral("request_timeout"),
                       QStringLiteral("The request did not arrive in time.")),
                 false, false);
@@ -92,8 +96,8 @@ private:
             const HttpLimits &limits = m_server->limits();
             if (parsed.awaitedBody >= 0 && m_phase != Body) {
                 m_phase = Body;
-                m_deadline.start(int(qMin<qint64>(limits.bodyMs
-                        + parsed.awaitedBody * 1000 / qMax(1, limits.bodyBytesPerSecond),
+                m_deadline.start(int(qMin<qint64>(
+                    limits.bodyMs + parsed.awaitedBody * 1000 / qMax(1, limits.bodyBytesPerSecond),
                     std::numeric_limits<int>::max())));
             } else if (m_phase == Between) {
                 startDeadline();
@@ -345,8 +349,8 @@ bool HttpServer::throttled(const HttpRequest &request, HttpResponse *refusal)
     if (m_access.accepts(request)) {
         m_throttle.succeeded(client);
     } else if (const qint64 pause = m_throttle.failed(client); pause > 0) {
-        qCWarning(lcHttp).noquote() << "Wrong tokens from" << client.toString() << "refused for"
-                                    << pause / 1000 << "s";
+        qCWarning(lcHttp).noquote()
+            << "Wrong tokens from" << client.toString() << "refused for" << pause / 1000 << "s";
     }
     return false;
 }
@@ -374,7 +378,8 @@ void HttpServer::acceptEventClients()
             if (it != m_eventClients.end())
                 it->backlog = qMax<qint64>(0, it->backlog - written);
         });
-        connect(client, &QWebSocket::disconnected, this, [this, client] { dropEventClient(client); });
+        connect(
+            client, &QWebSocket::disconnected, this, [this, client] { dropEventClient(client); });
         keepAlive(client);
         Q_EMIT eventClientConnected(client);
     }

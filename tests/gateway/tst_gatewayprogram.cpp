@@ -21,6 +21,8 @@ private Q_SLOTS:
     void options();
     void demoServesAPanel();
     void stopsDuringAnOperation();
+    void weakTokenRefused();
+    void makesAToken();
 };
 
 void TestGatewayProgram::badArguments_data()
@@ -174,6 +176,59 @@ void TestGatewayProgram::stopsDuringAnOperation()
     ::kill(pid_t(gateway.processId()), SIGTERM);
     QVERIFY(gateway.waitForFinished(3000));
     QCOMPARE(gateway.exitCode(), 0);
+}
+
+void TestGatewayProgram::weakTokenRefused()
+{
+    QTemporaryDir dir;
+    const QString token = dir.filePath(QStringLiteral("token"));
+    QFile file(token);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("fifteen-chars-x\n");
+    file.close();
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH),
+        {QStringLiteral("--demo"), QStringLiteral("--token-file"), token,
+            QStringLiteral("--videohub-port"), QStringLiteral("0"), QStringLiteral("--http-port"),
+            QStringLiteral("0"), QStringLiteral("--settings"),
+            dir.filePath(QStringLiteral("gateway.ini"))});
+    QVERIFY(gateway.waitForFinished(10000));
+    QCOMPARE(gateway.exitCode(), 2);
+    const QByteArray said = gateway.readAllStandardError();
+    QVERIFY2(said.contains("has 15 characters") && said.contains("at least 16"), said.constData());
+    QVERIFY(gateway.readAllStandardOutput().isEmpty());
+}
+
+void TestGatewayProgram::makesAToken()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("token"));
+    QProcess make;
+    make.start(QStringLiteral(MATRIX_GATEWAY_PATH), {QStringLiteral("--make-token"), path});
+    QVERIFY(make.waitForFinished(10000));
+    QCOMPARE(make.exitCode(), 0);
+    const QByteArray said = make.readAllStandardOutput();
+    QVERIFY2(said.contains("LoadCredential=token:" + path.toUtf8() + "\n")
+            && said.contains("--token-file ${CREDENTIALS_DIRECTORY}/token"),
+        said.constData());
+    QFile file(path);
+    QCOMPARE(file.permissions()
+            & ~(QFile::ReadUser | QFile::WriteUser | QFile::ReadOwner | QFile::WriteOwner),
+        QFile::Permissions());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray token = file.readAll();
+    QVERIFY(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{43}\n$"))
+                .match(QString::fromLatin1(token))
+                .hasMatch());
+    file.close();
+
+    // A second token never replaces the one clients already use.
+    make.start(QStringLiteral(MATRIX_GATEWAY_PATH), {QStringLiteral("--make-token"), path});
+    QVERIFY(make.waitForFinished(10000));
+    QCOMPARE(make.exitCode(), 2);
+    QVERIFY(make.readAllStandardError().contains("it exists"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), token);
 }
 
 QTEST_GUILESS_MAIN(TestGatewayProgram)

@@ -259,7 +259,8 @@ void TestHttpServer::webSocketHandshakeChecked_data()
                               << 101;
     QTest::newRow("own page over https")
         << QByteArray("/api/v1/events")
-        << QList<QByteArray>{"Authorization: Bearer s3cret", "Origin: https://127.0.0.1:443"} << 101;
+        << QList<QByteArray>{"Authorization: Bearer s3cret", "Origin: https://127.0.0.1:443"}
+        << 101;
 }
 
 void TestHttpServer::webSocketHandshakeChecked()
@@ -459,8 +460,8 @@ void TestHttpServer::deadEventClientsClosed()
     QWebSocket live;
     QWebSocketHandshakeOptions options;
     options.setSubprotocols({HttpAccess::eventSubprotocol()});
-    live.open(QNetworkRequest(
-                  QUrl(QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(server->serverPort()))),
+    live.open(QNetworkRequest(QUrl(
+                  QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(server->serverPort()))),
         options);
     QTRY_COMPARE(live.state(), QAbstractSocket::ConnectedState);
 
@@ -495,8 +496,8 @@ void TestHttpServer::httpsAndWss()
             QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
             QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-            QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key,
-            QStringLiteral("-out"), cert});
+            QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key, QStringLiteral("-out"),
+            cert});
     QVERIFY(make.waitForFinished(30000));
     QVERIFY2(make.exitCode() == 0, make.readAll().constData());
 
