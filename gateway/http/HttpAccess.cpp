@@ -86,6 +86,17 @@ bool HttpAccess::accepts(const HttpRequest &request) const
     return false;
 }
 
+bool HttpAccess::offersToken(const HttpRequest &request)
+{
+    if (request.hasHeader("authorization"))
+        return true;
+    for (const auto &[name, value] : request.headers) {
+        if (name == "sec-websocket-protocol" && value.contains("bearer."))
+            return true;
+    }
+    return false;
+}
+
 bool HttpAccess::sameOrigin(const HttpRequest &request)
 {
     if (!request.hasHeader("origin"))

@@ -36,6 +36,8 @@ public:
     // Whether the request is one the token guards: the API and its event socket.
     static bool guarded(const HttpRequest &request);
     bool accepts(const HttpRequest &request) const;
+    // Whether the request offers a token at all (right or wrong).
+    static bool offersToken(const HttpRequest &request);
     // A browser names the page that sent a request in Origin. Requests that change something,
     // and the event socket, are taken only from pages of this gateway (or from clients that
     // are not browsers and send no Origin), so a page of another site open in the operator's

@@ -346,8 +346,11 @@ bool HttpServer::throttled(const HttpRequest &request, HttpResponse *refusal)
         refusal->headers.append(qMakePair(QByteArray("Retry-After"), QByteArray::number(seconds)));
         return true;
     }
+    // A request without a token is no guess: a browser's page asks for the token after one.
     if (m_access.accepts(request)) {
         m_throttle.succeeded(client);
+    } else if (!HttpAccess::offersToken(request)) {
+        return false;
     } else if (const qint64 pause = m_throttle.failed(client); pause > 0) {
         qCWarning(lcHttp).noquote()
             << "Wrong tokens from" << client.toString() << "refused for" << pause / 1000 << "s";

@@ -418,6 +418,11 @@ void TestHttpServer::wrongTokensThrottled()
     };
 
     // The handler of this server does not check tokens: what passes the throttle gets 200.
+    // Requests without a token are not guesses.
+    for (int i = 0; i < 2 * TokenThrottle::MaxFailures; ++i)
+        QCOMPARE(statusOf(exchange(server->serverPort(),
+                     "GET /api/v1/state HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")),
+            200);
     for (int i = 0; i < TokenThrottle::MaxFailures; ++i)
         QCOMPARE(statusOf(ask("guess" + QByteArray::number(i))), 200);
     // Paused: the right token is refused too, and so is the event socket; the page is not.
