@@ -194,8 +194,7 @@ int main(int argc, char *argv[])
     Gateway gateway(config);
     VideohubServer::Limits limits;
     limits.maxClients = clients + 1;
-    VideohubServer server(gateway, {QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))},
-        QStringLiteral("000000000000"), limits);
+    VideohubServer server(gateway, ClientPolicy{}, QStringLiteral("000000000000"), limits);
     if (!server.listen(QHostAddress::LocalHost, 0))
         return 1;
     gateway.start();

@@ -1,7 +1,8 @@
 // Reads fuzz-chosen bytes as HTTP requests the way the gateway's server does, and hands each
 // complete request to the API handlers over a gateway without a switcher: every request is
 // answered exactly once, with a known status and a JSON body for the API, and the reader never
-// takes more bytes than it was given or a request without bytes.
+// takes more bytes than it was given or a request without bytes. HTTPS connections read their
+// decrypted bytes through this same reader.
 #include "FuzzSupport.h"
 
 #include "Gateway.h"

@@ -16,9 +16,59 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <optional>
+
+namespace {
+
+// Writes a new token into a file that did not exist, readable by its owner only, and says how
+// to hand it to the service without making it readable to the service's own user.
+int makeTokenFile(const QString &path, QTextStream &out, QTextStream &err)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(
+        name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        const int error = errno;
+        err << "matrix-gateway: cannot make the token file " << path << ": "
+            << (error == EEXIST ? QStringLiteral("it exists; a new token would lock out the "
+                                                 "clients that use it, so remove it first")
+                                : QString::fromLocal8Bit(std::strerror(error)))
+            << Qt::endl;
+        return 2;
+    }
+    const QByteArray token = HttpAccess::makeToken() + '\n';
+    bool written = ::write(fd, token.constData(), size_t(token.size())) == token.size();
+    written = ::fsync(fd) == 0 && written;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        err << "matrix-gateway: cannot write the token file " << path << Qt::endl;
+        ::unlink(name.constData());
+        return 1;
+    }
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    out << "A new token is in " << absolute << " (mode 0600).\n"
+        << "For the service, keep it owned by root and add these lines with "
+           "\"systemctl edit matrix-gateway\":\n\n"
+        << "[Service]\n"
+        << "LoadCredential=token:" << absolute << "\n"
+        << "ExecStart=\n"
+        << "ExecStart=/usr/bin/matrix-gateway --settings /var/lib/matrix-gateway/gateway.ini "
+           "--token-file ${CREDENTIALS_DIRECTORY}/token $MATRIX_GATEWAY_OPTIONS\n"
+        << Qt::flush;
+    return 0;
+}
+
+} // namespace
 
 int runGateway(QCoreApplication &app)
 {
@@ -36,6 +86,8 @@ int runGateway(QCoreApplication &app)
     case GatewayParse::Error:
         err << "matrix-gateway: " << parsed.text << "; see matrix-gateway --help" << Qt::endl;
         return 2;
+    case GatewayParse::MakeToken:
+        return makeTokenFile(options.makeToken, out, err);
     case GatewayParse::Run:
         break;
     }
@@ -88,8 +140,25 @@ int runGateway(QCoreApplication &app)
             err << "matrix-gateway: " << error << Qt::endl;
             return 2;
         }
+        if (token.size() < HttpAccess::MinTokenLength) {
+            err << "matrix-gateway: the token in " << options.tokenFile << " has " << token.size()
+                << " characters; a token needs at least " << HttpAccess::MinTokenLength
+                << " to resist guessing (matrix-gateway --make-token FILE makes one)" << Qt::endl;
+            return 2;
+        }
         access = HttpAccess(token);
     }
+    std::optional<QSslConfiguration> tls;
+    if (!options.tlsCertificate.isEmpty()) {
+        QString error;
+        tls = HttpServer::loadTls(options.tlsCertificate, options.tlsKey, &error);
+        if (!tls) {
+            err << "matrix-gateway: " << error << Qt::endl;
+            return 2;
+        }
+    }
+    QString allowedText;
+    const ClientPolicy clients = clientPolicy(options, &allowedText);
 
     if (!options.importSettings.isEmpty()) {
         const QString host = options.gateway.target == GatewayConfig::Target::Tcp
@@ -121,7 +190,7 @@ int runGateway(QCoreApplication &app)
         : options.gateway.target == GatewayConfig::Target::Serial
         ? options.gateway.serialPath
         : options.gateway.host + QLatin1Char(':') + QString::number(options.gateway.tcpPort);
-    VideohubServer videohub(gateway, options.allow, Videohub::uniqueId(target));
+    VideohubServer videohub(gateway, clients, Videohub::uniqueId(target));
     if (!videohub.listen(options.listen, options.videohubPort)) {
         err << "matrix-gateway: the Videohub server cannot listen on "
             << endpointText(options.listen, options.videohubPort) << ": " << videohub.errorString()
@@ -130,6 +199,9 @@ int runGateway(QCoreApplication &app)
     }
     HttpServer http;
     http.setAccess(access);
+    http.setClientPolicy(clients);
+    if (tls)
+        http.setTlsConfiguration(*tls);
     GatewayApi api(gateway, http);
     if (!http.listen(options.listen, options.httpPort)) {
         err << "matrix-gateway: the HTTP server cannot listen on "
@@ -138,9 +210,12 @@ int runGateway(QCoreApplication &app)
         return 1;
     }
     gateway.start();
+    out << allowedText << Qt::endl;
     out << readyLine(QStringLiteral("Videohub server"), videohub.address(), videohub.port())
         << Qt::endl;
-    out << readyLine(QStringLiteral("HTTP server"), options.listen, http.serverPort()) << Qt::endl;
+    out << readyLine(tls ? QStringLiteral("HTTPS server") : QStringLiteral("HTTP server"),
+        options.listen, http.serverPort())
+        << Qt::endl;
 
     return app.exec() == 0 ? 0 : 1;
 }

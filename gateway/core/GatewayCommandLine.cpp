@@ -3,6 +3,7 @@
 #include "TcpTarget.h"
 
 #include <QCommandLineParser>
+#include <QNetworkInterface>
 
 namespace {
 
@@ -25,14 +26,9 @@ bool isLoopback(const QHostAddress &address)
 
 bool GatewayOptions::allowed(const QHostAddress &address) const
 {
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    const QHostAddress plain = mapped ? QHostAddress(v4) : address;
-    for (const auto &subnet : allow) {
-        if (plain.isInSubnet(subnet))
-            return true;
-    }
-    return false;
+    ClientPolicy policy;
+    policy.allow = allow;
+    return policy.allowed(address);
 }
 
 GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions *options)
@@ -67,15 +63,32 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
         QStringLiteral("File holding the token HTTP clients must send beyond loopback."),
         QStringLiteral("FILE"));
     const QCommandLineOption allow(QStringLiteral("allow"),
-        QStringLiteral("Subnets whose addresses may use the Videohub port, e.g. 10.0.0.0/24 "
-                       "(repeat or separate by commas; default loopback only)."),
+        QStringLiteral("Subnets whose addresses may use the gateway, e.g. 10.0.0.0/24 (repeat or "
+                       "separate by commas; default loopback and the subnet of --listen ADDR)."),
         QStringLiteral("CIDR"));
+    const QCommandLineOption maxPerAddress(QStringLiteral("max-per-address"),
+        QStringLiteral("Connections one client address may hold on each server (default 8; "
+                       "0: no bound; loopback is not bound)."),
+        QStringLiteral("N"));
+    const QCommandLineOption tlsCert(QStringLiteral("tls-cert"),
+        QStringLiteral("PEM certificate to serve HTTPS and WSS with (needs --tls-key)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption tlsKey(QStringLiteral("tls-key"),
+        QStringLiteral("PEM private key of the --tls-cert certificate."), QStringLiteral("FILE"));
+    const QCommandLineOption insecureHttp(QStringLiteral("insecure-http"),
+        QStringLiteral("Take the token over plain HTTP beyond loopback, where anyone on the "
+                       "network can read it."));
+    const QCommandLineOption makeToken(QStringLiteral("make-token"),
+        QStringLiteral("Write a new random token to FILE (mode 0600), show how to give it to "
+                       "the service, and stop."),
+        QStringLiteral("FILE"));
     const QCommandLineOption help(
         {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(
         QStringLiteral("version"), QStringLiteral("Show the version."));
     parser.addOptions({tcp, serial, demo, poll, settings, importSettings, listen, videohubPort,
-        httpPort, tokenFile, allow, help, version});
+        httpPort, tokenFile, allow, maxPerAddress, tlsCert, tlsKey, insecureHttp, makeToken, help,
+        version});
 
     auto error = [](const QString &why) { return GatewayParse{GatewayParse::Error, why}; };
     if (!parser.parse(arguments))
@@ -89,6 +102,12 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
                          .arg(parser.positionalArguments().constFirst()));
 
     GatewayOptions &o = *options;
+    if (parser.isSet(makeToken)) {
+        o.makeToken = parser.value(makeToken);
+        if (o.makeToken.trimmed().isEmpty())
+            return error(QStringLiteral("--make-token takes a FILE"));
+        return {GatewayParse::MakeToken, {}};
+    }
     const int targets
         = int(parser.isSet(tcp)) + int(parser.isSet(serial)) + int(parser.isSet(demo));
     if (targets != 1)
@@ -135,8 +154,26 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
         return error(QStringLiteral("listening beyond loopback needs --token-file FILE"));
     if (o.demo && !isLoopback(o.listen))
         return error(QStringLiteral("--demo serves on loopback only"));
+    o.tlsCertificate = parser.value(tlsCert);
+    o.tlsKey = parser.value(tlsKey);
+    if (o.tlsCertificate.isEmpty() != o.tlsKey.isEmpty())
+        return error(QStringLiteral("--tls-cert FILE and --tls-key FILE go together"));
+    o.insecureHttp = parser.isSet(insecureHttp);
+    if (!isLoopback(o.listen) && !o.tokenFile.isEmpty() && o.tlsCertificate.isEmpty()
+        && !o.insecureHttp) {
+        return error(QStringLiteral(
+            "beyond loopback the token would cross the network in clear text over HTTP: give "
+            "--tls-cert FILE and --tls-key FILE, or --insecure-http to accept that"));
+    }
+    if (parser.isSet(maxPerAddress)) {
+        bool ok = false;
+        o.maxPerAddress = parser.value(maxPerAddress).toInt(&ok);
+        if (!ok || o.maxPerAddress < 0 || o.maxPerAddress > 100000)
+            return error(QStringLiteral("--max-per-address takes a number from 0 to 100000"));
+    }
 
     o.allow.clear();
+    o.allowNamed = parser.isSet(allow);
     for (const QString &value : parser.values(allow)) {
         for (const QString &item : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
             const auto subnet = QHostAddress::parseSubnet(item.trimmed());
@@ -148,9 +185,42 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
         }
     }
     if (o.allow.isEmpty())
-        o.allow = {QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8")),
-            QHostAddress::parseSubnet(QStringLiteral("::1/128"))};
+        o.allow = ClientPolicy::loopback();
     return {};
+}
+
+ClientPolicy clientPolicy(const GatewayOptions &options, QString *says)
+{
+    ClientPolicy policy;
+    policy.maxPerAddress = options.maxPerAddress;
+    policy.allow = options.allow;
+    const QHostAddress listen = ClientPolicy::plain(options.listen);
+    if (!options.allowNamed && !listen.isLoopback()) {
+        if (listen == QHostAddress::AnyIPv4 || listen == QHostAddress::AnyIPv6
+            || listen == QHostAddress::Any) {
+            *says = QStringLiteral("Listening on every address, but only loopback may connect "
+                                   "until --allow names networks");
+            return policy;
+        }
+        bool found = false;
+        for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
+            for (const QNetworkAddressEntry &entry : iface.addressEntries()) {
+                if (entry.ip() != listen || entry.prefixLength() < 0)
+                    continue;
+                const Subnet own = QHostAddress::parseSubnet(
+                    listen.toString() + QLatin1Char('/') + QString::number(entry.prefixLength()));
+                if (!own.first.isNull() && !policy.allow.contains(own))
+                    policy.allow.append(own);
+                found = true;
+            }
+        }
+        // An address no interface holds cannot be listened on; the server says so.
+        if (!found)
+            policy.allow.append(
+                {listen, listen.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128});
+    }
+    *says = QStringLiteral("Clients allowed from %1").arg(ClientPolicy::subnetsText(policy.allow));
+    return policy;
 }
 
 QString endpointText(const QHostAddress &address, quint16 port)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClientAddresses.h"
 #include "Gateway.h"
 
 #include <QHostAddress>
@@ -23,8 +24,15 @@ struct GatewayOptions
     quint16 videohubPort = DefaultVideohubPort; // 0: any free port
     quint16 httpPort = DefaultHttpPort; // 0: any free port
     QString tokenFile; // required when listening beyond loopback
-    // Addresses the Videohub server accepts: loopback unless --allow says otherwise.
-    QList<QPair<QHostAddress, int>> allow;
+    // Addresses every server accepts, as --allow names them; loopback when it is not given
+    // (clientPolicy() adds the --listen address's own subnet then).
+    QList<Subnet> allow;
+    bool allowNamed = false; // --allow given
+    int maxPerAddress = ClientPolicy::DefaultMaxPerAddress;
+    QString tlsCertificate; // --tls-cert: HTTPS and WSS with --tls-key
+    QString tlsKey;
+    bool insecureHttp = false; // a token over plain HTTP beyond loopback, knowingly
+    QString makeToken; // --make-token FILE: write a new token and stop
 
     // Whether a client's address is in the allowed subnets (an IPv4 address mapped into IPv6
     // counts as the IPv4 address).
@@ -33,7 +41,7 @@ struct GatewayOptions
 
 struct GatewayParse
 {
-    enum Kind { Run, Help, Version, Error };
+    enum Kind { Run, Help, Version, MakeToken, Error };
     Kind kind = Run;
     QString text; // the help text, or one line saying what is wrong
 };
@@ -47,3 +55,8 @@ QString endpointText(const QHostAddress &address, quint16 port);
 // The line a server prints on stdout once it listens, e.g.
 // "Videohub server listening on 127.0.0.1:9990"; tests and scripts wait for it.
 QString readyLine(const QString &server, const QHostAddress &address, quint16 port);
+
+// The addresses the servers take, from the options and this machine's interfaces: --allow as
+// given; without it loopback, and when --listen names one address of an interface, that
+// interface's subnet too. *says is the line that tells the operator at start.
+ClientPolicy clientPolicy(const GatewayOptions &options, QString *says);

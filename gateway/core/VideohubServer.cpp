@@ -13,6 +13,7 @@ Q_LOGGING_CATEGORY(lcVideohub, "matrix.gateway.videohub", QtInfoMsg)
 struct VideohubServer::Client
 {
     QTcpSocket *socket = nullptr;
+    QHostAddress address;
     quint64 id = 0;
     VideohubParser parser;
     QTimer idle;
@@ -22,22 +23,9 @@ struct VideohubServer::Client
     QByteArray held;
 };
 
-namespace {
-
-bool inSubnets(const QList<QPair<QHostAddress, int>> &subnets, const QHostAddress &address)
-{
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    const QHostAddress plain = mapped ? QHostAddress(v4) : address;
-    return std::any_of(subnets.begin(), subnets.end(),
-        [&](const auto &subnet) { return plain.isInSubnet(subnet); });
-}
-
-} // namespace
-
-VideohubServer::VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress, int>> &allow,
+VideohubServer::VideohubServer(Gateway &gateway, const ClientPolicy &clients,
     const QString &uniqueId, const Limits &limits, QObject *parent)
-    : QObject(parent), m_gateway(gateway), m_allow(allow), m_uniqueId(uniqueId), m_limits(limits)
+    : QObject(parent), m_gateway(gateway), m_policy(clients), m_uniqueId(uniqueId), m_limits(limits)
 {
     // Connections past the bound are taken and closed at once rather than left in the
     // listen queue, where a panel would wait without being told.
@@ -107,10 +95,12 @@ void VideohubServer::accept()
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         const QHostAddress peer = socket->peerAddress();
         QString why;
-        if (!inSubnets(m_allow, peer))
+        if (!m_policy.allowed(peer))
             why = QStringLiteral("address not allowed");
         else if (clientCount() >= m_limits.maxClients)
             why = QStringLiteral("too many clients");
+        else if (!m_perAddress.add(peer, m_policy))
+            why = QStringLiteral("too many clients from this address");
         if (!why.isEmpty()) {
             qCInfo(lcVideohub).noquote() << "Refused" << peer.toString() << why;
             socket->abort();
@@ -120,6 +110,7 @@ void VideohubServer::accept()
         }
         auto *client = new Client;
         client->socket = socket;
+        client->address = peer;
         client->id = m_gateway.openClient();
         client->parser = VideohubParser(m_limits.parser);
         socket->setParent(this);
@@ -300,6 +291,7 @@ void VideohubServer::drop(Client *client)
     if (it == m_clients.end())
         return;
     m_clients.erase(it);
+    m_perAddress.remove(client->address);
     QTcpSocket *socket = client->socket;
     socket->disconnect(this);
     socket->abort();

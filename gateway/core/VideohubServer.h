@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ClientAddresses.h"
 #include "GatewayState.h"
 #include "VideohubProtocol.h"
 
@@ -38,12 +39,13 @@ public:
         qint64 maxPendingBytes = 1024 * 1024;
     };
 
-    // allow: the subnets whose addresses may connect; uniqueId: the device's id on this wire.
-    VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress, int>> &allow,
-        const QString &uniqueId, const Limits &limits, QObject *parent = nullptr);
-    VideohubServer(Gateway &gateway, const QList<QPair<QHostAddress, int>> &allow,
-        const QString &uniqueId, QObject *parent = nullptr)
-        : VideohubServer(gateway, allow, uniqueId, Limits{}, parent)
+    // clients: the addresses that may connect and how many connections each may hold;
+    // uniqueId: the device's id on this wire.
+    VideohubServer(Gateway &gateway, const ClientPolicy &clients, const QString &uniqueId,
+        const Limits &limits, QObject *parent = nullptr);
+    VideohubServer(Gateway &gateway, const ClientPolicy &clients, const QString &uniqueId,
+        QObject *parent = nullptr)
+        : VideohubServer(gateway, clients, uniqueId, Limits{}, parent)
     { }
     ~VideohubServer() override;
 
@@ -55,7 +57,8 @@ public:
 
 Q_SIGNALS:
     void clientCountChanged(int count);
-    // A connection was turned away: its address is not allowed, or the server is full.
+    // A connection was turned away: its address is not allowed, holds its share of places
+    // already, or the server is full.
     void refused(const QHostAddress &address, const QString &why);
 
 private:
@@ -76,7 +79,8 @@ private:
     QList<int> untold(Told kind, const QList<int> &ports, const ToldCounts &before) const;
 
     Gateway &m_gateway;
-    QList<QPair<QHostAddress, int>> m_allow;
+    ClientPolicy m_policy;
+    ClientCounts m_perAddress;
     QString m_uniqueId;
     Limits m_limits;
     QTcpServer m_server;

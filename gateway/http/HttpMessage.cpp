@@ -188,6 +188,7 @@ QByteArray HttpResponse::reasonPhrase(int status)
         return "Service Unavailable";
     case 505:
         return "HTTP Version Not Supported";
+
     default:
         return "Status";
     }
@@ -294,8 +295,11 @@ HttpParse parseHttpRequest(const QByteArray &buffer, const HttpLimits &limits)
         length = parsed;
         lengthSeen = true;
     }
-    if (buffer.size() - bodyStart < length)
-        return {};
+    if (buffer.size() - bodyStart < length) {
+        HttpParse more;
+        more.awaitedBody = length;
+        return more;
+    }
 
     request.body = buffer.mid(bodyStart, length);
     const qsizetype question = request.target.indexOf('?');

@@ -15,6 +15,17 @@ struct HttpLimits
     int maxConnections = 64; // HTTP connections at once, event sockets included
     int maxEventClients = 48; // open /api/v1/events sockets
     int idleMs = 30000; // a connection that sends nothing for this long is closed
+    // A request's head must be complete this long after its first byte (over TLS, after the
+    // connection opened), and its body within bodyMs plus a second for every bodyBytesPerSecond
+    // it declares; else 408. Without them a client sending a byte now and then would hold its
+    // place for ever.
+    int headMs = 10000;
+    int bodyMs = 10000;
+    int bodyBytesPerSecond = 1024;
+    // Each event socket is pinged this often, and closed when a ping's pong has not come
+    // back within eventPongMs, so that sockets whose far end has gone free their places.
+    int eventPingMs = 30000;
+    int eventPongMs = 30000;
     qsizetype maxHeadBytes = 8192; // request line and headers
     int maxHeaderLines = 64;
     qsizetype maxBodyBytes = 16384; // the largest JSON the API takes is a few hundred bytes
@@ -68,6 +79,9 @@ struct HttpParse
     HttpRequest request; // Complete only
     int errorStatus = 0; // Failed only: 400, 413, 431, 501 or 505
     QString errorMessage;
+    // NeedMore only: the declared length of a body still awaited once the head is complete;
+    // -1 while the head itself is not.
+    qsizetype awaitedBody = -1;
 };
 
 HttpParse parseHttpRequest(const QByteArray &buffer, const HttpLimits &limits);

@@ -1,17 +1,32 @@
 #include "HttpServer.h"
 
+#include <QFile>
+#include <QLoggingCategory>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 
+#include <limits>
+
+Q_LOGGING_CATEGORY(lcHttp, "matrix.gateway.http", QtInfoMsg)
+
 // One HTTP client connection: reads requests within the limits, answers them one at a time
-// and in order, and closes after an error, a "Connection: close" or the idle time.
+// and in order, and closes after an error, a "Connection: close", the idle time or a request
+// that missed its deadline.
 class HttpConnection final : public QObject
 {
 public:
-    HttpConnection(HttpServer *server, QTcpSocket *socket)
-        : QObject(server), m_server(server), m_socket(socket)
+    HttpConnection(
+        HttpServer *server, QTcpSocket *socket, const QHostAddress &address, bool counted)
+        : QObject(server),
+          m_server(server),
+          m_socket(socket),
+          m_address(address),
+          m_counted(counted)
     {
         socket->setParent(this);
         // The socket never buffers more than one largest request: a client sending more
@@ -21,6 +36,14 @@ public:
         m_idle.setSingleShot(true);
         m_idle.setInterval(server->limits().idleMs);
         connect(&m_idle, &QTimer::timeout, this, [this] { close(); });
+        m_deadline.setSingleShot(true);
+        connect(&m_deadline, &QTimer::timeout, this, [this] {
+            qCInfo(lcHttp).noquote()
+                << "Request from" << m_address.toString() << "not complete in time";
+            write(HttpResponse::error(408, QStringLiteral("request_timeout"),
+                      QStringLiteral("The request did not arrive in time.")),
+                false, false);
+        });
         connect(socket, &QTcpSocket::readyRead, this, [this] {
             m_idle.start();
             process();
@@ -30,22 +53,32 @@ public:
         m_idle.start();
     }
 
+    // Starts the first request's deadline now: over TLS the handshake belongs to it.
+    void startDeadline()
+    {
+        m_phase = Head;
+        m_deadline.start(m_server->limits().headMs);
+    }
+
     // Closes after what has been written has left.
     void close()
     {
         m_closing = true;
+        m_deadline.stop();
         m_socket->disconnectFromHost();
         if (m_socket->state() == QAbstractSocket::UnconnectedState)
             finish();
     }
 
 private:
+    enum Phase { Between, Head, Body };
+
     void finish()
     {
         if (m_finished)
             return;
         m_finished = true;
-        m_server->connectionClosed();
+        m_server->connectionClosed(m_address, m_counted);
         deleteLater();
     }
 
@@ -54,9 +87,25 @@ private:
         if (m_busy || m_closing || m_finished)
             return;
         const QByteArray buffered = m_socket->peek(m_capacity);
-        HttpParse parsed = parseHttpRequest(buffered, m_server->limits());
-        if (parsed.status == HttpParse::NeedMore)
+        if (buffered.isEmpty())
             return;
+        HttpParse parsed = parseHttpRequest(buffered, m_server->limits());
+        if (parsed.status == HttpParse::NeedMore) {
+            // The deadlines run from the request's first byte and from the end of its head;
+            // bytes arriving meanwhile do not move them.
+            const HttpLimits &limits = m_server->limits();
+            if (parsed.awaitedBody >= 0 && m_phase != Body) {
+                m_phase = Body;
+                m_deadline.start(int(qMin<qint64>(
+                    limits.bodyMs + parsed.awaitedBody * 1000 / qMax(1, limits.bodyBytesPerSecond),
+                    std::numeric_limits<int>::max())));
+            } else if (m_phase == Between) {
+                startDeadline();
+            }
+            return;
+        }
+        m_phase = Between;
+        m_deadline.stop();
         if (parsed.status == HttpParse::Failed) {
             write(HttpResponse::error(
                       parsed.errorStatus, QStringLiteral("bad_request"), parsed.errorMessage),
@@ -71,9 +120,7 @@ private:
                 // The socket is the WebSocket server's now; this connection is done with it.
                 m_socket = nullptr;
                 m_idle.stop();
-                m_finished = true;
-                m_server->connectionClosed();
-                deleteLater();
+                finish();
             } else {
                 m_socket->skip(parsed.consumed);
                 write(refusal, false, false);
@@ -110,7 +157,11 @@ private:
 
     HttpServer *m_server;
     QTcpSocket *m_socket;
+    QHostAddress m_address;
+    bool m_counted; // counted among its address's connections
     QTimer m_idle;
+    QTimer m_deadline;
+    Phase m_phase = Between;
     qint64 m_capacity = 0;
     bool m_busy = false;
     bool m_closing = false;
@@ -137,19 +188,99 @@ HttpServer::~HttpServer()
 
 void HttpServer::incomingConnection(qintptr descriptor)
 {
-    auto *socket = new QTcpSocket;
+    QTcpSocket *socket = m_tls ? new QSslSocket : new QTcpSocket;
     if (!socket->setSocketDescriptor(descriptor)) {
         delete socket;
         return;
     }
+    const QHostAddress peer = ClientPolicy::plain(socket->peerAddress());
+    if (!m_policy.allowed(peer)) {
+        qCInfo(lcHttp).noquote() << "Refused" << peer.toString() << "address not allowed";
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    const bool counted = m_perAddress.add(peer, m_policy);
+    const bool full = !counted || m_connections >= m_limits.maxConnections;
+    if (full && m_tls) {
+        // A refusal over TLS would first need a handshake: a full server does not do one.
+        socket->abort();
+        socket->deleteLater();
+        if (counted)
+            m_perAddress.remove(peer);
+        return;
+    }
     ++m_connections;
-    auto *connection = new HttpConnection(this, socket);
-    if (m_connections > m_limits.maxConnections) {
+    auto *connection = new HttpConnection(this, socket, peer, counted);
+    if (!counted) {
+        socket->write(HttpResponse::error(503, QStringLiteral("busy"),
+            QStringLiteral("Too many connections from this address; try again later."))
+                          .serialize(false));
+        connection->close();
+    } else if (full) {
         socket->write(HttpResponse::error(
             503, QStringLiteral("busy"), QStringLiteral("Too many connections; try again later."))
                           .serialize(false));
         connection->close();
+    } else if (m_tls) {
+        auto *secure = static_cast<QSslSocket *>(socket);
+        secure->setSslConfiguration(*m_tls);
+        // A client that fails the handshake is closed; its deadline closes one that stalls.
+        connect(secure, &QSslSocket::sslErrors, secure, [secure] { secure->abort(); });
+        connect(secure, &QAbstractSocket::errorOccurred, secure, [secure] {
+            if (!secure->isEncrypted())
+                secure->abort();
+        });
+        connection->startDeadline();
+        secure->startServerEncryption();
     }
+}
+
+void HttpServer::connectionClosed(const QHostAddress &address, bool counted)
+{
+    --m_connections;
+    if (counted)
+        m_perAddress.remove(address);
+}
+
+std::optional<QSslConfiguration> HttpServer::loadTls(
+    const QString &certificateFile, const QString &keyFile, QString *error)
+{
+    QFile certificate(certificateFile);
+    if (!certificate.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the certificate %1: %2")
+                     .arg(certificateFile, certificate.errorString());
+        return std::nullopt;
+    }
+    const QList<QSslCertificate> chain
+        = QSslCertificate::fromData(certificate.read(1024 * 1024), QSsl::Pem);
+    if (chain.isEmpty() || chain.first().isNull()) {
+        *error = QStringLiteral("%1 holds no PEM certificate").arg(certificateFile);
+        return std::nullopt;
+    }
+    QFile keyText(keyFile);
+    if (!keyText.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the private key %1: %2")
+                     .arg(keyFile, keyText.errorString());
+        return std::nullopt;
+    }
+    const QByteArray pem = keyText.read(1024 * 1024);
+    QSslKey key;
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        key = QSslKey(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!key.isNull())
+            break;
+    }
+    if (key.isNull()) {
+        *error = QStringLiteral("%1 holds no PEM private key without a passphrase").arg(keyFile);
+        return std::nullopt;
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setLocalCertificateChain(chain);
+    configuration.setPrivateKey(key);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    return configuration;
 }
 
 bool HttpServer::upgrade(QTcpSocket *socket, const HttpRequest &request, HttpResponse *refusal)
@@ -165,6 +296,8 @@ bool HttpServer::upgrade(QTcpSocket *socket, const HttpRequest &request, HttpRes
                            "gateway's own page."));
         return false;
     }
+    if (throttled(request, refusal))
+        return false;
     if (!m_access.accepts(request)) {
         *refusal = HttpResponse::error(
             401, QStringLiteral("unauthorized"), QStringLiteral("A valid token is required."));
@@ -193,7 +326,36 @@ void HttpServer::handle(const HttpRequest &request, const Reply &reply)
         reply(HttpResponse::error(404, QStringLiteral("not_found"), QStringLiteral("Not found.")));
         return;
     }
+    if (HttpResponse refusal; throttled(request, &refusal)) {
+        reply(refusal);
+        return;
+    }
     m_handler(request, reply);
+}
+
+bool HttpServer::throttled(const HttpRequest &request, HttpResponse *refusal)
+{
+    if (!m_access.tokenRequired() || !HttpAccess::guarded(request))
+        return false;
+    const QHostAddress client = ClientPolicy::plain(request.remoteAddress);
+    if (const qint64 left = m_throttle.pauseLeft(client); left > 0) {
+        const qint64 seconds = (left + 999) / 1000;
+        *refusal = HttpResponse::error(429, QStringLiteral("too_many_failures"),
+            QStringLiteral("Too many wrong tokens from this address; try again in %1 s.")
+                .arg(seconds));
+        refusal->headers.append(qMakePair(QByteArray("Retry-After"), QByteArray::number(seconds)));
+        return true;
+    }
+    // A request without a token is no guess: a browser's page asks for the token after one.
+    if (m_access.accepts(request)) {
+        m_throttle.succeeded(client);
+    } else if (!HttpAccess::offersToken(request)) {
+        return false;
+    } else if (const qint64 pause = m_throttle.failed(client); pause > 0) {
+        qCWarning(lcHttp).noquote()
+            << "Wrong tokens from" << client.toString() << "refused for" << pause / 1000 << "s";
+    }
+    return false;
 }
 
 void HttpServer::acceptEventClients()
@@ -201,7 +363,9 @@ void HttpServer::acceptEventClients()
     while (QWebSocket *client = m_webSockets.nextPendingConnection()) {
         // The path and token were checked on the handshake; this is the last line of defence
         // should a socket ever arrive here another way.
-        if (client->requestUrl().path() != eventsPath()) {
+        const QHostAddress address = ClientPolicy::plain(client->peerAddress());
+        if (client->requestUrl().path() != eventsPath() || !m_policy.allowed(address)
+            || !m_perAddress.add(address, m_policy)) {
             client->close(QWebSocketProtocol::CloseCodePolicyViolated);
             client->deleteLater();
             continue;
@@ -210,20 +374,53 @@ void HttpServer::acceptEventClients()
         client->setMaxAllowedIncomingMessageSize(
             static_cast<quint64>(m_limits.maxEventMessageBytes));
         client->setMaxAllowedIncomingFrameSize(static_cast<quint64>(m_limits.maxEventMessageBytes));
-        m_eventClients.insert(client, 0);
+        m_eventClients.insert(client, EventClient{address, 0});
         ++m_connections;
         connect(client, &QWebSocket::bytesWritten, this, [this, client](qint64 written) {
             auto it = m_eventClients.find(client);
             if (it != m_eventClients.end())
-                it.value() = qMax<qint64>(0, it.value() - written);
+                it->backlog = qMax<qint64>(0, it->backlog - written);
         });
-        connect(client, &QWebSocket::disconnected, this, [this, client] {
-            if (m_eventClients.remove(client) > 0)
-                --m_connections;
-            client->deleteLater();
-        });
+        connect(
+            client, &QWebSocket::disconnected, this, [this, client] { dropEventClient(client); });
+        keepAlive(client);
         Q_EMIT eventClientConnected(client);
     }
+}
+
+void HttpServer::keepAlive(QWebSocket *client)
+{
+    // An event client need never send anything, so silence says nothing; a far end that has
+    // gone (a phone that left the network) is found by its missing pong.
+    auto *ping = new QTimer(client);
+    auto *pong = new QTimer(client);
+    pong->setSingleShot(true);
+    pong->setInterval(m_limits.eventPongMs);
+    connect(ping, &QTimer::timeout, client, [client, pong] {
+        if (!pong->isActive())
+            pong->start();
+        client->ping();
+    });
+    connect(client, &QWebSocket::pong, pong, &QTimer::stop);
+    connect(pong, &QTimer::timeout, this, [this, client] {
+        qCInfo(lcHttp).noquote() << "Event client" << client->peerAddress().toString()
+                                 << "answers no ping; closed";
+        dropEventClient(client);
+    });
+    ping->start(m_limits.eventPingMs);
+}
+
+void HttpServer::dropEventClient(QWebSocket *client)
+{
+    const auto it = m_eventClients.find(client);
+    if (it == m_eventClients.end())
+        return;
+    m_perAddress.remove(it->address);
+    m_eventClients.erase(it);
+    --m_connections;
+    client->disconnect(this);
+    client->abort();
+    client->deleteLater();
 }
 
 void HttpServer::sendEvent(QWebSocket *client, const QByteArray &json)
@@ -231,11 +428,11 @@ void HttpServer::sendEvent(QWebSocket *client, const QByteArray &json)
     auto it = m_eventClients.find(client);
     if (it == m_eventClients.end())
         return;
-    if (it.value() > MaxEventBacklog) {
+    if (it->backlog > MaxEventBacklog) {
         client->close(QWebSocketProtocol::CloseCodeTooMuchData);
         return;
     }
-    it.value() += json.size();
+    it->backlog += json.size();
     client->sendTextMessage(QString::fromUtf8(json));
 }
 

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "ClientAddresses.h"
 #include "HttpAccess.h"
 #include "HttpMessage.h"
 
 #include <QHash>
 #include <QList>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QWebSocketServer>
+
+#include <optional>
 
 #include <functional>
 
@@ -15,10 +19,12 @@ class QWebSocket;
 // The gateway's HTTP server: a small bounded HTTP/1.1 reader on QTcpServer. Qt 6.4's
 // QHttpServer has no bound on the request body (it buffers whatever a client sends), so the
 // gateway reads requests itself: the head and the body are capped before they are buffered,
-// connections are counted and closed when idle, and one request at a time is answered per
-// connection, in order. A WebSocket handshake on /api/v1/events is checked here (path, token,
-// origin) before the socket is handed to QWebSocketServer, so an unauthorised client is
-// refused with a plain HTTP status and never becomes a WebSocket.
+// connections are counted (in all and per client address) and closed when idle or when a request
+// takes longer than its deadline, and one request at a time is answered per connection, in
+// order. With a certificate the same reader runs over TLS (HTTPS and WSS). A WebSocket handshake
+// on /api/v1/events is checked here (path, token, origin) before the socket is handed to
+// QWebSocketServer, so an unauthorised client is refused with a plain HTTP status and never
+// becomes a WebSocket.
 class HttpServer final : public QTcpServer
 {
     Q_OBJECT
@@ -38,6 +44,21 @@ public:
     void setAccess(const HttpAccess &access) { m_access = access; }
     const HttpAccess &access() const { return m_access; }
     const HttpLimits &limits() const { return m_limits; }
+    // Who may connect, and how many connections each address may hold (event sockets
+    // included). Connections from other addresses are closed unanswered.
+    void setClientPolicy(const ClientPolicy &policy) { m_policy = policy; }
+    const ClientPolicy &clientPolicy() const { return m_policy; }
+    TokenThrottle &tokenThrottle() { return m_throttle; }
+
+    // Serves HTTPS and WSS with this configuration (certificate and key) from the next
+    // connection on.
+    void setTlsConfiguration(const QSslConfiguration &configuration) { m_tls = configuration; }
+    bool tls() const { return m_tls.has_value(); }
+    // A server configuration from a PEM certificate file (the chain may follow the
+    // certificate) and a PEM private key file; none, with the reason in *error, when they
+    // cannot be read, do not parse or do not belong together.
+    static std::optional<QSslConfiguration> loadTls(
+        const QString &certificateFile, const QString &keyFile, QString *error);
 
     int connectionCount() const { return m_connections; }
     int eventClientCount() const { return static_cast<int>(m_eventClients.size()); }
@@ -56,19 +77,34 @@ protected:
 
 private:
     friend class HttpConnection;
-    void connectionClosed() { --m_connections; }
+    struct EventClient
+    {
+        QHostAddress address;
+        qint64 backlog = 0; // bytes not yet written
+    };
+
+    void connectionClosed(const QHostAddress &address, bool counted);
+    // A request the token guards from an address paused for wrong tokens: answers it with 429
+    // and returns true. Otherwise counts a wrong token or forgets the address on a right one.
+    bool throttled(const HttpRequest &request, HttpResponse *refusal);
     // The request of a complete WebSocket handshake: answers it with an HTTP error, or
     // returns true after handing the socket over.
     bool upgrade(QTcpSocket *socket, const HttpRequest &request, HttpResponse *refusal);
     void handle(const HttpRequest &request, const Reply &reply);
     void acceptEventClients();
+    void keepAlive(QWebSocket *client);
+    void dropEventClient(QWebSocket *client);
 
     static constexpr qint64 MaxEventBacklog = 1024 * 1024;
 
     HttpLimits m_limits;
     HttpAccess m_access;
+    ClientPolicy m_policy;
+    ClientCounts m_perAddress;
+    TokenThrottle m_throttle;
+    std::optional<QSslConfiguration> m_tls;
     Handler m_handler;
     QWebSocketServer m_webSockets;
     int m_connections = 0;
-    QHash<QWebSocket *, qint64> m_eventClients; // client -> bytes not yet written
+    QHash<QWebSocket *, EventClient> m_eventClients;
 };

@@ -168,7 +168,7 @@ def main():
         # events (the token goes as a subprotocol of the event socket).
         token_file = os.path.join(workdir.name, "token")
         with open(token_file, "w") as f:
-            f.write("browser-s3cret\n")
+            f.write("browser-s3cret-0123\n")
         gateway, ports = start(
             [args.gateway, "--tcp", "127.0.0.1:%s" % sim_ports["tcp"], "--poll", "1",
              "--http-port", "0", "--videohub-port", "0", "--token-file", token_file,
@@ -187,13 +187,13 @@ def main():
         field.send_keys(Keys.ENTER)
         wait_until("the page asks again after a wrong token",
                    lambda: "not accepted" in driver.find_element(By.ID, "token-error").text)
-        field.send_keys("browser-s3cret")
+        field.send_keys("browser-s3cret-0123")
         field.send_keys(Keys.ENTER)
         wait_until("the page shows the switcher present",
                    lambda: driver.find_element(By.ID, "link").get_attribute("data-present")
                    == "true")
         if driver.execute_script("return sessionStorage.getItem('matrix-gateway-token')") \
-                != "browser-s3cret":
+                != "browser-s3cret-0123":
             fail("the token is not kept in the tab's session storage")
         panel = socket.create_connection(("127.0.0.1", int(ports["videohub"])), timeout=10)
         received = b""

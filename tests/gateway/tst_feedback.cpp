@@ -103,8 +103,7 @@ void TestFeedback::everyRouteReachesEveryClientOnceInOrder()
     config.timing = Timing::fast();
     config.settingsPath = folder.filePath(QStringLiteral("gateway.ini"));
     Gateway gateway(config);
-    VideohubServer videohub(gateway, {QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))},
-        QStringLiteral("0123456789AB"));
+    VideohubServer videohub(gateway, ClientPolicy{}, QStringLiteral("0123456789AB"));
     QVERIFY(videohub.listen(QHostAddress::LocalHost, 0));
     HttpServer http;
     GatewayApi api(gateway, http);

@@ -28,6 +28,8 @@ private Q_SLOTS:
     void refusesToStart();
     void movesAnUnreadableFileAside();
     void importTellsWhatItTook();
+    void weakTokenRefused();
+    void makesAToken();
 };
 
 namespace {
@@ -95,6 +97,10 @@ void TestGatewayProgram::badArguments_data()
         "--token-file");
     row("demo beyond loopback", {"--demo", "--listen", "0.0.0.0", "--token-file", "t"},
         "--demo serves on loopback only");
+    row("token in clear text beyond loopback",
+        {"--tcp", "10.0.0.5", "--listen", "0.0.0.0", "--token-file", "t"}, "--insecure-http");
+    row("certificate without key", {"--demo", "--tls-cert", "c.pem"}, "go together");
+    row("max per address negative", {"--demo", "--max-per-address", "-1"}, "--max-per-address");
     row("videohub port too large", {"--demo", "--videohub-port", "65536"}, "--videohub-port");
     row("allow not a subnet", {"--demo", "--allow", "10.0.0.0/8,lan"}, "--allow takes");
     row("stray argument", {"--demo", "route"}, "unexpected argument");
@@ -141,9 +147,12 @@ void TestGatewayProgram::options()
             QStringLiteral("--poll=0.5"), QStringLiteral("--listen=0.0.0.0"),
             QStringLiteral("--token-file=/t"), QStringLiteral("--allow=192.0.2.0/24"),
             QStringLiteral("--allow=10.1.0.0/16,::1/128"), QStringLiteral("--videohub-port=0"),
-            QStringLiteral("--settings=/x/g.ini")},
+            QStringLiteral("--settings=/x/g.ini"), QStringLiteral("--insecure-http"),
+            QStringLiteral("--max-per-address=3")},
         &o);
     QCOMPARE(parsed.kind, GatewayParse::Run);
+    QVERIFY(o.insecureHttp && o.allowNamed);
+    QCOMPARE(o.maxPerAddress, 3);
     QCOMPARE(o.gateway.host, QStringLiteral("fd00::5"));
     QCOMPARE(o.gateway.tcpPort, quint16(9000));
     QCOMPARE(o.gateway.pollMs, 500);
@@ -365,6 +374,59 @@ void TestGatewayProgram::importTellsWhatItTook()
         out.constData());
     const QByteArray kept = readAll(ini);
     QVERIFY2(kept.contains("Out1=Stage") && kept.contains("Name3=Show"), kept.constData());
+}
+
+void TestGatewayProgram::weakTokenRefused()
+{
+    QTemporaryDir dir;
+    const QString token = dir.filePath(QStringLiteral("token"));
+    QFile file(token);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("fifteen-chars-x\n");
+    file.close();
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH),
+        {QStringLiteral("--demo"), QStringLiteral("--token-file"), token,
+            QStringLiteral("--videohub-port"), QStringLiteral("0"), QStringLiteral("--http-port"),
+            QStringLiteral("0"), QStringLiteral("--settings"),
+            dir.filePath(QStringLiteral("gateway.ini"))});
+    QVERIFY(gateway.waitForFinished(10000));
+    QCOMPARE(gateway.exitCode(), 2);
+    const QByteArray said = gateway.readAllStandardError();
+    QVERIFY2(said.contains("has 15 characters") && said.contains("at least 16"), said.constData());
+    QVERIFY(gateway.readAllStandardOutput().isEmpty());
+}
+
+void TestGatewayProgram::makesAToken()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("token"));
+    QProcess make;
+    make.start(QStringLiteral(MATRIX_GATEWAY_PATH), {QStringLiteral("--make-token"), path});
+    QVERIFY(make.waitForFinished(10000));
+    QCOMPARE(make.exitCode(), 0);
+    const QByteArray said = make.readAllStandardOutput();
+    QVERIFY2(said.contains("LoadCredential=token:" + path.toUtf8() + "\n")
+            && said.contains("--token-file ${CREDENTIALS_DIRECTORY}/token"),
+        said.constData());
+    QFile file(path);
+    QCOMPARE(file.permissions()
+            & ~(QFile::ReadUser | QFile::WriteUser | QFile::ReadOwner | QFile::WriteOwner),
+        QFile::Permissions());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray token = file.readAll();
+    QVERIFY(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{43}\n$"))
+                .match(QString::fromLatin1(token))
+                .hasMatch());
+    file.close();
+
+    // A second token never replaces the one clients already use.
+    make.start(QStringLiteral(MATRIX_GATEWAY_PATH), {QStringLiteral("--make-token"), path});
+    QVERIFY(make.waitForFinished(10000));
+    QCOMPARE(make.exitCode(), 2);
+    QVERIFY(make.readAllStandardError().contains("it exists"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), token);
 }
 
 QTEST_GUILESS_MAIN(TestGatewayProgram)

@@ -4,8 +4,11 @@
 #include "HttpMessage.h"
 #include "HttpServer.h"
 
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketHandshakeOptions>
@@ -68,6 +71,11 @@ private Q_SLOTS:
     void webSocketHandshakeChecked();
     void eventsReachEveryClient();
     void tokenFile();
+    void requestDeadlines_data();
+    void requestDeadlines();
+    void wrongTokensThrottled();
+    void deadEventClientsClosed();
+    void httpsAndWss();
 
 private:
     // A server whose handler answers "path body" as text, the second request of a
@@ -249,6 +257,10 @@ void TestHttpServer::webSocketHandshakeChecked_data()
                               << QList<QByteArray>{"Authorization: Bearer s3cret",
                                      "Origin: http://127.0.0.1"}
                               << 101;
+    QTest::newRow("own page over https")
+        << QByteArray("/api/v1/events")
+        << QList<QByteArray>{"Authorization: Bearer s3cret", "Origin: https://127.0.0.1:443"}
+        << 101;
 }
 
 void TestHttpServer::webSocketHandshakeChecked()
@@ -346,6 +358,194 @@ void TestHttpServer::tokenFile()
     error.clear();
     QCOMPARE(HttpAccess::readTokenFile(path, &error), QByteArray("abc.DEF-123"));
     QVERIFY(error.isEmpty());
+}
+
+void TestHttpServer::requestDeadlines_data()
+{
+    QTest::addColumn<QByteArray>("head"); // sent at once
+    QTest::addColumn<bool>("bodyPending"); // whether a body is still awaited after the head
+
+    QTest::newRow("head sent a byte at a time") << QByteArray("G") << false;
+    QTest::newRow("body sent a byte at a time")
+        << QByteArray("PUT /p HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\n\r\n") << true;
+}
+
+// A client that keeps sending a byte now and then never lets the idle time run out; its
+// request's deadline ends it all the same.
+void TestHttpServer::requestDeadlines()
+{
+    QFETCH(QByteArray, head);
+    HttpLimits limits;
+    limits.headMs = 1500;
+    limits.bodyMs = 500;
+    limits.bodyBytesPerSecond = 1000; // 1000 bytes: 1.5 s
+    auto server = echoServer(limits);
+    QVERIFY(server);
+
+    QTcpSocket client;
+    QByteArray received;
+    connect(&client, &QTcpSocket::readyRead, this, [&] { received += client.readAll(); });
+    client.connectToHost(QHostAddress::LocalHost, server->serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.write(head);
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, this, [&] { client.write("x"); });
+    trickle.start(200);
+    QTRY_VERIFY_WITH_TIMEOUT(received.contains("\r\n\r\n"), 10000);
+    trickle.stop();
+    QCOMPARE(statusOf(received), 408);
+    QVERIFY(received.contains("request_timeout"));
+    QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(server->connectionCount(), 0);
+}
+
+void TestHttpServer::wrongTokensThrottled()
+{
+    auto server = echoServer();
+    QVERIFY(server);
+    const QByteArray token = "0123456789abcdefXYZ";
+    server->setAccess(HttpAccess(token));
+    qint64 now = 1000000;
+    server->tokenThrottle().setClock([&now] { return now; });
+    auto ask = [&](const QByteArray &bearer, const QByteArray &path = "/api/v1/state") {
+        return exchange(server->serverPort(),
+            "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nAuthorization: Bearer "
+                + bearer + "\r\n\r\n");
+    };
+    auto retryAfter = [](const QByteArray &response) {
+        const qsizetype at = response.indexOf("Retry-After: ");
+        return at < 0 ? -1 : response.mid(at + 13, response.indexOf('\r', at) - at - 13).toInt();
+    };
+
+    // The handler of this server does not check tokens: what passes the throttle gets 200.
+    // Requests without a token are not guesses.
+    for (int i = 0; i < 2 * TokenThrottle::MaxFailures; ++i)
+        QCOMPARE(statusOf(exchange(server->serverPort(),
+                     "GET /api/v1/state HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")),
+            200);
+    for (int i = 0; i < TokenThrottle::MaxFailures; ++i)
+        QCOMPARE(statusOf(ask("guess" + QByteArray::number(i))), 200);
+    // Paused: the right token is refused too, and so is the event socket; the page is not.
+    QByteArray refused = ask(token);
+    QCOMPARE(statusOf(refused), 429);
+    QVERIFY(refused.contains("\"too_many_failures\""));
+    QCOMPARE(retryAfter(refused), 15);
+    QCOMPARE(statusOf(exchange(server->serverPort(),
+                 handshake("/api/v1/events", {"Authorization: Bearer " + token}), "\r\n\r\n")),
+        429);
+    QCOMPARE(statusOf(ask("guess", "/index.html")), 200);
+    now += 10 * 1000;
+    QCOMPARE(retryAfter(ask(token)), 5);
+
+    // After the pause five more wrong tokens start a pause twice as long.
+    now += 5 * 1000;
+    for (int i = 0; i < TokenThrottle::MaxFailures; ++i)
+        QCOMPARE(statusOf(ask("guess")), 200);
+    QCOMPARE(retryAfter(ask(token)), 30);
+
+    // A right token after the pause forgets the address.
+    now += 30 * 1000;
+    QCOMPARE(statusOf(ask(token)), 200);
+    QCOMPARE(server->tokenThrottle().addressCount(), 0);
+    for (int i = 0; i < TokenThrottle::MaxFailures; ++i)
+        QCOMPARE(statusOf(ask("guess")), 200);
+    QCOMPARE(retryAfter(ask(token)), 15);
+}
+
+// An event client need send nothing, but it must answer pings: one whose far end has gone
+// is closed and its place freed; a live one stays.
+void TestHttpServer::deadEventClientsClosed()
+{
+    HttpLimits limits;
+    limits.eventPingMs = 200;
+    limits.eventPongMs = 3000;
+    auto server = echoServer(limits);
+    QVERIFY(server);
+
+    QWebSocket live;
+    QWebSocketHandshakeOptions options;
+    options.setSubprotocols({HttpAccess::eventSubprotocol()});
+    live.open(QNetworkRequest(QUrl(
+                  QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(server->serverPort()))),
+        options);
+    QTRY_COMPARE(live.state(), QAbstractSocket::ConnectedState);
+
+    // A socket that made the handshake and then reads nothing and answers nothing.
+    QTcpSocket dead;
+    QByteArray received;
+    connect(&dead, &QTcpSocket::readyRead, this, [&] { received += dead.readAll(); });
+    dead.connectToHost(QHostAddress::LocalHost, server->serverPort());
+    QVERIFY(dead.waitForConnected(5000));
+    dead.write(handshake("/api/v1/events"));
+    QTRY_VERIFY(received.startsWith("HTTP/1.1 101"));
+    QTRY_COMPARE(server->eventClientCount(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(dead.state() == QAbstractSocket::UnconnectedState, 15000);
+    QCOMPARE(server->eventClientCount(), 1);
+    QCOMPARE(live.state(), QAbstractSocket::ConnectedState);
+}
+
+// With a certificate the same server speaks HTTPS and WSS, and plain HTTP gets nothing.
+void TestHttpServer::httpsAndWss()
+{
+    const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    if (openssl.isEmpty())
+        QSKIP("needs openssl(1) to make a certificate (scripts/install-deps installs it)");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = dir.filePath(QStringLiteral("key.pem"));
+    QProcess make;
+    make.setProcessChannelMode(QProcess::MergedChannels);
+    make.start(openssl,
+        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+            QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+            QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-keyout"), key, QStringLiteral("-out"),
+            cert});
+    QVERIFY(make.waitForFinished(30000));
+    QVERIFY2(make.exitCode() == 0, make.readAll().constData());
+
+    QString error;
+    QVERIFY(!HttpServer::loadTls(key, key, &error));
+    QVERIFY2(error.contains(QStringLiteral("no PEM certificate")), qPrintable(error));
+    QVERIFY(!HttpServer::loadTls(cert, cert, &error));
+    QVERIFY2(error.contains(QStringLiteral("private key")), qPrintable(error));
+    const auto tls = HttpServer::loadTls(cert, key, &error);
+    QVERIFY2(tls, qPrintable(error));
+
+    auto server = echoServer();
+    QVERIFY(server);
+    server->setTlsConfiguration(*tls);
+    const QList<QSslCertificate> trusted = QSslCertificate::fromPath(cert);
+
+    QSslSocket client;
+    QSslConfiguration configuration = client.sslConfiguration();
+    configuration.setCaCertificates(trusted);
+    client.setSslConfiguration(configuration);
+    client.setPeerVerifyName(QStringLiteral("127.0.0.1"));
+    QByteArray received;
+    connect(&client, &QSslSocket::readyRead, this, [&] { received += client.readAll(); });
+    client.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server->serverPort());
+    QTRY_VERIFY2(client.isEncrypted(), qPrintable(client.errorString()));
+    client.write("GET /secure HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QTRY_VERIFY(received.endsWith("/secure "));
+    QCOMPARE(statusOf(received), 200);
+
+    QWebSocket events;
+    events.setSslConfiguration(configuration);
+    QWebSocketHandshakeOptions options;
+    options.setSubprotocols({HttpAccess::eventSubprotocol()});
+    QNetworkRequest request(
+        QUrl(QStringLiteral("wss://127.0.0.1:%1/api/v1/events").arg(server->serverPort())));
+    request.setRawHeader("Origin", "https://127.0.0.1:" + QByteArray::number(server->serverPort()));
+    events.open(request, options);
+    QTRY_COMPARE(events.state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE(server->eventClientCount(), 1);
+
+    const QByteArray plain = exchange(
+        server->serverPort(), "GET /x HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QVERIFY2(!plain.contains("/x"), plain.constData());
 }
 
 QTEST_GUILESS_MAIN(TestHttpServer)

@@ -126,8 +126,10 @@ void TestVideohubServer::start(
     c.reconnectMaxMs = 40;
     c.settingsPath = m_dir->filePath(QStringLiteral("gateway.ini"));
     m_gateway = std::make_unique<Gateway>(c);
+    ClientPolicy clients;
+    clients.allow = allow;
     m_server = std::make_unique<VideohubServer>(
-        *m_gateway, allow, QStringLiteral("0123456789AB"), limits);
+        *m_gateway, clients, QStringLiteral("0123456789AB"), limits);
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
     m_gateway->start();
     QTRY_VERIFY(m_gateway->state().present);
@@ -425,9 +427,8 @@ void TestVideohubServer::switcherFoundAfterPanelsConnected()
     c.reconnectMinMs = 5;
     c.reconnectMaxMs = 20;
     m_gateway = std::make_unique<Gateway>(c);
-    m_server = std::make_unique<VideohubServer>(*m_gateway,
-        QList{QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))},
-        QStringLiteral("0123456789AB"));
+    m_server = std::make_unique<VideohubServer>(
+        *m_gateway, ClientPolicy{}, QStringLiteral("0123456789AB"));
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
     m_gateway->start();
     Panel panel(m_server->port());
