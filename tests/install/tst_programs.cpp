@@ -89,6 +89,8 @@ void TestPrograms::badOption_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("command line") << QStringLiteral(MATRIXCTL_PATH) << QStringLiteral("matrixctl");
     QTest::newRow("simulator") << QStringLiteral(MATRIX_SIM_PATH) << QStringLiteral("matrix-sim");
+    QTest::newRow("gateway") << QStringLiteral(MATRIX_GATEWAY_PATH)
+                             << QStringLiteral("matrix-gateway");
 }
 
 // A bad option is a usage error: exit status 2 and one line that names the program.
