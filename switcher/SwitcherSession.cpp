@@ -59,10 +59,14 @@ SwitcherOutcome SwitcherSession::open()
 
 void SwitcherSession::openAsync(Done done)
 {
-    if (std::optional<SwitcherOutcome> early = notStarted(false))
-        return deliver(done, *early);
-    listen();
+    // Everything that ends inside the call is handed on from the event loop.
     m_starting = true;
+    if (std::optional<SwitcherOutcome> early = notStarted(false)) {
+        deliver(done, *early);
+        m_starting = false;
+        return;
+    }
+    listen();
     m_link.startConnect(this, [this, done](bool ok) { deliver(done, opened(ok)); });
     m_starting = false;
 }
@@ -89,10 +93,14 @@ SwitcherOutcome SwitcherSession::run(const SwitcherOperation &operation)
 
 void SwitcherSession::runAsync(const SwitcherOperation &operation, Done done)
 {
-    if (std::optional<SwitcherOutcome> early = notStarted(true))
-        return deliver(done, *early);
-    listen();
+    // Everything that ends inside the call is handed on from the event loop.
     m_starting = true;
+    if (std::optional<SwitcherOutcome> early = notStarted(true)) {
+        deliver(done, *early);
+        m_starting = false;
+        return;
+    }
+    listen();
     m_link.startCommand(operation.request(), this,
         [this, request = operation.request(), done](
             const CommandResult &result) { deliver(done, judge(request, result)); });

@@ -1,23 +1,36 @@
 // The gateway's core against the simulated switcher over a real loopback socket: requests,
-// salvos, presets, locks, the queue's bound, the poll, link loss and gateway.ini.
+// salvos, presets, locks, the queue's bound, the poll, link loss and gateway.ini. Every test
+// also checks that no answer or device outcome ran in an event loop nested under the gateway.
 #include "AppSettings.h"
 #include "CommandPacket.h"
 #include "Gateway.h"
 #include "GatewaySettings.h"
+#include "LoopLevelProbe.h"
 #include "SettingsFile.h"
 #include "SimulatorServer.h"
+#include "TKVCOMControl.h"
 #include "WindowSettingsImport.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 #include <optional>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(GatewayRoute)
 
 namespace {
+
+// Where the running test's callbacks run.
+LoopLevelProbe *probe = nullptr;
 
 // A request's answer, caught when it comes.
 struct Answer
@@ -25,10 +38,10 @@ struct Answer
     std::optional<GatewayResult> result;
     Gateway::Done done()
     {
-        return [this](const GatewayResult &r) {
+        return probe->wrap([this](const GatewayResult &r) {
             QVERIFY2(!result, "answered twice");
             result = r;
-        };
+        });
     }
 };
 
@@ -53,6 +66,8 @@ private Q_SLOTS:
     void labelsAndPresetsPersist();
     void importTakesTheWindowsLabelsAndPresets_data();
     void importTakesTheWindowsLabelsAndPresets();
+    void destroyedWithAnOperationInFlight_data();
+    void destroyedWithAnOperationInFlight();
 
 private:
     GatewayConfig config() const;
@@ -61,10 +76,13 @@ private:
     std::unique_ptr<SimulatorServer> m_sim;
     std::unique_ptr<Gateway> m_gateway;
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<LoopLevelProbe> m_probe;
 };
 
 void TestGatewayCore::init()
 {
+    m_probe = std::make_unique<LoopLevelProbe>();
+    probe = m_probe.get();
     m_sim = std::make_unique<SimulatorServer>();
     QVERIFY(m_sim->listenTcp());
     m_dir = std::make_unique<QTemporaryDir>();
@@ -76,6 +94,7 @@ void TestGatewayCore::cleanup()
     m_gateway.reset();
     m_sim.reset();
     m_dir.reset();
+    QVERIFY2(m_probe->nothingNested(), qPrintable(m_probe->report()));
 }
 
 GatewayConfig TestGatewayCore::config() const
@@ -95,6 +114,7 @@ GatewayConfig TestGatewayCore::config() const
 void TestGatewayCore::startGateway(const GatewayConfig &config)
 {
     m_gateway = std::make_unique<Gateway>(config);
+    m_probe->watch(*m_gateway);
     QSignalSpy present(m_gateway.get(), &Gateway::presentChanged);
     m_gateway->start();
     QTRY_VERIFY(m_gateway->state().present);
@@ -425,6 +445,69 @@ void TestGatewayCore::importTakesTheWindowsLabelsAndPresets()
     QVERIFY(!importWindowSettings(
         m_dir->filePath(QStringLiteral("missing.ini")), host, &values, &error));
     QVERIFY(error.contains(QStringLiteral("missing.ini")));
+}
+
+void TestGatewayCore::destroyedWithAnOperationInFlight_data()
+{
+    QTest::addColumn<QString>("inFlight");
+    QTest::newRow("a client's route") << QStringLiteral("route");
+    QTest::newRow("the poll") << QStringLiteral("poll");
+    QTest::newRow("the connect") << QStringLiteral("connect");
+}
+
+// The gateway goes away (SIGTERM ends the program this way) while the switcher has yet to
+// answer: the operation ends as stopped then and there, nothing calls back into what is gone
+// (the sanitizer build checks that), and nothing more goes on the wire.
+void TestGatewayCore::destroyedWithAnOperationInFlight()
+{
+    QFETCH(QString, inFlight);
+    GatewayConfig c = config();
+    // The real time-outs: nothing would end the operation within the test but the stop.
+    c.timing = Timing::realTimeOuts();
+    c.timing.connectTimeoutMs = 600000;
+    bool answered = false;
+    if (inFlight == u"connect") {
+        // A listener that never accepts, with room for one finished handshake: once a first
+        // client fills it, the system drops further connection requests, and a connect waits
+        // for its time-out.
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(listener >= 0);
+        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), size), 0);
+        QCOMPARE(::listen(listener, 0), 0);
+        QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size), 0);
+        QTcpSocket first;
+        first.connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
+        QVERIFY(first.waitForConnected(5000));
+        c.tcpPort = ntohs(address.sin_port);
+        m_gateway = std::make_unique<Gateway>(c);
+        m_probe->watch(*m_gateway);
+        m_gateway->start();
+        QTRY_VERIFY(m_gateway->link().connecting());
+        m_gateway.reset();
+        QCoreApplication::processEvents();
+        return;
+    }
+    if (inFlight == u"poll")
+        c.pollMs = 20;
+    startGateway(c);
+    m_sim->faults().dropReplies = 1000;
+    m_sim->clearReceived();
+    if (inFlight == u"route")
+        m_gateway->setRoute(
+            1, 4, 0, probe->wrap([&answered](const GatewayResult &) { answered = true; }));
+    QTRY_VERIFY(!m_sim->received().isEmpty());
+    QVERIFY(m_gateway->link().busy());
+    m_gateway.reset();
+    const qsizetype sent = m_sim->received().size();
+    // Whatever was posted or timed runs now, if anything is left.
+    QTest::qWait(100);
+    QVERIFY(!answered);
+    QCOMPARE(m_sim->received().size(), sent);
 }
 
 QTEST_GUILESS_MAIN(TestGatewayCore)
