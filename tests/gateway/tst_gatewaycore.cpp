@@ -8,10 +8,10 @@
 #include "LoopLevelProbe.h"
 #include "SettingsFile.h"
 #include "SimulatorServer.h"
+#include "StalledListener.h"
 #include "TKVCOMControl.h"
 #include "WindowSettingsImport.h"
 
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -19,11 +19,6 @@
 
 #include <memory>
 #include <optional>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 Q_DECLARE_METATYPE(GatewayRoute)
 
@@ -467,23 +462,10 @@ void TestGatewayCore::destroyedWithAnOperationInFlight()
     c.timing.connectTimeoutMs = 600000;
     bool answered = false;
     if (inFlight == u"connect") {
-        // A listener that never accepts, with room for one finished handshake: once a first
-        // client fills it, the system drops further connection requests, and a connect waits
-        // for its time-out.
-        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        QVERIFY(listener >= 0);
-        const auto closeListener = qScopeGuard([listener] { ::close(listener); });
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), size), 0);
-        QCOMPARE(::listen(listener, 0), 0);
-        QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size), 0);
-        QTcpSocket first;
-        first.connectToHost(QHostAddress::LocalHost, ntohs(address.sin_port));
-        QVERIFY(first.waitForConnected(5000));
-        c.tcpPort = ntohs(address.sin_port);
+        // The connect waits for its time-out.
+        const StalledListener listener;
+        QVERIFY(listener.ready());
+        c.tcpPort = listener.port();
         m_gateway = std::make_unique<Gateway>(c);
         m_probe->watch(*m_gateway);
         m_gateway->start();
