@@ -366,7 +366,13 @@ void TKVCOMControl::send()
     if (!t || !t->isOpen())
         return sendFailed();
     t->discardPending();
-    run.accepted = t->write(run.frame);
+    // The far end may act inside the write (an in-process one answers, breaks or stops there).
+    const quint64 id = run.id;
+    const QByteArray frame = run.frame;
+    const qint64 accepted = t->write(frame);
+    if (!running(id))
+        return;
+    run.accepted = accepted;
     if (run.accepted < 0)
         return sendFailed();
     if (t->bytesToWrite() == 0)
