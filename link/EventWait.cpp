@@ -30,10 +30,12 @@ EventWait::End EventWait::until(const std::function<bool()> &done, int ms)
             return End::Done;
         if (m_failed && m_failed())
             return End::Failed;
-        const qint64 left = ms - clock.elapsed();
-        if (left <= 0)
-            return End::Deadline;
-        m_deadline.start(static_cast<int>(left));
+        if (ms >= 0) {
+            const qint64 left = ms - clock.elapsed();
+            if (left <= 0)
+                return End::Deadline;
+            m_deadline.start(static_cast<int>(left));
+        }
         m_loop.exec();
         m_deadline.stop();
     }

@@ -47,8 +47,9 @@ public:
     {
         QObject::connect(sender, signal, &m_loop, [this] { wake(); });
     }
-    // Runs until done() holds or ms have passed. The conditions are looked at before the loop
-    // runs, so a condition that holds already ends the wait without one; a stop wins over all.
+    // Runs until done() holds or ms have passed (ms < 0: no deadline). The conditions are
+    // looked at before the loop runs, so a condition that holds already ends the wait without
+    // one; a stop wins over all.
     End until(const std::function<bool()> &done, int ms);
     // A plain delay: only a stop ends it early.
     End sleep(int ms) { return until({}, ms); }

@@ -12,6 +12,13 @@ bool InProcessTransport::open(QString *error, int)
     return true;
 }
 
+void InProcessTransport::startOpen(int)
+{
+    QString error;
+    const bool ok = open(&error);
+    Q_EMIT openEnded(ok, error);
+}
+
 qint64 InProcessTransport::write(const QByteArray &bytes)
 {
     if (!m_open)

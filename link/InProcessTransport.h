@@ -12,7 +12,9 @@ public:
 
     void setTarget(const QString &address, quint16) override { m_target = address; }
     QString target() const { return m_target; }
-    bool open(QString *error, int) override;
+    // Opens at once, or refuses (setOpenable).
+    bool open(QString *error = nullptr, int timeoutMs = 0);
+    void startOpen(int) override;
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     qint64 write(const QByteArray &bytes) override;

@@ -40,7 +40,15 @@ void SerialTransport::setTarget(const QString &address, quint16)
         m_port.setPortName(address);
 }
 
-bool SerialTransport::open(QString *error, int)
+void SerialTransport::startOpen(int)
+{
+    // A serial port opens at once or not at all.
+    QString error;
+    const bool ok = open(&error);
+    Q_EMIT openEnded(ok, error);
+}
+
+bool SerialTransport::open(QString *error)
 {
     if (m_port.portName().isEmpty()) {
         if (error)

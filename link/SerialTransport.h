@@ -13,7 +13,7 @@ public:
     ~SerialTransport() override;
 
     void setTarget(const QString &address, quint16 port) override;
-    bool open(QString *error, int timeoutMs) override;
+    void startOpen(int timeoutMs) override;
     void close() override;
     bool isOpen() const override { return m_port.isOpen(); }
     qint64 write(const QByteArray &bytes) override;
@@ -21,6 +21,7 @@ public:
     void discardPending() override;
 
 private:
+    bool open(QString *error);
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;

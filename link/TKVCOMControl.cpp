@@ -7,21 +7,55 @@
 #include <QMetaMethod>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 Q_LOGGING_CATEGORY(lcLink, "matrix.link", QtInfoMsg)
 
+struct TKVCOMControl::Run
+{
+    ExchangeStep step;
+    QPointer<QObject> context;
+    ExchangeDone done;
+    quint64 id = 0;
+    int attempts = 1;
+    int timeOutAttempt = 1;
+    int attempt = 0;
+    QByteArray frame;
+    qint64 accepted = 0;
+    // The kind of the request, for keeping the link in step; module frames are not the
+    // switcher's to answer in order.
+    std::optional<ReplyOrder::Kind> kind;
+    bool kindWasAwaited = false;
+    bool timedOut = false;
+    // Busy: between phases, while the machine itself acts; nothing is waited for.
+    Phase phase = Phase::Busy;
+    int waited = 0; // a reply wait in steps: the steps' time so far
+    ExchangeStep::Verdict verdict = ExchangeStep::Verdict::Accept;
+};
+
 TKVCOMControl::TKVCOMControl(QObject *parent) : QObject(parent)
 {
     connect(&m_stop, &StopRequest::changed, this, &TKVCOMControl::stopRequestedChanged);
+    connect(&m_stop, &StopRequest::changed, this, [this](bool stop) {
+        if (stop)
+            onStop();
+    });
+    m_phaseTimer.setSingleShot(true);
+    m_phaseTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_phaseTimer, &QTimer::timeout, this, [this] { checkPhase(Check::TimeUp); });
     setTransport(cmCOM, std::make_unique<SerialTransport>());
     setTransport(cmLAN, std::make_unique<TcpTransport>());
 }
 
 TKVCOMControl::~TKVCOMControl()
 {
-    // Close quietly: no notification may reach a receiver that is going away.
+    // Close quietly: no notification may reach a receiver that is going away. A request still
+    // running ends without a call back: whoever asked goes away with us.
     blockSignals(true);
+    m_phaseTimer.stop();
+    m_run.reset();
+    m_connectDone = nullptr;
     for (Transport *t : {m_tcp.get(), m_serial.get()}) {
         if (t)
             t->close();
@@ -56,14 +90,19 @@ void TKVCOMControl::setTransport(TControlMode mode, std::unique_ptr<Transport> t
     if (!slot)
         return;
     Transport *t = slot.get();
-    t->setStopRequest(&m_stop);
+    connect(t, &Transport::openEnded, this, [this, t](bool opened, const QString &error) {
+        if (t == current() && m_connecting)
+            endConnect(opened, error);
+    });
     connect(t, &Transport::received, this, [this, t](const QByteArray &bytes) {
         if (t == current())
             onReceived(bytes);
     });
     connect(t, &Transport::bytesWritten, this, [this, t] {
-        if (t == current())
+        if (t == current()) {
             wakeWaits();
+            wakeRun();
+        }
     });
     connect(t, &Transport::failed, this, [this, t](const QString &reason) {
         if (t == current())
@@ -78,35 +117,52 @@ Transport *TKVCOMControl::transport(TControlMode mode) const
 
 bool TKVCOMControl::Connect()
 {
+    std::optional<bool> opened;
+    startConnect(this, [&opened](bool ok) { opened = ok; });
+    await([&opened] { return opened.has_value(); });
+    return opened.value_or(false);
+}
+
+void TKVCOMControl::startConnect(QObject *context, ConnectDone done)
+{
     if (Connected())
-        return true;
-    // Opening waits in an event loop; a connect from inside that wait would restart it.
+        return done(true);
+    // A connect while one is under way would restart it.
     if (m_connecting)
-        return false;
+        return done(false);
     Transport *t = current();
     if (!t)
-        return false;
+        return done(false);
     if (m_controlMode == cmCOM)
         t->setTarget(m_comPort, 0);
     else
         t->setTarget(m_deviceIP, m_tcpPort);
-
     m_connecting = true;
-    QString error;
-    const bool opened = t->open(&error, m_timing.connectTimeoutMs);
+    m_connectContext = context;
+    m_connectDone = std::move(done);
+    t->startOpen(m_timing.connectTimeoutMs);
+}
+
+void TKVCOMControl::endConnect(bool opened, const QString &error)
+{
     m_connecting = false;
+    const QPointer<QObject> context = std::exchange(m_connectContext, nullptr);
+    const ConnectDone done = std::exchange(m_connectDone, nullptr);
+    Transport *t = current();
     if (!opened) {
         t->close();
         qCDebug(lcLink) << "open failed:" << error;
         // A stop ends the connect quietly, as it ends a transaction: the program is closing.
         if (!m_stop.requested())
             notify(LinkMessage::OpenCloseFailed, Connected() ? 1 : 0, 0, error);
-        return false;
+    } else {
+        t->discardPending();
+        m_transportFailed = false;
+        Q_EMIT connectedChanged(true);
     }
-    t->discardPending();
-    m_transportFailed = false;
-    Q_EMIT connectedChanged(true);
-    return true;
+    wakeWaits();
+    if (context && done)
+        done(opened);
 }
 
 bool TKVCOMControl::Disconnect()
@@ -143,181 +199,371 @@ void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &
 {
     if (m_stop.requested())
         return;
-
-    CommandPacket packet;
-    InitPacket(packet);
-    std::copy(request.bytes.begin() + 2, request.bytes.begin() + 12, packet.bytes.begin() + 2);
-    packet.bytes[12] = PacketChecksum(packet);
-    const QByteArray wire = packet.toByteArray();
-
-    if (!catchUp(ReplyOrder::kindOf(packet))) {
-        // Whatever came meanwhile answered something else: there is no reply to show.
-        result = CommandResult();
-        return;
-    }
-
-    ExchangeStep step;
-    step.frame = [&wire] { return wire; };
-    step.answer = FrameKind::Reply;
-    step.lateFrames = ExchangeStep::LateFrames::DropAwaited;
-    step.retryPauseMs = m_timing.retryPauseMs;
-    step.sent = [&](int attempt) {
-        trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd PPP:   "),
-            packet, 0);
-    };
-    step.judge = [&](const QByteArray &answer) {
-        const CommandPacket reply = CommandPacket::fromBytes(answer);
-        trace(QStringLiteral("rcv cmd PPP:   "), reply, 0);
-        result.reply = reply;
-        // A status of 0xFF is a refusal even when the packet itself is sound.
-        result.Success
-            = reply.status() != DeviceProtocol::Status::Failed && IsSoundReply(reply, packet);
-        return result.Success ? ExchangeStep::Verdict::Accept : ExchangeStep::Verdict::Refuse;
-    };
-    result.Success = exchange(step) == ExchangeStep::End::Accepted;
+    bool finished = false;
+    startCommand(request, result, this, [&](const CommandResult &end) {
+        result = end;
+        finished = true;
+    });
+    await([&finished] { return finished; });
 }
 
-bool TKVCOMControl::catchUp(ReplyOrder::Kind next)
+ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
+{
+    std::optional<ExchangeStep::End> end;
+    startExchange(step, this, [&end](ExchangeStep::End e) { end = e; });
+    await([&end] { return end.has_value(); });
+    return end.value_or(ExchangeStep::End::Stopped);
+}
+
+void TKVCOMControl::await(const std::function<bool()> &finished)
+{
+    EventWait wait(&m_stop);
+    wait.wakeOn(this, &TKVCOMControl::waitConditionChanged);
+    ++m_waiting;
+    wait.until(finished, -1);
+    --m_waiting;
+    // Only a stop ends the wait early, and the stop has ended what ran, unless it was set
+    // before: then it ends here.
+    if (!finished())
+        onStop();
+}
+
+void TKVCOMControl::startCommand(const CommandPacket &request, QObject *context, CommandDone done)
+{
+    startCommand(request, CommandResult(), context, std::move(done));
+}
+
+void TKVCOMControl::startCommand(
+    const CommandPacket &request, const CommandResult &start, QObject *context, CommandDone done)
+{
+    // A stop before the start leaves the result as it was.
+    if (m_stop.requested())
+        return done(start);
+
+    struct Command
+    {
+        CommandPacket packet;
+        QByteArray wire;
+        CommandResult result;
+    };
+    const auto command = std::make_shared<Command>();
+    InitPacket(command->packet);
+    std::copy(
+        request.bytes.begin() + 2, request.bytes.begin() + 12, command->packet.bytes.begin() + 2);
+    command->packet.bytes[12] = PacketChecksum(command->packet);
+    command->wire = command->packet.toByteArray();
+    command->result = start;
+
+    const QPointer<QObject> asker(context);
+    catchUp(
+        ReplyOrder::kindOf(command->packet), context, [this, command, asker, done](bool inStep) {
+            if (!inStep) {
+                // Whatever came meanwhile answered something else: there is no reply to show.
+                command->result = CommandResult();
+                return done(command->result);
+            }
+            ExchangeStep step;
+            step.frame = [command] { return command->wire; };
+            step.answer = FrameKind::Reply;
+            step.lateFrames = ExchangeStep::LateFrames::DropAwaited;
+            step.retryPauseMs = m_timing.retryPauseMs;
+            step.sent = [this, command](int attempt) {
+                trace(QLatin1Char('[') + QString::number(attempt)
+                        + QLatin1String("] snd cmd PPP:   "),
+                    command->packet, 0);
+            };
+            step.judge = [this, command](const QByteArray &answer) {
+                const CommandPacket reply = CommandPacket::fromBytes(answer);
+                trace(QStringLiteral("rcv cmd PPP:   "), reply, 0);
+                CommandResult &result = command->result;
+                result.reply = reply;
+                // A status of 0xFF is a refusal even when the packet itself is sound.
+                result.Success = reply.status() != DeviceProtocol::Status::Failed
+                    && IsSoundReply(reply, command->packet);
+                return result.Success ? ExchangeStep::Verdict::Accept
+                                      : ExchangeStep::Verdict::Refuse;
+            };
+            startExchange(step, asker, [command, done](ExchangeStep::End end) {
+                command->result.Success = end == ExchangeStep::End::Accepted;
+                done(command->result);
+            });
+        });
+}
+
+void TKVCOMControl::catchUp(ReplyOrder::Kind next, QObject *context, std::function<void(bool)> done)
 {
     if (m_order.inStep() || m_barrierHolds > 0)
-        return true;
+        return done(true);
     const CommandPacket query = m_order.barrier(next);
-    const QByteArray wire = query.toByteArray();
     ExchangeStep step;
-    step.frame = [&wire] { return wire; };
+    step.frame = [wire = query.toByteArray()] { return wire; };
     step.answer = FrameKind::Reply;
     step.lateFrames = ExchangeStep::LateFrames::DropOthers;
-    step.sent = [&](int attempt) {
+    step.sent = [this, query](int attempt) {
         trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd sync PPP:   "),
             query, 0);
     };
     // Only a sound reply of the query's kind gets here; a refusal counts as well, since it is
     // the order of the replies that matters, not what they say.
-    step.judge = [&](const QByteArray &answer) {
+    step.judge = [this](const QByteArray &answer) {
         trace(QStringLiteral("rcv sync PPP:   "), CommandPacket::fromBytes(answer), 0);
         return ExchangeStep::Verdict::Accept;
     };
-    return exchange(step) == ExchangeStep::End::Accepted;
+    startExchange(
+        step, context, [done](ExchangeStep::End end) { done(end == ExchangeStep::End::Accepted); });
 }
 
-ExchangeStep::End TKVCOMControl::exchange(const ExchangeStep &step)
+void TKVCOMControl::startExchange(const ExchangeStep &step, QObject *context, ExchangeDone done)
 {
-    using End = ExchangeStep::End;
-    using Verdict = ExchangeStep::Verdict;
-    const int attempts = std::max(1, step.attempts);
-    const int timeOutAttempt = step.timeOutAttempt > 0 ? step.timeOutAttempt : attempts;
-    // The kind of the request, for keeping the link in step; module frames are not the
-    // switcher's to answer in order.
-    std::optional<ReplyOrder::Kind> kind;
-    bool kindWasAwaited = false;
-    bool timedOut = false;
-    for (int attempt = 1; attempt <= attempts; ++attempt) {
-        const QByteArray frame = step.frame();
-        if (attempt == 1 && step.answer != FrameKind::ModuleFrame
-            && frame.startsWith(FrameReceiver::frameLead(FrameKind::Reply))
-            && frame.size() >= CommandPacket::Size) {
-            kind = ReplyOrder::kindOf(CommandPacket::fromBytes(frame));
-            kindWasAwaited = m_order.awaits(*kind);
-        }
-        switch (sendAndWait(step, frame, attempt, kind)) {
-        case Answer::Stopped:
-            return End::Stopped;
-        case Answer::Failed:
-            return End::Failed;
-        case Answer::None:
-            timedOut = true;
-            if (kind)
-                m_order.unanswered(*kind);
-            if (attempt == timeOutAttempt) {
-                notify(LinkMessage::TimeOut);
-                return End::TimedOut;
-            }
-            continue;
-        case Answer::Complete:
-            break;
-        }
-        const QByteArray answer = m_receiver.frame();
-        if (kind && ReplyOrder::isReplyOf(answer, *kind))
-            m_order.answered(*kind, kindWasAwaited, timedOut);
-        const Verdict verdict = step.judge(answer);
-        if (verdict == Verdict::Accept)
-            return End::Accepted;
-        if (!pause(step.retryPauseMs))
-            return End::Stopped;
-        if (attempt == attempts && verdict == Verdict::Refuse)
-            notify(LinkMessage::SendFailed);
+    if (m_run) {
+        qCWarning(lcLink) << "a request while another runs is not sent";
+        return done(ExchangeStep::End::Stopped);
     }
-    return End::Refused;
+    m_run = std::make_unique<Run>();
+    m_run->step = step;
+    m_run->context = context;
+    m_run->done = std::move(done);
+    m_run->id = ++m_runs;
+    m_run->attempts = std::max(1, step.attempts);
+    m_run->timeOutAttempt = step.timeOutAttempt > 0 ? step.timeOutAttempt : m_run->attempts;
+    nextAttempt();
 }
 
-TKVCOMControl::Answer TKVCOMControl::sendAndWait(const ExchangeStep &step, const QByteArray &frame,
-    int attempt, std::optional<ReplyOrder::Kind> kind)
+bool TKVCOMControl::running(quint64 id) const
 {
-    if (!drainLateReplies())
-        return Answer::Stopped;
-    m_receiver.reset(step.answer, step.lead);
-    m_answerKind = kind;
-    m_lateFrames = kind ? step.lateFrames : ExchangeStep::LateFrames::Judge;
+    return m_run && m_run->id == id;
+}
+
+void TKVCOMControl::nextAttempt()
+{
+    Run &run = *m_run;
+    run.phase = Phase::Busy;
+    if (run.attempt >= run.attempts)
+        return finishRun(ExchangeStep::End::Refused);
+    ++run.attempt;
+    run.frame = run.step.frame();
+    if (run.attempt == 1 && run.step.answer != FrameKind::ModuleFrame
+        && run.frame.startsWith(FrameReceiver::frameLead(FrameKind::Reply))
+        && run.frame.size() >= CommandPacket::Size) {
+        run.kind = ReplyOrder::kindOf(CommandPacket::fromBytes(run.frame));
+        run.kindWasAwaited = m_order.awaits(*run.kind);
+    }
+    if (draining())
+        return enterPhase(Phase::Drain, static_cast<int>(m_drainUntil.remainingTime()));
+    send();
+}
+
+void TKVCOMControl::send()
+{
+    Run &run = *m_run;
+    run.phase = Phase::Busy;
+    m_receiver.reset(run.step.answer, run.step.lead);
+    m_answerKind = run.kind;
+    m_lateFrames = run.kind ? run.step.lateFrames : ExchangeStep::LateFrames::Judge;
     m_surplus.clear();
     m_transportFailed = false;
-    if (SendBuffer(frame) != frame.size()) {
-        if (m_stop.requested())
-            return Answer::Stopped;
-        notify(LinkMessage::TransportError);
-        return Answer::Failed;
-    }
-    if (step.sent)
-        step.sent(attempt);
-    if (!WaitReply(step))
-        return Answer::Stopped;
-    if (m_transportFailed) {
-        notify(LinkMessage::TransportError);
-        return Answer::Failed;
-    }
-    if (!m_receiver.complete()) {
-        startDrain();
-        return Answer::None;
-    }
-    return Answer::Complete;
-}
-
-qint64 TKVCOMControl::SendBuffer(const QByteArray &bytes)
-{
     Transport *t = current();
     if (!t || !t->isOpen())
-        return -1;
+        return sendFailed();
     t->discardPending();
-    const qint64 accepted = t->write(bytes);
-    if (accepted < 0 || t->bytesToWrite() == 0)
-        return accepted;
+    // The far end may act inside the write (an in-process one answers, breaks or stops there).
+    const quint64 id = run.id;
+    const QByteArray frame = run.frame;
+    const qint64 accepted = t->write(frame);
+    if (!running(id))
+        return;
+    run.accepted = accepted;
+    if (run.accepted < 0)
+        return sendFailed();
+    if (t->bytesToWrite() == 0)
+        return run.accepted == run.frame.size() ? sent() : sendFailed();
     // A line that has not taken the bytes within the write time-out is stuck: the write fails
     // (and the transaction reports a transport error) instead of waiting for a reply that
     // cannot come. The port stays open for when the line moves again.
-    const WaitEnd end
-        = waitUntil([t] { return t->bytesToWrite() == 0; }, m_timing.writeTimeout(bytes.size()));
-    if (end == WaitEnd::Done)
-        return accepted;
-    if (t->isOpen())
-        t->discardPending();
-    return -1;
+    enterPhase(Phase::Write, m_timing.writeTimeout(run.frame.size()));
 }
 
-bool TKVCOMControl::WaitReply(const ExchangeStep &step)
+void TKVCOMControl::sendFailed()
 {
-    const auto complete = [this] { return answerReady(); };
-    if (step.waitStepMs <= 0)
-        return waitUntil(complete, m_timing.replyTimeoutMs()) != WaitEnd::Stopped;
-    for (int waited = 0; waited < m_timing.replyTimeoutMs() && !answerReady();
-         waited += step.waitStepMs) {
-        const WaitEnd end = waitUntil(complete, step.waitStepMs);
-        if (end == WaitEnd::Stopped)
-            return false;
-        if (end == WaitEnd::Failed)
-            return true;
-        if (step.waiting)
-            step.waiting();
+    if (m_stop.requested())
+        return finishRun(ExchangeStep::End::Stopped);
+    const quint64 id = m_run->id;
+    notify(LinkMessage::TransportError);
+    if (running(id))
+        finishRun(ExchangeStep::End::Failed);
+}
+
+void TKVCOMControl::sent()
+{
+    Run &run = *m_run;
+    const quint64 id = run.id;
+    if (run.step.sent)
+        run.step.sent(run.attempt);
+    if (!running(id))
+        return;
+    run.waited = 0;
+    enterPhase(
+        Phase::Reply, run.step.waitStepMs > 0 ? run.step.waitStepMs : m_timing.replyTimeoutMs());
+}
+
+void TKVCOMControl::enterPhase(Phase phase, int ms)
+{
+    m_run->phase = phase;
+    if (ms > 0)
+        m_phaseTimer.start(ms);
+    // The conditions are looked at first, so that what holds already ends the phase at once.
+    checkPhase(ms > 0 ? Check::Entry : Check::EntryTimeUp);
+}
+
+void TKVCOMControl::wakeRun()
+{
+    if (m_run)
+        checkPhase(Check::Wake);
+}
+
+void TKVCOMControl::checkPhase(Check check)
+{
+    Run &run = *m_run;
+    const Phase phase = run.phase;
+    if (phase == Phase::Busy)
+        return;
+    const bool timeUp = check == Check::TimeUp || check == Check::EntryTimeUp;
+    // A stop wins over all.
+    if (m_stop.requested())
+        return finishRun(ExchangeStep::End::Stopped);
+    const auto leave = [&] {
+        m_phaseTimer.stop();
+        run.phase = Phase::Busy;
+    };
+    switch (phase) {
+    case Phase::Busy:
+        return;
+    case Phase::Drain:
+        if (!timeUp)
+            return;
+        leave();
+        m_drainUntil = QDeadlineTimer();
+        return send();
+    case Phase::RetryPause: {
+        if (!timeUp)
+            return;
+        leave();
+        if (run.attempt == run.attempts && run.verdict == ExchangeStep::Verdict::Refuse) {
+            const quint64 id = run.id;
+            notify(LinkMessage::SendFailed);
+            if (!running(id))
+                return;
+        }
+        return nextAttempt();
     }
-    return true;
+    case Phase::Write: {
+        Transport *t = current();
+        if (t && t->bytesToWrite() == 0) {
+            leave();
+            return run.accepted == run.frame.size() ? sent() : sendFailed();
+        }
+        if (!m_transportFailed && !timeUp)
+            return;
+        leave();
+        if (t && t->isOpen())
+            t->discardPending();
+        return sendFailed();
+    }
+    case Phase::Reply: {
+        const int stepMs = run.step.waitStepMs;
+        const quint64 id = run.id;
+        if (answerReady()) {
+            leave();
+            // A wait in steps reports the step that the answer ended.
+            const bool entry = check == Check::Entry || check == Check::EntryTimeUp;
+            if (stepMs > 0 && !entry && run.step.waiting) {
+                run.step.waiting();
+                if (!running(id))
+                    return;
+            }
+            return replyEnded();
+        }
+        if (m_transportFailed) {
+            leave();
+            return replyEnded();
+        }
+        if (!timeUp)
+            return;
+        if (stepMs <= 0) {
+            leave();
+            return replyEnded();
+        }
+        run.phase = Phase::Busy;
+        if (run.step.waiting) {
+            run.step.waiting();
+            if (!running(id))
+                return;
+        }
+        run.waited += stepMs;
+        if (run.waited < m_timing.replyTimeoutMs() && !answerReady())
+            return enterPhase(Phase::Reply, stepMs);
+        return replyEnded();
+    }
+    }
+}
+
+void TKVCOMControl::replyEnded()
+{
+    Run &run = *m_run;
+    const quint64 id = run.id;
+    if (m_transportFailed) {
+        notify(LinkMessage::TransportError);
+        if (running(id))
+            finishRun(ExchangeStep::End::Failed);
+        return;
+    }
+    if (m_receiver.complete())
+        return answered();
+    startDrain();
+    run.timedOut = true;
+    if (run.kind)
+        m_order.unanswered(*run.kind);
+    if (run.attempt == run.timeOutAttempt) {
+        notify(LinkMessage::TimeOut);
+        if (running(id))
+            finishRun(ExchangeStep::End::TimedOut);
+        return;
+    }
+    nextAttempt();
+}
+
+void TKVCOMControl::answered()
+{
+    Run &run = *m_run;
+    const quint64 id = run.id;
+    const QByteArray answer = m_receiver.frame();
+    if (run.kind && ReplyOrder::isReplyOf(answer, *run.kind))
+        m_order.answered(*run.kind, run.kindWasAwaited, run.timedOut);
+    run.verdict = run.step.judge(answer);
+    if (!running(id))
+        return;
+    if (run.verdict == ExchangeStep::Verdict::Accept)
+        return finishRun(ExchangeStep::End::Accepted);
+    enterPhase(Phase::RetryPause, run.step.retryPauseMs);
+}
+
+void TKVCOMControl::finishRun(ExchangeStep::End end)
+{
+    m_phaseTimer.stop();
+    const std::unique_ptr<Run> run = std::move(m_run);
+    wakeWaits();
+    if (run->context && run->done)
+        run->done(end);
+}
+
+void TKVCOMControl::onStop()
+{
+    if (m_run)
+        finishRun(ExchangeStep::End::Stopped);
+    if (m_connecting) {
+        current()->abortOpen();
+        endConnect(false, QStringLiteral("Connection stopped"));
+    }
 }
 
 bool TKVCOMControl::answerReady()
@@ -350,16 +596,6 @@ bool TKVCOMControl::isLate(const QByteArray &frame) const
     return false;
 }
 
-bool TKVCOMControl::drainLateReplies()
-{
-    if (m_drainUntil.hasExpired())
-        return true;
-    if (!pause(static_cast<int>(m_drainUntil.remainingTime())))
-        return false;
-    m_drainUntil = QDeadlineTimer();
-    return true;
-}
-
 void TKVCOMControl::startDrain()
 {
     m_drainUntil = QDeadlineTimer(std::max(0, m_timing.drainGraceMs), Qt::PreciseTimer);
@@ -368,20 +604,11 @@ void TKVCOMControl::startDrain()
 bool TKVCOMControl::pause(int ms)
 {
     // A plain delay: only a stop ends it early, whatever happens to the transport meanwhile.
-    return waitUntil([] { return false; }, ms, WaitFor::Time) != WaitEnd::Stopped;
-}
-
-TKVCOMControl::WaitEnd TKVCOMControl::waitUntil(
-    const std::function<bool()> &done, int ms, WaitFor what)
-{
     EventWait wait(&m_stop);
-    wait.wakeOn(this, &TKVCOMControl::waitConditionChanged);
-    if (what == WaitFor::Frame)
-        wait.failWhen([this] { return m_transportFailed; });
     ++m_waiting;
-    const WaitEnd end = wait.until(done, ms);
+    const EventWait::End end = wait.sleep(ms);
     --m_waiting;
-    return end;
+    return end != EventWait::End::Stopped;
 }
 
 void TKVCOMControl::wakeWaits()
@@ -400,6 +627,7 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
         return;
     }
     store(bytes);
+    wakeRun();
 }
 
 void TKVCOMControl::store(const QByteArray &bytes)
@@ -468,7 +696,7 @@ QString TKVCOMControl::receiveDump(const QByteArray &stored) const
 void TKVCOMControl::onTransportFailed(const QString &reason)
 {
     qCDebug(lcLink) << "transport failed:" << reason;
-    const bool waiting = m_waiting > 0;
+    const bool waiting = m_waiting > 0 || m_run;
     m_transportFailed = true;
     wakeWaits();
     Q_EMIT connectedChanged(false);
@@ -476,4 +704,5 @@ void TKVCOMControl::onTransportFailed(const QString &reason)
     // During a transaction the transaction reports the failure; otherwise report it here.
     if (!waiting)
         notify(LinkMessage::TransportError);
+    wakeRun();
 }

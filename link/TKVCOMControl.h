@@ -13,7 +13,9 @@
 #include <QDeadlineTimer>
 #include <QLoggingCategory>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -26,8 +28,14 @@ Q_DECLARE_LOGGING_CATEGORY(lcLink)
 enum TUDPMode { umBROADCAST = 0, umNORMAL = 1 };
 
 // The one link to the switcher: owns the transports, runs request/reply transactions and
-// reports what happens through numbered notifications. Everything runs on the GUI thread;
-// waits run a local event loop that ends the moment a frame is complete.
+// reports what happens through numbered notifications. Everything runs on one thread.
+//
+// Exchanges and connects run as a state machine driven by the transport's bytes and errors and
+// by timers: the asynchronous forms (startExchange, startCommand, startConnect) return at once
+// and call back with the end. The synchronous forms the window and matrixctl use (exchange,
+// ExecuteCommand, Connect) run the same machine under one local event loop (EventWait) that
+// ends the moment the machine does. One request runs at a time: a request made while another
+// runs ends at once as stopped, without a word on the wire.
 class TKVCOMControl final : public QObject
 {
     Q_OBJECT
@@ -77,6 +85,18 @@ public:
     bool Connect();
     bool Disconnect();
 
+    // The asynchronous forms. Each returns at once; `done` is called once with the end, at once
+    // when there is nothing to wait for, and never once `context` is gone (nor when the link
+    // is). A stop ends a running request as stopped.
+    using ConnectDone = std::function<void(bool opened)>;
+    using ExchangeDone = std::function<void(ExchangeStep::End)>;
+    using CommandDone = std::function<void(const CommandResult &)>;
+    void startConnect(QObject *context, ConnectDone done);
+    void startExchange(const ExchangeStep &step, QObject *context, ExchangeDone done);
+    void startCommand(const CommandPacket &request, QObject *context, CommandDone done);
+    // An exchange or a connect is running.
+    bool busy() const { return m_run || m_connecting; }
+
     // One request/reply transaction with up to five attempts. On a link out of step a barrier
     // query goes first (catchUp).
     void ExecuteCommand(const CommandPacket &request, CommandResult &result);
@@ -100,6 +120,7 @@ public:
     void switcherRestarted() { m_order.restarted(); }
 
     // One retrying exchange (ExchangeStep): what every request of the link runs on.
+    // Synchronous: startExchange under the link's wait.
     ExchangeStep::End exchange(const ExchangeStep &step);
 
     // EDID block transfers (EdidTransfer). A read fills EDIDReadStream; a download sends the
@@ -142,36 +163,51 @@ Q_SIGNALS:
 private:
     friend class LinkTestAccess;
 
-    // One frame out and its answer in: the storage is reset for the step's answer, the frame
-    // sent, the step's `sent` called, then the wait for the complete answer. A transport that
-    // breaks on the way posts 2031.
-    enum class Answer { Complete, None, Stopped, Failed };
-    Answer sendAndWait(const ExchangeStep &step, const QByteArray &frame, int attempt,
-        std::optional<ReplyOrder::Kind> kind);
+    // The running exchange (startExchange), one attempt after another: a drain of late
+    // replies when one is due, the frame out, the wait for its complete answer, and the pause
+    // after a refused answer. Each phase ends when its condition holds, its transport fails,
+    // its timer runs out or a stop is requested.
+    struct Run;
+    enum class Phase { Busy, Drain, Write, Reply, RetryPause };
+    // Why a phase's conditions are looked at: it begins (its time may be up at once), something
+    // it waits for may have happened, or its timer ran out.
+    enum class Check { Entry, EntryTimeUp, Wake, TimeUp };
+    void startCommand(const CommandPacket &request, const CommandResult &start, QObject *context,
+        CommandDone done);
     // Before a request of this kind on a link out of step: a query of a kind no earlier request
     // can answer, and everything that comes before its reply dropped. Its reply vouches that
-    // nothing sent before it can still be answered. False when it went unanswered (reported)
-    // or a stop or a transport failure ended it.
-    bool catchUp(ReplyOrder::Kind next);
+    // nothing sent before it can still be answered. `done` gets false when it went unanswered
+    // (reported) or a stop or a transport failure ended it.
+    void catchUp(ReplyOrder::Kind next, QObject *context, std::function<void(bool)> done);
+    void nextAttempt();
+    void send();
+    void sendFailed();
+    void sent();
+    void enterPhase(Phase phase, int ms);
+    void checkPhase(Check check);
+    // The transport did something the running phase may wait for.
+    void wakeRun();
+    void replyEnded();
+    void answered();
+    void finishRun(ExchangeStep::End end);
+    // The run is still the one with this number (a callback may have ended it).
+    bool running(quint64 id) const;
+    void endConnect(bool opened, const QString &error);
+    void onStop();
+    // The synchronous forms' one wait: until finished() holds, or a stop, which ends what is
+    // still running.
+    void await(const std::function<bool()> &finished);
     // The complete frame is the answer to be judged. A late frame (ExchangeStep::LateFrames)
     // is traced and dropped first, and the bytes that came after it are stored again.
     bool answerReady();
     bool isLate(const QByteArray &frame) const;
-    qint64 SendBuffer(const QByteArray &bytes);
-    // Waits for the complete answer, in the step's steps when it has them; false on a stop.
-    bool WaitReply(const ExchangeStep &step);
     // After a time-out, whatever arrives within the grace period is the late answer to a
     // request already given up; it is discarded (and traced) rather than taken for the reply
-    // to a later request, which echoes the same command. Waits for the rest of the period;
-    // false when a stop was requested.
-    bool drainLateReplies();
+    // to a later request, which echoes the same command; the next frame waits for the rest of
+    // the period.
     bool draining() const { return !m_drainUntil.hasExpired(); }
     void startDrain();
 
-    using WaitEnd = EventWait::End; // Failed: the transport broke
-    // A frame wait also ends when the transport fails; a time wait only on a stop.
-    enum class WaitFor { Frame, Time };
-    WaitEnd waitUntil(const std::function<bool()> &done, int ms, WaitFor what = WaitFor::Frame);
     void wakeWaits();
     Transport *current() const { return transport(m_controlMode); }
     void onReceived(const QByteArray &bytes);
@@ -196,7 +232,12 @@ private:
 
     FrameReceiver m_receiver;
     bool m_transportFailed = false;
-    int m_waiting = 0; // waits running
+    int m_waiting = 0; // synchronous waits running
+    std::unique_ptr<Run> m_run;
+    quint64 m_runs = 0; // runs started, numbering them
+    QTimer m_phaseTimer;
+    QPointer<QObject> m_connectContext;
+    ConnectDone m_connectDone;
     QDeadlineTimer m_drainUntil; // expired: not draining
 
     ReplyOrder m_order;

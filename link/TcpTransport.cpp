@@ -1,8 +1,8 @@
 #include "TcpTransport.h"
 
-#include "EventWait.h"
-
 #include <QHostAddress>
+
+#include <algorithm>
 
 TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
 {
@@ -12,7 +12,12 @@ TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
         if (m_open && !bytes.isEmpty())
             Q_EMIT received(bytes);
     });
+    connect(&m_socket, &QTcpSocket::stateChanged, this, &TcpTransport::onStateChanged);
     connect(&m_socket, &QTcpSocket::disconnected, this, &TcpTransport::onLost);
+    m_openDeadline.setSingleShot(true);
+    m_openDeadline.setTimerType(Qt::PreciseTimer);
+    connect(&m_openDeadline, &QTimer::timeout, this,
+        [this] { endOpen(false, QStringLiteral("Connection timed out")); });
     connect(&m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         if (m_socket.state() != QAbstractSocket::ConnectedState)
             onLost();
@@ -31,52 +36,54 @@ void TcpTransport::setTarget(const QString &address, quint16 port)
     m_port = port;
 }
 
-bool TcpTransport::open(QString *error, int timeoutMs)
+void TcpTransport::startOpen(int timeoutMs)
 {
     // "0.0.0.0" stands for "no device selected"; the system would route it to this host.
     const QHostAddress literal(m_host);
     if (m_host.trimmed().isEmpty()
         || (literal == QHostAddress(QHostAddress::AnyIPv4)
             || literal == QHostAddress(QHostAddress::AnyIPv6))) {
-        if (error)
-            *error = QStringLiteral("no device selected");
-        return false;
+        Q_EMIT openEnded(false, QStringLiteral("no device selected"));
+        return;
     }
-
-    EventWait wait(stopRequest());
-    wait.wakeOn(&m_socket, &QTcpSocket::stateChanged);
+    m_opening = true;
+    m_openDeadline.start(std::max(0, timeoutMs));
     m_socket.connectToHost(m_host, m_port);
-    const EventWait::End end = wait.until(
-        [this] {
-            const auto state = m_socket.state();
-            return state == QAbstractSocket::ConnectedState
-                || state == QAbstractSocket::UnconnectedState;
-        },
-        timeoutMs);
+}
 
-    if (m_socket.state() != QAbstractSocket::ConnectedState) {
-        if (error) {
-            switch (end) {
-            case EventWait::End::Deadline:
-                *error = QStringLiteral("Connection timed out");
-                break;
-            case EventWait::End::Stopped:
-                *error = QStringLiteral("Connection stopped");
-                break;
-            default:
-                *error = m_socket.errorString();
-                break;
-            }
-        }
+void TcpTransport::abortOpen()
+{
+    if (!m_opening)
+        return;
+    m_opening = false;
+    m_openDeadline.stop();
+    m_socket.abort();
+}
+
+void TcpTransport::onStateChanged(QAbstractSocket::SocketState state)
+{
+    if (!m_opening)
+        return;
+    if (state == QAbstractSocket::ConnectedState)
+        endOpen(true, {});
+    else if (state == QAbstractSocket::UnconnectedState)
+        endOpen(false, m_socket.errorString());
+}
+
+void TcpTransport::endOpen(bool opened, const QString &error)
+{
+    m_opening = false;
+    m_openDeadline.stop();
+    if (opened)
+        m_open = true;
+    else
         m_socket.abort();
-        return false;
-    }
-    m_open = true;
-    return true;
+    Q_EMIT openEnded(opened, error);
 }
 
 void TcpTransport::close()
 {
+    abortOpen();
     m_open = false;
     m_socket.abort();
 }

@@ -30,10 +30,31 @@ bool answersConnected(const CommandPacket &reply)
 
 } // namespace
 
+SwitcherResult<int> Switcher::modelOf(const SwitcherOutcome &outcome)
+{
+    return decoded<int>(outcome, [](const CommandPacket &r) { return int(r.status()); });
+}
+
+SwitcherResult<SwitcherVersion> Switcher::versionOf(const SwitcherOutcome &outcome)
+{
+    return decoded<SwitcherVersion>(outcome, [](const CommandPacket &r) {
+        return SwitcherVersion{r.status(), r.answer()};
+    });
+}
+
+SwitcherResult<bool> Switcher::powerOf(const SwitcherOutcome &outcome)
+{
+    return decoded<bool>(outcome, answersYes);
+}
+
+SwitcherResult<int> Switcher::routeOf(const SwitcherOutcome &outcome)
+{
+    return decoded<int>(outcome, [](const CommandPacket &r) { return int(r.answer()); });
+}
+
 SwitcherResult<int> Switcher::model()
 {
-    return decoded<int>(
-        run(SwitcherOperation::model()), [](const CommandPacket &r) { return int(r.status()); });
+    return modelOf(run(SwitcherOperation::model()));
 }
 
 SwitcherResult<SwitcherSize> Switcher::size()
@@ -45,9 +66,7 @@ SwitcherResult<SwitcherSize> Switcher::size()
 
 SwitcherResult<SwitcherVersion> Switcher::version()
 {
-    return decoded<SwitcherVersion>(run(SwitcherOperation::version()), [](const CommandPacket &r) {
-        return SwitcherVersion{r.status(), r.answer()};
-    });
+    return versionOf(run(SwitcherOperation::version()));
 }
 
 SwitcherResult<SwitcherIdentity> Switcher::identity()
@@ -71,7 +90,7 @@ SwitcherResult<SwitcherIdentity> Switcher::identity()
 
 SwitcherResult<bool> Switcher::power()
 {
-    return decoded<bool>(run(SwitcherOperation::power()), answersYes);
+    return powerOf(run(SwitcherOperation::power()));
 }
 
 SwitcherOutcome Switcher::setPower(bool on)
@@ -81,8 +100,7 @@ SwitcherOutcome Switcher::setPower(bool on)
 
 SwitcherResult<int> Switcher::route(int output)
 {
-    return decoded<int>(run(SwitcherOperation::route(output)),
-        [](const CommandPacket &r) { return int(r.answer()); });
+    return routeOf(run(SwitcherOperation::route(output)));
 }
 
 SwitcherResult<QList<int>> Switcher::routes()

@@ -16,6 +16,13 @@ public:
     // One operation; its reply stays undecoded in the outcome.
     virtual SwitcherOutcome run(const SwitcherOperation &operation) = 0;
 
+    // What the typed operations below decode from an outcome; for the outcomes of the
+    // asynchronous forms.
+    static SwitcherResult<int> modelOf(const SwitcherOutcome &outcome);
+    static SwitcherResult<SwitcherVersion> versionOf(const SwitcherOutcome &outcome);
+    static SwitcherResult<bool> powerOf(const SwitcherOutcome &outcome);
+    static SwitcherResult<int> routeOf(const SwitcherOutcome &outcome);
+
     // The model number (1-based index into the model list).
     SwitcherResult<int> model();
     SwitcherResult<SwitcherSize> size();

@@ -30,17 +30,49 @@ QString SwitcherSession::lostText() const
     return linkStatusText(LinkNotice{LinkMessage::TransportError, 0, 0, {}}, m_link);
 }
 
-SwitcherOutcome SwitcherSession::open()
+std::optional<SwitcherOutcome> SwitcherSession::notStarted(bool needsOpen) const
 {
     if (m_link.StopRequested())
         return SwitcherOutcome::failed(SwitcherOutcome::Status::Stopped, {});
-    if (m_link.Connected())
-        return SwitcherOutcome::done({});
+    if (needsOpen && !m_link.Connected())
+        return SwitcherOutcome::failed(SwitcherOutcome::Status::Lost, lostText());
+    return std::nullopt;
+}
+
+void SwitcherSession::listen()
+{
     m_failureCode = 0;
     m_failureText.clear();
     m_failureDetail.clear();
     m_listening = true;
-    const bool opened = m_link.Connect();
+}
+
+SwitcherOutcome SwitcherSession::open()
+{
+    if (std::optional<SwitcherOutcome> early = notStarted(false))
+        return *early;
+    if (m_link.Connected())
+        return SwitcherOutcome::done({});
+    listen();
+    return opened(m_link.Connect());
+}
+
+void SwitcherSession::openAsync(Done done)
+{
+    // Everything that ends inside the call is handed on from the event loop.
+    m_starting = true;
+    if (std::optional<SwitcherOutcome> early = notStarted(false)) {
+        deliver(done, *early);
+        m_starting = false;
+        return;
+    }
+    listen();
+    m_link.startConnect(this, [this, done](bool ok) { deliver(done, opened(ok)); });
+    m_starting = false;
+}
+
+SwitcherOutcome SwitcherSession::opened(bool opened)
+{
     m_listening = false;
     if (opened)
         return SwitcherOutcome::done({});
@@ -51,18 +83,36 @@ SwitcherOutcome SwitcherSession::open()
 
 SwitcherOutcome SwitcherSession::run(const SwitcherOperation &operation)
 {
-    if (m_link.StopRequested())
-        return SwitcherOutcome::failed(SwitcherOutcome::Status::Stopped, {});
-    if (!m_link.Connected())
-        return SwitcherOutcome::failed(SwitcherOutcome::Status::Lost, lostText());
-    m_failureCode = 0;
-    m_failureText.clear();
-    m_failureDetail.clear();
+    if (std::optional<SwitcherOutcome> early = notStarted(true))
+        return *early;
     CommandResult result;
-    m_listening = true;
+    listen();
     m_link.ExecuteCommand(operation.request(), result);
-    m_listening = false;
     return judge(operation.request(), result);
+}
+
+void SwitcherSession::runAsync(const SwitcherOperation &operation, Done done)
+{
+    // Everything that ends inside the call is handed on from the event loop.
+    m_starting = true;
+    if (std::optional<SwitcherOutcome> early = notStarted(true)) {
+        deliver(done, *early);
+        m_starting = false;
+        return;
+    }
+    listen();
+    m_link.startCommand(operation.request(), this,
+        [this, request = operation.request(), done](
+            const CommandResult &result) { deliver(done, judge(request, result)); });
+    m_starting = false;
+}
+
+void SwitcherSession::deliver(const Done &done, const SwitcherOutcome &outcome)
+{
+    if (!m_starting)
+        return done(outcome);
+    QMetaObject::invokeMethod(
+        this, [done, outcome] { done(outcome); }, Qt::QueuedConnection);
 }
 
 SwitcherOutcome SwitcherSession::command(
@@ -72,10 +122,10 @@ SwitcherOutcome SwitcherSession::command(
         QString(), false, command, subcommand, word1, word2, word3, word4));
 }
 
-SwitcherOutcome SwitcherSession::judge(
-    const CommandPacket &request, const CommandResult &result) const
+SwitcherOutcome SwitcherSession::judge(const CommandPacket &request, const CommandResult &result)
 {
     using Status = SwitcherOutcome::Status;
+    m_listening = false;
     SwitcherOutcome outcome{Status::Ok, m_failureText, m_failureDetail, result.reply};
     if (result.Success) {
         outcome.reason.clear();

@@ -6,8 +6,6 @@
 #include "SwitcherSession.h"
 #include "TKVCOMControl.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QLoggingCategory>
 #include <QMetaObject>
 
@@ -54,22 +52,13 @@ Gateway::Gateway(const GatewayConfig &config, QObject *parent)
         schedulePump();
     });
     m_state.linkText = QStringLiteral("Not connected yet");
-    // A quit ends every event loop, but a wait of the link would start its loop again until
-    // its deadline; the link is told to stop first.
-    if (QCoreApplication *app = QCoreApplication::instance())
-        app->installEventFilter(this);
-}
-
-bool Gateway::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance())
-        m_link->setStopRequested(true);
-    return QObject::eventFilter(watched, event);
 }
 
 Gateway::~Gateway()
 {
-    // Ends a wait of the link that may be running below us on the stack.
+    // An operation in flight ends now, as stopped, while everything it uses is still here;
+    // nothing that would follow it runs.
+    m_stopping = true;
     m_link->setStopRequested(true);
 }
 
@@ -122,7 +111,14 @@ void Gateway::setRoutes(const QList<GatewayRoute> &salvo, quint64 clientId, cons
                 {GatewayError::BadInput,
                     QStringLiteral("ports are 1 to %1: %2").arg(GatewayPorts).arg(routeText(r))});
     }
-    enqueue([this, salvo, clientId, done] { answer(done, runRoutes(salvo, clientId)); }, done);
+    enqueue(
+        [this, salvo, clientId, done] {
+            runRoutes(salvo, 0, clientId, {}, [this, done](const GatewayResult &result) {
+                answer(done, result);
+                jobDone();
+            });
+        },
+        done);
 }
 
 void Gateway::applyPreset(int n, quint64 clientId, const Done &done)
@@ -140,7 +136,10 @@ void Gateway::applyPreset(int n, quint64 clientId, const Done &done)
                 if (GatewayState::isPort(input))
                     routes.append({output, input});
             }
-            answer(done, runRoutes(routes, clientId));
+            runRoutes(routes, 0, clientId, {}, [this, done](const GatewayResult &result) {
+                answer(done, result);
+                jobDone();
+            });
         },
         done);
 }
@@ -149,18 +148,25 @@ void Gateway::setPower(bool on, const Done &done)
 {
     enqueue(
         [this, on, done] {
-            if (!m_state.present)
-                return answer(done, notPresent());
-            const Outcome outcome = reachable() ? judge(m_switcher->setPower(on)) : Outcome::Lost;
-            if (outcome == Outcome::Lost)
-                return answer(done, notPresent());
-            if (outcome == Outcome::Refused)
-                return answer(done,
-                    {GatewayError::Refused,
-                        QStringLiteral("The switcher refused to power %1")
-                            .arg(on ? QStringLiteral("on") : QStringLiteral("off"))});
-            setPowerState(on);
-            answer(done, {});
+            if (!m_state.present) {
+                answer(done, notPresent());
+                return jobDone();
+            }
+            ask(SwitcherOperation::setPower(on),
+                [this, on, done](Outcome outcome, const SwitcherOutcome &) {
+                    if (outcome == Outcome::Lost)
+                        answer(done, notPresent());
+                    else if (outcome == Outcome::Refused)
+                        answer(done,
+                            {GatewayError::Refused,
+                                QStringLiteral("The switcher refused to power %1")
+                                    .arg(on ? QStringLiteral("on") : QStringLiteral("off"))});
+                    else {
+                        setPowerState(on);
+                        answer(done, {});
+                    }
+                    jobDone();
+                });
         },
         done);
 }
@@ -169,19 +175,20 @@ void Gateway::refresh(const Done &done)
 {
     enqueue(
         [this, done] {
-            if (!m_state.present)
-                return answer(done, notPresent());
-            Outcome outcome = readPower();
-            for (int output = 1; outcome == Outcome::Done && m_state.power.value_or(false)
-                 && output <= GatewayPorts;
-                 ++output)
-                outcome = readRoute(output);
-            if (outcome == Outcome::Lost)
-                return answer(done, notPresent());
-            if (outcome == Outcome::Refused)
-                return answer(
-                    done, {GatewayError::Refused, QStringLiteral("The switcher refused a query")});
-            answer(done, {});
+            if (!m_state.present) {
+                answer(done, notPresent());
+                return jobDone();
+            }
+            readState([this, done](Outcome outcome) {
+                if (outcome == Outcome::Lost)
+                    answer(done, notPresent());
+                else if (outcome == Outcome::Refused)
+                    answer(done,
+                        {GatewayError::Refused, QStringLiteral("The switcher refused a query")});
+                else
+                    answer(done, {});
+                jobDone();
+            });
         },
         done);
 }
@@ -329,37 +336,55 @@ void Gateway::schedulePump()
 
 void Gateway::pump()
 {
-    // Operations wait inside the link, where the event loop runs on; anything queued meanwhile
-    // is taken by this loop once the running operation is over.
-    if (m_running)
+    // A job that ends inside the call hands on to this loop; one that ends later, when its
+    // outcome arrives, calls pump itself.
+    if (m_pumping)
         return;
-    m_running = true;
-    for (;;) {
-        if (m_link->StopRequested())
+    m_pumping = true;
+    while (!m_running && !m_stopping) {
+        const Operation job = nextJob();
+        if (!job)
             break;
-        if (m_connectPending) {
-            m_connectPending = false;
-            openLink();
-            continue;
-        }
-        if (!m_queue.empty()) {
-            const Operation op = std::move(m_queue.front());
-            m_queue.pop_front();
-            op();
-            continue;
-        }
-        // Polls yield to client requests: one step at a time, and only when none waits.
-        if (!m_pollSteps.isEmpty() && m_state.present) {
-            const int step = m_pollSteps.takeFirst();
-            const Outcome outcome = step == 0 ? readPower() : readRoute(step);
-            // In standby the switcher answers no route queries.
-            if (step == 0 && outcome == Outcome::Done && !m_state.power.value_or(false))
-                m_pollSteps.clear();
-            continue;
-        }
-        break;
+        m_running = true;
+        job();
     }
+    m_pumping = false;
+}
+
+Gateway::Operation Gateway::nextJob()
+{
+    if (m_connectPending) {
+        m_connectPending = false;
+        return [this] { openLink(); };
+    }
+    if (!m_queue.empty()) {
+        Operation op = std::move(m_queue.front());
+        m_queue.pop_front();
+        return op;
+    }
+    // Polls yield to client requests: one step at a time, and only when none waits.
+    if (!m_pollSteps.isEmpty() && m_state.present) {
+        const int step = m_pollSteps.takeFirst();
+        return [this, step] {
+            const Then polled = [this, step](Outcome outcome) {
+                // In standby the switcher answers no route queries.
+                if (step == 0 && outcome == Outcome::Done && !m_state.power.value_or(false))
+                    m_pollSteps.clear();
+                jobDone();
+            };
+            if (step == 0)
+                readPower(polled);
+            else
+                readRoute(step, polled);
+        };
+    }
+    return {};
+}
+
+void Gateway::jobDone()
+{
     m_running = false;
+    pump();
 }
 
 void Gateway::startPoll()
@@ -374,33 +399,37 @@ void Gateway::startPoll()
 
 // The link
 
-bool Gateway::openLink()
+void Gateway::openLink()
 {
-    const SwitcherOutcome opened = m_switcher->open();
-    if (!opened.ok()) {
-        QString text = opened.message();
-        if (opened.reason.isEmpty())
-            text = QStringLiteral("The switcher cannot be reached");
-        setPresent(false, text);
-        scheduleReconnect();
-        return false;
-    }
-    // Present once it answers: identity first, then power and routes.
-    Outcome outcome = readIdentity();
-    if (outcome == Outcome::Done)
-        outcome = readPower();
-    for (int output = 1;
-         outcome == Outcome::Done && m_state.power.value_or(false) && output <= GatewayPorts;
-         ++output)
-        outcome = readRoute(output);
-    if (outcome == Outcome::Lost)
-        return false; // linkLost has told the clients and will try again
-    m_reconnectMs = m_config.reconnectMinMs;
-    const QString where = m_config.target == GatewayConfig::Target::Serial
-        ? QStringLiteral("Serial port %1").arg(m_config.serialPath)
-        : QStringLiteral("TCP %1:%2").arg(m_config.host).arg(m_config.tcpPort);
-    setPresent(true, where);
-    return true;
+    m_switcher->openAsync([this](const SwitcherOutcome &opened) {
+        if (m_stopping)
+            return;
+        if (!opened.ok()) {
+            QString text = opened.message();
+            if (opened.reason.isEmpty())
+                text = QStringLiteral("The switcher cannot be reached");
+            setPresent(false, text);
+            scheduleReconnect();
+            return jobDone();
+        }
+        // Present once it answers: identity first, then power and routes.
+        const Then read = [this](Outcome outcome) {
+            // Lost: linkLost has told the clients and will try again.
+            if (outcome != Outcome::Lost) {
+                m_reconnectMs = m_config.reconnectMinMs;
+                const QString where = m_config.target == GatewayConfig::Target::Serial
+                    ? QStringLiteral("Serial port %1").arg(m_config.serialPath)
+                    : QStringLiteral("TCP %1:%2").arg(m_config.host).arg(m_config.tcpPort);
+                setPresent(true, where);
+            }
+            jobDone();
+        };
+        readIdentity([this, read](Outcome outcome) {
+            if (outcome != Outcome::Done)
+                return read(outcome);
+            readState(read);
+        });
+    });
 }
 
 void Gateway::linkLost(const QString &text)
@@ -448,80 +477,109 @@ Gateway::Outcome Gateway::judge(const SwitcherOutcome &outcome)
     return Outcome::Lost;
 }
 
-Gateway::Outcome Gateway::readIdentity()
+void Gateway::ask(const SwitcherOperation &operation, Answered then)
 {
     if (!reachable())
-        return Outcome::Lost;
-    const SwitcherResult<int> model = m_switcher->model();
-    Outcome outcome = judge(model.outcome);
-    if (outcome != Outcome::Done)
-        return outcome;
-    if (!reachable())
-        return Outcome::Lost;
-    const SwitcherResult<SwitcherVersion> version = m_switcher->version();
-    outcome = judge(version.outcome);
-    if (outcome != Outcome::Done)
-        return outcome;
-    const QString modelText = switcherModelName(model.value);
-    const QString versionText = version.value.text();
-    if (modelText != m_state.model || versionText != m_state.version) {
-        m_state.model = modelText;
-        m_state.version = versionText;
-        Q_EMIT deviceChanged();
-    }
-    return outcome;
+        return then(Outcome::Lost, {});
+    m_switcher->runAsync(operation, [this, then](const SwitcherOutcome &outcome) {
+        // Stopped by our destruction: nothing more is asked or told.
+        if (m_stopping)
+            return;
+        then(judge(outcome), outcome);
+    });
 }
 
-Gateway::Outcome Gateway::readPower()
+void Gateway::readIdentity(Then then)
 {
-    if (!reachable())
-        return Outcome::Lost;
-    const SwitcherResult<bool> power = m_switcher->power();
-    const Outcome outcome = judge(power.outcome);
-    if (outcome == Outcome::Done)
-        setPowerState(power.value);
-    return outcome;
+    ask(SwitcherOperation::model(), [this, then](Outcome outcome, const SwitcherOutcome &model) {
+        if (outcome != Outcome::Done)
+            return then(outcome);
+        const int number = Switcher::modelOf(model).value;
+        ask(SwitcherOperation::version(),
+            [this, then, number](Outcome outcome, const SwitcherOutcome &version) {
+                if (outcome != Outcome::Done)
+                    return then(outcome);
+                const QString modelText = switcherModelName(number);
+                const QString versionText = Switcher::versionOf(version).value.text();
+                if (modelText != m_state.model || versionText != m_state.version) {
+                    m_state.model = modelText;
+                    m_state.version = versionText;
+                    Q_EMIT deviceChanged();
+                }
+                then(outcome);
+            });
+    });
 }
 
-Gateway::Outcome Gateway::readRoute(int output)
+void Gateway::readPower(Then then)
 {
-    if (!reachable())
-        return Outcome::Lost;
-    const SwitcherResult<int> route = m_switcher->route(output);
-    const Outcome outcome = judge(route.outcome);
-    if (outcome == Outcome::Done && GatewayState::isPort(route.value))
-        setRouteState(output, route.value);
-    return outcome;
+    ask(SwitcherOperation::power(), [this, then](Outcome outcome, const SwitcherOutcome &power) {
+        if (outcome == Outcome::Done)
+            setPowerState(Switcher::powerOf(power).value);
+        then(outcome);
+    });
 }
 
-GatewayResult Gateway::runRoutes(const QList<GatewayRoute> &routes, quint64 clientId)
+void Gateway::readRoute(int output, Then then)
 {
-    GatewayResult result;
-    for (const GatewayRoute &r : routes) {
-        if (!m_state.present) {
-            GatewayResult lost = notPresent();
-            lost.applied = result.applied;
-            return lost;
-        }
-        const quint64 owner = m_state.lockOwner(r.output);
-        if (owner != 0 && owner != clientId)
-            return {GatewayError::Locked,
-                QStringLiteral("Output %1 is locked by another client").arg(r.output),
-                result.applied};
-        const Outcome outcome
-            = reachable() ? judge(m_switcher->setRoute(r.input, r.output)) : Outcome::Lost;
-        if (outcome == Outcome::Lost) {
-            GatewayResult lost = notPresent();
-            lost.applied = result.applied;
-            return lost;
-        }
-        if (outcome == Outcome::Refused)
-            return {GatewayError::Refused,
-                QStringLiteral("The switcher refused %1").arg(routeText(r)), result.applied};
-        setRouteState(r.output, r.input);
-        ++result.applied;
-    }
-    return result;
+    ask(SwitcherOperation::route(output),
+        [this, output, then](Outcome outcome, const SwitcherOutcome &reply) {
+            const SwitcherResult<int> route = Switcher::routeOf(reply);
+            if (outcome == Outcome::Done && GatewayState::isPort(route.value))
+                setRouteState(output, route.value);
+            then(outcome);
+        });
+}
+
+void Gateway::readRoutes(int output, Then then)
+{
+    if (output > GatewayPorts || !m_state.power.value_or(false))
+        return then(Outcome::Done);
+    readRoute(output, [this, output, then](Outcome outcome) {
+        if (outcome != Outcome::Done)
+            return then(outcome);
+        readRoutes(output + 1, then);
+    });
+}
+
+void Gateway::readState(Then then)
+{
+    readPower([this, then](Outcome outcome) {
+        if (outcome != Outcome::Done)
+            return then(outcome);
+        readRoutes(1, then);
+    });
+}
+
+void Gateway::runRoutes(const QList<GatewayRoute> &routes, qsizetype next, quint64 clientId,
+    GatewayResult result, Finish finish)
+{
+    if (next >= routes.size())
+        return finish(result);
+    const auto lost = [this](int applied) {
+        GatewayResult lost = notPresent();
+        lost.applied = applied;
+        return lost;
+    };
+    if (!m_state.present)
+        return finish(lost(result.applied));
+    const GatewayRoute r = routes[next];
+    const quint64 owner = m_state.lockOwner(r.output);
+    if (owner != 0 && owner != clientId)
+        return finish({GatewayError::Locked,
+            QStringLiteral("Output %1 is locked by another client").arg(r.output), result.applied});
+    ask(SwitcherOperation::setRoute(r.input, r.output),
+        [this, routes, next, clientId, result, finish, r, lost](
+            Outcome outcome, const SwitcherOutcome &) mutable {
+            if (outcome == Outcome::Lost)
+                return finish(lost(result.applied));
+            if (outcome == Outcome::Refused)
+                return finish({GatewayError::Refused,
+                    QStringLiteral("The switcher refused %1").arg(routeText(r)), result.applied});
+            setRouteState(r.output, r.input);
+            ++result.applied;
+            runRoutes(routes, next + 1, clientId, result, finish);
+        });
 }
 
 GatewayResult Gateway::notPresent() const

@@ -15,6 +15,7 @@
 #include <memory>
 #include <utility>
 
+class SwitcherOperation;
 class SwitcherSession;
 class TKVCOMControl;
 struct SwitcherOutcome;
@@ -51,8 +52,9 @@ struct GatewayConfig
 // Client id 0 stands for a client without a connection of its own (an HTTP request): it holds
 // no locks, so it is refused at every locked output.
 //
-// The link's waits run local event loops, so requests and client connections are served while
-// an operation runs; they queue behind it.
+// Nothing here waits: every device operation (requests, the poll, the connect and reconnects)
+// runs on the session's asynchronous form, and the queue hands the next one to the link when
+// the previous outcome arrives. Destroying the gateway ends an operation in flight as stopped.
 class Gateway final : public QObject
 {
     Q_OBJECT
@@ -106,9 +108,6 @@ public:
     GatewayResult unlock(int output, quint64 clientId);
     GatewayResult forceUnlock(int output);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 Q_SIGNALS:
     // Every change of the state, once, in the order it happened.
     void routeChanged(int output, int input);
@@ -121,15 +120,21 @@ Q_SIGNALS:
 
 private:
     enum class Outcome { Done, Refused, Lost };
+    // One job of the queue: it starts its device operations and calls jobDone() once it is over.
     using Operation = std::function<void()>;
+    using Then = std::function<void(Outcome)>;
+    using Answered = std::function<void(Outcome, const SwitcherOutcome &)>;
+    using Finish = std::function<void(const GatewayResult &)>;
 
     void schedulePump();
     void pump();
+    Operation nextJob();
+    void jobDone();
     // Puts a client operation in the queue, or answers at once when it cannot be taken.
     void enqueue(Operation op, const Done &done);
     void answer(const Done &done, const GatewayResult &result);
 
-    bool openLink();
+    void openLink();
     void linkLost(const QString &text);
     void scheduleReconnect();
     void startPoll();
@@ -138,10 +143,18 @@ private:
     bool reachable();
     // Done, Refused, or Lost once the link has been given up (told to the clients).
     Outcome judge(const SwitcherOutcome &outcome);
-    Outcome readPower();
-    Outcome readRoute(int output);
-    Outcome readIdentity();
-    GatewayResult runRoutes(const QList<GatewayRoute> &routes, quint64 clientId);
+    // One operation of the session, its outcome judged; Lost at once when unreachable.
+    void ask(const SwitcherOperation &operation, Answered then);
+    void readIdentity(Then then);
+    void readPower(Then then);
+    void readRoute(int output, Then then);
+    // The routes of outputs `output` to the last, while the switcher is on.
+    void readRoutes(int output, Then then);
+    // Power, then the routes when it is on.
+    void readState(Then then);
+    // Routes from index `next` on; `result` holds those applied so far.
+    void runRoutes(const QList<GatewayRoute> &routes, qsizetype next, quint64 clientId,
+        GatewayResult result, Finish finish);
     GatewayResult notPresent() const;
 
     void setPresent(bool present, const QString &text);
@@ -157,7 +170,9 @@ private:
     std::unique_ptr<GatewaySettings> m_settings;
     std::deque<Operation> m_queue;
     QList<int> m_pollSteps; // 0: power, n: route of output n
-    bool m_running = false;
+    bool m_running = false; // a job runs
+    bool m_pumping = false;
+    bool m_stopping = false; // being destroyed
     bool m_pumpScheduled = false;
     bool m_connectPending = false;
     bool m_started = false;

@@ -1,18 +1,23 @@
 // The gateway's core against the simulated switcher over a real loopback socket: requests,
-// salvos, presets, locks, the queue's bound, the poll, link loss and gateway.ini.
+// salvos, presets, locks, the queue's bound, the poll, link loss and gateway.ini. Every test
+// also checks that no answer or device outcome ran in an event loop nested under the gateway.
 #include "../SpecialFiles.h"
 #include "AppSettings.h"
 #include "CommandPacket.h"
 #include "Gateway.h"
 #include "GatewaySettings.h"
+#include "LoopLevelProbe.h"
 #include "SettingsFile.h"
 #include "SimulatorServer.h"
+#include "StalledListener.h"
+#include "TKVCOMControl.h"
 #include "WindowSettingsImport.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,16 +28,19 @@ Q_DECLARE_METATYPE(GatewayRoute)
 
 namespace {
 
+// Where the running test's callbacks run.
+LoopLevelProbe *probe = nullptr;
+
 // A request's answer, caught when it comes.
 struct Answer
 {
     std::optional<GatewayResult> result;
     Gateway::Done done()
     {
-        return [this](const GatewayResult &r) {
+        return probe->wrap([this](const GatewayResult &r) {
             QVERIFY2(!result, "answered twice");
             result = r;
-        };
+        });
     }
 };
 
@@ -63,6 +71,8 @@ private Q_SLOTS:
     void unreadableFileMovedAside();
     void fileThatCannotBeKeptRefused_data();
     void fileThatCannotBeKeptRefused();
+    void destroyedWithAnOperationInFlight_data();
+    void destroyedWithAnOperationInFlight();
 
 private:
     GatewayConfig config() const;
@@ -71,10 +81,13 @@ private:
     std::unique_ptr<SimulatorServer> m_sim;
     std::unique_ptr<Gateway> m_gateway;
     std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<LoopLevelProbe> m_probe;
 };
 
 void TestGatewayCore::init()
 {
+    m_probe = std::make_unique<LoopLevelProbe>();
+    probe = m_probe.get();
     m_sim = std::make_unique<SimulatorServer>();
     QVERIFY(m_sim->listenTcp());
     m_dir = std::make_unique<QTemporaryDir>();
@@ -86,6 +99,7 @@ void TestGatewayCore::cleanup()
     m_gateway.reset();
     m_sim.reset();
     m_dir.reset();
+    QVERIFY2(m_probe->nothingNested(), qPrintable(m_probe->report()));
 }
 
 GatewayConfig TestGatewayCore::config() const
@@ -105,6 +119,7 @@ GatewayConfig TestGatewayCore::config() const
 void TestGatewayCore::startGateway(const GatewayConfig &config)
 {
     m_gateway = std::make_unique<Gateway>(config);
+    m_probe->watch(*m_gateway);
     QSignalSpy present(m_gateway.get(), &Gateway::presentChanged);
     m_gateway->start();
     QTRY_VERIFY(m_gateway->state().present);
@@ -586,6 +601,56 @@ void TestGatewayCore::fileThatCannotBeKeptRefused()
     QCOMPARE(
         QDir(m_dir->path()).entryList({QStringLiteral("*.bak-*")}, QDir::AllEntries | QDir::System),
         QStringList());
+}
+
+void TestGatewayCore::destroyedWithAnOperationInFlight_data()
+{
+    QTest::addColumn<QString>("inFlight");
+    QTest::newRow("a client's route") << QStringLiteral("route");
+    QTest::newRow("the poll") << QStringLiteral("poll");
+    QTest::newRow("the connect") << QStringLiteral("connect");
+}
+
+// The gateway goes away (SIGTERM ends the program this way) while the switcher has yet to
+// answer: the operation ends as stopped then and there, nothing calls back into what is gone
+// (the sanitizer build checks that), and nothing more goes on the wire.
+void TestGatewayCore::destroyedWithAnOperationInFlight()
+{
+    QFETCH(QString, inFlight);
+    GatewayConfig c = config();
+    // The real time-outs: nothing would end the operation within the test but the stop.
+    c.timing = Timing::realTimeOuts();
+    c.timing.connectTimeoutMs = 600000;
+    bool answered = false;
+    if (inFlight == u"connect") {
+        // The connect waits for its time-out.
+        const StalledListener listener;
+        QVERIFY(listener.ready());
+        c.tcpPort = listener.port();
+        m_gateway = std::make_unique<Gateway>(c);
+        m_probe->watch(*m_gateway);
+        m_gateway->start();
+        QTRY_VERIFY(m_gateway->link().connecting());
+        m_gateway.reset();
+        QCoreApplication::processEvents();
+        return;
+    }
+    if (inFlight == u"poll")
+        c.pollMs = 20;
+    startGateway(c);
+    m_sim->faults().dropReplies = 1000;
+    m_sim->clearReceived();
+    if (inFlight == u"route")
+        m_gateway->setRoute(
+            1, 4, 0, probe->wrap([&answered](const GatewayResult &) { answered = true; }));
+    QTRY_VERIFY(!m_sim->received().isEmpty());
+    QVERIFY(m_gateway->link().busy());
+    m_gateway.reset();
+    const qsizetype sent = m_sim->received().size();
+    // Whatever was posted or timed runs now, if anything is left.
+    QTest::qWait(100);
+    QVERIFY(!answered);
+    QCOMPARE(m_sim->received().size(), sent);
 }
 
 QTEST_GUILESS_MAIN(TestGatewayCore)

@@ -1,8 +1,8 @@
 #include "LinkStatusText.h"
+#include "StalledListener.h"
 #include "TKVCOMControl.h"
 
 #include <QFile>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -208,23 +208,10 @@ void TestTransports::tcpPeerCloses()
 
 void TestTransports::tcpConnectEndsOnStop()
 {
-    // A listener that never accepts, with room for one finished handshake: once a first
-    // client fills it, the system drops further connection requests, and a connect to it
-    // waits for its time-out, here far longer than the test may run.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    QVERIFY(listener >= 0);
-    const auto closeListener = qScopeGuard([listener] { ::close(listener); });
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), size), 0);
-    QCOMPARE(::listen(listener, 0), 0);
-    QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size), 0);
-    const quint16 port = ntohs(address.sin_port);
-    QTcpSocket first;
-    first.connectToHost(QHostAddress::LocalHost, port);
-    QVERIFY(first.waitForConnected(5000));
+    // A connect to it waits for its time-out, here far longer than the test may run.
+    const StalledListener listener;
+    QVERIFY(listener.ready());
+    const quint16 port = listener.port();
 
     TKVCOMControl link;
     Timing timing = Timing::fast();

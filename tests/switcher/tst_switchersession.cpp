@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -32,6 +33,9 @@ private Q_SLOTS:
     void nothingSentWhenClosedOrStopping();
     void openFails();
     void severalStopAtTheFirstFailure();
+    void asynchronousForm_data();
+    void asynchronousForm();
+    void asynchronousStop();
 
 private:
     // Success paths keep the real reply deadlines; failure paths take the short ones.
@@ -328,6 +332,90 @@ void TestSwitcherSession::severalStopAtTheFirstFailure()
     const SwitcherResult<QList<int>> routes = session().routes();
     QCOMPARE(routes.outcome.status, Status::Lost);
     QCOMPARE(routes.value, (QList<int>{2, 3, 4}));
+}
+
+void TestSwitcherSession::asynchronousForm_data()
+{
+    QTest::addColumn<SimFaults>("faults");
+    QTest::addColumn<Status>("status");
+    SimFaults none;
+    SimFaults refuse;
+    refuse.refuseStatus = 5;
+    SimFaults silent;
+    silent.dropReplies = 5;
+    SimFaults drop;
+    drop.dropConnectionAfter = 1;
+    QTest::newRow("ok") << none << Status::Ok;
+    QTest::newRow("refused") << refuse << Status::Refused;
+    QTest::newRow("timed out") << silent << Status::TimedOut;
+    QTest::newRow("lost") << drop << Status::Lost;
+}
+
+// The asynchronous form ends as the synchronous one does, with the same bytes on the wire, but
+// later: never from inside the call, and once.
+void TestSwitcherSession::asynchronousForm()
+{
+    QFETCH(SimFaults, faults);
+    QFETCH(Status, status);
+    QVERIFY(connectTcp(status != Status::Ok));
+    m_fix->sim().faults() = faults;
+    QList<SwitcherOutcome> outcomes;
+    const auto caught = [&outcomes](const SwitcherOutcome &o) { outcomes.append(o); };
+    session().runAsync(SwitcherOperation::setRoute(3, 2), caught);
+    QVERIFY(outcomes.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, 15000);
+    QCOMPARE(outcomes[0].status, status);
+    QCOMPARE(outcomes[0].ok(), status == Status::Ok);
+    const int attempts = status == Status::Ok || status == Status::Lost ? 1 : 5;
+    QCOMPARE(m_fix->sim().received(),
+        QByteArrayList(attempts, SwitcherOperation::setRoute(3, 2).request().toByteArray()));
+    QTest::qWait(20);
+    QCOMPARE(outcomes.size(), 1);
+
+    // Closed now or never open: Lost, also later.
+    if (status == Status::Lost) {
+        session().runAsync(SwitcherOperation::power(), caught);
+        QCOMPARE(outcomes.size(), 1);
+        QTRY_COMPARE(outcomes.size(), 2);
+        QCOMPARE(outcomes[1].reason, u"TCP control failed!"_s);
+    }
+}
+
+// A stop ends a request in flight as stopped, at once; a session that goes away with one in
+// flight never calls back.
+void TestSwitcherSession::asynchronousStop()
+{
+    QVERIFY(connectTcp(true));
+    m_fix->sim().faults().dropReplies = 100;
+    QList<SwitcherOutcome> outcomes;
+    session().runAsync(
+        SwitcherOperation::power(), [&outcomes](const SwitcherOutcome &o) { outcomes.append(o); });
+    QTRY_COMPARE(m_fix->sim().received().size(), 1);
+    m_fix->link().setStopRequested(true);
+    QCOMPARE(outcomes.size(), 1);
+    QCOMPARE(outcomes[0].status, Status::Stopped);
+    QVERIFY(!m_fix->link().busy());
+
+    m_fix->link().setStopRequested(false);
+    bool called = false;
+    session().runAsync(
+        SwitcherOperation::power(), [&called](const SwitcherOutcome &) { called = true; });
+    QTRY_COMPARE(m_fix->sim().received().size(), 2);
+    m_session.reset();
+    m_fix->link().setStopRequested(true);
+    QVERIFY(!m_fix->link().busy());
+    QCoreApplication::processEvents();
+    QVERIFY(!called);
+
+    // Opening: later too.
+    m_fix->link().setStopRequested(false);
+    m_session = std::make_unique<SwitcherSession>(m_fix->link());
+    m_fix->link().Disconnect();
+    std::optional<SwitcherOutcome> opened;
+    session().openAsync([&opened](const SwitcherOutcome &o) { opened = o; });
+    QTRY_VERIFY(opened);
+    QVERIFY(opened->ok());
+    QVERIFY(m_fix->link().Connected());
 }
 
 QTEST_MAIN(TestSwitcherSession)
