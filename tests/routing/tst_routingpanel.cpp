@@ -5,6 +5,7 @@
 #include "LanDevicePanel.h"
 #include "RoutingPanel.h"
 #include "SimulatorServer.h"
+#include "StalledListener.h"
 #include "StatusBar.h"
 #include "TForm1.h"
 #include "TKVCOMControl.h"
@@ -291,6 +292,8 @@ void TestRoutingPanel::clickDuringOnDemandConnect_data()
 {
     QTest::addColumn<bool>("settling"); // the second click lands after the socket is up
     QTest::addColumn<bool>("step"); // the second click: the next-input step, or input 4
+    // A loopback connect is made at once, inside the socket's own call; a listener that never
+    // completes the handshake keeps the connect under way, as a slow network does.
     QTest::newRow("input 4 while connecting") << false << false;
     QTest::newRow("input 4 as the connect settles") << true << false;
     QTest::newRow("next-input step as the connect settles") << true << true;
@@ -308,6 +311,11 @@ void TestRoutingPanel::clickDuringOnDemandConnect()
     m_form->link()->setTiming(timing);
     QVERIFY(!m_form->link()->Connected());
     m_form->state().RouteFailed = false;
+    StalledListener stalled;
+    if (!settling) {
+        QVERIFY(stalled.ready());
+        m_form->link()->setTcpPort(stalled.port());
+    }
 
     bool clicked = false;
     QString note;
@@ -325,6 +333,14 @@ void TestRoutingPanel::clickDuringOnDemandConnect()
     second.start();
     QTest::mouseClick(input(1, 3), Qt::LeftButton);
     QVERIFY(clicked);
+    QCOMPARE(note, u"In processing, command ignored"_s);
+    if (!settling) {
+        // The connect never completed: nothing reached the switcher, and neither click shows.
+        QVERIFY(!m_form->link()->Connected());
+        QCOMPARE(routeRequests(), 0);
+        QVERIFY(displayed().at(0) != 3 && displayed().at(0) != 4);
+        return;
+    }
 
     QVERIFY(m_form->link()->Connected());
     const int held = simRoutes().at(0);
