@@ -5,6 +5,7 @@
 #include "SwitcherModel.h"
 #include "SwitcherSession.h"
 #include "TKVCOMControl.h"
+#include "TcpTarget.h"
 
 #include <QLoggingCategory>
 #include <QMetaObject>
@@ -32,7 +33,9 @@ Gateway::Gateway(const GatewayConfig &config, QObject *parent)
     m_link->setTiming(config.timing);
     if (config.target == GatewayConfig::Target::Serial) {
         m_link->setControlMode(cmCOM);
-        m_link->setComPort(config.serialPath);
+        // The line as the shell named it: a link or relative path in the current folder, or
+        // a bare device name under /dev. The name given stays the switcher's id and text.
+        m_link->setComPort(serialTargetPath(config.serialPath));
     } else {
         m_link->setControlMode(cmLAN);
         m_link->setDeviceIP(config.host);

@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -128,22 +129,33 @@ void TestGatewayCore::startGateway(const GatewayConfig &config)
 void TestGatewayCore::startReadsTheSwitcher_data()
 {
     QTest::addColumn<bool>("serial");
-    QTest::newRow("tcp") << false;
-    QTest::newRow("serial line (pseudo terminal)") << true;
+    QTest::addColumn<bool>("relative"); // the line named by a link in the current folder
+    QTest::newRow("tcp") << false << false;
+    QTest::newRow("serial line (pseudo terminal)") << true << false;
+    QTest::newRow("serial line named relative to the current folder") << true << true;
 }
 
 void TestGatewayCore::startReadsTheSwitcher()
 {
     QFETCH(bool, serial);
+    QFETCH(bool, relative);
     m_sim->simulator().state().routes = {6, 5, 4, 3, 2, 1};
     GatewayConfig c = config();
     QString where = QString::number(m_sim->tcpPort());
+    const QString before = QDir::currentPath();
+    const auto restore = qScopeGuard([&before] { QDir::setCurrent(before); });
     if (serial) {
         const QString pty = m_sim->openPty();
         QVERIFY2(!pty.isEmpty(), qPrintable(m_sim->ptyError()));
         c.target = GatewayConfig::Target::Serial;
         c.serialPath = pty;
-        where = pty;
+        if (relative) {
+            // Not under /dev: the name is the link's, as the shell gave it.
+            QVERIFY(QFile::link(pty, m_dir->filePath(QStringLiteral("simtty"))));
+            QVERIFY(QDir::setCurrent(m_dir->path()));
+            c.serialPath = QStringLiteral("simtty");
+        }
+        where = c.serialPath;
     }
     startGateway(c);
     const GatewayState &s = m_gateway->state();
