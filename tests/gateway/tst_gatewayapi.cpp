@@ -5,6 +5,7 @@
 #include "GatewaySettings.h"
 #include "HttpAccess.h"
 #include "HttpServer.h"
+#include "LoopLevelProbe.h"
 #include "MatrixCtlRunner.h"
 #include "SimulatorServer.h"
 
@@ -21,6 +22,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -34,6 +36,9 @@ struct Answer
     QByteArray contentType;
     QByteArray authenticate;
 };
+
+// What the last fixture's probe saw nested, for the test's cleanup to report.
+QString nestedReport;
 
 // A switcher, the gateway that owns it, and the HTTP side serving the gateway.
 struct Fixture
@@ -56,8 +61,15 @@ struct Fixture
         api = std::make_unique<GatewayApi>(*gateway, server);
         server.listen(QHostAddress::LocalHost);
         network.setProxy(QNetworkProxy::NoProxy);
+        probe.watch(*gateway);
         gateway->start();
     }
+    ~Fixture()
+    {
+        if (!probe.nothingNested())
+            nestedReport = probe.report();
+    }
+    Q_DISABLE_COPY_MOVE(Fixture)
 
     QUrl url(const QString &path) const
     {
@@ -95,6 +107,8 @@ struct Fixture
     HttpServer server;
     std::unique_ptr<GatewayApi> api;
     QNetworkAccessManager network;
+    // The test waits in call()'s own event loop, one level deep.
+    LoopLevelProbe probe{1};
 };
 
 QList<QVariant> routesOf(const QJsonObject &state)
@@ -109,6 +123,7 @@ class TestGatewayApi : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void cleanup();
     void requests_data();
     void requests();
     void sameFactsAsMatrixctl_data();
@@ -122,6 +137,13 @@ private Q_SLOTS:
     void labelRule();
     void changeNotSavedIsNotMade();
 };
+
+// No state change of the switcher was told from an event loop nested under the gateway.
+void TestGatewayApi::cleanup()
+{
+    const QString report = std::exchange(nestedReport, QString());
+    QVERIFY2(report.isEmpty(), qPrintable(report));
+}
 
 void TestGatewayApi::requests_data()
 {

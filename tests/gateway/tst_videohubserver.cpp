@@ -2,6 +2,7 @@
 // gateway in front of the simulated switcher.
 #include "Gateway.h"
 #include "GatewaySettings.h"
+#include "LoopLevelProbe.h"
 #include "SimulatorServer.h"
 #include "VideohubServer.h"
 
@@ -96,6 +97,7 @@ private:
     std::unique_ptr<SimulatorServer> m_sim;
     std::unique_ptr<Gateway> m_gateway;
     std::unique_ptr<VideohubServer> m_server;
+    std::unique_ptr<LoopLevelProbe> m_probe;
 };
 
 void TestVideohubServer::init()
@@ -107,6 +109,10 @@ void TestVideohubServer::init()
 
 void TestVideohubServer::cleanup()
 {
+    // No state change of the switcher was told from an event loop nested under the gateway.
+    if (m_probe)
+        QVERIFY2(m_probe->nothingNested(), qPrintable(m_probe->report()));
+    m_probe.reset();
     m_server.reset();
     m_gateway.reset();
     m_sim.reset();
@@ -126,6 +132,8 @@ void TestVideohubServer::start(
     c.reconnectMaxMs = 40;
     c.settingsPath = m_dir->filePath(QStringLiteral("gateway.ini"));
     m_gateway = std::make_unique<Gateway>(c);
+    m_probe = std::make_unique<LoopLevelProbe>();
+    m_probe->watch(*m_gateway);
     ClientPolicy clients;
     clients.allow = allow;
     m_server = std::make_unique<VideohubServer>(
@@ -427,6 +435,8 @@ void TestVideohubServer::switcherFoundAfterPanelsConnected()
     c.reconnectMinMs = 5;
     c.reconnectMaxMs = 20;
     m_gateway = std::make_unique<Gateway>(c);
+    m_probe = std::make_unique<LoopLevelProbe>();
+    m_probe->watch(*m_gateway);
     m_server = std::make_unique<VideohubServer>(
         *m_gateway, ClientPolicy{}, QStringLiteral("0123456789AB"));
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
