@@ -18,6 +18,8 @@ struct VideohubServer::Client
     VideohubParser parser;
     QTimer idle;
     QTimer block;
+    // The status dump has gone out whole: from then on the client may only listen, for good.
+    bool dumped = false;
     // While a label block is taken, what the change tells everyone waits for the block's ACK.
     bool holding = false;
     QByteArray held;
@@ -132,7 +134,17 @@ void VideohubServer::accept()
         connect(socket, &QTcpSocket::readyRead, this, [this, client] { onReadyRead(client); });
         connect(socket, &QTcpSocket::disconnected, this, [this, client] { drop(client); });
         client->idle.start();
+        // Panels that only listen are kept, as real servers keep them: once the dump is out, the
+        // idle limit no longer applies. The bounds on lines, blocks and unread output stay.
+        const auto dumpSent = [client] {
+            if (!client->dumped && client->socket->bytesToWrite() == 0) {
+                client->dumped = true;
+                client->idle.stop();
+            }
+        };
+        connect(socket, &QTcpSocket::bytesWritten, this, dumpSent);
         send(client, Videohub::statusDump(m_gateway.state(), client->id, m_uniqueId));
+        dumpSent();
         Q_EMIT clientCountChanged(clientCount());
     }
 }
@@ -141,7 +153,8 @@ void VideohubServer::onReadyRead(Client *client)
 {
     QList<VideohubParser::Block> blocks;
     client->parser.feed(client->socket->readAll(), &blocks);
-    client->idle.start();
+    if (!client->dumped)
+        client->idle.start();
     if (client->parser.midBlock()) {
         if (!client->block.isActive())
             client->block.start();

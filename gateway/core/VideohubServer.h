@@ -31,8 +31,8 @@ public:
     {
         int maxClients = 100;
         VideohubParser::Limits parser;
-        // A connection that sends nothing this long is closed; so is one that reads nothing
-        // while more than maxPendingBytes wait to be sent to it.
+        // A connection that sends nothing this long before its status dump is out is closed;
+        // so is one that reads nothing while more than maxPendingBytes wait to be sent to it.
         int idleMs = 10 * 60 * 1000;
         // A block begun and not ended within this time is dropped with a NAK.
         int blockMs = 30 * 1000;
