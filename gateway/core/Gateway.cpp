@@ -28,7 +28,8 @@ Gateway::Gateway(const GatewayConfig &config, QObject *parent)
       m_config(config),
       m_link(std::make_unique<TKVCOMControl>()),
       m_switcher(std::make_unique<SwitcherSession>(*m_link)),
-      m_settings(std::make_unique<GatewaySettings>(config.settingsPath))
+      m_settings(std::make_unique<GatewaySettings>(config.settingsPath)),
+      m_reconnect(config.reconnectMinMs, config.reconnectMaxMs)
 {
     m_link->setTiming(config.timing);
     if (config.target == GatewayConfig::Target::Serial) {
@@ -78,7 +79,7 @@ void Gateway::start()
         setPresent(false, QStringLiteral("No switcher given"));
         return;
     }
-    m_reconnectMs = m_config.reconnectMinMs;
+    m_reconnect.reset();
     m_connectPending = true;
     if (m_config.pollMs > 0)
         m_pollTimer.start();
@@ -419,7 +420,7 @@ void Gateway::openLink()
         const Then read = [this](Outcome outcome) {
             // Lost: linkLost has told the clients and will try again.
             if (outcome != Outcome::Lost) {
-                m_reconnectMs = m_config.reconnectMinMs;
+                m_reconnect.reset();
                 const QString where = m_config.target == GatewayConfig::Target::Serial
                     ? QStringLiteral("Serial port %1").arg(m_config.serialPath)
                     : QStringLiteral("TCP %1:%2").arg(m_config.host).arg(m_config.tcpPort);
@@ -447,8 +448,7 @@ void Gateway::scheduleReconnect()
 {
     if (m_reconnectTimer.isActive() || m_connectPending)
         return;
-    m_reconnectTimer.start(m_reconnectMs);
-    m_reconnectMs = std::min(m_config.reconnectMaxMs, std::max(1, m_reconnectMs) * 2);
+    m_reconnectTimer.start(m_reconnect.next());
 }
 
 bool Gateway::reachable()

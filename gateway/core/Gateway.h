@@ -3,6 +3,7 @@
 #include "GatewaySettings.h"
 #include "GatewayState.h"
 #include "LinkMessage.h"
+#include "ReconnectBackoff.h"
 #include "Timing.h"
 
 #include <QList>
@@ -38,9 +39,10 @@ struct GatewayConfig
     // The link's waits; tests use Timing::fast().
     Timing timing;
     // After the switcher is lost the link is opened again, first after reconnectMinMs, each
-    // failure doubling the wait up to reconnectMaxMs.
+    // failure doubling the wait up to reconnectMaxMs: a switcher back from a restart reaches
+    // the panels within seconds.
     int reconnectMinMs = 500;
-    int reconnectMaxMs = 30000;
+    int reconnectMaxMs = 5000;
 };
 
 // The one owner of the switcher: its link, one queue of device operations (one at a time on
@@ -176,7 +178,7 @@ private:
     bool m_pumpScheduled = false;
     bool m_connectPending = false;
     bool m_started = false;
-    int m_reconnectMs = 0;
+    ReconnectBackoff m_reconnect;
     quint64 m_nextClient = 1;
     QTimer m_pollTimer;
     QTimer m_reconnectTimer;

@@ -72,6 +72,7 @@ private Q_SLOTS:
     void unreadableFileMovedAside();
     void fileThatCannotBeKeptRefused_data();
     void fileThatCannotBeKeptRefused();
+    void reconnectWaitsGrowToFiveSeconds();
     void destroyedWithAnOperationInFlight_data();
     void destroyedWithAnOperationInFlight();
 
@@ -613,6 +614,21 @@ void TestGatewayCore::fileThatCannotBeKeptRefused()
     QCOMPARE(
         QDir(m_dir->path()).entryList({QStringLiteral("*.bak-*")}, QDir::AllEntries | QDir::System),
         QStringList());
+}
+
+// After the switcher is lost, the waits before the link is opened again double from half a
+// second up to five: a switcher back from a restart reaches the panels within seconds.
+void TestGatewayCore::reconnectWaitsGrowToFiveSeconds()
+{
+    const GatewayConfig defaults;
+    ReconnectBackoff backoff(defaults.reconnectMinMs, defaults.reconnectMaxMs);
+    QList<int> waits;
+    for (int i = 0; i < 7; ++i)
+        waits.append(backoff.next());
+    QCOMPARE(waits, (QList<int>{500, 1000, 2000, 4000, 5000, 5000, 5000}));
+    // The switcher answered: the next loss starts short again.
+    backoff.reset();
+    QCOMPARE(backoff.next(), 500);
 }
 
 void TestGatewayCore::destroyedWithAnOperationInFlight_data()
