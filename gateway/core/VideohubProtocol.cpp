@@ -188,10 +188,12 @@ VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block)
             break;
         }
         case VideohubBlockKind::Locks: {
-            if (rest.size() != 1 || (rest[0] != 'O' && rest[0] != 'U' && rest[0] != 'F'))
+            // Some panels end the line with a space after the letter.
+            const QByteArrayView letter = rest.trimmed();
+            if (letter.size() != 1 || (letter[0] != 'O' && letter[0] != 'U' && letter[0] != 'F'))
                 return nak(QStringLiteral("a lock is \"output O\", \"output U\" or \"output F\""));
             request.kind = VideohubRequest::Locks;
-            request.locks.append({port, rest[0]});
+            request.locks.append({port, letter[0]});
             break;
         }
         case VideohubBlockKind::Preamble:

@@ -78,6 +78,8 @@ void TestVideohubProtocol::requests_data()
         {"labels out 3=[Main  screen ] 1=[]"});
     row("labels: UTF-8", "INPUT LABELS:\n1 Caméra\n\n", {"labels in 2=[Caméra]"});
     row("locks", "VIDEO OUTPUT LOCKS:\n0 O\n1 U\n5 F\n\n", {"locks 1O 2U 6F"});
+    row("a lock line with a trailing space", "VIDEO OUTPUT LOCKS:\n0 O \n1 U\t\n\n",
+        {"locks 1O 2U"});
     row("header only asks for the block", "VIDEO OUTPUT ROUTING:\n\nINPUT LABELS:\n\n",
         {"query routing", "query in"});
     row("header only: locks, device, preamble",
@@ -99,6 +101,7 @@ void TestVideohubProtocol::requests_data()
     row("one bad line spoils the salvo", "VIDEO OUTPUT ROUTING:\n0 1\n9 1\n0 2\n\n", {"nak"});
     row("lock letter unknown", "VIDEO OUTPUT LOCKS:\n0 L\n\n", {"nak"});
     row("lock letter lower case", "VIDEO OUTPUT LOCKS:\n0 o\n\n", {"nak"});
+    row("two lock letters", "VIDEO OUTPUT LOCKS:\n0 O U\n\n", {"nak"});
     row("label port out of range", "INPUT LABELS:\n6 x\n\n", {"nak"});
     row("device block from a client", "VIDEOHUB DEVICE:\nDevice present: true\n\n", {"nak"});
     row("NUL bytes", QByteArray("VIDEO OUTPUT ROUTING:\n0\0 1\n\n", 28), {"nak"});
