@@ -2,6 +2,7 @@
 
 #include "CtlCommand.h"
 #include "MatrixVersion.h"
+#include "ProgramOutput.h"
 #include "SettingsLocation.h"
 #include "TKVCOMControl.h"
 #include "TcpTarget.h"
@@ -154,10 +155,9 @@ int runMatrixCtl(const QStringList &givenArguments, QTextStream &out, QTextStrea
     parser.addOptions({tcp, serial, settings, help, version, json});
 
     // One line, so that a script's log shows what was wrong and not the whole usage.
-    auto usage = [&](QString why) {
-        while (why.endsWith(QLatin1Char('.')))
-            why.chop(1);
-        err << "matrixctl: " << why << "; see matrixctl --help\n";
+    auto usage = [&](const QString &parserText) {
+        const QString why = usageReason(parserText);
+        err << usageErrorLine(QStringLiteral("matrixctl"), why);
         err.flush();
         if (parser.isSet(json) || givenArguments.contains(QStringLiteral("--json"))) {
             out << QJsonDocument(errorJson(QStringLiteral("bad_input"), why))

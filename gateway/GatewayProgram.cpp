@@ -7,6 +7,7 @@
 #include "HttpAccess.h"
 #include "HttpServer.h"
 #include "MatrixVersion.h"
+#include "ProgramOutput.h"
 #include "SettingsLocation.h"
 #include "SimulatorServer.h"
 #include "VideohubProtocol.h"
@@ -83,14 +84,10 @@ int runGateway(QCoreApplication &app)
     case GatewayParse::Version:
         out << "matrix-gateway " << MATRIX_VERSION << Qt::endl;
         return 0;
-    case GatewayParse::Error: {
-        // One line for a service's log; the parser's own texts end in a full stop.
-        QString why = parsed.text;
-        while (why.endsWith(QLatin1Char('.')))
-            why.chop(1);
-        err << "matrix-gateway: " << why << "; see matrix-gateway --help" << Qt::endl;
+    case GatewayParse::Error:
+        err << usageErrorLine(QStringLiteral("matrix-gateway"), parsed.text);
+        err.flush();
         return 2;
-    }
     case GatewayParse::MakeToken:
         return makeTokenFile(options.makeToken, out, err);
     case GatewayParse::Run:

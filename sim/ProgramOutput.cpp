@@ -60,3 +60,16 @@ QString flushStdout()
         return {};
     return notedReason[0] ? QString::fromLocal8Bit(notedReason) : QStringLiteral("write error");
 }
+
+QString usageReason(QString parserText)
+{
+    while (parserText.endsWith(QLatin1Char('.')))
+        parserText.chop(1);
+    return parserText;
+}
+
+QString usageErrorLine(const QString &program, const QString &parserText)
+{
+    return program + QLatin1String(": ") + usageReason(parserText) + QLatin1String("; see ")
+        + program + QLatin1String(" --help\n");
+}

@@ -15,6 +15,12 @@ void checkStdoutAtExit(const char *program);
 // errors (a QTextStream on stdout): the C library forgets the reason once it has failed.
 void noteStdoutWriteError(const QString &reason);
 
+// A usage error is one line on stderr, so that a script's log shows what was wrong and not the
+// whole usage: "PROGRAM: WHY; see PROGRAM --help". usageReason() drops the closing full stop
+// that the option parser's texts end in; usageErrorLine() gives the whole line, newline included.
+QString usageReason(QString parserText);
+QString usageErrorLine(const QString &program, const QString &parserText);
+
 // Flushes stdout now: an empty text when all that was printed has been written, else the reason.
 // For a program that keeps running after it has told a script what it needs (an address).
 QString flushStdout();

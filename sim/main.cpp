@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -124,8 +123,8 @@ int main(int argc, char *argv[])
     addSimNetworkOptions(parser);
     // A bad option is a usage error (2), as for the other programs; process() would exit 1.
     if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "matrix-sim: %s; see matrix-sim --help\n",
-            qPrintable(parser.errorText().remove(QRegularExpression(QStringLiteral("\\.$")))));
+        std::fputs(
+            qPrintable(usageErrorLine(QStringLiteral("matrix-sim"), parser.errorText())), stderr);
         return 2;
     }
     if (parser.isSet(QStringLiteral("version")))

@@ -48,7 +48,8 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     const QCommandLineOption settings(QStringLiteral("settings"),
         QStringLiteral("gateway.ini to keep labels and presets in."), QStringLiteral("FILE"));
     const QCommandLineOption importSettings(QStringLiteral("import-settings"),
-        QStringLiteral("Take labels and presets once from a window's Settings.ini (only read)."),
+        QStringLiteral("Take this switcher's labels and presets once from a window's Settings.ini "
+                       "(only read)."),
         QStringLiteral("FILE"));
     const QCommandLineOption listen(QStringLiteral("listen"),
         QStringLiteral("Address both servers listen on (default 127.0.0.1)."),
