@@ -48,7 +48,12 @@ public:
             m_idle.start();
             process();
         });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this] { m_idle.start(); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+            m_idle.start();
+            // A client that pipelines requests was paused while its answers waited unread.
+            if (m_socket && m_socket->bytesToWrite() <= MaxUnsentBytes)
+                process();
+        });
         connect(socket, &QTcpSocket::disconnected, this, [this] { finish(); });
         m_idle.start();
     }
@@ -72,6 +77,9 @@ public:
 
 private:
     enum Phase { Between, Head, Body };
+    // Answers written but not yet taken by the client; the web page's script, the largest
+    // answer, is written whole whatever this says.
+    static constexpr qint64 MaxUnsentBytes = 256 * 1024;
 
     void finish()
     {
@@ -85,6 +93,10 @@ private:
     void process()
     {
         if (m_busy || m_closing || m_finished)
+            return;
+        // The next request waits while earlier answers lie unread: a client that pipelines
+        // without reading is held by TCP flow control instead of filling our memory.
+        if (m_socket->bytesToWrite() > MaxUnsentBytes)
             return;
         const QByteArray buffered = m_socket->peek(m_capacity);
         if (buffered.isEmpty())

@@ -66,6 +66,7 @@ private Q_SLOTS:
     void parse();
     void bodyLimitRefusedBeforeTheBody();
     void pipelinedRequestsAnsweredInOrder();
+    void unreadAnswersPausePipelining();
     void connectionCapAndIdleTimeOut();
     void webSocketHandshakeChecked_data();
     void webSocketHandshakeChecked();
@@ -200,6 +201,45 @@ void TestHttpServer::pipelinedRequestsAnsweredInOrder()
     const qsizetype fast = response.indexOf("/fast ");
     QVERIFY2(slow > 0 && fast > slow, response.constData());
     QCOMPARE(response.count("HTTP/1.1 200 OK"), 2);
+}
+
+// A client that sends request after request and reads nothing: the server stops taking its
+// requests while the answers wait, and carries on once they are read.
+void TestHttpServer::unreadAnswersPausePipelining()
+{
+    constexpr int Requests = 32;
+    const QByteArray body(1024 * 1024, 'x');
+    int handled = 0;
+    HttpServer server;
+    server.setHandler([&](const HttpRequest &, const HttpServer::Reply &reply) {
+        ++handled;
+        HttpResponse response;
+        response.contentType = "text/plain";
+        response.body = body;
+        reply(response);
+    });
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    // The client's own buffer and window stay small: nothing takes the answers off the
+    // server's hands while the test does not read.
+    client.setReadBufferSize(64 * 1024);
+    client.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
+    QByteArray requests;
+    for (int i = 0; i < Requests; ++i)
+        requests += "GET /big HTTP/1.1\r\nHost: x\r\n\r\n";
+    client.write(requests);
+    // What the kernel's buffers hold on both sides is a few of the 32 answers.
+    QTest::qWait(2000);
+    QVERIFY2(handled < Requests, qPrintable(QString::number(handled)));
+
+    client.setReadBufferSize(0);
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (received += client.readAll()).count("HTTP/1.1 200 OK") == Requests, 60000);
+    QCOMPARE(handled, Requests);
 }
 
 void TestHttpServer::connectionCapAndIdleTimeOut()
