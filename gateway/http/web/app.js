@@ -7,6 +7,7 @@ const TOKEN_KEY = "matrix-gateway-token";
 const PORTS = 6;
 // How long the power button waits for the second tap that switches the switcher off.
 const CONFIRM_MS = 4000;
+const POWER_ASK = "Tap the power button again to switch the switcher off.";
 const SVG_NS = "http://www.w3.org/2000/svg";
 
 const view = {
@@ -449,7 +450,7 @@ function takeState(state) {
 async function route(output, input) {
   if (mode() !== "live") return;
   view.pending.set(output, input);
-  say("");
+  say(label("output", output) + ": switching to " + label("input", input) + "…");
   render();
   try {
     takeState(await api("PUT", "/routes/" + output, { input }));
@@ -508,8 +509,12 @@ async function powerClick() {
   const state = view.state;
   if (!state || typeof state.power !== "boolean") return;
   if (state.power && !view.powerConfirm) {
-    view.powerConfirm = setTimeout(() => { view.powerConfirm = 0; render(); }, CONFIRM_MS);
-    say("Tap the power button again to switch the switcher off.");
+    view.powerConfirm = setTimeout(() => {
+      view.powerConfirm = 0;
+      if ($("message").textContent === POWER_ASK) say("");
+      render();
+    }, CONFIRM_MS);
+    say(POWER_ASK);
     render();
     return;
   }
