@@ -98,13 +98,15 @@ function mode() {
 
 function modeText(m) {
   switch (m) {
-    case "auth": return "Token needed: this gateway shows and changes nothing without its access token.";
+    case "auth":
+      return "Token needed: this gateway shows and changes nothing without its access token.";
     case "connecting": return "Connecting to the gateway…";
     case "offline": return view.lost === "events"
       ? "The gateway's events stopped; reconnecting… Nothing shown here is current."
       : "The gateway is not reachable; trying again… Nothing shown here is current.";
-    case "absent": return "The switcher is not present" + (view.state.link ? ": " + view.state.link : ".")
-      + " Routing waits until it answers.";
+    case "absent":
+      return "The switcher is not present" + (view.state.link ? ": " + view.state.link : ".")
+        + " Routing waits until it answers.";
     case "off": return "The switcher is switched off. Switch it on to route.";
     case "reading": return "Reading the switcher's state…";
     default: return "";
@@ -167,7 +169,9 @@ function padlock() {
 }
 
 function setPadlock(svg, locked) {
-  svg.querySelector(".shackle").setAttribute("d", locked ? "M5 7V5a3 3 0 0 1 6 0v2" : "M5 7V5a3 3 0 0 1 6 0");
+  // Closed: the shackle comes down on both sides; open: on one.
+  svg.querySelector(".shackle")
+    .setAttribute("d", locked ? "M5 7V5a3 3 0 0 1 6 0v2" : "M5 7V5a3 3 0 0 1 6 0");
 }
 
 function lockButton(id, output) {
@@ -186,7 +190,8 @@ function buildGrid() {
     const th = element("th");
     th.scope = "col";
     th.id = "input-" + input;
-    th.append(element("span", "port-no", portName("input", input)), element("span", "port-label ellipsis"));
+    th.append(element("span", "port-no", portName("input", input)),
+      element("span", "port-label ellipsis"));
     head.appendChild(th);
   }
   const lockHead = element("th", "lock-head", "Lock");
@@ -198,7 +203,8 @@ function buildGrid() {
     const th = element("th");
     th.scope = "row";
     th.id = "output-" + output;
-    th.append(element("span", "port-no", portName("output", output)), element("span", "port-label ellipsis"));
+    th.append(element("span", "port-no", portName("output", output)),
+      element("span", "port-label ellipsis"));
     row.appendChild(th);
     for (let input = 1; input <= PORTS; ++input) {
       const td = element("td");
@@ -325,8 +331,12 @@ function renderHeader(state) {
   const reachable = view.connected && !view.auth;
   link.dataset.present = String(reachable && state.present === true);
   if (view.auth) link.textContent = "Token needed";
-  else if (!view.connected) link.textContent = view.everConnected ? "Gateway not reachable" : "Connecting…";
-  else link.textContent = (state.present ? "Device present" : "Device not present") + (state.link ? " — " + state.link : "");
+  else if (!view.connected) {
+    link.textContent = view.everConnected ? "Gateway not reachable" : "Connecting…";
+  } else {
+    link.textContent = (state.present ? "Device present" : "Device not present")
+      + (state.link ? " — " + state.link : "");
+  }
   const name = typeof state.friendlyName === "string" ? state.friendlyName : "";
   $("device").textContent = [name, state.model, state.version]
     .filter((part) => typeof part === "string" && part).join(" · ");
@@ -338,7 +348,9 @@ function renderHeader(state) {
   power.setAttribute("aria-pressed", String(state.power === true));
   power.dataset.confirm = String(Boolean(view.powerConfirm));
   if (view.powerConfirm) power.textContent = "Tap again to switch off";
-  else power.textContent = state.power === true ? "Power: on" : (state.power === false ? "Power: off" : "Power");
+  else if (state.power === true) power.textContent = "Power: on";
+  else if (state.power === false) power.textContent = "Power: off";
+  else power.textContent = "Power";
 }
 
 function render() {
@@ -401,7 +413,8 @@ function render() {
     $("picker-title").textContent = "Route to " + label("output", output);
     $("picker-title").title = $("picker-title").textContent;
     const current = routeOf(output);
-    $("picker-now").textContent = "Now: " + (current >= 1 && current <= PORTS ? label("input", current) : "not known");
+    $("picker-now").textContent = "Now: "
+      + (current >= 1 && current <= PORTS ? label("input", current) : "not known");
     $("picker-now").title = $("picker-now").textContent;
     for (let input = 1; input <= PORTS; ++input) {
       const choose = $("choose-i" + input);
@@ -424,7 +437,8 @@ function render() {
   }
   list.forEach((preset, index) => {
     const button = presets.children[index];
-    const name = preset && typeof preset.name === "string" && preset.name ? preset.name : "Preset " + (index + 1);
+    const name = preset && typeof preset.name === "string" && preset.name
+      ? preset.name : "Preset " + (index + 1);
     button.textContent = name;
     button.title = name;
     button.disabled = !live;
@@ -483,12 +497,13 @@ async function toggleLock(output) {
   try {
     const answer = await api("PUT", "/locks/" + output, { locked: lock, force: false });
     if (answer && Array.isArray(answer.routes)) takeState(answer);
-    else if (answer && typeof answer.locked === "boolean" && view.state && Array.isArray(view.state.locked))
+    else if (answer && typeof answer.locked === "boolean" && Array.isArray(view.state.locked))
       view.state.locked[output - 1] = answer.locked;
     say(name + (lock ? " is locked." : " is unlocked."));
   } catch (error) {
     if (error.status === 404 || error.status === 405) {
-      say(name + " was not " + (lock ? "locked" : "unlocked") + ": this gateway cannot lock outputs from the page.", "error");
+      say(name + " was not " + (lock ? "locked" : "unlocked")
+        + ": this gateway cannot lock outputs from the page.", "error");
     } else {
       failed(name + " was not " + (lock ? "locked" : "unlocked"), error);
     }
@@ -547,7 +562,9 @@ function apply(event) {
   const state = view.state;
   if (!state) return;
   switch (event.type) {
-    case "route": if (Array.isArray(state.routes)) state.routes[event.output - 1] = event.input; break;
+    case "route":
+      if (Array.isArray(state.routes)) state.routes[event.output - 1] = event.input;
+      break;
     case "label": {
       const labels = state[event.side + "Labels"];
       if (Array.isArray(labels)) labels[event.port - 1] = event.label;
@@ -556,12 +573,17 @@ function apply(event) {
     case "power": state.power = event.on; break;
     case "present": state.present = event.present; state.link = event.link; break;
     case "device":
-      ["model", "version", "friendlyName"].forEach((key) => { if (key in event) state[key] = event[key]; });
+      ["model", "version", "friendlyName"].forEach((key) => {
+        if (key in event) state[key] = event[key];
+      });
       break;
     case "preset":
-      if (Array.isArray(state.presets) && event.preset) state.presets[event.preset.n - 1] = event.preset;
+      if (Array.isArray(state.presets) && event.preset)
+        state.presets[event.preset.n - 1] = event.preset;
       break;
-    case "lock": if (Array.isArray(state.locked)) state.locked[event.output - 1] = event.locked; break;
+    case "lock":
+      if (Array.isArray(state.locked)) state.locked[event.output - 1] = event.locked;
+      break;
     default: return;
   }
   render();
@@ -618,7 +640,8 @@ async function start() {
   if (view.auth === "needed" && !$("token-dialog").open && !token()) return;
   try {
     const state = await api("GET", "/state");
-    if (!state || !Array.isArray(state.routes)) throw new ApiError("the gateway's state could not be read", 500);
+    if (!state || !Array.isArray(state.routes))
+      throw new ApiError("the gateway's state could not be read", 500);
     view.auth = "";
     view.state = state;
     view.connected = true;
