@@ -365,7 +365,11 @@ def case_layout(rig):
                 text in rig.driver.execute_script("return document.body.textContent")
                 for text in (LONG_OUTPUTS[0], LONG_INPUTS[5]))
                 and rig.attribute("output-row-3", "data-locked") == "true")
-            problems = rig.layout_problems()
+            problems = rig.layout_problems() + rig.driver.execute_script(
+                "return Array.from(document.querySelectorAll('button, input'))"
+                ".filter((el) => el.getClientRects().length"
+                " && !(el.getAttribute('aria-label') || el.labels && el.labels.length"
+                " || el.textContent.trim())).map((el) => (el.id || el.tagName) + ' has no name')")
             rig.shot("%s-%s" % (size, scheme))
             if problems:
                 fail("at %s, %s: %s" % (size, scheme, "; ".join(problems[:8])))
@@ -384,6 +388,8 @@ def case_layout(rig):
                 wait_until("the picker closes", lambda: rig.attribute("picker", "open") is None)
                 wait_until("the list shows input %d on output %d" % (input_, output),
                            lambda: LONG_INPUTS[input_ - 1] in rig.text("pick-o%d" % output))
+                if rig.driver.switch_to.active_element.get_attribute("id") != "pick-o%d" % output:
+                    fail("the focus did not return to output %d after the picker" % output)
             else:
                 if not rig.find("grid").is_displayed() or rig.find("output-list").is_displayed():
                     fail("a desktop gets the list of outputs, not the grid")
