@@ -1,15 +1,23 @@
 #!/usr/bin/python3
 """The gateway's web page in a real browser (Debian's chromium, headless, through chromedriver).
 
-Starts matrix-sim and matrix-gateway on loopback ports of their own choosing, loads the page,
-clicks a cell of the routing grid and reads the route back from the simulated switcher with
-matrixctl, routes once more by keyboard, then routes through the Videohub protocol port and waits
-for the page to show it. Then, with a token, the page asks for it once, and follows the
-events with it.
+Starts matrix-sim and matrix-gateway on loopback ports of their own choosing and drives the page
+as a user would, on a desktop (1280x800) and on a phone (390x844), light and dark:
+- routing by click, by keyboard and from a router panel; on a phone through the output list;
+- 40-character labels and a 255-character preset name: nothing overflows, no word is broken;
+- the lock indicator and locking an output from the page;
+- a switched-off switcher, a gateway that goes away and comes back, a route in flight and a
+  refused one;
+- power: switching off takes a second tap, switching on does not;
+- with a token: Escape leaves a "Token needed" state, and nothing clicked before the token is
+  carried out.
+`--only NAME[,NAME]` runs some cases (see CASES). With MATRIX_BROWSER_SCREENSHOTS=DIR the
+pictures the cases take are kept there.
 Exits 77 (skipped) when chromium, chromedriver or selenium are not installed, unless
 MATRIX_REQUIRE_BROWSER is set (scripts/test sets it), which makes that a failure.
 """
 import argparse
+import json
 import os
 import re
 import select
@@ -20,15 +28,72 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.error
+import urllib.request
 
 SKIP = 77
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
+TOKEN = "browser-s3cret-0123"
+SIZES = {"phone": (390, 844), "desktop": (1280, 800)}
+# 40 characters each, with spaces, as real labels have them.
+LONG_INPUTS = ["Document camera on the lectern, left %d" % n for n in range(1, 7)]
+LONG_OUTPUTS = ["Projector in the main hall, ceiling %d!!" % n for n in range(1, 7)]
+LONG_PRESET = ("Evening service with both projectors and the stream " * 6)[:254] + "Z"
+
+# Everything the page shows, measured in the page: what lies beyond the viewport's width, a
+# word broken across lines, a text cut without an ellipsis, an ellipsis without the full text
+# in a title.
+LAYOUT_PROBLEMS = r"""
+const vw = document.documentElement.clientWidth;
+const problems = [];
+const name = (el) => el.tagName.toLowerCase() + (el.id ? "#" + el.id : "")
+    + (el.className && typeof el.className === "string" ? "." + el.className.split(" ").join(".") : "");
+const shown = (el) => el.getClientRects().length > 0 && getComputedStyle(el).visibility !== "hidden";
+if (document.documentElement.scrollWidth > vw)
+  problems.push("the page scrolls sideways: " + document.documentElement.scrollWidth + " > " + vw);
+for (const el of document.querySelectorAll("body *")) {
+  if (!shown(el) || el.closest("svg")) continue;
+  const r = el.getBoundingClientRect();
+  if (r.left < -1 || r.right > vw + 1)
+    problems.push(name(el) + " spans " + Math.round(r.left) + ".." + Math.round(r.right) + " of " + vw);
+  const style = getComputedStyle(el);
+  const hasText = Array.from(el.childNodes).some((n) => n.nodeType === 3 && n.data.trim());
+  if (hasText && el.scrollWidth > el.clientWidth + 1 && el.clientWidth > 0) {
+    if (style.textOverflow !== "ellipsis") {
+      problems.push(name(el) + " cuts its text '" + el.textContent.slice(0, 40) + "'");
+    } else {
+      const titled = el.closest("[title]");
+      if (!titled || !titled.title.includes(el.textContent))
+        problems.push(name(el) + " shows '" + el.textContent.slice(0, 40) + "' cut short without its full text");
+    }
+  }
+}
+const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+while (walker.nextNode()) {
+  const node = walker.currentNode;
+  if (!node.parentElement || !shown(node.parentElement)) continue;
+  const words = /\S+/g;
+  let match;
+  while ((match = words.exec(node.data))) {
+    const range = document.createRange();
+    range.setStart(node, match.index);
+    range.setEnd(node, match.index + match[0].length);
+    const tops = new Set(Array.from(range.getClientRects()).filter((r) => r.width > 0)
+        .map((r) => Math.round(r.top)));
+    if (tops.size > 1) problems.push("the word '" + match[0] + "' is broken in " + name(node.parentElement));
+  }
+}
+return problems;
+"""
+
+
+class Failure(Exception):
+    pass
 
 
 def fail(message):
-    print("FAIL: " + message, file=sys.stderr)
-    sys.exit(1)
+    raise Failure(message)
 
 
 def start(command, ready, timeout=20):
@@ -52,8 +117,11 @@ def start(command, ready, timeout=20):
             match = re.search(pattern, line)
             if match and key not in found:
                 found[key] = match.group(1)
-    # Keep reading, so that a program that goes on printing never blocks on a full pipe.
-    threading.Thread(target=lambda: [None for _ in process.stdout], daemon=True).start()
+    # Keep reading, so that a program that goes on printing never blocks on a full pipe; the
+    # last lines tell what happened when a case fails.
+    process.lines = seen
+    threading.Thread(target=lambda: [seen.append(line) for line in process.stdout],
+                     daemon=True).start()
     return process, found
 
 
@@ -67,11 +135,488 @@ def wait_until(what, condition, timeout=15):
     fail("timed out waiting until " + what)
 
 
-def route_at_switcher(matrixctl, sim_port, output):
-    result = subprocess.run([matrixctl, "--tcp", "127.0.0.1:%s" % sim_port, "route", "get",
-                             str(output)], capture_output=True, text=True, timeout=20)
-    numbers = re.findall(r"\d+", result.stdout)
-    return int(numbers[-1]) if result.returncode == 0 and numbers else None
+def stays(what, condition, seconds):
+    """Fails when `condition` stops holding within `seconds`."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if not condition():
+            fail(what)
+        time.sleep(0.1)
+
+
+class Rig:
+    """The simulated switcher, the gateway in front of it, and a browser on its page."""
+
+    def __init__(self, args, workdir, webdriver, service, by, keys):
+        self.args = args
+        self.workdir = workdir
+        self.webdriver = webdriver
+        self.service = service
+        self.By = by
+        self.Keys = keys
+        self.processes = []
+        self.driver = None
+        self.gateway = None
+        self.token = None
+        self.http = None
+        self.shots = os.environ.get("MATRIX_BROWSER_SCREENSHOTS")
+        self.sim, ports = start([args.sim, "--tcp-port", "0"], {"tcp": r"TCP \S+:(\d+)"})
+        self.processes.append(self.sim)
+        self.sim_port = ports["tcp"]
+
+    # The programs
+
+    def start_gateway(self, token=None, http_port="0", poll="1"):
+        command = [self.args.gateway, "--tcp", "127.0.0.1:%s" % self.sim_port, "--poll", poll,
+                   "--http-port", http_port, "--videohub-port", "0",
+                   "--settings", os.path.join(self.workdir, "gateway.ini")]
+        if token:
+            token_file = os.path.join(self.workdir, "token")
+            with open(token_file, "w") as f:
+                f.write(token + "\n")
+            command += ["--token-file", token_file]
+        self.token = token
+        self.gateway, ports = start(command, {
+            "http": r"HTTP server listening on \S+:(\d+)",
+            "videohub": r"Videohub server listening on \S+:(\d+)"})
+        self.processes.append(self.gateway)
+        self.http = ports["http"]
+        self.videohub = ports["videohub"]
+
+    def stop_gateway(self):
+        self.gateway.send_signal(signal.SIGTERM)
+        self.gateway.wait(timeout=10)
+
+    def matrixctl(self, *words):
+        result = subprocess.run([self.args.matrixctl, "--tcp", "127.0.0.1:%s" % self.sim_port]
+                                + list(words), capture_output=True, text=True, timeout=20)
+        return result.stdout if result.returncode == 0 else None
+
+    def route_at_switcher(self, output):
+        text = self.matrixctl("route", "get", str(output))
+        numbers = re.findall(r"\d+", text or "")
+        return int(numbers[-1]) if numbers else None
+
+    def power_at_switcher(self):
+        text = (self.matrixctl("power", "status") or "").lower()
+        return "off" if "off" in text else ("on" if "on" in text else None)
+
+    def call(self, method, path, body=None):
+        """One API call from outside the page; returns (status, JSON answer)."""
+        headers = {}
+        data = None
+        if body is not None:
+            headers["Content-Type"] = "application/json"
+            data = json.dumps(body).encode()
+        if self.token:
+            headers["Authorization"] = "Bearer " + self.token
+        request = urllib.request.Request("http://127.0.0.1:%s/api/v1%s" % (self.http, path),
+                                         data=data, method=method, headers=headers)
+        try:
+            with urllib.request.urlopen(request, timeout=20) as answer:
+                return answer.status, json.loads(answer.read() or b"null")
+        except urllib.error.HTTPError as error:
+            try:
+                return error.code, json.loads(error.read() or b"null")
+            except ValueError:
+                return error.code, None
+
+    def panel(self, source="127.0.0.1"):
+        """A router panel on the Videohub port, past its status dump."""
+        connection = socket.create_connection(("127.0.0.1", int(self.videohub)), timeout=10,
+                                              source_address=(source, 0))
+        received = b""
+        while b"END PRELUDE:\n\n" not in received:
+            chunk = connection.recv(4096)
+            if not chunk:
+                fail("the Videohub port closed before its status dump ended")
+            received += chunk
+        return connection
+
+    # The browser
+
+    def open_browser(self, size="desktop", scheme="light"):
+        options = self.webdriver.ChromeOptions()
+        for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
+                         "--disable-dev-shm-usage", "--window-size=1280,900"):
+            options.add_argument(argument)
+        options.binary_location = CHROMIUM
+        self.driver = self.webdriver.Chrome(service=self.service(CHROMEDRIVER), options=options)
+        self.driver.set_page_load_timeout(20)
+        self.emulate(size, scheme)
+        self.driver.get("http://127.0.0.1:%s/" % self.http)
+
+    def close_browser(self):
+        if self.driver is not None:
+            self.driver.quit()
+            self.driver = None
+
+    def emulate(self, size, scheme):
+        width, height = SIZES[size]
+        self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": width, "height": height, "deviceScaleFactor": 1,
+            "mobile": size == "phone"})
+        self.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {
+            "features": [{"name": "prefers-color-scheme", "value": scheme}]})
+        self.size = size
+
+    def find(self, id_):
+        return self.driver.find_element(self.By.ID, id_)
+
+    def attribute(self, id_, name):
+        found = self.driver.find_elements(self.By.ID, id_)
+        return found[0].get_attribute(name) if found else None
+
+    def text(self, id_):
+        found = self.driver.find_elements(self.By.ID, id_)
+        return found[0].text if found else ""
+
+    def cell(self, output, input_):
+        return self.find("route-o%d-i%d" % (output, input_))
+
+    def routed(self, output, input_):
+        return self.attribute("route-o%d-i%d" % (output, input_), "aria-pressed") == "true"
+
+    def mode(self):
+        return self.attribute("routing", "data-mode")
+
+    def wait_live(self):
+        # A page without routing modes (before they existed) counts as live once present, so
+        # that each case meets the old page at its own point.
+        wait_until("the page shows the switcher present and on",
+                   lambda: self.attribute("link", "data-present") == "true"
+                   and self.mode() in ("live", None))
+
+    def shot(self, name):
+        if self.shots:
+            os.makedirs(self.shots, exist_ok=True)
+            self.driver.save_screenshot(os.path.join(self.shots, name + ".png"))
+
+    def layout_problems(self):
+        return self.driver.execute_script(LAYOUT_PROBLEMS)
+
+    def in_viewport(self, id_):
+        return self.driver.execute_script(
+            "const r = document.getElementById(arguments[0]).getBoundingClientRect();"
+            "return r.height > 0 && r.top >= 0 && r.bottom <= innerHeight"
+            " && r.left >= 0 && r.right <= innerWidth;", id_)
+
+    def route_on_phone(self, output, input_):
+        self.find("pick-o%d" % output).click()
+        wait_until("the input picker opens",
+                   lambda: self.attribute("picker", "open") is not None)
+        self.find("choose-i%d" % input_).click()
+
+
+# The cases
+
+def case_desktop(rig):
+    """A click and the keyboard route the switcher; a router panel's route shows on the page."""
+    rig.open_browser("desktop")
+    rig.wait_live()
+    wait_until("the page marks input 2 on output 2", lambda: rig.routed(2, 2))
+    rig.cell(2, 4).click()
+    wait_until("the switcher routes input 4 to output 2", lambda: rig.route_at_switcher(2) == 4)
+    wait_until("the page marks input 4 on output 2",
+               lambda: rig.routed(2, 4) and not rig.routed(2, 2))
+    # The focused cell moves with the arrow keys and Enter routes it.
+    rig.cell(1, 1).send_keys(rig.Keys.ARROW_RIGHT)
+    focused = rig.driver.switch_to.active_element
+    if focused.get_attribute("id") != "route-o1-i2":
+        fail("the arrow key did not move to the next input")
+    focused.send_keys(rig.Keys.ENTER)
+    wait_until("the switcher routes input 2 to output 1", lambda: rig.route_at_switcher(1) == 2)
+    # A router panel routes input 1 to output 3 (0-based on its wire); the page follows.
+    panel = rig.panel()
+    panel.sendall(b"VIDEO OUTPUT ROUTING:\n2 0\n\n")
+    wait_until("the page marks input 1 on output 3",
+               lambda: rig.routed(3, 1) and not rig.routed(3, 3))
+    wait_until("the switcher routes input 1 to output 3", lambda: rig.route_at_switcher(3) == 1)
+    panel.close()
+    rig.close_browser()
+
+
+def case_layout(rig):
+    """40-character labels, a 255-character preset name and a locked output, at both sizes in
+    light and dark: nothing overflows, no word is broken, routing works; on a phone through
+    the list of outputs and the input picker."""
+    for n in range(1, 7):
+        for side, texts in (("inputs", LONG_INPUTS), ("outputs", LONG_OUTPUTS)):
+            status, _ = rig.call("PUT", "/labels/%s/%d" % (side, n), {"label": texts[n - 1]})
+            if status != 200:
+                fail("the gateway did not take a label (%s)" % status)
+    status, _ = rig.call("PUT", "/presets/1", {"name": LONG_PRESET, "routes": [1] * 6})
+    if status != 200:
+        fail("the gateway did not take a 255-character preset name (%s)" % status)
+    # A panel on another loopback address locks output 3.
+    panel = rig.panel("127.0.0.2")
+    panel.sendall(b"VIDEO OUTPUT LOCKS:\n2 O\n\n")
+    rig.open_browser("desktop")
+    rig.wait_live()
+    target = {("phone", "light"): (2, 5), ("phone", "dark"): (4, 6),
+              ("desktop", "light"): (5, 3), ("desktop", "dark"): (6, 2)}
+    for size in ("phone", "desktop"):
+        for scheme in ("light", "dark"):
+            rig.emulate(size, scheme)
+            wait_until("the page follows the %s scheme" % scheme, lambda: rig.driver.execute_script(
+                "return matchMedia('(prefers-color-scheme: %s)').matches" % scheme))
+            rig.wait_live()
+            wait_until("the page shows the long labels and the lock", lambda: all(
+                text in rig.driver.execute_script("return document.body.textContent")
+                for text in (LONG_OUTPUTS[0], LONG_INPUTS[5]))
+                and rig.attribute("output-row-3", "data-locked") == "true")
+            problems = rig.layout_problems() + rig.driver.execute_script(
+                "return Array.from(document.querySelectorAll('button, input'))"
+                ".filter((el) => el.getClientRects().length"
+                " && !(el.getAttribute('aria-label') || el.labels && el.labels.length"
+                " || el.textContent.trim())).map((el) => (el.id || el.tagName) + ' has no name')")
+            rig.shot("%s-%s" % (size, scheme))
+            if problems:
+                fail("at %s, %s: %s" % (size, scheme, "; ".join(problems[:8])))
+            output, input_ = target[(size, scheme)]
+            if size == "phone":
+                if rig.find("grid").is_displayed() or not rig.find("output-list").is_displayed():
+                    fail("a phone gets the grid, not the list of outputs")
+                rig.find("pick-o%d" % output).click()
+                wait_until("the input picker opens",
+                           lambda: rig.attribute("picker", "open") is not None)
+                problems = rig.layout_problems()
+                rig.shot("%s-%s-picker" % (size, scheme))
+                if problems:
+                    fail("the picker at %s, %s: %s" % (size, scheme, "; ".join(problems[:8])))
+                rig.find("choose-i%d" % input_).click()
+                wait_until("the picker closes", lambda: rig.attribute("picker", "open") is None)
+                wait_until("the list shows input %d on output %d" % (input_, output),
+                           lambda: LONG_INPUTS[input_ - 1] in rig.text("pick-o%d" % output))
+                if rig.driver.switch_to.active_element.get_attribute("id") != "pick-o%d" % output:
+                    fail("the focus did not return to output %d after the picker" % output)
+            else:
+                if not rig.find("grid").is_displayed() or rig.find("output-list").is_displayed():
+                    fail("a desktop gets the list of outputs, not the grid")
+                rig.cell(output, input_).click()
+                wait_until("the page marks input %d on output %d" % (input_, output),
+                           lambda: rig.routed(output, input_))
+            wait_until("the switcher routes input %d to output %d" % (input_, output),
+                       lambda: rig.route_at_switcher(output) == input_)
+    wait_until("the page shows output 3 locked",
+               lambda: rig.attribute("lock-o3", "aria-pressed") == "true")
+    # The indicator is drawn, not an emoji that needs a font of its own.
+    if not rig.driver.find_elements(rig.By.CSS_SELECTOR, "#lock-o3 svg"):
+        fail("the lock indicator of output 3 is not drawn inline")
+    emoji = rig.driver.execute_script(
+        "return Array.from(document.querySelectorAll('body *')).map((el) =>"
+        " el.textContent + getComputedStyle(el, '::after').content)"
+        ".find((t) => /[\\u{1F300}-\\u{1FAFF}]/u.test(t)) || ''")
+    if emoji:
+        fail("the page shows an emoji glyph: %r" % emoji[:60])
+    panel.sendall(b"VIDEO OUTPUT LOCKS:\n2 U\n\n")
+    wait_until("the page shows output 3 unlocked",
+               lambda: rig.attribute("lock-o3", "aria-pressed") == "false")
+    panel.close()
+    rig.close_browser()
+
+
+def case_locks(rig):
+    """An output locked and unlocked from the page, through PUT /api/v1/locks/{output}."""
+    status, _ = rig.call("PUT", "/locks/1", {"locked": False, "force": False})
+    rig.open_browser("desktop")
+    rig.wait_live()
+    if status in (404, 405):
+        # The page asks, and says that this gateway cannot lock from the page.
+        rig.find("lock-o1").click()
+        wait_until("the page says that it cannot lock output 1",
+                   lambda: "cannot lock" in rig.text("message")
+                   and rig.attribute("message", "data-kind") == "error")
+        rig.close_browser()
+        print("SKIP locks: this gateway answers %d on PUT /api/v1/locks/1; locking and "
+              "unlocking from the page are tested once the endpoint exists" % status)
+        return "skipped"
+    rig.find("lock-o1").click()
+    wait_until("the gateway has output 1 locked",
+               lambda: rig.call("GET", "/state")[1]["locked"][0] is True)
+    wait_until("the page shows output 1 locked",
+               lambda: rig.attribute("lock-o1", "aria-pressed") == "true")
+    # The lock is the page's address's own: the page still routes output 1.
+    rig.cell(1, 6).click()
+    wait_until("the switcher routes input 6 to output 1", lambda: rig.route_at_switcher(1) == 6)
+    rig.find("lock-o1").click()
+    wait_until("the gateway has output 1 unlocked",
+               lambda: rig.call("GET", "/state")[1]["locked"][0] is False)
+    wait_until("the page shows output 1 unlocked",
+               lambda: rig.attribute("lock-o1", "aria-pressed") == "false")
+    rig.close_browser()
+
+
+def case_switched_off(rig):
+    """A switcher switched off at its own controls: the grid is disabled and says why."""
+    rig.open_browser("desktop")
+    rig.wait_live()
+    if rig.matrixctl("power", "off") is None:
+        fail("matrixctl could not switch the switcher off")
+    wait_until("the page says that the switcher is switched off",
+               lambda: rig.mode() == "off" and "switched off" in rig.text("status-text"))
+    if any(rig.cell(o, i).is_enabled() for o in range(1, 7) for i in range(1, 7)):
+        fail("the grid takes clicks while the switcher is switched off")
+    rig.emulate("phone", "light")
+    if any(rig.find("pick-o%d" % o).is_enabled() for o in range(1, 7)):
+        fail("the list of outputs takes taps while the switcher is switched off")
+    if not rig.in_viewport("status-text"):
+        fail("on a phone the reason is not on the screen")
+    rig.shot("phone-switched-off")
+    if rig.matrixctl("power", "on") is None:
+        fail("matrixctl could not switch the switcher on")
+    rig.wait_live()
+    rig.close_browser()
+
+
+def case_power(rig):
+    """Switching off takes a second tap within a few seconds; switching on takes one."""
+    rig.open_browser("desktop")
+    rig.wait_live()
+    power = rig.find("power")
+    power.click()
+    stays("one tap switched the switcher off", lambda: rig.power_at_switcher() == "on", 1.0)
+    if "Tap again to switch off" not in power.text:
+        fail("the power button does not ask for a second tap")
+    rig.shot("desktop-power-confirm")
+    # Without the second tap the button goes back, and the switcher stays on.
+    wait_until("the power button stops asking", lambda: power.text == "Power: on"
+               and "again" not in rig.text("message"), timeout=10)
+    if rig.power_at_switcher() != "on":
+        fail("the switcher went off without a second tap")
+    power.click()
+    power.click()
+    wait_until("the switcher is switched off after two taps",
+               lambda: rig.power_at_switcher() == "off")
+    wait_until("the page shows the switcher switched off", lambda: rig.mode() == "off")
+    rig.shot("desktop-switched-off")
+    power.click()
+    wait_until("the switcher is switched on after one tap",
+               lambda: rig.power_at_switcher() == "on")
+    rig.wait_live()
+    rig.close_browser()
+
+
+def case_pending_and_refusal(rig):
+    """A route in flight shows pending on its cell until the outcome; a refused route names
+    the output and why, next to the routes, on a phone too."""
+    rig.open_browser("desktop")
+    rig.wait_live()
+    before = rig.route_at_switcher(2)
+    input_ = 5 if before != 5 else 4
+    rig.sim.send_signal(signal.SIGSTOP)
+    try:
+        rig.cell(2, input_).click()
+        wait_until("the cell shows the route pending",
+                   lambda: rig.attribute("route-o2-i%d" % input_, "data-pending") == "true",
+                   timeout=2)
+        rig.shot("desktop-pending")
+    finally:
+        rig.sim.send_signal(signal.SIGCONT)
+    wait_until("the pending mark ends",
+               lambda: rig.attribute("route-o2-i%d" % input_, "data-pending") == "false")
+    wait_until("the page shows the route's outcome",
+               lambda: rig.routed(2, input_) or "not switched" in rig.text("message"))
+    # A panel on another address locks output 4; the page's route to it is refused.
+    panel = rig.panel("127.0.0.2")
+    panel.sendall(b"VIDEO OUTPUT LOCKS:\n3 O\n\n")
+    wait_until("the page shows output 4 locked",
+               lambda: rig.attribute("lock-o4", "aria-pressed") == "true")
+    rig.emulate("phone", "light")
+    current = rig.route_at_switcher(4)
+    choice = 1 if current != 1 else 2
+    rig.route_on_phone(4, choice)
+    wait_until("the page says why output 4 was not switched",
+               lambda: "Output 4" in rig.text("message") and "lock" in rig.text("message")
+               and rig.attribute("message", "data-kind") == "error")
+    if not rig.in_viewport("message"):
+        fail("on a phone the refusal is not on the screen")
+    rig.shot("phone-refused")
+    if rig.route_at_switcher(4) != current:
+        fail("a locked output was switched")
+    panel.sendall(b"VIDEO OUTPUT LOCKS:\n3 U\n\n")
+    wait_until("the page shows output 4 unlocked",
+               lambda: rig.attribute("lock-o4", "aria-pressed") == "false")
+    panel.close()
+    rig.close_browser()
+
+
+def case_gateway_gone(rig):
+    """The gateway goes away and comes back: the page greys the routes out and says so, then
+    shows them again without a stale error."""
+    rig.open_browser("phone")
+    rig.wait_live()
+    port = rig.http
+    rig.stop_gateway()
+    wait_until("the page says that the gateway is gone",
+               lambda: rig.mode() == "offline" and "not reachable" in rig.text("status-text"))
+    if any(rig.find("pick-o%d" % o).is_enabled() for o in range(1, 7)):
+        fail("the list of outputs takes taps while the gateway is gone")
+    # Let a retry or two fail before the gateway is back.
+    time.sleep(2)
+    rig.shot("phone-gateway-gone")
+    rig.start_gateway(http_port=port)
+    rig.wait_live()
+    wait_until("the status line is gone", lambda: not rig.find("status").is_displayed())
+    stays("an error is left on the page after the gateway came back",
+          lambda: rig.attribute("message", "data-kind") != "error"
+          and "fetch" not in rig.text("message").lower(), 1.5)
+    rig.close_browser()
+
+
+def case_token(rig):
+    """Escape in the token dialog leads to "Token needed" with a way to give it; a click
+    before the token is never carried out."""
+    rig.stop_gateway()
+    rig.start_gateway(token=TOKEN)
+    before = rig.route_at_switcher(2)
+    input_ = 5 if before != 5 else 4
+    rig.open_browser("phone")
+    wait_until("the page asks for the token",
+               lambda: rig.attribute("token-dialog", "open") is not None)
+    rig.find("token").send_keys(rig.Keys.ESCAPE)
+    wait_until("the page says that the token is needed",
+               lambda: rig.attribute("token-dialog", "open") is None
+               and "Token needed" in rig.text("status-text")
+               and rig.find("token-button").is_displayed())
+    rig.shot("phone-token-needed")
+    rig.emulate("desktop", "light")
+    cell = rig.cell(2, input_)
+    if cell.is_enabled():
+        fail("the grid takes clicks before the token is given")
+    cell.click()
+    rig.find("token-button").click()
+    wait_until("the page asks for the token again",
+               lambda: rig.attribute("token-dialog", "open") is not None)
+    field = rig.find("token")
+    field.send_keys("wrong")
+    field.send_keys(rig.Keys.ENTER)
+    wait_until("the page asks again after a wrong token",
+               lambda: "not accepted" in rig.text("token-error"))
+    field.send_keys(TOKEN)
+    field.send_keys(rig.Keys.ENTER)
+    rig.wait_live()
+    stays("a click made before the token was carried out",
+          lambda: rig.route_at_switcher(2) == before, 2.0)
+    if rig.driver.execute_script("return sessionStorage.getItem('matrix-gateway-token')") != TOKEN:
+        fail("the token is not kept in the tab's session storage")
+    # The events come through with the token (a subprotocol of the event socket).
+    panel = rig.panel()
+    panel.sendall(b"VIDEO OUTPUT ROUTING:\n5 3\n\n")
+    wait_until("the page with a token marks input 4 on output 6", lambda: rig.routed(6, 4))
+    panel.close()
+    # A reload in the same tab needs no second asking.
+    rig.driver.refresh()
+    rig.wait_live()
+    if rig.attribute("token-dialog", "open") is not None:
+        fail("the reloaded page asked for the token again")
+    rig.close_browser()
+
+
+CASES = [("desktop", case_desktop), ("layout", case_layout), ("locks", case_locks),
+         ("switched-off", case_switched_off), ("power", case_power),
+         ("pending", case_pending_and_refusal), ("gateway-gone", case_gateway_gone),
+         ("token", case_token)]
 
 
 def main():
@@ -79,6 +624,7 @@ def main():
     parser.add_argument("--gateway", required=True)
     parser.add_argument("--sim", required=True)
     parser.add_argument("--matrixctl", required=True)
+    parser.add_argument("--only", help="comma-separated names of the cases to run")
     args = parser.parse_args()
 
     # scripts/test installs the browser; there a missing one is a failure, not a skip.
@@ -95,137 +641,52 @@ def main():
         print("SKIP: chromium and chromium-driver are not installed")
         return missing
 
-    processes = []
-    driver = None
+    chosen = [case for case in CASES if not args.only or case[0] in args.only.split(",")]
     # gateway.ini and the token file; nothing goes into the build tree.
     workdir = tempfile.TemporaryDirectory()
+    rig = None
+    failures = []
+    skipped = []
     try:
-        sim, sim_ports = start([args.sim, "--tcp-port", "0"], {"tcp": r"TCP \S+:(\d+)"})
-        processes.append(sim)
-        gateway, ports = start(
-            [args.gateway, "--tcp", "127.0.0.1:%s" % sim_ports["tcp"], "--poll", "1",
-             "--http-port", "0", "--videohub-port", "0",
-             "--settings", os.path.join(workdir.name, "gateway.ini")],
-            {"http": r"HTTP server listening on \S+:(\d+)",
-             "videohub": r"Videohub server listening on \S+:(\d+)"})
-        processes.append(gateway)
-
-        options = webdriver.ChromeOptions()
-        for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
-                         "--disable-dev-shm-usage", "--window-size=420,900"):
-            options.add_argument(argument)
-        options.binary_location = CHROMIUM
-        driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-        driver.set_page_load_timeout(20)
-        driver.get("http://127.0.0.1:%s/" % ports["http"])
-
-        def cell(output, input_):
-            return driver.find_element(By.ID, "route-o%d-i%d" % (output, input_))
-
-        wait_until("the page shows the switcher present",
-                   lambda: driver.find_element(By.ID, "link").get_attribute("data-present")
-                   == "true" and cell(2, 2).get_attribute("aria-pressed") == "true")
-
-        # A click on the grid routes the switcher.
-        cell(2, 4).click()
-        wait_until("the switcher routes input 4 to output 2",
-                   lambda: route_at_switcher(args.matrixctl, sim_ports["tcp"], 2) == 4)
-        wait_until("the page marks input 4 on output 2",
-                   lambda: cell(2, 4).get_attribute("aria-pressed") == "true"
-                   and cell(2, 2).get_attribute("aria-pressed") == "false")
-
-        # The page works by keyboard: the focused cell moves with the arrow keys and Enter
-        # routes it.
-        cell(1, 1).send_keys(Keys.ARROW_RIGHT)
-        focused = driver.switch_to.active_element
-        if focused.get_attribute("id") != "route-o1-i2":
-            fail("the arrow key did not move to the next input")
-        focused.send_keys(Keys.ENTER)
-        wait_until("the switcher routes input 2 to output 1",
-                   lambda: route_at_switcher(args.matrixctl, sim_ports["tcp"], 1) == 2)
-        # A router panel routes input 1 to output 3 (0-based on its wire); the page follows.
-        panel = socket.create_connection(("127.0.0.1", int(ports["videohub"])), timeout=10)
-        received = b""
-        while b"END PRELUDE:\n\n" not in received:
-            chunk = panel.recv(4096)
-            if not chunk:
-                fail("the Videohub port closed before its status dump ended")
-            received += chunk
-        panel.sendall(b"VIDEO OUTPUT ROUTING:\n2 0\n\n")
-        wait_until("the page marks input 1 on output 3",
-                   lambda: cell(3, 1).get_attribute("aria-pressed") == "true"
-                   and cell(3, 3).get_attribute("aria-pressed") == "false")
-        wait_until("the switcher routes input 1 to output 3",
-                   lambda: route_at_switcher(args.matrixctl, sim_ports["tcp"], 3) == 1)
-        panel.close()
-
-        driver.quit()
-        driver = None
-        gateway.send_signal(signal.SIGTERM)
-        gateway.wait(timeout=10)
-
-        # With a token, the page asks for it once, and with it reads the state and follows the
-        # events (the token goes as a subprotocol of the event socket).
-        token_file = os.path.join(workdir.name, "token")
-        with open(token_file, "w") as f:
-            f.write("browser-s3cret-0123\n")
-        gateway, ports = start(
-            [args.gateway, "--tcp", "127.0.0.1:%s" % sim_ports["tcp"], "--poll", "1",
-             "--http-port", "0", "--videohub-port", "0", "--token-file", token_file,
-             "--settings", os.path.join(workdir.name, "gateway.ini")],
-            {"http": r"HTTP server listening on \S+:(\d+)",
-             "videohub": r"Videohub server listening on \S+:(\d+)"})
-        processes.append(gateway)
-        driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-        driver.set_page_load_timeout(20)
-        driver.get("http://127.0.0.1:%s/" % ports["http"])
-        wait_until("the page asks for the token",
-                   lambda: driver.find_element(By.ID, "token-dialog").get_attribute("open")
-                   is not None)
-        field = driver.find_element(By.ID, "token")
-        field.send_keys("wrong")
-        field.send_keys(Keys.ENTER)
-        wait_until("the page asks again after a wrong token",
-                   lambda: "not accepted" in driver.find_element(By.ID, "token-error").text)
-        field.send_keys("browser-s3cret-0123")
-        field.send_keys(Keys.ENTER)
-        wait_until("the page shows the switcher present",
-                   lambda: driver.find_element(By.ID, "link").get_attribute("data-present")
-                   == "true")
-        if driver.execute_script("return sessionStorage.getItem('matrix-gateway-token')") \
-                != "browser-s3cret-0123":
-            fail("the token is not kept in the tab's session storage")
-        panel = socket.create_connection(("127.0.0.1", int(ports["videohub"])), timeout=10)
-        received = b""
-        while b"END PRELUDE:\n\n" not in received:
-            chunk = panel.recv(4096)
-            if not chunk:
-                fail("the Videohub port closed before its status dump ended")
-            received += chunk
-        panel.sendall(b"VIDEO OUTPUT ROUTING:\n5 3\n\n")
-        wait_until("the page with a token marks input 4 on output 6",
-                   lambda: cell(6, 4).get_attribute("aria-pressed") == "true")
-        panel.close()
-        # A reload in the same tab needs no second asking.
-        driver.refresh()
-        wait_until("the reloaded page shows the switcher present without asking",
-                   lambda: driver.find_element(By.ID, "link").get_attribute("data-present")
-                   == "true")
-        if driver.find_element(By.ID, "token-dialog").get_attribute("open") is not None:
-            fail("the reloaded page asked for the token again")
-        print("PASS: the page routed by click and by keyboard, followed a router panel, and "
-              "asked for the token once")
-        return 0
-    finally:
-        if driver is not None:
-            driver.quit()
-        for process in reversed(processes):
-            process.send_signal(signal.SIGTERM)
+        rig = Rig(args, workdir.name, webdriver, Service, By, Keys)
+        rig.start_gateway()
+        for name, case in chosen:
             try:
-                process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                process.kill()
+                if case(rig) == "skipped":
+                    skipped.append(name)
+                else:
+                    print("PASS %s" % name)
+            except Exception as failure:  # pylint: disable=broad-except
+                failures.append(name)
+                print("FAIL %s: %s" % (name, str(failure).splitlines()[0]), file=sys.stderr)
+                print("The gateway's last lines:\n" + "".join(rig.gateway.lines[-15:]),
+                      file=sys.stderr)
+                rig.close_browser()
+                # The next case starts from a running gateway and a switcher that is on.
+                if rig.gateway.poll() is not None:
+                    rig.start_gateway()
+                rig.sim.send_signal(signal.SIGCONT)
+                rig.matrixctl("power", "on")
+    except Failure as failure:
+        print("FAIL: %s" % failure, file=sys.stderr)
+        return 1
+    finally:
+        if rig is not None:
+            rig.close_browser()
+            for process in reversed(rig.processes):
+                if process.poll() is None:
+                    process.send_signal(signal.SIGTERM)
+                    try:
+                        process.wait(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        process.kill()
         workdir.cleanup()
+    if failures:
+        print("FAIL: %s" % ", ".join(failures), file=sys.stderr)
+        return 1
+    print("PASS: %d cases" % (len(chosen) - len(skipped))
+          + (", skipped: %s" % ", ".join(skipped) if skipped else ""))
+    return 0
 
 
 if __name__ == "__main__":

@@ -1,15 +1,34 @@
 // The gateway's control page: reads the state from /api/v1, follows /api/v1/events and sends
-// changes through the API. Plain script, no libraries, nothing loaded from elsewhere.
+// changes through the API. Plain script, no libraries, nothing loaded from elsewhere. Texts
+// from the gateway (labels, names, reasons) are always set as plain text.
 "use strict";
 
 const TOKEN_KEY = "matrix-gateway-token";
 const PORTS = 6;
+// How long the power button waits for the second tap that switches the switcher off.
+const CONFIRM_MS = 4000;
+const POWER_ASK = "Tap the power button again to switch the switcher off.";
+const SVG_NS = "http://www.w3.org/2000/svg";
 
 const view = {
   state: null,
   socket: null,
+  // The state was read and the event socket has not closed since.
+  connected: false,
+  everConnected: false,
+  // Why the gateway is not reachable: "gateway" (no answer) or "events" (the socket closed).
+  lost: "gateway",
+  // "" while authenticated; "needed" while the page waits for the token.
+  auth: "",
   retryMs: 500,
+  retryTimer: 0,
   focus: { output: 1, input: 1 },
+  // Routes in flight, output -> input, and outputs whose lock request is in flight.
+  pending: new Map(),
+  lockPending: new Set(),
+  powerConfirm: 0,
+  // The output whose input is being chosen in the picker (narrow screens).
+  picking: 0,
 };
 
 function $(id) { return document.getElementById(id); }
@@ -23,13 +42,26 @@ function base64url(text) {
   return btoa(binary).replace(/\+/g, "-").replace(/\//g, "_").replace(/=+$/, "");
 }
 
-function say(text, kind) {
+// Shows the outcome of the last action beside the routing controls. A message about a lost
+// gateway is cleared once it is back.
+function say(text, kind, cause) {
   const message = $("message");
   message.textContent = text || "";
   message.dataset.kind = kind || "info";
+  message.dataset.cause = cause || "";
 }
 
-// One call of the API. A 401 asks for the token and repeats the call once it is given.
+class ApiError extends Error {
+  constructor(message, status, code, retryAfter) {
+    super(message);
+    this.status = status;
+    this.code = code || "";
+    this.retryAfter = retryAfter || 0;
+  }
+}
+
+// One call of the API. It is never repeated: a change asked for before the token was given
+// is not carried out afterwards.
 async function api(method, path, body) {
   const headers = {};
   if (token()) headers.Authorization = "Bearer " + token();
@@ -38,69 +70,146 @@ async function api(method, path, body) {
     headers["Content-Type"] = "application/json";
     options.body = JSON.stringify(body);
   }
-  const response = await fetch("/api/v1" + path, options);
+  let response;
+  try {
+    response = await fetch("/api/v1" + path, options);
+  } catch (e) {
+    throw new ApiError("the gateway could not be reached", 0, "unreachable");
+  }
   let data = null;
   try { data = await response.json(); } catch (e) { data = null; }
-  if (response.status === 401) {
-    await askToken(token() ? "That token was not accepted." : "");
-    return api(method, path, body);
-  }
   if (!response.ok) {
-    const error = new Error((data && data.message) || ("The gateway answered " + response.status + "."));
-    error.status = response.status;
-    throw error;
+    throw new ApiError((data && typeof data.message === "string" && data.message)
+      || ("the gateway answered " + response.status),
+    response.status, data && data.error, Number(response.headers.get("Retry-After")) || 0);
   }
   return data;
 }
 
-function askToken(problem) {
-  return new Promise((resolve) => {
-    const dialog = $("token-dialog");
-    $("token-error").textContent = problem || "";
-    $("token").value = "";
-    const form = $("token-form");
-    const submitted = (event) => {
-      event.preventDefault();
-      const value = $("token").value.trim();
-      if (!value) return;
-      sessionStorage.setItem(TOKEN_KEY, value);
-      form.removeEventListener("submit", submitted);
-      dialog.close();
-      resolve();
-    };
-    form.addEventListener("submit", submitted);
-    if (!dialog.open) dialog.showModal();
-    $("token").focus();
-  });
+// What the routing controls can do now, and why not.
+function mode() {
+  if (view.auth) return "auth";
+  if (!view.connected || !view.state) return view.everConnected ? "offline" : "connecting";
+  if (!view.state.present) return "absent";
+  if (view.state.power === false) return "off";
+  if (view.state.power !== true) return "reading";
+  return "live";
+}
+
+function modeText(m) {
+  switch (m) {
+    case "auth":
+      return "Token needed: this gateway shows and changes nothing without its access token.";
+    case "connecting": return "Connecting to the gateway…";
+    case "offline": return view.lost === "events"
+      ? "The gateway's events stopped; reconnecting… Nothing shown here is current."
+      : "The gateway is not reachable; trying again… Nothing shown here is current.";
+    case "absent":
+      return "The switcher is not present" + (view.state.link ? ": " + view.state.link : ".")
+        + " Routing waits until it answers.";
+    case "off": return "The switcher is switched off. Switch it on to route.";
+    case "reading": return "Reading the switcher's state…";
+    default: return "";
+  }
+}
+
+function portName(kind, port) { return (kind === "input" ? "Input " : "Output ") + port; }
+
+function labelText(kind, port) {
+  const labels = view.state && view.state[kind + "Labels"];
+  const text = Array.isArray(labels) ? labels[port - 1] : "";
+  return typeof text === "string" ? text : "";
 }
 
 function label(kind, port) {
-  const text = view.state && view.state[kind + "Labels"][port - 1];
-  const noun = kind === "input" ? "Input" : "Output";
-  return text ? noun + " " + port + ": " + text : noun + " " + port;
+  const text = labelText(kind, port);
+  return text ? portName(kind, port) + ": " + text : portName(kind, port);
+}
+
+function routeOf(output) {
+  const routes = view.state && view.state.routes;
+  return Array.isArray(routes) ? routes[output - 1] : null;
+}
+
+function lockedOf(output) {
+  const locked = view.state && view.state.locked;
+  return Array.isArray(locked) && locked[output - 1] === true;
+}
+
+function element(tag, className, text) {
+  const node = document.createElement(tag);
+  if (className) node.className = className;
+  if (text !== undefined) node.textContent = text;
+  return node;
+}
+
+// A padlock drawn inline, closed or open, so that it shows without an emoji font.
+function padlock() {
+  const svg = document.createElementNS(SVG_NS, "svg");
+  svg.setAttribute("viewBox", "0 0 16 16");
+  svg.setAttribute("width", "16");
+  svg.setAttribute("height", "16");
+  svg.setAttribute("aria-hidden", "true");
+  svg.setAttribute("focusable", "false");
+  svg.classList.add("padlock");
+  const body = document.createElementNS(SVG_NS, "rect");
+  body.setAttribute("x", "2.5");
+  body.setAttribute("y", "7");
+  body.setAttribute("width", "11");
+  body.setAttribute("height", "8");
+  body.setAttribute("rx", "1.5");
+  body.setAttribute("fill", "currentColor");
+  const shackle = document.createElementNS(SVG_NS, "path");
+  shackle.setAttribute("fill", "none");
+  shackle.setAttribute("stroke", "currentColor");
+  shackle.setAttribute("stroke-width", "1.8");
+  shackle.classList.add("shackle");
+  svg.append(body, shackle);
+  return svg;
+}
+
+function setPadlock(svg, locked) {
+  // Closed: the shackle comes down on both sides; open: on one.
+  svg.querySelector(".shackle")
+    .setAttribute("d", locked ? "M5 7V5a3 3 0 0 1 6 0v2" : "M5 7V5a3 3 0 0 1 6 0");
+}
+
+function lockButton(id, output) {
+  const button = element("button", "lock");
+  button.type = "button";
+  button.id = id;
+  button.append(padlock(), element("span", "lock-text"));
+  button.addEventListener("click", () => toggleLock(output));
+  return button;
 }
 
 function buildGrid() {
   const head = $("grid-head");
   const body = $("grid-body");
   for (let input = 1; input <= PORTS; ++input) {
-    const th = document.createElement("th");
+    const th = element("th");
     th.scope = "col";
     th.id = "input-" + input;
+    th.append(element("span", "port-no", portName("input", input)),
+      element("span", "port-label ellipsis"));
     head.appendChild(th);
   }
+  const lockHead = element("th", "lock-head", "Lock");
+  lockHead.scope = "col";
+  head.appendChild(lockHead);
   for (let output = 1; output <= PORTS; ++output) {
-    const row = document.createElement("tr");
+    const row = element("tr");
     row.id = "output-row-" + output;
-    const th = document.createElement("th");
+    const th = element("th");
     th.scope = "row";
     th.id = "output-" + output;
+    th.append(element("span", "port-no", portName("output", output)),
+      element("span", "port-label ellipsis"));
     row.appendChild(th);
     for (let input = 1; input <= PORTS; ++input) {
-      const td = document.createElement("td");
-      const button = document.createElement("button");
+      const td = element("td");
+      const button = element("button", "cell");
       button.type = "button";
-      button.className = "cell";
       button.id = "route-o" + output + "-i" + input;
       button.dataset.output = output;
       button.dataset.input = input;
@@ -108,12 +217,74 @@ function buildGrid() {
       button.tabIndex = output === 1 && input === 1 ? 0 : -1;
       button.addEventListener("click", () => route(output, input));
       button.addEventListener("keydown", (event) => moveFocus(event, output, input));
-      button.addEventListener("focus", () => { view.focus = { output, input }; rovingTab(); });
+      button.addEventListener("focus", () => {
+        view.focus = { output, input };
+        rovingTab();
+        showCellInfo(button);
+      });
+      button.addEventListener("mouseenter", () => showCellInfo(button));
       td.appendChild(button);
       row.appendChild(td);
     }
+    const lockCell = element("td", "lock-cell");
+    lockCell.appendChild(lockButton("lock-o" + output, output));
+    row.appendChild(lockCell);
     body.appendChild(row);
   }
+}
+
+// The narrow screen's list: one row per output with the input it shows; a tap opens the picker.
+function buildList() {
+  const list = $("output-list");
+  for (let output = 1; output <= PORTS; ++output) {
+    const item = element("li", "list-row");
+    item.id = "list-o" + output;
+    const pick = element("button", "pick");
+    pick.type = "button";
+    pick.id = "pick-o" + output;
+    pick.setAttribute("aria-haspopup", "dialog");
+    pick.append(element("span", "pick-output ellipsis"), element("span", "pick-input ellipsis"));
+    pick.addEventListener("click", () => openPicker(output));
+    item.append(pick, lockButton("list-lock-o" + output, output));
+    list.appendChild(item);
+  }
+  const inputs = $("picker-inputs");
+  for (let input = 1; input <= PORTS; ++input) {
+    const item = element("li");
+    const choose = element("button", "choose ellipsis");
+    choose.type = "button";
+    choose.id = "choose-i" + input;
+    choose.addEventListener("click", () => choosePicked(input));
+    item.appendChild(choose);
+    inputs.appendChild(item);
+  }
+  $("picker-cancel").addEventListener("click", () => $("picker").close());
+  $("picker").addEventListener("close", () => {
+    const output = view.picking;
+    view.picking = 0;
+    if (output) $("pick-o" + output).focus();
+  });
+}
+
+function openPicker(output) {
+  view.picking = output;
+  render();
+  const picker = $("picker");
+  if (!picker.open) picker.showModal();
+  const current = routeOf(output);
+  const first = $("choose-i" + (current >= 1 && current <= PORTS ? current : 1));
+  if (!first.disabled) first.focus();
+}
+
+function choosePicked(input) {
+  const output = view.picking;
+  $("picker").close();
+  if (output) route(output, input);
+}
+
+// The full texts of the focused or pointed cell, which the headers may show cut short.
+function showCellInfo(button) {
+  $("cell-info").textContent = button.getAttribute("aria-label") || "";
 }
 
 // One cell of the grid takes Tab; arrow keys, Home and End move within it.
@@ -143,91 +314,305 @@ function rovingTab() {
   });
 }
 
-function render() {
-  const state = view.state;
-  if (!state) return;
+function renderLockButton(button, output, canLock) {
+  const locked = lockedOf(output);
+  const name = label("output", output);
+  button.setAttribute("aria-pressed", String(locked));
+  button.dataset.locked = String(locked);
+  button.disabled = !canLock || view.lockPending.has(output);
+  setPadlock(button.querySelector(".padlock"), locked);
+  button.querySelector(".lock-text").textContent = locked ? "Locked" : "Lock";
+  button.setAttribute("aria-label", (locked ? "Unlock " : "Lock ") + name);
+  button.title = locked ? name + " is locked; choose to unlock it" : "Lock " + name;
+}
+
+function renderHeader(state) {
   const link = $("link");
-  link.dataset.present = String(state.present);
-  link.textContent = (state.present ? "Device present" : "Device not present")
-    + (state.link ? " — " + state.link : "");
-  $("device").textContent = [state.model, state.version].filter(Boolean).join(" ");
+  const reachable = view.connected && !view.auth;
+  link.dataset.present = String(reachable && state.present === true);
+  if (view.auth) link.textContent = "Token needed";
+  else if (!view.connected) {
+    link.textContent = view.everConnected ? "Gateway not reachable" : "Connecting…";
+  } else {
+    link.textContent = (state.present ? "Device present" : "Device not present")
+      + (state.link ? " — " + state.link : "");
+  }
+  const name = typeof state.friendlyName === "string" ? state.friendlyName : "";
+  $("device").textContent = [name, state.model, state.version]
+    .filter((part) => typeof part === "string" && part).join(" · ");
+  $("device").title = $("device").textContent;
 
   const power = $("power");
-  power.disabled = !state.present || state.power === null;
+  power.disabled = !reachable || !state.present || typeof state.power !== "boolean";
+  if (power.disabled) cancelPowerConfirm();
   power.setAttribute("aria-pressed", String(state.power === true));
-  power.textContent = state.power === null ? "Power" : (state.power ? "Power: on" : "Power: off");
+  power.dataset.confirm = String(Boolean(view.powerConfirm));
+  if (view.powerConfirm) power.textContent = "Tap again to switch off";
+  else if (state.power === true) power.textContent = "Power: on";
+  else if (state.power === false) power.textContent = "Power: off";
+  else power.textContent = "Power";
+}
 
-  for (let input = 1; input <= PORTS; ++input) $("input-" + input).textContent = label("input", input);
+function render() {
+  const m = mode();
+  $("routing").dataset.mode = m;
+  $("status").hidden = m === "live";
+  $("status-text").textContent = modeText(m);
+  $("token-button").hidden = m !== "auth";
+
+  const state = view.state || {};
+  renderHeader(state);
+  const live = m === "live";
+  const canLock = view.connected && !view.auth;
+
+  for (let input = 1; input <= PORTS; ++input) {
+    const th = $("input-" + input);
+    th.querySelector(".port-label").textContent = labelText("input", input);
+    th.title = label("input", input);
+  }
   for (let output = 1; output <= PORTS; ++output) {
-    $("output-" + output).textContent = label("output", output);
-    const locked = state.locked[output - 1];
-    $("output-row-" + output).dataset.locked = String(locked);
+    const locked = lockedOf(output);
+    const current = routeOf(output);
+    const pending = view.pending.get(output);
+    const name = label("output", output);
+    const th = $("output-" + output);
+    th.querySelector(".port-label").textContent = labelText("output", output);
+    th.title = name;
+    const row = $("output-row-" + output);
+    row.dataset.locked = String(locked);
+    row.setAttribute("aria-busy", String(pending !== undefined));
     for (let input = 1; input <= PORTS; ++input) {
       const cell = $("route-o" + output + "-i" + input);
-      const on = state.routes[output - 1] === input;
+      const on = current === input;
       cell.setAttribute("aria-pressed", String(on));
-      cell.disabled = !state.present || locked;
-      cell.setAttribute("aria-label", label("input", input) + " to " + label("output", output)
-        + (on ? ", routed" : "") + (locked ? ", locked by a panel" : ""));
+      cell.dataset.pending = String(pending === input);
+      cell.disabled = !live;
+      const text = label("input", input) + " to " + name + (on ? ", routed" : "")
+        + (pending === input ? ", switching" : "") + (locked ? ", locked" : "");
+      cell.setAttribute("aria-label", text);
+      cell.title = text;
+    }
+    renderLockButton($("lock-o" + output), output, canLock);
+
+    const item = $("list-o" + output);
+    item.dataset.pending = String(pending !== undefined);
+    item.dataset.locked = String(locked);
+    const pick = $("pick-o" + output);
+    pick.disabled = !live;
+    pick.querySelector(".pick-output").textContent = name;
+    let now = current >= 1 && current <= PORTS ? label("input", current) : "Input not known";
+    if (pending !== undefined) now = "Switching to " + label("input", pending) + "…";
+    pick.querySelector(".pick-input").textContent = now;
+    pick.setAttribute("aria-label", name + ", showing " + now + (locked ? ", locked" : ""));
+    pick.title = name + ": " + now;
+    renderLockButton($("list-lock-o" + output), output, canLock);
+  }
+
+  if (view.picking) {
+    const output = view.picking;
+    $("picker-title").textContent = "Route to " + label("output", output);
+    $("picker-title").title = $("picker-title").textContent;
+    const current = routeOf(output);
+    $("picker-now").textContent = "Now: "
+      + (current >= 1 && current <= PORTS ? label("input", current) : "not known");
+    $("picker-now").title = $("picker-now").textContent;
+    for (let input = 1; input <= PORTS; ++input) {
+      const choose = $("choose-i" + input);
+      choose.textContent = label("input", input);
+      choose.title = label("input", input);
+      choose.setAttribute("aria-pressed", String(current === input));
+      choose.disabled = !live;
     }
   }
 
   const presets = $("presets");
-  while (presets.children.length < state.presets.length) {
+  const list = Array.isArray(state.presets) ? state.presets : [];
+  while (presets.children.length < list.length) {
     const n = presets.children.length + 1;
-    const button = document.createElement("button");
+    const button = element("button", "preset ellipsis");
     button.type = "button";
     button.id = "preset-" + n;
     button.addEventListener("click", () => applyPreset(n));
     presets.appendChild(button);
   }
-  state.presets.forEach((preset, index) => {
+  list.forEach((preset, index) => {
     const button = presets.children[index];
-    button.textContent = preset.name || ("Preset " + preset.n);
-    button.disabled = !state.present;
+    const name = preset && typeof preset.name === "string" && preset.name
+      ? preset.name : "Preset " + (index + 1);
+    button.textContent = name;
+    button.title = name;
+    button.disabled = !live;
   });
 }
 
-async function command(action, doneText) {
+// Why an action was not done, as the operator reads it.
+function reason(error) {
+  if (error.status === 401) return "the gateway asks for its access token first";
+  return error.message.replace(/\.$/, "");
+}
+
+function failed(what, error) {
+  if (error.status === 401) needToken("");
+  else if (error.status === 0) lose("gateway");
+  say(what + ": " + reason(error) + ".", "error", error.status === 0 ? "network" : "");
+}
+
+function takeState(state) {
+  if (state && Array.isArray(state.routes)) view.state = state;
+}
+
+async function route(output, input) {
+  if (mode() !== "live") return;
+  view.pending.set(output, input);
+  say(label("output", output) + ": switching to " + label("input", input) + "…");
+  render();
   try {
-    const state = await action();
-    if (state && state.routes) { view.state = state; render(); }
-    say(doneText);
+    takeState(await api("PUT", "/routes/" + output, { input }));
+    say(label("output", output) + " shows " + label("input", input) + ".");
   } catch (error) {
-    say(error.message, "error");
+    failed(label("output", output) + " was not switched to " + portName("input", input), error);
+  } finally {
+    if (view.pending.get(output) === input) view.pending.delete(output);
+    render();
   }
 }
 
-function route(output, input) {
-  return command(() => api("PUT", "/routes/" + output, { input }),
-    label("input", input) + " to " + label("output", output) + ".");
+async function applyPreset(n) {
+  if (mode() !== "live") return;
+  const button = $("preset-" + n);
+  try {
+    takeState(await api("POST", "/presets/" + n + "/apply"));
+    say(button.textContent + " applied.");
+  } catch (error) {
+    failed(button.textContent + " was not applied", error);
+  }
+  render();
 }
 
-function applyPreset(n) {
-  return command(() => api("POST", "/presets/" + n + "/apply"), "Preset " + n + " applied.");
+async function toggleLock(output) {
+  const lock = !lockedOf(output);
+  const name = label("output", output);
+  view.lockPending.add(output);
+  render();
+  try {
+    const answer = await api("PUT", "/locks/" + output, { locked: lock, force: false });
+    if (answer && Array.isArray(answer.routes)) takeState(answer);
+    else if (answer && typeof answer.locked === "boolean" && Array.isArray(view.state.locked))
+      view.state.locked[output - 1] = answer.locked;
+    say(name + (lock ? " is locked." : " is unlocked."));
+  } catch (error) {
+    if (error.status === 404 || error.status === 405) {
+      say(name + " was not " + (lock ? "locked" : "unlocked")
+        + ": this gateway cannot lock outputs from the page.", "error");
+    } else {
+      failed(name + " was not " + (lock ? "locked" : "unlocked"), error);
+    }
+  } finally {
+    view.lockPending.delete(output);
+    render();
+  }
 }
 
-function togglePower() {
-  const on = !(view.state && view.state.power === true);
-  return command(() => api("PUT", "/power", { on }), on ? "Power on." : "Power off.");
+function cancelPowerConfirm() {
+  if (!view.powerConfirm) return;
+  clearTimeout(view.powerConfirm);
+  view.powerConfirm = 0;
 }
 
-// Applies one event to the state the page shows.
-function apply(event) {
+// Switching on is one tap; switching off takes a second tap within a few seconds.
+async function powerClick() {
   const state = view.state;
-  if (event.type === "state") { view.state = event.state; render(); return; }
+  if (!state || typeof state.power !== "boolean") return;
+  if (state.power && !view.powerConfirm) {
+    view.powerConfirm = setTimeout(() => {
+      view.powerConfirm = 0;
+      if ($("message").textContent === POWER_ASK) say("");
+      render();
+    }, CONFIRM_MS);
+    say(POWER_ASK);
+    render();
+    return;
+  }
+  cancelPowerConfirm();
+  const on = !state.power;
+  render();
+  try {
+    takeState(await api("PUT", "/power", { on }));
+    say(on ? "The switcher is switched on." : "The switcher is switched off.");
+  } catch (error) {
+    failed("The switcher was not switched " + (on ? "on" : "off"), error);
+  }
+  render();
+}
+
+// Applies one event to the state the page shows. Events and fields the page does not know
+// are left alone.
+function apply(event) {
+  if (!event || typeof event !== "object") return;
+  if (event.type === "state") {
+    if (event.state && Array.isArray(event.state.routes)) {
+      view.state = event.state;
+      view.connected = true;
+      view.everConnected = true;
+      recovered();
+      render();
+    }
+    return;
+  }
+  const state = view.state;
   if (!state) return;
   switch (event.type) {
-    case "route": state.routes[event.output - 1] = event.input; break;
-    case "label": state[event.side + "Labels"][event.port - 1] = event.label; break;
+    case "route":
+      if (Array.isArray(state.routes)) state.routes[event.output - 1] = event.input;
+      break;
+    case "label": {
+      const labels = state[event.side + "Labels"];
+      if (Array.isArray(labels)) labels[event.port - 1] = event.label;
+      break;
+    }
     case "power": state.power = event.on; break;
     case "present": state.present = event.present; state.link = event.link; break;
-    case "device": state.model = event.model; state.version = event.version; break;
-    case "preset": state.presets[event.preset.n - 1] = event.preset; break;
-    case "lock": state.locked[event.output - 1] = event.locked; break;
+    case "device":
+      ["model", "version", "friendlyName"].forEach((key) => {
+        if (key in event) state[key] = event[key];
+      });
+      break;
+    case "preset":
+      if (Array.isArray(state.presets) && event.preset)
+        state.presets[event.preset.n - 1] = event.preset;
+      break;
+    case "lock":
+      if (Array.isArray(state.locked)) state.locked[event.output - 1] = event.locked;
+      break;
     default: return;
   }
   render();
+}
+
+// Once the gateway answers again, a message about losing it no longer holds.
+function recovered() {
+  view.retryMs = 500;
+  if ($("message").dataset.cause === "network") say("");
+}
+
+function lose(what) {
+  view.connected = false;
+  view.lost = what;
+  view.pending.clear();
+  if (view.socket) {
+    const socket = view.socket;
+    view.socket = null;
+    socket.close();
+  }
+  if ($("picker").open) $("picker").close();
+  render();
+  retry();
+}
+
+function retry(ms) {
+  clearTimeout(view.retryTimer);
+  view.retryTimer = setTimeout(start, ms || view.retryMs);
+  view.retryMs = Math.min(view.retryMs * 2, 5000);
 }
 
 function listen() {
@@ -236,35 +621,104 @@ function listen() {
   if (token()) protocols.push("bearer." + base64url(token()));
   const socket = new WebSocket(scheme + location.host + "/api/v1/events", protocols);
   view.socket = socket;
-  socket.addEventListener("open", () => { view.retryMs = 500; });
   socket.addEventListener("message", (message) => {
-    try { apply(JSON.parse(message.data)); } catch (e) { /* not an event of ours */ }
+    if (view.socket !== socket) return;
+    let event = null;
+    try { event = JSON.parse(message.data); } catch (e) { return; }
+    apply(event);
   });
   socket.addEventListener("close", () => {
+    if (view.socket !== socket) return;
     view.socket = null;
-    const link = $("link");
-    link.dataset.present = "false";
-    link.textContent = "Gateway not reachable; trying again…";
-    // The token may have been refused: reading the state asks for it again when so.
-    setTimeout(start, view.retryMs);
-    view.retryMs = Math.min(view.retryMs * 2, 10000);
+    // Reading the state again tells a refused token from a gateway that is gone.
+    lose("events");
   });
 }
 
 async function start() {
+  clearTimeout(view.retryTimer);
+  if (view.auth === "needed" && !$("token-dialog").open && !token()) return;
   try {
-    view.state = await api("GET", "/state");
+    const state = await api("GET", "/state");
+    if (!state || !Array.isArray(state.routes))
+      throw new ApiError("the gateway's state could not be read", 500);
+    view.auth = "";
+    view.state = state;
+    view.connected = true;
+    view.everConnected = true;
+    recovered();
     render();
-    listen();
+    if (!view.socket) listen();
   } catch (error) {
-    say(error.message, "error");
-    setTimeout(start, view.retryMs);
-    view.retryMs = Math.min(view.retryMs * 2, 10000);
+    if (error.status === 401) {
+      needToken(token() ? "That token was not accepted." : "");
+      return;
+    }
+    if (error.status === 429 && view.auth) {
+      askToken(reason(error) + ". Try again in " + (error.retryAfter || 15) + " s.");
+      return;
+    }
+    view.connected = false;
+    view.lost = "gateway";
+    render();
+    retry(error.retryAfter * 1000);
   }
+}
+
+// The page stops and waits for the token; nothing the user did before is carried out later.
+function needToken(problem) {
+  view.auth = "needed";
+  view.connected = false;
+  view.pending.clear();
+  cancelPowerConfirm();
+  if (view.socket) {
+    const socket = view.socket;
+    view.socket = null;
+    socket.close();
+  }
+  if ($("picker").open) $("picker").close();
+  render();
+  askToken(problem);
+}
+
+function askToken(problem) {
+  const dialog = $("token-dialog");
+  $("token-error").textContent = problem || "";
+  $("token").value = "";
+  if (!dialog.open) dialog.showModal();
+  $("token").focus();
+}
+
+function setUpTokenDialog() {
+  const dialog = $("token-dialog");
+  $("token-form").addEventListener("submit", (event) => {
+    event.preventDefault();
+    const value = $("token").value.trim();
+    if (!value) return;
+    sessionStorage.setItem(TOKEN_KEY, value);
+    dialog.close("given");
+    start();
+  });
+  $("token-later").addEventListener("click", () => dialog.close("later"));
+  // Escape, or "Not now": the page says that it needs the token and offers to take it.
+  dialog.addEventListener("close", () => {
+    if (dialog.returnValue === "given") return;
+    sessionStorage.removeItem(TOKEN_KEY);
+    render();
+    $("token-button").focus();
+  });
+  dialog.addEventListener("cancel", () => { dialog.returnValue = "later"; });
+  $("token-button").addEventListener("click", () => {
+    dialog.returnValue = "";
+    askToken("");
+  });
 }
 
 document.addEventListener("DOMContentLoaded", () => {
   buildGrid();
-  $("power").addEventListener("click", togglePower);
+  buildList();
+  setUpTokenDialog();
+  $("power").addEventListener("click", powerClick);
+  render();
   start();
 });
