@@ -97,12 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         for (const auto &[output, letter] : request.locks) {
             fuzzCheck(GatewayState::isPort(output));
             fuzzCheck(letter == 'O' || letter == 'U' || letter == 'F');
-            state.locks[GatewayState::index(output)] = letter == 'O' ? 1 : 0;
+            state.locks[GatewayState::index(output)]
+                = letter == 'O' ? QHostAddress(QHostAddress::LocalHost) : QHostAddress();
         }
     }
     // What the server answers with, from whatever the client set: labels stay on one line.
-    for (const QByteArray &block : {Videohub::labelsBlock(GatewaySide::Input, state),
-             Videohub::routingBlock(state), Videohub::locksBlock(state, 1)})
+    for (const QByteArray &block :
+        {Videohub::labelsBlock(GatewaySide::Input, state), Videohub::routingBlock(state),
+            Videohub::locksBlock(state, QHostAddress(QHostAddress::LocalHost))})
         fuzzCheck(wellFormed(block));
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "Gateway.h"
 
+#include "ClientAddresses.h"
 #include "GatewayLabel.h"
 #include "GatewaySettings.h"
 #include "SwitcherModel.h"
@@ -9,6 +10,7 @@
 
 #include <QLoggingCategory>
 #include <QMetaObject>
+#include <QStringList>
 
 #include <algorithm>
 
@@ -19,6 +21,17 @@ namespace {
 QString routeText(const GatewayRoute &r)
 {
     return QStringLiteral("output %1 to input %2").arg(r.output).arg(r.input);
+}
+
+QString lockedText(const QList<int> &outputs)
+{
+    if (outputs.size() == 1)
+        return QStringLiteral("Output %1 is locked by another client").arg(outputs.first());
+    QStringList numbers;
+    for (int output : outputs)
+        numbers.append(QString::number(output));
+    return QStringLiteral("Outputs %1 are locked by another client")
+        .arg(numbers.join(QStringLiteral(", ")));
 }
 
 } // namespace
@@ -86,26 +99,10 @@ void Gateway::start()
     schedulePump();
 }
 
-quint64 Gateway::openClient()
-{
-    return m_nextClient++;
-}
-
-void Gateway::closeClient(quint64 clientId)
-{
-    if (clientId == 0)
-        return;
-    for (int output = 1; output <= GatewayPorts; ++output) {
-        if (m_state.locks[GatewayState::index(output)] == clientId) {
-            m_state.locks[GatewayState::index(output)] = 0;
-            Q_EMIT lockChanged(output, 0);
-        }
-    }
-}
-
 // Requests
 
-void Gateway::setRoutes(const QList<GatewayRoute> &salvo, quint64 clientId, const Done &done)
+void Gateway::setRoutes(
+    const QList<GatewayRoute> &salvo, const QHostAddress &client, const Done &done)
 {
     if (salvo.isEmpty())
         return answer(done, {GatewayError::BadInput, QStringLiteral("no route given")});
@@ -116,8 +113,8 @@ void Gateway::setRoutes(const QList<GatewayRoute> &salvo, quint64 clientId, cons
                     QStringLiteral("ports are 1 to %1: %2").arg(GatewayPorts).arg(routeText(r))});
     }
     enqueue(
-        [this, salvo, clientId, done] {
-            runRoutes(salvo, 0, clientId, {}, [this, done](const GatewayResult &result) {
+        [this, salvo, client, done] {
+            runRoutes(salvo, 0, client, {}, [this, done](const GatewayResult &result) {
                 answer(done, result);
                 jobDone();
             });
@@ -125,13 +122,13 @@ void Gateway::setRoutes(const QList<GatewayRoute> &salvo, quint64 clientId, cons
         done);
 }
 
-void Gateway::applyPreset(int n, quint64 clientId, const Done &done)
+void Gateway::applyPreset(int n, const QHostAddress &client, const Done &done)
 {
     if (!GatewayState::isPreset(n))
         return answer(done,
             {GatewayError::BadInput, QStringLiteral("presets are 1 to %1").arg(GatewayPresets)});
     enqueue(
-        [this, n, clientId, done] {
+        [this, n, client, done] {
             // The preset as it is when its turn comes, not when it was asked for.
             QList<GatewayRoute> routes;
             const GatewayPreset &preset = m_state.preset(n);
@@ -140,7 +137,7 @@ void Gateway::applyPreset(int n, quint64 clientId, const Done &done)
                 if (GatewayState::isPort(input))
                     routes.append({output, input});
             }
-            runRoutes(routes, 0, clientId, {}, [this, done](const GatewayResult &result) {
+            runRoutes(routes, 0, client, {}, [this, done](const GatewayResult &result) {
                 answer(done, result);
                 jobDone();
             });
@@ -259,46 +256,49 @@ void Gateway::setPreset(int n, const GatewayPreset &preset, const Done &done)
 
 // Locks
 
-GatewayResult Gateway::lock(int output, quint64 clientId)
-{
-    if (!GatewayState::isPort(output) || clientId == 0)
-        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(GatewayPorts)};
-    quint64 &owner = m_state.locks[GatewayState::index(output)];
-    if (owner == clientId)
-        return {};
-    if (owner != 0)
-        return {GatewayError::Locked,
-            QStringLiteral("Output %1 is locked by another client").arg(output)};
-    owner = clientId;
-    Q_EMIT lockChanged(output, clientId);
-    return {};
-}
-
-GatewayResult Gateway::unlock(int output, quint64 clientId)
+GatewayResult Gateway::lock(int output, const QHostAddress &client)
 {
     if (!GatewayState::isPort(output))
         return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(GatewayPorts)};
-    quint64 &owner = m_state.locks[GatewayState::index(output)];
-    if (owner == 0)
+    if (client.isNull())
+        return {GatewayError::BadInput, QStringLiteral("a lock needs the client's address")};
+    QHostAddress &owner = m_state.locks[GatewayState::index(output)];
+    if (holdsLock(output, client))
         return {};
-    if (owner != clientId)
-        return {GatewayError::Locked,
-            QStringLiteral("Output %1 is locked by another client").arg(output)};
-    owner = 0;
-    Q_EMIT lockChanged(output, 0);
+    if (!owner.isNull())
+        return {GatewayError::Locked, lockedText({output})};
+    owner = ClientPolicy::plain(client);
+    Q_EMIT lockChanged(output, true);
     return {};
+}
+
+GatewayResult Gateway::unlock(int output, const QHostAddress &client)
+{
+    if (!GatewayState::isPort(output))
+        return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(GatewayPorts)};
+    if (!m_state.locked(output))
+        return {};
+    if (!holdsLock(output, client))
+        return {GatewayError::Locked, lockedText({output})};
+    return forceUnlock(output);
 }
 
 GatewayResult Gateway::forceUnlock(int output)
 {
     if (!GatewayState::isPort(output))
         return {GatewayError::BadInput, QStringLiteral("outputs are 1 to %1").arg(GatewayPorts)};
-    quint64 &owner = m_state.locks[GatewayState::index(output)];
-    if (owner != 0) {
-        owner = 0;
-        Q_EMIT lockChanged(output, 0);
+    QHostAddress &owner = m_state.locks[GatewayState::index(output)];
+    if (!owner.isNull()) {
+        owner.clear();
+        Q_EMIT lockChanged(output, false);
     }
     return {};
+}
+
+bool Gateway::holdsLock(int output, const QHostAddress &client) const
+{
+    return m_state.locked(output) && !client.isNull()
+        && m_state.lockOwner(output) == ClientPolicy::plain(client);
 }
 
 // The queue
@@ -554,34 +554,44 @@ void Gateway::readState(Then then)
     });
 }
 
-void Gateway::runRoutes(const QList<GatewayRoute> &routes, qsizetype next, quint64 clientId,
-    GatewayResult result, Finish finish)
+void Gateway::runRoutes(const QList<GatewayRoute> &routes, qsizetype next,
+    const QHostAddress &client, GatewayResult result, Finish finish)
 {
-    if (next >= routes.size())
+    if (next >= routes.size()) {
+        if (!result.locked.isEmpty()) {
+            result.error = GatewayError::Locked;
+            result.message = lockedText(result.locked);
+        }
         return finish(result);
-    const auto lost = [this](int applied) {
-        GatewayResult lost = notPresent();
-        lost.applied = applied;
-        return lost;
+    }
+    // What stops a salvo keeps what it has done and left out so far.
+    const auto stopped = [](GatewayResult stop, const GatewayResult &sofar) {
+        stop.applied = sofar.applied;
+        stop.locked = sofar.locked;
+        return stop;
     };
     if (!m_state.present)
-        return finish(lost(result.applied));
+        return finish(stopped(notPresent(), result));
     const GatewayRoute r = routes[next];
-    const quint64 owner = m_state.lockOwner(r.output);
-    if (owner != 0 && owner != clientId)
-        return finish({GatewayError::Locked,
-            QStringLiteral("Output %1 is locked by another client").arg(r.output), result.applied});
+    // An output another address holds keeps its route; the rest of the salvo goes on.
+    if (m_state.locked(r.output) && !holdsLock(r.output, client)) {
+        if (!result.locked.contains(r.output))
+            result.locked.append(r.output);
+        return runRoutes(routes, next + 1, client, result, finish);
+    }
     ask(SwitcherOperation::setRoute(r.input, r.output),
-        [this, routes, next, clientId, result, finish, r, lost](
+        [this, routes, next, client, result, finish, r, stopped](
             Outcome outcome, const SwitcherOutcome &) mutable {
             if (outcome == Outcome::Lost)
-                return finish(lost(result.applied));
+                return finish(stopped(notPresent(), result));
             if (outcome == Outcome::Refused)
-                return finish({GatewayError::Refused,
-                    QStringLiteral("The switcher refused %1").arg(routeText(r)), result.applied});
+                return finish(
+                    stopped({GatewayError::Refused,
+                                QStringLiteral("The switcher refused %1").arg(routeText(r))},
+                        result));
             setRouteState(r.output, r.input);
             ++result.applied;
-            runRoutes(routes, next + 1, clientId, result, finish);
+            runRoutes(routes, next + 1, client, result, finish);
         });
 }
 

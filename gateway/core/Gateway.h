@@ -6,6 +6,7 @@
 #include "ReconnectBackoff.h"
 #include "Timing.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -51,8 +52,8 @@ struct GatewayConfig
 //
 // Requests answer exactly once through their callback, always later from the event loop, never
 // from inside the call. A callback may outlive the client that asked: guard what it captures.
-// Client id 0 stands for a client without a connection of its own (an HTTP request): it holds
-// no locks, so it is refused at every locked output.
+// A client is known by its address: locks belong to addresses, as a Videohub panel expects,
+// whichever server and connection the address comes through. A null address holds no lock.
 //
 // Nothing here waits: every device operation (requests, the poll, the connect and reconnects)
 // runs on the session's asynchronous form, and the queue hands the next one to the link when
@@ -78,19 +79,17 @@ public:
     // Client requests waiting for the link (not counting the one running).
     int queuedRequests() const { return int(m_queue.size()); }
 
-    // Clients of the servers. Closing drops every lock the client holds.
-    quint64 openClient();
-    void closeClient(quint64 clientId);
-
-    // Device requests. Routes run in order and stop at the first output another client has
-    // locked (Locked) or the first route the switcher refuses (Refused).
-    void setRoutes(const QList<GatewayRoute> &salvo, quint64 clientId, const Done &done);
-    void setRoute(int output, int input, quint64 clientId, const Done &done)
+    // Device requests from the client at `client`. Routes run in order; a route to an output
+    // another address has locked is left out, the others are made, and the answer is then
+    // Locked with those outputs in GatewayResult::locked. A route the switcher refuses stops
+    // the rest (Refused).
+    void setRoutes(const QList<GatewayRoute> &salvo, const QHostAddress &client, const Done &done);
+    void setRoute(int output, int input, const QHostAddress &client, const Done &done)
     {
-        setRoutes({GatewayRoute{output, input}}, clientId, done);
+        setRoutes({GatewayRoute{output, input}}, client, done);
     }
     // Preset n (1..8): its outputs in order, skipping those it leaves as they are.
-    void applyPreset(int n, quint64 clientId, const Done &done);
+    void applyPreset(int n, const QHostAddress &client, const Done &done);
     void setPower(bool on, const Done &done);
     // Reads power and routes now, ahead of the poll.
     void refresh(const Done &done);
@@ -103,12 +102,15 @@ public:
     GatewayResult setLabels(GatewaySide side, const QList<std::pair<int, QString>> &labels);
     void setPreset(int n, const GatewayPreset &preset, const Done &done);
 
-    // Locks on outputs, held by a client until it unlocks or closes. Locking an output the
-    // client holds already succeeds; an output another client holds gives Locked. Changes are
-    // answered at once (there is nothing to wait for).
-    GatewayResult lock(int output, quint64 clientId);
-    GatewayResult unlock(int output, quint64 clientId);
+    // Locks on outputs, held by an address until it unlocks them or any client forces them
+    // open; kept in memory while the gateway runs. Locking an output the address holds already
+    // succeeds; an output another address holds gives Locked. Changes are answered at once
+    // (there is nothing to wait for).
+    GatewayResult lock(int output, const QHostAddress &client);
+    GatewayResult unlock(int output, const QHostAddress &client);
     GatewayResult forceUnlock(int output);
+    // Whether `client` holds the lock of output.
+    bool holdsLock(int output, const QHostAddress &client) const;
 
 Q_SIGNALS:
     // Every change of the state, once, in the order it happened.
@@ -118,7 +120,8 @@ Q_SIGNALS:
     void presentChanged(bool present, const QString &linkText);
     void deviceChanged(); // model or version
     void presetChanged(int n);
-    void lockChanged(int output, quint64 owner);
+    // Locked or unlocked; who holds a lock is in the state.
+    void lockChanged(int output, bool locked);
 
 private:
     enum class Outcome { Done, Refused, Lost };
@@ -154,8 +157,8 @@ private:
     void readRoutes(int output, Then then);
     // Power, then the routes when it is on.
     void readState(Then then);
-    // Routes from index `next` on; `result` holds those applied so far.
-    void runRoutes(const QList<GatewayRoute> &routes, qsizetype next, quint64 clientId,
+    // Routes from index `next` on; `result` holds those applied and left out so far.
+    void runRoutes(const QList<GatewayRoute> &routes, qsizetype next, const QHostAddress &client,
         GatewayResult result, Finish finish);
     GatewayResult notPresent() const;
 
@@ -179,7 +182,6 @@ private:
     bool m_connectPending = false;
     bool m_started = false;
     ReconnectBackoff m_reconnect;
-    quint64 m_nextClient = 1;
     QTimer m_pollTimer;
     QTimer m_reconnectTimer;
 };

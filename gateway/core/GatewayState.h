@@ -2,6 +2,7 @@
 
 #include "DeviceProtocol.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -51,7 +52,10 @@ struct GatewayState
     std::array<QString, GatewayPorts> inputLabels;
     std::array<QString, GatewayPorts> outputLabels;
     std::array<GatewayPreset, GatewayPresets> presets = defaultPresets();
-    std::array<quint64, GatewayPorts> locks{}; // locks[output - 1] = owner client id; 0 = none
+    // locks[output - 1]: the address that holds the output's lock (an IPv4 address mapped into
+    // IPv6 as the IPv4 address it is); null: unlocked. A lock belongs to the client's address,
+    // not to its connection: every connection from that address holds it, and it outlives them.
+    std::array<QHostAddress, GatewayPorts> locks{};
 
     int route(int output) const { return isPort(output) ? routes[index(output)] : 0; }
     QString label(GatewaySide side, int port) const
@@ -60,7 +64,11 @@ struct GatewayState
             return {};
         return side == GatewaySide::Input ? inputLabels[index(port)] : outputLabels[index(port)];
     }
-    quint64 lockOwner(int output) const { return isPort(output) ? locks[index(output)] : 0; }
+    QHostAddress lockOwner(int output) const
+    {
+        return isPort(output) ? locks[index(output)] : QHostAddress();
+    }
+    bool locked(int output) const { return !lockOwner(output).isNull(); }
     const GatewayPreset &preset(int n) const { return presets[std::size_t(n - 1)]; }
 
     static bool isPort(int n) { return n >= 1 && n <= GatewayPorts; }
@@ -92,8 +100,10 @@ struct GatewayResult
 {
     GatewayError error = GatewayError::None;
     QString message; // for the client; empty on success
-    // Routes of a salvo or preset carried out before it stopped (all of them on success).
+    // Routes of a salvo or preset carried out (all of them on success).
     int applied = 0;
+    // Outputs of a salvo or preset left as they are because another address holds their lock.
+    QList<int> locked = {};
 
     bool ok() const { return error == GatewayError::None; }
 };

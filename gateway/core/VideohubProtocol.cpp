@@ -1,5 +1,6 @@
 #include "VideohubProtocol.h"
 
+#include "ClientAddresses.h"
 #include "GatewayLabel.h"
 
 #include <QCryptographicHash>
@@ -259,12 +260,14 @@ QByteArray labelsBlock(GatewaySide side, const GatewayState &state, const QList<
     return out + '\n';
 }
 
-QByteArray locksBlock(const GatewayState &state, quint64 client, const QList<int> &outputs)
+QByteArray locksBlock(
+    const GatewayState &state, const QHostAddress &client, const QList<int> &outputs)
 {
+    const QHostAddress self = ClientPolicy::plain(client);
     QByteArray out = QByteArray(LocksHeader) + '\n';
     for (int output : outputs.isEmpty() ? allPorts() : outputs) {
-        const quint64 owner = state.lockOwner(output);
-        const char letter = owner == 0 ? 'U' : owner == client ? 'O' : 'L';
+        const QHostAddress owner = state.lockOwner(output);
+        const char letter = owner.isNull() ? 'U' : !self.isNull() && owner == self ? 'O' : 'L';
         out += line(output, QByteArray(1, letter));
     }
     return out + '\n';
@@ -281,8 +284,8 @@ QByteArray routingBlock(const GatewayState &state, const QList<int> &outputs)
     return out + '\n';
 }
 
-QByteArray block(
-    VideohubBlockKind kind, const GatewayState &state, quint64 client, const QString &id)
+QByteArray block(VideohubBlockKind kind, const GatewayState &state, const QHostAddress &client,
+    const QString &id)
 {
     switch (kind) {
     case VideohubBlockKind::Preamble:
@@ -301,7 +304,7 @@ QByteArray block(
     return {};
 }
 
-QByteArray statusDump(const GatewayState &state, quint64 client, const QString &id)
+QByteArray statusDump(const GatewayState &state, const QHostAddress &client, const QString &id)
 {
     return preamble() + deviceBlock(state, id) + labelsBlock(GatewaySide::Input, state)
         + labelsBlock(GatewaySide::Output, state) + locksBlock(state, client) + routingBlock(state)

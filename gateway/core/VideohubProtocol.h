@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 
@@ -76,7 +77,8 @@ struct VideohubRequest
 
 VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block);
 
-// Blocks the server sends. `client` decides the lock letters: O for its own, L for another's.
+// Blocks the server sends. The client's address decides the lock letters: O for a lock that
+// address holds, L for another's.
 namespace Videohub {
 
 inline constexpr char ProtocolVersion[] = "2.3";
@@ -89,13 +91,15 @@ QByteArray deviceBlock(const GatewayState &state, const QString &uniqueId);
 // The lines of the given ports (all six when empty). Line breaks in a label become spaces; a
 // port without a label shows "Input n" or "Output n".
 QByteArray labelsBlock(GatewaySide side, const GatewayState &state, const QList<int> &ports = {});
-QByteArray locksBlock(const GatewayState &state, quint64 client, const QList<int> &outputs = {});
+QByteArray locksBlock(
+    const GatewayState &state, const QHostAddress &client, const QList<int> &outputs = {});
 // Outputs whose route is unknown are left out.
 QByteArray routingBlock(const GatewayState &state, const QList<int> &outputs = {});
-QByteArray block(
-    VideohubBlockKind kind, const GatewayState &state, quint64 client, const QString &uniqueId);
+QByteArray block(VideohubBlockKind kind, const GatewayState &state, const QHostAddress &client,
+    const QString &uniqueId);
 // What a client gets on connect: preamble, device, labels, locks, routing, END PRELUDE.
-QByteArray statusDump(const GatewayState &state, quint64 client, const QString &uniqueId);
+QByteArray statusDump(
+    const GatewayState &state, const QHostAddress &client, const QString &uniqueId);
 // 12 upper-case hex digits that stay the same for the same switcher link.
 QString uniqueId(const QString &linkTarget);
 // A label on one line.

@@ -13,8 +13,9 @@ Q_LOGGING_CATEGORY(lcVideohub, "matrix.gateway.videohub", QtInfoMsg)
 struct VideohubServer::Client
 {
     QTcpSocket *socket = nullptr;
+    // Locks belong to this address, not to the connection.
     QHostAddress address;
-    quint64 id = 0;
+    quint64 id = 0; // for the log
     VideohubParser parser;
     QTimer idle;
     QTimer block;
@@ -46,11 +47,11 @@ VideohubServer::VideohubServer(Gateway &gateway, const ClientPolicy &clients,
             told(side == GatewaySide::Input ? InputLabelTold : OutputLabelTold, port);
             broadcast(Videohub::labelsBlock(side, state, {port}));
         });
-    connect(&m_gateway, &Gateway::lockChanged, this, [this, &state](int output, quint64) {
+    connect(&m_gateway, &Gateway::lockChanged, this, [this, &state](int output, bool) {
         told(LockTold, output);
         // Each client sees the lock in its own letter.
         for (const auto &[socket, client] : m_clients)
-            send(client, Videohub::locksBlock(state, client->id, {output}));
+            send(client, Videohub::locksBlock(state, client->address, {output}));
     });
     m_present = state.present;
     connect(&m_gateway, &Gateway::presentChanged, this, [this, &state](bool present) {
@@ -70,7 +71,7 @@ VideohubServer::VideohubServer(Gateway &gateway, const ClientPolicy &clients,
                 Videohub::deviceBlock(state, m_uniqueId)
                     + Videohub::labelsBlock(GatewaySide::Input, state)
                     + Videohub::labelsBlock(GatewaySide::Output, state)
-                    + Videohub::locksBlock(state, client->id) + Videohub::routingBlock(state));
+                    + Videohub::locksBlock(state, client->address) + Videohub::routingBlock(state));
     });
     // While the switcher is away its facts are not on this wire; when it comes back they go
     // out with the other blocks.
@@ -113,7 +114,7 @@ void VideohubServer::accept()
         auto *client = new Client;
         client->socket = socket;
         client->address = peer;
-        client->id = m_gateway.openClient();
+        client->id = m_nextClient++;
         client->parser = VideohubParser(m_limits.parser);
         socket->setParent(this);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -143,7 +144,7 @@ void VideohubServer::accept()
             }
         };
         connect(socket, &QTcpSocket::bytesWritten, this, dumpSent);
-        send(client, Videohub::statusDump(m_gateway.state(), client->id, m_uniqueId));
+        send(client, Videohub::statusDump(m_gateway.state(), client->address, m_uniqueId));
         dumpSent();
         Q_EMIT clientCountChanged(clientCount());
     }
@@ -212,17 +213,18 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
     case VideohubRequest::Ping:
         return;
     case VideohubRequest::Query:
-        send(client, Videohub::block(request.block, state, client->id, m_uniqueId));
+        send(client, Videohub::block(request.block, state, client->address, m_uniqueId));
         return;
     case VideohubRequest::Routes: {
         QList<int> outputs;
         for (const GatewayRoute &r : request.routes)
             outputs.append(r.output);
         // Routes that changed reach everyone; the requester also sees those that did not
-        // (refused, locked, already so), as they stand.
+        // (refused, locked by another address, already so), as they stand. The lines another
+        // address holds are left out and the others made: the block was taken, so it has ACK.
         // The requester is looked up again when the answer comes: it may have gone meanwhile.
         m_gateway.setRoutes(
-            request.routes, client->id, [this, alive, outputs, before](const GatewayResult &) {
+            request.routes, client->address, [this, alive, outputs, before](const GatewayResult &) {
                 const auto it = alive ? m_clients.find(alive.data()) : m_clients.end();
                 if (it == m_clients.end())
                     return;
@@ -239,15 +241,15 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
         for (const auto &[output, letter] : request.locks) {
             outputs.append(output);
             if (letter == 'O')
-                m_gateway.lock(output, client->id);
+                m_gateway.lock(output, client->address);
             else if (letter == 'U')
-                m_gateway.unlock(output, client->id);
+                m_gateway.unlock(output, client->address);
             else
                 m_gateway.forceUnlock(output);
         }
         const QList<int> unchanged = untold(LockTold, outputs, before);
         if (alive && !unchanged.isEmpty())
-            send(client, Videohub::locksBlock(state, client->id, unchanged));
+            send(client, Videohub::locksBlock(state, client->address, unchanged));
         return;
     }
     }
@@ -309,9 +311,7 @@ void VideohubServer::drop(Client *client)
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
-    const quint64 id = client->id;
+    // Its address keeps its locks.
     delete client;
-    // Its locks end with it; the other clients are told.
-    m_gateway.closeClient(id);
     Q_EMIT clientCountChanged(clientCount());
 }

@@ -19,9 +19,10 @@ class QTcpSocket;
 class QTimer;
 
 // The Videohub Ethernet Protocol server: router panels and control surfaces drive the gateway
-// over TCP (port 9990 by default). Each connection is a gateway client: its locks end with it.
-// Every change of the gateway's state goes to every connection as the protocol's unsolicited
-// blocks, in the order the changes happened.
+// over TCP (port 9990 by default). A client is known to the gateway by its address: a lock it
+// takes belongs to that address, so every connection from there sees it as its own ("O") and it
+// stays when they close. Every change of the gateway's state goes to every connection as the
+// protocol's unsolicited blocks, in the order the changes happened.
 class VideohubServer final : public QObject
 {
     Q_OBJECT
@@ -87,4 +88,5 @@ private:
     std::map<QTcpSocket *, Client *> m_clients;
     ToldCounts m_told{};
     bool m_present = false; // as last told to the clients
+    quint64 m_nextClient = 1;
 };

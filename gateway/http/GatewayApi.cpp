@@ -166,9 +166,10 @@ GatewayApi::GatewayApi(Gateway &gateway, HttpServer &server, QObject *parent)
         broadcast({{QStringLiteral("type"), QStringLiteral("preset")},
             {QStringLiteral("preset"), presetJson(n, m_gateway.state().preset(n))}});
     });
-    connect(&gateway, &Gateway::lockChanged, this, [this](int output, quint64 owner) {
+    // Who holds a lock is not told: only whether the output is locked.
+    connect(&gateway, &Gateway::lockChanged, this, [this](int output, bool locked) {
         broadcast({{QStringLiteral("type"), QStringLiteral("lock")},
-            {QStringLiteral("output"), output}, {QStringLiteral("locked"), owner != 0}});
+            {QStringLiteral("output"), output}, {QStringLiteral("locked"), locked}});
     });
 }
 
@@ -200,6 +201,13 @@ int GatewayApi::statusFor(GatewayError error)
     return 500;
 }
 
+QJsonObject GatewayApi::lockJson(int output, const QHostAddress &client) const
+{
+    return {{QStringLiteral("output"), output},
+        {QStringLiteral("locked"), m_gateway.state().locked(output)},
+        {QStringLiteral("own"), m_gateway.holdsLock(output, client)}};
+}
+
 QJsonObject GatewayApi::presetJson(int n, const GatewayPreset &preset)
 {
     return SwitcherJson::preset(n, preset.name, preset.routes);
@@ -213,7 +221,7 @@ QJsonObject GatewayApi::stateJson(const GatewayState &state)
     for (int port = 1; port <= GatewayPorts; ++port) {
         inputLabels.append(state.label(GatewaySide::Input, port));
         outputLabels.append(state.label(GatewaySide::Output, port));
-        locked.append(state.lockOwner(port) != 0);
+        locked.append(state.locked(port));
     }
     QJsonArray presets;
     for (int n = 1; n <= GatewayPresets; ++n)
@@ -289,6 +297,13 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
             = HttpResponse::error(statusFor(result.error), errorCode(result.error), result.message);
         QJsonObject body = QJsonDocument::fromJson(response.body).object();
         body.insert(QStringLiteral("applied"), result.applied);
+        // The outputs left as they were because another address holds their lock.
+        if (!result.locked.isEmpty()) {
+            QJsonArray locked;
+            for (int output : result.locked)
+                locked.append(output);
+            body.insert(QStringLiteral("lockedOutputs"), locked);
+        }
         response.body = compact(body);
         reply(response);
     };
@@ -328,7 +343,7 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
             }
             salvo.append(GatewayRoute{*output, *input});
         }
-        m_gateway.setRoutes(salvo, 0, done);
+        m_gateway.setRoutes(salvo, request.remoteAddress, done);
         return;
     }
 
@@ -349,8 +364,47 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         if (!input) {
             return reply(badInput(QStringLiteral("Send {\"input\": 1..%1}.").arg(GatewayPorts)));
         }
-        m_gateway.setRoute(*output, *input, 0, done);
+        m_gateway.setRoute(*output, *input, request.remoteAddress, done);
         return;
+    }
+
+    if (what == QLatin1String("locks")) {
+        const QHostAddress &client = request.remoteAddress;
+        if (segments.size() == 1) {
+            if (method != "GET")
+                return reply(methodNotAllowed("GET"));
+            QJsonArray locks;
+            for (int output = 1; output <= GatewayPorts; ++output)
+                locks.append(lockJson(output, client));
+            return reply(HttpResponse::json(200, compact({{QStringLiteral("locks"), locks}})));
+        }
+        const auto output
+            = segments.size() == 2 ? portSegment(segments.at(1), GatewayPorts) : std::nullopt;
+        if (!output)
+            return reply(notFound());
+        if (method == "GET")
+            return reply(HttpResponse::json(200, compact(lockJson(*output, client))));
+        if (method != "PUT")
+            return reply(methodNotAllowed("GET, PUT"));
+        const auto body = jsonBody(request, reply);
+        if (!body)
+            return;
+        const QJsonValue locked = body->value(QStringLiteral("locked"));
+        const QJsonValue force = body->value(QStringLiteral("force"));
+        // Forcing opens another's lock; there is no taking one over.
+        if (!locked.isBool() || !(force.isUndefined() || force.isBool())
+            || (locked.toBool() && force.toBool())) {
+            return reply(badInput(QStringLiteral("Send {\"locked\": true} or {\"locked\": "
+                                                 "false}, with \"force\": true to open another "
+                                                 "client's lock.")));
+        }
+        const GatewayResult result = locked.toBool() ? m_gateway.lock(*output, client)
+            : force.toBool()                         ? m_gateway.forceUnlock(*output)
+                                                     : m_gateway.unlock(*output, client);
+        if (!result.ok())
+            return reply(HttpResponse::error(
+                statusFor(result.error), errorCode(result.error), result.message));
+        return reply(HttpResponse::json(200, compact(lockJson(*output, client))));
     }
 
     if (what == QLatin1String("power") && segments.size() == 1) {
@@ -424,7 +478,7 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         if (segments.size() == 3 && segments.at(2) == QLatin1String("apply")) {
             if (method != "POST")
                 return reply(methodNotAllowed("POST"));
-            m_gateway.applyPreset(*n, 0, done);
+            m_gateway.applyPreset(*n, request.remoteAddress, done);
             return;
         }
         if (segments.size() != 2)

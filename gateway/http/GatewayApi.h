@@ -11,8 +11,8 @@ class Gateway;
 
 // The JSON API under /api/v1, the event socket's messages and the web page, over the gateway
 // core: every request becomes one core request, every state change one event to every event
-// client. HTTP requests hold no locks, so a route to an output a router panel has locked is
-// refused (409).
+// client. Locks belong to the client's address, as a router panel's do: a route to an output
+// another address has locked is refused (409), and the rest of a salvo or preset is made.
 class GatewayApi final : public QObject
 {
     Q_OBJECT
@@ -30,6 +30,8 @@ public:
     static int statusFor(GatewayError error);
 
 private:
+    // {"output", "locked", "own"}: own when the lock is held by the client's address.
+    QJsonObject lockJson(int output, const QHostAddress &client) const;
     void handleApi(const HttpRequest &request, const HttpServer::Reply &reply);
     void broadcast(const QJsonObject &event);
 

@@ -16,6 +16,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
 #include <QWebSocketHandshakeOptions>
@@ -76,6 +77,33 @@ struct Fixture
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path));
     }
 
+    // A request from another host of the loopback network: its own connection from `from`,
+    // closed after the answer.
+    Answer callFrom(const QHostAddress &from, const QByteArray &method, const QString &path,
+        const QByteArray &body = {})
+    {
+        QTcpSocket socket;
+        QByteArray in;
+        QObject::connect(&socket, &QTcpSocket::readyRead, [&] { in += socket.readAll(); });
+        socket.bind(from);
+        socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        socket.write(method + ' ' + path.toLatin1()
+            + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(server.serverPort())
+            + "\r\nConnection: close\r\nContent-Type: application/json\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        QEventLoop loop;
+        QObject::connect(&socket, &QTcpSocket::disconnected, &loop, &QEventLoop::quit);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        if (socket.state() != QAbstractSocket::UnconnectedState)
+            loop.exec();
+        in += socket.readAll();
+        Answer answer;
+        answer.status = in.mid(9, 3).toInt(); // "HTTP/1.1 200 OK"
+        answer.body = in.mid(in.indexOf("\r\n\r\n") + 4);
+        answer.json = QJsonDocument::fromJson(answer.body).object();
+        return answer;
+    }
+
     Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {},
         const QList<QPair<QByteArray, QByteArray>> &headers = {})
     {
@@ -128,7 +156,8 @@ private Q_SLOTS:
     void requests();
     void sameFactsAsMatrixctl_data();
     void sameFactsAsMatrixctl();
-    void lockedOutputRefused();
+    void locksBelongToTheAddress();
+    void salvoAndPresetWithALockedOutput();
     void switcherNotPresent();
     void queueFull();
     void token();
@@ -198,6 +227,27 @@ void TestGatewayApi::requests_data()
     QTest::newRow("label too long") << QByteArray("PUT") << "/api/v1/labels/inputs/2"
                                     << QByteArray(R"({"label": ")" + QByteArray(300, 'x') + R"("})")
                                     << 400 << "bad_input" << untouched;
+    QTest::newRow("lock without locked")
+        << QByteArray("PUT") << "/api/v1/locks/2" << QByteArray(R"({"force": false})") << 400
+        << "bad_input" << untouched;
+    QTest::newRow("lock as text") << QByteArray("PUT") << "/api/v1/locks/2"
+                                  << QByteArray(R"({"locked": "yes"})") << 400 << "bad_input"
+                                  << untouched;
+    QTest::newRow("force as number")
+        << QByteArray("PUT") << "/api/v1/locks/2" << QByteArray(R"({"locked": false, "force": 1})")
+        << 400 << "bad_input" << untouched;
+    QTest::newRow("force to lock: no taking over")
+        << QByteArray("PUT") << "/api/v1/locks/2"
+        << QByteArray(R"({"locked": true, "force": true})") << 400 << "bad_input" << untouched;
+    QTest::newRow("lock output out of range")
+        << QByteArray("PUT") << "/api/v1/locks/7" << QByteArray(R"({"locked": true})") << 404
+        << "not_found" << untouched;
+    QTest::newRow("lock wrong method")
+        << QByteArray("POST") << "/api/v1/locks/2" << QByteArray(R"({"locked": true})") << 405
+        << "method_not_allowed" << untouched;
+    QTest::newRow("locks wrong method")
+        << QByteArray("PUT") << "/api/v1/locks" << QByteArray(R"({"locked": true})") << 405
+        << "method_not_allowed" << untouched;
     QTest::newRow("preset routes short")
         << QByteArray("PUT") << "/api/v1/presets/2"
         << QByteArray(R"({"name": "A", "routes": [1, 2]})") << 400 << "bad_input" << untouched;
@@ -297,33 +347,95 @@ void TestGatewayApi::sameFactsAsMatrixctl()
     }
 }
 
-void TestGatewayApi::lockedOutputRefused()
+// A lock is its address's: every connection from that host holds it, others are refused at
+// its output until someone forces it open.
+void TestGatewayApi::locksBelongToTheAddress()
 {
     Fixture f;
     QTRY_VERIFY(f.gateway->state().present);
-    const quint64 panel = f.gateway->openClient();
-    QVERIFY(f.gateway->lock(4, panel).ok());
-
-    // One route, a salvo that reaches the locked output second, and a preset: all stop there.
-    Answer answer = f.call("PUT", QStringLiteral("/api/v1/routes/4"), R"({"input": 1})");
-    QCOMPARE(answer.status, 409);
-    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("locked"));
-    answer = f.call("POST", QStringLiteral("/api/v1/routes"),
-        R"({"routes": [{"output": 1, "input": 3}, {"output": 4, "input": 3},
-                                   {"output": 5, "input": 3}]})");
-    QCOMPARE(answer.status, 409);
-    QCOMPARE(answer.json.value(QStringLiteral("applied")).toInt(), 1);
-    QCOMPARE(f.device().routes, (std::array<int, 6>{3, 2, 3, 4, 5, 6}));
-
+    const QHostAddress other(QStringLiteral("127.0.0.2"));
+    const QString lock4 = QStringLiteral("/api/v1/locks/4");
+    Answer answer = f.callFrom(other, "PUT", lock4, R"({"locked": true, "force": false})");
+    QCOMPARE(answer.status, 200);
+    const QJsonObject heldByOther{{QStringLiteral("output"), 4}, {QStringLiteral("locked"), true},
+        {QStringLiteral("own"), false}};
+    QJsonObject heldHere = heldByOther;
+    heldHere.insert(QStringLiteral("own"), true);
+    QCOMPARE(answer.json, heldHere);
+    // The same host again, on a connection of its own: still its lock.
+    QCOMPARE(f.callFrom(other, "GET", lock4).json, heldHere);
+    QCOMPARE(f.call("GET", lock4).json, heldByOther);
     QCOMPARE(f.call("GET", QStringLiteral("/api/v1/state"))
                  .json.value(QStringLiteral("locked"))
                  .toArray()
-                 .at(3)
-                 .toBool(),
-        true);
-    f.gateway->closeClient(panel);
+                 .toVariantList(),
+        (QVariantList{false, false, false, true, false, false}));
+
+    // Another host can neither route the output nor lock or unlock it without force.
+    answer = f.call("PUT", QStringLiteral("/api/v1/routes/4"), R"({"input": 1})");
+    QCOMPARE(answer.status, 409);
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("locked"));
+    QCOMPARE(answer.json.value(QStringLiteral("lockedOutputs")).toArray(), QJsonArray{4});
+    QCOMPARE(f.device().routes[3], 4);
+    answer = f.call("PUT", lock4, R"({"locked": false})");
+    QCOMPARE(answer.status, 409);
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("locked"));
+    QCOMPARE(f.call("PUT", lock4, R"({"locked": true, "force": false})").status, 409);
+    // The owner routes it.
+    QCOMPARE(f.callFrom(other, "PUT", QStringLiteral("/api/v1/routes/4"), R"({"input": 2})").status,
+        200);
+    QCOMPARE(f.device().routes[3], 2);
+
+    // Forced open by anyone; then the output is anyone's to route and lock.
+    answer = f.call("PUT", lock4, R"({"locked": false, "force": true})");
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.json,
+        (QJsonObject{{QStringLiteral("output"), 4}, {QStringLiteral("locked"), false},
+            {QStringLiteral("own"), false}}));
     QCOMPARE(f.call("PUT", QStringLiteral("/api/v1/routes/4"), R"({"input": 1})").status, 200);
     QCOMPARE(f.device().routes[3], 1);
+    QCOMPARE(f.call("PUT", lock4, R"({"locked": true})").json, heldHere);
+    const QJsonArray all = f.callFrom(other, "GET", QStringLiteral("/api/v1/locks"))
+                               .json.value(u"locks"_s)
+                               .toArray();
+    QCOMPARE(all.size(), 6);
+    QCOMPARE(all.at(3).toObject(), heldByOther);
+    QCOMPARE(all.at(0).toObject().value(u"locked"_s), QJsonValue(false));
+    QCOMPARE(f.call("PUT", lock4, R"({"locked": false})").status, 200);
+    QCOMPARE(f.callFrom(other, "GET", lock4).json.value(u"locked"_s), QJsonValue(false));
+}
+
+// The routes of a salvo or preset to outputs another host holds are left out, the rest made;
+// the answer is 409 and names the outputs left out.
+void TestGatewayApi::salvoAndPresetWithALockedOutput()
+{
+    Fixture f;
+    QTRY_VERIFY(f.gateway->state().present);
+    const QHostAddress other(QStringLiteral("127.0.0.2"));
+    for (const char *output : {"2", "4"}) {
+        QCOMPARE(f.callFrom(other, "PUT", u"/api/v1/locks/"_s + QLatin1String(output),
+                      R"({"locked": true, "force": false})")
+                     .status,
+            200);
+    }
+
+    Answer answer = f.call("POST", QStringLiteral("/api/v1/routes"),
+        R"({"routes": [{"output": 1, "input": 3}, {"output": 4, "input": 3},
+                       {"output": 5, "input": 3}, {"output": 2, "input": 3}]})");
+    QCOMPARE(answer.status, 409);
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("locked"));
+    QCOMPARE(answer.json.value(QStringLiteral("applied")).toInt(), 2);
+    QCOMPARE(answer.json.value(QStringLiteral("lockedOutputs")).toArray(), (QJsonArray{4, 2}));
+    QVERIFY(answer.json.value(QStringLiteral("message")).toString().contains(u"4, 2"_s));
+    QCOMPARE(f.device().routes, (std::array<int, 6>{3, 2, 3, 4, 3, 6}));
+
+    // Preset 1 routes output k to input k.
+    f.device().routes = {6, 5, 4, 3, 2, 1};
+    answer = f.call("POST", QStringLiteral("/api/v1/presets/1/apply"));
+    QCOMPARE(answer.status, 409);
+    QCOMPARE(answer.json.value(QStringLiteral("applied")).toInt(), 4);
+    QCOMPARE(answer.json.value(QStringLiteral("lockedOutputs")).toArray(), (QJsonArray{2, 4}));
+    QCOMPARE(f.device().routes, (std::array<int, 6>{1, 5, 3, 3, 5, 6}));
 }
 
 void TestGatewayApi::switcherNotPresent()
@@ -463,16 +575,19 @@ void TestGatewayApi::eventsReachEveryClientOnceInOrder()
         return QJsonObject{{QStringLiteral("type"), QStringLiteral("route")},
             {QStringLiteral("output"), output}, {QStringLiteral("input"), input}};
     };
-    // A label last: a route sent twice would show up before it.
+    // A lock, told without its owner; a label last: a route sent twice would show up before it.
+    QCOMPARE(f.call("PUT", QStringLiteral("/api/v1/locks/3"), R"({"locked": true})").status, 200);
+    const QJsonObject lock{{QStringLiteral("type"), QStringLiteral("lock")},
+        {QStringLiteral("output"), 3}, {QStringLiteral("locked"), true}};
     QCOMPARE(
         f.call("PUT", QStringLiteral("/api/v1/labels/outputs/1"), R"({"label": "Stage"})").status,
         200);
     const QJsonObject label{{QStringLiteral("type"), QStringLiteral("label")},
         {QStringLiteral("side"), QStringLiteral("output")}, {QStringLiteral("port"), 1},
         {QStringLiteral("label"), QStringLiteral("Stage")}};
-    const QList<QJsonObject> expected{route(6, 2), route(5, 3), label};
+    const QList<QJsonObject> expected{route(6, 2), route(5, 3), lock, label};
     for (auto &events1 : events) {
-        QTRY_COMPARE(events1.size(), 4);
+        QTRY_COMPARE(events1.size(), 5);
         QCOMPARE(events1.mid(1), expected);
     }
 }

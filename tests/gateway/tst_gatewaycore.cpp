@@ -45,6 +45,10 @@ struct Answer
     }
 };
 
+// Two hosts of the loopback network.
+const QHostAddress Me(QStringLiteral("127.0.0.1"));
+const QHostAddress Other(QStringLiteral("127.0.0.2"));
+
 } // namespace
 
 class TestGatewayCore : public QObject
@@ -57,8 +61,8 @@ private Q_SLOTS:
     void startReadsTheSwitcher();
     void salvo_data();
     void salvo();
-    void presetStopsAtAnOutputLockedByAnother();
-    void locksBelongToTheirClient();
+    void presetSkipsOutputsLockedByAnother();
+    void locksBelongToAddresses();
     void fullQueueRefusesAtOnce();
     void pollSeesChangesMadeAtTheSwitcher();
     void pollYieldsToClientRequests();
@@ -166,7 +170,7 @@ void TestGatewayCore::startReadsTheSwitcher()
     QCOMPARE(s.routes, (std::array<int, 6>{6, 5, 4, 3, 2, 1}));
     QVERIFY2(s.linkText.contains(where), qPrintable(s.linkText));
     Answer routed;
-    m_gateway->setRoute(2, 6, 0, routed.done());
+    m_gateway->setRoute(2, 6, Me, routed.done());
     QTRY_VERIFY(routed.result);
     QVERIFY(routed.result->ok());
     QCOMPARE(m_sim->simulator().state().routes[1], 6);
@@ -175,68 +179,87 @@ void TestGatewayCore::startReadsTheSwitcher()
 void TestGatewayCore::salvo_data()
 {
     QTest::addColumn<QList<GatewayRoute>>("salvo");
-    QTest::addColumn<bool>("lockOutput2");
+    // Who holds the lock of output 2: nobody (null), the requester, or another host.
+    QTest::addColumn<QHostAddress>("output2LockedBy");
     QTest::addColumn<int>("error");
     QTest::addColumn<int>("applied");
+    QTest::addColumn<QList<int>>("left"); // outputs left out for their lock
     QTest::addColumn<QList<int>>("routesAfter");
 
     // The simulated switcher has four inputs here: it refuses inputs 5 and 6.
+    const int none = int(GatewayError::None);
+    const int locked = int(GatewayError::Locked);
     QTest::newRow("all applied in order")
-        << QList<GatewayRoute>{{1, 3}, {2, 3}, {6, 1}} << false << int(GatewayError::None) << 3
-        << QList<int>{3, 3, 3, 4, 5, 1};
+        << QList<GatewayRoute>{{1, 3}, {2, 3}, {6, 1}} << QHostAddress() << none << 3
+        << QList<int>{} << QList<int>{3, 3, 3, 4, 5, 1};
     QTest::newRow("stops at the switcher's refusal")
-        << QList<GatewayRoute>{{1, 3}, {2, 5}, {3, 2}} << false << int(GatewayError::Refused) << 1
-        << QList<int>{3, 2, 3, 4, 5, 6};
-    QTest::newRow("stops at an output another client locked") << QList<GatewayRoute>{{1, 4}, {2, 1},
-        {3, 1}} << true << int(GatewayError::Locked) << 1 << QList<int>{4, 2, 3, 4, 5, 6};
+        << QList<GatewayRoute>{{1, 3}, {2, 5}, {3, 2}} << QHostAddress()
+        << int(GatewayError::Refused) << 1 << QList<int>{} << QList<int>{3, 2, 3, 4, 5, 6};
+    QTest::newRow("an output another host locked is left out, the rest made")
+        << QList<GatewayRoute>{{1, 4}, {2, 1}, {3, 1}} << Other << locked << 2 << QList<int>{2}
+        << QList<int>{4, 2, 1, 4, 5, 6};
+    QTest::newRow("only locked lines: nothing is sent") << QList<GatewayRoute>{{2, 1},
+        {2, 3}} << Other << locked << 0 << QList<int>{2} << QList<int>{1, 2, 3, 4, 5, 6};
+    QTest::newRow("left out, then stopped by a refusal")
+        << QList<GatewayRoute>{{2, 1}, {1, 3}, {3, 5}, {4, 1}} << Other
+        << int(GatewayError::Refused) << 1 << QList<int>{2} << QList<int>{3, 2, 3, 4, 5, 6};
+    QTest::newRow("one's own lock does not stop one") << QList<GatewayRoute>{{2, 4},
+        {1, 2}} << Me << none << 2 << QList<int>{} << QList<int>{2, 4, 3, 4, 5, 6};
+    QTest::newRow("the same host over IPv6 holds the lock")
+        << QList<GatewayRoute>{{2, 4}} << QHostAddress(QStringLiteral("::ffff:127.0.0.1")) << none
+        << 1 << QList<int>{} << QList<int>{1, 4, 3, 4, 5, 6};
     QTest::newRow("port out of range: nothing is sent")
-        << QList<GatewayRoute>{{1, 2}, {7, 1}} << false << int(GatewayError::BadInput) << 0
-        << QList<int>{1, 2, 3, 4, 5, 6};
+        << QList<GatewayRoute>{{1, 2}, {7, 1}} << QHostAddress() << int(GatewayError::BadInput) << 0
+        << QList<int>{} << QList<int>{1, 2, 3, 4, 5, 6};
     QTest::newRow("input 0: nothing is sent")
-        << QList<GatewayRoute>{{1, 0}} << false << int(GatewayError::BadInput) << 0
-        << QList<int>{1, 2, 3, 4, 5, 6};
+        << QList<GatewayRoute>{{1, 0}} << QHostAddress() << int(GatewayError::BadInput) << 0
+        << QList<int>{} << QList<int>{1, 2, 3, 4, 5, 6};
 }
 
 void TestGatewayCore::salvo()
 {
     QFETCH(QList<GatewayRoute>, salvo);
-    QFETCH(bool, lockOutput2);
+    QFETCH(QHostAddress, output2LockedBy);
     QFETCH(int, error);
     QFETCH(int, applied);
+    QFETCH(QList<int>, left);
     QFETCH(QList<int>, routesAfter);
 
     m_sim->simulator().state().inputs = 4;
     startGateway(config());
-    const quint64 me = m_gateway->openClient();
-    const quint64 other = m_gateway->openClient();
-    if (lockOutput2)
-        QVERIFY(m_gateway->lock(2, other).ok());
+    if (!output2LockedBy.isNull())
+        QVERIFY(m_gateway->lock(2, output2LockedBy).ok());
     QSignalSpy changes(m_gateway.get(), &Gateway::routeChanged);
     Answer answer;
-    m_gateway->setRoutes(salvo, me, answer.done());
+    m_gateway->setRoutes(salvo, Me, answer.done());
     QVERIFY(!answer.result); // never from inside the call
     QTRY_VERIFY(answer.result);
     QCOMPARE(int(answer.result->error), error);
     QCOMPARE(answer.result->applied, applied);
+    QCOMPARE(answer.result->locked, left);
     QCOMPARE(answer.result->message.isEmpty(), error == int(GatewayError::None));
 
     const auto &device = m_sim->simulator().state().routes;
     QCOMPARE(QList<int>(device.begin(), device.end()), routesAfter);
     const auto &model = m_gateway->state().routes;
     QCOMPARE(QList<int>(model.begin(), model.end()), routesAfter);
-    // Each change told once, in the salvo's order.
+    // Each change told once, in the salvo's order; the switcher starts with input k on output k.
     QList<GatewayRoute> told;
     for (const QList<QVariant> &signal : std::as_const(changes))
         told.append({signal[0].toInt(), signal[1].toInt()});
     QList<GatewayRoute> expected;
-    for (int k = 0; k < applied; ++k) {
-        if (salvo[k].input != k + 1) // a route already in place changes nothing
-            expected.append(salvo[k]);
+    int made = 0;
+    for (const GatewayRoute &r : std::as_const(salvo)) {
+        if (left.contains(r.output) || made == applied)
+            continue;
+        ++made;
+        if (r.input != r.output)
+            expected.append(r);
     }
     QCOMPARE(told, expected);
 }
 
-void TestGatewayCore::presetStopsAtAnOutputLockedByAnother()
+void TestGatewayCore::presetSkipsOutputsLockedByAnother()
 {
     startGateway(config());
     GatewayPreset preset{QStringLiteral("Stage"), {2, 0, 6, 6, 1, 1}};
@@ -245,56 +268,63 @@ void TestGatewayCore::presetStopsAtAnOutputLockedByAnother()
     QTRY_VERIFY(stored.result);
     QVERIFY(stored.result->ok());
 
-    const quint64 me = m_gateway->openClient();
-    const quint64 other = m_gateway->openClient();
-    QVERIFY(m_gateway->lock(4, other).ok());
-    QVERIFY(m_gateway->lock(1, me).ok()); // one's own lock does not stop one
+    QVERIFY(m_gateway->lock(4, Other).ok());
+    QVERIFY(m_gateway->lock(1, Me).ok());
     Answer applied;
-    m_gateway->applyPreset(3, me, applied.done());
+    m_gateway->applyPreset(3, Me, applied.done());
     QTRY_VERIFY(applied.result);
     QCOMPARE(applied.result->error, GatewayError::Locked);
-    QCOMPARE(applied.result->applied, 2); // outputs 1 and 3; output 2 is left as it is
-    QCOMPARE(m_sim->simulator().state().routes, (std::array<int, 6>{2, 2, 6, 4, 5, 6}));
+    QCOMPARE(applied.result->locked, QList<int>{4});
+    QCOMPARE(applied.result->applied, 4); // outputs 1, 3, 5, 6; output 2 is left as it is
+    QCOMPARE(m_sim->simulator().state().routes, (std::array<int, 6>{2, 2, 6, 4, 1, 1}));
 
-    // Once the other client is gone its lock is too, and the whole preset applies.
-    QSignalSpy locks(m_gateway.get(), &Gateway::lockChanged);
-    m_gateway->closeClient(other);
-    QCOMPARE(locks.count(), 1);
-    QCOMPARE(locks.at(0), (QList<QVariant>{4, quint64(0)}));
-    Answer again;
-    m_gateway->applyPreset(3, 0, again.done());
-    QTRY_VERIFY(again.result);
-    // An HTTP request (client 0) holds no lock: output 1, still locked by me, stops it.
-    QCOMPARE(again.result->error, GatewayError::Locked);
-    m_gateway->closeClient(me);
+    // A client without an address holds no lock: both locked outputs are left out.
+    Answer anonymous;
+    m_gateway->applyPreset(3, {}, anonymous.done());
+    QTRY_VERIFY(anonymous.result);
+    QCOMPARE(anonymous.result->locked, (QList<int>{1, 4}));
+    QCOMPARE(anonymous.result->applied, 3);
+
+    // Once both locks are open, the whole preset applies.
+    QVERIFY(m_gateway->forceUnlock(4).ok());
+    QVERIFY(m_gateway->unlock(1, Me).ok());
     Answer last;
-    m_gateway->applyPreset(3, 0, last.done());
+    m_gateway->applyPreset(3, Other, last.done());
     QTRY_VERIFY(last.result);
     QVERIFY(last.result->ok());
+    QCOMPARE(last.result->locked, QList<int>{});
     QCOMPARE(m_sim->simulator().state().routes, (std::array<int, 6>{2, 2, 6, 6, 1, 1}));
 }
 
-void TestGatewayCore::locksBelongToTheirClient()
+void TestGatewayCore::locksBelongToAddresses()
 {
     startGateway(config());
     Gateway &g = *m_gateway;
-    const quint64 a = g.openClient();
-    const quint64 b = g.openClient();
-    QVERIFY(a != b && a != 0 && b != 0);
+    const QHostAddress meOverIpv6(QStringLiteral("::ffff:127.0.0.1"));
     QSignalSpy locks(&g, &Gateway::lockChanged);
-    QVERIFY(g.lock(2, a).ok());
-    QVERIFY(g.lock(2, a).ok()); // again: nothing changes
-    QCOMPARE(g.lock(2, b).error, GatewayError::Locked);
-    QCOMPARE(g.unlock(2, b).error, GatewayError::Locked);
-    QCOMPARE(g.state().lockOwner(2), a);
-    QVERIFY(g.forceUnlock(2).ok());
-    QCOMPARE(g.state().lockOwner(2), quint64(0));
-    QVERIFY(g.lock(2, b).ok());
-    QVERIFY(g.unlock(2, b).ok());
-    QCOMPARE(g.lock(0, a).error, GatewayError::BadInput);
-    QCOMPARE(g.lock(7, a).error, GatewayError::BadInput);
-    QCOMPARE(g.lock(1, 0).error, GatewayError::BadInput); // client 0 cannot hold locks
-    QCOMPARE(locks.count(), 4); // a took, force, b took, b gave
+    QVERIFY(g.lock(2, meOverIpv6).ok());
+    QCOMPARE(g.state().lockOwner(2), Me); // kept as the IPv4 address it is
+    QVERIFY(g.lock(2, Me).ok()); // again: nothing changes
+    QVERIFY(g.holdsLock(2, Me) && g.holdsLock(2, meOverIpv6));
+    QVERIFY(!g.holdsLock(2, Other) && !g.holdsLock(2, {}) && !g.holdsLock(3, Me));
+    QCOMPARE(g.lock(2, Other).error, GatewayError::Locked);
+    QCOMPARE(g.unlock(2, Other).error, GatewayError::Locked);
+    QVERIFY(g.state().locked(2));
+    QVERIFY(g.unlock(2, meOverIpv6).ok());
+    QVERIFY(!g.state().locked(2));
+    QVERIFY(g.unlock(2, Other).ok()); // nothing to open
+    QVERIFY(g.lock(2, Other).ok());
+    QVERIFY(g.forceUnlock(2).ok()); // anyone's
+    QVERIFY(g.lock(2, Me).ok());
+    QCOMPARE(g.lock(0, Me).error, GatewayError::BadInput);
+    QCOMPARE(g.lock(7, Me).error, GatewayError::BadInput);
+    QCOMPARE(g.lock(1, {}).error, GatewayError::BadInput); // no address, no lock
+    QCOMPARE(g.forceUnlock(7).error, GatewayError::BadInput);
+    // Each change told once, without its owner.
+    QCOMPARE(locks.count(), 5);
+    const QList<QVariant> expected[]{{2, true}, {2, false}, {2, true}, {2, false}, {2, true}};
+    for (int k = 0; k < locks.count(); ++k)
+        QCOMPARE(locks.at(k), expected[k]);
 }
 
 void TestGatewayCore::fullQueueRefusesAtOnce()
@@ -303,9 +333,9 @@ void TestGatewayCore::fullQueueRefusesAtOnce()
     c.queueLimit = 2;
     startGateway(c);
     Answer first, second, third;
-    m_gateway->setRoute(1, 2, 0, first.done());
-    m_gateway->setRoute(2, 3, 0, second.done());
-    m_gateway->setRoute(3, 4, 0, third.done());
+    m_gateway->setRoute(1, 2, Me, first.done());
+    m_gateway->setRoute(2, 3, Me, second.done());
+    m_gateway->setRoute(3, 4, Me, third.done());
     QTRY_VERIFY(third.result);
     QCOMPARE(third.result->error, GatewayError::QueueFull);
     QVERIFY(!third.result->message.isEmpty());
@@ -347,7 +377,7 @@ void TestGatewayCore::pollYieldsToClientRequests()
                 return;
             disconnect(asked);
             m_sim->clearReceived();
-            m_gateway->setRoute(4, 1, 0, answer.done());
+            m_gateway->setRoute(4, 1, Me, answer.done());
         });
     QTRY_VERIFY(answer.result);
     QVERIFY(answer.result->ok());
@@ -373,7 +403,7 @@ void TestGatewayCore::switcherDisappearsAndReturns()
     QVERIFY(!m_gateway->state().present);
 
     Answer refused;
-    m_gateway->setRoute(1, 2, 0, refused.done());
+    m_gateway->setRoute(1, 2, Me, refused.done());
     QTRY_VERIFY(refused.result);
     QCOMPARE(refused.result->error, GatewayError::NotPresent);
     QVERIFY(refused.result->message.contains(m_gateway->state().linkText));
@@ -385,7 +415,7 @@ void TestGatewayCore::switcherDisappearsAndReturns()
     QCOMPARE(present.constLast().at(0).toBool(), true);
     QCOMPARE(m_gateway->state().routes, (std::array<int, 6>{2, 2, 2, 2, 2, 2}));
     Answer routed;
-    m_gateway->setRoute(1, 5, 0, routed.done());
+    m_gateway->setRoute(1, 5, Me, routed.done());
     QTRY_VERIFY(routed.result);
     QVERIFY(routed.result->ok());
     QCOMPARE(m_sim->simulator().state().routes[0], 5);
@@ -670,7 +700,7 @@ void TestGatewayCore::destroyedWithAnOperationInFlight()
     m_sim->clearReceived();
     if (inFlight == u"route")
         m_gateway->setRoute(
-            1, 4, 0, probe->wrap([&answered](const GatewayResult &) { answered = true; }));
+            1, 4, Me, probe->wrap([&answered](const GatewayResult &) { answered = true; }));
     QTRY_VERIFY(!m_sim->received().isEmpty());
     QVERIFY(m_gateway->link().busy());
     m_gateway.reset();

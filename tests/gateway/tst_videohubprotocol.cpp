@@ -216,13 +216,21 @@ void TestVideohubProtocol::blocksTheServerSends()
     state.routes = {2, 0, 3, 4, 5, 6}; // output 2 unknown
     state.inputLabels[0] = QStringLiteral("Camera\r\none");
     state.outputLabels[5] = QStringLiteral("Projector\nleft");
-    state.locks = {0, 7, 9, 0, 0, 0};
+    const QHostAddress here(QStringLiteral("10.0.0.7"));
+    state.locks[1] = here;
+    state.locks[2] = QHostAddress(QStringLiteral("10.0.0.9"));
     QCOMPARE(Videohub::labelsBlock(GatewaySide::Input, state, {1, 2}),
         QByteArray("INPUT LABELS:\n0 Camera one\n1 Input 2\n\n"));
     QCOMPARE(Videohub::labelsBlock(GatewaySide::Output, state, {6}),
         QByteArray("OUTPUT LABELS:\n5 Projector left\n\n"));
-    QCOMPARE(Videohub::locksBlock(state, 7),
+    // The letters go by address: the same host over IPv6 holds its own locks; a client without
+    // an address holds none.
+    QCOMPARE(Videohub::locksBlock(state, here),
         QByteArray("VIDEO OUTPUT LOCKS:\n0 U\n1 O\n2 L\n3 U\n4 U\n5 U\n\n"));
+    QCOMPARE(Videohub::locksBlock(state, QHostAddress(QStringLiteral("::ffff:10.0.0.7")), {2, 3}),
+        QByteArray("VIDEO OUTPUT LOCKS:\n1 O\n2 L\n\n"));
+    QCOMPARE(Videohub::locksBlock(state, QHostAddress(), {2, 3}),
+        QByteArray("VIDEO OUTPUT LOCKS:\n1 L\n2 L\n\n"));
     QCOMPARE(Videohub::routingBlock(state),
         QByteArray("VIDEO OUTPUT ROUTING:\n0 1\n2 2\n3 3\n4 4\n5 5\n\n"));
     state.present = false;

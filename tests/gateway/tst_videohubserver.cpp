@@ -21,13 +21,20 @@ namespace {
 
 constexpr char EndPrelude[] = "END PRELUDE:\n\n";
 
-// A router panel: a socket and everything it has received.
+// Two hosts of the loopback network, each the address of its own panels.
+const QHostAddress HostA(QStringLiteral("127.0.0.1"));
+const QHostAddress HostB(QStringLiteral("127.0.0.2"));
+
+// A router panel: a socket and everything it has received. `from` is the address it connects
+// from (the system's choice when null).
 class Panel final : public QObject
 {
 public:
-    explicit Panel(quint16 port)
+    explicit Panel(quint16 port, const QHostAddress &from = {})
     {
         connect(&socket, &QTcpSocket::readyRead, this, [this] { in += socket.readAll(); });
+        if (!from.isNull())
+            socket.bind(from);
         socket.connectToHost(QHostAddress::LocalHost, port);
     }
     bool hasDump() const { return in.contains(EndPrelude); }
@@ -72,7 +79,8 @@ private Q_SLOTS:
     void cleanup();
     void statusDumpOnConnect();
     void scriptedSession();
-    void locksPerClient();
+    void locksBelongToTheAddress();
+    void salvoWithALockedOutput();
     void labelNotSavedIsRefused();
     void malformedBlocks_data();
     void malformedBlocks();
@@ -88,7 +96,7 @@ private:
         const QList<QPair<QHostAddress, int>> &allow
         = {QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))},
         int pollMs = 0);
-    std::unique_ptr<Panel> connectPanel();
+    std::unique_ptr<Panel> connectPanel(const QHostAddress &from = {});
     // Sends the text and waits until the panel has received exactly `reply` (then nothing
     // more before the answer to a PING).
     void exchange(Panel &panel, const QByteArray &text, const QByteArray &reply);
@@ -143,9 +151,9 @@ void TestVideohubServer::start(
     QTRY_VERIFY(m_gateway->state().present);
 }
 
-std::unique_ptr<Panel> TestVideohubServer::connectPanel()
+std::unique_ptr<Panel> TestVideohubServer::connectPanel(const QHostAddress &from)
 {
-    auto panel = std::make_unique<Panel>(m_server->port());
+    auto panel = std::make_unique<Panel>(m_server->port(), from);
     [&] { QTRY_VERIFY(panel->hasDump()); }();
     panel->takeDump();
     return panel;
@@ -168,10 +176,10 @@ void TestVideohubServer::statusDumpOnConnect()
     Gateway::Done ignore;
     m_gateway->setLabel(GatewaySide::Input, 1, QStringLiteral("Camera"), ignore);
     m_gateway->setLabel(GatewaySide::Output, 6, QStringLiteral("Stage\u2028left"), ignore);
-    const quint64 other = m_gateway->openClient();
-    QVERIFY(m_gateway->lock(3, other).ok());
+    const std::unique_ptr<Panel> other = connectPanel(HostB);
+    EXCHANGE(*other, "VIDEO OUTPUT LOCKS:\n2 O\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n2 O\n\n");
 
-    Panel panel(m_server->port());
+    Panel panel(m_server->port(), HostA);
     QTRY_VERIFY(panel.hasDump());
     QCOMPARE(panel.takeDump(),
         QByteArray("PROTOCOL PREAMBLE:\n"
@@ -196,7 +204,7 @@ void TestVideohubServer::statusDumpOnConnect()
                    "VIDEO OUTPUT ROUTING:\n0 1\n1 0\n2 2\n3 3\n4 5\n5 5\n\n"
                    "END PRELUDE:\n\n"));
     QCOMPARE(panel.in, QByteArray());
-    QCOMPARE(m_server->clientCount(), 1);
+    QCOMPARE(m_server->clientCount(), 2);
 }
 
 // The dialogues of the protocol's public description, on a six-port switcher (its examples
@@ -238,30 +246,70 @@ void TestVideohubServer::scriptedSession()
         "VIDEO OUTPUT ROUTING:\n1 1\n\n");
 }
 
-void TestVideohubServer::locksPerClient()
+// A lock is its address's: every panel of that host holds it, and it stays when they go.
+void TestVideohubServer::locksBelongToTheAddress()
 {
     start();
-    const std::unique_ptr<Panel> a = connectPanel();
-    const std::unique_ptr<Panel> b = connectPanel();
-    EXCHANGE(*a, "VIDEO OUTPUT LOCKS:\n1 O\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 O\n\n");
+    const std::unique_ptr<Panel> a1 = connectPanel(HostA);
+    const std::unique_ptr<Panel> a2 = connectPanel(HostA);
+    const std::unique_ptr<Panel> b = connectPanel(HostB);
+    EXCHANGE(*a1, "VIDEO OUTPUT LOCKS:\n1 O\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 O\n\n");
+    QTRY_COMPARE(a2->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 O\n\n"));
     QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 L\n\n"));
+    a2->in.clear();
     b->in.clear();
-    // B cannot route A's output: the route stays and B is shown it as it stands.
-    EXCHANGE(
-        *b, "VIDEO OUTPUT ROUTING:\n1 5\n0 5\n\n", "ACK\n\nVIDEO OUTPUT ROUTING:\n1 1\n0 0\n\n");
-    QCOMPARE(m_sim->simulator().state().routes[1], 2);
-    // Nor unlock it; a header-only block shows each its own letters.
+
+    // The other host can neither route the output nor unlock it; it is shown both as they are.
+    EXCHANGE(*b, routing("1 5\n"), "ACK\n\n" + routing("1 1\n"));
     EXCHANGE(*b, "VIDEO OUTPUT LOCKS:\n1 U\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 L\n\n");
-    EXCHANGE(*b, "VIDEO OUTPUT LOCKS:\n\n",
-        "ACK\n\nVIDEO OUTPUT LOCKS:\n0 U\n1 L\n2 U\n3 U\n4 U\n5 U\n\n");
-    QCOMPARE(a->in, QByteArray());
-    // A route by A itself passes; when A goes, its lock goes with it.
-    EXCHANGE(*a, "VIDEO OUTPUT ROUTING:\n1 5\n\n", "ACK\n\nVIDEO OUTPUT ROUTING:\n1 5\n\n");
-    QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT ROUTING:\n1 5\n\n"));
+    QCOMPARE(m_sim->simulator().state().routes[1], 2);
+    // The locking host's other connection routes it.
+    EXCHANGE(*a2, routing("1 5\n"), "ACK\n\n" + routing("1 5\n"));
+    QTRY_COMPARE(b->in, routing("1 5\n"));
     b->in.clear();
-    a->socket.disconnectFromHost();
-    QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 U\n\n"));
+
+    // Its connections close: the lock stays, and is told to no one. A new connection from
+    // that host finds it its own, one from elsewhere another's.
+    a1->socket.disconnectFromHost();
+    a2->socket.disconnectFromHost();
     QTRY_COMPARE(m_server->clientCount(), 1);
+    EXCHANGE(*b, "PING:\n\n", "ACK\n\n");
+    const std::unique_ptr<Panel> a3 = std::make_unique<Panel>(m_server->port(), HostA);
+    QTRY_VERIFY(a3->hasDump());
+    QVERIFY(a3->takeDump().contains("VIDEO OUTPUT LOCKS:\n0 U\n1 O\n2 U\n"));
+    const std::unique_ptr<Panel> b2 = std::make_unique<Panel>(m_server->port(), HostB);
+    QTRY_VERIFY(b2->hasDump());
+    QVERIFY(b2->takeDump().contains("VIDEO OUTPUT LOCKS:\n0 U\n1 L\n2 U\n"));
+    EXCHANGE(*a3, "VIDEO OUTPUT LOCKS:\n\n",
+        "ACK\n\nVIDEO OUTPUT LOCKS:\n0 U\n1 O\n2 U\n3 U\n4 U\n5 U\n\n");
+
+    // Any client may force it open.
+    EXCHANGE(*b2, "VIDEO OUTPUT LOCKS:\n1 F\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 U\n\n");
+    QTRY_COMPARE(a3->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 U\n\n"));
+    QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 U\n\n"));
+    b->in.clear();
+    EXCHANGE(*b, routing("1 3\n"), "ACK\n\n" + routing("1 3\n"));
+}
+
+// A salvo makes every route but those to outputs another host holds; the requester is shown
+// those as they stand, after its ACK and the routes made.
+void TestVideohubServer::salvoWithALockedOutput()
+{
+    start();
+    const std::unique_ptr<Panel> a = connectPanel(HostA);
+    const std::unique_ptr<Panel> b = connectPanel(HostB);
+    EXCHANGE(*b, "VIDEO OUTPUT LOCKS:\n1 O\n3 O\n\n",
+        "ACK\n\nVIDEO OUTPUT LOCKS:\n1 O\n\nVIDEO OUTPUT LOCKS:\n3 O\n\n");
+    QTRY_COMPARE(a->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 L\n\nVIDEO OUTPUT LOCKS:\n3 L\n\n"));
+    a->in.clear();
+
+    EXCHANGE(*a, routing("0 4\n1 4\n2 4\n3 4\n4 3\n"),
+        "ACK\n\n" + routing("0 4\n") + routing("2 4\n") + routing("4 3\n") + routing("1 1\n3 3\n"));
+    QCOMPARE(m_sim->simulator().state().routes, (std::array<int, 6>{5, 2, 5, 4, 4, 6}));
+    // The other panels see the routes made, nothing of the lines left out.
+    QTRY_COMPARE(b->in, routing("0 4\n") + routing("2 4\n") + routing("4 3\n"));
+    b->in.clear();
+    EXCHANGE(*b, "PING:\n\n", "ACK\n\n");
 }
 
 // A label block that gateway.ini cannot keep gets NAK, changes nothing and is told to no one.
@@ -389,7 +437,7 @@ void TestVideohubServer::feedbackReachesEveryClientOnceInOrder()
     for (auto &panel : panels)
         QTRY_COMPARE(panel->in, salvo);
     bool answered = false;
-    m_gateway->setRoute(6, 1, 0, [&](const GatewayResult &r) { answered = r.ok(); });
+    m_gateway->setRoute(6, 1, {}, [&](const GatewayResult &r) { answered = r.ok(); });
     QTRY_VERIFY(answered);
     m_sim->simulator().state().routes[3] = 6;
     const QByteArray all = salvo + routing("5 0\n") + routing("3 5\n");
