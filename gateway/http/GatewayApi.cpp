@@ -160,7 +160,8 @@ GatewayApi::GatewayApi(Gateway &gateway, HttpServer &server, QObject *parent)
     connect(&gateway, &Gateway::deviceChanged, this, [this] {
         broadcast({{QStringLiteral("type"), QStringLiteral("device")},
             {SwitcherJson::Model, m_gateway.state().model},
-            {SwitcherJson::Version, m_gateway.state().version}});
+            {SwitcherJson::Version, m_gateway.state().version},
+            {QStringLiteral("friendlyName"), m_gateway.state().shownName()}});
     });
     connect(&gateway, &Gateway::presetChanged, this, [this](int n) {
         broadcast({{QStringLiteral("type"), QStringLiteral("preset")},
@@ -224,6 +225,7 @@ QJsonObject GatewayApi::stateJson(const GatewayState &state)
         {SwitcherJson::Power, SwitcherJson::power(state.power)},
         {SwitcherJson::Model, state.model},
         {SwitcherJson::Version, state.version},
+        {QStringLiteral("friendlyName"), state.shownName()},
         {QStringLiteral("inputs"), GatewayPorts},
         {QStringLiteral("outputs"), GatewayPorts},
         {SwitcherJson::Routes, SwitcherJson::routes(state.routes)},
