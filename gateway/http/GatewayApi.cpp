@@ -302,6 +302,14 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         return reply(HttpResponse::json(200, compact(stateJson(state))));
     }
 
+    // The event socket's handshake is taken by the server before it comes here.
+    if (what == QLatin1String("events") && segments.size() == 1) {
+        if (method != "GET")
+            return reply(methodNotAllowed("GET"));
+        return reply(HttpResponse::error(400, QStringLiteral("bad_request"),
+            QStringLiteral("Events are served over WebSocket: send a WebSocket handshake.")));
+    }
+
     if (what == QLatin1String("routes") && segments.size() == 1) {
         if (method == "GET") {
             return reply(HttpResponse::json(
