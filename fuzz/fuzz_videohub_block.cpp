@@ -41,7 +41,8 @@ Parsed parseInPieces(const QByteArray &text, FuzzedDataProvider &cuts)
 bool sameRequest(const VideohubRequest &a, const VideohubRequest &b)
 {
     return a.kind == b.kind && (a.kind == VideohubRequest::Nak || a.block == b.block)
-        && a.routes == b.routes && a.labels == b.labels && a.locks == b.locks;
+        && a.routes == b.routes && a.labels == b.labels && a.locks == b.locks
+        && a.friendlyName == b.friendlyName;
 }
 
 // A block the server sends: a header line ending in ':', lines, one empty line at the end.
@@ -100,11 +101,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             state.locks[GatewayState::index(output)]
                 = letter == 'O' ? QHostAddress(QHostAddress::LocalHost) : QHostAddress();
         }
+        if (request.kind == VideohubRequest::FriendlyName) {
+            fuzzCheck(GatewayLabel::problem(request.friendlyName) == GatewayLabel::Problem::None);
+            state.friendlyName = request.friendlyName;
+        }
     }
     // What the server answers with, from whatever the client set: labels stay on one line.
+    state.present = true;
     for (const QByteArray &block :
         {Videohub::labelsBlock(GatewaySide::Input, state), Videohub::routingBlock(state),
-            Videohub::locksBlock(state, QHostAddress(QHostAddress::LocalHost))})
+            Videohub::locksBlock(state, QHostAddress(QHostAddress::LocalHost)),
+            Videohub::deviceBlock(state, QStringLiteral("0123456789AB"))})
         fuzzCheck(wellFormed(block));
     return 0;
 }

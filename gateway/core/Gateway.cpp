@@ -88,6 +88,7 @@ void Gateway::start()
     m_state.inputLabels = values.inputLabels;
     m_state.outputLabels = values.outputLabels;
     m_state.presets = values.presets;
+    m_state.friendlyName = values.friendlyName;
     if (m_config.target == GatewayConfig::Target::None) {
         setPresent(false, QStringLiteral("No switcher given"));
         return;
@@ -252,6 +253,22 @@ void Gateway::setPreset(int n, const GatewayPreset &preset, const Done &done)
         Q_EMIT presetChanged(n);
     }
     answer(done, {});
+}
+
+GatewayResult Gateway::setFriendlyName(const QString &name)
+{
+    if (const auto problem = GatewayLabel::problem(name); problem != GatewayLabel::Problem::None)
+        return {GatewayError::BadInput,
+            GatewayLabel::problemText(problem, QStringLiteral("a friendly name"))};
+    if (name == m_state.friendlyName)
+        return {};
+    GatewaySettings::Values values = settingsValues();
+    values.friendlyName = name;
+    if (GatewayResult saved = saveSettings(values); !saved.ok())
+        return saved;
+    m_state.friendlyName = name;
+    Q_EMIT deviceChanged();
+    return {};
 }
 
 // Locks
@@ -636,6 +653,7 @@ GatewaySettings::Values Gateway::settingsValues() const
     values.inputLabels = m_state.inputLabels;
     values.outputLabels = m_state.outputLabels;
     values.presets = m_state.presets;
+    values.friendlyName = m_state.friendlyName;
     return values;
 }
 

@@ -101,6 +101,9 @@ public:
     // Several labels of one side in one save, all or none, answered at once (a panel's block).
     GatewayResult setLabels(GatewaySide side, const QList<std::pair<int, QString>> &labels);
     void setPreset(int n, const GatewayPreset &preset, const Done &done);
+    // The switcher's name for clients, under the label rule; empty returns to the model's
+    // name. Answered at once; a change is told as deviceChanged.
+    GatewayResult setFriendlyName(const QString &name);
 
     // Locks on outputs, held by an address until it unlocks them or any client forces them
     // open; kept in memory while the gateway runs. Locking an output the address holds already
@@ -118,7 +121,7 @@ Q_SIGNALS:
     void labelChanged(GatewaySide side, int port, const QString &text);
     void powerChanged(bool on);
     void presentChanged(bool present, const QString &linkText);
-    void deviceChanged(); // model or version
+    void deviceChanged(); // model, version or friendly name
     void presetChanged(int n);
     // Locked or unlocked; who holds a lock is in the state.
     void lockChanged(int output, bool locked);

@@ -9,17 +9,19 @@
 
 class QDateTime;
 
-// gateway.ini: the labels and presets the gateway keeps, in the window's settings form (plain
-// INI, written atomically through the same INI engine, IniFile). Locks are never stored.
+// gateway.ini: the labels, presets and friendly name the gateway keeps, in the window's settings
+// form (plain INI, written atomically through the same INI engine, IniFile). Locks are never
+// stored.
 //
 // clang-format off
 //
-// | Section         | Key        | Value                                           | Default       |
-// |-----------------|------------|-------------------------------------------------|---------------|
-// | "Input labels"  | "In"n      | label of input n (1..6)                         | ""            |
-// | "Output labels" | "Out"n     | label of output n (1..6)                        | ""            |
-// | "Presets"       | "Name"p    | name of preset p (1..8)                         | "Setting"p    |
-// | "Presets"       | "Routes"p  | six inputs by output, "," between, 0 = leave it | 1,2,3,4,5,6   |
+// | Section         | Key            | Value                                           | Default     |
+// |-----------------|----------------|-------------------------------------------------|-------------|
+// | "Input labels"  | "In"n          | label of input n (1..6)                         | ""          |
+// | "Output labels" | "Out"n         | label of output n (1..6)                        | ""          |
+// | "Presets"       | "Name"p        | name of preset p (1..8)                         | "Setting"p  |
+// | "Presets"       | "Routes"p      | six inputs by output, "," between, 0 = leave it | 1,2,3,4,5,6 |
+// | "Device"        | "FriendlyName" | the switcher's name for clients; "" = the model | ""          |
 //
 // clang-format on
 //
@@ -35,6 +37,7 @@ public:
         std::array<QString, GatewayPorts> inputLabels;
         std::array<QString, GatewayPorts> outputLabels;
         std::array<GatewayPreset, GatewayPresets> presets = GatewayState::defaultPresets();
+        QString friendlyName;
 
         bool operator==(const Values &) const = default;
     };

@@ -17,6 +17,8 @@ inline constexpr int GatewayPorts = DeviceProtocol::PortCount;
 inline constexpr int GatewayPresets = 8;
 // Longest label and preset name taken from a client, in Unicode characters (GatewayLabel).
 inline constexpr int GatewayMaxLabelLength = 255;
+// What the switcher calls itself until its model has been read.
+inline constexpr char GatewayDefaultModel[] = "HDMI Matrix 6x6";
 
 enum class GatewaySide { Input, Output };
 
@@ -48,6 +50,8 @@ struct GatewayState
     std::optional<bool> power; // unknown until read
     QString model; // "HDMI Matrix 6x6"; empty until read
     QString version; // firmware "6.50"; empty until read
+    // The name a client gave the switcher (kept in gateway.ini); empty while none was given.
+    QString friendlyName;
     std::array<int, GatewayPorts> routes{}; // routes[output - 1] = input; 0 = unknown
     std::array<QString, GatewayPorts> inputLabels;
     std::array<QString, GatewayPorts> outputLabels;
@@ -63,6 +67,14 @@ struct GatewayState
         if (!isPort(port))
             return {};
         return side == GatewaySide::Input ? inputLabels[index(port)] : outputLabels[index(port)];
+    }
+    // The switcher's name as clients are shown it: the one given, else its model's name, as a
+    // router fresh from its maker calls itself.
+    QString shownName() const
+    {
+        if (!friendlyName.isEmpty())
+            return friendlyName;
+        return model.isEmpty() ? QString::fromLatin1(GatewayDefaultModel) : model;
     }
     QHostAddress lockOwner(int output) const
     {

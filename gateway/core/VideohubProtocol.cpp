@@ -5,6 +5,8 @@
 
 #include <QCryptographicHash>
 
+#include <optional>
+
 namespace {
 
 constexpr char PreambleHeader[] = "PROTOCOL PREAMBLE:";
@@ -13,7 +15,10 @@ constexpr char InputLabelsHeader[] = "INPUT LABELS:";
 constexpr char OutputLabelsHeader[] = "OUTPUT LABELS:";
 constexpr char LocksHeader[] = "VIDEO OUTPUT LOCKS:";
 constexpr char RoutingHeader[] = "VIDEO OUTPUT ROUTING:";
+constexpr char ConfigurationHeader[] = "CONFIGURATION:";
 constexpr char PingHeader[] = "PING:";
+constexpr char FriendlyNameField[] = "Friendly name:";
+constexpr char TakeModeField[] = "Take Mode:";
 constexpr char EndPreludeHeader[] = "END PRELUDE:";
 
 // A 0-based port on the wire: decimal digits only, within the switcher's ports. 1-based out.
@@ -47,6 +52,54 @@ VideohubRequest nak(const QString &reason)
 {
     VideohubRequest request;
     request.reason = reason;
+    return request;
+}
+
+// The value of a "Name: value" line, without the space after the colon; nullopt when the line
+// is another field.
+std::optional<QByteArrayView> fieldValue(const QByteArray &line, QByteArrayView field)
+{
+    if (!line.startsWith(field))
+        return std::nullopt;
+    QByteArrayView value = QByteArrayView(line).sliced(field.size());
+    if (value.startsWith(' '))
+        value = value.sliced(1);
+    return value;
+}
+
+// A client names the device: one "Friendly name:" line, nothing else.
+VideohubRequest decodeDevice(const VideohubParser::Block &block)
+{
+    const auto value = block.lines.size() == 1 ? fieldValue(block.lines.first(), FriendlyNameField)
+                                               : std::nullopt;
+    if (!value)
+        return nak(QStringLiteral("a client sets only the device's \"Friendly name:\""));
+    QString name;
+    if (!GatewayLabel::fromUtf8(*value, &name))
+        return nak(QStringLiteral("a friendly name is not valid UTF-8 text"));
+    // As with labels: a long name is shortened, anything else that breaks the rule refused.
+    if (const auto problem = GatewayLabel::problem(name);
+        problem != GatewayLabel::Problem::None && problem != GatewayLabel::Problem::TooLong)
+        return nak(GatewayLabel::problemText(problem, QStringLiteral("a friendly name")));
+    VideohubRequest request;
+    request.kind = VideohubRequest::FriendlyName;
+    request.block = VideohubBlockKind::Device;
+    request.friendlyName = GatewayLabel::cut(name);
+    return request;
+}
+
+// Take Mode (routes held until a "take") is not offered: asking to keep it off is taken,
+// asking to turn it on is not.
+VideohubRequest decodeConfiguration(const VideohubParser::Block &block)
+{
+    for (const QByteArray &text : block.lines) {
+        const auto value = fieldValue(text, TakeModeField);
+        if (!value || value->trimmed() != "false")
+            return nak(QStringLiteral("only \"Take Mode: false\" is taken"));
+    }
+    VideohubRequest request;
+    request.kind = VideohubRequest::Configuration;
+    request.block = VideohubBlockKind::Configuration;
     return request;
 }
 
@@ -142,6 +195,7 @@ VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block)
         {OutputLabelsHeader, VideohubBlockKind::OutputLabels},
         {LocksHeader, VideohubBlockKind::Locks},
         {RoutingHeader, VideohubBlockKind::Routing},
+        {ConfigurationHeader, VideohubBlockKind::Configuration},
     };
     const auto known = std::find_if(
         kinds.begin(), kinds.end(), [&](const auto &kind) { return kind.first == header; });
@@ -153,6 +207,10 @@ VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block)
         request.kind = VideohubRequest::Query;
         return request;
     }
+    if (request.block == VideohubBlockKind::Device)
+        return decodeDevice(block);
+    if (request.block == VideohubBlockKind::Configuration)
+        return decodeConfiguration(block);
 
     for (const QByteArray &text : block.lines) {
         const qsizetype space = text.indexOf(' ');
@@ -198,8 +256,10 @@ VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block)
             break;
         }
         case VideohubBlockKind::Preamble:
-        case VideohubBlockKind::Device:
             return nak(QStringLiteral("only the server sends this block"));
+        case VideohubBlockKind::Device:
+        case VideohubBlockKind::Configuration:
+            break; // fields, not ports: decoded before this loop
         }
     }
     return request;
@@ -229,12 +289,11 @@ QByteArray deviceBlock(const GatewayState &state, const QString &id)
     QByteArray out = QByteArray(DeviceHeader) + '\n';
     if (!state.present)
         return out + "Device present: false\n\n";
-    const QByteArray model
-        = singleLine(state.model.isEmpty() ? QStringLiteral("HDMI Matrix 6x6") : state.model)
-              .toUtf8();
+    const QByteArray model = state.model.isEmpty() ? QByteArray(GatewayDefaultModel)
+                                                   : singleLine(state.model).toUtf8();
     out += "Device present: true\n";
     out += "Model name: " + model + '\n';
-    out += "Friendly name: " + model + '\n';
+    out += "Friendly name: " + singleLine(state.shownName()).toUtf8() + '\n';
     out += "Unique ID: " + id.toLatin1() + '\n';
     out += "Video inputs: " + QByteArray::number(GatewayPorts) + '\n';
     out += "Video processing units: 0\n";
@@ -242,6 +301,11 @@ QByteArray deviceBlock(const GatewayState &state, const QString &id)
     out += "Video monitoring outputs: 0\n";
     out += "Serial ports: 0\n\n";
     return out;
+}
+
+QByteArray configurationBlock()
+{
+    return QByteArray(ConfigurationHeader) + '\n' + TakeModeField + " false\n\n";
 }
 
 QByteArray labelsBlock(GatewaySide side, const GatewayState &state, const QList<int> &ports)
@@ -300,6 +364,8 @@ QByteArray block(VideohubBlockKind kind, const GatewayState &state, const QHostA
         return locksBlock(state, client);
     case VideohubBlockKind::Routing:
         return routingBlock(state);
+    case VideohubBlockKind::Configuration:
+        return configurationBlock();
     }
     return {};
 }
@@ -308,7 +374,7 @@ QByteArray statusDump(const GatewayState &state, const QHostAddress &client, con
 {
     return preamble() + deviceBlock(state, id) + labelsBlock(GatewaySide::Input, state)
         + labelsBlock(GatewaySide::Output, state) + locksBlock(state, client) + routingBlock(state)
-        + EndPreludeHeader + "\n\n";
+        + configurationBlock() + EndPreludeHeader + "\n\n";
 }
 
 QString uniqueId(const QString &linkTarget)

@@ -60,18 +60,22 @@ enum class VideohubBlockKind {
     OutputLabels,
     Locks,
     Routing,
+    Configuration,
 };
 
 // What a client block asks for. Anything that does not parse, or names a port out of range,
 // is a Nak.
 struct VideohubRequest
 {
-    enum Kind { Nak, Ping, Query, Routes, Labels, Locks };
+    // Configuration: the settings the gateway keeps as they are (Take Mode off).
+    // FriendlyName: the device's name; empty asks for the default.
+    enum Kind { Nak, Ping, Query, Routes, Labels, Locks, Configuration, FriendlyName };
     Kind kind = Nak;
     VideohubBlockKind block = VideohubBlockKind::Routing; // Query, Labels (side), Locks, Routes
     QList<GatewayRoute> routes; // Routes, in the order sent
     QList<std::pair<int, QString>> labels; // Labels: port, text
     QList<std::pair<int, char>> locks; // Locks: output, 'O', 'U' or 'F'
+    QString friendlyName; // FriendlyName, cut to the label rule's length
     QString reason; // why a Nak, for the log
 };
 
@@ -81,13 +85,16 @@ VideohubRequest decodeVideohubRequest(const VideohubParser::Block &block);
 // address holds, L for another's.
 namespace Videohub {
 
-inline constexpr char ProtocolVersion[] = "2.3";
+// The version whose status dump carries the CONFIGURATION block.
+inline constexpr char ProtocolVersion[] = "2.7";
 
 QByteArray ack();
 QByteArray nak();
 QByteArray preamble();
 // Device present: true with the device's facts, or the single line "Device present: false".
 QByteArray deviceBlock(const GatewayState &state, const QString &uniqueId);
+// Take Mode is always off: a route takes effect when it is asked for.
+QByteArray configurationBlock();
 // The lines of the given ports (all six when empty). Line breaks in a label become spaces; a
 // port without a label shows "Input n" or "Output n".
 QByteArray labelsBlock(GatewaySide side, const GatewayState &state, const QList<int> &ports = {});
@@ -97,7 +104,8 @@ QByteArray locksBlock(
 QByteArray routingBlock(const GatewayState &state, const QList<int> &outputs = {});
 QByteArray block(VideohubBlockKind kind, const GatewayState &state, const QHostAddress &client,
     const QString &uniqueId);
-// What a client gets on connect: preamble, device, labels, locks, routing, END PRELUDE.
+// What a client gets on connect: preamble, device, labels, locks, routing, configuration,
+// END PRELUDE.
 QByteArray statusDump(
     const GatewayState &state, const QHostAddress &client, const QString &uniqueId);
 // 12 upper-case hex digits that stay the same for the same switcher link.

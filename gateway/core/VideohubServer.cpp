@@ -71,11 +71,13 @@ VideohubServer::VideohubServer(Gateway &gateway, const ClientPolicy &clients,
                 Videohub::deviceBlock(state, m_uniqueId)
                     + Videohub::labelsBlock(GatewaySide::Input, state)
                     + Videohub::labelsBlock(GatewaySide::Output, state)
-                    + Videohub::locksBlock(state, client->address) + Videohub::routingBlock(state));
+                    + Videohub::locksBlock(state, client->address) + Videohub::routingBlock(state)
+                    + Videohub::configurationBlock());
     });
     // While the switcher is away its facts are not on this wire; when it comes back they go
     // out with the other blocks.
     connect(&m_gateway, &Gateway::deviceChanged, this, [this, &state] {
+        m_deviceTold = true;
         if (m_present)
             broadcast(Videohub::deviceBlock(state, m_uniqueId));
     });
@@ -180,6 +182,24 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
     }
     const GatewayState &state = m_gateway.state();
     const ToldCounts before = m_told;
+    if (request.kind == VideohubRequest::FriendlyName) {
+        // Saved first, as labels are: ACK once gateway.ini keeps the name, else NAK.
+        m_deviceTold = false;
+        client->holding = true;
+        const GatewayResult result = m_gateway.setFriendlyName(request.friendlyName);
+        client->holding = false;
+        const QByteArray told = std::exchange(client->held, {});
+        if (!result.ok()) {
+            qCInfo(lcVideohub).noquote() << "NAK to client" << client->id << result.message;
+            send(client, Videohub::nak());
+            return;
+        }
+        send(client, Videohub::ack() + told);
+        // The name it has already: the requester is shown the device as it stands.
+        if (!m_deviceTold && m_present)
+            send(client, Videohub::deviceBlock(state, m_uniqueId));
+        return;
+    }
     if (request.kind == VideohubRequest::Labels) {
         // Saved first: a block gets ACK only once gateway.ini keeps it, else NAK and nothing
         // changes.
@@ -215,6 +235,12 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
     case VideohubRequest::Query:
         send(client, Videohub::block(request.block, state, client->address, m_uniqueId));
         return;
+    case VideohubRequest::Configuration:
+        // Nothing changes; the requester sees the settings as they stand.
+        send(client, Videohub::configurationBlock());
+        return;
+    case VideohubRequest::FriendlyName:
+        return; // taken above
     case VideohubRequest::Routes: {
         QList<int> outputs;
         for (const GatewayRoute &r : request.routes)

@@ -88,5 +88,6 @@ private:
     std::map<QTcpSocket *, Client *> m_clients;
     ToldCounts m_told{};
     bool m_present = false; // as last told to the clients
+    bool m_deviceTold = false; // the device changed since a request was taken
     quint64 m_nextClient = 1;
 };

@@ -160,7 +160,8 @@ GatewayApi::GatewayApi(Gateway &gateway, HttpServer &server, QObject *parent)
     connect(&gateway, &Gateway::deviceChanged, this, [this] {
         broadcast({{QStringLiteral("type"), QStringLiteral("device")},
             {SwitcherJson::Model, m_gateway.state().model},
-            {SwitcherJson::Version, m_gateway.state().version}});
+            {SwitcherJson::Version, m_gateway.state().version},
+            {QStringLiteral("friendlyName"), m_gateway.state().shownName()}});
     });
     connect(&gateway, &Gateway::presetChanged, this, [this](int n) {
         broadcast({{QStringLiteral("type"), QStringLiteral("preset")},
@@ -232,6 +233,7 @@ QJsonObject GatewayApi::stateJson(const GatewayState &state)
         {SwitcherJson::Power, SwitcherJson::power(state.power)},
         {SwitcherJson::Model, state.model},
         {SwitcherJson::Version, state.version},
+        {QStringLiteral("friendlyName"), state.shownName()},
         {QStringLiteral("inputs"), GatewayPorts},
         {QStringLiteral("outputs"), GatewayPorts},
         {SwitcherJson::Routes, SwitcherJson::routes(state.routes)},
@@ -313,6 +315,14 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         if (method != "GET")
             return reply(methodNotAllowed("GET"));
         return reply(HttpResponse::json(200, compact(stateJson(state))));
+    }
+
+    // The event socket's handshake is taken by the server before it comes here.
+    if (what == QLatin1String("events") && segments.size() == 1) {
+        if (method != "GET")
+            return reply(methodNotAllowed("GET"));
+        return reply(HttpResponse::error(400, QStringLiteral("bad_request"),
+            QStringLiteral("Events are served over WebSocket: send a WebSocket handshake.")));
     }
 
     if (what == QLatin1String("routes") && segments.size() == 1) {

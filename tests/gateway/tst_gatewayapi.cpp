@@ -8,6 +8,7 @@
 #include "LoopLevelProbe.h"
 #include "MatrixCtlRunner.h"
 #include "SimulatorServer.h"
+#include "VideohubServer.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -165,6 +166,7 @@ private Q_SLOTS:
     void labelRule_data();
     void labelRule();
     void changeNotSavedIsNotMade();
+    void friendlyNameFromAPanel();
 };
 
 // No state change of the switcher was told from an event loop nested under the gateway.
@@ -701,6 +703,50 @@ void TestGatewayApi::changeNotSavedIsNotMade()
     QCOMPARE(events.at(1).value(QStringLiteral("type")).toString(), QStringLiteral("label"));
     QCOMPARE(events.at(1).value(QStringLiteral("label")).toString(), QStringLiteral("Wall"));
     QCOMPARE(GatewaySettings(settings).load().outputLabels[2], QStringLiteral("Wall"));
+}
+
+// The name a router panel gives the switcher is the name the API shows, in the state and as a
+// device event; without one, the model's name.
+void TestGatewayApi::friendlyNameFromAPanel()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Fixture f(32, dir.filePath(QStringLiteral("gateway.ini")));
+    VideohubServer videohub(*f.gateway, ClientPolicy{}, QStringLiteral("0123456789AB"));
+    QVERIFY(videohub.listen(QHostAddress::LocalHost, 0));
+    QTRY_VERIFY(f.gateway->state().present);
+    QTRY_COMPARE(f.gateway->state().model, QStringLiteral("HDMI Matrix 6x6"));
+    QCOMPARE(f.call("GET", QStringLiteral("/api/v1/state")).json.value(u"friendlyName"_s),
+        QJsonValue(u"HDMI Matrix 6x6"_s));
+
+    QList<QJsonObject> devices;
+    QWebSocket client;
+    connect(&client, &QWebSocket::textMessageReceived, this, [&devices](const QString &text) {
+        const QJsonObject event = QJsonDocument::fromJson(text.toUtf8()).object();
+        if (event.value(u"type"_s) == u"device"_s)
+            devices.append(event);
+    });
+    QSignalSpy connected(&client, &QWebSocket::connected);
+    QWebSocketHandshakeOptions options;
+    options.setSubprotocols({HttpAccess::eventSubprotocol()});
+    client.open(QNetworkRequest(QUrl(
+                    QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(f.server.serverPort()))),
+        options);
+    QTRY_COMPARE(connected.count(), 1);
+
+    QTcpSocket panel;
+    QByteArray heard;
+    connect(&panel, &QTcpSocket::readyRead, this, [&] { heard += panel.readAll(); });
+    panel.connectToHost(QHostAddress::LocalHost, videohub.port());
+    QTRY_VERIFY(heard.contains("END PRELUDE:\n\n"));
+    panel.write("VIDEOHUB DEVICE:\nFriendly name: Salle Pleyel\n\n");
+    QTRY_VERIFY(heard.contains("ACK\n\n"));
+
+    QCOMPARE(f.call("GET", QStringLiteral("/api/v1/state")).json.value(u"friendlyName"_s),
+        QJsonValue(u"Salle Pleyel"_s));
+    QTRY_COMPARE(devices.size(), 1);
+    QCOMPARE(devices.first().value(u"friendlyName"_s), QJsonValue(u"Salle Pleyel"_s));
+    QCOMPARE(devices.first().value(u"model"_s), QJsonValue(u"HDMI Matrix 6x6"_s));
 }
 
 QTEST_GUILESS_MAIN(TestGatewayApi)

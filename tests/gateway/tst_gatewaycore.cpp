@@ -438,8 +438,18 @@ void TestGatewayCore::labelsAndPresetsPersist()
     QCOMPARE(nul.result->error, GatewayError::BadInput);
     QCOMPARE(lineBreak.result->error, GatewayError::BadInput);
     QCOMPARE(labels.count(), 2);
+    // The device's name follows the same rule and is told once as a change of the device.
+    QSignalSpy device(m_gateway.get(), &Gateway::deviceChanged);
+    QCOMPARE(m_gateway->state().shownName(), QStringLiteral("HDMI Matrix 6x6"));
+    QVERIFY(m_gateway->setFriendlyName(QStringLiteral("Hall [east]; = 2")).ok());
+    QVERIFY(m_gateway->setFriendlyName(QStringLiteral("Hall [east]; = 2")).ok());
+    QCOMPARE(m_gateway->setFriendlyName(QStringLiteral("a\tb")).error, GatewayError::BadInput);
+    QCOMPARE(m_gateway->setFriendlyName(QString(256, u'x')).error, GatewayError::BadInput);
+    QCOMPARE(device.count(), 1);
+    QCOMPARE(m_gateway->state().shownName(), QStringLiteral("Hall [east]; = 2"));
 
     const GatewaySettings::Values read = GatewaySettings(config().settingsPath).load();
+    QCOMPARE(read.friendlyName, QStringLiteral("Hall [east]; = 2"));
     QCOMPARE(read.inputLabels[1], QStringLiteral("Blu-ray; [player] = one"));
     QCOMPARE(read.outputLabels[5], QStringLiteral("Projector \u2192 left"));
     QCOMPARE(read.presets[7], (GatewayPreset{QStringLiteral("Évening"), {1, 1, 0, 0, 6, 6}}));
@@ -451,6 +461,7 @@ void TestGatewayCore::labelsAndPresetsPersist()
     QCOMPARE(
         m_gateway->state().label(GatewaySide::Output, 6), QStringLiteral("Projector \u2192 left"));
     QCOMPARE(m_gateway->state().preset(8).name, QStringLiteral("Évening"));
+    QCOMPARE(m_gateway->state().friendlyName, QStringLiteral("Hall [east]; = 2"));
 }
 
 void TestGatewayCore::importTakesTheWindowsLabelsAndPresets_data()

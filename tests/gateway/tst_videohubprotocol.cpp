@@ -9,9 +9,9 @@ namespace {
 // One line per block, e.g. "routes 1>4 2>5", "nak", "query routing", "labels out 3=[x]".
 QString describe(const VideohubRequest &r)
 {
-    static const QStringList blocks
-        = {QStringLiteral("preamble"), QStringLiteral("device"), QStringLiteral("in"),
-            QStringLiteral("out"), QStringLiteral("locks"), QStringLiteral("routing")};
+    static const QStringList blocks = {QStringLiteral("preamble"), QStringLiteral("device"),
+        QStringLiteral("in"), QStringLiteral("out"), QStringLiteral("locks"),
+        QStringLiteral("routing"), QStringLiteral("configuration")};
     const QString block = blocks[int(r.block)];
     QStringList parts;
     switch (r.kind) {
@@ -33,6 +33,10 @@ QString describe(const VideohubRequest &r)
         for (const auto &[output, letter] : r.locks)
             parts.append(QString::number(output) + QLatin1Char(letter));
         return QStringLiteral("locks ") + parts.join(QLatin1Char(' '));
+    case VideohubRequest::Configuration:
+        return QStringLiteral("take mode off");
+    case VideohubRequest::FriendlyName:
+        return QStringLiteral("name [%1]").arg(r.friendlyName);
     }
     return {};
 }
@@ -104,6 +108,28 @@ void TestVideohubProtocol::requests_data()
     row("two lock letters", "VIDEO OUTPUT LOCKS:\n0 O U\n\n", {"nak"});
     row("label port out of range", "INPUT LABELS:\n6 x\n\n", {"nak"});
     row("device block from a client", "VIDEOHUB DEVICE:\nDevice present: true\n\n", {"nak"});
+
+    // Blocks of newer panels: Take Mode, which this server keeps off, and the device's name.
+    row("take mode off", "CONFIGURATION:\nTake Mode: false\n\n", {"take mode off"});
+    row("take mode off, CR LF and a trailing space", "CONFIGURATION:\r\nTake Mode: false \r\n\r\n",
+        {"take mode off"});
+    row("take mode on", "CONFIGURATION:\nTake Mode: true\n\n", {"nak"});
+    row("take mode neither", "CONFIGURATION:\nTake Mode: maybe\n\n", {"nak"});
+    row("configuration: unknown field", "CONFIGURATION:\nTake Mode: false\nSpeed: 2\n\n", {"nak"});
+    row("header only: configuration", "CONFIGURATION:\n\n", {"query configuration"});
+    row("friendly name", "VIDEOHUB DEVICE:\nFriendly name: Studio A: left\n\n",
+        {"name [Studio A: left]"});
+    row("friendly name, UTF-8 and inner spaces", "VIDEOHUB DEVICE:\nFriendly name: Régie  2 \n\n",
+        {"name [Régie  2 ]"});
+    row("friendly name empty", "VIDEOHUB DEVICE:\nFriendly name:\n\n", {"name []"});
+    row("friendly name of 300 characters is cut to 255",
+        "VIDEOHUB DEVICE:\nFriendly name: " + QByteArray(300, 'n') + "\n\n",
+        {qPrintable(QLatin1String("name [") + QString(255, u'n') + QLatin1Char(']'))});
+    row("friendly name with a tab", "VIDEOHUB DEVICE:\nFriendly name: a\tb\n\n", {"nak"});
+    row("friendly name not UTF-8", "VIDEOHUB DEVICE:\nFriendly name: caf\xE9\n\n", {"nak"});
+    row("friendly name with another field", "VIDEOHUB DEVICE:\nFriendly name: A\nModel name: B\n\n",
+        {"nak"});
+    row("friendly name in lower case", "VIDEOHUB DEVICE:\nfriendly name: A\n\n", {"nak"});
     row("NUL bytes", QByteArray("VIDEO OUTPUT ROUTING:\n0\0 1\n\n", 28), {"nak"});
     row("a block after a bad one is read", "FOO:\nbar\n\nVIDEO OUTPUT ROUTING:\n2 2\n\n",
         {"nak", "routes 3>3"});
@@ -233,6 +259,16 @@ void TestVideohubProtocol::blocksTheServerSends()
         QByteArray("VIDEO OUTPUT LOCKS:\n1 L\n2 L\n\n"));
     QCOMPARE(Videohub::routingBlock(state),
         QByteArray("VIDEO OUTPUT ROUTING:\n0 1\n2 2\n3 3\n4 4\n5 5\n\n"));
+    // The name given, on one line; without one, the model's name.
+    const QByteArray device = Videohub::deviceBlock(state, QStringLiteral("0123456789AB"));
+    QVERIFY2(device.startsWith("VIDEOHUB DEVICE:\nDevice present: true\n"
+                               "Model name: HDMI Matrix 6x6\nFriendly name: HDMI Matrix 6x6\n"),
+        device.constData());
+    state.friendlyName = QStringLiteral("Stage\nleft");
+    QVERIFY(Videohub::deviceBlock(state, QStringLiteral("0123456789AB"))
+                .contains("\nFriendly name: Stage left\nUnique ID: 0123456789AB\n"));
+    QCOMPARE(Videohub::configurationBlock(), QByteArray("CONFIGURATION:\nTake Mode: false\n\n"));
+    QCOMPARE(Videohub::preamble(), QByteArray("PROTOCOL PREAMBLE:\nVersion: 2.7\n\n"));
     state.present = false;
     QCOMPARE(Videohub::deviceBlock(state, QStringLiteral("0123456789AB")),
         QByteArray("VIDEOHUB DEVICE:\nDevice present: false\n\n"));

@@ -61,6 +61,26 @@ QByteArray routing(const QByteArray &lines)
     return "VIDEO OUTPUT ROUTING:\n" + lines + "\n";
 }
 
+// The device block of the simulated switcher, present, under the given name.
+QByteArray device(const QByteArray &friendlyName)
+{
+    return "VIDEOHUB DEVICE:\n"
+           "Device present: true\n"
+           "Model name: HDMI Matrix 6x6\n"
+           "Friendly name: "
+        + friendlyName
+        + "\n"
+          "Unique ID: 0123456789AB\n"
+          "Video inputs: 6\n"
+          "Video processing units: 0\n"
+          "Video outputs: 6\n"
+          "Video monitoring outputs: 0\n"
+          "Serial ports: 0\n"
+          "\n";
+}
+
+constexpr char TakeModeOff[] = "CONFIGURATION:\nTake Mode: false\n\n";
+
 } // namespace
 
 // An exchange that failed ends the test there.
@@ -82,6 +102,8 @@ private Q_SLOTS:
     void locksBelongToTheAddress();
     void salvoWithALockedOutput();
     void labelNotSavedIsRefused();
+    void friendlyNameKeptAndTold();
+    void takeModeStaysOff();
     void malformedBlocks_data();
     void malformedBlocks();
     void silentAndUnfinishedClients();
@@ -183,7 +205,7 @@ void TestVideohubServer::statusDumpOnConnect()
     QTRY_VERIFY(panel.hasDump());
     QCOMPARE(panel.takeDump(),
         QByteArray("PROTOCOL PREAMBLE:\n"
-                   "Version: 2.3\n"
+                   "Version: 2.7\n"
                    "\n"
                    "VIDEOHUB DEVICE:\n"
                    "Device present: true\n"
@@ -202,6 +224,7 @@ void TestVideohubServer::statusDumpOnConnect()
                    "5 Stage left\n\n"
                    "VIDEO OUTPUT LOCKS:\n0 U\n1 U\n2 L\n3 U\n4 U\n5 U\n\n"
                    "VIDEO OUTPUT ROUTING:\n0 1\n1 0\n2 2\n3 3\n4 5\n5 5\n\n"
+                   "CONFIGURATION:\nTake Mode: false\n\n"
                    "END PRELUDE:\n\n"));
     QCOMPARE(panel.in, QByteArray());
     QCOMPARE(m_server->clientCount(), 2);
@@ -331,6 +354,57 @@ void TestVideohubServer::labelNotSavedIsRefused()
     EXCHANGE(*a, "INPUT LABELS:\n0 Camera\n\n", "ACK\n\nINPUT LABELS:\n0 Camera\n\n");
     QTRY_COMPARE(b->in, QByteArray("INPUT LABELS:\n0 Camera\n\n"));
     QCOMPARE(GatewaySettings(settings).load().inputLabels[0], QStringLiteral("Camera"));
+}
+
+// A panel names the device: the name is kept in gateway.ini before the ACK, and every panel is
+// told it once. One that cannot be kept gets NAK and is told to no one.
+void TestVideohubServer::friendlyNameKeptAndTold()
+{
+    start();
+    const std::unique_ptr<Panel> a = connectPanel();
+    const std::unique_ptr<Panel> b = connectPanel();
+    const QString settings = m_dir->filePath(QStringLiteral("gateway.ini"));
+
+    EXCHANGE(*a, "VIDEOHUB DEVICE:\nFriendly name: Studio A\n\n", "ACK\n\n" + device("Studio A"));
+    QTRY_COMPARE(b->in, device("Studio A"));
+    b->in.clear();
+    QCOMPARE(GatewaySettings(settings).load().friendlyName, QStringLiteral("Studio A"));
+    // The name it has already: nothing is told, the requester is shown the device as it is.
+    EXCHANGE(*a, "VIDEOHUB DEVICE:\nFriendly name: Studio A\n\n", "ACK\n\n" + device("Studio A"));
+
+    QFile::remove(settings);
+    QVERIFY(QDir().mkdir(settings)); // a save cannot replace a folder
+    EXCHANGE(*a, "VIDEOHUB DEVICE:\nFriendly name: Studio B\n\n", "NAK\n\n");
+    QCOMPARE(m_gateway->state().friendlyName, QStringLiteral("Studio A"));
+    QVERIFY(QDir().rmdir(settings));
+    EXCHANGE(*b, "VIDEOHUB DEVICE:\nFriendly name: Régie\n\n", "ACK\n\n" + device("Régie"));
+    QTRY_COMPARE(a->in, device("Régie"));
+
+    // A gateway started again tells new panels the name kept.
+    m_server.reset();
+    start();
+    Panel c(m_server->port());
+    QTRY_VERIFY(c.hasDump());
+    QVERIFY2(c.takeDump().contains(device("Régie")), c.in.constData());
+    // An empty name gives the device its model's name again.
+    EXCHANGE(c, "VIDEOHUB DEVICE:\nFriendly name:\n\n", "ACK\n\n" + device("HDMI Matrix 6x6"));
+    QCOMPARE(GatewaySettings(settings).load().friendlyName, QString());
+}
+
+// Take Mode (routes held until a take) is not offered: a panel may ask to keep it off, not to
+// turn it on, and routes still take effect at once.
+void TestVideohubServer::takeModeStaysOff()
+{
+    start();
+    const std::unique_ptr<Panel> a = connectPanel();
+    const std::unique_ptr<Panel> b = connectPanel();
+    EXCHANGE(*a, "CONFIGURATION:\nTake Mode: true\n\n", "NAK\n\n");
+    EXCHANGE(*a, "CONFIGURATION:\nTake Mode: false\n\n", QByteArray("ACK\n\n") + TakeModeOff);
+    EXCHANGE(*a, "CONFIGURATION:\n\n", QByteArray("ACK\n\n") + TakeModeOff);
+    EXCHANGE(*a, routing("0 4\n"), "ACK\n\n" + routing("0 4\n"));
+    QCOMPARE(m_sim->simulator().state().routes[0], 5);
+    // The other panel heard the route and nothing of the settings.
+    EXCHANGE(*b, "PING:\n\n", routing("0 4\n") + "ACK\n\n");
 }
 
 void TestVideohubServer::malformedBlocks_data()
@@ -472,6 +546,7 @@ void TestVideohubServer::switcherDisappearsAndReturns()
     QCOMPARE(panel->in.count("VIDEO OUTPUT ROUTING:"), 1);
     QVERIFY(panel->in.contains("INPUT LABELS:\n"));
     QVERIFY(panel->in.contains("VIDEO OUTPUT LOCKS:\n"));
+    QVERIFY(panel->in.contains(TakeModeOff));
     QVERIFY(!panel->in.contains("PROTOCOL PREAMBLE:"));
 }
 
