@@ -11,6 +11,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -21,9 +22,23 @@ class SwitcherSession;
 class TKVCOMControl;
 struct SwitcherOutcome;
 
+// The gateway's own waits for the switcher, not the window's five attempts of five seconds: a
+// 13-byte reply takes 2.3 ms on a 57600-baud line and the switcher answers within
+// milliseconds, so a request or poll is tried twice and each try waits replyTimeoutMs (rounded
+// up to the link's 10 ms tick). A silent switcher is noticed within about twice that.
+inline Timing gatewayTiming(int replyTimeoutMs)
+{
+    Timing t;
+    t.replyTicks = std::max(1, (replyTimeoutMs + t.tickMs - 1) / t.tickMs);
+    t.commandAttempts = 2;
+    return t;
+}
+
 // Where the gateway's one link goes and how it behaves.
 struct GatewayConfig
 {
+    static constexpr int DefaultReplyTimeoutMs = 1000;
+
     enum class Target { None, Tcp, Serial };
     Target target = Target::None;
     QString host; // Tcp
@@ -36,8 +51,8 @@ struct GatewayConfig
     int queueLimit = 32;
     // gateway.ini; empty: labels and presets live in memory only.
     QString settingsPath;
-    // The link's waits; tests use Timing::fast().
-    Timing timing;
+    // The link's waits: the gateway's own (gatewayTiming); tests use Timing::fast().
+    Timing timing = gatewayTiming(DefaultReplyTimeoutMs);
     // After the switcher is lost the link is opened again, first after reconnectMinMs, each
     // failure doubling the wait up to reconnectMaxMs: a switcher back from a restart reaches
     // the panels within seconds.
