@@ -130,7 +130,10 @@ Q_SIGNALS:
     void routeChanged(int output, int input);
     void labelChanged(GatewaySide side, int port, const QString &text);
     void powerChanged(bool on);
+    // Reachable or not (GatewayState::present).
     void presentChanged(bool present, const QString &linkText);
+    // Every route read since the switcher was found or switched on, or no route known.
+    void routesKnownChanged(bool known);
     void deviceChanged(); // model or version
     void presetChanged(int n);
     void lockChanged(int output, quint64 owner);
@@ -175,6 +178,13 @@ private:
     GatewayResult notPresent() const;
 
     void setPresent(bool present, const QString &text);
+    // A route read from the switcher or set on it; all six read make the routes known.
+    void routeRead(int output, int input);
+    // No route is known until read again: each becomes 0.
+    void forgetRoutes();
+    // The routes are known once all six were read while the switcher is present and on.
+    void checkRoutesKnown();
+    void setRoutesKnown(bool known);
     void setRouteState(int output, int input);
     void setPowerState(bool on);
     GatewaySettings::Values settingsValues() const;
@@ -187,6 +197,8 @@ private:
     std::unique_ptr<GatewaySettings> m_settings;
     std::deque<Operation> m_queue;
     QList<int> m_pollSteps; // 0: power, n: route of output n
+    static constexpr unsigned AllRoutesRead = (1u << GatewayPorts) - 1;
+    unsigned m_routesRead = 0; // bit n - 1: the route of output n was read since forgetRoutes
     bool m_running = false; // a job runs
     bool m_pumping = false;
     bool m_stopping = false; // being destroyed

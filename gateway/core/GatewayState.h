@@ -40,19 +40,25 @@ struct GatewayPreset
 
 struct GatewayState
 {
-    // The link is open and the switcher answers. linkText says where the link goes when
-    // present, and why the switcher cannot be reached when not.
+    // Reachable: the link is open and the switcher has answered the power query, which it
+    // answers in standby too, so that a client can switch it on. linkText says where the link
+    // goes when present, and why the switcher cannot be reached when not.
     bool present = false;
     QString linkText;
     std::optional<bool> power; // unknown until read
     QString model; // "HDMI Matrix 6x6"; empty until read
     QString version; // firmware "6.50"; empty until read
+    // Every output's route has been read since the switcher was last found or switched on.
+    // Until then no route is known: routes read before are stale, and are 0 here.
+    bool routesKnown = false;
     std::array<int, GatewayPorts> routes{}; // routes[output - 1] = input; 0 = unknown
     std::array<QString, GatewayPorts> inputLabels;
     std::array<QString, GatewayPorts> outputLabels;
     std::array<GatewayPreset, GatewayPresets> presets = defaultPresets();
     std::array<quint64, GatewayPorts> locks{}; // locks[output - 1] = owner client id; 0 = none
 
+    // What router panels call "Device present": reachable, on, and its routes known.
+    bool devicePresent() const { return present && power.value_or(false) && routesKnown; }
     int route(int output) const { return isPort(output) ? routes[index(output)] : 0; }
     QString label(GatewaySide side, int port) const
     {

@@ -218,6 +218,11 @@ QByteArray nak()
     return QByteArrayLiteral("NAK\n\n");
 }
 
+QByteArray endPrelude()
+{
+    return QByteArray(EndPreludeHeader) + "\n\n";
+}
+
 QByteArray preamble()
 {
     return QByteArray(PreambleHeader) + "\nVersion: " + ProtocolVersion + "\n\n";
@@ -226,7 +231,7 @@ QByteArray preamble()
 QByteArray deviceBlock(const GatewayState &state, const QString &id)
 {
     QByteArray out = QByteArray(DeviceHeader) + '\n';
-    if (!state.present)
+    if (!state.devicePresent())
         return out + "Device present: false\n\n";
     const QByteArray model
         = singleLine(state.model.isEmpty() ? QStringLiteral("HDMI Matrix 6x6") : state.model)
@@ -303,6 +308,9 @@ QByteArray block(
 
 QByteArray statusDump(const GatewayState &state, quint64 client, const QString &id)
 {
+    // The true state or none: without the switcher, nothing it could contradict.
+    if (!state.devicePresent())
+        return preamble() + deviceBlock(state, id);
     return preamble() + deviceBlock(state, id) + labelsBlock(GatewaySide::Input, state)
         + labelsBlock(GatewaySide::Output, state) + locksBlock(state, client) + routingBlock(state)
         + EndPreludeHeader + "\n\n";

@@ -84,7 +84,10 @@ inline constexpr char ProtocolVersion[] = "2.3";
 QByteArray ack();
 QByteArray nak();
 QByteArray preamble();
-// Device present: true with the device's facts, or the single line "Device present: false".
+// The block that ends the status dump.
+QByteArray endPrelude();
+// Device present: true with the device's facts, or the single line "Device present: false"
+// (GatewayState::devicePresent).
 QByteArray deviceBlock(const GatewayState &state, const QString &uniqueId);
 // The lines of the given ports (all six when empty). Line breaks in a label become spaces; a
 // port without a label shows "Input n" or "Output n".
@@ -94,7 +97,8 @@ QByteArray locksBlock(const GatewayState &state, quint64 client, const QList<int
 QByteArray routingBlock(const GatewayState &state, const QList<int> &outputs = {});
 QByteArray block(
     VideohubBlockKind kind, const GatewayState &state, quint64 client, const QString &uniqueId);
-// What a client gets on connect: preamble, device, labels, locks, routing, END PRELUDE.
+// What a client gets on connect: preamble, device, labels, locks, routing, END PRELUDE; only the
+// preamble and the device block while the device is not present.
 QByteArray statusDump(const GatewayState &state, quint64 client, const QString &uniqueId);
 // 12 upper-case hex digits that stay the same for the same switcher link.
 QString uniqueId(const QString &linkTarget);
