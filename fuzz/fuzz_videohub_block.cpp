@@ -76,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     GatewayState state;
     state.present = true;
+    state.power = true;
+    state.routesKnown = true;
     for (qsizetype k = 0; k < blocks.size(); ++k) {
         const VideohubParser::Block &block = blocks[k];
         fuzzCheck(block.header.size() <= Bounds.maxLineBytes);
@@ -108,6 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     // What the server answers with, from whatever the client set: labels stay on one line.
     state.present = true;
+    state.power = true;
+    state.routesKnown = true;
     for (const QByteArray &block :
         {Videohub::labelsBlock(GatewaySide::Input, state), Videohub::routingBlock(state),
             Videohub::locksBlock(state, QHostAddress(QHostAddress::LocalHost)),

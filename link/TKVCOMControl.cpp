@@ -266,6 +266,7 @@ void TKVCOMControl::startCommand(
             step.frame = [command] { return command->wire; };
             step.answer = FrameKind::Reply;
             step.lateFrames = ExchangeStep::LateFrames::DropAwaited;
+            step.attempts = m_timing.commandAttempts;
             step.retryPauseMs = m_timing.retryPauseMs;
             step.sent = [this, command](int attempt) {
                 trace(QLatin1Char('[') + QString::number(attempt)
@@ -299,6 +300,7 @@ void TKVCOMControl::catchUp(ReplyOrder::Kind next, QObject *context, std::functi
     step.frame = [wire = query.toByteArray()] { return wire; };
     step.answer = FrameKind::Reply;
     step.lateFrames = ExchangeStep::LateFrames::DropOthers;
+    step.attempts = m_timing.commandAttempts;
     step.sent = [this, query](int attempt) {
         trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd sync PPP:   "),
             query, 0);

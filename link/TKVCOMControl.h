@@ -42,7 +42,8 @@ class TKVCOMControl final : public QObject
     Q_DISABLE_COPY_MOVE(TKVCOMControl)
 public:
     static constexpr quint16 DefaultTcpPort = 8000;
-    static constexpr int Attempts = 5;
+    // Tries of one command with the default timing (Timing::commandAttempts).
+    static constexpr int Attempts = Timing{}.commandAttempts;
 
     explicit TKVCOMControl(QObject *parent = nullptr);
     ~TKVCOMControl() override;
@@ -97,8 +98,8 @@ public:
     // An exchange or a connect is running.
     bool busy() const { return m_run || m_connecting; }
 
-    // One request/reply transaction with up to five attempts. On a link out of step a barrier
-    // query goes first (catchUp).
+    // One request/reply transaction with up to Timing::commandAttempts attempts (five unless
+    // the timing says otherwise). On a link out of step a barrier query goes first (catchUp).
     void ExecuteCommand(const CommandPacket &request, CommandResult &result);
 
     // Out of step: a request went unanswered, and its reply may still come (ReplyOrder).

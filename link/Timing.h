@@ -9,6 +9,7 @@ struct Timing
 {
     int tickMs = 10; // one wait tick
     int replyTicks = 500; // ticks before a reply has timed out
+    int commandAttempts = 5; // tries of one command before it has failed
     int retryPauseMs = 5; // pause after a bad reply before the next attempt
     int connectTimeoutMs = 3000; // TCP connect
     int blinkMs = 350; // status panel blink step

@@ -166,6 +166,9 @@ void Gateway::setPower(bool on, const Done &done)
                     else {
                         setPowerState(on);
                         answer(done, {});
+                        // Switched on: its routes are read before anything else is asked.
+                        if (on && !m_state.routesKnown)
+                            return readRoutes(1, [this](Outcome) { jobDone(); });
                     }
                     jobDone();
                 });
@@ -433,22 +436,33 @@ void Gateway::openLink()
             scheduleReconnect();
             return jobDone();
         }
-        // Present once it answers: identity first, then power and routes.
-        const Then read = [this](Outcome outcome) {
-            // Lost: linkLost has told the clients and will try again.
-            if (outcome != Outcome::Lost) {
-                m_reconnect.reset();
-                const QString where = m_config.target == GatewayConfig::Target::Serial
-                    ? QStringLiteral("Serial port %1").arg(m_config.serialPath)
-                    : QStringLiteral("TCP %1:%2").arg(m_config.host).arg(m_config.tcpPort);
-                setPresent(true, where);
-            }
-            jobDone();
-        };
-        readIdentity([this, read](Outcome outcome) {
-            if (outcome != Outcome::Done)
-                return read(outcome);
-            readState(read);
+        // The identity first (what was known stays when it is refused), then the power: a
+        // sound answer to the power query, which the switcher gives in standby too, makes it
+        // present. While it is on, its routes are read before that is told; a route it
+        // refuses stays unknown until the poll reads it. Lost: linkLost has told the clients
+        // and will try again.
+        readIdentity([this](Outcome outcome) {
+            if (outcome == Outcome::Lost)
+                return jobDone();
+            readPower([this](Outcome outcome) {
+                if (outcome == Outcome::Lost)
+                    return jobDone();
+                if (outcome == Outcome::Refused) {
+                    linkLost(QStringLiteral("The switcher refused the power query"));
+                    return jobDone();
+                }
+                readRoutes(1, [this](Outcome outcome) {
+                    if (outcome != Outcome::Lost) {
+                        m_reconnect.reset();
+                        const QString where = m_config.target == GatewayConfig::Target::Serial
+                            ? QStringLiteral("Serial port %1").arg(m_config.serialPath)
+                            : QStringLiteral("TCP %1:%2").arg(m_config.host).arg(m_config.tcpPort);
+                        setPresent(true, where);
+                        checkRoutesKnown();
+                    }
+                    jobDone();
+                });
+            });
         });
     });
 }
@@ -458,6 +472,8 @@ void Gateway::linkLost(const QString &text)
     m_link->Disconnect();
     m_pollSteps.clear();
     setPresent(false, text);
+    // What it routes may change while it is away: nothing read before holds.
+    forgetRoutes();
     scheduleReconnect();
 }
 
@@ -472,8 +488,8 @@ bool Gateway::reachable()
 {
     if (m_link->Connected())
         return true;
-    if (m_state.present)
-        linkLost(m_switcher->lostText());
+    // Also while the switcher is being found: the link is opened again later.
+    linkLost(m_switcher->lostText());
     return false;
 }
 
@@ -546,7 +562,7 @@ void Gateway::readRoute(int output, Then then)
         [this, output, then](Outcome outcome, const SwitcherOutcome &reply) {
             const SwitcherResult<int> route = Switcher::routeOf(reply);
             if (outcome == Outcome::Done && GatewayState::isPort(route.value))
-                setRouteState(output, route.value);
+                routeRead(output, route.value);
             then(outcome);
         });
 }
@@ -606,7 +622,7 @@ void Gateway::runRoutes(const QList<GatewayRoute> &routes, qsizetype next,
                     stopped({GatewayError::Refused,
                                 QStringLiteral("The switcher refused %1").arg(routeText(r))},
                         result));
-            setRouteState(r.output, r.input);
+            routeRead(r.output, r.input);
             ++result.applied;
             runRoutes(routes, next + 1, client, result, finish);
         });
@@ -630,6 +646,35 @@ void Gateway::setPresent(bool present, const QString &text)
     Q_EMIT presentChanged(present, text);
 }
 
+void Gateway::routeRead(int output, int input)
+{
+    setRouteState(output, input);
+    m_routesRead |= 1u << GatewayState::index(output);
+    checkRoutesKnown();
+}
+
+void Gateway::checkRoutesKnown()
+{
+    if (m_routesRead == AllRoutesRead && m_state.present && m_state.power.value_or(false))
+        setRoutesKnown(true);
+}
+
+void Gateway::forgetRoutes()
+{
+    m_routesRead = 0;
+    setRoutesKnown(false);
+    for (int output = 1; output <= GatewayPorts; ++output)
+        setRouteState(output, 0);
+}
+
+void Gateway::setRoutesKnown(bool known)
+{
+    if (m_state.routesKnown == known)
+        return;
+    m_state.routesKnown = known;
+    Q_EMIT routesKnownChanged(known);
+}
+
 void Gateway::setRouteState(int output, int input)
 {
     int &stored = m_state.routes[GatewayState::index(output)];
@@ -644,6 +689,8 @@ void Gateway::setPowerState(bool on)
     if (m_state.power == on)
         return;
     m_state.power = on;
+    // In standby the switcher answers no route queries; switched on, its routes are read anew.
+    forgetRoutes();
     Q_EMIT powerChanged(on);
 }
 

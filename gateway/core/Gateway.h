@@ -12,6 +12,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -22,9 +23,23 @@ class SwitcherSession;
 class TKVCOMControl;
 struct SwitcherOutcome;
 
+// The gateway's own waits for the switcher, not the window's five attempts of five seconds: a
+// 13-byte reply takes 2.3 ms on a 57600-baud line and the switcher answers within
+// milliseconds, so a request or poll is tried twice and each try waits replyTimeoutMs (rounded
+// up to the link's 10 ms tick). A silent switcher is noticed within about twice that.
+inline Timing gatewayTiming(int replyTimeoutMs)
+{
+    Timing t;
+    t.replyTicks = std::max(1, (replyTimeoutMs + t.tickMs - 1) / t.tickMs);
+    t.commandAttempts = 2;
+    return t;
+}
+
 // Where the gateway's one link goes and how it behaves.
 struct GatewayConfig
 {
+    static constexpr int DefaultReplyTimeoutMs = 1000;
+
     enum class Target { None, Tcp, Serial };
     Target target = Target::None;
     QString host; // Tcp
@@ -37,8 +52,8 @@ struct GatewayConfig
     int queueLimit = 32;
     // gateway.ini; empty: labels and presets live in memory only.
     QString settingsPath;
-    // The link's waits; tests use Timing::fast().
-    Timing timing;
+    // The link's waits: the gateway's own (gatewayTiming); tests use Timing::fast().
+    Timing timing = gatewayTiming(DefaultReplyTimeoutMs);
     // After the switcher is lost the link is opened again, first after reconnectMinMs, each
     // failure doubling the wait up to reconnectMaxMs: a switcher back from a restart reaches
     // the panels within seconds.
@@ -120,7 +135,10 @@ Q_SIGNALS:
     void routeChanged(int output, int input);
     void labelChanged(GatewaySide side, int port, const QString &text);
     void powerChanged(bool on);
+    // Reachable or not (GatewayState::present).
     void presentChanged(bool present, const QString &linkText);
+    // Every route read since the switcher was found or switched on, or no route known.
+    void routesKnownChanged(bool known);
     void deviceChanged(); // model, version or friendly name
     void presetChanged(int n);
     // Locked or unlocked; who holds a lock is in the state.
@@ -166,6 +184,13 @@ private:
     GatewayResult notPresent() const;
 
     void setPresent(bool present, const QString &text);
+    // A route read from the switcher or set on it; all six read make the routes known.
+    void routeRead(int output, int input);
+    // No route is known until read again: each becomes 0.
+    void forgetRoutes();
+    // The routes are known once all six were read while the switcher is present and on.
+    void checkRoutesKnown();
+    void setRoutesKnown(bool known);
     void setRouteState(int output, int input);
     void setPowerState(bool on);
     GatewaySettings::Values settingsValues() const;
@@ -178,6 +203,8 @@ private:
     std::unique_ptr<GatewaySettings> m_settings;
     std::deque<Operation> m_queue;
     QList<int> m_pollSteps; // 0: power, n: route of output n
+    static constexpr unsigned AllRoutesRead = (1u << GatewayPorts) - 1;
+    unsigned m_routesRead = 0; // bit n - 1: the route of output n was read since forgetRoutes
     bool m_running = false; // a job runs
     bool m_pumping = false;
     bool m_stopping = false; // being destroyed

@@ -45,6 +45,11 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     const QCommandLineOption poll(QStringLiteral("poll"),
         QStringLiteral("Read power and routes every SECONDS (default 2; 0: never)."),
         QStringLiteral("SECONDS"));
+    const QCommandLineOption replyTimeout(QStringLiteral("reply-timeout"),
+        QStringLiteral("Wait MS for each reply of the switcher, twice per request, before it "
+                       "counts as gone (default %1; 10 to 60000).")
+            .arg(GatewayConfig::DefaultReplyTimeoutMs),
+        QStringLiteral("MS"));
     const QCommandLineOption settings(QStringLiteral("settings"),
         QStringLiteral("gateway.ini to keep labels and presets in."), QStringLiteral("FILE"));
     const QCommandLineOption importSettings(QStringLiteral("import-settings"),
@@ -87,9 +92,9 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
         {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(
         QStringLiteral("version"), QStringLiteral("Show the version."));
-    parser.addOptions({tcp, serial, demo, poll, settings, importSettings, listen, videohubPort,
-        httpPort, tokenFile, allow, maxPerAddress, tlsCert, tlsKey, insecureHttp, makeToken, help,
-        version});
+    parser.addOptions({tcp, serial, demo, poll, replyTimeout, settings, importSettings, listen,
+        videohubPort, httpPort, tokenFile, allow, maxPerAddress, tlsCert, tlsKey, insecureHttp,
+        makeToken, help, version});
 
     auto error = [](const QString &why) { return GatewayParse{GatewayParse::Error, why}; };
     if (!parser.parse(arguments))
@@ -134,6 +139,15 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
         o.gateway.pollMs = int(seconds * 1000);
         if (seconds > 0 && o.gateway.pollMs == 0)
             o.gateway.pollMs = 1;
+    }
+    if (parser.isSet(replyTimeout)) {
+        bool ok = false;
+        const int ms = parser.value(replyTimeout).toInt(&ok);
+        if (!ok || ms < GatewayOptions::MinReplyTimeoutMs || ms > GatewayOptions::MaxReplyTimeoutMs)
+            return error(QStringLiteral("--reply-timeout takes MS from %1 to %2")
+                             .arg(GatewayOptions::MinReplyTimeoutMs)
+                             .arg(GatewayOptions::MaxReplyTimeoutMs));
+        o.gateway.timing = gatewayTiming(ms);
     }
     o.settingsNamed = parser.isSet(settings);
     o.gateway.settingsPath = parser.value(settings);

@@ -15,8 +15,11 @@ struct GatewayOptions
     static constexpr quint16 DefaultVideohubPort = 9990;
     static constexpr quint16 DefaultHttpPort = 8080;
     static constexpr int DefaultPollSeconds = 2;
+    // --reply-timeout: the link's 10 ms tick at least, a minute at most.
+    static constexpr int MinReplyTimeoutMs = 10;
+    static constexpr int MaxReplyTimeoutMs = 60000;
 
-    GatewayConfig gateway; // link target, poll, gateway.ini (empty: the default location)
+    GatewayConfig gateway; // link target, poll, reply time-out, gateway.ini (empty: the default)
     bool demo = false; // the simulated switcher inside the process, on loopback
     QString importSettings; // a window's Settings.ini to take labels and presets from
     bool settingsNamed = false; // --settings given

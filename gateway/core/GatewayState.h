@@ -43,8 +43,9 @@ struct GatewayPreset
 
 struct GatewayState
 {
-    // The link is open and the switcher answers. linkText says where the link goes when
-    // present, and why the switcher cannot be reached when not.
+    // Reachable: the link is open and the switcher has answered the power query, which it
+    // answers in standby too, so that a client can switch it on. linkText says where the link
+    // goes when present, and why the switcher cannot be reached when not.
     bool present = false;
     QString linkText;
     std::optional<bool> power; // unknown until read
@@ -52,6 +53,9 @@ struct GatewayState
     QString version; // firmware "6.50"; empty until read
     // The name a client gave the switcher (kept in gateway.ini); empty while none was given.
     QString friendlyName;
+    // Every output's route has been read since the switcher was last found or switched on.
+    // Until then no route is known: routes read before are stale, and are 0 here.
+    bool routesKnown = false;
     std::array<int, GatewayPorts> routes{}; // routes[output - 1] = input; 0 = unknown
     std::array<QString, GatewayPorts> inputLabels;
     std::array<QString, GatewayPorts> outputLabels;
@@ -61,6 +65,8 @@ struct GatewayState
     // not to its connection: every connection from that address holds it, and it outlives them.
     std::array<QHostAddress, GatewayPorts> locks{};
 
+    // What router panels call "Device present": reachable, on, and its routes known.
+    bool devicePresent() const { return present && power.value_or(false) && routesKnown; }
     int route(int output) const { return isPort(output) ? routes[index(output)] : 0; }
     QString label(GatewaySide side, int port) const
     {

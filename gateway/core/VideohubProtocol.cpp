@@ -279,6 +279,11 @@ QByteArray nak()
     return QByteArrayLiteral("NAK\n\n");
 }
 
+QByteArray endPrelude()
+{
+    return QByteArray(EndPreludeHeader) + "\n\n";
+}
+
 QByteArray preamble()
 {
     return QByteArray(PreambleHeader) + "\nVersion: " + ProtocolVersion + "\n\n";
@@ -287,7 +292,7 @@ QByteArray preamble()
 QByteArray deviceBlock(const GatewayState &state, const QString &id)
 {
     QByteArray out = QByteArray(DeviceHeader) + '\n';
-    if (!state.present)
+    if (!state.devicePresent())
         return out + "Device present: false\n\n";
     const QByteArray model = state.model.isEmpty() ? QByteArray(GatewayDefaultModel)
                                                    : singleLine(state.model).toUtf8();
@@ -372,6 +377,9 @@ QByteArray block(VideohubBlockKind kind, const GatewayState &state, const QHostA
 
 QByteArray statusDump(const GatewayState &state, const QHostAddress &client, const QString &id)
 {
+    // The true state or none: without the switcher, nothing it could contradict.
+    if (!state.devicePresent())
+        return preamble() + deviceBlock(state, id);
     return preamble() + deviceBlock(state, id) + labelsBlock(GatewaySide::Input, state)
         + labelsBlock(GatewaySide::Output, state) + locksBlock(state, client) + routingBlock(state)
         + configurationBlock() + EndPreludeHeader + "\n\n";

@@ -91,7 +91,10 @@ inline constexpr char ProtocolVersion[] = "2.7";
 QByteArray ack();
 QByteArray nak();
 QByteArray preamble();
-// Device present: true with the device's facts, or the single line "Device present: false".
+// The block that ends the status dump.
+QByteArray endPrelude();
+// Device present: true with the device's facts, or the single line "Device present: false"
+// (GatewayState::devicePresent).
 QByteArray deviceBlock(const GatewayState &state, const QString &uniqueId);
 // Take Mode is always off: a route takes effect when it is asked for.
 QByteArray configurationBlock();
@@ -105,7 +108,7 @@ QByteArray routingBlock(const GatewayState &state, const QList<int> &outputs = {
 QByteArray block(VideohubBlockKind kind, const GatewayState &state, const QHostAddress &client,
     const QString &uniqueId);
 // What a client gets on connect: preamble, device, labels, locks, routing, configuration,
-// END PRELUDE.
+// END PRELUDE; only the preamble and the device block while the device is not present.
 QByteArray statusDump(
     const GatewayState &state, const QHostAddress &client, const QString &uniqueId);
 // 12 upper-case hex digits that stay the same for the same switcher link.

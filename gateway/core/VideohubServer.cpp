@@ -21,6 +21,9 @@ struct VideohubServer::Client
     QTimer block;
     // The status dump has gone out whole: from then on the client may only listen, for good.
     bool dumped = false;
+    // END PRELUDE has been sent: a client that came while the device was not present gets it
+    // once the device is.
+    bool prelude = false;
     // While a label block is taken, what the change tells everyone waits for the block's ACK.
     bool holding = false;
     QByteArray held;
@@ -42,38 +45,28 @@ VideohubServer::VideohubServer(Gateway &gateway, const ClientPolicy &clients,
         if (m_present)
             broadcast(Videohub::routingBlock(state, {output}));
     });
+    // While the device is not present, panels hear nothing but that; they get every block when
+    // it is back.
     connect(&m_gateway, &Gateway::labelChanged, this,
         [this, &state](GatewaySide side, int port, const QString &) {
             told(side == GatewaySide::Input ? InputLabelTold : OutputLabelTold, port);
-            broadcast(Videohub::labelsBlock(side, state, {port}));
+            if (m_present)
+                broadcast(Videohub::labelsBlock(side, state, {port}));
         });
     connect(&m_gateway, &Gateway::lockChanged, this, [this, &state](int output, bool) {
         told(LockTold, output);
+        if (!m_present)
+            return;
         // Each client sees the lock in its own letter.
         for (const auto &[socket, client] : m_clients)
             send(client, Videohub::locksBlock(state, client->address, {output}));
     });
-    m_present = state.present;
-    connect(&m_gateway, &Gateway::presentChanged, this, [this, &state](bool present) {
-        // Only a change of presence is news on this wire; a new reason while the switcher
-        // stays away is not.
-        if (present == m_present)
-            return;
-        m_present = present;
-        // The switcher back (or first found): every block again but the preamble, so that
-        // panels refresh what they hold.
-        if (!present) {
-            broadcast(Videohub::deviceBlock(state, m_uniqueId));
-            return;
-        }
-        for (const auto &[socket, client] : m_clients)
-            send(client,
-                Videohub::deviceBlock(state, m_uniqueId)
-                    + Videohub::labelsBlock(GatewaySide::Input, state)
-                    + Videohub::labelsBlock(GatewaySide::Output, state)
-                    + Videohub::locksBlock(state, client->address) + Videohub::routingBlock(state)
-                    + Videohub::configurationBlock());
-    });
+    // "Device present" is the switcher reachable, on, and its routes read since it was found
+    // or switched on (GatewayState::devicePresent); each of these facts may change it.
+    m_present = state.devicePresent();
+    connect(&m_gateway, &Gateway::presentChanged, this, &VideohubServer::devicePresenceChanged);
+    connect(&m_gateway, &Gateway::powerChanged, this, &VideohubServer::devicePresenceChanged);
+    connect(&m_gateway, &Gateway::routesKnownChanged, this, &VideohubServer::devicePresenceChanged);
     // While the switcher is away its facts are not on this wire; when it comes back they go
     // out with the other blocks.
     connect(&m_gateway, &Gateway::deviceChanged, this, [this, &state] {
@@ -81,6 +74,33 @@ VideohubServer::VideohubServer(Gateway &gateway, const ClientPolicy &clients,
         if (m_present)
             broadcast(Videohub::deviceBlock(state, m_uniqueId));
     });
+}
+
+void VideohubServer::devicePresenceChanged()
+{
+    const GatewayState &state = m_gateway.state();
+    // Only a change of presence is news on this wire; a new reason while the device stays
+    // away is not.
+    const bool present = state.devicePresent();
+    if (present == m_present)
+        return;
+    m_present = present;
+    if (!present) {
+        broadcast(Videohub::deviceBlock(state, m_uniqueId));
+        return;
+    }
+    // Back (or first found): every block again but the preamble, so that panels refresh what
+    // they hold, and the end of the dump for those that came while it was away.
+    for (const auto &[socket, client] : m_clients) {
+        send(client,
+            Videohub::deviceBlock(state, m_uniqueId)
+                + Videohub::labelsBlock(GatewaySide::Input, state)
+                + Videohub::labelsBlock(GatewaySide::Output, state)
+                + Videohub::locksBlock(state, client->address) + Videohub::routingBlock(state)
+                + Videohub::configurationBlock()
+                + (client->prelude ? QByteArray() : Videohub::endPrelude()));
+        client->prelude = true;
+    }
 }
 
 VideohubServer::~VideohubServer()
@@ -147,6 +167,7 @@ void VideohubServer::accept()
         };
         connect(socket, &QTcpSocket::bytesWritten, this, dumpSent);
         send(client, Videohub::statusDump(m_gateway.state(), client->address, m_uniqueId));
+        client->prelude = m_present;
         dumpSent();
         Q_EMIT clientCountChanged(clientCount());
     }
@@ -233,7 +254,11 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
     case VideohubRequest::Ping:
         return;
     case VideohubRequest::Query:
-        send(client, Videohub::block(request.block, state, client->address, m_uniqueId));
+        // Without the device, its block answers for all the others.
+        send(client,
+            m_present || request.block == VideohubBlockKind::Preamble
+                ? Videohub::block(request.block, state, client->address, m_uniqueId)
+                : Videohub::deviceBlock(state, m_uniqueId));
         return;
     case VideohubRequest::Configuration:
         // Nothing changes; the requester sees the settings as they stand.
@@ -246,8 +271,9 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
         for (const GatewayRoute &r : request.routes)
             outputs.append(r.output);
         // Routes that changed reach everyone; the requester also sees those that did not
-        // (refused, locked by another address, already so), as they stand. The lines another
-        // address holds are left out and the others made: the block was taken, so it has ACK.
+        // (refused, locked by another address, already so, not carried out), as they stand, or
+        // the device block when the device is not present. The lines another address holds are
+        // left out and the others made: the block was taken, so it has ACK.
         // The requester is looked up again when the answer comes: it may have gone meanwhile.
         m_gateway.setRoutes(
             request.routes, client->address, [this, alive, outputs, before](const GatewayResult &) {
@@ -255,8 +281,11 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
                 if (it == m_clients.end())
                     return;
                 const QList<int> unchanged = untold(RouteTold, outputs, before);
-                if (!unchanged.isEmpty())
-                    send(it->second, Videohub::routingBlock(m_gateway.state(), unchanged));
+                if (unchanged.isEmpty())
+                    return;
+                send(it->second,
+                    m_present ? Videohub::routingBlock(m_gateway.state(), unchanged)
+                              : Videohub::deviceBlock(m_gateway.state(), m_uniqueId));
             });
         return;
     }

@@ -69,6 +69,7 @@ private:
     enum Told { RouteTold, InputLabelTold, OutputLabelTold, LockTold, ToldKinds };
     using ToldCounts = std::array<std::array<quint64, GatewayPorts>, ToldKinds>;
 
+    void devicePresenceChanged();
     void accept();
     void onReadyRead(Client *client);
     void handle(Client *client, const VideohubParser::Block &block);
@@ -87,7 +88,7 @@ private:
     QTcpServer m_server;
     std::map<QTcpSocket *, Client *> m_clients;
     ToldCounts m_told{};
-    bool m_present = false; // as last told to the clients
+    bool m_present = false; // "Device present", as last told to the clients
     bool m_deviceTold = false; // the device changed since a request was taken
     quint64 m_nextClient = 1;
 };

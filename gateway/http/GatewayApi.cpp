@@ -153,10 +153,16 @@ GatewayApi::GatewayApi(Gateway &gateway, HttpServer &server, QObject *parent)
         broadcast({{QStringLiteral("type"), QStringLiteral("power")},
             {QStringLiteral("on"), SwitcherJson::power(on)}});
     });
-    connect(&gateway, &Gateway::presentChanged, this, [this](bool present, const QString &text) {
+    // Whether the switcher is reachable and whether its routes are known, in one event.
+    const auto presence = [this] {
+        const GatewayState &state = m_gateway.state();
         broadcast({{QStringLiteral("type"), QStringLiteral("present")},
-            {QStringLiteral("present"), present}, {QStringLiteral("link"), text}});
-    });
+            {QStringLiteral("present"), state.present},
+            {QStringLiteral("routesKnown"), state.routesKnown},
+            {QStringLiteral("link"), state.linkText}});
+    };
+    connect(&gateway, &Gateway::presentChanged, this, presence);
+    connect(&gateway, &Gateway::routesKnownChanged, this, presence);
     connect(&gateway, &Gateway::deviceChanged, this, [this] {
         broadcast({{QStringLiteral("type"), QStringLiteral("device")},
             {SwitcherJson::Model, m_gateway.state().model},
@@ -229,6 +235,7 @@ QJsonObject GatewayApi::stateJson(const GatewayState &state)
         presets.append(presetJson(n, state.preset(n)));
     return {
         {QStringLiteral("present"), state.present},
+        {QStringLiteral("routesKnown"), state.routesKnown},
         {QStringLiteral("link"), state.linkText},
         {SwitcherJson::Power, SwitcherJson::power(state.power)},
         {SwitcherJson::Model, state.model},

@@ -8,6 +8,7 @@
 #include "LoopLevelProbe.h"
 #include "MatrixCtlRunner.h"
 #include "SimulatorServer.h"
+#include "TKVCOMControl.h"
 #include "VideohubServer.h"
 
 #include <QJsonArray>
@@ -160,6 +161,8 @@ private Q_SLOTS:
     void locksBelongToTheAddress();
     void salvoAndPresetWithALockedOutput();
     void switcherNotPresent();
+    void silentSwitcherAnswered503();
+    void routesKnownOnlyOnceRead();
     void queueFull();
     void token();
     void eventsReachEveryClientOnceInOrder();
@@ -462,6 +465,78 @@ void TestGatewayApi::switcherNotPresent()
     QTRY_VERIFY_WITH_TIMEOUT(f.gateway->state().present, 10000);
     QCOMPARE(f.call("PUT", QStringLiteral("/api/v1/routes/2"), R"({"input": 1})").status, 200);
     QCOMPARE(f.device().routes[1], 1);
+}
+
+// A request in flight when the switcher falls silent gets 503 once the gateway's own two tries
+// of a second are over, not after the window's five of five seconds.
+void TestGatewayApi::silentSwitcherAnswered503()
+{
+    Fixture f;
+    QTRY_VERIFY(f.gateway->state().present);
+    f.gateway->link().setTiming(GatewayConfig().timing);
+    f.simulator.faults().dropReplies = 1000000;
+    const Answer answer = f.call("PUT", QStringLiteral("/api/v1/routes/2"), R"({"input": 4})");
+    QCOMPARE(answer.status, 503);
+    QCOMPARE(answer.json.value(QStringLiteral("error")).toString(), QStringLiteral("not_present"));
+    QVERIFY(!f.gateway->state().present);
+}
+
+// `present` is the switcher reachable, in standby too, so that it can be switched on;
+// `routesKnown` says whether the routes have been read since it was found or switched on.
+// Until they are, no route is given: in standby, the routes from before are not taken as true.
+void TestGatewayApi::routesKnownOnlyOnceRead()
+{
+    Fixture f;
+    QTRY_VERIFY(f.gateway->state().present);
+    Answer state = f.call("GET", QStringLiteral("/api/v1/state"));
+    QCOMPARE(state.json.value(QStringLiteral("routesKnown")), QJsonValue(true));
+    QCOMPARE(routesOf(state.json), (QList<QVariant>{1, 2, 3, 4, 5, 6}));
+
+    QList<QJsonObject> events;
+    QWebSocket socket;
+    connect(&socket, &QWebSocket::textMessageReceived, this, [&events](const QString &text) {
+        events.append(QJsonDocument::fromJson(text.toUtf8()).object());
+    });
+    QWebSocketHandshakeOptions options;
+    options.setSubprotocols({HttpAccess::eventSubprotocol()});
+    socket.open(QNetworkRequest(QUrl(
+                    QStringLiteral("ws://127.0.0.1:%1/api/v1/events").arg(f.server.serverPort()))),
+        options);
+    QTRY_COMPARE(events.size(), 1);
+    QCOMPARE(events.first()
+                 .value(QStringLiteral("state"))
+                 .toObject()
+                 .value(QStringLiteral("routesKnown")),
+        QJsonValue(true));
+
+    // Switched off at the switcher itself, found by the poll.
+    f.device().powerOn = false;
+    QTRY_COMPARE(f.gateway->state().power, std::optional<bool>(false));
+    state = f.call("GET", QStringLiteral("/api/v1/state"));
+    QCOMPARE(state.json.value(QStringLiteral("present")), QJsonValue(true));
+    QCOMPARE(state.json.value(QStringLiteral("routesKnown")), QJsonValue(false));
+    QJsonArray unknown;
+    for (int output = 1; output <= 6; ++output)
+        unknown.append(QJsonValue());
+    QCOMPARE(state.json.value(QStringLiteral("routes")), QJsonValue(unknown));
+    // Told at once: the routes are no longer known, and each is unknown.
+    QTRY_VERIFY(events.size() >= 2);
+    QCOMPARE(events.at(1),
+        (QJsonObject{{QStringLiteral("type"), QStringLiteral("present")},
+            {QStringLiteral("present"), true}, {QStringLiteral("routesKnown"), false},
+            {QStringLiteral("link"), f.gateway->state().linkText}}));
+    for (int output = 1; output <= 6; ++output)
+        QTRY_VERIFY(events.contains(QJsonObject{{QStringLiteral("type"), QStringLiteral("route")},
+            {QStringLiteral("output"), output}, {QStringLiteral("input"), QJsonValue()}}));
+
+    // Switched on through the API: the routes are read again, then known.
+    f.device().routes = {4, 4, 4, 4, 4, 4};
+    QCOMPARE(f.call("PUT", QStringLiteral("/api/v1/power"), R"({"on": true})").status, 200);
+    QTRY_VERIFY(f.gateway->state().routesKnown);
+    state = f.call("GET", QStringLiteral("/api/v1/state"));
+    QCOMPARE(state.json.value(QStringLiteral("routesKnown")), QJsonValue(true));
+    QCOMPARE(routesOf(state.json), (QList<QVariant>{4, 4, 4, 4, 4, 4}));
+    QTRY_COMPARE(events.constLast().value(QStringLiteral("routesKnown")), QJsonValue(true));
 }
 
 void TestGatewayApi::queueFull()

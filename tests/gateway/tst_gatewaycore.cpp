@@ -77,6 +77,8 @@ private Q_SLOTS:
     void fileThatCannotBeKeptRefused_data();
     void fileThatCannotBeKeptRefused();
     void reconnectWaitsGrowToFiveSeconds();
+    void silentSwitcherGivenUpAfterTwoTries_data();
+    void silentSwitcherGivenUpAfterTwoTries();
     void destroyedWithAnOperationInFlight_data();
     void destroyedWithAnOperationInFlight();
 
@@ -358,7 +360,11 @@ void TestGatewayCore::pollSeesChangesMadeAtTheSwitcher()
     m_sim->simulator().state().powerOn = false;
     QTRY_COMPARE(power.count(), 1);
     QCOMPARE(power.at(0).at(0).toBool(), false);
-    QCOMPARE(routes.count(), 1); // nothing told twice
+    // In standby no route is known: each is told unknown once, and nothing else twice.
+    QCOMPARE(routes.count(), 7);
+    for (int output = 1; output <= 6; ++output)
+        QCOMPARE(routes.at(output), (QList<QVariant>{output, 0}));
+    QVERIFY(!m_gateway->state().routesKnown);
 }
 
 void TestGatewayCore::pollYieldsToClientRequests()
@@ -670,6 +676,46 @@ void TestGatewayCore::reconnectWaitsGrowToFiveSeconds()
     // The switcher answered: the next loss starts short again.
     backoff.reset();
     QCOMPARE(backoff.next(), 500);
+}
+
+void TestGatewayCore::silentSwitcherGivenUpAfterTwoTries_data()
+{
+    QTest::addColumn<bool>("poll");
+    QTest::newRow("a client's route") << false;
+    QTest::newRow("the poll") << true;
+}
+
+// The gateway's own waits, not the window's: each request or poll step is sent twice and
+// waits a second for each reply; then the switcher is gone, the requester is told, and no
+// route from before is taken as true.
+void TestGatewayCore::silentSwitcherGivenUpAfterTwoTries()
+{
+    QFETCH(bool, poll);
+    GatewayConfig c = config();
+    c.timing = GatewayConfig().timing;
+    c.pollMs = poll ? 20 : 0;
+    startGateway(c);
+    QVERIFY(m_gateway->state().routesKnown);
+    QSignalSpy present(m_gateway.get(), &Gateway::presentChanged);
+    m_sim->faults().dropReplies = 1000000;
+    m_sim->clearReceived();
+    Answer answer;
+    if (!poll)
+        m_gateway->setRoute(1, 4, Me, answer.done());
+    QTRY_VERIFY_WITH_TIMEOUT(!present.isEmpty(), 15000);
+    QVERIFY(!m_gateway->state().present);
+    QVERIFY(!m_gateway->state().routesKnown);
+    QCOMPARE(m_gateway->state().routes, (std::array<int, 6>{}));
+    // The request went out twice, not a third time; what follows opens the link again.
+    const QByteArrayList sent = m_sim->received();
+    QVERIFY(sent.size() >= 2);
+    QCOMPARE(sent.at(1), sent.at(0));
+    QVERIFY(sent.size() == 2 || sent.at(2) != sent.at(0));
+    if (!poll) {
+        QCOMPARE(CommandPacket::fromBytes(sent.at(0)).command(), quint8(0x02));
+        QTRY_VERIFY(answer.result);
+        QCOMPARE(answer.result->error, GatewayError::NotPresent);
+    }
 }
 
 void TestGatewayCore::destroyedWithAnOperationInFlight_data()

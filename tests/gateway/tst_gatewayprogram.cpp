@@ -24,6 +24,8 @@ private Q_SLOTS:
     void options();
     void demoServesAPanel();
     void stopsDuringAnOperation();
+    void silentSwitcherGivenUp_data();
+    void silentSwitcherGivenUp();
     void refusesToStart_data();
     void refusesToStart();
     void movesAnUnreadableFileAside();
@@ -92,6 +94,11 @@ void TestGatewayProgram::badArguments_data()
     row("serial path empty", {"--serial", " "}, "--serial takes");
     row("poll negative", {"--demo", "--poll", "-1"}, "--poll takes");
     row("poll a word", {"--demo", "--poll", "often"}, "--poll takes");
+    row("reply timeout a word", {"--demo", "--reply-timeout", "soon"}, "--reply-timeout takes");
+    row("reply timeout 0", {"--demo", "--reply-timeout", "0"}, "--reply-timeout takes");
+    row("reply timeout in seconds", {"--demo", "--reply-timeout", "1.5"}, "--reply-timeout takes");
+    row("reply timeout over a minute", {"--demo", "--reply-timeout", "60001"},
+        "--reply-timeout takes");
     row("listen not an address", {"--demo", "--listen", "localhost"}, "--listen takes");
     row("beyond loopback without a token", {"--tcp", "10.0.0.5", "--listen", "0.0.0.0"},
         "--token-file");
@@ -127,6 +134,9 @@ void TestGatewayProgram::defaults()
     QCOMPARE(o.gateway.target, GatewayConfig::Target::Serial);
     QCOMPARE(o.gateway.serialPath, QStringLiteral("/dev/ttyUSB0"));
     QCOMPARE(o.gateway.pollMs, 2000);
+    // The gateway's own waits: a second for a reply, two tries.
+    QCOMPARE(o.gateway.timing.replyTimeoutMs(), 1000);
+    QCOMPARE(o.gateway.timing.commandAttempts, 2);
     QCOMPARE(o.listen, QHostAddress(QHostAddress::LocalHost));
     QCOMPARE(o.videohubPort, quint16(9990));
     QCOMPARE(o.httpPort, quint16(8080));
@@ -148,7 +158,7 @@ void TestGatewayProgram::options()
             QStringLiteral("--token-file=/t"), QStringLiteral("--allow=192.0.2.0/24"),
             QStringLiteral("--allow=10.1.0.0/16,::1/128"), QStringLiteral("--videohub-port=0"),
             QStringLiteral("--settings=/x/g.ini"), QStringLiteral("--insecure-http"),
-            QStringLiteral("--max-per-address=3")},
+            QStringLiteral("--max-per-address=3"), QStringLiteral("--reply-timeout=250")},
         &o);
     QCOMPARE(parsed.kind, GatewayParse::Run);
     QVERIFY(o.insecureHttp && o.allowNamed);
@@ -156,6 +166,8 @@ void TestGatewayProgram::options()
     QCOMPARE(o.gateway.host, QStringLiteral("fd00::5"));
     QCOMPARE(o.gateway.tcpPort, quint16(9000));
     QCOMPARE(o.gateway.pollMs, 500);
+    QCOMPARE(o.gateway.timing.replyTimeoutMs(), 250);
+    QCOMPARE(o.gateway.timing.commandAttempts, 2);
     QCOMPARE(o.videohubPort, quint16(0));
     QCOMPARE(o.gateway.settingsPath, QStringLiteral("/x/g.ini"));
     QVERIFY(o.allowed(QHostAddress(QStringLiteral("192.0.2.200"))));
@@ -225,6 +237,54 @@ void TestGatewayProgram::stopsDuringAnOperation()
     QTRY_VERIFY(asked.size() >= 13); // the first request is out and waits for its reply
     ::kill(pid_t(gateway.processId()), SIGTERM);
     QVERIFY(gateway.waitForFinished(3000));
+    QCOMPARE(gateway.exitCode(), 0);
+}
+
+void TestGatewayProgram::silentSwitcherGivenUp_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("default reply time-out") << QStringList();
+    QTest::newRow("--reply-timeout 200")
+        << QStringList{QStringLiteral("--reply-timeout"), QStringLiteral("200")};
+}
+
+// A switcher that takes the connection and never answers: the gateway's first request goes
+// out twice, each waiting its reply time-out, and then the gateway gives the link up.
+void TestGatewayProgram::silentSwitcherGivenUp()
+{
+    QFETCH(QStringList, arguments);
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    QByteArray asked;
+    bool closed = false;
+    QTcpSocket *line = nullptr;
+    connect(&silent, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *next = silent.nextPendingConnection();
+        if (line) // opened again later: not this test's business
+            return next->abort();
+        line = next;
+        connect(line, &QTcpSocket::readyRead, this, [&] { asked += line->readAll(); });
+        connect(line, &QTcpSocket::disconnected, this, [&] { closed = true; });
+    });
+    QTemporaryDir dir;
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH),
+        QStringList{QStringLiteral("--tcp"),
+            QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), QStringLiteral("--poll"),
+            QStringLiteral("0"), QStringLiteral("--videohub-port"), QStringLiteral("0"),
+            QStringLiteral("--http-port"), QStringLiteral("0"), QStringLiteral("--settings"),
+            dir.filePath(QStringLiteral("gateway.ini"))}
+            + arguments);
+    QVERIFY(gateway.waitForStarted());
+    QTRY_VERIFY2_WITH_TIMEOUT(closed || gateway.state() == QProcess::NotRunning,
+        qPrintable(QString::fromUtf8(gateway.readAllStandardError())), 15000);
+    QCOMPARE(gateway.state(), QProcess::Running);
+    // The model query, twice, and nothing more on that connection.
+    QCOMPARE(asked.size(), 26);
+    QCOMPARE(asked.mid(13), asked.left(13));
+    QCOMPARE(quint8(asked.at(2)), quint8(0x01));
+    ::kill(pid_t(gateway.processId()), SIGTERM);
+    QVERIFY(gateway.waitForFinished(10000));
     QCOMPARE(gateway.exitCode(), 0);
 }
 

@@ -238,6 +238,8 @@ void TestVideohubProtocol::blocksTheServerSends()
 {
     GatewayState state;
     state.present = true;
+    state.power = true;
+    state.routesKnown = true;
     state.model = QStringLiteral("HDMI Matrix 6x6");
     state.routes = {2, 0, 3, 4, 5, 6}; // output 2 unknown
     state.inputLabels[0] = QStringLiteral("Camera\r\none");

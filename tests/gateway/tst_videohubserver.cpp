@@ -1,9 +1,11 @@
 // The Videohub protocol server as router panels meet it: real TCP clients on loopback, the
 // gateway in front of the simulated switcher.
+#include "CommandPacket.h"
 #include "Gateway.h"
 #include "GatewaySettings.h"
 #include "LoopLevelProbe.h"
 #include "SimulatorServer.h"
+#include "TKVCOMControl.h"
 #include "VideohubServer.h"
 
 #include <QDir>
@@ -14,12 +16,15 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
 namespace {
 
 constexpr char EndPrelude[] = "END PRELUDE:\n\n";
+constexpr char Preamble[] = "PROTOCOL PREAMBLE:\nVersion: 2.7\n\n";
+constexpr char Absent[] = "VIDEOHUB DEVICE:\nDevice present: false\n\n";
 
 // Two hosts of the loopback network, each the address of its own panels.
 const QHostAddress HostA(QStringLiteral("127.0.0.1"));
@@ -81,6 +86,15 @@ QByteArray device(const QByteArray &friendlyName)
 
 constexpr char TakeModeOff[] = "CONFIGURATION:\nTake Mode: false\n\n";
 
+// Route requests (02/03) among what the switcher received.
+int routeRequests(const QByteArrayList &received)
+{
+    return int(std::count_if(received.begin(), received.end(), [](const QByteArray &request) {
+        const CommandPacket packet = CommandPacket::fromBytes(request);
+        return packet.command() == 0x02 && packet.subcommand() == 0x03;
+    }));
+}
+
 } // namespace
 
 // An exchange that failed ends the test there.
@@ -112,6 +126,9 @@ private Q_SLOTS:
     void feedbackReachesEveryClientOnceInOrder();
     void switcherDisappearsAndReturns();
     void switcherFoundAfterPanelsConnected();
+    void deviceNotPresentUntilItsRoutesAreRead_data();
+    void deviceNotPresentUntilItsRoutesAreRead();
+    void silentSwitcherToldAtOnce();
 
 private:
     void start(const VideohubServer::Limits &limits = {},
@@ -534,8 +551,8 @@ void TestVideohubServer::switcherDisappearsAndReturns()
     QTRY_VERIFY(m_gateway->state().linkText.startsWith(QStringLiteral("Connect 127.0.0.1 failed")));
     QCOMPARE(panel->in, QByteArray("VIDEOHUB DEVICE:\nDevice present: false\n\n"));
     panel->in.clear();
-    // Still acknowledged; the route cannot change and is shown as it stands.
-    EXCHANGE(*panel, routing("0 4\n"), "ACK\n\n" + routing("0 0\n"));
+    // Still acknowledged; the route cannot change, and the requester is told why.
+    EXCHANGE(*panel, routing("0 4\n"), "ACK\n\n" + QByteArray(Absent));
 
     m_sim = std::make_unique<SimulatorServer>();
     m_sim->simulator().state().routes = {3, 2, 3, 4, 5, 6};
@@ -569,18 +586,119 @@ void TestVideohubServer::switcherFoundAfterPanelsConnected()
         *m_gateway, ClientPolicy{}, QStringLiteral("0123456789AB"));
     QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
     m_gateway->start();
+    // Nothing but the preamble and the device's absence: no labels, locks or routes.
+    const QByteArray dump = Preamble + QByteArray(Absent);
     Panel panel(m_server->port());
-    QTRY_VERIFY(panel.hasDump());
-    QVERIFY(panel.takeDump().contains("VIDEOHUB DEVICE:\nDevice present: false\n\n"));
+    QTRY_VERIFY(panel.in.size() >= dump.size());
+    EXCHANGE(panel, "PING:\n\n", dump + "ACK\n\n");
 
     m_sim = std::make_unique<SimulatorServer>();
     QVERIFY(m_sim->listenTcp(QHostAddress::LocalHost, port));
-    QTRY_VERIFY(panel.in.contains("VIDEO OUTPUT ROUTING:\n"));
-    // Found: the device with its facts, once, then the other blocks; no word of absence.
+    QTRY_VERIFY(panel.in.contains(EndPrelude));
+    // Found: the device with its facts, once, then the other blocks and the end of the dump;
+    // no word of absence.
     QVERIFY2(panel.in.startsWith(
                  "VIDEOHUB DEVICE:\nDevice present: true\nModel name: HDMI Matrix 6x6\n"),
         panel.in.constData());
     QCOMPARE(panel.in.count("VIDEOHUB DEVICE:"), 1);
+    QVERIFY(
+        panel.in.endsWith(routing("0 0\n1 1\n2 2\n3 3\n4 4\n5 5\n") + TakeModeOff + EndPrelude));
+}
+
+void TestVideohubServer::deviceNotPresentUntilItsRoutesAreRead_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("restarted into standby") << QStringLiteral("restarted into standby");
+    QTest::newRow("refusing after a reconnect") << QStringLiteral("refusing");
+    QTest::newRow("put in standby at the switcher") << QStringLiteral("standby at the switcher");
+}
+
+// A switcher whose routes are not known is no device on this wire, reachable or not: panels
+// get the device block once, nothing more until every route has been read again, and never
+// the routes from before.
+void TestVideohubServer::deviceNotPresentUntilItsRoutesAreRead()
+{
+    QFETCH(QString, how);
+    const bool standbyAtSwitcher = how == u"standby at the switcher";
+    start(
+        {}, {QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))}, standbyAtSwitcher ? 20 : 0);
+    const std::unique_ptr<Panel> panel = connectPanel();
+    const QByteArray absent(Absent);
+    const std::array<int, 6> unknown{};
+    if (standbyAtSwitcher) {
+        m_sim->simulator().state().powerOn = false;
+        QTRY_COMPARE(m_gateway->state().power, std::optional<bool>(false));
+    } else {
+        const quint16 port = m_sim->tcpPort();
+        m_sim.reset();
+        QTRY_VERIFY(!m_gateway->state().present);
+        m_sim = std::make_unique<SimulatorServer>();
+        if (how == u"refusing")
+            m_sim->faults().refuseStatus = 1000000;
+        else
+            m_sim->simulator().state().powerOn = false;
+        QVERIFY(m_sim->listenTcp(QHostAddress::LocalHost, port));
+        // Found (reachable in standby), or asked for its power and refused.
+        const auto askedForPower = [this] {
+            const QByteArrayList received = m_sim->received();
+            return std::any_of(received.begin(), received.end(), [](const QByteArray &request) {
+                return CommandPacket::fromBytes(request).command() == 0x10;
+            });
+        };
+        QTRY_VERIFY(m_gateway->state().present || askedForPower());
+    }
+    // What it routes now is not what it routed before.
+    m_sim->simulator().state().routes = {3, 3, 3, 3, 3, 3};
+    EXCHANGE(*panel, "PING:\n\n", absent + "ACK\n\n");
+    QVERIFY(!m_gateway->state().routesKnown);
+    QCOMPARE(m_gateway->state().routes, unknown);
+    // A switcher in standby stays reachable, so that it can be switched on.
+    QCOMPARE(m_gateway->state().present, how != u"refusing");
+
+    // A panel that comes now gets the preamble and the device block only; the device block
+    // answers a query, and a route that cannot be made.
+    Panel late(m_server->port());
+    QTRY_VERIFY(late.in.size() >= (Preamble + absent).size());
+    EXCHANGE(late, "PING:\n\n", Preamble + absent + "ACK\n\n");
+    EXCHANGE(late, "VIDEO OUTPUT ROUTING:\n\n", "ACK\n\n" + absent);
+    EXCHANGE(late, routing("0 4\n"), "ACK\n\n" + absent);
+    EXCHANGE(*panel, "INPUT LABELS:\n0 Camera\n\n", "ACK\n\n");
+
+    if (how == u"restarted into standby")
+        m_gateway->setPower(true, {});
+    else if (how == u"refusing")
+        m_sim->faults().refuseStatus = 0;
+    else
+        m_sim->simulator().state().powerOn = true;
+    // Every block again, with the routes read now; the end of the dump for the late panel.
+    const QByteArray routes = routing("0 2\n1 2\n2 2\n3 2\n4 2\n5 2\n");
+    QTRY_VERIFY(panel->in.contains("VIDEO OUTPUT ROUTING:"));
+    QTRY_VERIFY(late.in.contains(EndPrelude));
+    for (const Panel *p : {panel.get(), &late}) {
+        QVERIFY2(p->in.startsWith("VIDEOHUB DEVICE:\nDevice present: true\n"), p->in.constData());
+        QCOMPARE(p->in.count("VIDEOHUB DEVICE:"), 1);
+        QVERIFY(p->in.contains("INPUT LABELS:\n0 Camera\n"));
+        QVERIFY(p->in.contains("VIDEO OUTPUT LOCKS:\n"));
+        QCOMPARE(p->in.count("VIDEO OUTPUT ROUTING:"), 1);
+    }
+    QVERIFY(panel->in.endsWith(routes + TakeModeOff));
+    QVERIFY(late.in.endsWith(routes + TakeModeOff + EndPrelude));
+    QVERIFY(m_gateway->state().routesKnown);
+}
+
+// A switcher that falls silent is given up after two tries of a second each, and the panel
+// that asked is told then, not after the window's five tries of five seconds.
+void TestVideohubServer::silentSwitcherToldAtOnce()
+{
+    start();
+    m_gateway->link().setTiming(GatewayConfig().timing);
+    const std::unique_ptr<Panel> panel = connectPanel();
+    m_sim->faults().dropReplies = 1000000;
+    m_sim->clearReceived();
+    panel->send(routing("0 4\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(panel->in, "ACK\n\n" + QByteArray(Absent), 15000);
+    QVERIFY(!m_gateway->state().present);
+    QCOMPARE(routeRequests(m_sim->received()), 2);
 }
 
 QTEST_GUILESS_MAIN(TestVideohubServer)
