@@ -108,6 +108,7 @@ VideohubServer::~VideohubServer()
     m_server.close();
     while (!m_clients.empty())
         drop(m_clients.begin()->second);
+    qDeleteAll(m_dropped);
 }
 
 bool VideohubServer::listen(const QHostAddress &address, quint16 port)
@@ -366,7 +367,11 @@ void VideohubServer::drop(Client *client)
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
+    client->idle.stop();
+    client->block.stop();
     // Its address keeps its locks.
-    delete client;
+    if (m_dropped.isEmpty())
+        QTimer::singleShot(0, this, [this] { qDeleteAll(std::exchange(m_dropped, {})); });
+    m_dropped.append(client);
     Q_EMIT clientCountChanged(clientCount());
 }

@@ -91,4 +91,7 @@ private:
     bool m_present = false; // "Device present", as last told to the clients
     bool m_deviceTold = false; // the device changed since a request was taken
     quint64 m_nextClient = 1;
+    // Clients dropped in this pass of the event loop, deleted in the next: a write that finds
+    // the peer gone drops its client in the middle of handling that client's request.
+    QList<Client *> m_dropped;
 };

@@ -329,6 +329,18 @@ void TestVideohubServer::locksBelongToTheAddress()
     QTRY_COMPARE(b->in, QByteArray("VIDEO OUTPUT LOCKS:\n1 U\n\n"));
     b->in.clear();
     EXCHANGE(*b, routing("1 3\n"), "ACK\n\n" + routing("1 3\n"));
+
+    // A command-line client that sends its lock and closes at once has it taken, and one that
+    // unlocks and closes likewise.
+    for (const char *letter : {"O", "U"}) {
+        b->in.clear();
+        auto quick = std::make_unique<Panel>(m_server->port(), HostA);
+        quick->socket.write(QByteArray("VIDEO OUTPUT LOCKS:\n4 ") + letter + "\n\n");
+        quick->socket.disconnectFromHost();
+        QTRY_COMPARE(
+            b->in, QByteArray("VIDEO OUTPUT LOCKS:\n4 ") + (*letter == 'O' ? "L" : "U") + "\n\n");
+        QCOMPARE(m_gateway->state().locked(5), *letter == 'O');
+    }
 }
 
 // A salvo makes every route but those to outputs another host holds; the requester is shown
