@@ -10,6 +10,8 @@ namespace {
 const QString InputSection = QStringLiteral("Input labels");
 const QString OutputSection = QStringLiteral("Output labels");
 const QString PresetSection = QStringLiteral("Presets");
+const QString MqttSection = QStringLiteral("MQTT");
+const QString MqttIdKey = QStringLiteral("Id");
 
 QString inputKey(int n)
 {
@@ -68,6 +70,8 @@ GatewaySettings::Values GatewaySettings::load(QString *problem) const
     if (read.status != IniFile::Status::Ok && read.status != IniFile::Status::Missing && problem)
         *problem = QStringLiteral("%1 cannot be read completely: %2").arg(m_path, read.reason);
     for (const IniValue &v : stored) {
+        if (same(v.section, MqttSection) && same(v.key, MqttIdKey))
+            values.mqttId = v.text;
         for (int n = 1; n <= GatewayPorts; ++n) {
             if (same(v.section, InputSection) && same(v.key, inputKey(n)))
                 values.inputLabels[GatewayState::index(n)] = v.text;
@@ -99,6 +103,8 @@ bool GatewaySettings::save(const Values &values, QString *error) const
         stored.append({PresetSection, nameKey(p), preset.name});
         stored.append({PresetSection, routesKey(p), encodeRoutes(preset.routes)});
     }
+    if (!values.mqttId.isEmpty())
+        stored.append({MqttSection, MqttIdKey, values.mqttId});
     return IniFile::saveValues(m_path, stored, error);
 }
 

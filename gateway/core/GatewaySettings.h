@@ -20,6 +20,7 @@ class QDateTime;
 // | "Output labels" | "Out"n     | label of output n (1..6)                        | ""            |
 // | "Presets"       | "Name"p    | name of preset p (1..8)                         | "Setting"p    |
 // | "Presets"       | "Routes"p  | six inputs by output, "," between, 0 = leave it | 1,2,3,4,5,6   |
+// | "MQTT"          | "Id"       | the gateway's MQTT id, made at its first start  | ""            |
 //
 // clang-format on
 //
@@ -35,6 +36,7 @@ public:
         std::array<QString, GatewayPorts> inputLabels;
         std::array<QString, GatewayPorts> outputLabels;
         std::array<GatewayPreset, GatewayPresets> presets = GatewayState::defaultPresets();
+        QString mqttId;
 
         bool operator==(const Values &) const = default;
     };

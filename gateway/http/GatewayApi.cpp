@@ -46,27 +46,6 @@ HttpResponse methodNotAllowed(const QByteArray &allowed)
     return response;
 }
 
-QString errorCode(GatewayError error)
-{
-    switch (error) {
-    case GatewayError::None:
-        return {};
-    case GatewayError::BadInput:
-        return QStringLiteral("bad_input");
-    case GatewayError::Locked:
-        return QStringLiteral("locked");
-    case GatewayError::NotPresent:
-        return QStringLiteral("not_present");
-    case GatewayError::QueueFull:
-        return QStringLiteral("queue_full");
-    case GatewayError::Refused:
-        return QStringLiteral("refused");
-    case GatewayError::NotSaved:
-        return QStringLiteral("not_saved");
-    }
-    return QStringLiteral("internal");
-}
-
 QString sideName(GatewaySide side)
 {
     return side == GatewaySide::Input ? QStringLiteral("input") : QStringLiteral("output");
@@ -200,6 +179,27 @@ int GatewayApi::statusFor(GatewayError error)
     return 500;
 }
 
+QString GatewayApi::errorCode(GatewayError error)
+{
+    switch (error) {
+    case GatewayError::None:
+        return {};
+    case GatewayError::BadInput:
+        return QStringLiteral("bad_input");
+    case GatewayError::Locked:
+        return QStringLiteral("locked");
+    case GatewayError::NotPresent:
+        return QStringLiteral("not_present");
+    case GatewayError::QueueFull:
+        return QStringLiteral("queue_full");
+    case GatewayError::Refused:
+        return QStringLiteral("refused");
+    case GatewayError::NotSaved:
+        return QStringLiteral("not_saved");
+    }
+    return QStringLiteral("internal");
+}
+
 QJsonObject GatewayApi::presetJson(int n, const GatewayPreset &preset)
 {
     return SwitcherJson::preset(n, preset.name, preset.routes);
@@ -297,7 +297,9 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
     if (segments.isEmpty() || (what == QLatin1String("state") && segments.size() == 1)) {
         if (method != "GET")
             return reply(methodNotAllowed("GET"));
-        return reply(HttpResponse::json(200, compact(stateJson(state))));
+        QJsonObject body = stateJson(state);
+        body.insert(QStringLiteral("mqtt"), m_mqttStatus);
+        return reply(HttpResponse::json(200, compact(body)));
     }
 
     if (what == QLatin1String("routes") && segments.size() == 1) {
