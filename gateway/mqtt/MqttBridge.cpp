@@ -281,13 +281,13 @@ bool MqttBridge::removeFromHomeAssistant(
     const MqttDiscovery::Device device{
         config.id, config.prefix + QLatin1Char('/') + config.id, config.discoveryPrefix, {}, {}};
     for (const MqttDiscovery::Message &message : MqttDiscovery::removals(device))
-        link.publish(message.topic, {}, true, 1);
+        link.publish(message.topic, {}, true);
     const QString base = device.baseTopic + QLatin1Char('/');
     for (const QString &rest :
         {QStringLiteral("state"), QStringLiteral("power"), QStringLiteral("present")})
-        link.publish((base + rest).toUtf8(), {}, true, 1);
+        link.publish((base + rest).toUtf8(), {}, true);
     for (int n = 1; n <= GatewayPorts; ++n)
-        link.publish((base + QStringLiteral("output/%1").arg(n)).toUtf8(), {}, true, 1);
+        link.publish((base + QStringLiteral("output/%1").arg(n)).toUtf8(), {}, true);
     // The status topic goes last, with the disconnect.
     link.stop((base + QStringLiteral("status")).toUtf8(), {});
     return true;

@@ -12,7 +12,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcMqtt, "matrix.gateway.mqtt", QtInfoMsg)
 
@@ -27,6 +32,51 @@ struct MqttLink::Shared
     {
         if (mosq)
             mosquitto_destroy(mosq);
+        for (const int fd : wakePipe) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+
+    // A publish or subscribe asked for on the Qt thread, carried out on the link's thread.
+    struct Request
+    {
+        QByteArray topic;
+        QByteArray payload;
+        int qos = 0;
+        bool retain = false;
+        bool subscribe = false;
+    };
+    void request(Request r)
+    {
+        {
+            std::lock_guard lock(mutex);
+            requests.push_back(std::move(r));
+        }
+        wakeUp();
+    }
+    void wakeUp()
+    {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = ::write(wakePipe[1], &byte, 1);
+    }
+    // Carries out what the Qt thread asked for, in order.
+    void runRequests()
+    {
+        char bytes[64];
+        while (::read(wakePipe[0], bytes, sizeof bytes) > 0) { }
+        std::deque<Request> taken;
+        {
+            std::lock_guard lock(mutex);
+            taken.swap(requests);
+        }
+        for (const Request &r : taken) {
+            if (r.subscribe)
+                mosquitto_subscribe(mosq, nullptr, r.topic.constData(), r.qos);
+            else
+                mosquitto_publish(mosq, nullptr, r.topic.constData(), int(r.payload.size()),
+                    r.payload.constData(), r.qos, r.retain);
+        }
     }
 
     // The link's thread tells the Qt thread, as long as the link object is there.
@@ -59,6 +109,10 @@ struct MqttLink::Shared
     QByteArray lastTopic;
     QByteArray lastPayload;
     QString lastError; // the library's last error line (a TLS fault says more there)
+    std::deque<Request> requests;
+    // Written by the Qt thread when it has requests or wants the link to stop; read by the
+    // link's thread beside the broker's socket.
+    int wakePipe[2] = {-1, -1};
 
     // The link's thread only.
     ReconnectBackoff backoff;
@@ -112,14 +166,19 @@ bool MqttLink::start(QString *error)
     auto shared = std::make_shared<Shared>(m_config);
     shared->receiver = this;
     const QByteArray id = m_config.clientId.toUtf8();
-    shared->mosq = mosquitto_new(id.constData(), true, shared.get());
+    // Without an id the library makes a random one.
+    shared->mosq = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), true, shared.get());
     if (!shared->mosq) {
         *error = QStringLiteral("the MQTT library cannot make a client: %1")
                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
+    if (::pipe2(shared->wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = QStringLiteral("the MQTT link cannot make its pipe: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
     mosquitto *m = shared->mosq;
-    mosquitto_threaded_set(m, true);
     mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     auto check = [error](int rc, const QString &what) {
         if (rc == MOSQ_ERR_SUCCESS)
@@ -191,8 +250,17 @@ void MqttLink::run(std::shared_ptr<Shared> s)
             s->lastError.clear();
         }
         int rc = mosquitto_connect(m, host.constData(), s->config.port, s->config.keepAliveSeconds);
+        {
+            // What was asked for while the link was down is dropped: the bridge publishes all
+            // it keeps once it is told of the connection.
+            std::lock_guard lock(s->mutex);
+            s->requests.clear();
+        }
+        // The library is used from this thread only: its socket and the wake-up pipe are
+        // polled here, and the Qt thread's requests are carried out between reads and writes.
         while (rc == MOSQ_ERR_SUCCESS) {
             if (s->stopRequested()) {
+                s->runRequests();
                 // A clean end: the last message, then DISCONNECT, written in that order.
                 QByteArray topic;
                 QByteArray payload;
@@ -210,7 +278,21 @@ void MqttLink::run(std::shared_ptr<Shared> s)
                     && std::chrono::steady_clock::now() < deadline) { }
                 break;
             }
-            rc = mosquitto_loop(m, 200, 1);
+            pollfd fds[2] = {
+                {mosquitto_socket(m), short(POLLIN | (mosquitto_want_write(m) ? POLLOUT : 0)), 0},
+                {s->wakePipe[0], POLLIN, 0}};
+            if (::poll(fds, 2, 1000) < 0 && errno != EINTR) {
+                rc = MOSQ_ERR_ERRNO;
+                break;
+            }
+            if (fds[1].revents & POLLIN)
+                s->runRequests();
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR))
+                rc = mosquitto_loop_read(m, 1);
+            if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(m))
+                rc = mosquitto_loop_write(m, 1);
+            if (rc == MOSQ_ERR_SUCCESS)
+                rc = mosquitto_loop_misc(m);
         }
         if (s->stopRequested())
             break;
@@ -248,6 +330,7 @@ void MqttLink::stop(const QByteArray &lastTopic, const QByteArray &lastPayload, 
         m_shared->lastTopic = lastTopic;
         m_shared->lastPayload = lastPayload;
         m_shared->wake.notify_all();
+        m_shared->wakeUp();
         finished = m_shared->wake.wait_for(
             lock, std::chrono::milliseconds(timeoutMs), [this] { return m_shared->finished; });
         // Nothing from the thread reaches this object any more.
@@ -269,17 +352,16 @@ bool MqttLink::publish(const QByteArray &topic, const QByteArray &payload, bool 
 {
     if (!m_shared || m_status != Status::Connected)
         return false;
-    return mosquitto_publish(m_shared->mosq, nullptr, topic.constData(), int(payload.size()),
-               payload.constData(), qos, retain)
-        == MOSQ_ERR_SUCCESS;
+    m_shared->request({topic, payload, qos, retain, false});
+    return true;
 }
 
 bool MqttLink::subscribe(const QByteArray &pattern, int qos)
 {
     if (!m_shared || m_status != Status::Connected)
         return false;
-    return mosquitto_subscribe(m_shared->mosq, nullptr, pattern.constData(), qos)
-        == MOSQ_ERR_SUCCESS;
+    m_shared->request({pattern, {}, qos, false, true});
+    return true;
 }
 
 void MqttLink::setStatus(Status status, const QString &reason)

@@ -41,8 +41,9 @@ struct MqttLinkConfig
 //
 // Everything the thread learns reaches the Qt thread as a queued call: statusChanged and
 // messageReceived are always emitted on the thread that owns this object. publish() and
-// subscribe() may be called from there at any time (the library is told it is used from two
-// threads); while the link is down they do nothing and say so.
+// subscribe() may be called from there at any time: they queue the request and wake the link's
+// thread, which alone calls the library, so its packets never interleave on the socket. While
+// the link is down they do nothing and say so.
 class MqttLink final : public QObject
 {
     Q_OBJECT
