@@ -69,7 +69,8 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Owns the link to one switcher and serves router panels (Videohub Ethernet Protocol),\n"
-        "an HTTP/WebSocket API and a web control page, with live feedback."));
+        "an HTTP/WebSocket API and a web control page, with live feedback; with --mqtt also an\n"
+        "MQTT broker, where Home Assistant finds it."));
     const LinkTargetOptions linkOptions;
     const QCommandLineOption &tcp = linkOptions.tcp;
     const QCommandLineOption &serial = linkOptions.serial;

@@ -4,6 +4,7 @@
 // and sends the commands.
 #include "Gateway.h"
 #include "GatewayCommandLine.h"
+#include "GatewaySettings.h"
 #include "MqttBridge.h"
 #include "MqttLink.h"
 #include "ProgramRun.h"
@@ -262,6 +263,7 @@ private Q_SLOTS:
     void tlsChecksTheHostName();
     void haRemove();
     void refusesToStart();
+    void idSurvivesSaves();
 
 private:
     bool m_haveBroker = false;
@@ -758,6 +760,27 @@ void TestGatewayMqtt::refusesToStart()
     QCOMPARE(options.mqtt.port, quint16(8883));
     QVERIFY(options.mqtt.tls && options.mqtt.discovery);
     QCOMPARE(options.mqtt.prefix, QStringLiteral("matrix"));
+}
+
+// The MQTT id kept in gateway.ini stays there when the gateway saves labels.
+void TestGatewayMqtt::idSurvivesSaves()
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("gateway.ini"));
+    GatewaySettings::Values values;
+    values.mqttId = QStringLiteral("gateway-0123456789ab");
+    QVERIFY(GatewaySettings(ini).save(values));
+    GatewayConfig config;
+    config.settingsPath = ini;
+    Gateway gateway(config);
+    gateway.start();
+    bool saved = false;
+    gateway.setLabel(GatewaySide::Output, 2, QStringLiteral("Stage"),
+        [&](const GatewayResult &r) { saved = r.ok(); });
+    QTRY_VERIFY(saved);
+    const GatewaySettings::Values after = GatewaySettings(ini).load();
+    QCOMPARE(after.outputLabels[1], QStringLiteral("Stage"));
+    QCOMPARE(after.mqttId, QStringLiteral("gateway-0123456789ab"));
 }
 
 QTEST_GUILESS_MAIN(TestGatewayMqtt)
