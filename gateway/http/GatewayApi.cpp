@@ -46,6 +46,27 @@ HttpResponse methodNotAllowed(const QByteArray &allowed)
     return response;
 }
 
+QString errorCode(GatewayError error)
+{
+    switch (error) {
+    case GatewayError::None:
+        return {};
+    case GatewayError::BadInput:
+        return QStringLiteral("bad_input");
+    case GatewayError::Locked:
+        return QStringLiteral("locked");
+    case GatewayError::NotPresent:
+        return QStringLiteral("not_present");
+    case GatewayError::QueueFull:
+        return QStringLiteral("queue_full");
+    case GatewayError::Refused:
+        return QStringLiteral("refused");
+    case GatewayError::NotSaved:
+        return QStringLiteral("not_saved");
+    }
+    return QStringLiteral("internal");
+}
+
 QString sideName(GatewaySide side)
 {
     return side == GatewaySide::Input ? QStringLiteral("input") : QStringLiteral("output");
@@ -181,23 +202,7 @@ int GatewayApi::statusFor(GatewayError error)
 
 QString GatewayApi::errorCode(GatewayError error)
 {
-    switch (error) {
-    case GatewayError::None:
-        return {};
-    case GatewayError::BadInput:
-        return QStringLiteral("bad_input");
-    case GatewayError::Locked:
-        return QStringLiteral("locked");
-    case GatewayError::NotPresent:
-        return QStringLiteral("not_present");
-    case GatewayError::QueueFull:
-        return QStringLiteral("queue_full");
-    case GatewayError::Refused:
-        return QStringLiteral("refused");
-    case GatewayError::NotSaved:
-        return QStringLiteral("not_saved");
-    }
-    return QStringLiteral("internal");
+    return ::errorCode(error);
 }
 
 QJsonObject GatewayApi::presetJson(int n, const GatewayPreset &preset)
