@@ -269,11 +269,24 @@ void MqttLink::run(std::shared_ptr<Shared> s)
                     topic = s->lastTopic;
                     payload = s->lastPayload;
                 }
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+                // Every packet goes out whole before the next is queued: this library (2.0.11)
+                // was seen to garble the stream when DISCONNECT was queued behind a packet
+                // still partly written.
+                auto flush = [&] {
+                    while (mosquitto_want_write(m) && std::chrono::steady_clock::now() < deadline) {
+                        pollfd out{mosquitto_socket(m), POLLOUT, 0};
+                        if (::poll(&out, 1, 100) > 0
+                            && mosquitto_loop_write(m, 1) != MOSQ_ERR_SUCCESS)
+                            return;
+                    }
+                };
+                flush();
                 if (!topic.isEmpty() && s->connack == 0)
                     mosquitto_publish(m, nullptr, topic.constData(), int(payload.size()),
-                        payload.constData(), 1, true);
+                        payload.constData(), 0, true);
+                flush();
                 mosquitto_disconnect(m);
-                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
                 while (mosquitto_loop(m, 100, 1) == MOSQ_ERR_SUCCESS
                     && std::chrono::steady_clock::now() < deadline) { }
                 break;

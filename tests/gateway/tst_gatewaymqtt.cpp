@@ -574,7 +574,6 @@ void TestGatewayMqtt::willAndCleanStop()
         QCOMPARE(thisId, id);
         const QByteArray status = QStringLiteral("matrix/%1/status").arg(id).toUtf8();
         QTRY_COMPARE_WITH_TIMEOUT(client.last.value(status), QByteArray("online"), 20000);
-        const int before = client.count(status);
         if (clean) {
             gateway.terminate();
             QVERIFY(gateway.waitForFinished(10000));
@@ -584,7 +583,9 @@ void TestGatewayMqtt::willAndCleanStop()
             QVERIFY(gateway.waitForFinished(10000));
         }
         QTRY_COMPARE_WITH_TIMEOUT(client.last.value(status), QByteArray("offline"), 20000);
-        QCOMPARE(client.count(status), before + 1);
+        // A clean stop disconnects cleanly, which keeps the broker from publishing the will:
+        // its offline is the gateway's own.
+        QCOMPARE(broker.log().contains(QStringLiteral("Received DISCONNECT from ") + id), clean);
     }
     QVERIFY(id.startsWith(QStringLiteral("gateway-")));
 }
