@@ -1,6 +1,6 @@
 # The Debian package: `cpack --config build/CPackConfig.cmake` (scripts/test does it) makes
 # matrix-controller_<version>_<arch>.deb from the install rules. Its library dependencies are
-# found by dpkg-shlibdeps.
+# found by dpkg-shlibdeps (libmosquitto1 for matrix-gateway's MQTT client among them).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME matrix-controller)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -18,7 +18,8 @@ The package also holds matrixctl, a command line for scripts, matrix-sim,
 a simulated switcher (matrix-controller --demo runs one inside the window), and
 matrix-gateway, a service that owns the link to one switcher and serves router
 panels over the Videohub Ethernet Protocol, an HTTP/WebSocket API and a web
-control page, with live feedback.")
+control page, with live feedback, and on an MQTT broker, where Home Assistant
+finds the switcher by itself.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MATRIX_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

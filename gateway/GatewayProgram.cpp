@@ -1,5 +1,6 @@
 #include "GatewayProgram.h"
 
+#include "FileAccess.h"
 #include "Gateway.h"
 #include "GatewayApi.h"
 #include "GatewayCommandLine.h"
@@ -7,6 +8,7 @@
 #include "HttpAccess.h"
 #include "HttpServer.h"
 #include "MatrixVersion.h"
+#include "MqttBridge.h"
 #include "ProgramOutput.h"
 #include "SettingsLocation.h"
 #include "SimulatorServer.h"
@@ -18,6 +20,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QHostInfo>
+#include <QRandomGenerator>
 #include <QTextStream>
 
 #include <fcntl.h>
@@ -67,6 +71,78 @@ int makeTokenFile(const QString &path, QTextStream &out, QTextStream &err)
            "--token-file ${CREDENTIALS_DIRECTORY}/token $MATRIX_GATEWAY_OPTIONS\n"
         << Qt::flush;
     return 0;
+}
+
+// The broker link as the options give it. The id comes from --mqtt-id, or else from gateway.ini,
+// where one is made and kept at the first start so that a restart keeps it and two gateways
+// never share one by accident. *refusal says why the gateway cannot start.
+std::optional<MqttBridgeConfig> mqttConfig(
+    const GatewayOptions &options, const GatewaySettings &settings, QString *refusal)
+{
+    const GatewayOptions::Mqtt &m = options.mqtt;
+    MqttBridgeConfig config;
+    config.link.host = m.host;
+    config.link.port = m.port;
+    config.link.tls = m.tls;
+    config.link.caFile = m.caFile;
+    config.link.user = m.user;
+    config.prefix = m.prefix;
+    config.discovery = m.discovery;
+    config.discoveryPrefix = m.discoveryPrefix;
+    if (!m.passwordFile.isEmpty()) {
+        const FileAccess::ReadResult file = FileAccess::readFile(m.passwordFile, 4096);
+        if (!file.ok) {
+            *refusal = QStringLiteral("cannot read the MQTT password file %1: %2")
+                           .arg(m.passwordFile, file.reason);
+            return std::nullopt;
+        }
+        const qsizetype end = file.bytes.indexOf('\n');
+        config.link.password = (end < 0 ? file.bytes : file.bytes.left(end)).trimmed();
+        if (config.link.password.isEmpty()) {
+            *refusal = QStringLiteral("the MQTT password file %1 holds no password on its "
+                                      "first line")
+                           .arg(m.passwordFile);
+            return std::nullopt;
+        }
+    }
+    if (!m.caFile.isEmpty()) {
+        const FileAccess::ReadResult file = FileAccess::readFile(m.caFile, 4 * 1024 * 1024);
+        if (!file.ok) {
+            *refusal
+                = QStringLiteral("cannot read the MQTT CA file %1: %2").arg(m.caFile, file.reason);
+            return std::nullopt;
+        }
+    }
+    config.id = m.id;
+    if (config.id.isEmpty()) {
+        GatewaySettings::Values values = settings.load();
+        if (!isMqttId(values.mqttId)) {
+            values.mqttId = QStringLiteral("gateway-")
+                + QString::number(QRandomGenerator::system()->generate64() & 0xffffffffffffULL, 16)
+                      .rightJustified(12, QLatin1Char('0'));
+            QString error;
+            if (!settings.save(values, &error)) {
+                *refusal = QStringLiteral("cannot keep the MQTT id: %1").arg(error);
+                return std::nullopt;
+            }
+        }
+        config.id = values.mqttId;
+    }
+    config.link.clientId = config.id;
+    return config;
+}
+
+// The web page's address as another machine on the network would write it.
+QString pageUrl(const QHostAddress &listen, quint16 port, bool tls)
+{
+    QString host = listen.toString();
+    if (listen == QHostAddress::AnyIPv4 || listen == QHostAddress::AnyIPv6
+        || listen == QHostAddress::Any)
+        host = QHostInfo::localHostName();
+    else if (listen.protocol() == QAbstractSocket::IPv6Protocol)
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    return (tls ? QStringLiteral("https://") : QStringLiteral("http://")) + host + QLatin1Char(':')
+        + QString::number(port) + QLatin1Char('/');
 }
 
 } // namespace
@@ -119,6 +195,27 @@ int runGateway(QCoreApplication &app)
     if (!prepared.refusal.isEmpty()) {
         err << "matrix-gateway: " << prepared.refusal << Qt::endl;
         return 2;
+    }
+
+    std::optional<MqttBridgeConfig> mqtt;
+    if (options.mqtt.enabled) {
+        QString refusal;
+        mqtt = mqttConfig(options, settings, &refusal);
+        if (!mqtt) {
+            err << "matrix-gateway: " << refusal << Qt::endl;
+            return 2;
+        }
+    }
+    if (options.mqtt.haRemove) {
+        QString error;
+        if (!MqttBridge::removeFromHomeAssistant(*mqtt, 15000, &error)) {
+            err << "matrix-gateway: " << error << Qt::endl;
+            return 1;
+        }
+        out << "Removed the device " << mqtt->id << " from Home Assistant (under "
+            << mqtt->discoveryPrefix << ") and its retained topics under " << mqtt->prefix << '/'
+            << mqtt->id << Qt::endl;
+        return 0;
     }
 
     std::unique_ptr<SimulatorServer> simulator;
@@ -212,12 +309,33 @@ int runGateway(QCoreApplication &app)
         return 1;
     }
     gateway.start();
+    std::unique_ptr<MqttBridge> bridge;
+    if (mqtt) {
+        mqtt->configurationUrl = pageUrl(options.listen, http.serverPort(), tls.has_value());
+        bridge = std::make_unique<MqttBridge>(gateway, *mqtt);
+        QObject::connect(bridge.get(), &MqttBridge::statusChanged, &api,
+            [&api, b = bridge.get()] { api.setMqttStatus(b->statusJson()); });
+        api.setMqttStatus(bridge->statusJson());
+        QString error;
+        if (!bridge->start(&error)) {
+            err << "matrix-gateway: " << error << Qt::endl;
+            return 2;
+        }
+    }
     out << allowedText << Qt::endl;
     out << readyLine(QStringLiteral("Videohub server"), videohub.address(), videohub.port())
         << Qt::endl;
     out << readyLine(tls ? QStringLiteral("HTTPS server") : QStringLiteral("HTTP server"),
         options.listen, http.serverPort())
         << Qt::endl;
+    if (bridge) {
+        out << "MQTT topics under " << mqtt->prefix << '/' << mqtt->id << " on "
+            << bridge->statusJson().value(QStringLiteral("broker")).toString() << Qt::endl;
+    }
 
-    return app.exec() == 0 ? 0 : 1;
+    const int code = app.exec() == 0 ? 0 : 1;
+    // offline is published before the servers close.
+    if (bridge)
+        bridge->stop();
+    return code;
 }

@@ -85,6 +85,7 @@ void Gateway::start()
         return;
     m_started = true;
     const GatewaySettings::Values values = m_settings->load();
+    m_kept = values;
     m_state.inputLabels = values.inputLabels;
     m_state.outputLabels = values.outputLabels;
     m_state.presets = values.presets;
@@ -696,7 +697,7 @@ void Gateway::setPowerState(bool on)
 
 GatewaySettings::Values Gateway::settingsValues() const
 {
-    GatewaySettings::Values values;
+    GatewaySettings::Values values = m_kept;
     values.inputLabels = m_state.inputLabels;
     values.outputLabels = m_state.outputLabels;
     values.presets = m_state.presets;

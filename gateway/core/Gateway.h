@@ -201,6 +201,9 @@ private:
     std::unique_ptr<TKVCOMControl> m_link;
     std::unique_ptr<SwitcherSession> m_switcher;
     std::unique_ptr<GatewaySettings> m_settings;
+    // gateway.ini as read at start: what the gateway does not change itself (the MQTT id) is
+    // written back as it was.
+    GatewaySettings::Values m_kept;
     std::deque<Operation> m_queue;
     QList<int> m_pollSteps; // 0: power, n: route of output n
     static constexpr unsigned AllRoutesRead = (1u << GatewayPorts) - 1;

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QNetworkInterface>
+#include <QUrl>
 
 namespace {
 
@@ -22,6 +23,38 @@ bool isLoopback(const QHostAddress &address)
     return address.isLoopback();
 }
 
+// A topic prefix: one or more levels, none empty, no wildcards.
+bool isTopicPrefix(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 128)
+        return false;
+    for (const QString &level : text.split(QLatin1Char('/'))) {
+        if (level.isEmpty())
+            return false;
+    }
+    for (const QChar c : text) {
+        if (c == QLatin1Char('+') || c == QLatin1Char('#') || c.unicode() < 0x20)
+            return false;
+    }
+    return true;
+}
+
+// mqtt://HOST[:PORT] or mqtts://HOST[:PORT], nothing else.
+bool parseMqttUrl(const QString &text, GatewayOptions::Mqtt *mqtt)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts"))
+        || url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment()
+        || (!url.path().isEmpty() && url.path() != QLatin1String("/")) || url.port() == 0)
+        return false;
+    mqtt->tls = scheme == QLatin1String("mqtts");
+    mqtt->host = url.host();
+    mqtt->port = quint16(url.port(
+        mqtt->tls ? GatewayOptions::Mqtt::DefaultTlsPort : GatewayOptions::Mqtt::DefaultPort));
+    return true;
+}
+
 } // namespace
 
 bool GatewayOptions::allowed(const QHostAddress &address) const
@@ -36,7 +69,8 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Owns the link to one switcher and serves router panels (Videohub Ethernet Protocol),\n"
-        "an HTTP/WebSocket API and a web control page, with live feedback."));
+        "an HTTP/WebSocket API and a web control page, with live feedback; with --mqtt also an\n"
+        "MQTT broker, where Home Assistant finds it."));
     const LinkTargetOptions linkOptions;
     const QCommandLineOption &tcp = linkOptions.tcp;
     const QCommandLineOption &serial = linkOptions.serial;
@@ -88,13 +122,40 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
         QStringLiteral("Write a new random token to FILE (mode 0600), show how to give it to "
                        "the service, and stop."),
         QStringLiteral("FILE"));
+    const QCommandLineOption mqtt(QStringLiteral("mqtt"),
+        QStringLiteral("Publish the switcher on an MQTT broker and take commands from it: "
+                       "mqtt://HOST[:PORT] (default port 1883) or mqtts://HOST[:PORT] (8883)."),
+        QStringLiteral("URL"));
+    const QCommandLineOption mqttUser(QStringLiteral("mqtt-user"),
+        QStringLiteral("User name to log in to the broker with."), QStringLiteral("NAME"));
+    const QCommandLineOption mqttPasswordFile(QStringLiteral("mqtt-password-file"),
+        QStringLiteral("File whose first line is the broker password."), QStringLiteral("FILE"));
+    const QCommandLineOption mqttCaFile(QStringLiteral("mqtt-cafile"),
+        QStringLiteral("PEM certificates to check an mqtts broker with (default: the system's)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption mqttId(QStringLiteral("mqtt-id"),
+        QStringLiteral("This gateway's id in topics and as MQTT client (default: a random id "
+                       "made at the first start and kept in gateway.ini)."),
+        QStringLiteral("ID"));
+    const QCommandLineOption mqttPrefix(QStringLiteral("mqtt-prefix"),
+        QStringLiteral("First topic level(s) (default matrix): topics are PREFIX/ID/..."),
+        QStringLiteral("PREFIX"));
+    const QCommandLineOption haPrefix(QStringLiteral("ha-discovery-prefix"),
+        QStringLiteral("Home Assistant's discovery prefix (default homeassistant)."),
+        QStringLiteral("PREFIX"));
+    const QCommandLineOption noHaDiscovery(QStringLiteral("no-ha-discovery"),
+        QStringLiteral("Publish no Home Assistant discovery configs."));
+    const QCommandLineOption haRemove(QStringLiteral("ha-remove"),
+        QStringLiteral("Remove this gateway's device from Home Assistant (empty retained configs) "
+                       "and stop."));
     const QCommandLineOption help(
         {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption version(
         QStringLiteral("version"), QStringLiteral("Show the version."));
     parser.addOptions({tcp, serial, demo, poll, replyTimeout, settings, importSettings, listen,
         videohubPort, httpPort, tokenFile, allow, maxPerAddress, tlsCert, tlsKey, insecureHttp,
-        makeToken, help, version});
+        makeToken, mqtt, mqttUser, mqttPasswordFile, mqttCaFile, mqttId, mqttPrefix, haPrefix,
+        noHaDiscovery, haRemove, help, version});
 
     auto error = [](const QString &why) { return GatewayParse{GatewayParse::Error, why}; };
     if (!parser.parse(arguments))
@@ -116,7 +177,8 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     }
     const int targets
         = int(parser.isSet(tcp)) + int(parser.isSet(serial)) + int(parser.isSet(demo));
-    if (targets != 1)
+    // Removing the device from Home Assistant needs no switcher.
+    if (targets != 1 && !(parser.isSet(haRemove) && targets == 0))
         return error(QStringLiteral("choose one of --tcp HOST[:PORT], --serial PATH and --demo"));
     o.demo = parser.isSet(demo);
     if (parser.isSet(tcp)) {
@@ -201,6 +263,37 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     }
     if (o.allow.isEmpty())
         o.allow = ClientPolicy::loopback();
+
+    GatewayOptions::Mqtt &m = o.mqtt;
+    m.enabled = parser.isSet(mqtt);
+    if (m.enabled && !parseMqttUrl(parser.value(mqtt), &m))
+        return error(QStringLiteral("--mqtt takes mqtt://HOST[:PORT] or mqtts://HOST[:PORT]"));
+    for (const QCommandLineOption *needsBroker : {&mqttUser, &mqttPasswordFile, &mqttCaFile,
+             &mqttId, &mqttPrefix, &haPrefix, &noHaDiscovery, &haRemove}) {
+        if (!m.enabled && parser.isSet(*needsBroker))
+            return error(QStringLiteral("--%1 needs --mqtt URL").arg(needsBroker->names().first()));
+    }
+    m.user = parser.value(mqttUser);
+    m.passwordFile = parser.value(mqttPasswordFile);
+    if (parser.isSet(mqttPasswordFile) && m.user.isEmpty())
+        return error(QStringLiteral("--mqtt-password-file needs --mqtt-user NAME"));
+    m.caFile = parser.value(mqttCaFile);
+    if (parser.isSet(mqttCaFile) && !m.tls)
+        return error(QStringLiteral("--mqtt-cafile is for an mqtts:// broker"));
+    m.id = parser.value(mqttId);
+    if (parser.isSet(mqttId) && !isMqttId(m.id))
+        return error(QStringLiteral("--mqtt-id takes 1 to 64 letters, digits, '-' and '_'"));
+    if (parser.isSet(mqttPrefix))
+        m.prefix = parser.value(mqttPrefix);
+    if (parser.isSet(haPrefix))
+        m.discoveryPrefix = parser.value(haPrefix);
+    if (!isTopicPrefix(m.prefix) || !isTopicPrefix(m.discoveryPrefix))
+        return error(QStringLiteral("--mqtt-prefix and --ha-discovery-prefix take topic levels "
+                                    "without '+', '#' or empty levels, e.g. matrix"));
+    m.discovery = !parser.isSet(noHaDiscovery);
+    m.haRemove = parser.isSet(haRemove);
+    if (m.haRemove && !m.discovery)
+        return error(QStringLiteral("--ha-remove and --no-ha-discovery contradict each other"));
     return {};
 }
 
@@ -236,6 +329,18 @@ ClientPolicy clientPolicy(const GatewayOptions &options, QString *says)
     }
     *says = QStringLiteral("Clients allowed from %1").arg(ClientPolicy::subnetsText(policy.allow));
     return policy;
+}
+
+bool isMqttId(const QString &text)
+{
+    if (text.isEmpty() || text.size() > 64)
+        return false;
+    for (const QChar c : text) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != QLatin1Char('-')
+            && c != QLatin1Char('_'))
+            return false;
+    }
+    return true;
 }
 
 QString endpointText(const QHostAddress &address, quint16 port)

@@ -37,6 +37,26 @@ struct GatewayOptions
     bool insecureHttp = false; // a token over plain HTTP beyond loopback, knowingly
     QString makeToken; // --make-token FILE: write a new token and stop
 
+    // --mqtt URL: the gateway on a broker as well.
+    struct Mqtt
+    {
+        static constexpr quint16 DefaultPort = 1883;
+        static constexpr quint16 DefaultTlsPort = 8883;
+        bool enabled = false;
+        bool tls = false; // mqtts://
+        QString host;
+        quint16 port = DefaultPort;
+        QString user;
+        QString passwordFile;
+        QString caFile;
+        QString id; // empty: the one kept in gateway.ini, made at the first start
+        QString prefix = QStringLiteral("matrix");
+        QString discoveryPrefix = QStringLiteral("homeassistant");
+        bool discovery = true;
+        bool haRemove = false; // remove the device from Home Assistant and stop
+    };
+    Mqtt mqtt;
+
     // Whether a client's address is in the allowed subnets (an IPv4 address mapped into IPv6
     // counts as the IPv4 address).
     bool allowed(const QHostAddress &address) const;
@@ -52,6 +72,10 @@ struct GatewayParse
 // Parses the arguments (the program name first). The gateway.ini path is left empty when not
 // named; the program puts the default location in.
 GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions *options);
+
+// Whether the text can be the gateway's MQTT id: 1 to 64 letters, digits, '-' and '_' (it is a
+// topic level and a Home Assistant node id).
+bool isMqttId(const QString &text);
 
 // "a.b.c.d:port" or "[v6]:port".
 QString endpointText(const QHostAddress &address, quint16 port);

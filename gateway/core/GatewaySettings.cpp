@@ -12,6 +12,8 @@ const QString OutputSection = QStringLiteral("Output labels");
 const QString PresetSection = QStringLiteral("Presets");
 const QString DeviceSection = QStringLiteral("Device");
 const QString FriendlyNameKey = QStringLiteral("FriendlyName");
+const QString MqttSection = QStringLiteral("MQTT");
+const QString MqttIdKey = QStringLiteral("Id");
 
 QString inputKey(int n)
 {
@@ -72,6 +74,8 @@ GatewaySettings::Values GatewaySettings::load(QString *problem) const
     for (const IniValue &v : stored) {
         if (same(v.section, DeviceSection) && same(v.key, FriendlyNameKey))
             values.friendlyName = v.text;
+        if (same(v.section, MqttSection) && same(v.key, MqttIdKey))
+            values.mqttId = v.text;
         for (int n = 1; n <= GatewayPorts; ++n) {
             if (same(v.section, InputSection) && same(v.key, inputKey(n)))
                 values.inputLabels[GatewayState::index(n)] = v.text;
@@ -104,6 +108,8 @@ bool GatewaySettings::save(const Values &values, QString *error) const
         stored.append({PresetSection, routesKey(p), encodeRoutes(preset.routes)});
     }
     stored.append({DeviceSection, FriendlyNameKey, values.friendlyName});
+    if (!values.mqttId.isEmpty())
+        stored.append({MqttSection, MqttIdKey, values.mqttId});
     return IniFile::saveValues(m_path, stored, error);
 }
 

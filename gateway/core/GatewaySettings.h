@@ -22,6 +22,7 @@ class QDateTime;
 // | "Presets"       | "Name"p        | name of preset p (1..8)                         | "Setting"p  |
 // | "Presets"       | "Routes"p      | six inputs by output, "," between, 0 = leave it | 1,2,3,4,5,6 |
 // | "Device"        | "FriendlyName" | the switcher's name for clients; "" = the model | ""          |
+// | "MQTT"          | "Id"           | the gateway's MQTT id, made at its first start  | ""          |
 //
 // clang-format on
 //
@@ -38,6 +39,7 @@ public:
         std::array<QString, GatewayPorts> outputLabels;
         std::array<GatewayPreset, GatewayPresets> presets = GatewayState::defaultPresets();
         QString friendlyName;
+        QString mqttId;
 
         bool operator==(const Values &) const = default;
     };

@@ -215,6 +215,11 @@ QJsonObject GatewayApi::lockJson(int output, const QHostAddress &client) const
         {QStringLiteral("own"), m_gateway.holdsLock(output, client)}};
 }
 
+QString GatewayApi::errorCode(GatewayError error)
+{
+    return ::errorCode(error);
+}
+
 QJsonObject GatewayApi::presetJson(int n, const GatewayPreset &preset)
 {
     return SwitcherJson::preset(n, preset.name, preset.routes);
@@ -321,7 +326,9 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
     if (segments.isEmpty() || (what == QLatin1String("state") && segments.size() == 1)) {
         if (method != "GET")
             return reply(methodNotAllowed("GET"));
-        return reply(HttpResponse::json(200, compact(stateJson(state))));
+        QJsonObject body = stateJson(state);
+        body.insert(QStringLiteral("mqtt"), m_mqttStatus);
+        return reply(HttpResponse::json(200, compact(body)));
     }
 
     // The event socket's handshake is taken by the server before it comes here.

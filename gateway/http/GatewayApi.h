@@ -28,6 +28,11 @@ public:
     static QJsonObject presetJson(int n, const GatewayPreset &preset);
     // The status an outcome of the core maps to.
     static int statusFor(GatewayError error);
+    // The outcome's name in error bodies ("locked", "not_present", ...); empty for None.
+    static QString errorCode(GatewayError error);
+
+    // The MQTT link's status, shown in the state as "mqtt" ({"status": "off"} without one).
+    void setMqttStatus(const QJsonObject &status) { m_mqttStatus = status; }
 
 private:
     // {"output", "locked", "own"}: own when the lock is held by the client's address.
@@ -37,4 +42,5 @@ private:
 
     Gateway &m_gateway;
     HttpServer &m_server;
+    QJsonObject m_mqttStatus{{QStringLiteral("status"), QStringLiteral("off")}};
 };

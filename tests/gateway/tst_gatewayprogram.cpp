@@ -111,6 +111,23 @@ void TestGatewayProgram::badArguments_data()
     row("videohub port too large", {"--demo", "--videohub-port", "65536"}, "--videohub-port");
     row("allow not a subnet", {"--demo", "--allow", "10.0.0.0/8,lan"}, "--allow takes");
     row("stray argument", {"--demo", "route"}, "unexpected argument");
+    row("mqtt another scheme", {"--demo", "--mqtt", "http://broker"}, "--mqtt takes");
+    row("mqtt without a host", {"--demo", "--mqtt", "mqtt://:1883"}, "--mqtt takes");
+    row("mqtt with a path", {"--demo", "--mqtt", "mqtt://broker/x"}, "--mqtt takes");
+    row("mqtt port 0", {"--demo", "--mqtt", "mqtt://broker:0"}, "--mqtt takes");
+    row("mqtt option without --mqtt", {"--demo", "--mqtt-user", "u"}, "needs --mqtt URL");
+    row("password without user", {"--demo", "--mqtt", "mqtt://b", "--mqtt-password-file", "p"},
+        "needs --mqtt-user");
+    row("cafile on plain mqtt", {"--demo", "--mqtt", "mqtt://b", "--mqtt-cafile", "ca.pem"},
+        "mqtts://");
+    row("mqtt id with a slash", {"--demo", "--mqtt", "mqtt://b", "--mqtt-id", "a/b"},
+        "--mqtt-id takes");
+    row("mqtt prefix with a wildcard", {"--demo", "--mqtt", "mqtt://b", "--mqtt-prefix", "m/#"},
+        "--mqtt-prefix");
+    row("discovery prefix with an empty level",
+        {"--demo", "--mqtt", "mqtt://b", "--ha-discovery-prefix", "ha//x"}, "--mqtt-prefix");
+    row("remove without discovery", {"--mqtt", "mqtt://b", "--ha-remove", "--no-ha-discovery"},
+        "contradict");
 }
 
 void TestGatewayProgram::badArguments()
