@@ -7,7 +7,7 @@ as a user would, on a desktop (1280x800) and on a phone (390x844), light and dar
 - 40-character labels and a 255-character preset name: nothing overflows, no word is broken;
 - the lock indicator and locking an output from the page;
 - a switched-off switcher, a gateway that goes away and comes back, a route in flight and a
-  refused one;
+  refused one; a switcher switched on whose routes are not read yet;
 - power: switching off takes a second tap, switching on does not;
 - with a token: Escape leaves a "Token needed" state, and nothing clicked before the token is
   carried out.
@@ -166,10 +166,10 @@ class Rig:
 
     # The programs
 
-    def start_gateway(self, token=None, http_port="0", poll="1"):
-        command = [self.args.gateway, "--tcp", "127.0.0.1:%s" % self.sim_port, "--poll", poll,
-                   "--http-port", http_port, "--videohub-port", "0",
-                   "--settings", os.path.join(self.workdir, "gateway.ini")]
+    def start_gateway(self, token=None, http_port="0", poll="1", sim_port=None, extra=()):
+        command = [self.args.gateway, "--tcp", "127.0.0.1:%s" % (sim_port or self.sim_port),
+                   "--poll", poll, "--http-port", http_port, "--videohub-port", "0",
+                   "--settings", os.path.join(self.workdir, "gateway.ini")] + list(extra)
         if token:
             token_file = os.path.join(self.workdir, "token")
             with open(token_file, "w") as f:
@@ -280,12 +280,12 @@ class Rig:
     def mode(self):
         return self.attribute("routing", "data-mode")
 
-    def wait_live(self):
+    def wait_live(self, timeout=15):
         # A page without routing modes (before they existed) counts as live once present, so
         # that each case meets the old page at its own point.
         wait_until("the page shows the switcher present and on",
                    lambda: self.attribute("link", "data-present") == "true"
-                   and self.mode() in ("live", None))
+                   and self.mode() in ("live", None), timeout)
 
     def shot(self, name):
         if self.shots:
@@ -294,6 +294,16 @@ class Rig:
 
     def layout_problems(self):
         return self.driver.execute_script(LAYOUT_PROBLEMS)
+
+    def unnamed_controls(self):
+        """The shown controls that a screen reader could not name."""
+        return self.driver.execute_script(
+            "return Array.from(document.querySelectorAll('button, input, select'))"
+            ".filter((el) => el.getClientRects().length"
+            " && !(el.getAttribute('aria-label') || el.getAttribute('aria-labelledby')"
+            " || el.labels && el.labels.length"
+            " || el.tagName !== 'SELECT' && el.textContent.trim()))"
+            ".map((el) => (el.id || el.tagName) + ' has no name')")
 
     def in_viewport(self, id_):
         return self.driver.execute_script(
@@ -365,11 +375,7 @@ def case_layout(rig):
                 text in rig.driver.execute_script("return document.body.textContent")
                 for text in (LONG_OUTPUTS[0], LONG_INPUTS[5]))
                 and rig.attribute("output-row-3", "data-locked") == "true")
-            problems = rig.layout_problems() + rig.driver.execute_script(
-                "return Array.from(document.querySelectorAll('button, input'))"
-                ".filter((el) => el.getClientRects().length"
-                " && !(el.getAttribute('aria-label') || el.labels && el.labels.length"
-                " || el.textContent.trim())).map((el) => (el.id || el.tagName) + ' has no name')")
+            problems = rig.layout_problems() + rig.unnamed_controls()
             rig.shot("%s-%s" % (size, scheme))
             if problems:
                 fail("at %s, %s: %s" % (size, scheme, "; ".join(problems[:8])))
@@ -613,10 +619,74 @@ def case_token(rig):
     rig.close_browser()
 
 
+def case_routes_unknown(rig):
+    """Switched on from standby, the switcher's routes are read anew: until they are, the page
+    shows no route as current, says why and takes no route. Switched off, it says so once.
+    A switcher that answers slowly keeps the routes unknown for a few seconds."""
+    slow, ports = start([rig.args.sim, "--tcp-port", "0", "--delay", "700"],
+                        {"tcp": r"TCP \S+:(\d+)"})
+    rig.processes.append(slow)
+    rig.stop_gateway()
+    rig.start_gateway(sim_port=ports["tcp"], extra=["--reply-timeout", "5000"])
+    try:
+        rig.open_browser("desktop")
+        rig.wait_live(timeout=40)
+        power = rig.find("power")
+        power.click()
+        power.click()
+        wait_until("the page shows the switcher switched off",
+                   lambda: rig.mode() == "off" and "switched off" in rig.text("status-text"),
+                   timeout=20)
+        wait_until("the power request is answered", lambda: power.text == "Power: off")
+        stays("the message line repeats that the switcher is switched off",
+              lambda: "switched off" not in rig.text("message").lower(), 1.5)
+        if any(rig.routed(o, i) for o in range(1, 7) for i in range(1, 7)):
+            fail("the page shows a route of a switcher in standby as current")
+        rig.shot("desktop-standby")
+        # Switched on, the gateway reads the six routes, one slow answer each.
+        power.click()
+        wait_until("the gateway has the switcher on and its routes not yet read", lambda: (
+            lambda state: state["power"] is True and state["routesKnown"] is False)(
+                rig.call("GET", "/state")[1]), timeout=20)
+        wait_until("the page says that it reads the routes",
+                   lambda: rig.find("status").is_displayed()
+                   and "reading the routes" in rig.text("status-text").lower(), timeout=3)
+        problems = []
+        if any(rig.routed(o, i) for o in range(1, 7) for i in range(1, 7)):
+            problems.append("a route shows as current")
+        if any(rig.cell(o, i).is_enabled() for o in range(1, 7) for i in range(1, 7)):
+            problems.append("the grid takes clicks")
+        rig.shot("desktop-reading-routes")
+        rig.emulate("phone", "dark")
+        if any(rig.find("pick-o%d" % o).is_enabled() for o in range(1, 7)):
+            problems.append("the list of outputs takes taps")
+        if "reading the routes" not in rig.text("pick-o1").lower():
+            problems.append("output 1 in the list says '%s'" % rig.text("pick-o1"))
+        if not rig.in_viewport("status-text"):
+            problems.append("on a phone the reason is not on the screen")
+        rig.shot("phone-dark-reading-routes")
+        if problems and rig.call("GET", "/state")[1]["routesKnown"] is False:
+            fail("while the routes are read: " + "; ".join(problems))
+        rig.wait_live(timeout=30)
+        routes = rig.call("GET", "/state")[1]["routes"]
+        wait_until("the list shows the routes read", lambda: all(
+            ("Input %d" % routes[o - 1]) in rig.text("pick-o%d" % o) for o in range(1, 7)))
+        rig.emulate("desktop", "dark")
+        wait_until("the grid shows the routes read",
+                   lambda: all(rig.routed(o, routes[o - 1]) for o in range(1, 7)))
+        rig.close_browser()
+    finally:
+        rig.close_browser()
+        rig.stop_gateway()
+        slow.send_signal(signal.SIGTERM)
+        slow.wait(timeout=10)
+        rig.start_gateway()
+
+
 CASES = [("desktop", case_desktop), ("layout", case_layout), ("locks", case_locks),
          ("switched-off", case_switched_off), ("power", case_power),
          ("pending", case_pending_and_refusal), ("gateway-gone", case_gateway_gone),
-         ("token", case_token)]
+         ("routes-unknown", case_routes_unknown), ("token", case_token)]
 
 
 def main():

@@ -29,6 +29,8 @@ const view = {
   powerConfirm: 0,
   // The output whose input is being chosen in the picker (narrow screens).
   picking: 0,
+  // Events read from the socket so far.
+  events: 0,
 };
 
 function $(id) { return document.getElementById(id); }
@@ -93,6 +95,8 @@ function mode() {
   if (!view.state.present) return "absent";
   if (view.state.power === false) return "off";
   if (view.state.power !== true) return "reading";
+  // Switched on or found again: the routes read before are not taken as true until read anew.
+  if (view.state.routesKnown === false) return "routes";
   return "live";
 }
 
@@ -109,6 +113,7 @@ function modeText(m) {
         + " Routing waits until it answers.";
     case "off": return "The switcher is switched off. Switch it on to route.";
     case "reading": return "Reading the switcher's state…";
+    case "routes": return "Reading the routes from the switcher… Routing waits until they are known.";
     default: return "";
   }
 }
@@ -127,7 +132,8 @@ function label(kind, port) {
 }
 
 function routeOf(output) {
-  const routes = view.state && view.state.routes;
+  if (!view.state || view.state.routesKnown === false) return null;
+  const routes = view.state.routes;
   return Array.isArray(routes) ? routes[output - 1] : null;
 }
 
@@ -400,7 +406,8 @@ function render() {
     const pick = $("pick-o" + output);
     pick.disabled = !live;
     pick.querySelector(".pick-output").textContent = name;
-    let now = current >= 1 && current <= PORTS ? label("input", current) : "Input not known";
+    let now = current >= 1 && current <= PORTS ? label("input", current)
+      : (m === "routes" ? "Reading the routes…" : "Input not known");
     if (pending !== undefined) now = "Switching to " + label("input", pending) + "…";
     pick.querySelector(".pick-input").textContent = now;
     pick.setAttribute("aria-label", name + ", showing " + now + (locked ? ", locked" : ""));
@@ -457,8 +464,16 @@ function failed(what, error) {
   say(what + ": " + reason(error) + ".", "error", error.status === 0 ? "network" : "");
 }
 
-function takeState(state) {
-  if (state && Array.isArray(state.routes)) view.state = state;
+// A change through the API. Its answer is the whole state as it was when the gateway answered;
+// the event socket tells the same changes, and those after it, in order. An event read while
+// the answer was on its way may be newer than the answer, which is then not taken: it would
+// take the page back in time (routes read just after switching on, shown as unknown again).
+async function change(method, path, body) {
+  const events = view.events;
+  const answer = await api(method, path, body);
+  if (answer && Array.isArray(answer.routes) && (!view.socket || view.events === events))
+    view.state = answer;
+  return answer;
 }
 
 async function route(output, input) {
@@ -467,7 +482,7 @@ async function route(output, input) {
   say(label("output", output) + ": switching to " + label("input", input) + "…");
   render();
   try {
-    takeState(await api("PUT", "/routes/" + output, { input }));
+    await change("PUT", "/routes/" + output, { input });
     say(label("output", output) + " shows " + label("input", input) + ".");
   } catch (error) {
     failed(label("output", output) + " was not switched to " + portName("input", input), error);
@@ -481,7 +496,7 @@ async function applyPreset(n) {
   if (mode() !== "live") return;
   const button = $("preset-" + n);
   try {
-    takeState(await api("POST", "/presets/" + n + "/apply"));
+    await change("POST", "/presets/" + n + "/apply");
     say(button.textContent + " applied.");
   } catch (error) {
     failed(button.textContent + " was not applied", error);
@@ -495,9 +510,11 @@ async function toggleLock(output) {
   view.lockPending.add(output);
   render();
   try {
+    const events = view.events;
     const answer = await api("PUT", "/locks/" + output, { locked: lock, force: false });
-    if (answer && Array.isArray(answer.routes)) takeState(answer);
-    else if (answer && typeof answer.locked === "boolean" && Array.isArray(view.state.locked))
+    // As with other answers: a lock event read meanwhile is as new or newer.
+    if (answer && typeof answer.locked === "boolean" && Array.isArray(view.state.locked)
+      && (!view.socket || view.events === events))
       view.state.locked[output - 1] = answer.locked;
     say(name + (lock ? " is locked." : " is unlocked."));
   } catch (error) {
@@ -537,8 +554,9 @@ async function powerClick() {
   const on = !state.power;
   render();
   try {
-    takeState(await api("PUT", "/power", { on }));
-    say(on ? "The switcher is switched on." : "The switcher is switched off.");
+    await change("PUT", "/power", { on });
+    // Switched off, the status box above says so; the message line does not repeat it.
+    say(on ? "The switcher is switched on." : "");
   } catch (error) {
     failed("The switcher was not switched " + (on ? "on" : "off"), error);
   }
@@ -549,6 +567,7 @@ async function powerClick() {
 // are left alone.
 function apply(event) {
   if (!event || typeof event !== "object") return;
+  ++view.events;
   if (event.type === "state") {
     if (event.state && Array.isArray(event.state.routes)) {
       view.state = event.state;
@@ -571,7 +590,11 @@ function apply(event) {
       break;
     }
     case "power": state.power = event.on; break;
-    case "present": state.present = event.present; state.link = event.link; break;
+    case "present":
+      state.present = event.present;
+      state.link = event.link;
+      if (typeof event.routesKnown === "boolean") state.routesKnown = event.routesKnown;
+      break;
     case "device":
       ["model", "version", "friendlyName"].forEach((key) => {
         if (key in event) state[key] = event[key];
