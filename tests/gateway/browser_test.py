@@ -6,6 +6,7 @@ as a user would, on a desktop (1280x800) and on a phone (390x844), light and dar
 - routing by click, by keyboard and from a router panel; on a phone through the output list;
 - 40-character labels and a 255-character preset name: nothing overflows, no word is broken;
 - the lock indicator and locking an output from the page;
+- the switcher's friendly name in the header, as a router panel changes it;
 - a switched-off switcher, a gateway that goes away and comes back, a route in flight and a
   refused one; a switcher switched on whose routes are not read yet;
 - power: switching off takes a second tap, switching on does not;
@@ -683,10 +684,41 @@ def case_routes_unknown(rig):
         rig.start_gateway()
 
 
+def case_friendly_name(rig):
+    """The switcher's friendly name heads the page and the tab, once, and follows a router
+    panel's change."""
+    state = rig.call("GET", "/state")[1]
+    rig.open_browser("desktop")
+    rig.wait_live()
+    shown = state["friendlyName"]
+    wait_until("the header shows the friendly name '%s'" % shown,
+               lambda: rig.text("name") == shown and shown in rig.driver.title)
+    if rig.text("device").count(shown) or rig.text("name").count(shown) != 1:
+        fail("the header shows the name '%s' twice: '%s' / '%s'"
+             % (shown, rig.text("name"), rig.text("device")))
+    name = "Main hall rack, left side of the stage by the organ"
+    panel = rig.panel()
+    panel.sendall(("VIDEOHUB DEVICE:\nFriendly name: %s\n\n" % name).encode())
+    wait_until("the header follows the panel's name",
+               lambda: rig.text("name") == name and name in rig.driver.title)
+    if state["model"] and state["model"] not in rig.text("device"):
+        fail("the header lost the model: '%s'" % rig.text("device"))
+    for size in ("phone", "desktop"):
+        for scheme in ("light", "dark"):
+            rig.emulate(size, scheme)
+            problems = rig.layout_problems()
+            rig.shot("%s-%s-friendly-name" % (size, scheme))
+            if problems:
+                fail("at %s, %s: %s" % (size, scheme, "; ".join(problems[:8])))
+    panel.close()
+    rig.close_browser()
+
+
 CASES = [("desktop", case_desktop), ("layout", case_layout), ("locks", case_locks),
          ("switched-off", case_switched_off), ("power", case_power),
          ("pending", case_pending_and_refusal), ("gateway-gone", case_gateway_gone),
-         ("routes-unknown", case_routes_unknown), ("token", case_token)]
+         ("routes-unknown", case_routes_unknown), ("friendly-name", case_friendly_name),
+         ("token", case_token)]
 
 
 def main():

@@ -343,8 +343,12 @@ function renderHeader(state) {
     link.textContent = (state.present ? "Device present" : "Device not present")
       + (state.link ? " — " + state.link : "");
   }
+  // The switcher's friendly name heads the page; the model follows unless it is the name.
   const name = typeof state.friendlyName === "string" ? state.friendlyName : "";
-  $("device").textContent = [name, state.model, state.version]
+  $("name").textContent = name || "Matrix Gateway";
+  $("name").title = $("name").textContent;
+  document.title = name ? name + " · Matrix Gateway" : "Matrix Gateway";
+  $("device").textContent = [state.model !== name ? state.model : "", state.version]
     .filter((part) => typeof part === "string" && part).join(" · ");
   $("device").title = $("device").textContent;
 
