@@ -6,8 +6,10 @@ as a user would, on a desktop (1280x800) and on a phone (390x844), light and dar
 - routing by click, by keyboard and from a router panel; on a phone through the output list;
 - 40-character labels and a 255-character preset name: nothing overflows, no word is broken;
 - the lock indicator and locking an output from the page;
+- the switcher's friendly name in the header, as a router panel changes it;
+- labels and presets edited from the page, and their refusals;
 - a switched-off switcher, a gateway that goes away and comes back, a route in flight and a
-  refused one;
+  refused one; a switcher switched on whose routes are not read yet;
 - power: switching off takes a second tap, switching on does not;
 - with a token: Escape leaves a "Token needed" state, and nothing clicked before the token is
   carried out.
@@ -166,10 +168,10 @@ class Rig:
 
     # The programs
 
-    def start_gateway(self, token=None, http_port="0", poll="1"):
-        command = [self.args.gateway, "--tcp", "127.0.0.1:%s" % self.sim_port, "--poll", poll,
-                   "--http-port", http_port, "--videohub-port", "0",
-                   "--settings", os.path.join(self.workdir, "gateway.ini")]
+    def start_gateway(self, token=None, http_port="0", poll="1", sim_port=None, extra=()):
+        command = [self.args.gateway, "--tcp", "127.0.0.1:%s" % (sim_port or self.sim_port),
+                   "--poll", poll, "--http-port", http_port, "--videohub-port", "0",
+                   "--settings", os.path.join(self.workdir, "gateway.ini")] + list(extra)
         if token:
             token_file = os.path.join(self.workdir, "token")
             with open(token_file, "w") as f:
@@ -280,12 +282,12 @@ class Rig:
     def mode(self):
         return self.attribute("routing", "data-mode")
 
-    def wait_live(self):
+    def wait_live(self, timeout=15):
         # A page without routing modes (before they existed) counts as live once present, so
         # that each case meets the old page at its own point.
         wait_until("the page shows the switcher present and on",
                    lambda: self.attribute("link", "data-present") == "true"
-                   and self.mode() in ("live", None))
+                   and self.mode() in ("live", None), timeout)
 
     def shot(self, name):
         if self.shots:
@@ -294,6 +296,16 @@ class Rig:
 
     def layout_problems(self):
         return self.driver.execute_script(LAYOUT_PROBLEMS)
+
+    def unnamed_controls(self):
+        """The shown controls that a screen reader could not name."""
+        return self.driver.execute_script(
+            "return Array.from(document.querySelectorAll('button, input, select'))"
+            ".filter((el) => el.getClientRects().length"
+            " && !(el.getAttribute('aria-label') || el.getAttribute('aria-labelledby')"
+            " || el.labels && el.labels.length"
+            " || el.tagName !== 'SELECT' && el.textContent.trim()))"
+            ".map((el) => (el.id || el.tagName) + ' has no name')")
 
     def in_viewport(self, id_):
         return self.driver.execute_script(
@@ -365,12 +377,11 @@ def case_layout(rig):
                 text in rig.driver.execute_script("return document.body.textContent")
                 for text in (LONG_OUTPUTS[0], LONG_INPUTS[5]))
                 and rig.attribute("output-row-3", "data-locked") == "true")
-            problems = rig.layout_problems() + rig.driver.execute_script(
-                "return Array.from(document.querySelectorAll('button, input'))"
-                ".filter((el) => el.getClientRects().length"
-                " && !(el.getAttribute('aria-label') || el.labels && el.labels.length"
-                " || el.textContent.trim())).map((el) => (el.id || el.tagName) + ' has no name')")
+            problems = rig.layout_problems() + rig.unnamed_controls()
             rig.shot("%s-%s" % (size, scheme))
+            rig.driver.execute_script("document.getElementById('presets').scrollIntoView()")
+            rig.shot("%s-%s-presets" % (size, scheme))
+            rig.driver.execute_script("scrollTo(0, 0)")
             if problems:
                 fail("at %s, %s: %s" % (size, scheme, "; ".join(problems[:8])))
             output, input_ = target[(size, scheme)]
@@ -613,10 +624,248 @@ def case_token(rig):
     rig.close_browser()
 
 
+def case_routes_unknown(rig):
+    """Switched on from standby, the switcher's routes are read anew: until they are, the page
+    shows no route as current, says why and takes no route. Switched off, it says so once.
+    A switcher that answers slowly keeps the routes unknown for a few seconds."""
+    slow, ports = start([rig.args.sim, "--tcp-port", "0", "--delay", "700"],
+                        {"tcp": r"TCP \S+:(\d+)"})
+    rig.processes.append(slow)
+    rig.stop_gateway()
+    rig.start_gateway(sim_port=ports["tcp"], extra=["--reply-timeout", "5000"])
+    try:
+        rig.open_browser("desktop")
+        rig.wait_live(timeout=40)
+        power = rig.find("power")
+        power.click()
+        power.click()
+        wait_until("the page shows the switcher switched off",
+                   lambda: rig.mode() == "off" and "switched off" in rig.text("status-text"),
+                   timeout=20)
+        wait_until("the power request is answered", lambda: power.text == "Power: off")
+        stays("the message line repeats that the switcher is switched off",
+              lambda: "switched off" not in rig.text("message").lower(), 1.5)
+        if any(rig.routed(o, i) for o in range(1, 7) for i in range(1, 7)):
+            fail("the page shows a route of a switcher in standby as current")
+        rig.shot("desktop-standby")
+        # Switched on, the gateway reads the six routes, one slow answer each.
+        power.click()
+        wait_until("the gateway has the switcher on and its routes not yet read", lambda: (
+            lambda state: state["power"] is True and state["routesKnown"] is False)(
+                rig.call("GET", "/state")[1]), timeout=20)
+        wait_until("the page says that it reads the routes",
+                   lambda: rig.find("status").is_displayed()
+                   and "reading the routes" in rig.text("status-text").lower(), timeout=3)
+        problems = []
+        if any(rig.routed(o, i) for o in range(1, 7) for i in range(1, 7)):
+            problems.append("a route shows as current")
+        if any(rig.cell(o, i).is_enabled() for o in range(1, 7) for i in range(1, 7)):
+            problems.append("the grid takes clicks")
+        rig.shot("desktop-reading-routes")
+        rig.emulate("phone", "dark")
+        if any(rig.find("pick-o%d" % o).is_enabled() for o in range(1, 7)):
+            problems.append("the list of outputs takes taps")
+        if "reading the routes" not in rig.text("pick-o1").lower():
+            problems.append("output 1 in the list says '%s'" % rig.text("pick-o1"))
+        if not rig.in_viewport("status-text"):
+            problems.append("on a phone the reason is not on the screen")
+        rig.shot("phone-dark-reading-routes")
+        if problems and rig.call("GET", "/state")[1]["routesKnown"] is False:
+            fail("while the routes are read: " + "; ".join(problems))
+        rig.wait_live(timeout=30)
+        routes = rig.call("GET", "/state")[1]["routes"]
+        wait_until("the list shows the routes read", lambda: all(
+            ("Input %d" % routes[o - 1]) in rig.text("pick-o%d" % o) for o in range(1, 7)))
+        rig.emulate("desktop", "dark")
+        wait_until("the grid shows the routes read",
+                   lambda: all(rig.routed(o, routes[o - 1]) for o in range(1, 7)))
+        rig.close_browser()
+    finally:
+        rig.close_browser()
+        rig.stop_gateway()
+        slow.send_signal(signal.SIGTERM)
+        slow.wait(timeout=10)
+        rig.start_gateway()
+
+
+def case_friendly_name(rig):
+    """The switcher's friendly name heads the page and the tab, once, and follows a router
+    panel's change."""
+    state = rig.call("GET", "/state")[1]
+    rig.open_browser("desktop")
+    rig.wait_live()
+    shown = state["friendlyName"]
+    wait_until("the header shows the friendly name '%s'" % shown,
+               lambda: rig.text("name") == shown and shown in rig.driver.title)
+    if rig.text("device").count(shown) or rig.text("name").count(shown) != 1:
+        fail("the header shows the name '%s' twice: '%s' / '%s'"
+             % (shown, rig.text("name"), rig.text("device")))
+    name = "Main hall rack, left side of the stage by the organ"
+    panel = rig.panel()
+    panel.sendall(("VIDEOHUB DEVICE:\nFriendly name: %s\n\n" % name).encode())
+    wait_until("the header follows the panel's name",
+               lambda: rig.text("name") == name and name in rig.driver.title)
+    if state["model"] and state["model"] not in rig.text("device"):
+        fail("the header lost the model: '%s'" % rig.text("device"))
+    for size in ("phone", "desktop"):
+        for scheme in ("light", "dark"):
+            rig.emulate(size, scheme)
+            problems = rig.layout_problems()
+            rig.shot("%s-%s-friendly-name" % (size, scheme))
+            if problems:
+                fail("at %s, %s: %s" % (size, scheme, "; ".join(problems[:8])))
+    panel.close()
+    rig.close_browser()
+
+
+def case_editing(rig):
+    """Labels and presets edited from the page: saved through the API, shown as plain text,
+    refusals (a label too long, gateway.ini not writable) told beside the control with the
+    gateway's own message, every control named, the focus back where it was."""
+    rig.open_browser("phone", "dark")
+    rig.wait_live()
+    opener = rig.find("edit-labels")
+    opener.click()
+    wait_until("the labels dialog opens",
+               lambda: rig.attribute("labels-dialog", "open") is not None)
+    problems = rig.layout_problems() + rig.unnamed_controls()
+    rig.shot("phone-dark-labels")
+    if problems:
+        fail("the labels dialog on a phone: " + "; ".join(problems[:8]))
+    markup = "<b>Lectern</b> & <img src=x>"
+    field = rig.find("label-input-2")
+    field.clear()
+    field.send_keys(markup)
+    field = rig.find("label-output-5")
+    field.clear()
+    field.send_keys("Stage screen")
+    too_long = "x" * 256
+    field = rig.find("label-input-3")
+    field.clear()
+    field.send_keys(too_long)
+    rig.find("labels-save").click()
+    wait_until("the too long label is refused beside its field",
+               lambda: rig.text("label-input-3-error")
+               and rig.attribute("label-input-3", "aria-invalid") == "true")
+    expected = rig.call("PUT", "/labels/inputs/3", {"label": too_long})
+    if expected[0] != 400 or expected[1]["message"] not in rig.text("label-input-3-error"):
+        fail("the refusal beside input 3 says '%s', not the gateway's '%s'"
+             % (rig.text("label-input-3-error"), expected[1]))
+    if rig.attribute("labels-dialog", "open") is None:
+        fail("the labels dialog closed although a label was refused")
+    labels = rig.call("GET", "/state")[1]
+    if labels["inputLabels"][1] != markup or labels["outputLabels"][4] != "Stage screen":
+        fail("the labels beside the refused one were not saved: %s %s"
+             % (labels["inputLabels"], labels["outputLabels"]))
+    rig.shot("phone-dark-label-refused")
+    field = rig.find("label-input-3")
+    field.clear()
+    field.send_keys("Document camera")
+    field.send_keys(rig.Keys.ENTER)
+    wait_until("the labels dialog closes",
+               lambda: rig.attribute("labels-dialog", "open") is None)
+    if rig.driver.switch_to.active_element.get_attribute("id") != "edit-labels":
+        fail("the focus did not return to 'Edit labels' after the dialog")
+    wait_until("the list shows the new labels", lambda: "Stage screen" in rig.text("pick-o5")
+               and rig.call("GET", "/state")[1]["inputLabels"][2] == "Document camera")
+    rig.emulate("desktop", "light")
+    wait_until("the grid shows the label as plain text",
+               lambda: markup in rig.find("input-2").text)
+    if rig.driver.find_elements(rig.By.CSS_SELECTOR, "main img, main b"):
+        fail("a label was taken as markup")
+    # Escape leaves the dialog without saving, the focus back on its button.
+    rig.find("edit-labels").click()
+    wait_until("the labels dialog opens",
+               lambda: rig.attribute("labels-dialog", "open") is not None)
+    rig.find("label-output-1").send_keys("Not kept")
+    rig.find("label-output-1").send_keys(rig.Keys.ESCAPE)
+    wait_until("Escape closes the labels dialog",
+               lambda: rig.attribute("labels-dialog", "open") is None)
+    if rig.driver.switch_to.active_element.get_attribute("id") != "edit-labels":
+        fail("the focus did not return to 'Edit labels' after Escape")
+    if "Not kept" in rig.call("GET", "/state")[1]["outputLabels"][0]:
+        fail("Escape saved a label")
+
+    # A preset: its name, a route left as it is, and the current routes taken.
+    rig.find("edit-preset-2").click()
+    wait_until("the preset dialog opens",
+               lambda: rig.attribute("preset-dialog", "open") is not None)
+    problems = rig.layout_problems() + rig.unnamed_controls()
+    rig.shot("desktop-light-preset")
+    if problems:
+        fail("the preset dialog on a desktop: " + "; ".join(problems[:8]))
+    rig.find("preset-take").click()
+    routes = rig.call("GET", "/state")[1]["routes"]
+    for output in range(1, 7):
+        value = rig.find("preset-route-o%d" % output).get_attribute("value")
+        if value != str(routes[output - 1]):
+            fail("'Take the current routes' put input %s on output %d, not %s"
+                 % (value, output, routes[output - 1]))
+    from selenium.webdriver.support.ui import Select
+    Select(rig.find("preset-route-o6")).select_by_value("")
+    rig.find("preset-name").clear()
+    rig.find("preset-name").send_keys("Morning service")
+    rig.find("preset-save").click()
+    wait_until("the preset dialog closes",
+               lambda: rig.attribute("preset-dialog", "open") is None)
+    if rig.driver.switch_to.active_element.get_attribute("id") != "edit-preset-2":
+        fail("the focus did not return to the preset's edit button")
+    preset = rig.call("GET", "/presets/2")[1]
+    if preset["name"] != "Morning service" or preset["routes"] != routes[:5] + [None]:
+        fail("preset 2 was saved as %s, not with routes %s" % (preset, routes[:5] + [None]))
+    wait_until("the preset's button shows its name",
+               lambda: rig.text("preset-2") == "Morning service"
+               and "Morning service" in rig.attribute("edit-preset-2", "aria-label"))
+
+    # gateway.ini cannot be written: nothing changes, and the page says why, beside the control.
+    settings = os.path.join(rig.workdir, "gateway.ini")
+    os.rename(settings, settings + ".kept")
+    os.mkdir(settings)
+    try:
+        expected = rig.call("PUT", "/presets/2", {"name": "Evening", "routes": [1] * 6})
+        if expected[0] != 507:
+            fail("the gateway saved a preset without gateway.ini (%s)" % expected[0])
+        rig.emulate("phone", "light")
+        rig.find("edit-preset-2").click()
+        wait_until("the preset dialog opens",
+                   lambda: rig.attribute("preset-dialog", "open") is not None)
+        rig.find("preset-name").clear()
+        rig.find("preset-name").send_keys("Evening")
+        rig.find("preset-save").click()
+        wait_until("the page says that preset 2 was not saved",
+                   lambda: expected[1]["message"] in rig.text("preset-error"))
+        problems = rig.layout_problems() + rig.unnamed_controls()
+        rig.shot("phone-light-preset-not-saved")
+        if problems:
+            fail("the preset dialog on a phone: " + "; ".join(problems[:8]))
+        if rig.attribute("preset-dialog", "open") is None:
+            fail("the preset dialog closed although the preset was not saved")
+        rig.find("preset-cancel").click()
+        wait_until("the preset dialog closes",
+                   lambda: rig.attribute("preset-dialog", "open") is None)
+        rig.find("edit-labels").click()
+        wait_until("the labels dialog opens",
+                   lambda: rig.attribute("labels-dialog", "open") is not None)
+        rig.find("label-output-4").send_keys(" wall")
+        rig.find("labels-save").click()
+        wait_until("the label is refused beside its field",
+                   lambda: "gateway.ini" in rig.text("label-output-4-error"))
+        rig.emulate("desktop", "dark")
+        rig.shot("desktop-dark-label-not-saved")
+        rig.find("labels-cancel").click()
+    finally:
+        os.rmdir(settings)
+        os.rename(settings + ".kept", settings)
+    if rig.call("GET", "/presets/2")[1]["name"] != "Morning service":
+        fail("a preset changed although it was not saved")
+    rig.close_browser()
+
+
 CASES = [("desktop", case_desktop), ("layout", case_layout), ("locks", case_locks),
          ("switched-off", case_switched_off), ("power", case_power),
          ("pending", case_pending_and_refusal), ("gateway-gone", case_gateway_gone),
-         ("token", case_token)]
+         ("routes-unknown", case_routes_unknown), ("friendly-name", case_friendly_name),
+         ("editing", case_editing), ("token", case_token)]
 
 
 def main():

@@ -29,6 +29,11 @@ const view = {
   powerConfirm: 0,
   // The output whose input is being chosen in the picker (narrow screens).
   picking: 0,
+  // The preset being edited, and whether an editor's changes are being sent.
+  editingPreset: 0,
+  saving: false,
+  // Events read from the socket so far.
+  events: 0,
 };
 
 function $(id) { return document.getElementById(id); }
@@ -93,6 +98,8 @@ function mode() {
   if (!view.state.present) return "absent";
   if (view.state.power === false) return "off";
   if (view.state.power !== true) return "reading";
+  // Switched on or found again: the routes read before are not taken as true until read anew.
+  if (view.state.routesKnown === false) return "routes";
   return "live";
 }
 
@@ -109,6 +116,7 @@ function modeText(m) {
         + " Routing waits until it answers.";
     case "off": return "The switcher is switched off. Switch it on to route.";
     case "reading": return "Reading the switcher's state…";
+    case "routes": return "Reading the routes from the switcher… Routing waits until they are known.";
     default: return "";
   }
 }
@@ -127,7 +135,8 @@ function label(kind, port) {
 }
 
 function routeOf(output) {
-  const routes = view.state && view.state.routes;
+  if (!view.state || view.state.routesKnown === false) return null;
+  const routes = view.state.routes;
   return Array.isArray(routes) ? routes[output - 1] : null;
 }
 
@@ -337,8 +346,12 @@ function renderHeader(state) {
     link.textContent = (state.present ? "Device present" : "Device not present")
       + (state.link ? " — " + state.link : "");
   }
+  // The switcher's friendly name heads the page; the model follows unless it is the name.
   const name = typeof state.friendlyName === "string" ? state.friendlyName : "";
-  $("device").textContent = [name, state.model, state.version]
+  $("name").textContent = name || "Matrix Gateway";
+  $("name").title = $("name").textContent;
+  document.title = name ? name + " · Matrix Gateway" : "Matrix Gateway";
+  $("device").textContent = [state.model !== name ? state.model : "", state.version]
     .filter((part) => typeof part === "string" && part).join(" · ");
   $("device").title = $("device").textContent;
 
@@ -400,7 +413,8 @@ function render() {
     const pick = $("pick-o" + output);
     pick.disabled = !live;
     pick.querySelector(".pick-output").textContent = name;
-    let now = current >= 1 && current <= PORTS ? label("input", current) : "Input not known";
+    let now = current >= 1 && current <= PORTS ? label("input", current)
+      : (m === "routes" ? "Reading the routes…" : "Input not known");
     if (pending !== undefined) now = "Switching to " + label("input", pending) + "…";
     pick.querySelector(".pick-input").textContent = now;
     pick.setAttribute("aria-label", name + ", showing " + now + (locked ? ", locked" : ""));
@@ -425,24 +439,261 @@ function render() {
     }
   }
 
+  // Labels and presets are kept by the gateway: they can be edited without the switcher.
+  const canEdit = view.connected && !view.auth;
   const presets = $("presets");
   const list = Array.isArray(state.presets) ? state.presets : [];
   while (presets.children.length < list.length) {
     const n = presets.children.length + 1;
+    const item = element("li", "preset-item");
     const button = element("button", "preset ellipsis");
     button.type = "button";
     button.id = "preset-" + n;
     button.addEventListener("click", () => applyPreset(n));
-    presets.appendChild(button);
+    const edit = element("button", "edit", "Edit");
+    edit.type = "button";
+    edit.id = "edit-preset-" + n;
+    edit.setAttribute("aria-haspopup", "dialog");
+    edit.addEventListener("click", () => openPresetEditor(n));
+    item.append(button, edit);
+    presets.appendChild(item);
   }
   list.forEach((preset, index) => {
-    const button = presets.children[index];
-    const name = preset && typeof preset.name === "string" && preset.name
-      ? preset.name : "Preset " + (index + 1);
+    const n = index + 1;
+    const name = presetName(n);
+    const button = $("preset-" + n);
     button.textContent = name;
     button.title = name;
     button.disabled = !live;
+    const edit = $("edit-preset-" + n);
+    const what = name === "Preset " + n ? name : "preset " + n + ": " + name;
+    edit.setAttribute("aria-label", "Edit " + what);
+    edit.title = "Edit " + what;
+    edit.disabled = !canEdit;
   });
+  $("edit-labels").disabled = !canEdit;
+  $("preset-take").disabled = !routesAllKnown();
+}
+
+function presetOf(n) {
+  const presets = view.state && view.state.presets;
+  const preset = Array.isArray(presets) ? presets[n - 1] : null;
+  return preset && typeof preset === "object" ? preset : {};
+}
+
+function presetName(n) {
+  const name = presetOf(n).name;
+  return typeof name === "string" && name ? name : "Preset " + n;
+}
+
+function routesAllKnown() {
+  for (let output = 1; output <= PORTS; ++output) {
+    const input = routeOf(output);
+    if (!(input >= 1 && input <= PORTS)) return false;
+  }
+  return true;
+}
+
+// Editing labels and presets. Each editor is a dialog; the focus goes back to the button that
+// opened it. A refused change is told beside its control with the gateway's own message.
+
+function buildEditors() {
+  ["input", "output"].forEach((kind) => {
+    const box = $("labels-" + kind + "s");
+    for (let port = 1; port <= PORTS; ++port) {
+      const id = "label-" + kind + "-" + port;
+      const field = element("div", "field");
+      const caption = element("label", null, portName(kind, port));
+      caption.htmlFor = id;
+      const input = element("input");
+      input.type = "text";
+      input.id = id;
+      input.autocomplete = "off";
+      input.spellcheck = false;
+      input.dataset.kind = kind;
+      input.dataset.port = String(port);
+      input.setAttribute("aria-describedby", id + "-error");
+      const error = element("p", "field-error");
+      error.id = id + "-error";
+      field.append(caption, input, error);
+      box.appendChild(field);
+    }
+  });
+  const routes = $("preset-routes");
+  for (let output = 1; output <= PORTS; ++output) {
+    const id = "preset-route-o" + output;
+    const field = element("div", "field");
+    const caption = element("label", "ellipsis");
+    caption.htmlFor = id;
+    caption.id = id + "-label";
+    const select = element("select");
+    select.id = id;
+    select.append(new Option("Leave as it is", ""));
+    for (let input = 1; input <= PORTS; ++input) select.append(new Option("", String(input)));
+    field.append(caption, select);
+    routes.appendChild(field);
+  }
+
+  ["labels-dialog", "preset-dialog"].forEach((id) => {
+    const dialog = $(id);
+    dialog.addEventListener("close", () => {
+      const opener = dialog.returnFocusTo;
+      dialog.returnFocusTo = null;
+      if (opener && opener.isConnected && !opener.disabled) opener.focus();
+    });
+  });
+  $("edit-labels").addEventListener("click", openLabelEditor);
+  $("labels-cancel").addEventListener("click", () => $("labels-dialog").close());
+  $("labels-form").addEventListener("submit", saveLabels);
+  $("preset-cancel").addEventListener("click", () => $("preset-dialog").close());
+  $("preset-take").addEventListener("click", takeCurrentRoutes);
+  $("preset-form").addEventListener("submit", savePreset);
+}
+
+function openEditor(dialog, opener) {
+  dialog.returnFocusTo = opener;
+  if (!dialog.open) dialog.showModal();
+}
+
+function showFieldError(field, text) {
+  const error = $(field.id + "-error");
+  error.textContent = text;
+  if (text) field.setAttribute("aria-invalid", "true");
+  else field.removeAttribute("aria-invalid");
+}
+
+// What a refused change says: the gateway's message as it stands.
+function refusal(error) {
+  if (error.status === 0) return "Not saved: the gateway could not be reached.";
+  if (error.status === 401) return "Not saved: the gateway asks for its access token first.";
+  return error.message;
+}
+
+function openLabelEditor() {
+  document.querySelectorAll("#labels-dialog input").forEach((field) => {
+    const text = labelText(field.dataset.kind, Number(field.dataset.port));
+    field.value = text;
+    field.dataset.was = text;
+    showFieldError(field, "");
+  });
+  $("labels-error").textContent = "";
+  openEditor($("labels-dialog"), $("edit-labels"));
+  $("label-input-1").focus();
+}
+
+// Sends the labels that were changed, one by one; the dialog stays open while any was refused.
+async function saveLabels(event) {
+  event.preventDefault();
+  if (view.saving) return;
+  const fields = Array.from(document.querySelectorAll("#labels-dialog input"));
+  fields.forEach((field) => showFieldError(field, ""));
+  $("labels-error").textContent = "";
+  const changed = fields.filter((field) => field.value.trim() !== field.dataset.was);
+  const refused = [];
+  let stop = null;
+  view.saving = true;
+  $("labels-save").textContent = "Saving…";
+  for (const field of changed) {
+    const text = field.value.trim();
+    try {
+      await change("PUT", "/labels/" + field.dataset.kind + "s/" + field.dataset.port,
+        { label: text });
+      field.dataset.was = text;
+      field.value = text;
+    } catch (error) {
+      refused.push(field);
+      showFieldError(field, refusal(error));
+      if (error.status === 401 || error.status === 0) {
+        stop = error;
+        break;
+      }
+    }
+  }
+  view.saving = false;
+  $("labels-save").textContent = "Save labels";
+  render();
+  if (stop && stop.status === 401) {
+    $("labels-dialog").close();
+    needToken("");
+    return;
+  }
+  if (stop) lose("gateway");
+  if (!refused.length) {
+    $("labels-dialog").close();
+    say(changed.length ? "The labels are saved." : "");
+    return;
+  }
+  $("labels-error").textContent = refused.length === 1
+    ? label(refused[0].dataset.kind, Number(refused[0].dataset.port))
+      + " was not saved; the reason is beside it."
+    : refused.length + " labels were not saved; the reasons are beside them.";
+  refused[0].focus();
+}
+
+function openPresetEditor(n) {
+  const preset = presetOf(n);
+  view.editingPreset = n;
+  $("preset-dialog-title").textContent = "Edit " + (presetName(n) === "Preset " + n
+    ? presetName(n) : "preset " + n + ": " + presetName(n));
+  $("preset-dialog-title").title = $("preset-dialog-title").textContent;
+  $("preset-name").value = typeof preset.name === "string" ? preset.name : "";
+  const routes = Array.isArray(preset.routes) ? preset.routes : [];
+  for (let output = 1; output <= PORTS; ++output) {
+    const caption = $("preset-route-o" + output + "-label");
+    caption.textContent = label("output", output);
+    caption.title = caption.textContent;
+    const select = $("preset-route-o" + output);
+    for (let input = 1; input <= PORTS; ++input)
+      select.options[input].textContent = label("input", input);
+    const input = routes[output - 1];
+    select.value = input >= 1 && input <= PORTS ? String(input) : "";
+  }
+  $("preset-take-note").textContent = "";
+  $("preset-error").textContent = "";
+  render();
+  openEditor($("preset-dialog"), $("edit-preset-" + n));
+  $("preset-name").focus();
+}
+
+function takeCurrentRoutes() {
+  if (!routesAllKnown()) return;
+  for (let output = 1; output <= PORTS; ++output)
+    $("preset-route-o" + output).value = String(routeOf(output));
+  $("preset-take-note").textContent = "The current routes are filled in; Save preset keeps them.";
+}
+
+async function savePreset(event) {
+  event.preventDefault();
+  const n = view.editingPreset;
+  if (view.saving || !n) return;
+  const routes = [];
+  for (let output = 1; output <= PORTS; ++output) {
+    const value = $("preset-route-o" + output).value;
+    routes.push(value ? Number(value) : null);
+  }
+  const name = $("preset-name").value.trim();
+  $("preset-error").textContent = "";
+  view.saving = true;
+  $("preset-save").textContent = "Saving…";
+  let stop = null;
+  try {
+    await change("PUT", "/presets/" + n, { name, routes });
+  } catch (error) {
+    stop = error;
+    $("preset-error").textContent = refusal(error);
+  }
+  view.saving = false;
+  $("preset-save").textContent = "Save preset";
+  render();
+  if (!stop) {
+    $("preset-dialog").close();
+    say(presetName(n) + " is saved.");
+  } else if (stop.status === 401) {
+    $("preset-dialog").close();
+    needToken("");
+  } else if (stop.status === 0) {
+    lose("gateway");
+  }
 }
 
 // Why an action was not done, as the operator reads it.
@@ -457,8 +708,16 @@ function failed(what, error) {
   say(what + ": " + reason(error) + ".", "error", error.status === 0 ? "network" : "");
 }
 
-function takeState(state) {
-  if (state && Array.isArray(state.routes)) view.state = state;
+// A change through the API. Its answer is the whole state as it was when the gateway answered;
+// the event socket tells the same changes, and those after it, in order. An event read while
+// the answer was on its way may be newer than the answer, which is then not taken: it would
+// take the page back in time (routes read just after switching on, shown as unknown again).
+async function change(method, path, body) {
+  const events = view.events;
+  const answer = await api(method, path, body);
+  if (answer && Array.isArray(answer.routes) && (!view.socket || view.events === events))
+    view.state = answer;
+  return answer;
 }
 
 async function route(output, input) {
@@ -467,7 +726,7 @@ async function route(output, input) {
   say(label("output", output) + ": switching to " + label("input", input) + "…");
   render();
   try {
-    takeState(await api("PUT", "/routes/" + output, { input }));
+    await change("PUT", "/routes/" + output, { input });
     say(label("output", output) + " shows " + label("input", input) + ".");
   } catch (error) {
     failed(label("output", output) + " was not switched to " + portName("input", input), error);
@@ -481,7 +740,7 @@ async function applyPreset(n) {
   if (mode() !== "live") return;
   const button = $("preset-" + n);
   try {
-    takeState(await api("POST", "/presets/" + n + "/apply"));
+    await change("POST", "/presets/" + n + "/apply");
     say(button.textContent + " applied.");
   } catch (error) {
     failed(button.textContent + " was not applied", error);
@@ -495,9 +754,11 @@ async function toggleLock(output) {
   view.lockPending.add(output);
   render();
   try {
+    const events = view.events;
     const answer = await api("PUT", "/locks/" + output, { locked: lock, force: false });
-    if (answer && Array.isArray(answer.routes)) takeState(answer);
-    else if (answer && typeof answer.locked === "boolean" && Array.isArray(view.state.locked))
+    // As with other answers: a lock event read meanwhile is as new or newer.
+    if (answer && typeof answer.locked === "boolean" && Array.isArray(view.state.locked)
+      && (!view.socket || view.events === events))
       view.state.locked[output - 1] = answer.locked;
     say(name + (lock ? " is locked." : " is unlocked."));
   } catch (error) {
@@ -537,8 +798,9 @@ async function powerClick() {
   const on = !state.power;
   render();
   try {
-    takeState(await api("PUT", "/power", { on }));
-    say(on ? "The switcher is switched on." : "The switcher is switched off.");
+    await change("PUT", "/power", { on });
+    // Switched off, the status box above says so; the message line does not repeat it.
+    say(on ? "The switcher is switched on." : "");
   } catch (error) {
     failed("The switcher was not switched " + (on ? "on" : "off"), error);
   }
@@ -549,6 +811,7 @@ async function powerClick() {
 // are left alone.
 function apply(event) {
   if (!event || typeof event !== "object") return;
+  ++view.events;
   if (event.type === "state") {
     if (event.state && Array.isArray(event.state.routes)) {
       view.state = event.state;
@@ -571,7 +834,11 @@ function apply(event) {
       break;
     }
     case "power": state.power = event.on; break;
-    case "present": state.present = event.present; state.link = event.link; break;
+    case "present":
+      state.present = event.present;
+      state.link = event.link;
+      if (typeof event.routesKnown === "boolean") state.routesKnown = event.routesKnown;
+      break;
     case "device":
       ["model", "version", "friendlyName"].forEach((key) => {
         if (key in event) state[key] = event[key];
@@ -717,6 +984,7 @@ function setUpTokenDialog() {
 document.addEventListener("DOMContentLoaded", () => {
   buildGrid();
   buildList();
+  buildEditors();
   setUpTokenDialog();
   $("power").addEventListener("click", powerClick);
   render();
