@@ -36,4 +36,14 @@ QJsonObject identity(const SwitcherIdentity &identity)
         {Size, identity.size.text()}, {Version, identity.version.text()}};
 }
 
+std::optional<int> integerIn(const QJsonValue &value, int low, int high)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double number = value.toDouble();
+    if (number < low || number > high || number != static_cast<double>(static_cast<int>(number)))
+        return std::nullopt;
+    return static_cast<int>(number);
+}
+
 } // namespace SwitcherJson

@@ -41,4 +41,8 @@ QJsonObject route(int output, int input);
 QJsonObject preset(int n, const QString &name, std::span<const int> routes);
 QJsonObject identity(const SwitcherIdentity &identity);
 
+// A whole JSON number in [low, high], as requests give ports and inputs: 2.0 is taken; 2.5,
+// "2" and true are not.
+std::optional<int> integerIn(const QJsonValue &value, int low, int high);
+
 } // namespace SwitcherJson

@@ -207,16 +207,8 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
     if (request.kind == VideohubRequest::FriendlyName) {
         // Saved first, as labels are: ACK once gateway.ini keeps the name, else NAK.
         m_deviceTold = false;
-        client->holding = true;
-        const GatewayResult result = m_gateway.setFriendlyName(request.friendlyName);
-        client->holding = false;
-        const QByteArray told = std::exchange(client->held, {});
-        if (!result.ok()) {
-            qCInfo(lcVideohub).noquote() << "NAK to client" << client->id << result.message;
-            send(client, Videohub::nak());
+        if (!savedFirst(client, [&] { return m_gateway.setFriendlyName(request.friendlyName); }))
             return;
-        }
-        send(client, Videohub::ack() + told);
         // The name it has already: the requester is shown the device as it stands.
         if (!m_deviceTold && m_present)
             send(client, Videohub::deviceBlock(state, m_uniqueId));
@@ -228,16 +220,8 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
         const GatewaySide side = request.block == VideohubBlockKind::InputLabels
             ? GatewaySide::Input
             : GatewaySide::Output;
-        client->holding = true;
-        const GatewayResult result = m_gateway.setLabels(side, request.labels);
-        client->holding = false;
-        const QByteArray told = std::exchange(client->held, {});
-        if (!result.ok()) {
-            qCInfo(lcVideohub).noquote() << "NAK to client" << client->id << result.message;
-            send(client, Videohub::nak());
+        if (!savedFirst(client, [&] { return m_gateway.setLabels(side, request.labels); }))
             return;
-        }
-        send(client, Videohub::ack() + told);
         QList<int> ports;
         for (const auto &[port, text] : request.labels)
             ports.append(port);
@@ -309,6 +293,22 @@ void VideohubServer::handle(Client *client, const VideohubParser::Block &block)
         return;
     }
     }
+}
+
+bool VideohubServer::savedFirst(Client *client, const std::function<GatewayResult()> &change)
+{
+    // What the change tells everyone reaches the requester after its ACK, not before.
+    client->holding = true;
+    const GatewayResult result = change();
+    client->holding = false;
+    const QByteArray told = std::exchange(client->held, {});
+    if (!result.ok()) {
+        qCInfo(lcVideohub).noquote() << "NAK to client" << client->id << result.message;
+        send(client, Videohub::nak());
+        return false;
+    }
+    send(client, Videohub::ack() + told);
+    return true;
 }
 
 QList<int> VideohubServer::untold(

@@ -12,6 +12,7 @@
 #include <QTcpServer>
 
 #include <array>
+#include <functional>
 #include <map>
 
 class Gateway;
@@ -74,6 +75,9 @@ private:
     void onReadyRead(Client *client);
     void handle(Client *client, const VideohubParser::Block &block);
     void send(Client *client, const QByteArray &bytes);
+    // A change saved to gateway.ini before it is answered: ACK, then what it told, when it was
+    // made; NAK and nothing told when not. True when it was made.
+    bool savedFirst(Client *client, const std::function<GatewayResult()> &change);
     void broadcast(const QByteArray &bytes);
     void drop(Client *client);
     void told(Told kind, int port) { ++m_told[kind][GatewayState::index(port)]; }

@@ -72,17 +72,6 @@ QString sideName(GatewaySide side)
     return side == GatewaySide::Input ? QStringLiteral("input") : QStringLiteral("output");
 }
 
-// A whole number in [low, high]: 2.0 is taken, 2.5, "2" and true are not.
-std::optional<int> integerIn(const QJsonValue &value, int low, int high)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const double number = value.toDouble();
-    if (number < low || number > high || number != static_cast<double>(static_cast<int>(number)))
-        return std::nullopt;
-    return static_cast<int>(number);
-}
-
 // The path's segments after /api/v1, e.g. {"routes", "3"}.
 QStringList apiSegments(const QString &path)
 {
@@ -356,10 +345,10 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         }
         QList<GatewayRoute> salvo;
         for (const QJsonValue &item : list.toArray()) {
-            const auto output
-                = integerIn(item.toObject().value(QStringLiteral("output")), 1, GatewayPorts);
-            const auto input
-                = integerIn(item.toObject().value(QStringLiteral("input")), 1, GatewayPorts);
+            const auto output = SwitcherJson::integerIn(
+                item.toObject().value(QStringLiteral("output")), 1, GatewayPorts);
+            const auto input = SwitcherJson::integerIn(
+                item.toObject().value(QStringLiteral("input")), 1, GatewayPorts);
             if (!item.isObject() || !output || !input) {
                 return reply(badInput(
                     QStringLiteral("Each route needs an output and an input, each 1 to %1.")
@@ -384,7 +373,8 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         const auto body = jsonBody(request, reply);
         if (!body)
             return;
-        const auto input = integerIn(body->value(QStringLiteral("input")), 1, GatewayPorts);
+        const auto input
+            = SwitcherJson::integerIn(body->value(QStringLiteral("input")), 1, GatewayPorts);
         if (!input) {
             return reply(badInput(QStringLiteral("Send {\"input\": 1..%1}.").arg(GatewayPorts)));
         }
@@ -524,8 +514,8 @@ void GatewayApi::handleApi(const HttpRequest &request, const Reply &reply)
         for (int i = 0; valid && i < GatewayPorts; ++i) {
             const QJsonValue route = routes.toArray().at(i);
             // null: the preset leaves that output as it is.
-            const auto input
-                = route.isNull() ? std::optional<int>(0) : integerIn(route, 1, GatewayPorts);
+            const auto input = route.isNull() ? std::optional<int>(0)
+                                              : SwitcherJson::integerIn(route, 1, GatewayPorts);
             valid = input.has_value();
             if (valid)
                 preset.routes[std::size_t(i)] = *input;

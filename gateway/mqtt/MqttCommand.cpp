@@ -1,5 +1,7 @@
 #include "MqttCommand.h"
 
+#include "SwitcherJson.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -31,17 +33,6 @@ std::optional<int> plainNumber(const QString &text, int low, int high)
     if (n < low || n > high)
         return std::nullopt;
     return n;
-}
-
-// A whole JSON number in [low, high]: 2.0 is taken, 2.5, "2" and true are not.
-std::optional<int> integerIn(const QJsonValue &value, int low, int high)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const double number = value.toDouble();
-    if (number < low || number > high || number != static_cast<double>(static_cast<int>(number)))
-        return std::nullopt;
-    return static_cast<int>(number);
 }
 
 // Makes the texts unique: every text that appears more than once gets " (n)" after it, n being
@@ -86,8 +77,10 @@ MqttCommand salvo(const QString &text)
     command.kind = MqttCommand::Kind::Salvo;
     for (const QJsonValue &item : list.toArray()) {
         const QJsonObject route = item.toObject();
-        const auto output = integerIn(route.value(QStringLiteral("output")), 1, GatewayPorts);
-        const auto input = integerIn(route.value(QStringLiteral("input")), 1, GatewayPorts);
+        const auto output
+            = SwitcherJson::integerIn(route.value(QStringLiteral("output")), 1, GatewayPorts);
+        const auto input
+            = SwitcherJson::integerIn(route.value(QStringLiteral("input")), 1, GatewayPorts);
         if (!item.isObject() || !output || !input)
             return invalid(usage);
         command.routes.append(GatewayRoute{*output, *input});
