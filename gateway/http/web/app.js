@@ -862,9 +862,10 @@ function recovered() {
   if ($("message").dataset.cause === "network") say("");
 }
 
-function lose(what) {
+// Closes the event socket and drops what was in flight: the page shows nothing it cannot
+// stand behind while it waits.
+function disconnect() {
   view.connected = false;
-  view.lost = what;
   view.pending.clear();
   if (view.socket) {
     const socket = view.socket;
@@ -872,6 +873,11 @@ function lose(what) {
     socket.close();
   }
   if ($("picker").open) $("picker").close();
+}
+
+function lose(what) {
+  view.lost = what;
+  disconnect();
   render();
   retry();
 }
@@ -935,15 +941,8 @@ async function start() {
 // The page stops and waits for the token; nothing the user did before is carried out later.
 function needToken(problem) {
   view.auth = "needed";
-  view.connected = false;
-  view.pending.clear();
   cancelPowerConfirm();
-  if (view.socket) {
-    const socket = view.socket;
-    view.socket = null;
-    socket.close();
-  }
-  if ($("picker").open) $("picker").close();
+  disconnect();
   render();
   askToken(problem);
 }
