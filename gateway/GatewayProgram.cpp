@@ -289,45 +289,61 @@ int runGateway(QCoreApplication &app)
         : options.gateway.target == GatewayConfig::Target::Serial
         ? options.gateway.serialPath
         : options.gateway.host + QLatin1Char(':') + QString::number(options.gateway.tcpPort);
-    VideohubServer videohub(gateway, clients, Videohub::uniqueId(target));
-    if (!videohub.listen(options.listen, options.videohubPort)) {
-        err << "matrix-gateway: the Videohub server cannot listen on "
-            << endpointText(options.listen, options.videohubPort) << ": " << videohub.errorString()
-            << Qt::endl;
-        return 1;
+    std::unique_ptr<VideohubServer> videohub;
+    if (options.videohub) {
+        videohub = std::make_unique<VideohubServer>(gateway, clients, Videohub::uniqueId(target));
+        if (!videohub->listen(options.listen, options.videohubPort)) {
+            err << "matrix-gateway: the Videohub server cannot listen on "
+                << endpointText(options.listen, options.videohubPort) << ": "
+                << videohub->errorString() << Qt::endl;
+            return 1;
+        }
     }
-    HttpServer http;
-    http.setAccess(access);
-    http.setClientPolicy(clients);
-    if (tls)
-        http.setTlsConfiguration(*tls);
-    GatewayApi api(gateway, http);
-    if (!http.listen(options.listen, options.httpPort)) {
-        err << "matrix-gateway: the HTTP server cannot listen on "
-            << endpointText(options.listen, options.httpPort) << ": " << http.errorString()
-            << Qt::endl;
-        return 1;
+    std::unique_ptr<HttpServer> http;
+    std::unique_ptr<GatewayApi> api;
+    if (options.http) {
+        http = std::make_unique<HttpServer>();
+        http->setAccess(access);
+        http->setClientPolicy(clients);
+        if (tls)
+            http->setTlsConfiguration(*tls);
+        api = std::make_unique<GatewayApi>(gateway, *http);
+        if (!http->listen(options.listen, options.httpPort)) {
+            err << "matrix-gateway: the HTTP server cannot listen on "
+                << endpointText(options.listen, options.httpPort) << ": " << http->errorString()
+                << Qt::endl;
+            return 1;
+        }
     }
     gateway.start();
     std::unique_ptr<MqttBridge> bridge;
     if (mqtt) {
-        mqtt->configurationUrl = pageUrl(options.listen, http.serverPort(), tls.has_value());
+        // Without the HTTP server there is no page for Home Assistant to link to.
+        if (http)
+            mqtt->configurationUrl = pageUrl(options.listen, http->serverPort(), tls.has_value());
         bridge = std::make_unique<MqttBridge>(gateway, *mqtt);
-        QObject::connect(bridge.get(), &MqttBridge::statusChanged, &api,
-            [&api, b = bridge.get()] { api.setMqttStatus(b->statusJson()); });
-        api.setMqttStatus(bridge->statusJson());
+        if (api) {
+            QObject::connect(bridge.get(), &MqttBridge::statusChanged, api.get(),
+                [a = api.get(), b = bridge.get()] { a->setMqttStatus(b->statusJson()); });
+            api->setMqttStatus(bridge->statusJson());
+        }
         QString error;
         if (!bridge->start(&error)) {
             err << "matrix-gateway: " << error << Qt::endl;
             return 2;
         }
     }
-    out << allowedText << Qt::endl;
-    out << readyLine(QStringLiteral("Videohub server"), videohub.address(), videohub.port())
-        << Qt::endl;
-    out << readyLine(tls ? QStringLiteral("HTTPS server") : QStringLiteral("HTTP server"),
-        options.listen, http.serverPort())
-        << Qt::endl;
+    if (videohub || http)
+        out << allowedText << Qt::endl;
+    if (videohub) {
+        out << readyLine(QStringLiteral("Videohub server"), videohub->address(), videohub->port())
+            << Qt::endl;
+    }
+    if (http) {
+        out << readyLine(tls ? QStringLiteral("HTTPS server") : QStringLiteral("HTTP server"),
+            options.listen, http->serverPort())
+            << Qt::endl;
+    }
     if (bridge) {
         out << "MQTT topics under " << mqtt->prefix << '/' << mqtt->id << " on "
             << bridge->statusJson().value(QStringLiteral("broker")).toString() << Qt::endl;

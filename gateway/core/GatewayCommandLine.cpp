@@ -99,6 +99,10 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     const QCommandLineOption httpPort(QStringLiteral("http-port"),
         QStringLiteral("HTTP and WebSocket port (default 8080; 0: any free port)."),
         QStringLiteral("PORT"));
+    const QCommandLineOption noVideohub(QStringLiteral("no-videohub"),
+        QStringLiteral("Serve no router panels: the Videohub server stays off."));
+    const QCommandLineOption noHttp(QStringLiteral("no-http"),
+        QStringLiteral("Serve no HTTP API, events or web page: the HTTP server stays off."));
     const QCommandLineOption tokenFile(QStringLiteral("token-file"),
         QStringLiteral("File holding the token HTTP clients must send beyond loopback."),
         QStringLiteral("FILE"));
@@ -153,9 +157,9 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     const QCommandLineOption version(
         QStringLiteral("version"), QStringLiteral("Show the version."));
     parser.addOptions({tcp, serial, demo, poll, replyTimeout, settings, importSettings, listen,
-        videohubPort, httpPort, tokenFile, allow, maxPerAddress, tlsCert, tlsKey, insecureHttp,
-        makeToken, mqtt, mqttUser, mqttPasswordFile, mqttCaFile, mqttId, mqttPrefix, haPrefix,
-        noHaDiscovery, haRemove, help, version});
+        videohubPort, httpPort, noVideohub, noHttp, tokenFile, allow, maxPerAddress, tlsCert,
+        tlsKey, insecureHttp, makeToken, mqtt, mqttUser, mqttPasswordFile, mqttCaFile, mqttId,
+        mqttPrefix, haPrefix, noHaDiscovery, haRemove, help, version});
 
     auto error = [](const QString &why) { return GatewayParse{GatewayParse::Error, why}; };
     if (!parser.parse(arguments))
@@ -226,8 +230,22 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
         return error(QStringLiteral("--videohub-port takes a port from 0 to 65535"));
     if (parser.isSet(httpPort) && !parsePort(parser.value(httpPort), &o.httpPort))
         return error(QStringLiteral("--http-port takes a port from 0 to 65535"));
+    o.videohub = !parser.isSet(noVideohub);
+    o.http = !parser.isSet(noHttp);
+    if (!o.videohub && parser.isSet(videohubPort))
+        return error(QStringLiteral("--videohub-port and --no-videohub contradict each other"));
+    if (!o.http) {
+        // The token and TLS guard the HTTP server only.
+        for (const QCommandLineOption *needsHttp :
+            {&httpPort, &tokenFile, &tlsCert, &tlsKey, &insecureHttp}) {
+            if (parser.isSet(*needsHttp))
+                return error(QStringLiteral("--%1 is for the HTTP server, which --no-http turns "
+                                            "off")
+                                 .arg(needsHttp->names().first()));
+        }
+    }
     o.tokenFile = parser.value(tokenFile);
-    if (!isLoopback(o.listen) && o.tokenFile.isEmpty())
+    if (o.http && !isLoopback(o.listen) && o.tokenFile.isEmpty())
         return error(QStringLiteral("listening beyond loopback needs --token-file FILE"));
     if (o.demo && !isLoopback(o.listen))
         return error(QStringLiteral("--demo serves on loopback only"));
@@ -236,7 +254,7 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     if (o.tlsCertificate.isEmpty() != o.tlsKey.isEmpty())
         return error(QStringLiteral("--tls-cert FILE and --tls-key FILE go together"));
     o.insecureHttp = parser.isSet(insecureHttp);
-    if (!isLoopback(o.listen) && !o.tokenFile.isEmpty() && o.tlsCertificate.isEmpty()
+    if (o.http && !isLoopback(o.listen) && !o.tokenFile.isEmpty() && o.tlsCertificate.isEmpty()
         && !o.insecureHttp) {
         return error(QStringLiteral(
             "beyond loopback the token would cross the network in clear text over HTTP: give "
@@ -294,6 +312,10 @@ GatewayParse parseGatewayArguments(const QStringList &arguments, GatewayOptions 
     m.haRemove = parser.isSet(haRemove);
     if (m.haRemove && !m.discovery)
         return error(QStringLiteral("--ha-remove and --no-ha-discovery contradict each other"));
+    // A gateway nobody can reach is a mistake, not a service.
+    if (!o.videohub && !o.http && !m.enabled)
+        return error(QStringLiteral("--no-videohub and --no-http leave no way to reach the "
+                                    "switcher: give --mqtt URL or keep a server"));
     return {};
 }
 

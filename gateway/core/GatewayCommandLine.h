@@ -26,6 +26,8 @@ struct GatewayOptions
     QHostAddress listen = QHostAddress(QHostAddress::LocalHost);
     quint16 videohubPort = DefaultVideohubPort; // 0: any free port
     quint16 httpPort = DefaultHttpPort; // 0: any free port
+    bool videohub = true; // --no-videohub turns the Videohub server off
+    bool http = true; // --no-http turns the HTTP server (API, events, page) off
     QString tokenFile; // required when listening beyond loopback
     // Addresses every server accepts, as --allow names them; loopback when it is not given
     // (clientPolicy() adds the --listen address's own subnet then).

@@ -180,6 +180,9 @@ bool MqttLink::start(QString *error)
     }
     mosquitto *m = shared->mosq;
     mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Small packets go out at once: with Nagle's algorithm a route's output/N waited behind the
+    // previous state message until the broker's delayed acknowledgement, some 20 ms.
+    mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
     auto check = [error](int rc, const QString &what) {
         if (rc == MOSQ_ERR_SUCCESS)
             return true;

@@ -23,6 +23,8 @@ private Q_SLOTS:
     void defaults();
     void options();
     void demoServesAPanel();
+    void serversTurnedOff_data();
+    void serversTurnedOff();
     void stopsDuringAnOperation();
     void silentSwitcherGivenUp_data();
     void silentSwitcherGivenUp();
@@ -126,6 +128,16 @@ void TestGatewayProgram::badArguments_data()
         "--mqtt-prefix");
     row("discovery prefix with an empty level",
         {"--demo", "--mqtt", "mqtt://b", "--ha-discovery-prefix", "ha//x"}, "--mqtt-prefix");
+    row("no server and no broker", {"--demo", "--no-videohub", "--no-http"},
+        "leave no way to reach the switcher");
+    row("videohub port of no videohub", {"--demo", "--no-videohub", "--videohub-port", "9991"},
+        "contradict");
+    row("http port of no http", {"--demo", "--no-http", "--http-port", "8081"},
+        "--http-port is for the HTTP server");
+    row("token without http", {"--demo", "--no-http", "--token-file", "t"},
+        "--token-file is for the HTTP server");
+    row("tls without http", {"--demo", "--no-http", "--tls-cert", "c", "--tls-key", "k"},
+        "--tls-cert is for the HTTP server");
     row("remove without discovery", {"--mqtt", "mqtt://b", "--ha-remove", "--no-ha-discovery"},
         "contradict");
 }
@@ -190,6 +202,26 @@ void TestGatewayProgram::options()
     QVERIFY(o.allowed(QHostAddress(QStringLiteral("192.0.2.200"))));
     QVERIFY(o.allowed(QHostAddress(QStringLiteral("10.1.9.9"))));
     QVERIFY(!o.allowed(QHostAddress(QStringLiteral("127.0.0.1")))); // the list replaces loopback
+    QVERIFY(o.videohub && o.http);
+
+    // Only MQTT: no server, and no token, since the token guards the HTTP server alone.
+    GatewayOptions m;
+    QCOMPARE(parseGatewayArguments({QStringLiteral("matrix-gateway"), QStringLiteral("--tcp=h"),
+                                       QStringLiteral("--no-videohub"), QStringLiteral("--no-http"),
+                                       QStringLiteral("--mqtt=mqtt://b")},
+                 &m)
+                 .kind,
+        GatewayParse::Run);
+    QVERIFY(!m.videohub && !m.http && m.mqtt.enabled);
+    // Panels beyond loopback without HTTP need no token either; the allow-list still applies.
+    GatewayOptions v;
+    QCOMPARE(
+        parseGatewayArguments({QStringLiteral("matrix-gateway"), QStringLiteral("--tcp=h"),
+                                  QStringLiteral("--no-http"), QStringLiteral("--listen=0.0.0.0")},
+            &v)
+            .kind,
+        GatewayParse::Run);
+    QVERIFY(v.videohub && !v.http);
 }
 
 void TestGatewayProgram::demoServesAPanel()
@@ -228,6 +260,59 @@ void TestGatewayProgram::demoServesAPanel()
     QFile file(settings);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(file.readAll().contains("Out3=Screen"));
+}
+
+void TestGatewayProgram::serversTurnedOff_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("videohub");
+    QTest::addColumn<bool>("http");
+    QTest::newRow("--no-videohub")
+        << QStringList{QStringLiteral("--no-videohub"), QStringLiteral("--http-port=0")} << false
+        << true;
+    QTest::newRow("--no-http") << QStringList{QStringLiteral("--no-http"),
+        QStringLiteral("--videohub-port=0")}
+                               << true << false;
+}
+
+// A server turned off is neither announced nor started; the other one serves.
+void TestGatewayProgram::serversTurnedOff()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, videohub);
+    QFETCH(bool, http);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess gateway;
+    gateway.start(QStringLiteral(MATRIX_GATEWAY_PATH),
+        arguments
+            + QStringList{QStringLiteral("--demo"), QStringLiteral("--settings"),
+                dir.filePath(QStringLiteral("gateway.ini"))});
+    QVERIFY(gateway.waitForStarted());
+    QString out;
+    const QRegularExpression ready(QStringLiteral("(Videohub|HTTP) server listening on "
+                                                  "127.0.0.1:(\\d+)\n"));
+    QRegularExpressionMatch match;
+    QTRY_VERIFY_WITH_TIMEOUT((out += QString::fromUtf8(gateway.readAllStandardOutput()),
+                                 match = ready.match(out), match.hasMatch()),
+        10000);
+    QCOMPARE(match.captured(1), videohub ? QStringLiteral("Videohub") : QStringLiteral("HTTP"));
+    // The server that is on answers.
+    QTcpSocket client;
+    QByteArray in;
+    connect(&client, &QTcpSocket::readyRead, this, [&] { in += client.readAll(); });
+    client.connectToHost(QHostAddress::LocalHost, match.captured(2).toUShort());
+    if (http)
+        client.write("GET /api/v1/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        in.contains(http ? QByteArray("HTTP/1.1 200") : QByteArray("END PRELUDE:\n\n")), 10000);
+
+    ::kill(pid_t(gateway.processId()), SIGTERM);
+    QVERIFY(gateway.waitForFinished(10000));
+    QCOMPARE(gateway.exitCode(), 0);
+    out += QString::fromUtf8(gateway.readAllStandardOutput());
+    QCOMPARE(out.contains(QStringLiteral("Videohub server listening")), videohub);
+    QCOMPARE(out.contains(QStringLiteral("HTTP server listening")), http);
 }
 
 // A switcher that takes the connection and never answers keeps the gateway's first request
