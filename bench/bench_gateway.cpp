@@ -9,7 +9,7 @@
 // more than 10 %.
 
 #include "Gateway.h"
-#include "SimulatorServer.h"
+#include "SimulatorThread.h"
 #include "TKVCOMControl.h"
 #include "VideohubServer.h"
 
@@ -167,20 +167,8 @@ int main(int argc, char *argv[])
     const int requests = std::max(1, parser.value(requestsOption).toInt());
     QLoggingCategory::setFilterRules(QStringLiteral("matrix.*=false"));
 
-    QThread simThread;
-    QObject simAnchor;
-    simAnchor.moveToThread(&simThread);
-    simThread.start();
-    SimulatorServer *sim = nullptr;
-    quint16 simPort = 0;
-    QMetaObject::invokeMethod(
-        &simAnchor,
-        [&] {
-            sim = new SimulatorServer;
-            sim->listenTcp(QHostAddress::LocalHost, 0);
-            simPort = sim->tcpPort();
-        },
-        Qt::BlockingQueuedConnection);
+    SimulatorThread sim;
+    const quint16 simPort = sim.port();
     if (!simPort) {
         std::fprintf(stderr, "simulator did not start\n");
         return 1;
@@ -309,10 +297,6 @@ int main(int argc, char *argv[])
         Qt::BlockingQueuedConnection);
     panelThread.quit();
     panelThread.wait();
-    QMetaObject::invokeMethod(
-        &simAnchor, [&] { delete sim; }, Qt::BlockingQueuedConnection);
-    simThread.quit();
-    simThread.wait();
 
     if (parser.isSet(maxRatioOption)) {
         const double max = parser.value(maxRatioOption).toDouble();

@@ -10,7 +10,7 @@
 // than 10 %. Needs mosquitto (Debian's package); exits 77 without it.
 
 #include "MqttBroker.h"
-#include "SimulatorServer.h"
+#include "SimulatorThread.h"
 #include "TKVCOMControl.h"
 
 #include <QCommandLineParser>
@@ -22,7 +22,6 @@
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -153,21 +152,8 @@ int main(int argc, char *argv[])
     if (!broker.setUp() || !broker.start())
         fail("mosquitto did not start");
 
-    // The switcher on a thread of its own, as a separate device would be.
-    QThread simThread;
-    QObject simAnchor;
-    simAnchor.moveToThread(&simThread);
-    simThread.start();
-    SimulatorServer *sim = nullptr;
-    quint16 simPort = 0;
-    QMetaObject::invokeMethod(
-        &simAnchor,
-        [&] {
-            sim = new SimulatorServer;
-            sim->listenTcp(QHostAddress::LocalHost, 0);
-            simPort = sim->tcpPort();
-        },
-        Qt::BlockingQueuedConnection);
+    SimulatorThread sim;
+    const quint16 simPort = sim.port();
     if (!simPort)
         fail("the simulator did not start");
 
@@ -281,10 +267,6 @@ int main(int argc, char *argv[])
         fail("matrix-gateway did not stop cleanly");
     runningGateway = nullptr;
     client.stop();
-    QMetaObject::invokeMethod(
-        &simAnchor, [&] { delete sim; }, Qt::BlockingQueuedConnection);
-    simThread.quit();
-    simThread.wait();
 
     if (parser.isSet(maxRatioOption)) {
         const double max = parser.value(maxRatioOption).toDouble();

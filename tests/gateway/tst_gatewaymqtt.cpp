@@ -103,13 +103,7 @@ private:
 
 void TestGatewayMqtt::init()
 {
-    const QString missing = Broker::missing();
-    if (missing.isEmpty())
-        return;
-    // scripts/test installs the broker: there a missing one is a failure, not a skip.
-    if (qEnvironmentVariableIsSet("MATRIX_REQUIRE_MQTT"))
-        QFAIL(qPrintable(missing));
-    QSKIP(qPrintable(missing));
+    MATRIX_BROKER_OR_SKIP();
 }
 
 // Every config parses, carries what Home Assistant requires of its component, names the

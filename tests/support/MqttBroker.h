@@ -205,3 +205,15 @@ struct Observer
 };
 
 } // namespace testsupport
+
+// In a test's init(): without a broker to run the test skips, except where scripts/test requires
+// the MQTT tests (MATRIX_REQUIRE_MQTT): it installed the broker there, and a skip would hide that.
+#define MATRIX_BROKER_OR_SKIP()                                                                    \
+    do {                                                                                           \
+        const QString missing = testsupport::Broker::missing();                                    \
+        if (!missing.isEmpty()) {                                                                  \
+            if (qEnvironmentVariableIsSet("MATRIX_REQUIRE_MQTT"))                                  \
+                QFAIL(qPrintable(missing));                                                        \
+            QSKIP(qPrintable(missing));                                                            \
+        }                                                                                          \
+    } while (false)
