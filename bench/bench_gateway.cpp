@@ -8,6 +8,7 @@
 // With --max-ratio the exit status is 1 when the median ratio exceeds X or memory grows by
 // more than 10 %.
 
+#include "BenchMeasure.h"
 #include "Gateway.h"
 #include "SimulatorThread.h"
 #include "TKVCOMControl.h"
@@ -17,7 +18,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -29,26 +29,6 @@
 #include <vector>
 
 namespace {
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const auto n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// Resident memory of this process in KiB.
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
 
 // N panels on their own thread. route() sends a route from panel 0 and reports, on the main
 // thread, how long it took until every panel had received that route's update.
@@ -248,16 +228,12 @@ int main(int argc, char *argv[])
         return lastDelivery;
     };
     auto routeThroughLink = [&] {
-        linkInput = (linkInput + 1) % 6;
-        QElapsedTimer clock;
-        clock.start();
-        CommandResult result;
-        link.ExecuteCommand(CommandPacket::make(0x02, 0x03, quint16(linkInput + 1), 2), result);
-        if (!result.Success) {
+        const double micros = bench::linkRouteMicros(link, linkInput);
+        if (micros < 0) {
             std::fprintf(stderr, "link route failed\n");
             std::exit(1);
         }
-        return double(clock.nsecsElapsed()) / 1000.0;
+        return micros;
     };
 
     for (int k = 0; k < 50; ++k) { // warm up both paths
@@ -271,19 +247,20 @@ int main(int argc, char *argv[])
         viaLink.append(routeThroughLink());
         viaHub.append(routeThroughHub());
     }
-    const double ratio = median(viaGateway) / median(viaLink);
+    const double ratio = bench::median(viaGateway) / bench::median(viaLink);
     std::printf("feedback to %d panels %8.1f us   link round trip %8.1f us   ratio %.2f "
                 "(medians of %d routes; goal <= 2.0)\n",
-        clients, median(viaGateway), median(viaLink), ratio, rounds);
+        clients, bench::median(viaGateway), bench::median(viaLink), ratio, rounds);
     // What the fan-out alone costs: the gateway against the link's round trip plus a plain
     // server passing the same block to the same number of sockets.
     std::printf("plain fan-out to %d panels %8.1f us   gateway / (link + plain fan-out) %.2f\n",
-        clients, median(viaHub), median(viaGateway) / (median(viaLink) + median(viaHub)));
+        clients, bench::median(viaHub),
+        bench::median(viaGateway) / (bench::median(viaLink) + bench::median(viaHub)));
 
-    const long before = residentKiB();
+    const long before = bench::residentKiB();
     for (int k = 0; k < requests; ++k)
         routeThroughGateway();
-    const long after = residentKiB();
+    const long after = bench::residentKiB();
     const double growth = before > 0 ? double(after) / double(before) : 0;
     std::printf("memory after %d requests %ld KiB   at start %ld KiB   ratio %.3f (goal <= 1.1)\n",
         requests, after, before, growth);

@@ -9,6 +9,7 @@
 // With --max-ratio the exit status is 1 when the median ratio exceeds X or memory grows by more
 // than 10 %. Needs mosquitto (Debian's package); exits 77 without it.
 
+#include "BenchMeasure.h"
 #include "MqttBroker.h"
 #include "SimulatorThread.h"
 #include "TKVCOMControl.h"
@@ -29,26 +30,6 @@
 #include <cstdlib>
 
 namespace {
-
-double median(QList<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const auto n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// Resident memory of a process in KiB.
-long residentKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
 
 // The programs the bench started, ended by fail() too.
 QProcess *runningGateway = nullptr;
@@ -226,14 +207,10 @@ int main(int argc, char *argv[])
         fail("the link did not connect");
     int linkInput = 0;
     auto roundTrip = [&] {
-        linkInput = (linkInput + 1) % 6;
-        QElapsedTimer clock;
-        clock.start();
-        CommandResult result;
-        link.ExecuteCommand(CommandPacket::make(0x02, 0x03, quint16(linkInput + 1), 2), result);
-        if (!result.Success)
+        const double micros = bench::linkRouteMicros(link, linkInput);
+        if (micros < 0)
             fail("a route over the link failed");
-        return double(clock.nsecsElapsed()) / 1000.0;
+        return micros;
     };
 
     for (int k = 0; k < 50; ++k) { // warm up every path
@@ -247,16 +224,16 @@ int main(int argc, char *argv[])
         hops.append(hop());
         trips.append(roundTrip());
     }
-    const double floor = 2 * median(hops) + median(trips);
-    const double ratio = median(viaMqtt) / floor;
+    const double floor = 2 * bench::median(hops) + bench::median(trips);
+    const double ratio = bench::median(viaMqtt) / floor;
     std::printf("route by MQTT %8.1f us   plain hop %8.1f us   link round trip %8.1f us\n"
                 "route / (2 hops + round trip) %.2f (medians of %d; goal <= 1.2)\n",
-        median(viaMqtt), median(hops), median(trips), ratio, rounds);
+        bench::median(viaMqtt), bench::median(hops), bench::median(trips), ratio, rounds);
 
-    const long before = residentKiB(gateway.processId());
+    const long before = bench::residentKiB(gateway.processId());
     for (int k = 0; k < commands; ++k)
         route();
-    const long after = residentKiB(gateway.processId());
+    const long after = bench::residentKiB(gateway.processId());
     const double growth = before > 0 ? double(after) / double(before) : 0;
     std::printf("gateway memory after %d commands %ld KiB   at start %ld KiB   ratio %.3f "
                 "(goal <= 1.1)\n",
