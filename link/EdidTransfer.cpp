@@ -122,7 +122,7 @@ void EdidTransfer::download(
         return;
     }
 
-    const bool dumped = m_link.noticesWanted();
+    const bool dumped = m_link.diagnosticsWanted();
     qsizetype sent = 0;
     int n = 0;
     CommandPacket header;

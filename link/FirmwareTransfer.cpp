@@ -94,6 +94,8 @@ bool FirmwareTransfer::sendBlocks(
     step.answer = main ? FrameKind::MainAck : FrameKind::SlaveAck;
     step.retryPauseMs = m_link.timing().firmwareRetryMs;
     step.sent = [&](int attempt) {
+        if (!m_link.diagnosticsWanted())
+            return;
         const QString prefix = main
             ? QLatin1Char('[') + QString::number(attempt) + QLatin1String("]send data:\r\n")
             : QStringLiteral("send data:\r\n");

@@ -182,7 +182,7 @@ void TKVCOMControl::notify(LinkMessage code, quint32 wParam, quint32 lParam, con
 void TKVCOMControl::trace(const QString &label, const CommandPacket &packet, int number)
 {
     const bool logged = lcLink().isDebugEnabled();
-    if (!logged && !noticesWanted())
+    if (!logged && !diagnosticsWanted())
         return;
     const QString line = TracePacket(label, packet, number);
     if (logged)
@@ -190,9 +190,10 @@ void TKVCOMControl::trace(const QString &label, const CommandPacket &packet, int
     notify(LinkMessage::Trace, 0, 0, line);
 }
 
-bool TKVCOMControl::noticesWanted() const
+bool TKVCOMControl::diagnosticsWanted() const
 {
-    return isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
+    return m_diagnosticsWanted
+        && isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
 }
 
 void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &result)
@@ -622,7 +623,7 @@ void TKVCOMControl::onReceived(const QByteArray &bytes)
 {
     if (m_stop.requested())
         return;
-    if (noticesWanted())
+    if (diagnosticsWanted())
         notify(LinkMessage::DataReceived, static_cast<quint32>(bytes.size()));
     if (draining()) {
         traceBytes(QStringLiteral("late reply drained:   "), bytes);
@@ -636,7 +637,7 @@ void TKVCOMControl::store(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    const bool wanted = noticesWanted();
+    const bool wanted = diagnosticsWanted();
     const bool logged = lcLink().isDebugEnabled();
     const int position = m_receiver.position();
     const bool wasComplete = m_receiver.complete();
@@ -665,7 +666,7 @@ void TKVCOMControl::store(const QByteArray &bytes)
 void TKVCOMControl::traceBytes(const QString &label, const QByteArray &bytes)
 {
     const bool logged = lcLink().isDebugEnabled();
-    if (!logged && !noticesWanted())
+    if (!logged && !diagnosticsWanted())
         return;
     const QString line = label + QString::fromLatin1(bytes.toHex(' ').toUpper());
     if (logged)

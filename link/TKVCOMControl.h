@@ -144,8 +144,12 @@ public:
     bool pause(int ms);
     // The transport failed since the last request went out.
     bool transportFailed() const { return m_transportFailed; }
-    // Someone listens to the notifications, so that dumps are worth building.
-    bool noticesWanted() const;
+    // The per-packet diagnostics: a trace line for each packet sent and received (2025), the
+    // count (2024) and a dump (2028) of the bytes received. No front end shows them, so they
+    // are built only for a listener that asks for them (a test, a bench), and the trace lines
+    // also for the matrix.link debug log.
+    void setDiagnosticsWanted(bool wanted) { m_diagnosticsWanted = wanted; }
+    bool diagnosticsWanted() const;
 
     void notify(LinkMessage code, quint32 wParam = 0, quint32 lParam = 0, const QString &text = {});
     void trace(const QString &label, const CommandPacket &packet, int number);
@@ -243,6 +247,7 @@ private:
 
     ReplyOrder m_order;
     int m_barrierHolds = 0;
+    bool m_diagnosticsWanted = false;
     // The answer awaited: its kind (when it is a device protocol frame) and what a late frame is.
     std::optional<ReplyOrder::Kind> m_answerKind;
     ExchangeStep::LateFrames m_lateFrames = ExchangeStep::LateFrames::Judge;

@@ -80,6 +80,7 @@ void TestEdidTransfer::init()
     m_link = &m_fix->link();
     m_codes.clear();
     m_sentDumps.clear();
+    m_link->setDiagnosticsWanted(true);
     connect(m_link, &TKVCOMControl::notification, m_link, [this](const LinkNotice &n) {
         m_codes.append(n.code);
         if (n.code == LinkMessage::ReceiveDump && n.text.startsWith(u"0xA5, 0x5B"_s))

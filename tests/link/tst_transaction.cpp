@@ -43,11 +43,13 @@ QByteArray withChecksum(QByteArray bytes, quint8 checksum)
     return bytes;
 }
 
-// Records the notifications a main window would act on (not the traces and dumps).
+// Records the notifications a main window would act on, and counts the traces and dumps
+// apart, which it asks for.
 struct NoticeLog
 {
     explicit NoticeLog(TKVCOMControl &link)
     {
+        link.setDiagnosticsWanted(true);
         QObject::connect(&link, &TKVCOMControl::notification, &link, [this](const LinkNotice &n) {
             if (n.code != LinkMessage::Trace && n.code != LinkMessage::ReceiveDump
                 && n.code != LinkMessage::DataReceived)
@@ -84,6 +86,7 @@ private Q_SLOTS:
     void barrier_data();
     void barrier();
     void requestIsRebuilt();
+    void diagnosticsOnlyWhenAsked();
     void replyInPiecesAndSurplusBytes();
     void transportBreaksDuringWait();
     void notConnected();
@@ -173,7 +176,7 @@ void TestTransaction::transaction()
         QCOMPARE(request.toHex(' '), QByteArray("a5 5b 02 03 03 00 02 00 00 00 00 00 f6"));
     if (!last.isEmpty() && !notices.contains(2026))
         QCOMPARE(result.reply.toByteArray().toHex(' '), last.toHex(' '));
-    QVERIFY(log.chatter > 0); // traces are sent along the way
+    QVERIFY(log.chatter > 0); // traces are sent along the way, when asked for
 }
 
 void TestTransaction::lateReplyIsNeverTakenForALaterOne_data()
@@ -214,6 +217,7 @@ void TestTransaction::lateReplyIsNeverTakenForALaterOne()
             delay, Qt::PreciseTimer, m_wire, [this, bytes] { m_wire->deliver(bytes); });
     });
     QStringList traces;
+    m_link->setDiagnosticsWanted(true);
     connect(m_link, &TKVCOMControl::notification, this, [&traces](const LinkNotice &n) {
         if (n.code == LinkMessage::Trace)
             traces.append(n.text);
@@ -307,6 +311,26 @@ void TestTransaction::requestIsRebuilt()
     QVERIFY(result.Success);
     QCOMPARE(m_device->requests.value(0), QByteArray::fromHex("a55b0101fe0000000000000000"));
     QCOMPARE(result.reply.status(), 0x02);
+}
+
+void TestTransaction::diagnosticsOnlyWhenAsked()
+{
+    // The window, matrixctl and the gateway listen for failures only: no trace line or dump
+    // is built for them. A listener that asks gets the trace of both packets and the dump.
+    QList<LinkMessage> codes;
+    connect(m_link, &TKVCOMControl::notification, this,
+        [&codes](const LinkNotice &n) { codes.append(n.code); });
+    for (const bool asked : {false, true}) {
+        codes.clear();
+        m_link->setDiagnosticsWanted(asked);
+        m_device->script = {reply(0x02, 0x01, 0x00, 4)};
+        CommandResult result;
+        m_link->ExecuteCommand(CommandPacket::make(0x02, 0x01, 4), result);
+        QVERIFY(result.Success);
+        QCOMPARE(codes.count(LinkMessage::Trace), asked ? 2 : 0);
+        QCOMPARE(codes.count(LinkMessage::ReceiveDump), asked ? 1 : 0);
+        QCOMPARE(codes.count(LinkMessage::DataReceived), asked ? 1 : 0);
+    }
 }
 
 void TestTransaction::replyInPiecesAndSurplusBytes()
