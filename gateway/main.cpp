@@ -8,6 +8,11 @@
 int main(int argc, char *argv[])
 {
     checkStdoutAtExit("matrix-gateway");
+    // The service serves no glib sources, so it runs Qt's own event loop: that one is woken
+    // once for all the events posted during a pass, the glib loop once for every event, and
+    // each request posts several.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("matrix-gateway"));
     // SIGINT or SIGTERM (Ctrl+C, the service manager) ends the event loop, so that the

@@ -55,8 +55,8 @@ MqttBridge::MqttBridge(Gateway &gateway, const MqttBridgeConfig &config, QObject
     connect(&m_link, &MqttLink::statusChanged, this, &MqttBridge::onStatus);
     connect(&m_link, &MqttLink::messageReceived, this, &MqttBridge::onMessage);
 
-    connect(&gateway, &Gateway::routeChanged, this, [this] {
-        publishOutputs();
+    connect(&gateway, &Gateway::routeChanged, this, [this](int output) {
+        publishOutput(output, MqttCommand::inputOptions(m_gateway.state().inputLabels));
         scheduleState();
     });
     connect(&gateway, &Gateway::labelChanged, this, [this](GatewaySide side, int, const QString &) {
@@ -218,14 +218,17 @@ void MqttBridge::publishRetained(const QByteArray &topic, const QByteArray &payl
 
 void MqttBridge::publishOutputs()
 {
-    const GatewayState &state = m_gateway.state();
-    const auto options = MqttCommand::inputOptions(state.inputLabels);
-    for (int output = 1; output <= GatewayPorts; ++output) {
-        const int input = state.route(output);
-        // An unknown route has no option: "None" is what Home Assistant shows for it.
-        publishRetained(topic(QStringLiteral("output/%1").arg(output)),
-            input ? options[GatewayState::index(input)].toUtf8() : QByteArray("None"));
-    }
+    const auto options = MqttCommand::inputOptions(m_gateway.state().inputLabels);
+    for (int output = 1; output <= GatewayPorts; ++output)
+        publishOutput(output, options);
+}
+
+void MqttBridge::publishOutput(int output, const std::array<QString, GatewayPorts> &options)
+{
+    const int input = m_gateway.state().route(output);
+    // An unknown route has no option: "None" is what Home Assistant shows for it.
+    publishRetained(topic(QStringLiteral("output/%1").arg(output)),
+        input ? options[GatewayState::index(input)].toUtf8() : QByteArray("None"));
 }
 
 void MqttBridge::publishPresence()

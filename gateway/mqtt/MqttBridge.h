@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <array>
+
 class Gateway;
 
 // What the bridge publishes and where.
@@ -63,6 +65,7 @@ private:
     void onMessage(const QByteArray &topic, const QByteArray &payload);
     void publishRetained(const QByteArray &topic, const QByteArray &payload);
     void publishOutputs();
+    void publishOutput(int output, const std::array<QString, GatewayPorts> &options);
     void publishPresence();
     void scheduleState();
     void scheduleConfigs();

@@ -49,11 +49,16 @@ struct MqttLink::Shared
     };
     void request(Request r)
     {
+        bool first = false;
         {
             std::lock_guard lock(mutex);
+            first = requests.empty();
             requests.push_back(std::move(r));
         }
-        wakeUp();
+        // One byte stands for the whole queue: the thread empties the pipe before it takes the
+        // queue, so a request that finds the queue empty is never left without a wake-up.
+        if (first)
+            wakeUp();
     }
     void wakeUp()
     {
@@ -64,7 +69,7 @@ struct MqttLink::Shared
     void runRequests()
     {
         char bytes[64];
-        while (::read(wakePipe[0], bytes, sizeof bytes) > 0) { }
+        while (::read(wakePipe[0], bytes, sizeof bytes) == sizeof bytes) { }
         std::deque<Request> taken;
         {
             std::lock_guard lock(mutex);
