@@ -11,6 +11,7 @@
 #include "FirmwarePackage.h"
 #include "FirmwareUpgrade.h"
 #include "SimulatorServer.h"
+#include "SwitcherSession.h"
 #include "TKVCOMControl.h"
 
 #include <QCommandLineParser>
@@ -56,11 +57,10 @@ public:
     void setGauge(const QString &, int) override { }
     void setUpgrading(bool) override { }
     void connectLink() override { m_link.Connect(); }
-    void runCommand(const QString &, quint8 command, quint8 subcommand, quint16 word1,
-        quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
+    SwitcherOutcome run(const SwitcherOperation &operation) override
     {
-        m_link.ExecuteCommand(
-            CommandPacket::make(command, subcommand, word1, word2, word3, word4), result);
+        SwitcherSession session(m_link);
+        return session.run(operation);
     }
 
 private:

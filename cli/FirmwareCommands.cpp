@@ -4,6 +4,7 @@
 #include "FirmwarePackage.h"
 #include "FirmwareUpgrade.h"
 #include "LinkStatusText.h"
+#include "SwitcherSession.h"
 #include "TKVCOMControl.h"
 
 #include <QFileInfo>
@@ -291,11 +292,11 @@ public:
     }
     void setUpgrading(bool) override { }
     void connectLink() override { m_ctx.device.connect(); }
-    void runCommand(const QString &, quint8 command, quint8 subcommand, quint16 word1,
-        quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
+    SwitcherOutcome run(const SwitcherOperation &operation) override
     {
-        m_ctx.device.link().ExecuteCommand(
-            CommandPacket::make(command, subcommand, word1, word2, word3, word4), result);
+        // Straight over the link: its notices tell the failures, as for the parts.
+        SwitcherSession session(m_ctx.device.link());
+        return session.run(operation);
     }
 
     void failure(const QString &text)

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "CommandPacket.h"
 #include "LinkLease.h"
 #include "Switcher.h"
 
 #include <QString>
-#include <QtGlobal>
 
 class QWidget;
 class TKVCOMControl;
@@ -28,16 +26,10 @@ public:
 
     // The switcher's operations through the runner: each is refused while stopping or busy
     // (and, when it needs power, while the switcher is off), connects on demand, and shows its
-    // progress text and "Done" in the status bar; the link reports failures itself.
+    // progress text and "Done" in the status bar; the link reports failures itself. The
+    // requests the subsystems speak themselves (EDID, the firmware's reboot) go the same way,
+    // as SwitcherOperation::command.
     virtual Switcher &switcher() = 0;
-    // One command by its codes through the runner, with the same rules: for the requests the
-    // subsystems speak themselves (EDID, the firmware's reboot).
-    virtual void RunCommand(const QString &progress, quint8 command, quint8 subcommand,
-        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
-        = 0;
-    virtual void RunPoweredCommand(const QString &progress, quint8 command, quint8 subcommand,
-        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
-        = 0;
     // Status panel 1 to 4; blink makes panel 2 blink red.
     virtual void ShowStatus(int panel, const QString &text, bool blink = false) = 0;
     // The "Connection" group's connect/disconnect action.

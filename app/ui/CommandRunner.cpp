@@ -33,11 +33,9 @@ CommandRunner::CommandRunner(LinkLease &lease, ShellState &state, StatusBar &sta
       m_dialogParent(dialogParent)
 { }
 
-SwitcherOutcome CommandRunner::execute(const SwitcherOperation &operation, bool *sent)
+SwitcherOutcome CommandRunner::execute(const SwitcherOperation &operation)
 {
     using Status = SwitcherOutcome::Status;
-    if (sent)
-        *sent = false;
     TKVCOMControl *link = m_lease.get();
     if (m_state.StopRequested || !link)
         return SwitcherOutcome::failed(Status::Stopped, {});
@@ -60,8 +58,6 @@ SwitcherOutcome CommandRunner::execute(const SwitcherOperation &operation, bool 
     m_status.ShowStatus(2, operation.progressText());
     SwitcherSession session(*link);
     const SwitcherOutcome outcome = session.run(operation);
-    if (sent)
-        *sent = true;
     if (outcome.ok())
         m_status.ShowStatus(2, QStringLiteral("Done"));
     m_state.RunnerIdle = true;
@@ -82,32 +78,4 @@ SwitcherOutcome CommandRunner::run(const SwitcherOperation &operation)
     if (operation.needsPower() && !poweredOn())
         return SwitcherOutcome::failed(SwitcherOutcome::Status::Refused, powerOffText());
     return execute(operation);
-}
-
-void CommandRunner::fill(CommandResult &result, const SwitcherOutcome &outcome, bool sent)
-{
-    // A command refused before it reached the link leaves the reply as it was.
-    if (sent)
-        result.reply = outcome.reply;
-    result.Success = outcome.ok();
-}
-
-void CommandRunner::RunCommand(const QString &progress, quint8 command, quint8 subcommand,
-    quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
-{
-    bool sent = false;
-    const SwitcherOutcome outcome = execute(SwitcherOperation::command(progress, false, command,
-                                                subcommand, word1, word2, word3, word4),
-        &sent);
-    fill(result, outcome, sent);
-}
-
-void CommandRunner::RunPoweredCommand(const QString &progress, quint8 command, quint8 subcommand,
-    quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
-{
-    if (!poweredOn()) {
-        result.Success = false;
-        return;
-    }
-    RunCommand(progress, command, subcommand, word1, word2, word3, word4, result);
 }

@@ -3,13 +3,11 @@
 #include "Switcher.h"
 
 #include <QString>
-#include <QtGlobal>
 
 class ConnectionControl;
 class LinkLease;
 class QWidget;
 class StatusBar;
-struct CommandResult;
 struct ShellState;
 
 // Runs one device operation at a time: refuses work while stopping or busy, connects on demand,
@@ -25,19 +23,11 @@ public:
 
     SwitcherOutcome run(const SwitcherOperation &operation) override;
 
-    // Synchronous; result is filled on return (only its success flag when refused).
-    void RunCommand(const QString &progress, quint8 command, quint8 subcommand, quint16 word1,
-        quint16 word2, quint16 word3, quint16 word4, CommandResult &result);
-    // The same, refused with a message box while the switcher is off.
-    void RunPoweredCommand(const QString &progress, quint8 command, quint8 subcommand,
-        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result);
-
 private:
-    // The runner's rules around one operation; sent tells whether it reached the link.
-    SwitcherOutcome execute(const SwitcherOperation &operation, bool *sent = nullptr);
+    // The runner's rules around one operation.
+    SwitcherOutcome execute(const SwitcherOperation &operation);
     // False, after the message box, while the switcher is off.
     bool poweredOn();
-    void fill(CommandResult &result, const SwitcherOutcome &outcome, bool sent);
 
     LinkLease &m_lease;
     ShellState &m_state;

@@ -17,10 +17,6 @@ public:
     ShellState &state() override { return m_state; }
     LinkLease &lease() override { return m_lease; }
     Switcher &switcher() override;
-    void RunCommand(const QString &progress, quint8 command, quint8 subcommand, quint16 word1,
-        quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override;
-    void RunPoweredCommand(const QString &progress, quint8 command, quint8 subcommand,
-        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override;
     void ShowStatus(int panel, const QString &text, bool blink = false) override;
     void btnConnectClick() override;
     QWidget *dialogParent() override { return m_window; }

@@ -187,11 +187,10 @@ void EdidPage::updateSummary()
 }
 
 // One EDID command through the window's runner, which refuses it while the switcher is off.
-CommandResult EdidPage::runPowered(const EdidCommand &c)
+SwitcherOutcome EdidPage::runPowered(const EdidCommand &c)
 {
-    CommandResult r;
-    m_services.RunPoweredCommand(c.progress, c.command, c.subcommand, c.word1, c.word2, 0, 0, r);
-    return r;
+    return m_services.switcher().run(
+        SwitcherOperation::command(c.progress, true, c.command, c.subcommand, c.word1, c.word2));
 }
 
 // A change of the switcher's EDID: the note is cleared, the prepare command goes first, and
@@ -205,12 +204,13 @@ void EdidPage::prepareAndRun(const EdidCommand &c)
 
 bool EdidPage::SendEDIDPrepare(const QString &progress)
 {
-    return runPowered(edidPrepareCommand(progress)).Success;
+    return runPowered(edidPrepareCommand(progress)).ok();
 }
 
 quint8 EdidPage::QueryOutputConnection(int output)
 {
-    const quint8 state = outputConnectionState(runPowered(outputConnectionQuery(output)));
+    const SwitcherOutcome query = runPowered(outputConnectionQuery(output));
+    const quint8 state = outputConnectionState(CommandResult{query.reply, query.ok()});
     if (state == OutputNotConnected)
         showNotice(EdidTexts::outputNotConnected(output));
     return state;

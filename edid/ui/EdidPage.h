@@ -13,12 +13,12 @@
 namespace Ui {
 class tsEDIDCtrl;
 }
-struct CommandResult;
 struct EdidCommand;
 class PageServices;
 class QComboBox;
 class QFont;
 class QWidget;
+struct SwitcherOutcome;
 
 // The "EDID control" page: built-in modes and copies onto inputs, reading an output's EDID
 // into the hex view, the .bin file, and downloading the view to inputs or user memories.
@@ -69,7 +69,7 @@ protected:
 private:
     QComboBox *portList(int list) const;
     bool SendEDIDPrepare(const QString &progress);
-    CommandResult runPowered(const EdidCommand &c);
+    SwitcherOutcome runPowered(const EdidCommand &c);
     void prepareAndRun(const EdidCommand &c);
     // The output's connection: 0xFF the query failed, 0x0F a display, 0xF0 none (the box
     // has then been shown).

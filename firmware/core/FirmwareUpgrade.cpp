@@ -123,11 +123,11 @@ bool FirmwareUpgrade::UpgradeFirmware(const QString &path)
                 if (notice.code == LinkMessage::TimeOut)
                     unanswered = true;
             });
-        CommandResult reboot;
-        m_host.runCommand(QStringLiteral("Reboot system ..."), DeviceProtocol::Command::System,
-            DeviceProtocol::SystemSub::Reboot, DeviceProtocol::RebootWord, 0, 0, 0, reboot);
+        const SwitcherOutcome reboot = m_host.run(SwitcherOperation::command(
+            QStringLiteral("Reboot system ..."), false, DeviceProtocol::Command::System,
+            DeviceProtocol::SystemSub::Reboot, DeviceProtocol::RebootWord));
         QObject::disconnect(silence);
-        if ((reboot.Success || unanswered) && m_link.Connected() && !m_flags.StopRequested) {
+        if ((reboot.ok() || unanswered) && m_link.Connected() && !m_flags.StopRequested) {
             m_flags.RunnerIdle = false;
             CommandResult back;
             m_link.WaitReboot(back);

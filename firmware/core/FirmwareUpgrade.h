@@ -1,7 +1,8 @@
 #pragma once
 
-#include "CommandPacket.h"
 #include "LinkMessage.h"
+#include "SwitcherOperation.h"
+#include "SwitcherOutcome.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -33,10 +34,9 @@ public:
     // The connect action of the Connection group (btnConnectClick); it reports its own
     // failures.
     virtual void connectLink() = 0;
-    // The command runner (RunCommand), used for the final reboot command.
-    virtual void runCommand(const QString &progress, quint8 command, quint8 subcommand,
-        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
-        = 0;
+    // One operation under the driver's rules (the window's command runner, or the link
+    // straight), used for the final reboot command.
+    virtual SwitcherOutcome run(const SwitcherOperation &operation) = 0;
 };
 
 // The program-wide flags the upgrade shares with the runner and the window (ShellState).

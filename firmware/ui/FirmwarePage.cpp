@@ -233,10 +233,9 @@ void FirmwarePage::connectLink()
     m_services.btnConnectClick();
 }
 
-void FirmwarePage::runCommand(const QString &progress, quint8 command, quint8 subcommand,
-    quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result)
+SwitcherOutcome FirmwarePage::run(const SwitcherOperation &operation)
 {
-    m_services.RunCommand(progress, command, subcommand, word1, word2, word3, word4, result);
+    return m_services.switcher().run(operation);
 }
 
 bool FirmwarePage::confirm(const QString &question)

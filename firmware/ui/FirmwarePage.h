@@ -64,8 +64,7 @@ public:
     void setGauge(const QString &caption, int percent) override;
     void setUpgrading(bool upgrading) override;
     void connectLink() override;
-    void runCommand(const QString &progress, quint8 command, quint8 subcommand, quint16 word1,
-        quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override;
+    SwitcherOutcome run(const SwitcherOperation &operation) override;
     bool confirm(const QString &question) override;
 
 public Q_SLOTS:

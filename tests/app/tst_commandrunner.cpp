@@ -127,7 +127,7 @@ private:
     // (shortened) time-out.
     void aimAtUnansweredConnect(const FullListener &listener);
     QString panel(int n) const { return m_form->status().text(n); }
-    CommandResult route(int input, int output);
+    SwitcherOutcome route(int input, int output);
 
     std::unique_ptr<testsupport::WindowFixture> m_w;
     SimulatorServer *m_sim = nullptr; // m_w's
@@ -176,12 +176,10 @@ void TestCommandRunner::aimAtUnansweredConnect(const FullListener &listener)
     m_form->link()->setTiming(timing);
 }
 
-CommandResult TestCommandRunner::route(int input, int output)
+SwitcherOutcome TestCommandRunner::route(int input, int output)
 {
-    CommandResult result;
-    m_form->runner().RunCommand(
-        QStringLiteral("Setting..."), 0x02, 0x03, quint16(input), quint16(output), 0, 0, result);
-    return result;
+    return m_form->runner().run(SwitcherOperation::command(
+        QStringLiteral("Setting..."), false, 0x02, 0x03, quint16(input), quint16(output)));
 }
 
 void TestCommandRunner::connectAndRun_data()
@@ -206,8 +204,8 @@ void TestCommandRunner::connectAndRun()
     QVERIFY(!widget<QLabel>("imgClose")->isVisible());
     QVERIFY(!widget<QComboBox>("cbCOMList")->isEnabled());
 
-    const CommandResult result = route(3, 2);
-    QVERIFY(result.Success);
+    const SwitcherOutcome result = route(3, 2);
+    QVERIFY(result.ok());
     QCOMPARE(panel(2), QStringLiteral("Done"));
     QCOMPARE(panel(3), QString());
     QVERIFY(!m_form->status().alert());
@@ -292,15 +290,10 @@ void TestCommandRunner::outcomes()
     m_form->status().ShowStatus(3, QStringLiteral("note"));
 
     BoxAnswer answer(QMessageBox::Ok);
-    CommandResult result;
-    result.Success = !success;
-    if (power < 0)
-        m_form->runner().RunCommand(QStringLiteral("Setting..."), 0x02, 0x03, 4, 1, 0, 0, result);
-    else
-        m_form->runner().RunPoweredCommand(
-            QStringLiteral("Setting..."), 0x02, 0x03, 4, 1, 0, 0, result);
+    const SwitcherOutcome result = m_form->runner().run(
+        SwitcherOperation::command(QStringLiteral("Setting..."), power >= 0, 0x02, 0x03, 4, 1));
 
-    QCOMPARE(result.Success, success);
+    QCOMPARE(result.ok(), success);
     QCOMPARE(panel(2), panel2);
     QCOMPARE(m_form->status().alert(), red);
     QCOMPARE(panel(3), panel3);
@@ -403,23 +396,22 @@ void TestCommandRunner::namedOperations()
 void TestCommandRunner::secondCommandIgnored()
 {
     selectWire(QStringLiteral("tcp"));
-    CommandResult second;
-    second.Success = true;
+    SwitcherOutcome second = SwitcherOutcome::done({});
     QString noteDuring;
     connect(
         m_sim, &SimulatorServer::requestHandled, this,
         [&] {
-            m_form->runner().RunCommand(
-                QStringLiteral("Setting..."), 0x02, 0x03, 1, 1, 0, 0, second);
+            second = m_form->runner().run(
+                SwitcherOperation::command(QStringLiteral("Setting..."), false, 0x02, 0x03, 1, 1));
             noteDuring = panel(3);
         },
         Qt::SingleShotConnection);
 
-    const CommandResult first = route(5, 6);
+    const SwitcherOutcome first = route(5, 6);
 
-    QVERIFY(!second.Success);
+    QVERIFY(!second.ok());
     QCOMPARE(noteDuring, QStringLiteral("In processing, command ignored"));
-    QVERIFY(first.Success);
+    QVERIFY(first.ok());
     QCOMPARE(panel(2), QStringLiteral("Done"));
     QCOMPARE(m_sim->received().size(), 1);
     QCOMPARE(m_sim->simulator().state().routes[5], 5);
@@ -429,7 +421,7 @@ void TestCommandRunner::secondCommandIgnored()
 void TestCommandRunner::closeWithoutOperation()
 {
     selectWire(QStringLiteral("tcp"));
-    QVERIFY(route(2, 2).Success);
+    QVERIFY(route(2, 2).ok());
     const QPointer<TKVCOMControl> link = m_form->link();
 
     BoxAnswer answer(QMessageBox::Yes);
@@ -511,7 +503,7 @@ void TestCommandRunner::inputDuringConnect()
 
     bool modeEnabledMeanwhile = true;
     QString noteAfterInput;
-    CommandResult result;
+    SwitcherOutcome result;
     const OnceWhen whenConnecting([&] { return m_form->link()->connecting(); },
         [&] {
             modeEnabledMeanwhile = widget<QRadioButton>("rbCOMMode")->isEnabled();
@@ -532,7 +524,7 @@ void TestCommandRunner::inputDuringConnect()
     QVERIFY(whenConnecting.done());
     QCOMPARE(noteAfterInput, note);
     QVERIFY(!modeEnabledMeanwhile);
-    QVERIFY(!result.Success);
+    QVERIFY(!result.ok());
     QCOMPARE(int(m_form->link()->ControlMode()), int(cmLAN));
     QVERIFY(widget<QRadioButton>("rbLANMode")->isChecked());
     QCOMPARE(failures, QStringList{QStringLiteral("Connect 127.0.0.1 failed")});
@@ -606,7 +598,7 @@ void TestCommandRunner::closeDuringOperation()
         m_sim, &SimulatorServer::requestHandled, this, [&] { closedAtOnce = m_form->close(); },
         Qt::SingleShotConnection);
 
-    const CommandResult result = route(2, 3);
+    const SwitcherOutcome result = route(2, 3);
 
     QVERIFY(answer.seen());
     QCOMPARE(
@@ -615,7 +607,7 @@ void TestCommandRunner::closeDuringOperation()
     // The question is answered later, from the operation's own wait.
     QVERIFY(!closedAtOnce);
     QCOMPARE(link.isNull(), yes);
-    QCOMPARE(result.Success, !yes);
+    QCOMPARE(result.ok(), !yes);
     QCOMPARE(m_form->isVisible(), !yes);
     QVERIFY(m_form->state().RunnerIdle);
     if (yes) {
@@ -624,7 +616,7 @@ void TestCommandRunner::closeDuringOperation()
     } else {
         QCOMPARE(panel(2), QStringLiteral("Done"));
         QVERIFY(link->Connected());
-        QVERIFY(route(4, 4).Success);
+        QVERIFY(route(4, 4).ok());
     }
 }
 
@@ -658,10 +650,10 @@ void TestCommandRunner::inputDuringOperation()
         },
         Qt::SingleShotConnection);
 
-    const CommandResult result = route(2, 3);
+    const SwitcherOutcome result = route(2, 3);
 
     QCOMPARE(noteAfterClick, QStringLiteral("In processing, command ignored"));
-    QVERIFY(result.Success);
+    QVERIFY(result.ok());
     QCOMPARE(panel(2), QStringLiteral("Done"));
     QCOMPARE(int(m_form->link()->ControlMode()), int(cmLAN));
     QVERIFY(m_form->link()->Connected());
@@ -709,7 +701,7 @@ void TestCommandRunner::closeQuestionHoldsNoWait()
     });
     late.start(3000);
 
-    CommandResult result;
+    SwitcherOutcome result;
     if (connecting)
         QTest::mouseClick(widget<QPushButton>("btnConnect"), Qt::LeftButton);
     else
@@ -719,7 +711,7 @@ void TestCommandRunner::closeQuestionHoldsNoWait()
 
     QVERIFY(!closedAtOnce);
     QVERIFY(openWhenDone);
-    QVERIFY(!result.Success);
+    QVERIFY(!result.ok());
     QCOMPARE(panel(2),
         connecting ? QStringLiteral("Connect 127.0.0.1 failed") : QStringLiteral("Time out!"));
     QCOMPARE(box->text(),
@@ -729,7 +721,7 @@ void TestCommandRunner::closeQuestionHoldsNoWait()
     QTRY_VERIFY(!box);
     QVERIFY(m_form->isVisible());
     m_form->link()->setTcpPort(m_sim->tcpPort());
-    QVERIFY(route(4, 4).Success);
+    QVERIFY(route(4, 4).ok());
 }
 
 void TestCommandRunner::pageChange_data()
@@ -761,7 +753,7 @@ void TestCommandRunner::pageChange()
 
     if (busy) {
         connect(m_sim, &SimulatorServer::requestHandled, this, clickTab, Qt::SingleShotConnection);
-        QVERIFY(route(1, 1).Success);
+        QVERIFY(route(1, 1).ok());
     } else {
         clickTab();
     }

@@ -4,6 +4,7 @@
 #include "FirmwareUpgrade.h"
 #include "LinkStatusText.h"
 #include "SimulatorServer.h"
+#include "SwitcherSession.h"
 #include "TKVCOMControl.h"
 
 #include <QTemporaryDir>
@@ -48,12 +49,11 @@ public:
         ++connects;
         m_link.Connect();
     }
-    void runCommand(const QString &progress, quint8 command, quint8 subcommand, quint16 word1,
-        quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
+    SwitcherOutcome run(const SwitcherOperation &operation) override
     {
-        commands.append(progress);
-        m_link.ExecuteCommand(
-            CommandPacket::make(command, subcommand, word1, word2, word3, word4), result);
+        commands.append(operation.progressText());
+        SwitcherSession session(m_link);
+        return session.run(operation);
     }
 
     QStringList memo;

@@ -1,8 +1,8 @@
 #pragma once
 
 // A stand-in for the main window, for tests that build one page alone on a plain widget: it
-// records the commands the page hands the runner, answers each with a result the test chooses,
-// and keeps the status panels' texts. It has no link.
+// records the operations the page hands the runner by their codes, answers each with a result
+// the test chooses, and keeps the status panels' texts. It has no link.
 #include "LinkLease.h"
 #include "PageServices.h"
 #include "ShellState.h"
@@ -30,26 +30,6 @@ public:
     LinkLease &lease() override { return m_lease; }
     Switcher &switcher() override { return m_switcher; }
 
-    void RunCommand(const QString &progress, quint8 command, quint8 subcommand, quint16 word1,
-        quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
-    {
-        Q_UNUSED(word3);
-        Q_UNUSED(word4);
-        Q_UNUSED(progress);
-        // The same notation as the simulator's request log: "CC/SS WORD1 WORD2".
-        m_commands.append(QStringLiteral("%1/%2 %3 %4")
-                              .arg(command, 2, 16, QLatin1Char('0'))
-                              .arg(subcommand, 2, 16, QLatin1Char('0'))
-                              .arg(word1, 4, 16, QLatin1Char('0'))
-                              .arg(word2, 4, 16, QLatin1Char('0'))
-                              .toUpper());
-        result = m_answer ? m_answer(command, subcommand) : CommandResult{{}, true};
-    }
-    void RunPoweredCommand(const QString &progress, quint8 command, quint8 subcommand,
-        quint16 word1, quint16 word2, quint16 word3, quint16 word4, CommandResult &result) override
-    {
-        RunCommand(progress, command, subcommand, word1, word2, word3, word4, result);
-    }
     void ShowStatus(int panel, const QString &text, bool blink = false) override
     {
         Q_UNUSED(blink);
@@ -68,7 +48,7 @@ public:
     int connectClicks() const { return m_connectClicks; }
 
 private:
-    // The named operations go the way of the commands, by their request's codes.
+    // Records each operation by its request's codes and answers it with the chosen result.
     class FakeSwitcher final : public Switcher
     {
     public:
@@ -76,12 +56,21 @@ private:
         SwitcherOutcome run(const SwitcherOperation &operation) override
         {
             const CommandPacket &request = operation.request();
-            CommandResult result;
-            m_services.RunCommand(operation.progressText(), request.command(), request.subcommand(),
-                request.word(1), request.word(2), request.word(3), request.word(4), result);
-            if (!result.Success)
-                return SwitcherOutcome::failed(SwitcherOutcome::Status::Refused, {});
-            return SwitcherOutcome::done(result.reply);
+            // The same notation as the simulator's request log: "CC/SS WORD1 WORD2".
+            m_services.m_commands.append(QStringLiteral("%1/%2 %3 %4")
+                                             .arg(request.command(), 2, 16, QLatin1Char('0'))
+                                             .arg(request.subcommand(), 2, 16, QLatin1Char('0'))
+                                             .arg(request.word(1), 4, 16, QLatin1Char('0'))
+                                             .arg(request.word(2), 4, 16, QLatin1Char('0'))
+                                             .toUpper());
+            const CommandResult result = m_services.m_answer
+                ? m_services.m_answer(request.command(), request.subcommand())
+                : CommandResult{{}, true};
+            if (result.Success)
+                return SwitcherOutcome::done(result.reply);
+            SwitcherOutcome refused = SwitcherOutcome::failed(SwitcherOutcome::Status::Refused, {});
+            refused.reply = result.reply;
+            return refused;
         }
 
     private:
