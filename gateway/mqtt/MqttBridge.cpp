@@ -47,7 +47,7 @@ MqttBridge::MqttBridge(Gateway &gateway, const MqttBridgeConfig &config, QObject
           (config.prefix + QLatin1Char('/') + config.id + QStringLiteral("/status")).toUtf8()))
 {
     m_stateTimer.setSingleShot(true);
-    m_stateTimer.setInterval(0);
+    m_stateTimer.setInterval(StateIntervalMs);
     m_configTimer.setSingleShot(true);
     m_configTimer.setInterval(0);
     connect(&m_stateTimer, &QTimer::timeout, this, &MqttBridge::publishState);
@@ -120,6 +120,11 @@ void MqttBridge::stop()
     if (m_stopped)
         return;
     m_stopped = true;
+    // A state message still due goes out before the last word.
+    if (m_stateTimer.isActive()) {
+        m_stateTimer.stop();
+        publishState();
+    }
     m_link.stop(topic(QStringLiteral("status")), Offline);
 }
 
@@ -238,7 +243,10 @@ void MqttBridge::publishPresence()
 
 void MqttBridge::scheduleState()
 {
-    m_stateTimer.start();
+    // Not restarted by later changes: a steady stream of them still gives a state message
+    // every StateIntervalMs.
+    if (!m_stateTimer.isActive())
+        m_stateTimer.start();
 }
 
 void MqttBridge::scheduleConfigs()

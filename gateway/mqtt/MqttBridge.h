@@ -32,13 +32,17 @@ struct MqttBridgeConfig
 //
 // The latest payload of every retained topic is kept here, so that while the broker is away
 // only the newest state waits (one message per topic), and on every connection it is all
-// published again after the subscriptions are made. Changes that come in one go (a poll that
-// finds several routes moved) give one state message.
+// published again after the subscriptions are made. The state JSON is the one large message:
+// it follows a change within StateIntervalMs, so that changes close together (a poll that
+// finds several routes moved, a salvo, a burst of commands) give one state message and the
+// per-output messages go out first.
 class MqttBridge final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MqttBridge)
 public:
+    static constexpr int StateIntervalMs = 50;
+
     MqttBridge(Gateway &gateway, const MqttBridgeConfig &config, QObject *parent = nullptr);
     ~MqttBridge() override;
 
@@ -79,7 +83,7 @@ private:
     MqttBridgeConfig m_config;
     MqttLink m_link;
     QMap<QByteArray, QByteArray> m_retained;
-    QTimer m_stateTimer;
+    QTimer m_stateTimer; // runs while a state message is due
     QTimer m_configTimer;
     QString m_loggedReason;
     bool m_stopped = false;

@@ -89,6 +89,7 @@ private Q_SLOTS:
     void commands_data();
     void commands();
     void frontPanelChangePublished();
+    void salvoGivesFewStateMessages();
     void brokerLostAndBack();
     void willAndCleanStop();
     void wrongPasswordRetriedWhileHttpServes();
@@ -330,6 +331,45 @@ void TestGatewayMqtt::frontPanelChangePublished()
         client.json(f.topic("state")).value(QStringLiteral("routes")).toArray().at(3).toInt(), 6);
     f.simulator.simulator().state().powerOn = false;
     QTRY_COMPARE_WITH_TIMEOUT(client.last.value(f.topic("power")), QByteArray("OFF"), 10000);
+}
+
+// Each route of a salvo is published as it is made; the large state message follows them, once
+// for changes close together, and ends with all of them.
+void TestGatewayMqtt::salvoGivesFewStateMessages()
+{
+    Broker broker;
+    QVERIFY(broker.setUp() && broker.start());
+    Fixture f(broker);
+    QVERIFY(f.started);
+    Observer client(broker.linkConfig(ObserverUser, ObserverPassword));
+    QVERIFY(client.started);
+    const auto stateRoutes
+        = [&] { return client.json(f.topic("state")).value(QStringLiteral("routes")).toArray(); };
+    QTRY_VERIFY_WITH_TIMEOUT(stateRoutes() == QJsonArray({1, 2, 3, 4, 5, 6}), 20000);
+    QTRY_COMPARE(client.last.value(f.topic("status")), QByteArray("online"));
+    const qsizetype before = client.received.size();
+
+    QVERIFY(client.link.publish(f.topic("salvo/set"),
+        R"({"routes": [{"output": 1, "input": 6}, {"output": 2, "input": 5},
+            {"output": 3, "input": 4}, {"output": 4, "input": 3}, {"output": 5, "input": 2},
+            {"output": 6, "input": 1}]})",
+        false));
+    QTRY_VERIFY_WITH_TIMEOUT(stateRoutes() == QJsonArray({6, 5, 4, 3, 2, 1}), 10000);
+    QTest::qWait(4 * MqttBridge::StateIntervalMs); // nothing more is due
+
+    int states = 0;
+    int outputs = 0;
+    for (qsizetype k = before; k < client.received.size(); ++k) {
+        const QByteArray &topic = client.received.at(k).first;
+        if (topic == f.topic("state")) {
+            ++states;
+        } else if (topic.startsWith(f.topic("output/"))) {
+            QCOMPARE(states, 0); // each output before the state that holds it
+            ++outputs;
+        }
+    }
+    QCOMPARE(outputs, 6);
+    QVERIFY2(states >= 1 && states < outputs, qPrintable(QString::number(states)));
 }
 
 // The broker killed and started again: the gateway connects again within its capped back-off,
