@@ -62,9 +62,7 @@ void EdidTransfer::read(const CommandPacket &request, CommandResult &result, QBy
     step.answer = FrameKind::EdidBlock;
     step.retryPauseMs = m_link.timing().retryPauseMs;
     step.sent = [&](int attempt) {
-        m_link.trace(
-            QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd blk PPP:   "),
-            blockRequest, 0);
+        m_link.traceSent(attempt, QLatin1String("snd blk PPP:   "), blockRequest);
     };
     step.judge = [&](const QByteArray &frame) {
         result.reply = CommandPacket::fromBytes(frame);

@@ -204,10 +204,8 @@ void FirmwareTransfer::waitReboot(CommandResult &result)
     // In steps, so that the spinner keeps turning; a reply ends the step at once.
     step.waitStepMs = RebootPollTicks * m_link.timing().tickMs;
     step.waiting = spin;
-    step.sent = [&](int attempt) {
-        m_link.trace(
-            QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd cmd:   "), probe, 0);
-    };
+    step.sent
+        = [&](int attempt) { m_link.traceSent(attempt, QLatin1String("snd cmd:   "), probe); };
     step.judge = [&](const QByteArray &answer) {
         const CommandPacket reply = CommandPacket::fromBytes(answer);
         result.reply = reply;

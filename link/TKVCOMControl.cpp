@@ -181,19 +181,33 @@ void TKVCOMControl::notify(LinkMessage code, quint32 wParam, quint32 lParam, con
 
 void TKVCOMControl::trace(const QString &label, const CommandPacket &packet, int number)
 {
-    const bool logged = lcLink().isDebugEnabled();
-    if (!logged && !diagnosticsWanted())
-        return;
-    const QString line = TracePacket(label, packet, number);
-    if (logged)
-        qCDebug(lcLink).noquote() << line;
-    notify(LinkMessage::Trace, 0, 0, line);
+    if (tracing())
+        traceLine(TracePacket(label, packet, number));
+}
+
+void TKVCOMControl::traceSent(int attempt, QLatin1String what, const CommandPacket &packet)
+{
+    if (tracing())
+        traceLine(TracePacket(
+            QLatin1Char('[') + QString::number(attempt) + QLatin1String("] ") + what, packet, 0));
 }
 
 bool TKVCOMControl::diagnosticsWanted() const
 {
     return m_diagnosticsWanted
         && isSignalConnected(QMetaMethod::fromSignal(&TKVCOMControl::notification));
+}
+
+bool TKVCOMControl::tracing() const
+{
+    return lcLink().isDebugEnabled() || diagnosticsWanted();
+}
+
+void TKVCOMControl::traceLine(const QString &line)
+{
+    qCDebug(lcLink).noquote() << line;
+    if (diagnosticsWanted())
+        notify(LinkMessage::Trace, 0, 0, line);
 }
 
 void TKVCOMControl::ExecuteCommand(const CommandPacket &request, CommandResult &result)
@@ -270,9 +284,7 @@ void TKVCOMControl::startCommand(
             step.attempts = m_timing.commandAttempts;
             step.retryPauseMs = m_timing.retryPauseMs;
             step.sent = [this, command](int attempt) {
-                trace(QLatin1Char('[') + QString::number(attempt)
-                        + QLatin1String("] snd cmd PPP:   "),
-                    command->packet, 0);
+                traceSent(attempt, QLatin1String("snd cmd PPP:   "), command->packet);
             };
             step.judge = [this, command](const QByteArray &answer) {
                 const CommandPacket reply = CommandPacket::fromBytes(answer);
@@ -302,10 +314,8 @@ void TKVCOMControl::catchUp(ReplyOrder::Kind next, QObject *context, std::functi
     step.answer = FrameKind::Reply;
     step.lateFrames = ExchangeStep::LateFrames::DropOthers;
     step.attempts = m_timing.commandAttempts;
-    step.sent = [this, query](int attempt) {
-        trace(QLatin1Char('[') + QString::number(attempt) + QLatin1String("] snd sync PPP:   "),
-            query, 0);
-    };
+    step.sent = [this, query](
+                    int attempt) { traceSent(attempt, QLatin1String("snd sync PPP:   "), query); };
     // Only a sound reply of the query's kind gets here; a refusal counts as well, since it is
     // the order of the replies that matters, not what they say.
     step.judge = [this](const QByteArray &answer) {
@@ -638,14 +648,13 @@ void TKVCOMControl::store(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     const bool wanted = diagnosticsWanted();
-    const bool logged = lcLink().isDebugEnabled();
     const int position = m_receiver.position();
     const bool wasComplete = m_receiver.complete();
     QByteArray skipped;
     QByteArray stored;
     QByteArray rest;
     const bool keepRest = m_lateFrames != ExchangeStep::LateFrames::Judge;
-    m_receiver.store(bytes, wanted || logged ? &skipped : nullptr, wanted ? &stored : nullptr,
+    m_receiver.store(bytes, tracing() ? &skipped : nullptr, wanted ? &stored : nullptr,
         keepRest ? &rest : nullptr);
     // Bounded: what matters is the answer right behind a late frame, not a flood.
     if (!rest.isEmpty() && m_surplus.size() < SurplusLimit)
@@ -665,13 +674,8 @@ void TKVCOMControl::store(const QByteArray &bytes)
 
 void TKVCOMControl::traceBytes(const QString &label, const QByteArray &bytes)
 {
-    const bool logged = lcLink().isDebugEnabled();
-    if (!logged && !diagnosticsWanted())
-        return;
-    const QString line = label + QString::fromLatin1(bytes.toHex(' ').toUpper());
-    if (logged)
-        qCDebug(lcLink).noquote() << line;
-    notify(LinkMessage::Trace, 0, 0, line);
+    if (tracing())
+        traceLine(label + QString::fromLatin1(bytes.toHex(' ').toUpper()));
 }
 
 QString TKVCOMControl::receiveDump(const QByteArray &stored) const

@@ -150,9 +150,13 @@ public:
     // also for the matrix.link debug log.
     void setDiagnosticsWanted(bool wanted) { m_diagnosticsWanted = wanted; }
     bool diagnosticsWanted() const;
+    // A trace line is worth building: a listener asked, or the matrix.link debug log is on.
+    bool tracing() const;
 
     void notify(LinkMessage code, quint32 wParam = 0, quint32 lParam = 0, const QString &text = {});
     void trace(const QString &label, const CommandPacket &packet, int number);
+    // The trace of a packet sent: "[attempt] " followed by what, e.g. "snd cmd PPP:   ".
+    void traceSent(int attempt, QLatin1String what, const CommandPacket &packet);
 
 Q_SIGNALS:
     // Synchronous: connect with a direct connection on the same thread.
@@ -218,6 +222,7 @@ private:
     void onReceived(const QByteArray &bytes);
     void store(const QByteArray &bytes);
     void traceBytes(const QString &label, const QByteArray &bytes);
+    void traceLine(const QString &line);
     void onTransportFailed(const QString &reason);
     QString receiveDump(const QByteArray &stored) const;
 

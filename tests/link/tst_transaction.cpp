@@ -318,8 +318,12 @@ void TestTransaction::diagnosticsOnlyWhenAsked()
     // The window, matrixctl and the gateway listen for failures only: no trace line or dump
     // is built for them. A listener that asks gets the trace of both packets and the dump.
     QList<LinkMessage> codes;
-    connect(m_link, &TKVCOMControl::notification, this,
-        [&codes](const LinkNotice &n) { codes.append(n.code); });
+    QStringList traces;
+    connect(m_link, &TKVCOMControl::notification, this, [&](const LinkNotice &n) {
+        codes.append(n.code);
+        if (n.code == LinkMessage::Trace)
+            traces.append(n.text);
+    });
     for (const bool asked : {false, true}) {
         codes.clear();
         m_link->setDiagnosticsWanted(asked);
@@ -331,6 +335,12 @@ void TestTransaction::diagnosticsOnlyWhenAsked()
         QCOMPARE(codes.count(LinkMessage::ReceiveDump), asked ? 1 : 0);
         QCOMPARE(codes.count(LinkMessage::DataReceived), asked ? 1 : 0);
     }
+    QCOMPARE(traces.size(), 2);
+    QVERIFY2(
+        traces.at(0).startsWith(QStringLiteral("[1] snd cmd PPP:   \r\nA5 5B 02 01 [00 UU 04]")),
+        qPrintable(traces.at(0)));
+    QVERIFY2(traces.at(1).startsWith(QStringLiteral("rcv cmd PPP:   \r\nA5 5B 02 01")),
+        qPrintable(traces.at(1)));
 }
 
 void TestTransaction::replyInPiecesAndSurplusBytes()
